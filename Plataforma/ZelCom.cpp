@@ -1,0 +1,80 @@
+#include "ZelCom.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+std::string GuidParaTexto(const GUID& g) {
+  char sz[40];
+  std::snprintf(sz, sizeof sz, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1, g.Data2, g.Data3,
+                g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return sz;
+}
+
+namespace {
+int ValorHex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+bool TextoParaGuid(std::string_view t, GUID* pGuid) {
+  if (t.size() == 38) {
+    if (t.front() != '{' || t.back() != '}') return false;
+    t = t.substr(1, 36);
+  }
+  if (t.size() != 36 || t[8] != '-' || t[13] != '-' || t[18] != '-' || t[23] != '-') return false;
+  uint8_t b[16];
+  size_t n = 0;
+  for (size_t i = 0; i < t.size();) {
+    if (t[i] == '-') {
+      ++i;
+      continue;
+    }
+    int h = ValorHex(t[i]), l = ValorHex(t[i + 1]);
+    if (h < 0 || l < 0) return false;
+    b[n++] = static_cast<uint8_t>(h * 16 + l);
+    i += 2;
+  }
+  if (pGuid == nullptr) return true;
+  pGuid->Data1 = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  pGuid->Data2 = static_cast<uint16_t>((b[4] << 8) | b[5]);
+  pGuid->Data3 = static_cast<uint16_t>((b[6] << 8) | b[7]);
+  std::memcpy(pGuid->Data4, b + 8, 8);
+  return true;
+}
+
+HRESULT CoCreateGuid(GUID* pGuid) {
+  if (pGuid == nullptr) return E_INVALIDARG;
+  thread_local std::mt19937_64 gerador{std::random_device{}()};
+  uint64_t a = gerador(), b = gerador();
+  std::memcpy(pGuid, &a, 8);
+  std::memcpy(reinterpret_cast<uint8_t*>(pGuid) + 8, &b, 8);
+  pGuid->Data3 = static_cast<uint16_t>((pGuid->Data3 & 0x0FFF) | 0x4000);
+  pGuid->Data4[0] = static_cast<uint8_t>((pGuid->Data4[0] & 0x3F) | 0x80);
+  return S_OK;
+}
+
+namespace {
+std::atomic<int64_t> g_nBlocosVivos{0};
+}
+
+void* CoTaskMemAlloc(size_t cb) {
+  void* pv = std::malloc(cb == 0 ? 1 : cb);
+  if (pv != nullptr) ++g_nBlocosVivos;
+  return pv;
+}
+
+void CoTaskMemFree(void* pv) {
+  if (pv == nullptr) return;
+  --g_nBlocosVivos;
+  std::free(pv);
+}
+
+int64_t CoTaskMemBlocosVivos() { return g_nBlocosVivos.load(); }

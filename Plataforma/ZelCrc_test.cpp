@@ -1,0 +1,61 @@
+#include "ZelCrc.h"
+
+#include <gtest/gtest.h>
+
+#include "ZelCom.h"
+
+TEST(ZelCrc, VetoresPublicados) {
+  EXPECT_EQ(ZelCrc64("123456789"), 0x2B9C7EE4E2780C8Aull);
+  EXPECT_EQ(ZelCrc64("abc"), 0xC621568C6AFEAD61ull);
+  EXPECT_EQ(ZelCrc32("123456789"), 0x2DFD2D88u);
+  EXPECT_EQ(ZelCrc64(""), 0u);
+}
+
+TEST(ZelCrc, EncadeiaEmPartes) {
+  EXPECT_EQ(ZelCrc64("6789", 4, ZelCrc64("12345")), ZelCrc64("123456789"));
+  EXPECT_EQ(ZelCrc32("789", 3, ZelCrc32("123456")), ZelCrc32("123456789"));
+}
+
+TEST(ZelCom, GuidIdaEVolta) {
+  GUID g{};
+  ASSERT_TRUE(TextoParaGuid("{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}", &g));
+  EXPECT_EQ(g.Data1, 0xAEDCC5ACu);
+  EXPECT_EQ(g.Data2, 0xC54A);
+  EXPECT_EQ(g.Data4[7], 0x6A);
+  EXPECT_EQ(GuidParaTexto(g), "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}");
+  GUID sem{};
+  ASSERT_TRUE(TextoParaGuid("AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A", &sem));
+  EXPECT_EQ(sem, g);
+  EXPECT_FALSE(TextoParaGuid("{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6}", &g));
+  EXPECT_FALSE(TextoParaGuid("{AEDCC5AC+C54A-410A-AC6D-B6B7B7BAFD6A}", &g));
+  EXPECT_FALSE(TextoParaGuid("{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFDZA}", &g));
+}
+
+TEST(ZelCom, GuidsNovosDiferemESaoVersao4) {
+  GUID a{}, b{};
+  ASSERT_EQ(CoCreateGuid(&a), S_OK);
+  ASSERT_EQ(CoCreateGuid(&b), S_OK);
+  EXPECT_FALSE(a == b);
+  EXPECT_EQ(a.Data3 >> 12, 4);
+  EXPECT_EQ(CoCreateGuid(nullptr), E_INVALIDARG);
+}
+
+TEST(ZelCom, MacrosDeResultado) {
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), HR(0x80070020));
+  EXPECT_EQ(HRESULT_FROM_WIN32(0), 0);
+  EXPECT_EQ(HRESULT_FROM_WIN32(-5), -5);
+  EXPECT_EQ(MAKE_HRESULT(SEVERITY_ERROR, ZEL_FACILITY_CR_CORE, 2564), HR(0x81080A04));
+  EXPECT_EQ(HRESULT_FACILITY(HR(0x81080A04)), 264u);
+  EXPECT_EQ(HRESULT_CODE(E_UNEXPECTED), 0xFFFFu);
+  EXPECT_EQ(HRESULT_SEVERITY(E_UNEXPECTED), 1u);
+}
+
+TEST(ZelCom, AlocadorContaBlocos) {
+  int64_t antes = CoTaskMemBlocosVivos();
+  void* p = CoTaskMemAlloc(0);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), antes + 1);
+  CoTaskMemFree(p);
+  CoTaskMemFree(nullptr);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), antes);
+}

@@ -1,0 +1,44 @@
+// Process and machine facts: ticks, sleeping, local time, names, thread ids,
+// memory counters and versions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ZelCom.h"
+
+// Milliseconds of the monotonic clock.
+uint64_t GetTickCount64();
+DWORD GetTickCount();
+void Sleep(DWORD dwMilliseconds);
+
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+void GetLocalTime(SYSTEMTIME* pst);
+
+DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
+
+// Absolute path of the running program.
+std::string ZelCaminhoPrograma();
+// The user name of the process (the uid in decimal when it has no name).
+std::string ZelNomeUsuario();
+
+struct ZelMemoria {
+  int64_t llDisponivel;  // machine memory available, bytes
+  int64_t llTotal;       // machine memory, bytes
+  int64_t llPrivada;     // the process's private (resident anonymous) bytes
+};
+ZelMemoria ZelLeMemoria();
+
+// "%d.%d.%d.%d" of the program and of the operating system kernel.
+std::string ZelVersaoPrograma();
+std::string ZelVersaoSO();

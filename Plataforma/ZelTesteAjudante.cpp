@@ -1,0 +1,125 @@
+#include "ZelTesteAjudante.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+std::map<std::string, ZelRotinaAjudante>& Rotinas() {
+  static std::map<std::string, ZelRotinaAjudante> m;
+  return m;
+}
+std::string g_sDiretorio;
+
+void RemoveDiretorioTeste() {
+  if (!g_sDiretorio.empty() && std::getenv("ZEL_TESTE_MANTER") == nullptr) {
+    std::error_code ec;
+    std::filesystem::remove_all(g_sDiretorio, ec);
+  }
+}
+}  // namespace
+
+ZelRegistraAjudante::ZelRegistraAjudante(const char* sNome, ZelRotinaAjudante pRotina) { Rotinas()[sNome] = pRotina; }
+
+pid_t ZelIniciaAjudante(const std::string& sNome, const std::vector<std::string>& args) {
+  std::vector<std::string> todos = {"/proc/self/exe", "--zel-ajudante", sNome};
+  todos.insert(todos.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : todos) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int ZelEsperaAjudante(pid_t pid, uint32_t msLimite) {
+  auto fim = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+      return -1;
+    }
+    if (r < 0) return -1;
+    if (std::chrono::steady_clock::now() > fim) {
+      ZelMataAjudante(pid);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+void ZelMataAjudante(pid_t pid) {
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite) {
+  auto fim = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
+  while (std::chrono::steady_clock::now() < fim) {
+    if (access(sCaminho.c_str(), F_OK) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return access(sCaminho.c_str(), F_OK) == 0;
+}
+
+void ZelCriaMarcador(const std::string& sCaminho) { std::ofstream(sCaminho, std::ios::binary).flush(); }
+
+const std::string& ZelDiretorioTeste() { return g_sDiretorio; }
+
+std::string ZelNovoDiretorio(const std::string& sNome) {
+  std::string s = g_sDiretorio + sNome + "/";
+  std::filesystem::create_directories(s);
+  return s;
+}
+
+std::string ZelLeArquivoInteiro(const std::string& sCaminho) {
+  std::ifstream f(sCaminho, std::ios::binary);
+  std::ostringstream o;
+  o << f.rdbuf();
+  return o.str();
+}
+
+int main(int argc, char** argv) {
+  // Helpers inherit the parent's directory and registry through the environment.
+  if (std::getenv("ZEL_TESTE_DIR") == nullptr) {
+    char modelo[] = "/tmp/zelteste-XXXXXX";
+    if (mkdtemp(modelo) == nullptr) return 3;
+    g_sDiretorio = std::string(modelo) + "/";
+    setenv("ZEL_TESTE_DIR", g_sDiretorio.c_str(), 1);
+    setenv("ZEL_REGISTRO_MAQUINA", (g_sDiretorio + "maquina.reg").c_str(), 1);
+    setenv("ZEL_REGISTRO_USUARIO", (g_sDiretorio + "usuario.reg").c_str(), 1);
+    std::atexit(RemoveDiretorioTeste);
+  } else {
+    g_sDiretorio = std::getenv("ZEL_TESTE_DIR");
+  }
+  setenv("ZEL_ESCALA_TEMPO", "0.01", 0);
+
+  if (argc >= 3 && std::strcmp(argv[1], "--zel-ajudante") == 0) {
+    auto it = Rotinas().find(argv[2]);
+    if (it == Rotinas().end()) return 126;
+    std::vector<std::string> args(argv + 3, argv + argc);
+    std::_Exit(it->second(args));
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
