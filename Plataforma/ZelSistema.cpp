@@ -1,0 +1,137 @@
+#include "ZelSistema.h"
+
+#include <pwd.h>
+#include <sched.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+uint64_t GetTickCount64() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
+
+void Sleep(DWORD dwMilliseconds) {
+  if (dwMilliseconds == 0) {
+    sched_yield();
+    return;
+  }
+  timespec ts{static_cast<time_t>(dwMilliseconds / 1000), static_cast<long>(dwMilliseconds % 1000) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+void GetLocalTime(SYSTEMTIME* pst) {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  tm t{};
+  localtime_r(&ts.tv_sec, &t);
+  pst->wYear = static_cast<WORD>(t.tm_year + 1900);
+  pst->wMonth = static_cast<WORD>(t.tm_mon + 1);
+  pst->wDayOfWeek = static_cast<WORD>(t.tm_wday);
+  pst->wDay = static_cast<WORD>(t.tm_mday);
+  pst->wHour = static_cast<WORD>(t.tm_hour);
+  pst->wMinute = static_cast<WORD>(t.tm_min);
+  // A leap second reads as the last ordinary second, as the original never shows 60.
+  pst->wSecond = static_cast<WORD>(t.tm_sec > 59 ? 59 : t.tm_sec);
+  pst->wMilliseconds = static_cast<WORD>(ts.tv_nsec / 1000000L);
+}
+
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(gettid()); }
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+std::string ZelCaminhoPrograma() {
+  std::vector<char> buf(256);
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return {};
+    if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::string ZelNomeUsuario() {
+  uid_t uid = geteuid();
+  long nSugerido = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buf(nSugerido > 0 ? static_cast<size_t>(nSugerido) : 1024);
+  for (;;) {
+    passwd pw{};
+    passwd* pResultado = nullptr;
+    int r = getpwuid_r(uid, &pw, buf.data(), buf.size(), &pResultado);
+    if (r == ERANGE && buf.size() < (1u << 20)) {
+      buf.resize(buf.size() * 2);
+      continue;
+    }
+    if (r == 0 && pResultado != nullptr && pw.pw_name != nullptr && *pw.pw_name != '\0') return pw.pw_name;
+    return std::to_string(uid);
+  }
+}
+
+namespace {
+// The "kB" value of one "Campo:" line of a /proc file, in bytes; -1 when absent.
+int64_t LeCampoKb(const char* szArquivo, const char* szCampo) {
+  std::ifstream f(szArquivo);
+  std::string sLinha;
+  size_t nCampo = std::strlen(szCampo);
+  while (std::getline(f, sLinha)) {
+    if (sLinha.compare(0, nCampo, szCampo) == 0 && sLinha.size() > nCampo && sLinha[nCampo] == ':') {
+      return std::strtoll(sLinha.c_str() + nCampo + 1, nullptr, 10) * 1024;
+    }
+  }
+  return -1;
+}
+
+// Up to four leading decimal numbers separated by dots; stops at anything else.
+std::string QuatroNumeros(const char* sz) {
+  long v[4] = {0, 0, 0, 0};
+  const char* p = sz;
+  for (int i = 0; i < 4; ++i) {
+    if (*p < '0' || *p > '9') break;
+    char* fim = nullptr;
+    v[i] = std::strtol(p, &fim, 10);
+    p = fim;
+    if (*p != '.') break;
+    ++p;
+  }
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", static_cast<int>(v[0]), static_cast<int>(v[1]),
+                static_cast<int>(v[2]), static_cast<int>(v[3]));
+  return buf;
+}
+}  // namespace
+
+ZelMemoria ZelLeMemoria() {
+  ZelMemoria m{};
+  m.llTotal = LeCampoKb("/proc/meminfo", "MemTotal");
+  m.llDisponivel = LeCampoKb("/proc/meminfo", "MemAvailable");
+  m.llPrivada = LeCampoKb("/proc/self/status", "RssAnon");
+  if (m.llTotal < 0) m.llTotal = 0;
+  if (m.llDisponivel < 0) m.llDisponivel = 0;
+  if (m.llPrivada < 0) m.llPrivada = 0;
+  return m;
+}
+
+std::string ZelVersaoPrograma() {
+#ifdef TOLVAN_VERSAO
+  return QuatroNumeros(TOLVAN_VERSAO);
+#else
+  return QuatroNumeros("");
+#endif
+}
+
+std::string ZelVersaoSO() {
+  utsname u{};
+  if (uname(&u) != 0) return QuatroNumeros("");
+  return QuatroNumeros(u.release);
+}
