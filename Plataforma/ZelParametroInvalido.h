@@ -20,6 +20,8 @@ void _invalid_parameter(const wchar_t* pszExpressao, const wchar_t* pszFuncao, c
                         unsigned int nLinha, uintptr_t pReservado);
 
 constexpr size_t _TRUNCATE = static_cast<size_t>(-1);
+// strncpy_s with _TRUNCATE cut the text short (not an error: no event).
+constexpr errno_t STRUNCATE = 80;
 
 // Bounded copies and formatting with the original runtime's contracts: a null
 // destination or source, a zero size, or (without _TRUNCATE) a result that

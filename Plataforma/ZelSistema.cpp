@@ -6,7 +6,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,23 +94,6 @@ int64_t LeCampoKb(const char* szArquivo, const char* szCampo) {
   return -1;
 }
 
-// Up to four leading decimal numbers separated by dots; stops at anything else.
-std::string QuatroNumeros(const char* sz) {
-  long v[4] = {0, 0, 0, 0};
-  const char* p = sz;
-  for (int i = 0; i < 4; ++i) {
-    if (*p < '0' || *p > '9') break;
-    char* fim = nullptr;
-    v[i] = std::strtol(p, &fim, 10);
-    p = fim;
-    if (*p != '.') break;
-    ++p;
-  }
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", static_cast<int>(v[0]), static_cast<int>(v[1]),
-                static_cast<int>(v[2]), static_cast<int>(v[3]));
-  return buf;
-}
 }  // namespace
 
 ZelMemoria ZelLeMemoria() {
@@ -122,16 +107,33 @@ ZelMemoria ZelLeMemoria() {
   return m;
 }
 
+std::string ZelVersaoQuatroNumeros(const char* sz) {
+  long v[4] = {0, 0, 0, 0};
+  const char* p = sz != nullptr ? sz : "";
+  for (int i = 0; i < 4; ++i) {
+    if (*p < '0' || *p > '9') break;
+    char* fim = nullptr;
+    v[i] = std::min(std::strtol(p, &fim, 10), static_cast<long>(INT_MAX));
+    p = fim;
+    if (*p != '.') break;
+    ++p;
+  }
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", static_cast<int>(v[0]), static_cast<int>(v[1]),
+                static_cast<int>(v[2]), static_cast<int>(v[3]));
+  return buf;
+}
+
 std::string ZelVersaoPrograma() {
 #ifdef TOLVAN_VERSAO
-  return QuatroNumeros(TOLVAN_VERSAO);
+  return ZelVersaoQuatroNumeros(TOLVAN_VERSAO);
 #else
-  return QuatroNumeros("");
+  return ZelVersaoQuatroNumeros("");
 #endif
 }
 
 std::string ZelVersaoSO() {
   utsname u{};
-  if (uname(&u) != 0) return QuatroNumeros("");
-  return QuatroNumeros(u.release);
+  if (uname(&u) != 0) return ZelVersaoQuatroNumeros("");
+  return ZelVersaoQuatroNumeros(u.release);
 }

@@ -42,3 +42,6 @@ ZelMemoria ZelLeMemoria();
 // "%d.%d.%d.%d" of the program and of the operating system kernel.
 std::string ZelVersaoPrograma();
 std::string ZelVersaoSO();
+// The leading dot-separated numbers of a version text as "%d.%d.%d.%d",
+// missing parts 0 ("6.1.0-rc2" gives "6.1.0.0").
+std::string ZelVersaoQuatroNumeros(const char* szVersao);
