@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ZelCom.h"
@@ -117,6 +118,12 @@ class CFile {
   std::string m_strFileName;  // the path as found on disk
 };
 
+// Letter-case folding of file and registry names (Windows-1252 bytes: ASCII
+// and the accented letters).
+char ZelMaiusculaNome(char c);
+std::string ZelMaiusculasNome(std::string_view s);
+bool ZelNomesIguais(std::string_view a, std::string_view b);
+
 // Case-insensitive resolution: the path with each existing component spelled
 // as on disk; components that do not exist are kept as given.
 std::string ZelResolveCaminho(const std::string& sCaminho);
@@ -129,7 +136,8 @@ LONG ZelExcluiArquivo(const std::string& sCaminho);
 // A target that differs from the source only in letter case renames on disk.
 LONG ZelRenomeiaArquivo(const std::string& sDe, const std::string& sPara, bool bSubstitui = false);
 LONG ZelCopiaArquivo(const std::string& sDe, const std::string& sPara, bool bFalhaSeExiste);
-// Creates the directory; with bPais, every missing parent too.
+// Creates the directory; with bPais, every missing parent too. An existing
+// directory is ERROR_ALREADY_EXISTS.
 LONG ZelCriaDiretorio(const std::string& sCaminho, bool bPais = false);
 LONG ZelExcluiDiretorio(const std::string& sCaminho);
 // Names (not paths) of the entries of sDiretorio matching the pattern, with

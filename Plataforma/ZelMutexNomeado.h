@@ -38,3 +38,7 @@ class CZelMutexNomeado {
   Memoria* m_pMemoria = nullptr;
   LONG m_lErro = ERROR_SUCCESS;
 };
+
+// The POSIX shared-memory object that holds the mutex of that name. Nothing
+// removes these objects; tests remove their own.
+std::string ZelObjetoMutexNomeado(const std::string& sNome);

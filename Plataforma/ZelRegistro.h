@@ -20,7 +20,8 @@ constexpr HKEY HKEY_CLASSES_ROOT = HKEY::ClassesRoot;
 constexpr HKEY HKEY_CURRENT_USER = HKEY::CurrentUser;
 constexpr HKEY HKEY_LOCAL_MACHINE = HKEY::LocalMachine;
 
-// Paths of the two files as the environment gives them now.
+// Paths of the two files as the environment gives them now; for
+// HKEY_CLASSES_ROOT the machine file, which its writes change.
 std::string ZelArquivoRegistro(HKEY raiz);
 
 // Results are Windows error codes: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND (key or

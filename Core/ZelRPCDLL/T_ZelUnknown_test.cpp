@@ -1,0 +1,404 @@
+#include "T_ZelUnknown.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <new>
+#include <stdexcept>
+
+#include "ZelAmbienteTeste.h"
+#include "ZelParametroInvalido.h"
+#include "ZelTempo.h"
+
+namespace {
+enum class Modo {
+  Sucesso,
+  Falso,
+  Falha,
+  BadAlloc,
+  StdException,
+  Desconhecida,
+  CFileExc,
+  CZelExc,
+  Long,
+  NuloDesreferenciado,
+  DivisaoPorZero,
+  EstouroDePilha,
+  ParametroInvalido,
+  RastreiaFalha,
+};
+
+std::atomic<int> g_nConstrucoes{0};
+volatile int g_nNuncaAlcancado = -1;
+std::atomic<bool> g_bConstrutorLanca{false};
+std::atomic<HRESULT> g_hrOnInicializa{S_OK};
+
+__attribute__((no_sanitize("address", "undefined"), noinline)) int LeNulo() {
+  volatile int* p = nullptr;
+  return *p;
+}
+__attribute__((no_sanitize("address", "undefined"), noinline)) int Divide(int a, int b) {
+  volatile int x = a, y = b;
+  return x / y;
+}
+__attribute__((no_sanitize("address", "undefined"), noinline)) int Recursa(int n) {
+  volatile char buf[256];
+  buf[0] = static_cast<char>(n);
+  if (n == g_nNuncaAlcancado) return 0;
+  return Recursa(n + 1) + buf[0];
+}
+
+class CTesteBase : public CZelBaseParaRotinas {
+ public:
+  CTesteBase() {
+    ++g_nConstrucoes;
+    if (g_bConstrutorLanca) throw std::runtime_error("construtor");
+  }
+  HRESULT Faz(Modo m) {
+    switch (m) {
+      case Modo::Sucesso: return S_OK;
+      case Modo::Falso: return S_FALSE;
+      case Modo::Falha: return E_INVALIDARG;
+      case Modo::BadAlloc: throw std::bad_alloc();
+      case Modo::StdException: throw std::logic_error("x");
+      case Modo::Desconhecida: throw 1.5;
+      case Modo::CFileExc: AfxThrowFileException(CFileException::accessDenied, ERROR_ACCESS_DENIED);
+      case Modo::CZelExc: throw new CZelException("m", 1L, 0L);
+      case Modo::Long: throw static_cast<long>(HR(0x80041234));
+      case Modo::NuloDesreferenciado: return LeNulo();
+      case Modo::DivisaoPorZero: return Divide(1, 0);
+      case Modo::EstouroDePilha: return Recursa(0);
+      case Modo::ParametroInvalido: {
+        char sz[2];
+        strcpy_s(sz, sizeof sz, "longo demais");
+        return S_OK;
+      }
+      case Modo::RastreiaFalha:
+        ZelTraceHR(this, "CTesteBase::Faz", "TesteBase", 9, "hr = arq.Grava()", "hr", HR(0x80043EEE));
+        return HR(0x80043EEE);
+    }
+    return E_UNEXPECTED;
+  }
+  HRESULT FuncaoGenerica(unsigned long ulFuncao, const _REG_CR_LISTA_BYTESPS&, _REG_CR_LISTA_BYTESPS**) override {
+    return ulFuncao == 7 ? S_FALSE : CZelBaseParaRotinas::FuncaoGenerica(ulFuncao, {}, nullptr);
+  }
+
+ protected:
+  HRESULT OnInicializa() override { return g_hrOnInicializa; }
+};
+
+class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
+ public:
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+
+  HRESULT Metodo(Modo m) {
+    return ChamaGuardado(
+        "CTesteObjeto::Metodo", "TesteObjeto", 12, true,
+        [m] { return ZelPares{{"modo", std::to_string(static_cast<int>(m))}}; },
+        [m](CTesteBase& b) { return b.Faz(m); });
+  }
+  bool TemBase() const { return Base() != nullptr; }
+
+  int nHooks = 0;
+  HRESULT hrHook = E_NOTIMPL;
+  HRESULT OnAlteracaoMultiplaCadastro(UI4, ListaAlteracoes&) override {
+    ++nHooks;
+    return hrHook;
+  }
+};
+
+_REG_DF_INICIALIZAPS RegistroValido() {
+  _REG_DF_INICIALIZAPS r{};
+  r.ulUsuario = 5;
+  r.ulNumeroSessao = 77;
+  r.ulLinhaFonte = 10;
+  r.usVersaoMorvo = 138;
+  std::strcpy(r.szEmpresa, "EMP1");
+  std::strcpy(r.szAplicativo, "DF");
+  std::strcpy(r.szModuleName, "df.exe");
+  std::strcpy(r.szArquivoFonte, "cliente.cpp");
+  r.cControle = 'B';
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  return r;
+}
+
+void Recalcula(_REG_DF_INICIALIZAPS& r) { r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao); }
+
+class TZelUnknownTeste : public ZelAmbienteTeste {
+ protected:
+  void SetUp() override {
+    ZelAmbienteTeste::SetUp();
+    g_bConstrutorLanca = false;
+    g_hrOnInicializa = S_OK;
+    ZelReiniciaPrevineErroRPC();
+  }
+  size_t LinhasErro() { return Linhas(ArquivoErrosEmpresa()).size() + Linhas(ArquivoErrosProgramas()).size(); }
+  std::string UltimaLinhaErroProgramas() {
+    auto v = Linhas(ArquivoErrosProgramas());
+    return v.empty() ? "" : v.back();
+  }
+};
+
+bool Contem(const std::string& s, const std::string& p) { return s.find(p) != std::string::npos; }
+}  // namespace
+
+// ---- Inicializa_Padrao ----
+
+TEST_F(TZelUnknownTeste, VersaoDiferenteDe138FalhaMesmoSemControle) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaControleInicializacao", 1),
+            ERROR_SUCCESS);
+  CTesteObjeto obj;
+  for (UI2 v : {UI2{137}, UI2{139}}) {
+    auto r = RegistroValido();
+    r.usVersaoMorvo = v;
+    Recalcula(r);
+    EXPECT_EQ(obj.Inicializa_Padrao(r), HR(0x81080BFD));
+  }
+  auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 2u);
+  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown<struct IZelUnknown,class (anonymous namespace)::CTesteBase>::"
+                                "Inicializa_Padrao\t"))
+      << linhas[0];
+  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t40\thr = E_ZELCR_VERSAO_INCOMPATIVEL\thr = 0X81080BFD "));
+}
+
+TEST_F(TZelUnknownTeste, ControleDesligadoAceitaCRCErradoEAplicativoVazio) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaControleInicializacao", 1),
+            ERROR_SUCCESS);
+  CTesteObjeto obj;
+  auto r = RegistroValido();
+  r.szAplicativo[0] = '\0';
+  r.uiCRC = 12345;
+  EXPECT_EQ(obj.Inicializa_Padrao(r), S_OK);
+  EXPECT_EQ(obj.GetEmpresa(), "EMP1");
+  EXPECT_EQ(obj.GetUsuario(), 5);
+  EXPECT_EQ(obj.GetNumeroSessao(), 77u);
+  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+}
+
+TEST_F(TZelUnknownTeste, ChecagensDoRegistro) {
+  CTesteObjeto obj;
+  auto crc = RegistroValido();
+  crc.uiCRC ^= 1;
+  EXPECT_EQ(obj.Inicializa_Padrao(crc), HR(0x81080C17));
+  auto controle = RegistroValido();
+  controle.cControle = 'b';
+  Recalcula(controle);
+  EXPECT_EQ(obj.Inicializa_Padrao(controle), HR(0x81080C19));
+  auto linha = RegistroValido();
+  linha.ulLinhaFonte = 0;
+  Recalcula(linha);
+  EXPECT_EQ(obj.Inicializa_Padrao(linha), HR(0x81080C19));
+  auto fonte = RegistroValido();
+  fonte.szArquivoFonte[0] = '\0';
+  Recalcula(fonte);
+  EXPECT_EQ(obj.Inicializa_Padrao(fonte), HR(0x81080C19));
+  auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 4u);
+  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t49\thr = E_ZELCR_CRC_INICIALIZACAO_INVALIDO\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\tT_ZelUnknown\t66\thr = E_ZELCR_ESTRUTURA_INICIALIZACAO_INVALIDA\t"));
+  EXPECT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK) << "rejected records leave the object usable";
+}
+
+TEST_F(TZelUnknownTeste, RegistroRejeitadoPreservaOAceitoEFalhaNoInicializaZeraEDescarta) {
+  CTesteObjeto obj;
+  auto r = RegistroValido();
+  ASSERT_EQ(obj.Inicializa_Padrao(r), S_OK);
+  auto ruim = RegistroValido();
+  ruim.usVersaoMorvo = 137;
+  EXPECT_EQ(obj.Inicializa_Padrao(ruim), HR(0x81080BFD));
+  EXPECT_EQ(std::memcmp(obj.GetRegistroInicializacao(), &r, sizeof r), 0);
+
+  CTesteObjeto outro;
+  g_hrOnInicializa = E_ACCESSDENIED;
+  EXPECT_EQ(outro.Inicializa_Padrao(RegistroValido()), E_ACCESSDENIED);
+  _REG_DF_INICIALIZAPS zero{};
+  EXPECT_EQ(std::memcmp(outro.GetRegistroInicializacao(), &zero, sizeof zero), 0);
+  EXPECT_FALSE(outro.TemBase());
+  g_hrOnInicializa = S_OK;
+  EXPECT_EQ(outro.Inicializa_Padrao(RegistroValido()), HR(0x81080AA8));
+  EXPECT_EQ(outro.Metodo(Modo::Sucesso), HR(0x81080A04));
+}
+
+// ---- base methods ----
+
+TEST_F(TZelUnknownTeste, ChamadaAntesDeInicializarNaoEscreveNada) {
+  CTesteObjeto obj;
+  EXPECT_EQ(obj.Metodo(Modo::Falha), HR(0x81080A04));
+  _REG_CR_LISTA_BYTESPS lista{};
+  _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
+  EXPECT_EQ(obj.FuncaoGenerica(1, lista, &pSaida), HR(0x81080A04));
+  EXPECT_EQ(LinhasErro(), 0u);
+  EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas()));
+}
+
+TEST_F(TZelUnknownTeste, KeepAliveEGetUltimoErroSemObjetoDeNegocio) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::NuloDesreferenciado), HR(0x8004EAC5));
+  I4 bOK = 0;
+  EXPECT_EQ(obj.KeepAlive(&bOK), S_OK);
+  EXPECT_EQ(bOK, 1);
+  _REG_DF_ERROPS reg;
+  std::memset(&reg, 0xAB, sizeof reg);
+  EXPECT_EQ(obj.GetUltimoErro(&reg), S_OK);
+  _REG_DF_ERROPS zero{};
+  EXPECT_EQ(std::memcmp(&reg, &zero, sizeof reg), 0);
+  EXPECT_EQ(obj.GetUltimoErro(nullptr), S_OK);
+  EXPECT_EQ(obj.KeepAlive(nullptr), E_POINTER);
+}
+
+TEST_F(TZelUnknownTeste, GetUltimoErroDizOQueONegocioRastreou) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::RastreiaFalha), HR(0x80043EEE));
+  _REG_DF_ERROPS reg{};
+  EXPECT_EQ(obj.GetUltimoErro(&reg), S_OK);
+  EXPECT_EQ(reg.hr, HR(0x80043EEE));
+  EXPECT_STREQ(reg.szEmpresa, "EMP1");
+  EXPECT_TRUE(Contem(reg.cMensagem, "CTesteBase::Faz"));
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 2u) << "one line where it failed, one at the frame";
+}
+
+TEST_F(TZelUnknownTeste, AlteracoesMultiplasECadastroTeveMovimentacao) {
+  CTesteObjeto obj;
+  EXPECT_EQ(obj.AlteracaoMultiplaCadastro(0, nullptr, 0, nullptr), S_OK);
+  EXPECT_EQ(obj.nHooks, 0);
+  EXPECT_EQ(LinhasErro(), 0u);
+  UI4 aPonteiros[3] = {1, 2, 3};
+  UI1 aBytes[2] = {9, 8};
+  _REG_CR_ALTERACAOPS alteracao{};
+  alteracao.regDados.ulQtdBytes = 2;
+  alteracao.regDados.pListaBytes = aBytes;
+  EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, aPonteiros, 1, &alteracao), E_NOTIMPL);
+  EXPECT_EQ(obj.nHooks, 1);
+  ASSERT_EQ(LinhasErro(), 1u);
+  EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
+                     "\tT_ZelUnknown\t120\thr = OnAlteracaoMultiplaCadastro(ulPonteiro, listaAlteracoes)\t"));
+
+  obj.hrHook = S_FALSE;
+  EXPECT_EQ(obj.AlteracaoMultiplaCadastro(3, aPonteiros, 1, &alteracao), S_FALSE) << "a success code stops it too";
+  EXPECT_EQ(obj.nHooks, 2);
+
+  UI8 aMovimentos[1] = {42};
+  EXPECT_EQ(obj.AlteracaoMultiplaMovimento(1, aMovimentos, 0, nullptr), E_NOTIMPL);
+  EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
+                     "\tT_ZelUnknown\t139\thr = OnAlteracaoMultiplaMovimento(regDMC, listaAlteracoes)\t"));
+
+  I4 b = 1234;
+  EXPECT_EQ(obj.CadastroTeveMovimentacao(1, 2, &b), E_NOTIMPL);
+  EXPECT_EQ(b, 1234);
+}
+
+TEST_F(TZelUnknownTeste, FuncaoGenericaPassaPeloNegocio) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  _REG_CR_LISTA_BYTESPS lista{};
+  EXPECT_EQ(obj.FuncaoGenerica(7, lista, nullptr), S_FALSE);
+  EXPECT_EQ(obj.FuncaoGenerica(1, lista, nullptr), E_NOTIMPL);
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "::FuncaoGenerica\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t104\thr = pfInSEHFuncao()\thr = 0X80004001 "));
+}
+
+// ---- the guarded frame ----
+
+TEST_F(TZelUnknownTeste, SucessosNaoSaoErros) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
+  EXPECT_EQ(LinhasErro(), 0u);
+  EXPECT_EQ(obj.Metodo(Modo::Falha), E_INVALIDARG);
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tCTesteObjeto::Metodo\t{"));
+  EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU005\tS00000077\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t5\t77\t\tDF\tdf.exe\tcliente.cpp\t10\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tTesteObjeto\t12\thr = pfInSEHFuncao()\thr = 0X80070057 "));
+}
+
+TEST_F(TZelUnknownTeste, ExcecoesViramCodigosEOObjetoContinuaServindo) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::BadAlloc), HR(0x8004EA64));
+  EXPECT_EQ(obj.Metodo(Modo::StdException), HR(0x8004EA65));
+  EXPECT_EQ(obj.Metodo(Modo::Desconhecida), HR(0x8004EA66));
+  EXPECT_EQ(obj.Metodo(Modo::CFileExc), HR(0x80070005));
+  EXPECT_EQ(obj.Metodo(Modo::CZelExc), HR(0x8004EA61));
+  EXPECT_EQ(obj.Metodo(Modo::Long), HR(0x80041234));
+  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 6u);
+  for (const auto& l : linhas) EXPECT_TRUE(Contem(l, "\thr = ZelTranslateThrownExceptionToHresult()\thr = 0X8")) << l;
+}
+
+TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), ZelErrnoParaHresult(ERANGE));
+  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  std::string sRelatorio = UltimaLinhaErroProgramas();
+  EXPECT_TRUE(Contem(sRelatorio, "\tZelTrataErroExported\t")) << sRelatorio;
+  EXPECT_TRUE(Contem(sRelatorio, "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\t"));
+  EXPECT_TRUE(Contem(sRelatorio, "Expression = ")) << "the runtime's report reaches the message library";
+}
+
+TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOProcessoContinua) {
+  struct Caso {
+    Modo m;
+    HRESULT hr;
+  };
+  for (Caso c : {Caso{Modo::NuloDesreferenciado, HR(0x8004EAC5)}, Caso{Modo::DivisaoPorZero, HR(0x8004EAD3)},
+                 Caso{Modo::EstouroDePilha, HR(0x8004EADA)}}) {
+    CTesteObjeto obj;
+    ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+    EXPECT_EQ(obj.Metodo(c.m), c.hr);
+    EXPECT_FALSE(obj.TemBase());
+    EXPECT_EQ(obj.Metodo(Modo::Sucesso), HR(0x81080A04));
+    std::string sRelatorio = UltimaLinhaErroProgramas();
+    EXPECT_TRUE(Contem(sRelatorio, "\tRelatorio = 0X81080BB1\tHR = "));
+    EXPECT_TRUE(Contem(sRelatorio, "\tIdentificacao = EMP1\tFlag = 1\t"));
+  }
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 3u);
+}
+
+TEST_F(TZelUnknownTeste, ConstrucaoQueLancaFalhaOFinalConstruct) {
+  g_bConstrutorLanca = true;
+  CTesteObjeto obj;
+  EXPECT_EQ(obj.FinalConstruct(), HR(0x8004EA65));
+  EXPECT_FALSE(obj.TemBase());
+  auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "::T_ZelUnknown\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t14\tm_hrConstruct = ZelTranslateThrownExceptionToHresult()\t"
+                                "m_hrConstruct = 0X8004EA65 "));
+}
+
+TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrame) {
+  EscreveLogIni("[Log]\nEntrada=1\nSaida=1\nZelDataBase=CTesteObjeto\n");
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
+  auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 2u) << "the constructor and Inicializa_Padrao are not selected";
+  EXPECT_TRUE(Contem(linhas[0], "\tCTesteObjeto::Metodo\t{"));
+  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tmodo = 1\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\tSAIU\t"));
+}
+
+TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "PrevineErroRPC", 0), ERROR_SUCCESS);
+  PrevineErroRPC();
+  PrevineErroRPC();
+  EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u);
+  Sleep(ZelTempoMs(ZelTempo::kRefrescoPrevineErroRPC) + 5);
+  PrevineErroRPC();
+  EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 2u);
+}

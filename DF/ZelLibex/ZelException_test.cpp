@@ -1,0 +1,65 @@
+#include "ZelException.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <new>
+#include <stdexcept>
+
+namespace {
+template <class F>
+HRESULT Traduz(F lancar) {
+  try {
+    lancar();
+  } catch (...) {
+    return ZelTranslateThrownExceptionToHresult();
+  }
+  return S_OK;
+}
+}  // namespace
+
+TEST(ZelException, CadaTipoDeExcecaoTemSeuCodigo) {
+  EXPECT_EQ(Traduz([] { throw std::bad_alloc(); }), HR(0x8004EA64));
+  EXPECT_EQ(Traduz([] { throw std::runtime_error("x"); }), HR(0x8004EA65));
+  EXPECT_EQ(Traduz([] { throw 3.5; }), HR(0x8004EA66));
+  EXPECT_EQ(Traduz([] { throw new CMemoryException; }), HR(0x8004EA62));
+  EXPECT_EQ(Traduz([] { throw new CInvalidArgException; }), HR(0x8004EA67));
+  EXPECT_EQ(Traduz([] { throw new CException; }), HR(0x8004EA63));
+  EXPECT_EQ(Traduz([] { AfxThrowFileException(CFileException::sharingViolation, ERROR_SHARING_VIOLATION); }),
+            HR(0x80070020));
+  EXPECT_EQ(Traduz([] { AfxThrowFileException(CFileException::genericException, 0); }), 0);
+  EXPECT_EQ(Traduz([] { AfxThrowFileException(CFileException::genericException, -7); }), -7);
+  EXPECT_EQ(Traduz([] { throw new CZelException(12L, 1L, 5L); }), HR(0x80040005));
+  EXPECT_EQ(Traduz([] { throw new CZelException("GetCurrentTime_LocalTime: FileTimeToSystemTime", 1L, 0L); }),
+            HR(0x8004EA61));
+  EXPECT_EQ(Traduz([] { throw CZelExceptionEx(HR(0x80043EEE)); }), HR(0x80043EEE));
+  EXPECT_EQ(Traduz([] { throw _com_error(E_ACCESSDENIED); }), E_ACCESSDENIED);
+  EXPECT_EQ(Traduz([] { throw static_cast<long>(HR(0x8004EAF0)); }), HR(0x8004EAF0));
+}
+
+TEST(ZelException, ErrnosDoRuntimeSaoNumeradosEmSequencia) {
+  EXPECT_EQ(ZelErrnoParaHresult(1), HR(0x8004EADC));
+  EXPECT_EQ(ZelErrnoParaHresult(14), HR(0x8004EAE9));
+  EXPECT_EQ(ZelErrnoParaHresult(16), HR(0x8004EAEA));
+  EXPECT_EQ(ZelErrnoParaHresult(EINVAL), HR(0x8004EAF0));
+  EXPECT_EQ(ZelErrnoParaHresult(ERANGE), HR(0x8004EAFB));
+  EXPECT_EQ(ZelErrnoParaHresult(EILSEQ), HR(0x8004EB01));
+  EXPECT_EQ(ZelErrnoParaHresult(80), HR(0x8004EB02));
+  EXPECT_EQ(ZelErrnoParaHresult(15), HR(0x8004EA60));
+  EXPECT_EQ(ZelErrnoParaHresult(26), HR(0x8004EA60));
+  EXPECT_EQ(ZelErrnoParaHresult(0), HR(0x8004EA60));
+}
+
+TEST(ZelException, RelatorioDaCZelException) {
+  CZelException comMensagem("Falhou a data", 1, 0);
+  EXPECT_EQ(comMensagem.TextoRelatorio(), "Falhou a data");
+  CZelException semTexto(77L, 1L, 2L);
+  EXPECT_EQ(semTexto.TextoRelatorio(),
+            "Erro desconhecido encontrado. C\xF3" "digo (77)\nErro do SO: 2 - ERROR_FILE_NOT_FOUND");
+  CZelException conhecido(static_cast<long>(HR(0x81080A04)), 1L, 0L);
+  EXPECT_EQ(conhecido.GetMensagem(), "Objeto n\xE3o inicializado");
+  EXPECT_EQ(CZelException::TipoRelatorio(0), 0x30u);
+  EXPECT_EQ(CZelException::TipoRelatorio(1), 0x31u);
+  EXPECT_EQ(CZelException::TipoRelatorio(0x10), 0x10u);
+  EXPECT_EQ(CZelException::TipoRelatorio(0x41), 0x41u);
+}

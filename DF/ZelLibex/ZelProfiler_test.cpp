@@ -1,0 +1,248 @@
+#include "ZelProfiler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "ZelAmbienteTeste.h"
+#include "ZelDados.h"
+#include "ZelLogConfig.h"
+
+namespace {
+class CIdentidadeTeste : public CZelUltimoErro, public CZelProfilerEmpresa {
+ public:
+  explicit CIdentidadeTeste(const std::string& s) : CZelProfilerEmpresa(s) {}
+};
+
+bool Contem(const std::string& s, const std::string& p) { return s.find(p) != std::string::npos; }
+}  // namespace
+
+using ZelProfilerTeste = ZelAmbienteTeste;
+
+TEST_F(ZelProfilerTeste, PrimeiroErroDoMesDaEmpresaCriaArquivoComCabecalho) {
+  CZelProfilerEmpresa emp("EMP1");
+  std::string sCaminho = ArquivoErrosEmpresa();
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  char szNome[64];
+  std::snprintf(szNome, sizeof szNome, "ZelProfilerErros_Base_%04d%02d.log", st.wYear, st.wMonth);
+  EXPECT_EQ(sCaminho, m_sEmpresa + szNome);
+  ASSERT_FALSE(ZelExisteArquivo(sCaminho));
+
+  ZelTraceHR(&emp, "CIExBase::GravaIEHeader", "IExBase", 120, "hr = arqIE.Grava(&regIE, pPos)", "hr", E_UNEXPECTED);
+  ZelTraceHR(&emp, "CIExBase::GravaIEHeader", "IExBase", 121, "hr = x", "hr", E_FAIL);
+
+  std::string s = ZelLeArquivoInteiro(sCaminho);
+  ASSERT_EQ(s.compare(0, std::strlen(kCabecalhoArquivoErros), kCabecalhoArquivoErros), 0);
+  auto linhas = Linhas(sCaminho);
+  ASSERT_EQ(linhas.size(), 2u) << "the header is written once";
+  EXPECT_TRUE(Contem(linhas[0], "\tERRO\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU000\tS00000000\tT"));
+  EXPECT_TRUE(Contem(linhas[0], "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
+  EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas())) << "company errors stay out of the program file";
+}
+
+TEST_F(ZelProfilerTeste, LinhaDeE_UNEXPECTEDSoletraOCodigoEmWindows1252) {
+  std::string s = ZelFormataErroHR("hr = pfInSEHFuncao()", "hr", E_UNEXPECTED);
+  EXPECT_TRUE(Contem(s, "hr = pfInSEHFuncao()\thr = 0X8000FFFF ")) << s;
+  EXPECT_TRUE(Contem(s, "\tSEVERITY = 1 SEVERITY_ERROR\t"));
+  EXPECT_TRUE(Contem(s, "\tFACILITY = 0 FACILITY_NULL\t"));
+  EXPECT_TRUE(Contem(s, "\tCODE = 65535 "));
+  EXPECT_TRUE(Contem(s, "\tDescri\xE7\xE3o = E_UNEXPECTED"));
+  EXPECT_EQ(s.substr(s.size() - std::strlen("Descri\xE7\xE3o = E_UNEXPECTED")), "Descri\xE7\xE3o = E_UNEXPECTED");
+}
+
+TEST_F(ZelProfilerTeste, LinhaDaFacilidade264TemNomeDaSuiteESemNomeSimbolico) {
+  std::string s = ZelFormataErroHR("hr = x", "hr", HR(0x81080A04));
+  EXPECT_TRUE(Contem(s, "\tFACILITY = 264 ZEL_FACILITY_CR_CORE\t")) << s;
+  EXPECT_TRUE(Contem(s, "\tCODE = 2564 \t")) << "the message library claims the facility";
+  EXPECT_EQ(s.substr(s.size() - std::strlen("Descri\xE7\xE3o = ")), "Descri\xE7\xE3o = ");
+}
+
+TEST_F(ZelProfilerTeste, LinhaDeResultadoInteiroCombinaComFacilityITF) {
+  CZelProfilerEmpresa emp("EMP1");
+  ZelTraceInt(&emp, "CZelArqEx::Abre", "ZelArqEx", 77, "iRetorno = Abre()", "iRetorno", 16110);
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tiRetorno = Abre()\tiRetorno = 16110\tHR = 0X80043EEE\tDescri\xE7\xE3o = \t"))
+      << linhas[0];
+}
+
+TEST_F(ZelProfilerTeste, SemEmpresaVaiParaArquivoDosProgramasNoDiretorioDosModulos) {
+  ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
+  std::string sCaminho = ArquivoErrosProgramas();
+  EXPECT_EQ(sCaminho.rfind(m_sModulos + "ZelProfilerErros_Pgms_", 0), 0u);
+  auto linhas = Linhas(sCaminho);
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tTolvan\t1\ttexto 42\t"));
+}
+
+TEST_F(ZelProfilerTeste, DiretorioDoProfilerNoRegistroRecebeOsArquivos) {
+  std::string sDir = ZelDiretorioTeste() + "profiler";
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioZelProfiler", sDir),
+            ERROR_SUCCESS);
+  CZelProfilerEmpresa emp("EMP1");
+  ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
+  EXPECT_EQ(ArquivoErrosEmpresa().rfind(sDir + "/EMP1/ZelProfilerErros_Base_", 0), 0u);
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
+}
+
+TEST_F(ZelProfilerTeste, AnoEMesSaoLimitadosNoNome) {
+  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 1200, 150), "ZelProfilerErros_Pgms_184899.log"));
+  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 9999, -3), "ZelProfilerErros_Pgms_471700.log"));
+}
+
+TEST_F(ZelProfilerTeste, RegistroDeInicializacaoApareceSoComControleB) {
+  struct Identidade : CZelProfilerEmpresa, IZelDF_ProfilerRegistro {
+    _REG_DF_INICIALIZAPS reg{};
+    Identidade() : CZelProfilerEmpresa("EMP1") {}
+    const _REG_DF_INICIALIZAPS* GetRegistroInicializacao() const override { return &reg; }
+  } id;
+  std::strcpy(id.reg.szEmpresa, "EMP1");
+  std::strcpy(id.reg.szAplicativo, "App");
+  id.reg.ulUsuario = 7;
+  id.reg.ulLinhaFonte = 33;
+  id.reg.cControle = 'B';
+  ZelTraceHR(&id, "F", "A", 1, "hr = x", "hr", E_FAIL);
+  id.reg.cControle = 'b';
+  ZelTraceHR(&id, "F", "A", 2, "hr = x", "hr", E_FAIL);
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 2u);
+  EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t7\t0\t\tApp\t\t\t33\t0\t0\t\tERRO\t")) << linhas[0];
+  EXPECT_TRUE(Contem(linhas[1], "\t\t0\t0\t\t\t\t\t0\t0\t0\t\tERRO\t")) << linhas[1];
+}
+
+TEST_F(ZelProfilerTeste, FalhaRastreadaFicaNoUltimoErroDaIdentidade) {
+  CIdentidadeTeste id("EMP1");
+  ZelTraceHR(&id, "CIExBase::LeIEHeader", "IExBase", 5, "hr = x", "hr", E_INVALIDARG);
+  _REG_DF_ERROPS reg{};
+  id.GetErro()->CopiarPara(&reg);
+  EXPECT_EQ(reg.hr, E_INVALIDARG);
+  EXPECT_STREQ(reg.szEmpresa, "EMP1");
+  EXPECT_TRUE(Contem(reg.cMensagem, "CIExBase::LeIEHeader"));
+}
+
+TEST_F(ZelProfilerTeste, ArquivoPresoPorOutroEscritorPerdeALinhaApos19Tentativas) {
+  CZelProfilerEmpresa emp("EMP1");
+  ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
+  std::string antes = ZelLeArquivoInteiro(ArquivoErrosEmpresa());
+  {
+    CFile outro;
+    ASSERT_TRUE(outro.Open(ArquivoErrosEmpresa(), CFile::modeReadWrite | CFile::shareDenyWrite));
+    ZelTraceHR(&emp, "F", "A", 2, "hr = x", "hr", E_FAIL);
+    EXPECT_EQ(ZelTentativasUltimaGravacao(), 19);
+    EXPECT_EQ(ZelLeArquivoInteiro(ArquivoErrosEmpresa()), antes);
+  }
+  ZelTraceHR(&emp, "F", "A", 3, "hr = x", "hr", E_FAIL);
+  EXPECT_EQ(ZelTentativasUltimaGravacao(), 1);
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 2u);
+}
+
+TEST_F(ZelProfilerTeste, DiretorioInexistenteDesisteNaPrimeiraTentativa) {
+  EXPECT_FALSE(ZelAcrescentaLinhaLog(ZelDiretorioTeste() + "nao/existe/arq.log", "x", nullptr));
+  EXPECT_EQ(ZelTentativasUltimaGravacao(), 1);
+}
+
+// ---- call log ----
+
+TEST_F(ZelProfilerTeste, SemLogIniSoHaLinhasDeErro) {
+  CZelProfilerEmpresa emp("EMP1");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::LeIEHeader", {{"uiQtd", "3"}});
+    ZelTraceHR(&emp, "CZelDF_IEx::LeIEHeader", "ZelDF_IEx", 12, "hr = pfInSEHFuncao()", "hr", E_FAIL);
+  }
+  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
+  EscreveLogIni("");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::LeIEHeader");
+  }
+  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+}
+
+TEST_F(ZelProfilerTeste, SoPerformanceLigadaNaoEscreveLinhasDeChamada) {
+  EscreveLogIni("[Log]\nPerformance=1\nZelDataBase=todos\n");
+  CZelProfilerEmpresa emp("EMP1");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::LeIEHeader");
+  }
+  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+}
+
+TEST_F(ZelProfilerTeste, ZelDataBaseSelecionaAsFuncoesDoServico) {
+  EscreveLogIni("[Log]\r\nEntrada=1\r\nZelDataBase=CZelDF_IEx\r\n");
+  CZelProfilerEmpresa emp("EMP1");
+  {
+    CZelProfiler prof(&emp);
+    ASSERT_TRUE(CZelProfiler::EntradaLigada());
+    prof.Entrada("CZelDF_IEx::LeIEHeader", {{"uiQtd", "3"}, {"dwFlags", ""}, {"", "x"}, {"dwFlags", "0"}});
+  }
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelFile::Grava");
+  }
+  std::string s = ZelLeArquivoInteiro(LogChamadas());
+  ASSERT_EQ(s.compare(0, std::strlen(kCabecalhoLogChamadas), kCabecalhoLogChamadas), 0);
+  auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 1u) << "no exit lines, and CZelFile is not selected";
+  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::LeIEHeader\tEEMP1\t")) << "no Guid column without exit lines";
+  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\t0\t0\tuiQtd = 3\tdwFlags = 0\t")) << linhas[0];
+  EXPECT_EQ(linhas[0].back(), '\t');
+}
+
+TEST_F(ZelProfilerTeste, EntradaESaidaCompartilhamOGuid) {
+  EscreveLogIni("[log]\nentrada=1\nSAIDA=1\nPerformance=1\nZelDataBase=1\nProcessos=OUTRO;" +
+                std::string("zellibex") + "\n");
+  CZelProfilerEmpresa emp("EMP1");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::KeepAlive");
+  }
+  auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 2u);
+  size_t i = linhas[0].find("\t{");
+  ASSERT_NE(i, std::string::npos);
+  std::string sGuid = linhas[0].substr(i + 1, 38);
+  EXPECT_TRUE(Contem(linhas[1], sGuid));
+  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\tSAIU\t"));
+}
+
+TEST_F(ZelProfilerTeste, ProgramaNaoSelecionadoNaoEscreve) {
+  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=todos\nProcessos=tolvan.exe, outro\n");
+  CZelProfilerEmpresa emp("EMP1");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::KeepAlive");
+  }
+  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+}
+
+TEST(ZelLogConfig, RegrasDasChaves) {
+  auto c = ZelInterpretaLogIni("[Outra]\nEntrada=1\n[Log]\nSaida=2\nCoCreateInstance=1\nProcessos= TOLVAN \n");
+  EXPECT_EQ(c.nEntrada, 0) << "keys of other sections do not count";
+  EXPECT_EQ(c.nSaida, 2);
+  EXPECT_TRUE(c.LogChamadas()) << "CoCreateInstance alone switches call logging on";
+  EXPECT_EQ(c.sProcessos, "tolvan");
+  EXPECT_TRUE(c.ProgramaSelecionado("tolvan_testes"));
+  EXPECT_FALSE(c.ProgramaSelecionado("outro"));
+  EXPECT_EQ(c.nTimeoutConfig, 600);
+
+  auto m = ZelInterpretaLogIni("[Log]\nEntrada=1\nMemory=1\n");
+  EXPECT_TRUE(m.LogChamadas()) << "measures are refused only when Entrada and Saida are both off";
+  auto p = ZelInterpretaLogIni("[Log]\nCoCreateInstance=1\nMemory=1\n");
+  EXPECT_FALSE(p.LogChamadas());
+
+  auto z = ZelInterpretaLogIni("[Log]\nZelDataBase=TODOS\n");
+  EXPECT_TRUE(z.FuncaoSelecionada("qualquer"));
+  auto zl = ZelInterpretaLogIni("[Log]\nZelDataBase=czeldf_iex;CZelFile\n");
+  EXPECT_FALSE(zl.FuncaoSelecionada("CZelDF_IEx::LeIEHeader")) << "function names compare with case";
+  EXPECT_TRUE(zl.FuncaoSelecionada("CZelFile<T>::Grava"));
+  EXPECT_FALSE(ZelLogConfig{}.FuncaoSelecionada("CZelDF_IEx::LeIEHeader"));
+  EXPECT_TRUE(ZelLogConfig{}.ProgramaSelecionado("x"));
+}

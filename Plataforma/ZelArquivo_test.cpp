@@ -1,0 +1,306 @@
+#include "ZelArquivo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "ZelTesteAjudante.h"
+
+namespace {
+
+void Escreve(const std::string& sCaminho, const std::string& sConteudo) {
+  std::ofstream(sCaminho, std::ios::binary) << sConteudo;
+}
+
+// Runs fn, which must throw a CFileException*, and returns its cause and code.
+template <typename F>
+std::pair<int, LONG> CausaLancada(F fn) {
+  try {
+    fn();
+  } catch (CFileException* e) {
+    std::pair<int, LONG> r{e->m_cause, e->m_lOsError};
+    e->Delete();
+    return r;
+  }
+  return {-1, -1};
+}
+
+constexpr UINT kEscritaG = CFile::modeReadWrite | CFile::shareDenyWrite;
+constexpr UINT kLeituraL = CFile::modeRead | CFile::shareDenyNone;
+
+}  // namespace
+
+// A writer in another process: holds the file until the stop marker appears.
+ZEL_AJUDANTE(SeguraEscrita) {
+  CFile f;
+  CFileException e;
+  if (!f.Open(args[0], kEscritaG, &e)) return 10 + e.m_cause;
+  ZelCriaMarcador(args[1]);
+  return ZelEsperaArquivo(args[2]) ? 0 : 2;
+}
+
+// Opens a file as an unprivileged user, where the kernel itself refuses.
+ZEL_AJUDANTE(AbreSemPermissao) {
+  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
+  CFile f;
+  CFileException e;
+  if (f.Open(args[0], CFile::modeRead, &e)) return 4;
+  return e.m_cause == CFileException::accessDenied && e.m_lOsError == ERROR_ACCESS_DENIED ? 0 : 10 + e.m_cause;
+}
+
+TEST(CFile, LeituraCurtaNoFimEPosicionamento) {
+  std::string s = ZelNovoDiretorio("posicao") + "a.dat";
+  CFile f;
+  ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
+  f.Write("abcdef", 6);
+  f.SeekToBegin();
+  char buf[16] = {};
+  EXPECT_EQ(f.Read(buf, sizeof buf), 6u);
+  EXPECT_EQ(std::string(buf, 6), "abcdef");
+  EXPECT_EQ(f.Read(buf, sizeof buf), 0u);
+
+  EXPECT_EQ(f.Seek(100, CFile::begin), 100u);
+  EXPECT_EQ(f.GetLength(), 6u);
+  EXPECT_EQ(CausaLancada([&] { f.Seek(-101, CFile::current); }),
+            std::make_pair(int(CFileException::badSeek), ERROR_SEEK));
+  EXPECT_EQ(f.GetPosition(), 100u);
+
+  f.SetLength(3);
+  EXPECT_EQ(f.GetLength(), 3u);
+  EXPECT_EQ(f.GetPosition(), 3u);
+  EXPECT_EQ(f.Seek(-1, CFile::end), 2u);
+  f.Close();
+  EXPECT_EQ(ZelLeArquivoInteiro(s), "abc");
+}
+
+TEST(CFile, CriacaoTruncaSalvoNoTruncate) {
+  std::string s = ZelNovoDiretorio("trunca") + "a.dat";
+  Escreve(s, "conteudo");
+  CFile f;
+  ASSERT_TRUE(f.Open(s, CFile::modeCreate | CFile::modeNoTruncate | kEscritaG));
+  EXPECT_EQ(f.GetLength(), 8u);
+  f.Close();
+  ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
+  EXPECT_EQ(f.GetLength(), 0u);
+}
+
+TEST(CFile, PosicionadasNaoMovemAPosicao) {
+  std::string s = ZelNovoDiretorio("posicionadas") + "a.dat";
+  CFile f;
+  ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
+  EXPECT_EQ(f.GravaEm(10, "WXYZ", 4), ERROR_SUCCESS);
+  EXPECT_EQ(f.GetPosition(), 0u);
+  EXPECT_EQ(f.GetLength(), 14u);
+  char buf[8] = {};
+  UINT n = 99;
+  EXPECT_EQ(f.LeEm(12, buf, sizeof buf, &n), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(buf, n), "YZ");
+  EXPECT_EQ(f.LeEm(50, buf, sizeof buf, &n), ERROR_SUCCESS);
+  EXPECT_EQ(n, 0u);
+
+  struct timespec antigo[2] = {{1000, 0}, {1000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, s.c_str(), antigo, 0), 0);
+  EXPECT_EQ(f.AtualizaUltimaGravacao(), ERROR_SUCCESS);
+  struct timespec ts {};
+  ASSERT_EQ(ZelUltimaGravacao(s, &ts), ERROR_SUCCESS);
+  EXPECT_GT(ts.tv_sec, 1000);
+
+  f.Close();
+  EXPECT_EQ(f.LeEm(0, buf, 1, &n), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(f.GravaEm(0, buf, 1), ERROR_INVALID_HANDLE);
+}
+
+TEST(CFile, ExcecoesTrazemACausa) {
+  CFile fechado;
+  char buf[4] = {};
+  const auto kInvalido = std::make_pair(int(CFileException::invalidFile), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(CausaLancada([&] { fechado.Read(buf, 4); }), kInvalido);
+  EXPECT_EQ(CausaLancada([&] { fechado.Write(buf, 4); }), kInvalido);
+  EXPECT_EQ(CausaLancada([&] { fechado.Seek(0, CFile::begin); }), kInvalido);
+
+  // A descriptor opened without the access asked for.
+  std::string s = ZelNovoDiretorio("excecoes") + "a.dat";
+  Escreve(s, "abcd");
+  CFile leitura;
+  ASSERT_TRUE(leitura.Open(s, kLeituraL));
+  const auto kNegado = std::make_pair(int(CFileException::accessDenied), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(CausaLancada([&] { leitura.Write(buf, 4); }), kNegado);
+  EXPECT_EQ(CausaLancada([&] { leitura.SetLength(0); }), kNegado);
+  CFile escrita;
+  ASSERT_TRUE(escrita.Open(s, CFile::modeWrite | CFile::shareDenyWrite));
+  EXPECT_EQ(CausaLancada([&] { escrita.Read(buf, 4); }), kNegado);
+  EXPECT_EQ(ZelLeArquivoInteiro(s), "abcd");
+
+  CFileException e(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, "X.DAT");
+  EXPECT_EQ(e.GetErrorMessage(), "Arquivo n\xE3o encontrado: X.DAT");
+}
+
+TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
+  std::string d = ZelNovoDiretorio("erros");
+  Escreve(d + "arquivo", "x");
+  CFile f;
+  CFileException e;
+  EXPECT_FALSE(f.Open(d + "falta.dat", CFile::modeRead, &e));  // ENOENT
+  EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
+  EXPECT_EQ(e.m_lOsError, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(e.m_strFileName, d + "falta.dat");
+  EXPECT_FALSE(f.Open(d + "falta/a.dat", CFile::modeRead, &e));  // ENOENT of a directory
+  EXPECT_EQ(e.m_cause, CFileException::badPath);
+  EXPECT_EQ(e.m_lOsError, ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(f.Open(d + "arquivo/a.dat", CFile::modeRead, &e));  // ENOTDIR
+  EXPECT_EQ(e.m_cause, CFileException::badPath);
+  EXPECT_EQ(e.m_lOsError, ERROR_PATH_NOT_FOUND);
+  EXPECT_FALSE(f.Open(d, CFile::modeRead, &e));  // a directory is no file
+  EXPECT_EQ(e.m_cause, CFileException::accessDenied);
+  EXPECT_FALSE(f.EstaAberto());
+
+  // EACCES: only an unprivileged process meets it.
+  ASSERT_EQ(chmod((d + "arquivo").c_str(), 0), 0);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("AbreSemPermissao", {d + "arquivo"})), 0);
+}
+
+TEST(CFile, DuasAberturasDeEscritaConflitamNoMesmoProcesso) {
+  std::string s = ZelNovoDiretorio("partilha") + "a.dat";
+  CFile a;
+  ASSERT_TRUE(a.Open(s, CFile::modeCreate | kEscritaG));
+  a.Write("dados", 5);
+
+  CFile b;
+  CFileException e;
+  // A creating open must not truncate the file the first writer holds.
+  EXPECT_FALSE(b.Open(s, CFile::modeCreate | kEscritaG, &e));
+  EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
+  EXPECT_EQ(e.m_lOsError, ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(b.EstaAberto());
+  EXPECT_EQ(ZelLeArquivoInteiro(s), "dados");
+
+  CFile leitor;
+  ASSERT_TRUE(leitor.Open(s, kLeituraL));
+  char buf[8] = {};
+  EXPECT_EQ(leitor.Read(buf, sizeof buf), 5u);
+  // A writer that shares writing takes no lock.
+  CFile livre;
+  EXPECT_TRUE(livre.Open(s, CFile::modeWrite | CFile::shareDenyNone));
+
+  a.Close();
+  EXPECT_TRUE(b.Open(s, kEscritaG));
+}
+
+TEST(CFile, AberturaDeEscritaConflitaEntreProcessos) {
+  std::string d = ZelNovoDiretorio("partilhaprocessos");
+  Escreve(d + "A.DAT", "abc");
+  pid_t pid = ZelIniciaAjudante("SeguraEscrita", {d + "A.DAT", d + "pronto", d + "para"});
+  ASSERT_TRUE(ZelEsperaArquivo(d + "pronto"));
+
+  CFile f;
+  CFileException e;
+  EXPECT_FALSE(f.Open(d + "a.dat", kEscritaG, &e));
+  EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
+  EXPECT_TRUE(f.Open(d + "a.dat", kLeituraL));
+  f.Close();
+
+  ZelCriaMarcador(d + "para");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_TRUE(f.Open(d + "a.dat", kEscritaG));
+}
+
+TEST(CFile, SomenteLeituraRecusaEscrita) {
+  std::string s = ZelNovoDiretorio("somenteleitura") + "a.dat";
+  Escreve(s, "x");
+  ASSERT_EQ(ZelDefineSomenteLeitura(s, true), ERROR_SUCCESS);
+  EXPECT_TRUE(ZelSomenteLeitura(s));
+  CFile f;
+  CFileException e;
+  EXPECT_FALSE(f.Open(s, CFile::modeCreate | kEscritaG, &e));
+  EXPECT_EQ(e.m_cause, CFileException::accessDenied);
+  EXPECT_EQ(e.m_lOsError, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ZelLeArquivoInteiro(s), "x");
+  EXPECT_EQ(ZelExcluiArquivo(s), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(f.Open(s, kLeituraL));
+  f.Close();
+
+  ASSERT_EQ(ZelDefineSomenteLeitura(s, false), ERROR_SUCCESS);
+  EXPECT_FALSE(ZelSomenteLeitura(s));
+  EXPECT_TRUE(f.Open(s, kEscritaG));
+}
+
+TEST(ZelArquivo, NomesSemDiferencaDeCaixa) {
+  std::string d = ZelNovoDiretorio("caixa");
+  ASSERT_EQ(ZelCriaDiretorio(d + "Dados"), ERROR_SUCCESS);
+  Escreve(d + "Dados/DFIEVINC.DAT", "um");
+  Escreve(d + "Dados/\xC1GUA.DAT", "dois");
+
+  EXPECT_EQ(ZelResolveCaminho(d + "DADOS/dfievinc.dat"), d + "Dados/DFIEVINC.DAT");
+  EXPECT_EQ(ZelResolveCaminho(d + "dados/\xE1gua.dat"), d + "Dados/\xC1GUA.DAT");
+  EXPECT_EQ(ZelResolveCaminho(d + "dados/novo/X.dat"), d + "Dados/novo/X.dat");
+  EXPECT_TRUE(ZelExisteArquivo(d + "DADOS/DfIeVinc.Dat"));
+  EXPECT_TRUE(ZelExisteDiretorio(d + "dADOS"));
+
+  CFile f;
+  ASSERT_TRUE(f.Open(d + "dados/dfievinc.DAT", kLeituraL));
+  EXPECT_EQ(f.GetFilePath(), d + "Dados/DFIEVINC.DAT");
+  f.Close();
+  ASSERT_TRUE(f.Open(d + "DADOS/Novo.Txt", CFile::modeCreate | kEscritaG));
+  f.Close();
+  EXPECT_EQ(ZelListaArquivos(d + "Dados", "*"),
+            (std::vector<std::string>{"DFIEVINC.DAT", "Novo.Txt", "\xC1GUA.DAT"}));
+
+  // A rename that only changes letter case renames on disk.
+  EXPECT_EQ(ZelRenomeiaArquivo(d + "dados/DFIEVINC.DAT", d + "dados/DfIeVinc.dat"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelListaArquivos(d + "Dados", "d*"), std::vector<std::string>{"DfIeVinc.dat"});
+  EXPECT_EQ(ZelLeArquivoInteiro(d + "Dados/DfIeVinc.dat"), "um");
+
+  EXPECT_EQ(ZelRenomeiaArquivo(d + "dados/novo.txt", d + "DADOS/dfievinc.DAT"), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(ZelRenomeiaArquivo(d + "dados/novo.txt", d + "DADOS/dfievinc.DAT", true), ERROR_SUCCESS);
+  EXPECT_EQ(ZelListaArquivos(d + "Dados", "*"), (std::vector<std::string>{"dfievinc.DAT", "\xC1GUA.DAT"}));
+  EXPECT_EQ(ZelLeArquivoInteiro(d + "Dados/dfievinc.DAT"), "");
+
+  EXPECT_EQ(ZelExcluiArquivo(d + "DADOS/\xE1gua.dat"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelExcluiArquivo(d + "DADOS/\xE1gua.dat"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRenomeiaArquivo(d + "dados/falta", d + "x"), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(ZelArquivo, ListaCasaCuringasSemCaixa) {
+  std::string d = ZelNovoDiretorio("lista");
+  for (const char* s : {"b.DAT", "A.dat", "c.txt", "SEMEXT", "ab.dat.bak"}) Escreve(d + s, "");
+  EXPECT_EQ(ZelListaArquivos(d, "*.dat"), (std::vector<std::string>{"A.dat", "b.DAT"}));
+  EXPECT_EQ(ZelListaArquivos(d, "?.*"), (std::vector<std::string>{"A.dat", "b.DAT", "c.txt"}));
+  EXPECT_EQ(ZelListaArquivos(d, "*.*").size(), 5u);
+  EXPECT_EQ(ZelListaArquivos(d, "a*.DAT*"), (std::vector<std::string>{"A.dat", "ab.dat.bak"}));
+  EXPECT_EQ(ZelListaArquivos(d, "*e*t"), std::vector<std::string>{"SEMEXT"});
+  EXPECT_TRUE(ZelListaArquivos(d + "falta", "*").empty());
+}
+
+TEST(ZelArquivo, CopiaDiretoriosETamanho) {
+  std::string d = ZelNovoDiretorio("copia");
+  Escreve(d + "origem", "conteudo");
+  ASSERT_EQ(ZelDefineSomenteLeitura(d + "origem", true), ERROR_SUCCESS);
+  EXPECT_EQ(ZelCopiaArquivo(d + "ORIGEM", d + "Copia", true), ERROR_SUCCESS);
+  EXPECT_EQ(ZelLeArquivoInteiro(d + "Copia"), "conteudo");
+  EXPECT_TRUE(ZelSomenteLeitura(d + "copia"));
+  EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "copia", true), ERROR_FILE_EXISTS);
+  EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "ORIGEM", false), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ZelLeArquivoInteiro(d + "origem"), "conteudo");
+
+  Escreve(d + "alvo", "antigo");
+  CFile escritor;
+  ASSERT_TRUE(escritor.Open(d + "alvo", kEscritaG));
+  EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "alvo", false), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ZelLeArquivoInteiro(d + "alvo"), "antigo");
+  escritor.Close();
+  EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "alvo", false), ERROR_SUCCESS);
+  ULONGLONG n = 0;
+  EXPECT_EQ(ZelTamanhoArquivo(d + "ALVO", &n), ERROR_SUCCESS);
+  EXPECT_EQ(n, 8u);
+
+  EXPECT_EQ(ZelCriaDiretorio(d + "x/y/z", true), ERROR_SUCCESS);
+  EXPECT_EQ(ZelCriaDiretorio(d + "X/Y/Z"), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(ZelCriaDiretorio(d + "falta/z"), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(ZelExcluiDiretorio(d + "X/Y"), ERROR_DIR_NOT_EMPTY);
+  EXPECT_EQ(ZelExcluiDiretorio(d + "X/Y/Z"), ERROR_SUCCESS);
+  EXPECT_FALSE(ZelExisteDiretorio(d + "x/y/z"));
+}

@@ -1,0 +1,189 @@
+#include "ZelMutexNomeado.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ZelTesteAjudante.h"
+
+namespace {
+// Names as callers build them, with spaces and braces. Each is used once: the
+// process keeps its mapping of a name after the test removes the object.
+std::string Serie() {
+  static int nSerie = 0;
+  return std::to_string(++nSerie);
+}
+std::string NomeDoTeste(const std::string& sSufixo) {
+  return "Global\\Tolvan {" + std::to_string(getpid()) + "-" + Serie() + "} " + sSufixo;
+}
+
+class MutexNomeado : public ::testing::Test {
+ protected:
+  std::string Nome(const std::string& sSufixo) {
+    m_nomes.push_back(NomeDoTeste(sSufixo));
+    return m_nomes.back();
+  }
+  void TearDown() override {
+    for (const auto& s : m_nomes) shm_unlink(ZelObjetoMutexNomeado(s).c_str());
+  }
+  std::vector<std::string> m_nomes;
+};
+
+DWORD EsperaEmOutraThread(CZelMutexNomeado& m, DWORD ms, bool bLibera = true) {
+  DWORD r = WAIT_FAILED;
+  std::thread t([&] {
+    r = m.Espera(ms);
+    if (bLibera && (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)) m.Libera();
+  });
+  t.join();
+  return r;
+}
+
+int LeContador(const std::string& sArquivo) {
+  int n = 0;
+  std::ifstream(sArquivo) >> n;
+  return n;
+}
+}  // namespace
+
+// args: name, directory. Holds the mutex, announced by "pronto", until
+// "solta" appears or the test kills it.
+ZEL_AJUDANTE(SeguraMutex) {
+  CZelMutexNomeado m(args.at(0));
+  if (m.Espera(INFINITE) != WAIT_OBJECT_0) return 2;
+  ZelCriaMarcador(args.at(1) + "pronto");
+  if (!ZelEsperaArquivo(args.at(1) + "solta")) return 3;
+  return m.Libera() ? 0 : 4;
+}
+
+// args: name, counter file, rounds. Increments the counter under the mutex.
+ZEL_AJUDANTE(IncrementaContador) {
+  CZelMutexNomeado m(args.at(0));
+  if (!m.Valido()) return 2;
+  int nRodadas = std::stoi(args.at(2));
+  for (int i = 0; i < nRodadas; ++i) {
+    if (m.Espera(INFINITE) != WAIT_OBJECT_0) return 3;
+    int n = LeContador(args.at(1));
+    std::ofstream(args.at(1), std::ios::trunc) << n + 1;
+    if (!m.Libera()) return 4;
+  }
+  return 0;
+}
+
+TEST_F(MutexNomeado, ExcluiOutroProcessoAteSerLiberado) {
+  std::string sNome = Nome("exclui");
+  std::string sDir = ZelNovoDiretorio("exclui" + Serie());
+  CZelMutexNomeado m(sNome);
+  ASSERT_TRUE(m.Valido());
+  pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
+  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
+
+  EXPECT_EQ(m.Espera(0), WAIT_TIMEOUT);
+  EXPECT_EQ(m.Espera(30), WAIT_TIMEOUT);
+  EXPECT_FALSE(m.Libera());
+
+  ZelCriaMarcador(sDir + "solta");
+  // A holder that released before ending is not an abandonment.
+  EXPECT_EQ(m.Espera(20000), WAIT_OBJECT_0);
+  EXPECT_TRUE(m.Libera());
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+}
+
+TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
+  std::string sNome = Nome("corrida");
+  std::string sContador = ZelNovoDiretorio("corrida" + Serie()) + "contador";
+  constexpr int kProcessos = 4, kRodadas = 150;
+  std::vector<pid_t> pids;
+  for (int i = 0; i < kProcessos; ++i)
+    pids.push_back(ZelIniciaAjudante("IncrementaContador", {sNome, sContador, std::to_string(kRodadas)}));
+  for (pid_t pid : pids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
+  EXPECT_EQ(LeContador(sContador), kProcessos * kRodadas);
+}
+
+TEST_F(MutexNomeado, RecursivoNaThreadDonaESoElaLibera) {
+  CZelMutexNomeado m(Nome("recursivo"));
+  ASSERT_EQ(m.Espera(0), WAIT_OBJECT_0);
+  ASSERT_EQ(m.Espera(INFINITE), WAIT_OBJECT_0);
+  EXPECT_TRUE(m.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
+
+  bool bLiberouAlheio = true;
+  std::thread([&] { bLiberouAlheio = m.Libera(); }).join();
+  EXPECT_FALSE(bLiberouAlheio);
+
+  EXPECT_TRUE(m.Libera());
+  EXPECT_FALSE(m.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
+  CZelMutexNomeado m(Nome("prazo"));
+  std::string sDir = ZelNovoDiretorio("prazo" + Serie());
+  std::thread dona([&] {
+    if (m.Espera(INFINITE) != WAIT_OBJECT_0) return;
+    ZelCriaMarcador(sDir + "pronto");
+    ZelEsperaArquivo(sDir + "solta");
+    m.Libera();
+  });
+  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
+  EXPECT_EQ(m.Espera(20), WAIT_TIMEOUT);
+  ZelCriaMarcador(sDir + "solta");
+  EXPECT_EQ(m.Espera(20000), WAIT_OBJECT_0);
+  EXPECT_TRUE(m.Libera());
+  dona.join();
+}
+
+TEST_F(MutexNomeado, MesmoNomeEhUmMutexNomesDiferentesNao) {
+  std::string sLongo = Nome(std::string(2000, 'x') + " {chave} com espa\xE7os");
+  CZelMutexNomeado a(sLongo), b(sLongo), c(Nome("outro"));
+  ASSERT_TRUE(a.Valido() && b.Valido() && c.Valido());
+  EXPECT_EQ(a.ErroCriacao(), ERROR_SUCCESS);
+  ASSERT_EQ(a.Espera(0), WAIT_OBJECT_0);
+  EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(EsperaEmOutraThread(c, 0), WAIT_OBJECT_0);
+  // Same thread, other object of the same name: recursion, not a deadlock.
+  EXPECT_EQ(b.Espera(0), WAIT_OBJECT_0);
+  EXPECT_TRUE(b.Libera());
+  EXPECT_TRUE(a.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(MutexNomeado, ProcessoMortoComOMutexEhAbandonoUmaVez) {
+  std::string sNome = Nome("morto");
+  std::string sDir = ZelNovoDiretorio("morto" + Serie());
+  CZelMutexNomeado m(sNome);
+  pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
+  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
+  ZelMataAjudante(pid);
+
+  ASSERT_EQ(m.Espera(20000), WAIT_ABANDONED);
+  // The waiter that saw the abandonment owns the mutex.
+  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(m.Libera());
+  EXPECT_EQ(m.Espera(0), WAIT_OBJECT_0);
+  EXPECT_TRUE(m.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(m, 20000), WAIT_OBJECT_0);
+}
+
+TEST_F(MutexNomeado, ThreadQueTerminouComOMutexEhAbandono) {
+  CZelMutexNomeado m(Nome("thread"));
+  DWORD r1 = WAIT_FAILED, r2 = WAIT_FAILED;
+  std::thread([&] {
+    r1 = m.Espera(INFINITE);
+    r2 = m.Espera(INFINITE);
+  }).join();
+  ASSERT_EQ(r1, WAIT_OBJECT_0);
+  ASSERT_EQ(r2, WAIT_OBJECT_0);
+
+  EXPECT_EQ(m.Espera(INFINITE), WAIT_ABANDONED);
+  // The dead thread's recursion count is not inherited: one release frees it.
+  EXPECT_TRUE(m.Libera());
+  EXPECT_FALSE(m.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_OBJECT_0);
+}

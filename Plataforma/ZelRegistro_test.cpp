@@ -1,0 +1,220 @@
+#include "ZelRegistro.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ZelTesteAjudante.h"
+
+namespace {
+
+// Each test points both files at a directory of its own (helpers inherit it).
+std::string UsaRegistroNovo(const std::string& sNome) {
+  std::string d = ZelNovoDiretorio(sNome);
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "etc/zel/maquina.reg").c_str(), 1);
+  setenv("ZEL_REGISTRO_USUARIO", (d + "config/usuario.reg").c_str(), 1);
+  return d;
+}
+
+void EscreveArquivo(const std::string& sCaminho, const std::string& sConteudo) {
+  std::filesystem::create_directories(std::filesystem::path(sCaminho).parent_path());
+  std::ofstream(sCaminho, std::ios::binary) << sConteudo;
+}
+
+std::string Texto(HKEY raiz, const std::string& chave, const std::string& nome) {
+  std::string s = "<falta>";
+  ZelRegistro::LeTexto(raiz, chave, nome, &s);
+  return s;
+}
+
+constexpr const char* kChave = "SOFTWARE\\Zel\\Teste";
+
+}  // namespace
+
+ZEL_AJUDANTE(GravaDword) {
+  return ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, args[0], args[1], static_cast<DWORD>(std::stoul(args[2])));
+}
+
+// Writes args[1] values named "<args[0]><i>" once the start marker appears.
+ZEL_AJUDANTE(GravaMuitos) {
+  if (!ZelEsperaArquivo(args[2])) return 2;
+  for (int i = 0; i < std::stoi(args[1]); ++i)
+    if (ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, args[0] + std::to_string(i), i) != ERROR_SUCCESS) return 1;
+  return 0;
+}
+
+TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
+  UsaRegistroNovo("idaevolta");
+  EXPECT_EQ(ZelLeChaveZel("Falta"), 0u);  // no file yet
+  EXPECT_EQ(ZelLeTextoZel("Falta"), "");
+
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", 0x1A2B), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChave, "Caminho", "C:\\dados\\\"x\""), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChave, "", "padr\xE3o"), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Empresa", 7), ERROR_SUCCESS);
+
+  DWORD dw = 0;
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 0x1A2Bu);
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Caminho"), "C:\\dados\\\"x\"");
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, ""), "padr\xE3o");
+  EXPECT_EQ(ZelLeChaveZel("Empresa"), 7u);
+  EXPECT_EQ(ZelRegistro::LeTexto(HKEY_LOCAL_MACHINE, kChave, "Versao", nullptr), ERROR_INVALID_PARAMETER);
+  std::string s;
+  EXPECT_EQ(ZelRegistro::LeTexto(HKEY_LOCAL_MACHINE, kChave, "Versao", &s), ERROR_INVALID_DATA);
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Falta", &dw), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_CURRENT_USER, kChave, "Versao", &dw), ERROR_FILE_NOT_FOUND);
+
+  EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
+            "Windows Registry Editor Version 5.00\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n"
+            "\"Versao\"=dword:00001a2b\n"
+            "\"Caminho\"=\"C:\\\\dados\\\\\\\"x\\\"\"\n"
+            "@=\"padr\xE3o\"\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zel Sistemas]\n"
+            "\"Empresa\"=dword:00000007\n"
+            "\n");
+}
+
+TEST(ZelRegistro, TextoComQuebraDeLinhaVaiEmHex) {
+  UsaRegistroNovo("quebra");
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CURRENT_USER, kChave, "Linhas", "um\r\ndois \x80"), ERROR_SUCCESS);
+  EXPECT_EQ(Texto(HKEY_CURRENT_USER, kChave, "Linhas"), "um\r\ndois \x80");
+  std::string sArquivo = ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_CURRENT_USER));
+  EXPECT_NE(sArquivo.find("\"Linhas\"=hex(1):75,00,6d,00,0d,00,0a,00,"), std::string::npos) << sArquivo;
+  EXPECT_NE(sArquivo.find("20,00,ac,20,00,00\n"), std::string::npos) << sArquivo;
+}
+
+TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
+  UsaRegistroNovo("caixa");
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "Windows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\r\n"
+                 "\"EmpresaLogada\"=\"12\"\r\n"
+                 "\"Bin\"=hex:01,02,\\\r\n"
+                 "  03\r\n"
+                 "\"Flag\"=dword:0000000A\r\n"
+                 "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n");
+  EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
+  EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
+  DWORD dw = 0;
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Bin", &dw), ERROR_INVALID_DATA);
+
+  // A rewrite keeps the spellings and what it cannot interpret, as it stands.
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\wow6432node\\Zel Sistemas", "flag", 11),
+            ERROR_SUCCESS);
+  EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\n"
+            "\"EmpresaLogada\"=\"12\"\n"
+            "\"Bin\"=hex:01,02,\\\n"
+            "  03\n"
+            "\"Flag\"=dword:0000000b\n"
+            "\"Dir\"=hex(2):2f,00,78,00,00,00\n\n");
+  EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Dir"}));
+}
+
+TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
+  UsaRegistroNovo("classes");
+  const std::string kClsid = "CLSID\\{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}";
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\" + kClsid + "\\LocalServer32]\n"
+                 "@=\"/maquina/servidor\"\n"
+                 "\"ThreadingModel\"=\"Both\"\n\n"
+                 "[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n");
+  EscreveArquivo(ZelArquivoRegistro(HKEY_CURRENT_USER),
+                 "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_CURRENT_USER\\Software\\Classes\\" + kClsid + "\\LocalServer32]\n"
+                 "@=\"/usuario/servidor\"\n");
+
+  const std::string kServidor = kClsid + "\\LocalServer32";
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kServidor, ""), "/usuario/servidor");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kServidor, "threadingmodel"), "Both");
+  EXPECT_EQ(ZelRegistro::ListaValores(HKEY_CLASSES_ROOT, kServidor),
+            (std::vector<std::string>{"", "ThreadingModel"}));
+  EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_CLASSES_ROOT, "clsid"),
+            (std::vector<std::string>{"{00000000-0000-0000-0000-000000000001}",
+                                      "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}"}));
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}"),
+            ERROR_SUCCESS);
+
+  // Writes go to the machine's classes and do not hide the user's value.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kServidor, "", "/novo"), ERROR_SUCCESS);
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kServidor, ""), "/novo");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kServidor, ""), "/usuario/servidor");
+}
+
+TEST(ZelRegistro, ExcluiChaveComSubchaves) {
+  UsaRegistroNovo("exclui");
+  const std::string a = "SOFTWARE\\A";
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, a + "\\B", "x", 1), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, a + "\\B\\C\\D", "y", 2), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::CriaChave(HKEY_CURRENT_USER, a + "\\Bx"), ERROR_SUCCESS);
+  // A key with no section of its own exists because a subkey does.
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\b\\c"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_CURRENT_USER, a), (std::vector<std::string>{"B", "Bx"}));
+
+  EXPECT_EQ(ZelRegistro::ExcluiChave(HKEY_CURRENT_USER, a + "\\b"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\B\\C\\D"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\B"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\Bx"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelRegistro::ExcluiChave(HKEY_CURRENT_USER, a + "\\B"), ERROR_FILE_NOT_FOUND);
+
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, a, "z", 3), ERROR_SUCCESS);
+  EXPECT_EQ(ZelRegistro::ExcluiValor(HKEY_CURRENT_USER, a, "Z"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelRegistro::ExcluiValor(HKEY_CURRENT_USER, a, "z"), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(ZelRegistro::ListaValores(HKEY_CURRENT_USER, a).empty());
+}
+
+TEST(ZelRegistro, MudancaDeOutroProcessoEhVista) {
+  UsaRegistroNovo("outroprocesso");
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "Valor", 1), ERROR_SUCCESS);
+  DWORD dw = 0;
+  ASSERT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Valor", &dw), ERROR_SUCCESS);
+  ASSERT_EQ(dw, 1u);
+  // Same size, so only the file's identity tells the change.
+  ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaDword", {kChave, "Valor", "2"})), 0);
+  ASSERT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Valor", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 2u);
+}
+
+TEST(ZelRegistro, GravacoesConcorrentesNaoSePerdem) {
+  std::string d = UsaRegistroNovo("concorrentes");
+  constexpr int kPorEscritor = 30;
+  std::string n = std::to_string(kPorEscritor);
+  pid_t a = ZelIniciaAjudante("GravaMuitos", {"A", n, d + "comeca"});
+  pid_t b = ZelIniciaAjudante("GravaMuitos", {"B", n, d + "comeca"});
+  ZelCriaMarcador(d + "comeca");
+  std::thread t([] {
+    for (int i = 0; i < kPorEscritor; ++i) ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "T" + std::to_string(i), i);
+  });
+  for (int i = 0; i < kPorEscritor; ++i) ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "U" + std::to_string(i), i);
+  t.join();
+  EXPECT_EQ(ZelEsperaAjudante(a), 0);
+  EXPECT_EQ(ZelEsperaAjudante(b), 0);
+
+  EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChave).size(), 4u * kPorEscritor);
+  for (const char* p : {"A", "B", "T", "U"}) {
+    for (int i = 0; i < kPorEscritor; ++i) {
+      DWORD dw = 999;
+      EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, p + std::to_string(i), &dw), ERROR_SUCCESS);
+      EXPECT_EQ(dw, static_cast<DWORD>(i));
+    }
+  }
+}
+
+TEST(ZelRegistro, GravacaoImpossivelDevolveErro) {
+  std::string d = UsaRegistroNovo("recusa");
+  // The machine file's place is taken by a plain file: its directory cannot exist.
+  EscreveArquivo(d + "etc/zel", "x");
+  EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 1), ERROR_WRITE_FAULT);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, kChave), ERROR_FILE_NOT_FOUND);
+}

@@ -1,0 +1,219 @@
+#include "ZelSEH.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cfenv>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ZelTesteAjudante.h"
+
+// The deliberate faults: external names so the stack text can show them, and
+// no sanitizer checks, which would report the fault before the hardware does.
+#define ZEL_FALHA_PROPOSITAL __attribute__((noinline, no_sanitize("address", "undefined")))
+
+volatile int g_nSumidouro = 0;
+volatile int g_nNuncaAlcancado = -1;
+
+ZEL_FALHA_PROPOSITAL void ZelTesteLeNulo() {
+  int* volatile p = nullptr;
+  g_nSumidouro = *p;
+}
+
+ZEL_FALHA_PROPOSITAL void ZelTesteDivideInteiroPorZero() {
+  volatile int a = 7, b = 0;
+  g_nSumidouro = a / b;
+}
+
+ZEL_FALHA_PROPOSITAL int ZelTesteRecursaoSemFim(int n) {
+  volatile char buf[4096];
+  buf[0] = static_cast<char>(n);
+  if (n == g_nNuncaAlcancado) return 0;
+  return ZelTesteRecursaoSemFim(n + 1) + buf[0];
+}
+
+ZEL_FALHA_PROPOSITAL void ZelTesteLeAlemDoFimDoArquivo(const std::string& sCaminho) {
+  int fd = open(sCaminho.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return;
+  void* p = mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (p == MAP_FAILED) return;
+  g_nSumidouro = *static_cast<volatile char*>(p);
+}
+
+ZEL_FALHA_PROPOSITAL void ZelTesteDivideRealPorZero() {
+  volatile double a = 1.0, b = 0.0;
+  feenableexcept(FE_DIVBYZERO);
+  g_nSumidouro = static_cast<int>(a / b);
+}
+
+namespace {
+DWORD CodigoDe(const std::function<void()>& corpo) {
+  ZelFalhaMaquina f;
+  if (ZelExecutaProtegido(corpo, &f)) return 0;
+  return f.dwCodigo;
+}
+
+std::string PrimeiraLinha(const std::string& s) { return s.substr(0, s.find('\n')); }
+}  // namespace
+
+TEST(ZelSEH, CorpoNormalTerminaSemFalha) {
+  int n = 0;
+  ZelFalhaMaquina f;
+  EXPECT_TRUE(ZelExecutaProtegido([&] { n = 42; }, &f));
+  EXPECT_EQ(n, 42);
+  EXPECT_EQ(f.dwCodigo, 0u);
+}
+
+TEST(ZelSEH, AcessoNuloViraAccessViolationComPilha) {
+  ZelFalhaMaquina f;
+  ASSERT_FALSE(ZelExecutaProtegido(ZelTesteLeNulo, &f));
+  EXPECT_EQ(f.dwCodigo, EXCEPTION_ACCESS_VIOLATION);
+  // The text starts at the faulting function, not in the handler.
+  EXPECT_NE(PrimeiraLinha(f.sPilha).find("plataforma_testes!ZelTesteLeNulo"), std::string::npos) << f.sPilha;
+  EXPECT_NE(f.sPilha.find("+0x"), std::string::npos);
+  EXPECT_NE(f.sPilha.find("ZelExecutaProtegido"), std::string::npos) << f.sPilha;
+}
+
+TEST(ZelSEH, FalhasAritmeticas) {
+  EXPECT_EQ(CodigoDe(ZelTesteDivideInteiroPorZero), EXCEPTION_INT_DIVIDE_BY_ZERO);
+  EXPECT_EQ(CodigoDe(ZelTesteDivideRealPorZero), EXCEPTION_FLT_DIVIDE_BY_ZERO);
+  fedisableexcept(FE_ALL_EXCEPT);
+  feclearexcept(FE_ALL_EXCEPT);
+}
+
+TEST(ZelSEH, RecursaoSemFimViraStackOverflow) {
+  EXPECT_EQ(CodigoDe([] { ZelTesteRecursaoSemFim(0); }), EXCEPTION_STACK_OVERFLOW);
+  // The same thread overflows again: its alternate stack is still usable.
+  EXPECT_EQ(CodigoDe([] { ZelTesteRecursaoSemFim(0); }), EXCEPTION_STACK_OVERFLOW);
+}
+
+TEST(ZelSEH, InstrucoesIlegaisEArmadilhas) {
+  EXPECT_EQ(CodigoDe([] { __builtin_trap(); }), EXCEPTION_ILLEGAL_INSTRUCTION);
+#if defined(__x86_64__)
+  EXPECT_EQ(CodigoDe([] { asm volatile("int3"); }), EXCEPTION_BREAKPOINT);
+#endif
+}
+
+TEST(ZelSEH, SinaisEnviadosMapeiamPeloSinal) {
+  EXPECT_EQ(CodigoDe([] { raise(SIGILL); }), EXCEPTION_ILLEGAL_INSTRUCTION);
+  EXPECT_EQ(CodigoDe([] { raise(SIGTRAP); }), EXCEPTION_BREAKPOINT);
+  EXPECT_EQ(CodigoDe([] { raise(SIGSEGV); }), EXCEPTION_ACCESS_VIOLATION);
+  EXPECT_EQ(CodigoDe([] { raise(SIGBUS); }), EXCEPTION_IN_PAGE_ERROR);
+  EXPECT_EQ(CodigoDe([] { raise(SIGFPE); }), EXCEPTION_INT_DIVIDE_BY_ZERO);
+}
+
+TEST(ZelSEH, PaginaSemArquivoViraInPageError) {
+  std::string s = ZelNovoDiretorio("sigbus") + "vazio";
+  EXPECT_EQ(CodigoDe([&] { ZelTesteLeAlemDoFimDoArquivo(s); }), EXCEPTION_IN_PAGE_ERROR);
+}
+
+TEST(ZelSEH, ProcessoSegueFuncionandoAposVariasFalhas) {
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(CodigoDe(ZelTesteLeNulo), EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(CodigoDe(ZelTesteDivideInteiroPorZero), EXCEPTION_INT_DIVIDE_BY_ZERO);
+    EXPECT_EQ(CodigoDe([] { ZelTesteRecursaoSemFim(0); }), EXCEPTION_STACK_OVERFLOW);
+    EXPECT_EQ(CodigoDe([] { __builtin_trap(); }), EXCEPTION_ILLEGAL_INSTRUCTION);
+  }
+  std::string s(1000, 'a');
+  EXPECT_TRUE(ZelExecutaProtegido([&] { s += "b"; }, nullptr));
+  EXPECT_EQ(s.size(), 1001u);
+}
+
+TEST(ZelSEH, GuardasAninhadas) {
+  DWORD dwInterna = 0;
+  bool bContinuou = false;
+  ZelFalhaMaquina externa;
+  bool ok = ZelExecutaProtegido(
+      [&] {
+        dwInterna = CodigoDe(ZelTesteLeNulo);
+        bContinuou = true;
+        ZelTesteDivideInteiroPorZero();
+      },
+      &externa);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(dwInterna, EXCEPTION_ACCESS_VIOLATION);
+  EXPECT_TRUE(bContinuou);
+  EXPECT_EQ(externa.dwCodigo, EXCEPTION_INT_DIVIDE_BY_ZERO);
+}
+
+TEST(ZelSEH, GuardaEmOutraThread) {
+  DWORD dwNula = 0, dwPilha = 0;
+  std::thread t([&] {
+    dwNula = CodigoDe(ZelTesteLeNulo);
+    dwPilha = CodigoDe([] { ZelTesteRecursaoSemFim(0); });
+  });
+  t.join();
+  EXPECT_EQ(dwNula, EXCEPTION_ACCESS_VIOLATION);
+  EXPECT_EQ(dwPilha, EXCEPTION_STACK_OVERFLOW);
+  EXPECT_EQ(CodigoDe(ZelTesteLeNulo), EXCEPTION_ACCESS_VIOLATION);
+}
+
+TEST(ZelSEH, ExcecaoCppAtravessaAGuardaSemMudar) {
+  try {
+    ZelExecutaProtegido([] { throw std::runtime_error("intacta"); }, nullptr);
+    FAIL() << "the exception vanished";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "intacta");
+  }
+  // The guard the exception left is gone: a later fault reaches the outer one.
+  bool bPegou = false;
+  ZelFalhaMaquina f;
+  EXPECT_FALSE(ZelExecutaProtegido(
+      [&] {
+        try {
+          ZelExecutaProtegido([] { throw 7L; }, nullptr);
+        } catch (long l) {
+          bPegou = l == 7L;
+        }
+        ZelTesteLeNulo();
+      },
+      &f));
+  EXPECT_TRUE(bPegou);
+  EXPECT_EQ(f.dwCodigo, EXCEPTION_ACCESS_VIOLATION);
+}
+
+// Falls outside any guard after the handlers are in place.
+ZEL_AJUDANTE(FalhaForaDaGuarda) {
+  if (CodigoDe(ZelTesteLeNulo) != EXCEPTION_ACCESS_VIOLATION) return 2;
+  // A sanitizer's report of the expected death would only confuse the test log.
+  int fd = open("/dev/null", O_WRONLY);
+  if (fd >= 0) dup2(fd, STDERR_FILENO);
+  if (args.at(0) == "nulo") ZelTesteLeNulo();
+  if (args.at(0) == "trap") raise(SIGTRAP);
+  return 0;
+}
+
+namespace {
+void TratadorAnterior(int, siginfo_t*, void*) { _exit(42); }
+}  // namespace
+
+// A handler installed before the guard's still sees faults outside guards.
+ZEL_AJUDANTE(FalhaRepassadaAoTratadorAnterior) {
+  struct sigaction sa{};
+  sa.sa_sigaction = TratadorAnterior;
+  sa.sa_flags = SA_SIGINFO;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGSEGV, &sa, nullptr);
+  if (CodigoDe(ZelTesteLeNulo) != EXCEPTION_ACCESS_VIOLATION) return 2;
+  ZelTesteLeNulo();
+  return 0;
+}
+
+TEST(ZelSEH, FalhaForaDaGuardaAindaMataOProcesso) {
+  // 128 + signal without sanitizers; a sanitizer report ends it otherwise.
+  int r = ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"nulo"}));
+  EXPECT_NE(r, 0);
+  EXPECT_NE(r, -1);
+  r = ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"trap"}));
+  EXPECT_NE(r, 0);
+  EXPECT_NE(r, -1);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"nada"})), 0);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaRepassadaAoTratadorAnterior")), 42);
+}

@@ -1,0 +1,114 @@
+#include "ZelSistema.h"
+
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+TEST(ZelSistema, TicksSaoMonotonicosEAvancamComSleep) {
+  uint64_t t0 = GetTickCount64();
+  DWORD c0 = GetTickCount();
+  Sleep(0);
+  Sleep(25);
+  uint64_t t1 = GetTickCount64();
+  DWORD c1 = GetTickCount();
+  EXPECT_GE(t1 - t0, 25u);
+  // The 32-bit count is the low half of the 64-bit one.
+  EXPECT_GE(static_cast<DWORD>(c1 - c0), 25u);
+  EXPECT_LE(static_cast<DWORD>(c0 - static_cast<DWORD>(t0)), static_cast<DWORD>(t1 - t0));
+}
+
+TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
+  // The same clock as GetLocalTime (time() may lag it by a tick).
+  auto Segundo = [] {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts.tv_sec;
+  };
+  for (int tentativa = 0; tentativa < 10; ++tentativa) {
+    time_t antes = Segundo();
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    if (Segundo() != antes) continue;  // a second boundary in between; try again
+    tm t{};
+    localtime_r(&antes, &t);
+    EXPECT_EQ(st.wYear, t.tm_year + 1900);
+    EXPECT_EQ(st.wMonth, t.tm_mon + 1);
+    EXPECT_EQ(st.wDay, t.tm_mday);
+    EXPECT_EQ(st.wDayOfWeek, t.tm_wday);
+    EXPECT_EQ(st.wHour, t.tm_hour);
+    EXPECT_EQ(st.wMinute, t.tm_min);
+    EXPECT_EQ(st.wSecond, t.tm_sec);
+    EXPECT_LT(st.wMilliseconds, 1000);
+    return;
+  }
+  FAIL() << "the second never held still";
+}
+
+TEST(ZelSistema, IdentidadesDeProcessoEThread) {
+  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+  DWORD principal = GetCurrentThreadId();
+  std::vector<DWORD> outras(2);
+  std::thread a([&] { outras[0] = GetCurrentThreadId(); });
+  std::thread b([&] { outras[1] = GetCurrentThreadId(); });
+  a.join();
+  b.join();
+  EXPECT_NE(outras[0], principal);
+  EXPECT_NE(outras[1], principal);
+  EXPECT_NE(outras[0], outras[1]);
+  EXPECT_EQ(GetCurrentThreadId(), principal);
+}
+
+TEST(ZelSistema, CaminhoDoProgramaEUsuario) {
+  std::string s = ZelCaminhoPrograma();
+  ASSERT_FALSE(s.empty());
+  EXPECT_EQ(s.front(), '/');
+  EXPECT_EQ(std::filesystem::path(s).filename(), "plataforma_testes");
+  EXPECT_TRUE(std::filesystem::equivalent(s, "/proc/self/exe"));
+
+  const passwd* pw = getpwuid(geteuid());
+  EXPECT_EQ(ZelNomeUsuario(), pw != nullptr ? std::string(pw->pw_name) : std::to_string(geteuid()));
+}
+
+TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
+  ZelMemoria antes = ZelLeMemoria();
+  EXPECT_GT(antes.llTotal, int64_t{64} << 20);
+  EXPECT_GT(antes.llDisponivel, 0);
+  EXPECT_LE(antes.llDisponivel, antes.llTotal);
+  EXPECT_GT(antes.llPrivada, 0);
+
+  constexpr size_t kBloco = 64u << 20;
+  std::vector<char> v(kBloco, 1);  // touched, so resident
+  ZelMemoria depois = ZelLeMemoria();
+  EXPECT_GE(depois.llPrivada - antes.llPrivada, static_cast<int64_t>(kBloco / 2));
+  EXPECT_EQ(v[kBloco - 1], 1);
+}
+
+TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
+  EXPECT_EQ(ZelVersaoQuatroNumeros("6.1.0-13-amd64"), "6.1.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros("5.15"), "5.15.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros("1.2.3.4.5"), "1.2.3.4");
+  EXPECT_EQ(ZelVersaoQuatroNumeros("4.19.0-rc1"), "4.19.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros("6..2"), "6.0.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros("abc"), "0.0.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros(""), "0.0.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros(nullptr), "0.0.0.0");
+  EXPECT_EQ(ZelVersaoQuatroNumeros("99999999999.1"), "2147483647.1.0.0");
+
+  const std::regex quatro(R"(\d+\.\d+\.\d+\.\d+)");
+  EXPECT_TRUE(std::regex_match(ZelVersaoPrograma(), quatro)) << ZelVersaoPrograma();
+  std::string so = ZelVersaoSO();
+  EXPECT_TRUE(std::regex_match(so, quatro)) << so;
+  utsname u{};
+  ASSERT_EQ(uname(&u), 0);
+  EXPECT_EQ(std::atoi(so.c_str()), std::atoi(u.release));
+  EXPECT_NE(so, "0.0.0.0");
+}
