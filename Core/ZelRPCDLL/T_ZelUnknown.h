@@ -132,6 +132,12 @@ class T_ZelUnknown : public IZelDF_Profiler, public I, public IZelDF_ProfilerReg
   std::map<std::string, ZelUsoAnalytics> m_mapAnalytics;
 
  private:
+  // Both change notifications: one hook call per pointer until one answers
+  // other than S_OK.
+  template <class P, class Hook>
+  HRESULT AlteracaoMultipla(const char* szMetodo, int nLinha, const char* szExpressao, UI4 ulQuantidade,
+                            P* pPonteiros, UI4 ulQuantidadeAlteracoes, _REG_CR_ALTERACAOPS* pregps, Hook hook);
+
   // Builds (or destroys) the business object under both guards; the error
   // lines carry the constructor's or destructor's name and line.
   void ExecutaConstrucao(const std::string& sFuncao, int nLinha, const IZelDF_Profiler* pIdentidade,
@@ -284,33 +290,37 @@ HRESULT T_ZelUnknown<I, B>::FuncaoGenerica(UI4 ulFuncao, _REG_CR_LISTA_BYTESPS r
 }
 
 template <class I, class B>
-HRESULT T_ZelUnknown<I, B>::AlteracaoMultiplaCadastro(UI4 ulQuantidade, UI4* pulPonteiros, UI4 ulQuantidadeAlteracoes,
-                                                      _REG_CR_ALTERACAOPS* pregps) {
+template <class P, class Hook>
+HRESULT T_ZelUnknown<I, B>::AlteracaoMultipla(const char* szMetodo, int nLinha, const char* szExpressao,
+                                              UI4 ulQuantidade, P* pPonteiros, UI4 ulQuantidadeAlteracoes,
+                                              _REG_CR_ALTERACAOPS* pregps, Hook hook) {
   if (ulQuantidade == 0) return S_OK;
-  if (pulPonteiros == nullptr || (ulQuantidadeAlteracoes > 0 && pregps == nullptr)) return E_POINTER;
+  if (pPonteiros == nullptr || (ulQuantidadeAlteracoes > 0 && pregps == nullptr)) return E_POINTER;
   ListaAlteracoes lista(ulQuantidadeAlteracoes);
   for (UI4 i = 0; i < ulQuantidadeAlteracoes; ++i) lista[i].CopiarDe(&pregps[i]);
   HRESULT hr = S_OK;
-  for (UI4 i = 0; i < ulQuantidade && hr == S_OK; ++i) hr = OnAlteracaoMultiplaCadastro(pulPonteiros[i], lista);
+  for (UI4 i = 0; i < ulQuantidade && hr == S_OK; ++i) hr = hook(pPonteiros[i], lista);
   if (hr != S_OK)
-    ZelTraceHR(this, (NomeTemplate() + "::AlteracaoMultiplaCadastro").c_str(), "T_ZelUnknown", 120,
-               "hr = OnAlteracaoMultiplaCadastro(ulPonteiro, listaAlteracoes)", "hr", hr);
+    ZelTraceHR(this, (NomeTemplate() + "::" + szMetodo).c_str(), "T_ZelUnknown", nLinha, szExpressao, "hr", hr);
   return hr;
+}
+
+template <class I, class B>
+HRESULT T_ZelUnknown<I, B>::AlteracaoMultiplaCadastro(UI4 ulQuantidade, UI4* pulPonteiros, UI4 ulQuantidadeAlteracoes,
+                                                      _REG_CR_ALTERACAOPS* pregps) {
+  return AlteracaoMultipla("AlteracaoMultiplaCadastro", 120,
+                           "hr = OnAlteracaoMultiplaCadastro(ulPonteiro, listaAlteracoes)", ulQuantidade, pulPonteiros,
+                           ulQuantidadeAlteracoes, pregps,
+                           [this](UI4& ul, ListaAlteracoes& l) { return OnAlteracaoMultiplaCadastro(ul, l); });
 }
 
 template <class I, class B>
 HRESULT T_ZelUnknown<I, B>::AlteracaoMultiplaMovimento(UI4 ulQuantidade, UI8* pregPonteiros,
                                                        UI4 ulQuantidadeAlteracoes, _REG_CR_ALTERACAOPS* pregps) {
-  if (ulQuantidade == 0) return S_OK;
-  if (pregPonteiros == nullptr || (ulQuantidadeAlteracoes > 0 && pregps == nullptr)) return E_POINTER;
-  ListaAlteracoes lista(ulQuantidadeAlteracoes);
-  for (UI4 i = 0; i < ulQuantidadeAlteracoes; ++i) lista[i].CopiarDe(&pregps[i]);
-  HRESULT hr = S_OK;
-  for (UI4 i = 0; i < ulQuantidade && hr == S_OK; ++i) hr = OnAlteracaoMultiplaMovimento(pregPonteiros[i], lista);
-  if (hr != S_OK)
-    ZelTraceHR(this, (NomeTemplate() + "::AlteracaoMultiplaMovimento").c_str(), "T_ZelUnknown", 139,
-               "hr = OnAlteracaoMultiplaMovimento(regDMC, listaAlteracoes)", "hr", hr);
-  return hr;
+  return AlteracaoMultipla("AlteracaoMultiplaMovimento", 139,
+                           "hr = OnAlteracaoMultiplaMovimento(regDMC, listaAlteracoes)", ulQuantidade, pregPonteiros,
+                           ulQuantidadeAlteracoes, pregps,
+                           [this](UI8& ull, ListaAlteracoes& l) { return OnAlteracaoMultiplaMovimento(ull, l); });
 }
 
 template <class I, class B>

@@ -156,6 +156,20 @@ std::string Compoe(const Linha& l) {
 // The profiler directory setting: on when the registry names a directory.
 std::string DiretorioProfiler() { return ZelLeTextoZel("DiretorioZelProfiler"); }
 
+// A call-log line with the fields every kind shares.
+Linha LinhaChamada(const IZelDF_Profiler* pIdentidade, const std::string& sFuncao, const std::string& sGuid,
+                   const char* szTipo, const ZelMemoria& mem) {
+  Linha l;
+  l.pIdentidade = pIdentidade;
+  l.sUsuarioLocal = ZelNomeUsuario();
+  l.sClasseFuncao = sFuncao;
+  l.sGuid = sGuid;
+  l.szTipo = szTipo;
+  l.llDisponivel = mem.llDisponivel;
+  l.llTotal = mem.llTotal;
+  return l;
+}
+
 void GravaChamada(Linha& l) {
   l.sProcesso = NomeProcesso();
   ZelAcrescentaLinhaLog(ZelCaminhoLogChamadas(), Compoe(l), kCabecalhoLogChamadas);
@@ -306,15 +320,7 @@ void CZelProfiler::Entrada(const char* szFuncao, ZelPares pares) {
   if (c->nEntrada == 1 && c->nSaida == 1) m_sGuid = NovoGuid();
   if (c->nMemory == 1) m_llMemoriaInicio = ZelLeMemoria().llPrivada;
   if (c->nEntrada != 1) return;
-  ZelMemoria mem = ZelLeMemoria();
-  Linha l;
-  l.pIdentidade = m_pIdentidade;
-  l.sUsuarioLocal = ZelNomeUsuario();
-  l.sClasseFuncao = m_sFuncao;
-  l.sGuid = m_sGuid;
-  l.szTipo = "ENTROU";
-  l.llDisponivel = mem.llDisponivel;
-  l.llTotal = mem.llTotal;
+  Linha l = LinhaChamada(m_pIdentidade, m_sFuncao, m_sGuid, "ENTROU", ZelLeMemoria());
   l.llComponente = c->nMemory == 1 ? m_llMemoriaInicio : 0;
   l.pares = m_pares;
   GravaChamada(l);
@@ -327,14 +333,7 @@ CZelProfiler::~CZelProfiler() {
       !c->FuncaoSelecionada(m_sFuncao))
     return;
   ZelMemoria mem = ZelLeMemoria();
-  Linha l;
-  l.pIdentidade = m_pIdentidade;
-  l.sUsuarioLocal = ZelNomeUsuario();
-  l.sClasseFuncao = m_sFuncao;
-  l.sGuid = m_sGuid;
-  l.szTipo = "SAIU";
-  l.llDisponivel = mem.llDisponivel;
-  l.llTotal = mem.llTotal;
+  Linha l = LinhaChamada(m_pIdentidade, m_sFuncao, m_sGuid, "SAIU", mem);
   l.llComponente = c->nMemory == 1 ? mem.llPrivada : 0;
   if (c->nPerformance == 1) {
     uint64_t fim = GetTickCount64();
@@ -351,14 +350,7 @@ void CZelProfiler::Ativacao(const IZelDF_Profiler* pIdentidade, const char* szFu
   std::string sFuncao = szFuncao != nullptr ? szFuncao : "";
   if (!c->LogChamadas() || c->nCoCreateInstance != 1 || !c->ProgramaSelecionado(NomeProcesso())) return;
   ZelMemoria mem = ZelLeMemoria();
-  Linha l;
-  l.pIdentidade = pIdentidade;
-  l.sUsuarioLocal = ZelNomeUsuario();
-  l.sClasseFuncao = sFuncao;
-  l.sGuid = NovoGuid();
-  l.szTipo = "COCREATE";
-  l.llDisponivel = mem.llDisponivel;
-  l.llTotal = mem.llTotal;
+  Linha l = LinhaChamada(pIdentidade, sFuncao, NovoGuid(), "COCREATE", mem);
   l.llComponente = c->nMemory == 1 ? mem.llPrivada : 0;
   l.pares = {{"ProgID", sProgID}, {"Modulo", sModulo}};
   GravaChamada(l);
