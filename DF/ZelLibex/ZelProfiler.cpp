@@ -300,6 +300,15 @@ void ZelTraceInt(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const
   RegistraUltimoErro(pIdentidade, hr, std::string(szFuncao != nullptr ? szFuncao : "") + ": " + sLog);
 }
 
+void ZelTracePosicao(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const char* szArquivo, int nLinha,
+                     HRESULT hr, const std::string& sArquivoDados, int nPosicao, int nRegistro, int64_t llUltimo,
+                     const char* szRotuloUltimo) {
+  ZelGravaLinhaErro(pIdentidade, szFuncao, szArquivo, nLinha,
+                    "hr = 0x%08X\tDescri\xE7\xE3o = %s\tArquivo = %s\tPosi\xE7\xE3o = %d\tRegistro = %d\t%s = %" PRId64,
+                    static_cast<unsigned>(hr), GetTexto_HRESULT(hr).c_str(), sArquivoDados.c_str(), nPosicao, nRegistro,
+                    szRotuloUltimo, llUltimo);
+}
+
 CZelProfiler::CZelProfiler(const IZelDF_Profiler* pIdentidade) : m_pIdentidade(pIdentidade) {}
 
 bool CZelProfiler::EntradaLigada() {

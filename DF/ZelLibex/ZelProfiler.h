@@ -44,6 +44,12 @@ void ZelTraceHR(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const 
 // Error line of a library routine's integer result.
 void ZelTraceInt(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const char* szArquivo, int nLinha,
                  const char* szExpressao, const char* szVariavel, int iRetorno);
+// Error line of a record-file position failure; the last column is the
+// record count ("Qtd. Registros") or, for the data file, its length
+// ("GetLength").
+void ZelTracePosicao(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const char* szArquivo, int nLinha,
+                     HRESULT hr, const std::string& sArquivoDados, int nPosicao, int nRegistro, int64_t llUltimo,
+                     const char* szRotuloUltimo = "Qtd. Registros");
 // The Log text of an HRESULT error line.
 std::string ZelFormataErroHR(const char* szExpressao, const char* szVariavel, HRESULT hr);
 

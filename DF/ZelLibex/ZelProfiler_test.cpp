@@ -68,6 +68,18 @@ TEST_F(ZelProfilerTeste, LinhaDeResultadoInteiroCombinaComFacilityITF) {
       << linhas[0];
 }
 
+TEST_F(ZelProfilerTeste, LinhaDePosicaoDeArquivoDeRegistros) {
+  CZelProfilerEmpresa emp("EMP1");
+  ZelTracePosicao(&emp, "CZelFile::Le", "ZelFile", 88, HR(0x810809DA), "/d/DFIEVINC.dat", 12, 24, 11);
+  ZelTracePosicao(&emp, "CZelArqEx::Le", "ZelArqEx", 90, HR(0x80043E95), "/d/X.DAT", 5, 48, 96, "GetLength");
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 2u);
+  EXPECT_TRUE(Contem(linhas[0], "\thr = 0x810809DA\tDescri\xE7\xE3o = \tArquivo = /d/DFIEVINC.dat\tPosi\xE7\xE3o = 12\t"
+                                "Registro = 24\tQtd. Registros = 11\t"))
+      << linhas[0];
+  EXPECT_TRUE(Contem(linhas[1], "\tPosi\xE7\xE3o = 5\tRegistro = 48\tGetLength = 96\t"));
+}
+
 TEST_F(ZelProfilerTeste, SemEmpresaVaiParaArquivoDosProgramasNoDiretorioDosModulos) {
   ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
   std::string sCaminho = ArquivoErrosProgramas();

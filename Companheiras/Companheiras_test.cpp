@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "Pardak.h"
+#include "ZelBaseParaRotinas.h"
+#include "ZelLConx.h"
+#include "ZelMensagem.h"
+#include "ZelRegistro.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+class CBaseTeste : public CZelBaseParaRotinas {
+ public:
+  int nInicializacoes = 0;
+  int nFinalizacoes = 0;
+  HRESULT hrOnInicializa = S_OK;
+
+ protected:
+  HRESULT OnInicializa() override {
+    ++nInicializacoes;
+    return hrOnInicializa;
+  }
+  HRESULT OnFinaliza() override {
+    ++nFinalizacoes;
+    return S_OK;
+  }
+};
+
+void RegistraEmpresa(const std::string& sDir) {
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP1", "DF", sDir),
+            ERROR_SUCCESS);
+}
+}  // namespace
+
+TEST(Pardak, NomesDosProcessosECampoParaPrimeiroDaFaixa) {
+  EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_FN_CRE), "FN_CRE");
+  EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_NF_AER_NFS), "NF_AER_NFS");
+  EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_COUNT), "?");
+  EXPECT_STREQ(IEGetNomeProcesso(static_cast<IE_E_PROCESSO>(-1)), "?");
+  IE_E_CAMPO e = static_cast<IE_E_CAMPO>(137);
+  EXPECT_TRUE(IEAlteraCampoParaPrimeiro(e));
+  EXPECT_EQ(e, IE_CAMPO_LIVRE_TEXTO_0);
+  e = static_cast<IE_E_CAMPO>(499);
+  EXPECT_TRUE(IEAlteraCampoParaPrimeiro(e));
+  EXPECT_EQ(e, IE_CAMPO_CHECK_BOX);
+  e = IE_CAMPO_COUNT;
+  EXPECT_FALSE(IEAlteraCampoParaPrimeiro(e));
+  EXPECT_EQ(e, IE_CAMPO_COUNT);
+}
+
+TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
+  CBaseTeste base;
+  EXPECT_FALSE(base.EstaInicializado());
+  _REG_DF_INICIALIZAPS reg{};
+  std::strcpy(reg.szEmpresa, "EMP1");
+  reg.ulUsuario = 65535;
+  reg.ulNumeroSessao = 12;
+  EXPECT_EQ(base.Inicializa(reg), S_OK);
+  EXPECT_TRUE(base.EstaInicializado());
+  EXPECT_EQ(base.GetEmpresa(), "EMP1");
+  EXPECT_EQ(base.GetUsuario(), PSEUDO_USUARIO);
+  EXPECT_EQ(base.GetNumeroSessao(), 12u);
+  EXPECT_EQ(base.Inicializa(reg), S_OK);
+  EXPECT_EQ(base.nInicializacoes, 1) << "OnInicializa runs once";
+  EXPECT_EQ(base.Finaliza(), S_OK);
+  EXPECT_FALSE(base.EstaInicializado());
+  EXPECT_EQ(base.nFinalizacoes, 1);
+
+  CBaseTeste falha;
+  falha.hrOnInicializa = E_ACCESSDENIED;
+  EXPECT_EQ(falha.Inicializa("EMP1", 1, 2), E_ACCESSDENIED);
+  EXPECT_FALSE(falha.EstaInicializado());
+
+  CBaseTeste filho;
+  EXPECT_EQ(filho.Inicializa(&base), S_OK);
+  EXPECT_EQ(filho.GetEmpresa(), "EMP1") << "a child answers its owner's identity";
+}
+
+TEST(ZelBaseParaRotinas, AcessoDefaultPorThread) {
+  CBaseTeste base;
+  EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr);
+  CZelBaseParaRotinas::SetAcessoDefault(&base);
+  EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), base.GetAcessoServidores());
+  std::thread([] { EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr); }).join();
+  CZelBaseParaRotinas::SetAcessoDefault(nullptr);
+  EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr);
+  EXPECT_EQ(base.FuncaoGenerica(1, {}, nullptr), E_NOTIMPL);
+}
+
+TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
+  std::string sDir = ZelNovoDiretorio("emp");
+  RegistraEmpresa(sDir);
+  CBaseTeste base;
+  ASSERT_EQ(base.Inicializa("EMP1", 3, 9), S_OK);
+  auto pEmp = base.GetAcessoServidores()->GetAcessoEmpresarial();
+  EXPECT_TRUE(pEmp->GravaLogGeral("integracao excluida"));
+  EXPECT_TRUE(pEmp->GravaLogGeral("segunda"));
+  EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogGeral.log"), "integracao excluida\nsegunda\n");
+  CZelDadosDF_Log log;
+  log.SetTipoRegistro(4);
+  log.SetServico(2);
+  log.SetChave(77);
+  log.SetLog("arquivo apagado");
+  EXPECT_TRUE(pEmp->GravaLog(log));
+  EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogAuditoria.log"), "4\t2\t77\tU003\tarquivo apagado\n");
+
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "3", "Maria"),
+            ERROR_SUCCESS);
+  CZelDadosDF_Usuario usu;
+  EXPECT_TRUE(pEmp->LeUsuario(3, &usu));
+  EXPECT_EQ(usu.GetNome(), "Maria");
+  EXPECT_TRUE(pEmp->LeUsuario(8, &usu));
+  EXPECT_EQ(usu.GetNome(), "Usuario 8");
+
+  CBaseTeste semEmpresa;
+  ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);
+  EXPECT_FALSE(semEmpresa.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral("x"));
+}
+
+TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
+  CZelUltimoErro erro;
+  erro.RegistraErro(E_FAIL, std::string(400, 'm'), std::string(60, 'e'));
+  _REG_DF_ERROPS reg;
+  std::memset(&reg, 0x7F, sizeof reg);
+  erro.GetErro()->CopiarPara(&reg);
+  EXPECT_EQ(reg.hr, E_FAIL);
+  EXPECT_EQ(std::strlen(reg.cMensagem), sizeof reg.cMensagem - 1);
+  EXPECT_EQ(std::strlen(reg.szEmpresa), sizeof reg.szEmpresa - 1);
+
+  UI1 aBytes[3] = {1, 2, 3};
+  _REG_CR_ALTERACAOPS alt{};
+  alt.regDados.ulQtdBytes = 3;
+  alt.regDados.pListaBytes = aBytes;
+  alt.ulTipoAlteracao = 9;
+  CZelDadosCR_Alteracao obj;
+  obj.CopiarDe(&alt);
+  aBytes[0] = 100;
+  ASSERT_EQ(obj.GetBytes().size(), 3u);
+  EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
+  EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
+  EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
+}
+
+TEST(ZelLConx, ExportacoesPorNomeEAusencia) {
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE,
+                                    std::string(kChaveZelSistemas) + "\\ZelSDataBase\\Empresas\\EMP1", "1", "/dados/emp1/"),
+            ERROR_SUCCESS);
+  auto pfn = reinterpret_cast<PFN_GetDiretorioDadosModulo>(ZelLConxProcuraExportacao("GetDiretorioDadosModulo"));
+  ASSERT_NE(pfn, nullptr);
+  std::string s;
+  EXPECT_EQ(pfn(1, "EMP1", s), 0);
+  EXPECT_EQ(s, "/dados/emp1/");
+  EXPECT_NE(pfn(2, "EMP1", s), 0);
+  EXPECT_TRUE(s.empty());
+  EXPECT_EQ(ZelLConxProcuraExportacao("Inexistente"), nullptr);
+  ZelLConxDefineAusente(true);
+  EXPECT_EQ(ZelLConxProcuraExportacao("GetDiretorioDadosModulo"), nullptr);
+  ZelLConxDefineAusente(false);
+
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
+  EXPECT_EQ(ZelGetNomeEmpresaLogada(), "EMP1");
+}
+
+TEST(ZelMensagem, FacilidadesDaSuite) {
+  EXPECT_TRUE(EhFacilityMT(236));
+  EXPECT_TRUE(EhFacilityMT(264));
+  EXPECT_TRUE(EhFacilityMT(270));
+  EXPECT_FALSE(EhFacilityMT(235));
+  EXPECT_FALSE(EhFacilityMT(4));
+  std::string s = "lixo";
+  ZelGetDescricaoHRESULT(s, HR(0x8004FFFF));
+  EXPECT_EQ(s, "");
+}
