@@ -28,16 +28,19 @@ class IZelDF_ProfilerRegistro {
   ~IZelDF_ProfilerRegistro() = default;
 };
 
-// A bare identity: a company name, user 0, session 0.
+// A bare identity: a company name, a user and a session.
 class CZelProfilerEmpresa : public IZelDF_Profiler {
  public:
-  explicit CZelProfilerEmpresa(std::string sEmpresa = {}) : m_sEmpresa(std::move(sEmpresa)) {}
+  explicit CZelProfilerEmpresa(std::string sEmpresa = {}, unsigned short usUsuario = 0, unsigned long ulSessao = 0)
+      : m_sEmpresa(std::move(sEmpresa)), m_usUsuario(usUsuario), m_ulSessao(ulSessao) {}
   std::string GetEmpresa() const override { return m_sEmpresa; }
-  unsigned short GetUsuario() const override { return 0; }
-  unsigned long GetNumeroSessao() const override { return 0; }
+  unsigned short GetUsuario() const override { return m_usUsuario; }
+  unsigned long GetNumeroSessao() const override { return m_ulSessao; }
 
  private:
   std::string m_sEmpresa;
+  unsigned short m_usUsuario;
+  unsigned long m_ulSessao;
 };
 
 class CZelInicializador : public IZelDF_Profiler {

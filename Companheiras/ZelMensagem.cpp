@@ -23,6 +23,9 @@ constexpr Texto kTextos[] = {
     {0x81080BFDu, "Vers\xE3o incompat\xEDvel"},
     {0x81080C17u, "CRC da inicializa\xE7\xE3o inv\xE1lido"},
     {0x81080C19u, "Estrutura da inicializa\xE7\xE3o inv\xE1lida"},
+    {0x80040A73u, "Posi\xE7\xE3o de grava\xE7\xE3o al\xE9m do fim do arquivo"},
+    {0x80040A74u, "Posi\xE7\xE3o de grava\xE7\xE3o negativa"},
+    {0x80043E95u, "Posi\xE7\xE3o al\xE9m do fim do arquivo"},
 };
 }  // namespace
 

@@ -132,6 +132,11 @@ std::string ZelObjetoMutexNomeado(const std::string& sNome) {
   return sz;
 }
 
+LONG ZelExcluiMutexNomeado(const std::string& sNome) {
+  if (shm_unlink(ZelObjetoMutexNomeado(sNome).c_str()) == 0) return ERROR_SUCCESS;
+  return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErroDeErrno(errno);
+}
+
 CZelMutexNomeado::CZelMutexNomeado(const std::string& sNome) {
   std::string sObjeto = ZelObjetoMutexNomeado(sNome);
   Mapeamentos& m = TodosMapeamentos();

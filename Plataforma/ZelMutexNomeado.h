@@ -42,3 +42,6 @@ class CZelMutexNomeado {
 // The POSIX shared-memory object that holds the mutex of that name. Nothing
 // removes these objects; tests remove their own.
 std::string ZelObjetoMutexNomeado(const std::string& sNome);
+// Removes the object of that name (for tests that cannot reach the POSIX
+// call); processes that mapped it keep their mapping.
+LONG ZelExcluiMutexNomeado(const std::string& sNome);

@@ -12,12 +12,23 @@ constexpr uint32_t kRefrescoPrevineErroRPC = 300000;
 constexpr uint32_t kRefrescoChavesGravacao = 600000;
 // Data-file open retries.
 constexpr uint32_t kIntervaloAberturaArqEx = 10;
+// A data file's control file held by another process is tried once more after this.
+constexpr uint32_t kEsperaControleArqEx = 50;
+// A data file's read cache is trusted for at most this long.
+constexpr uint32_t kValidadeCacheArqEx = 60000;
+// Record-database open, write, delete and rename retries.
+constexpr uint32_t kIntervaloRetentativaZelDataBase = 10;
 // Change-marking queue waits.
 constexpr uint32_t kEsperaMarcaFila = 60000;
 constexpr uint32_t kEsperaMarcaFilaLonga = 120000;
 // Idle periods before a company database or the server closes.
 constexpr uint32_t kFechamentoAdiadoBase = 50000;
 constexpr uint32_t kOciosidadeServidor = 50000;
+// A client waits this long for a server it started (or that another client is
+// starting) to offer its class object.
+constexpr uint32_t kEsperaAtivacaoLocal = 120000;
+// The test server's rendezvous call waits this long for its partner call.
+constexpr uint32_t kEsperaChamadaParceira = 120000;
 // Default re-read period of log.ini, in seconds.
 constexpr uint32_t kTimeoutConfigLogSegundos = 600;
 }  // namespace ZelTempo

@@ -1,0 +1,187 @@
+#include "ZelDataBaseUtil.h"
+
+#include <gtest/gtest.h>
+
+#include "ZelDataBaseControleCriacaoArquivos.h"
+#include "ZelDataBaseTeste.h"
+#include "ZelDataBaseUtilT.h"
+#include "ZelTextFile.h"
+
+namespace {
+using ZelDataBaseUtilTeste = ZelDataBaseTeste;
+
+std::string Registro(const std::string& s) {
+  uint32_t n = static_cast<uint32_t>(s.size());
+  return std::string(reinterpret_cast<const char*>(&n), 4) + s;
+}
+}  // namespace
+
+TEST(ZelDataBaseUtilNomes, FormatoDosNomesEModos) {
+  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("dfievinc.DAT", false), "DFIEVINC.dat");
+  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", true), "/d/Emp/DFIEVINC.dat");
+  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", false), "DFIEVINC.dat");
+  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("a.b.C", false), "A.B.c");
+  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("semext", false), "SEMEXT");
+  EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(EZelDataBase_ModoAbertura::eModoLeituraGravacao), "LeituraGravacao");
+  EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(EZelDataBase_ModoAbertura::eModoInvalido), "Invalido");
+  EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(static_cast<EZelDataBase_ModoAbertura>(7)), "Desconhecido");
+}
+
+TEST_F(ZelDataBaseUtilTeste, CaminhosDosDados) {
+  std::string s;
+  EXPECT_EQ(CZelDataBaseUtil::GetPathArquivo(kModuloTeste, "EMP1", "X.dat", &s), S_OK);
+  EXPECT_EQ(s, m_sEmpresa + "X.dat");
+  EXPECT_EQ(CZelDataBaseUtil::GetPathDados(ZEL_ZELDATABASE_INFO_PLUS, "EMP1", &s), S_OK);
+  EXPECT_EQ(s, m_sEmpresa + "VOVIDADI/");
+  EXPECT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "NINGUEM", &s), HR(0x81080A5F));
+}
+
+TEST_F(ZelDataBaseUtilTeste, DelecaoEAuditoria) {
+  CZelProfilerEmpresa maria("EMP1", 3, 1);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "3", "Maria"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "AUSENTE.dat", 0, true), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log"))) << "an absent file is no deletion";
+
+  Escreve("X.dat", "x");
+  CZelProfilerEmpresa interna(ZELDATABASE_EMPRESA_INTERNA, 3, 1);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE,
+                                    std::string(kChaveZelSistemas) + "\\Empresas\\" + ZELDATABASE_EMPRESA_INTERNA, "DF",
+                                    m_sEmpresa),
+            ERROR_SUCCESS);
+  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&interna, kModuloTeste, "X.dat", 0, true), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log")));
+
+  for (unsigned short usUsuario : {3, 0, 65535}) {
+    Escreve("X.dat", "x");
+    CZelProfilerEmpresa quem("EMP1", usUsuario, 1);
+    EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&quem, kModuloTeste, "X.dat", 0, true), S_OK);
+  }
+  std::string sPath = Caminho("X.dat");
+  EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")),
+            "1\t1\t0\tU003\tArquivo \"" + sPath + "\" removido pelo usu\xE1rio \"Maria\"\n" +
+                "1\t1\t0\tU000\tArquivo \"" + sPath + "\" removido sem informa\xE7\xE3o de usu\xE1rio logado\n" +
+                "1\t1\t0\tU65535\tArquivo \"" + sPath + "\" removido durante a convers\xE3o da base de dados\n");
+}
+
+TEST_F(ZelDataBaseUtilTeste, NomesNumeradosApagamCadaArquivo) {
+  Escreve("LOTE01.dat", "1");
+  Escreve("LOTE02.dat", "2");
+  Escreve("LOTEAB.dat", "x");
+  CZelProfilerEmpresa emp("EMP1");
+  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "LOTE??.dat", 0, false), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE01.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE02.dat")));
+  EXPECT_TRUE(ZelExisteArquivo(Caminho("LOTEAB.dat"))) << "placeholders stand for digits";
+}
+
+TEST_F(ZelDataBaseUtilTeste, TrocaPeloIrmaoTra) {
+  CZelProfilerEmpresa emp("EMP1");
+  EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
+  Escreve("T.dat", "antigo");
+  ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("T.dat"))) << "without a sibling the result is empty";
+  Escreve("T.dat", "antigo");
+  Escreve("T.tra", "novo");
+  ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
+  EXPECT_EQ(Bytes("T.dat"), "novo");
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("T.tra")));
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("T.dat"))
+      << "the file taken over is registered";
+}
+
+TEST_F(ZelDataBaseUtilTeste, RemoveRegistroZero) {
+  CZelProfilerEmpresa emp("EMP1");
+  Escreve("UM.dat", BytesDe({Reg(1, 1)}));
+  ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("UM.dat")));
+  Escreve("TRES.dat", BytesDe({Reg(0, 0), Reg(2, 2), Reg(3, 3)}));
+  ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "TRES.dat"), S_OK);
+  EXPECT_EQ(Bytes("TRES.dat"), BytesDe({Reg(2, 2), Reg(3, 3)}));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("TRES.tra")));
+}
+
+TEST_F(ZelDataBaseUtilTeste, UmRegistroForaDeUmaBase) {
+  CZelProfilerEmpresa emp("EMP1");
+  REG_TESTE r = Reg(9, 9);
+  ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
+  EXPECT_EQ(r.ulChave, 9u) << "an absent file leaves the record as it was";
+  ASSERT_EQ(CZelDataBaseUtil::GravaSingleReg(&emp, kModuloTeste, Reg(4, 5), "UNICO.dat"), S_OK);
+  EXPECT_EQ(Bytes("UNICO.dat"), BytesDe({Reg(4, 5)}));
+  ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
+  EXPECT_EQ(r.ulValor, 5u);
+}
+
+TEST_F(ZelDataBaseUtilTeste, DeletaDiretorioComSubdiretorios) {
+  std::string sDir = ZelNovoDiretorio("apagar");
+  ZelCriaDiretorio(sDir + "sub", true);
+  std::ofstream(sDir + "a.txt") << "a";
+  std::ofstream(sDir + "sub/b.txt") << "b";
+  EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), S_OK);
+  EXPECT_FALSE(ZelExisteDiretorio(sDir));
+  EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), S_OK);
+}
+
+// ---- creation control ----
+
+TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesRegistraUmaVez) {
+  Escreve("DFIEVINC.dat", "");
+  for (int i = 0; i < 2; ++i) {
+    CBaseTeste db;
+    CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
+    ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  }
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("DFIEVINC.dat"));
+
+  // Deleting through the engine takes the name off the list.
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(arq.DeletaArquivo(false), S_OK);
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), "");
+}
+
+ZEL_AJUDANTE(AbreParaGravacao) {
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
+  return db.Inicializa("EMP1", 1, 1) == S_OK ? 0 : 1;
+}
+
+TEST_F(ZelDataBaseUtilTeste, DoisProcessosRegistramOArquivoUmaVez) {
+  Escreve("DFIEVINC.dat", "");
+  pid_t a = ZelIniciaAjudante("AbreParaGravacao");
+  pid_t b = ZelIniciaAjudante("AbreParaGravacao");
+  EXPECT_EQ(ZelEsperaAjudante(a), 0);
+  EXPECT_EQ(ZelEsperaAjudante(b), 0);
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("DFIEVINC.dat"));
+}
+
+TEST_F(ZelDataBaseUtilTeste, ListaDanificadaEArquivoInexistente) {
+  Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, Registro("A.dat") + std::string("\x09\0\0\0abc", 7));
+  {
+    CBaseTeste db;
+    CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &db);
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080C5E));
+  }
+  CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
+  ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
+  std::remove(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS).c_str());
+  EXPECT_EQ(controle.CriaControleCriacaoArquivos(), HR(0x81080A50));
+}
+
+TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaOResto) {
+  CBaseTeste db;
+  CZelTextFile txt("LISTA.txt", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois", "tres"}), S_OK);
+  uiPos = 2;
+  ASSERT_EQ(txt.Grava(uiPos, "DOIS!"), S_OK);
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("tres"));
+  std::string s;
+  ASSERT_EQ(txt.Le(3, &s), S_OK);
+  EXPECT_EQ(s, "tres");
+  uiPos = 4;
+  EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
+}

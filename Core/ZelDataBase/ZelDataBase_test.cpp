@@ -1,0 +1,130 @@
+#include "ZelDataBase.h"
+
+#include <gtest/gtest.h>
+
+#include "ZelDataBaseTeste.h"
+#include "ZelDataBaseUtilT.h"
+
+namespace {
+class CBaseVersionada : public CZelDataBase {
+ public:
+  CBaseVersionada(ZelUShort usVersao) : CZelDataBase(kModuloTeste, "VERSAO.dat", usVersao) {}
+  std::vector<int> aConversoes;
+  int nFalharEm = -1;
+  int nShrinks = 0;
+  HRESULT ExecutaConversao(int iVersao) override {
+    aConversoes.push_back(iVersao);
+    return iVersao == nFalharEm ? E_FAIL : S_OK;
+  }
+  HRESULT ExecutaShrink() override {
+    ++nShrinks;
+    return S_OK;
+  }
+};
+
+using ZelDataBaseTesteV = ZelDataBaseTeste;
+
+std::string Versao(uint16_t v, uint16_t s) {
+  REG_CR_ZELDATABASE_VERSAO r{};
+  r.iVersaoBaseDados = v;
+  r.usVersaoShrink = s;
+  return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+}
+}  // namespace
+
+TEST_F(ZelDataBaseTesteV, SemArquivoDeVersaoNadaELidoNemGravado) {
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("D.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_TRUE(arq.EstaInicializado());
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*").size(), 0u);
+}
+
+TEST_F(ZelDataBaseTesteV, CadeiaDeConversaoGravaCadaPasso) {
+  Escreve("VERSAO.dat", Versao(3, 138));
+  {
+    CBaseVersionada db(5);
+    ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+    EXPECT_EQ(db.aConversoes, (std::vector<int>{3, 4}));
+    EXPECT_EQ(Bytes("VERSAO.dat"), Versao(5, 138));
+    EXPECT_EQ(db.nShrinks, 0);
+  }
+  Escreve("VERSAO.dat", Versao(3, 138));
+  CBaseVersionada db(5);
+  db.nFalharEm = 4;
+  EXPECT_EQ(db.Inicializa("EMP1", 1, 1), E_FAIL);
+  EXPECT_EQ(Bytes("VERSAO.dat"), Versao(4, 138)) << "an interrupted chain resumes at the failed step";
+}
+
+TEST_F(ZelDataBaseTesteV, VersaoPosteriorNaoIniciaArquivos) {
+  Escreve("VERSAO.dat", Versao(6, 138));
+  CBaseVersionada db(5);
+  CZelFile<REG_TESTE> arq("D.dat", &db);
+  EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809C7));
+  EXPECT_FALSE(arq.EstaInicializado());
+  Escreve("VERSAO.dat", Versao(5, 139));
+  CBaseVersionada db2(5);
+  EXPECT_EQ(db2.Inicializa("EMP1", 1, 1), HR(0x81080E80));
+}
+
+TEST_F(ZelDataBaseTesteV, ShrinkUmaVezPorRelease) {
+  CBaseVersionada db(0);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(db.nShrinks, 1);
+  EXPECT_EQ(Bytes("VERSAO.dat"), Versao(0, 138));
+  ASSERT_EQ(db.Finaliza(), S_OK);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(db.nShrinks, 1);
+}
+
+TEST_F(ZelDataBaseTesteV, ArquivoDeVersaoComTamanhoErrado) {
+  for (size_t n : {size_t{15}, size_t{17}}) {
+    Escreve("VERSAO.dat", std::string(n, '\0'));
+    CBaseTeste db;
+    CZelFileSingleReg<REG_CR_ZELDATABASE_VERSAO> versao("VERSAO.dat", &db);
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809E7)) << n;
+  }
+}
+
+TEST_F(ZelDataBaseTesteV, RegistroDeVersaoIgualNaoEGravado) {
+  Escreve("VERSAO.dat", Versao(2, 138));
+  CBaseTeste db;
+  CZelFileSingleReg<REG_CR_ZELDATABASE_VERSAO> versao("VERSAO.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  versao.FechaArquivo();
+  versao.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao);
+  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("VERSAO.dat"), true), ERROR_SUCCESS);
+  REG_CR_ZELDATABASE_VERSAO r{};
+  ASSERT_EQ(versao.Le(&r), S_OK);
+  EXPECT_EQ(r.iVersaoBaseDados, 2);
+  EXPECT_EQ(versao.Grava(r), S_OK) << "nothing to write, so the read-only file is no obstacle";
+  ZelDefineSomenteLeitura(Caminho("VERSAO.dat"), false);
+  r.iVersaoBaseDados = 3;
+  EXPECT_EQ(versao.Grava(r), S_OK);
+  EXPECT_EQ(Bytes("VERSAO.dat"), Versao(3, 138));
+}
+
+TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistrado) {
+  CBaseTeste db;
+  CZelFile<REG_TESTE> primeiro("D.dat", &db);
+  CZelFile<REG_TESTE> segundo("d.DAT", &db);
+  EXPECT_EQ(db.GetFiles().size(), 1u);
+  EXPECT_EQ(db.GetFiles().begin()->second, &primeiro);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_TRUE(primeiro.EstaInicializado());
+  EXPECT_FALSE(segundo.EstaInicializado());
+}
+
+TEST_F(ZelDataBaseTesteV, DeletaArquivosEmOrdem) {
+  Escreve("A.dat", std::string(24, 'a'));
+  Escreve("B.dat", std::string(24, 'b'));
+  CBaseTeste db;
+  CZelFile<REG_TESTE> a("A.dat", &db);
+  CZelFile<REG_TESTE> b("B.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(db.DeletaArquivos(false), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("A.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("B.dat")));
+  EXPECT_TRUE(a.EstaInicializado()) << "live again over an absent file";
+  EXPECT_EQ(a.GetQtdRegistros(), 0u);
+}

@@ -1,0 +1,150 @@
+#include "ZelFileBase.h"
+
+#include <gtest/gtest.h>
+
+#include "ZelCrc.h"
+#include "ZelDataBaseTeste.h"
+#include "ZelTextFile.h"
+
+namespace {
+using ZelFileBaseTeste = ZelDataBaseTeste;
+
+// A 24-byte header image with the given version and checksums.
+std::string Cabecalho(uint16_t usVersao, bool bCrcCerto) {
+  std::string s(24, '\0');
+  s[0] = static_cast<char>(usVersao);
+  s[1] = static_cast<char>(usVersao >> 8);
+  uint64_t crc1 = ZelCrc64(s.data(), 2);
+  std::memcpy(s.data() + 8, &crc1, 8);
+  uint64_t crc2 = ZelCrc64(s.data() + 8, 8) ^ (bCrcCerto ? 0 : 1);
+  std::memcpy(s.data() + 16, &crc2, 8);
+  return s;
+}
+}  // namespace
+
+TEST_F(ZelFileBaseTeste, ModosDeAbertura) {
+  CBaseTeste db;
+  CZelFileBase arq("novo.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(arq.GetNomeArquivo(), "NOVO.dat");
+  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
+  EXPECT_FALSE(arq.ExisteArquivo());
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("NOVO.dat")));
+  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
+  EXPECT_TRUE(arq.ExisteArquivo());
+  EXPECT_EQ(Bytes("NOVO.dat"), "");
+  EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
+
+  // The same mode again is kept; another one reopens, and the writer's share
+  // lock goes with it.
+  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
+  CFile outro;
+  EXPECT_FALSE(outro.Open(Caminho("NOVO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
+  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio), S_OK);
+  EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
+  EXPECT_TRUE(outro.Open(Caminho("NOVO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
+}
+
+TEST_F(ZelFileBaseTeste, LeituraSemBloqueioVenceOModoPedido) {
+  Escreve("X.dat", std::string(24, 'a'));
+  CBaseTeste db;
+  db.HabilitaLeituraSemBloqueio();
+  CZelFileBase arq("X.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
+  EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
+  CFile escritor;
+  EXPECT_TRUE(escritor.Open(Caminho("X.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
+}
+
+TEST_F(ZelFileBaseTeste, NomeNoDiscoGanhaAGrafiaFormatada) {
+  Escreve("dfievinc.DAT", std::string(24, 'v'));
+  CBaseTeste db;
+  CZelFileBase arq("DFIEVINC.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
+  EXPECT_TRUE(arq.ExisteArquivo());
+  auto aNomes = ZelListaArquivos(m_sEmpresa, "dfievinc.*");
+  ASSERT_EQ(aNomes.size(), 1u);
+  EXPECT_EQ(aNomes[0], "DFIEVINC.dat");
+}
+
+TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcs) {
+  Escreve("COM.dat", Cabecalho(1, true) + std::string(216, '\0') + std::string(24, 'r'));
+  Escreve("RUIM.dat", Cabecalho(1, false) + std::string(216 + 24, '\0'));
+  CBaseTeste db;
+  CZelFile<REG_TESTE> com("COM.dat", &db);
+  CZelFile<REG_TESTE> ruim("RUIM.dat", &db);
+  CZelFileBase tra("COM.tra", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_TRUE(com.PossuiCabecalho());
+  EXPECT_EQ(com.GetSeekCabecalho(), 240u);
+  ASSERT_EQ(com.GetQtdRegistros(), 1u);
+  REG_TESTE r{};
+  ASSERT_EQ(com.Le(1, &r), S_OK);
+  EXPECT_EQ(r.ulChave, 0x72727272u);
+  EXPECT_EQ(ruim.GetSeekCabecalho(), 0u);
+  EXPECT_EQ(ruim.GetQtdRegistros(), 11u) << "bytes with a bad checksum are records";
+
+  Escreve("COM.tra", Cabecalho(1, true) + std::string(216, '\0'));
+  ASSERT_EQ(tra.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
+  ASSERT_TRUE(tra.ExisteArquivo());
+  EXPECT_FALSE(tra.PossuiCabecalho()) << "transfer files never have a header";
+}
+
+TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
+  Escreve("A.dat", "");
+  Escreve("A.tra", "");
+  Escreve("B.dat", "");
+  Escreve("B.srk", "");
+  {
+    CBaseTeste db;
+    CZelFile<REG_TESTE> a("A.dat", &db);
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809CB));
+  }
+  CBaseTeste db;
+  CZelFile<REG_TESTE> b("B.dat", &db);
+  EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080D05));
+}
+
+TEST_F(ZelFileBaseTeste, SomenteLeituraSoAposTodasAsTentativas) {
+  Escreve("RO.dat", std::string(24, 'x'));
+  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("RO.dat"), true), ERROR_SUCCESS);
+  CBaseTeste db;
+  CZelFileBase arq("RO.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), HR(0x80043ED1));
+  EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\thr = eZelReadOnly\t"), std::string::npos);
+  ZelDefineSomenteLeitura(Caminho("RO.dat"), false);
+}
+
+TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
+  CBaseTeste db;
+  CZelFileBase arq("M.dat", &db);
+  CFileException fim(CFileException::endOfFile);
+  CFileException disco(CFileException::diskFull);
+  CFileException outra(CFileException::removeCurrentDir);
+  EXPECT_EQ(arq.CatchInicializacao(&fim), HR(0x80043E95));
+  EXPECT_EQ(arq.CatchGravacao(&disco), HR(0x80043F08));
+  EXPECT_EQ(arq.CatchGravacao(&outra), HR(0x80043F10));
+  EXPECT_TRUE(CZelFileBase::EhUmaExcecaoFatal(HR(0x80043E95)));
+  EXPECT_TRUE(CZelFileBase::EhUmaExcecaoFatal(HR(0x81080AAD)));
+  EXPECT_FALSE(CZelFileBase::EhUmaExcecaoFatal(HR(0x80043EEE)));
+  EXPECT_FALSE(CZelFileBase::EhUmaExcecaoFatal(HR(0x80043F08)));
+}
+
+TEST_F(ZelFileBaseTeste, CopiaParaOutraEmpresa) {
+  std::string sOutra = ZelNovoDiretorio("emp2");
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP2", "DF", sOutra),
+            ERROR_SUCCESS);
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("C.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  std::ofstream(sOutra + "C.dat", std::ios::binary) << "velho conteudo mais longo que o novo conteudo de dois registros...";
+  ASSERT_EQ(arq.CopiaArquivoPara("EMP2", kModuloTeste), S_OK);
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "C.dat"), Bytes("C.dat"));
+  ASSERT_EQ(arq.CopiaArquivoParaEXT("EMP2", kModuloTeste, "tra", true), S_OK);
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "C.tra"), Bytes("C.dat"));
+}

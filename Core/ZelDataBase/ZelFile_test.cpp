@@ -1,0 +1,271 @@
+#include "ZelFile.h"
+
+#include <gtest/gtest.h>
+
+#include "ZelDataBaseTeste.h"
+
+namespace {
+class ZelFileTeste : public ZelDataBaseTeste {
+ protected:
+  // A started database over "DADOS.dat" with its key index.
+  struct Aberto {
+    CBaseTeste db;
+    CZelFile<REG_TESTE> arq{"dados.DAT", &db};
+    HRESULT hr;
+    explicit Aberto(bool bIndice = true) {
+      hr = db.Inicializa("EMP1", 3, 4);
+      if (SUCCEEDED(hr) && bIndice) hr = arq.IncluiIndex(&db, 0);
+    }
+  };
+};
+}  // namespace
+
+TEST_F(ZelFileTeste, LerPosicaoZeroFalhaMesmoSemArquivo) {
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  REG_TESTE r = Reg(1, 1);
+  EXPECT_EQ(a.arq.Le(0, &r), HR(0x810809D9));
+  EXPECT_EQ(r.ulChave, 0u) << "the record is cleared first";
+  EXPECT_EQ(a.arq.Le(1, &r), HR(0x810809E3));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat")));
+}
+
+TEST_F(ZelFileTeste, CargaDeArquivoVazioEArquivoForaDoTamanho) {
+  Escreve("DADOS.dat", "");
+  {
+    Aberto a;
+    EXPECT_EQ(a.hr, S_OK);
+    EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
+    EXPECT_TRUE(a.arq.ExisteArquivo());
+  }
+  Escreve("DADOS.dat", std::string(25, 'x'));
+  Aberto b(false);
+  EXPECT_EQ(b.hr, HR(0x810809D8));
+}
+
+TEST_F(ZelFileTeste, AnexarCriaOArquivoNaPosicao1EGravaByteAByte) {
+  Aberto a;
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(10, 1)), S_OK);
+  EXPECT_EQ(uiPos, 1u);
+  uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(20, 2), Reg(30, 3)}), S_OK);
+  EXPECT_EQ(uiPos, 2u);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(10, 1), Reg(20, 2), Reg(30, 3)}));
+
+  // Position count + 1 is refused; two records at count overwrite one and append one.
+  uiPos = 4;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(40, 4)), HR(0x810809DB));
+  uiPos = 3;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(31, 5), Reg(40, 6)}), S_OK);
+  EXPECT_EQ(uiPos, 3u);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(10, 1), Reg(20, 2), Reg(31, 5), Reg(40, 6)}));
+  ZelUInt uiAchada = 0;
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{30}, &uiAchada, 0), S_OK);
+  EXPECT_EQ(uiAchada, 0u) << "the overwritten key left the index";
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{31}, &uiAchada, 0), S_OK);
+  EXPECT_EQ(uiAchada, 3u);
+
+  // What was written is what the next user loads (once this one lets go:
+  // two writing opens exclude each other).
+  Aberto b;
+  EXPECT_EQ(b.hr, HR(0x80043EEE));
+  a.db.Finaliza();
+  b.arq.Finaliza();
+  ASSERT_EQ(b.arq.Inicializa(&b.db), S_OK);
+  std::vector<REG_TESTE> aLidos;
+  ASSERT_EQ(b.arq.LeColecao(1, 4, aLidos), S_OK);
+  EXPECT_EQ(BytesDe(aLidos), Bytes("DADOS.dat"));
+}
+
+TEST_F(ZelFileTeste, RegrasDoIndice) {
+  Aberto a;
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  std::string antes = Bytes("DADOS.dat");
+
+  uiPos = 0;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 9)), HR(0x81080AAD)) << "the key belongs to position 2";
+  uiPos = 1;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 9)), HR(0x81080AAD));
+  uiPos = 0;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(0, 9)), HR(0x81080AAC));
+  EXPECT_EQ(Bytes("DADOS.dat"), antes) << "refused writes leave the file";
+  EXPECT_EQ(a.arq.GetQtdRegistros(), 2u) << "and memory unchanged";
+  REG_TESTE r{};
+  ASSERT_EQ(a.arq.Le(2, &r), S_OK);
+  EXPECT_EQ(r.ulValor, 2u);
+
+  uiPos = 2;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 22)), S_OK) << "its own position, same key";
+  ASSERT_EQ(a.arq.Le(2, &r), S_OK);
+  EXPECT_EQ(r.ulValor, 22u);
+
+  EXPECT_EQ(a.arq.IncluiIndex(&a.db, 0), HR(0x81080AA9));
+  ZelUInt uiAchada = 77;
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{999}, &uiAchada, 0), S_OK);
+  EXPECT_EQ(uiAchada, 77u) << "a missing key leaves the caller's position";
+  std::vector<ZelUInt> aLista{5};
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{999}, &aLista, 0), S_OK);
+  EXPECT_EQ(aLista, std::vector<ZelUInt>{5});
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{1}, &aLista, 1), HR(0x81080AA9));
+}
+
+TEST_F(ZelFileTeste, IndiceComChavesRepetidasEZeradasPermitidas) {
+  Aberto a(false);
+  ASSERT_EQ(a.arq.IncluiIndex(&CBaseTeste::GetChaveIndex, 0, true, true), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(5, 1), Reg(0, 2), Reg(5, 3)}), S_OK);
+  uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(5, 4)), S_OK);
+  std::vector<ZelUInt> aLista;
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 0), S_OK);
+  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 3, 4}));
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{0}, &aLista, 0), S_OK);
+  EXPECT_EQ(aLista, std::vector<ZelUInt>{2});
+  // Overwriting position 1 with key 0 moves it between the lists, sorted.
+  uiPos = 1;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(0, 5)), S_OK);
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{0}, &aLista, 0), S_OK);
+  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 2}));
+  ZelUInt uiPrimeira = 0;
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &uiPrimeira, 0), S_OK);
+  EXPECT_EQ(uiPrimeira, 3u);
+}
+
+TEST_F(ZelFileTeste, ChaveTextoPassaPeloCrc64) {
+  struct Base : CZelDataBase {
+    Base() : CZelDataBase(kModuloTeste) {}
+    static ZelUInt GetChaveIndex(const REG_TESTE* p, ZelUInt) { return p->ullB; }
+  } db;
+  CZelFile<REG_TESTE> arq("NOMES.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(arq.IncluiIndex(&db, 0), S_OK);
+  REG_TESTE r = Reg(1, 1);
+  r.ullB = ZelCrc64("123456789");
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.Grava(uiPos, r), S_OK);
+  ZelUInt uiAchada = 0;
+  EXPECT_EQ(arq.ExisteIndex(std::string("123456789"), &uiAchada, 0), S_OK);
+  EXPECT_EQ(uiAchada, 1u);
+  EXPECT_EQ(ZelCrc64("123456789"), 0x2B9C7EE4E2780C8Aull);
+}
+
+TEST_F(ZelFileTeste, LeituraDeColecao) {
+  Aberto a;
+  std::vector<REG_TESTE> aLidos{Reg(9, 9)};
+  EXPECT_EQ(a.arq.LeColecao(0, 0, aLidos), S_OK);
+  EXPECT_TRUE(aLidos.empty());
+  EXPECT_EQ(a.arq.LeColecao(3, 0, aLidos), HR(0x810809CA));
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2), Reg(3, 3)}), S_OK);
+  EXPECT_EQ(a.arq.LeColecao(2, 3, aLidos), HR(0x810809DA));
+  ASSERT_EQ(a.arq.LeColecao(2, 2, aLidos), S_OK);
+  ASSERT_EQ(aLidos.size(), 2u);
+  EXPECT_EQ(aLidos[1].ulChave, 3u);
+  REG_TESTE r{};
+  EXPECT_EQ(a.arq.Le(4, &r), HR(0x810809DA));
+  EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tPosi\xE7\xE3o = 4\tRegistro = 24\tQtd. Registros = 3\t"),
+            std::string::npos);
+}
+
+TEST_F(ZelFileTeste, SetConteudoRenumeraESemIndice) {
+  Aberto a;
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2), Reg(3, 3)}), S_OK);
+  ASSERT_EQ(a.arq.SetConteudo({Reg(3, 3), Reg(1, 1)}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3), Reg(1, 1)}));
+  EXPECT_EQ(a.arq.GetQtdRegistros(), 2u);
+  ZelUInt uiAchada = 0;
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{3}, &uiAchada, 0), HR(0x81080AA9)) << "indexes are gone";
+  ASSERT_EQ(a.arq.IncluiIndex(&a.db, 0), S_OK);
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{3}, &uiAchada, 0), S_OK);
+  EXPECT_EQ(uiAchada, 1u);
+
+  ASSERT_EQ(a.arq.SetConteudo({}), S_OK);
+  EXPECT_TRUE(ZelExisteArquivo(Caminho("DADOS.dat")));
+  EXPECT_EQ(Bytes("DADOS.dat"), "");
+
+  CBaseTeste db;
+  CZelFile<REG_TESTE> outro("OUTRO.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(outro.SetConteudo({}), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("OUTRO.dat")));
+}
+
+TEST_F(ZelFileTeste, GravarRegistrosIguaisNaoTocaODisco) {
+  Aberto a;
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  a.arq.FechaArquivo();
+  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("DADOS.dat"), true), ERROR_SUCCESS);
+  uiPos = 1;
+  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  uiPos = 2;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 3)), HR(0x80043ED1)) << "a real change needs the read-only file";
+  ZelDefineSomenteLeitura(Caminho("DADOS.dat"), false);
+}
+
+TEST_F(ZelFileTeste, PonteirosSoComAcessoHabilitado) {
+  Aberto a;
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  EXPECT_EQ(a.arq.GetPtrRegistros(), nullptr);
+  a.db.HabilitaAcessoPonteiros();
+  ASSERT_NE(a.arq.GetPtrRegistros(), nullptr);
+  EXPECT_EQ((*a.arq.GetPtrRegistros())[1].ulChave, 2u);
+  EXPECT_EQ(static_cast<const REG_TESTE*>(a.arq.GetPtrRegistro(0))->ulChave, 1u);
+  EXPECT_EQ(static_cast<const REG_TESTE*>(a.arq.GetPtrRegistro(2))->ulChave, 2u);
+  EXPECT_EQ(a.arq.GetPtrRegistro(3), nullptr);
+  EXPECT_EQ(a.arq.GetNomeEstrutura(), "REG_TESTE");
+  REG_TESTE novo = Reg(5, 5);
+  EXPECT_EQ(a.arq.SetRegData(1, &novo), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), Reg(2, 2)}));
+}
+
+namespace {
+struct REG_BACKUP {
+  uint64_t ull;
+};
+}  // namespace
+
+TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaArquivoCRBackup", 1), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaLastWriteRefresh", 1), ERROR_SUCCESS);
+  CBaseTeste db;
+  CZelFile<REG_BACKUP> arq("BKP.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.Grava(uiPos, REG_BACKUP{42}), S_OK);
+  std::string sMarca = CZelPath::Junta(CZelPath::GetPai(m_sEmpresa), "BackupCRZel/BKP.crbkp");
+  EXPECT_TRUE(ZelExisteArquivo(sMarca)) << sMarca;
+  EXPECT_EQ(ZelLeArquivoInteiro(sMarca), "");
+}
+
+ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
+  CZelProfilerEmpresa emp("EMP1");
+  CZelArqMarcaFila marca(&emp);
+  if (marca.Marca(args.at(0), 0) != 0) return 1;
+  ZelCriaMarcador(args.at(1) + "pronto");
+  return ZelEsperaArquivo(args.at(1) + "fim") ? 0 : 2;
+}
+
+TEST_F(ZelFileTeste, GravacaoEsperaAMarcaDoDiretorioQuandoPedida) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
+  CZelDataBaseUtil::ReleCondicaoMarca();
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  std::string sSinais = ZelNovoDiretorio("sinais");
+  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
+  ZelUInt uiPos = 0;
+  HRESULT hr = a.arq.Grava(uiPos, Reg(1, 1));
+  EXPECT_EQ(hr, static_cast<HRESULT>(0x80040000u | static_cast<uint32_t>(IZelArqMarcaEnum::CodeFailed(0)))) << std::hex << hr;
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat"))) << "the write stopped before the file";
+  ZelCriaMarcador(sSinais + "fim");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  uiPos = 0;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
+}

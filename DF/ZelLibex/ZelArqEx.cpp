@@ -1,0 +1,556 @@
+#include "ZelArqEx.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "ZelCrc.h"
+#include "ZelMarcaBackupCR.h"
+#include "ZelPath.h"
+#include "ZelProfiler.h"
+#include "ZelRegistro.h"
+#include "ZelSistema.h"
+#include "ZelTempo.h"
+
+namespace {
+constexpr const char* kArquivoControle = "ZELCTLARQ.dat";
+constexpr HRESULT kLeituraAlemDoFim = HR(0x80043E95);
+
+// One record of the control file: the name of a file once created in the
+// directory, zero-padded.
+struct ZEL_CTLARQ_REG {
+  char szNome[32];
+};
+static_assert(sizeof(ZEL_CTLARQ_REG) == 32);
+
+struct EntradaGeracao {
+  uint64_t ullGeracao = 0;
+  uint32_t ulAberturas = 0;
+};
+// Entries are never removed: a file reopened later keeps counting.
+struct TabelaGeracoes {
+  std::mutex trava;
+  std::unordered_map<uint64_t, EntradaGeracao> entradas;
+};
+// Never destroyed: file objects may outlive static destructors.
+TabelaGeracoes& Geracoes() {
+  static auto* p = new TabelaGeracoes;
+  return *p;
+}
+
+// Bytes of the latest cache fill by any object; -1 after any invalidation.
+std::atomic<int32_t> g_lUltimoPreenchimento{-1};
+
+// Recursive: creating a file reopens it, which may find it missing again.
+std::recursive_mutex& TravaCriacao() {
+  static auto* p = new std::recursive_mutex;
+  return *p;
+}
+
+struct ChavesGravacao {
+  std::mutex trava;
+  bool bLidas = false;
+  uint64_t ullLeitura = 0;
+  DWORD dwArquivoCRBackup = 0;
+  DWORD dwLastWriteRefresh = 0;
+};
+ChavesGravacao& Chaves() {
+  static auto* p = new ChavesGravacao;
+  return *p;
+}
+
+void LeChavesGravacao(DWORD* pdwBackup, DWORD* pdwRefresh) {
+  ChavesGravacao& c = Chaves();
+  std::lock_guard<std::mutex> trava(c.trava);
+  const uint64_t ullAgora = GetTickCount64();
+  if (!c.bLidas || ullAgora - c.ullLeitura >= ZelTempoMs(ZelTempo::kRefrescoChavesGravacao)) {
+    c.dwArquivoCRBackup = ZelLeChaveZel("HabilitaArquivoCRBackup");
+    c.dwLastWriteRefresh = ZelLeChaveZel("HabilitaLastWriteRefresh");
+    c.bLidas = true;
+    c.ullLeitura = ullAgora;
+  }
+  *pdwBackup = c.dwArquivoCRBackup;
+  *pdwRefresh = c.dwLastWriteRefresh;
+}
+
+char Minuscula(char c) {
+  auto u = static_cast<unsigned char>(c);
+  if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) return static_cast<char>(u + 32);
+  switch (u) {
+    case 0x8A: return static_cast<char>(0x9A);
+    case 0x8C: return static_cast<char>(0x9C);
+    case 0x8E: return static_cast<char>(0x9E);
+    case 0x9F: return static_cast<char>(0xFF);
+    default: return c;
+  }
+}
+
+uint64_t ChaveDoPath(const char* szPath) {
+  std::string s = szPath;
+  for (char& c : s) c = Minuscula(c);
+  return ZelCrc64(s);
+}
+
+UINT FlagsDoModo(char cModo) {
+  switch (cModo) {
+    case 'L': return CFile::modeRead | CFile::shareDenyNone | CFile::typeBinary;
+    case 'G': return CFile::modeReadWrite | CFile::shareDenyWrite | CFile::typeBinary;
+    default: return CFile::modeReadWrite | CFile::shareDenyWrite | CFile::modeCreate | CFile::typeBinary;
+  }
+}
+
+bool ModoValido(char cModo) { return cModo == 'L' || cModo == 'G' || cModo == 'C'; }
+
+// A file exists when it opens, or when it fails to open for a reason other
+// than its absence and is not a directory.
+bool ExisteArquivoDados(const std::string& sPath) {
+  CFile arq;
+  CFileException erro;
+  if (arq.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone, &erro)) return true;
+  if (erro.m_cause == CFileException::fileNotFound || erro.m_cause == CFileException::badPath) return false;
+  return !ZelExisteDiretorio(sPath);
+}
+}  // namespace
+
+CZelArqEx::CZelArqEx() = default;
+
+CZelArqEx::~CZelArqEx() { Fecha(); }
+
+void CZelArqEx::ReleChavesGravacao() {
+  ChavesGravacao& c = Chaves();
+  std::lock_guard<std::mutex> trava(c.trava);
+  c.bLidas = false;
+}
+
+// ---------------------------------------------------------------- generations
+
+void CZelArqEx::RegistraAbertura() {
+  if (m_szPath[0] == '\0') return;
+  m_ullChavePath = ChaveDoPath(m_szPath);
+  if (!m_bControlaGeracao) return;
+  TabelaGeracoes& t = Geracoes();
+  std::lock_guard<std::mutex> trava(t.trava);
+  EntradaGeracao& e = t.entradas[m_ullChavePath];
+  ++e.ulAberturas;
+  if (e.ullGeracao == 0) e.ullGeracao = 1;
+}
+
+void CZelArqEx::RegistraFechamento() {
+  if (m_ullChavePath == 0 || !m_bControlaGeracao) return;
+  TabelaGeracoes& t = Geracoes();
+  std::lock_guard<std::mutex> trava(t.trava);
+  EntradaGeracao& e = t.entradas[m_ullChavePath];
+  if (e.ulAberturas > 0) --e.ulAberturas;
+}
+
+void CZelArqEx::AvancaGeracao() {
+  if (m_ullChavePath == 0 || !m_bControlaGeracao || !m_bAcessoCompartilhado) return;
+  TabelaGeracoes& t = Geracoes();
+  std::lock_guard<std::mutex> trava(t.trava);
+  EntradaGeracao& e = t.entradas[m_ullChavePath];
+  if (++e.ullGeracao == 0) e.ullGeracao = 1;
+  m_ullGeracaoVista = e.ullGeracao;
+}
+
+bool CZelArqEx::ArquivoNaoAlterado() {
+  if (m_ullChavePath == 0 || !m_bControlaGeracao) return true;
+  TabelaGeracoes& t = Geracoes();
+  std::lock_guard<std::mutex> trava(t.trava);
+  const uint64_t ullAtual = t.entradas[m_ullChavePath].ullGeracao;
+  const bool bIgual = m_ullGeracaoVista == ullAtual;
+  m_ullGeracaoVista = ullAtual;
+  return bIgual;
+}
+
+// ---------------------------------------------------------------- cache
+
+bool CZelArqEx::CacheValido() {
+  if (!m_pCache || g_lUltimoPreenchimento.load() == -1 || !ArquivoNaoAlterado()) return false;
+  return !m_bAcessoCompartilhado || GetTickCount() - m_ulTickCache <= ZelTempoMs(ZelTempo::kValidadeCacheArqEx);
+}
+
+void CZelArqEx::EsvaziaCache() {
+  AvancaGeracao();
+  m_lQtdCache = -1;
+  g_lUltimoPreenchimento.store(-1);
+  if (m_pCache) std::memset(m_pCache.get(), 0, static_cast<size_t>(m_lTamanhoCache));
+}
+
+void CZelArqEx::DefineTamanhoCache(LONG lTamanho) {
+  m_pCache = std::make_unique<char[]>(static_cast<size_t>(lTamanho));
+  m_lTamanhoCache = lTamanho;
+  EsvaziaCache();
+}
+
+void CZelArqEx::RegistraGravacao() { EsvaziaCache(); }
+
+// ---------------------------------------------------------------- open and close
+
+int CZelArqEx::Abre(const std::string& sPath, char cModo, LONG lTamanhoRegistro, int iCriaSeNaoExistir,
+                    BOOL bAbreAgora) {
+  const std::string sNovo = sPath.substr(0, kTamanhoMaximoPath - 1);
+  if (m_pCache && !ZelNomesIguais(sNovo, m_szPath)) {
+    // Whatever this object cached of the old file goes with it.
+    EsvaziaCache();
+    m_pCache.reset();
+    m_lTamanhoCache = 0;
+    m_ullChavePath = 0;
+    m_ullGeracaoVista = 0;
+  }
+  std::memset(m_szPath, 0, sizeof m_szPath);
+  std::memcpy(m_szPath, sNovo.data(), sNovo.size());
+  m_cModo = cModo;
+  m_lTamanhoRegistro = lTamanhoRegistro;
+  m_iCriaSeNaoExistir = iCriaSeNaoExistir;
+  if (bAbreAgora || !m_pCache) return AbreArquivo();
+  return ZELARQ_OK;
+}
+
+int CZelArqEx::AbreArquivo() {
+  if (m_bAberto) return ZELARQ_OK;
+  if (m_szPath[0] == '\0') return ZELARQ_SEM_NOME;
+  if (!ModoValido(m_cModo)) return ZELARQ_MODO_INVALIDO;
+
+  for (int iTentativa = 1; iTentativa <= kTentativas; ++iTentativa) {
+    CFileException erro;
+    if (Open(m_szPath, FlagsDoModo(m_cModo), &erro)) {
+      if (!m_pCache) DefineTamanhoCache(kTamanhoCachePadrao);
+      m_bAberto = true;
+      RegistraAbertura();
+      if (m_cModo != 'G') return ZELARQ_OK;
+      ULONGLONG ullTamanho = 0;
+      try {
+        ullTamanho = GetLength();
+      } catch (CFileException* e) {
+        int iCodigo = CodigoFalha(e->m_cause);
+        e->Delete();
+        return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+      }
+      if (ullTamanho != 0 || m_lTamanhoRegistro <= 0) return ZELARQ_OK;
+      std::vector<char> zeros(static_cast<size_t>(m_lTamanhoRegistro), 0);
+      return GravaZero(zeros.data(), m_lTamanhoRegistro);
+    }
+
+    const bool bUltima = iTentativa == kTentativas;
+    switch (erro.m_cause) {
+      case CFileException::fileNotFound:
+        return m_iCriaSeNaoExistir ? NovoArquivo(m_cModo, m_lTamanhoRegistro) : ZELARQ_NAO_ENCONTRADO;
+      case CFileException::badPath: return ZELARQ_CAMINHO_INVALIDO;
+      case CFileException::invalidFile: return ZELARQ_ARQUIVO_INVALIDO;
+      case CFileException::directoryFull: return ZELARQ_DIRETORIO_CHEIO;
+      case CFileException::tooManyOpenFiles:
+        if (bUltima) return ZELARQ_ARQUIVOS_DEMAIS;
+        break;
+      case CFileException::accessDenied:
+        if (bUltima) return ZelSomenteLeitura(m_szPath) ? ZELARQ_SOMENTE_LEITURA : ZELARQ_ACESSO_NEGADO;
+        break;
+      case CFileException::sharingViolation:
+        if (bUltima) return ZELARQ_COMPARTILHAMENTO;
+        break;
+      case CFileException::lockViolation:
+        if (bUltima) return ZELARQ_BLOQUEIO;
+        break;
+      case CFileException::diskFull:
+        if (bUltima) return ZELARQ_DISCO_CHEIO;
+        break;
+      default:
+        break;
+    }
+    if (!bUltima) Sleep(ZelTempoMs(ZelTempo::kIntervaloAberturaArqEx));
+  }
+  return ZELARQ_TENTATIVAS_ESGOTADAS;
+}
+
+int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
+  std::lock_guard<std::recursive_mutex> trava(TravaCriacao());
+  const std::string sPath = m_szPath;
+  const std::string sDiretorio = CZelPath::GetDiretorio(sPath).substr(0, kTamanhoMaximoPath - 1);
+  const std::string sNome = CZelPath::GetNome(sPath);
+  if (sNome.empty()) return ZELARQ_SEM_NOME;
+  // Another thread or process got here first; the next operation opens it.
+  if (ExisteArquivoDados(sPath)) return ZELARQ_OK;
+
+  if (m_iUsaControleArquivo) {
+    const std::string sControle = sDiretorio + kArquivoControle;
+    CZelArqEx controle;
+    int iRetorno = controle.Abre(sControle, 'G', sizeof(ZEL_CTLARQ_REG), 0, TRUE);
+    if (iRetorno == ZELARQ_COMPARTILHAMENTO) {
+      Sleep(ZelTempoMs(ZelTempo::kEsperaControleArqEx));
+      iRetorno = controle.Abre(sControle, 'G', sizeof(ZEL_CTLARQ_REG), 0, TRUE);
+    }
+    if (iRetorno == ZELARQ_NAO_ENCONTRADO) {
+      const ZEL_CTLARQ_REG regZero{};
+      iRetorno = controle.Abre(sControle, 'C', sizeof(ZEL_CTLARQ_REG), 0, TRUE);
+      if (iRetorno == ZELARQ_OK) iRetorno = controle.GravaZero(&regZero, sizeof regZero);
+      if (iRetorno == ZELARQ_OK) iRetorno = controle.Fecha();
+      if (iRetorno == ZELARQ_OK) iRetorno = controle.Abre(sControle, 'G', sizeof(ZEL_CTLARQ_REG), 0, TRUE);
+    }
+    if (iRetorno != ZELARQ_OK) return iRetorno;
+
+    for (LONG lPosicao = 0;; ++lPosicao) {
+      ZEL_CTLARQ_REG reg{};
+      iRetorno = controle.Le(lPosicao, &reg);
+      if (iRetorno == ZELARQ_FIM_DE_ARQUIVO) break;
+      if (iRetorno != ZELARQ_OK) {
+        controle.Fecha();
+        return iRetorno;
+      }
+      if (ZelNomesIguais(std::string(reg.szNome, strnlen(reg.szNome, sizeof reg.szNome)), sNome)) {
+        // Created once and lost since: an empty file would hide the loss.
+        controle.Fecha();
+        return ZELARQ_NAO_ENCONTRADO;
+      }
+    }
+    ZEL_CTLARQ_REG reg{};
+    std::memcpy(reg.szNome, sNome.data(), std::min(sNome.size(), sizeof reg.szNome - 1));
+    LONG lPosicao = 0;
+    iRetorno = controle.Grava(&reg, &lPosicao);
+    controle.Fecha();
+    if (iRetorno != ZELARQ_OK) return iRetorno;
+  }
+
+  int iRetorno = Abre(sPath, 'C', lTamanhoRegistro, 0, TRUE);
+  if (iRetorno == ZELARQ_OK && lTamanhoRegistro > 0) {
+    std::vector<char> zeros(static_cast<size_t>(lTamanhoRegistro), 0);
+    iRetorno = GravaZero(zeros.data(), lTamanhoRegistro);
+  }
+  int iFecha = Fecha();
+  if (iRetorno == ZELARQ_OK) iRetorno = iFecha;
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  return Abre(sPath, cModo, lTamanhoRegistro, 1, TRUE);
+}
+
+int CZelArqEx::Fecha() {
+  if (!m_bAberto) return ZELARQ_OK;
+  RegistraFechamento();
+  m_bAberto = false;
+  try {
+    Close();
+  } catch (CFileException* e) {
+    int iCodigo = CodigoFalha(e->m_cause);
+    e->Delete();
+    return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+  }
+  return ZELARQ_OK;
+}
+
+// ---------------------------------------------------------------- reading
+
+int CZelArqEx::Le(LONG lPosicao, void* pBuffer, LONG lTamanho) {
+  if (pBuffer == nullptr || lTamanho <= 0) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  const int64_t llOffset = static_cast<int64_t>(lPosicao) * lTamanho;
+  if (CacheValido() && m_lQtdCache >= 0 && llOffset >= m_llOffsetCache &&
+      llOffset + lTamanho <= m_llOffsetCache + m_lQtdCache) {
+    std::memcpy(pBuffer, m_pCache.get() + (llOffset - m_llOffsetCache), static_cast<size_t>(lTamanho));
+    return ZELARQ_OK;
+  }
+
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  try {
+    const int64_t llTamanhoArquivo = static_cast<int64_t>(GetLength());
+    if (llOffset < llTamanhoArquivo) {
+      if (m_lTamanhoCache < lTamanho) DefineTamanhoCache(lTamanho);
+      // The fill holds the file as of now: a write after this look makes it stale.
+      ArquivoNaoAlterado();
+      Seek(llOffset, CFile::begin);
+      const UINT nLidos = Read(m_pCache.get(), static_cast<UINT>(m_lTamanhoCache));
+      m_llOffsetCache = llOffset;
+      m_lQtdCache = static_cast<int32_t>(nLidos);
+      g_lUltimoPreenchimento.store(m_lQtdCache);
+      m_ulTickCache = GetTickCount();
+      // A short last record (a file cut mid-record) reads as zero-padded.
+      const size_t nCopia = std::min<size_t>(nLidos, static_cast<size_t>(lTamanho));
+      std::memcpy(pBuffer, m_pCache.get(), nCopia);
+      std::memset(static_cast<char*>(pBuffer) + nCopia, 0, static_cast<size_t>(lTamanho) - nCopia);
+      return ZELARQ_OK;
+    }
+    if (m_bLogLeituraAposFim && llOffset > llTamanhoArquivo + lTamanho)
+      ZelTracePosicao(nullptr, "CZelArqEx::Le", "ZelArqEx", __LINE__, kLeituraAlemDoFim, m_szPath, lPosicao, lTamanho,
+                      llTamanhoArquivo, "GetLength");
+    return ZELARQ_FIM_DE_ARQUIVO;
+  } catch (CFileException* e) {
+    int iCodigo = CodigoFalha(e->m_cause);
+    e->Delete();
+    return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+  }
+}
+
+int CZelArqEx::LeSequencial(LONG lTamanho, void* pBuffer) {
+  if (lTamanho < 0 || (pBuffer == nullptr && lTamanho > 0)) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  try {
+    const UINT nLidos = Read(pBuffer, static_cast<UINT>(lTamanho));
+    return nLidos < static_cast<UINT>(lTamanho) ? ZELARQ_FIM_DE_ARQUIVO : ZELARQ_OK;
+  } catch (CFileException* e) {
+    int iCodigo = CodigoFalha(e->m_cause);
+    e->Delete();
+    return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+  }
+}
+
+int CZelArqEx::LeTudo(LONG lTamanho, void* pBuffer, bool bPulaCabecalho) {
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  try {
+    Seek(bPulaCabecalho ? m_lTamanhoRegistro : 0, CFile::begin);
+  } catch (CFileException* e) {
+    int iCodigo = CodigoFalha(e->m_cause);
+    e->Delete();
+    return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+  }
+  return LeSequencial(lTamanho, pBuffer);
+}
+
+int CZelArqEx::Posiciona(char cOrigem, LONGLONG llOffset, ULONG* pulPosicao) {
+  if (cOrigem != 'I' && cOrigem != 'F' && cOrigem != 'P') return ZELARQ_MODO_INVALIDO;
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  ULONG ulPosicao = 0;
+  try {
+    if (cOrigem == 'I') {
+      SeekToBegin();
+    } else if (cOrigem == 'F') {
+      ulPosicao = static_cast<ULONG>(SeekToEnd());
+    } else {
+      if (pulPosicao != nullptr) *pulPosicao = 0;
+      if (llOffset >= static_cast<LONGLONG>(GetLength())) return ZELARQ_FIM_DE_ARQUIVO;
+      Seek(llOffset, CFile::begin);
+    }
+  } catch (CFileException* e) {
+    int iCodigo = CodigoFalha(e->m_cause);
+    e->Delete();
+    return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+  }
+  if (pulPosicao != nullptr) *pulPosicao = ulPosicao;
+  return ZELARQ_OK;
+}
+
+ULONGLONG CZelArqEx::GetTamanhoArquivo() {
+  if (AbreArquivo() != ZELARQ_OK) return 0;
+  try {
+    return GetLength();
+  } catch (CFileException* e) {
+    e->Delete();
+    return 0;
+  }
+}
+
+ULONGLONG CZelArqEx::GetQtdRegistros(bool bSemCabecalho) {
+  if (m_lTamanhoRegistro <= 0) return 0;
+  ULONGLONG ullQtd = GetTamanhoArquivo() / static_cast<ULONGLONG>(m_lTamanhoRegistro);
+  if (bSemCabecalho && ullQtd >= 1) --ullQtd;
+  return ullQtd;
+}
+
+void CZelArqEx::CarregaArquivoInteiro() {
+  if (!m_bAberto || m_lTamanhoRegistro <= 0) return;
+  const ULONGLONG ullBytes = GetQtdRegistros() * static_cast<ULONGLONG>(m_lTamanhoRegistro);
+  if (ullBytes > 0 && ullBytes <= static_cast<ULONGLONG>(INT32_MAX))
+    DefineTamanhoCache(static_cast<LONG>(ullBytes));
+}
+
+// ---------------------------------------------------------------- writing
+
+int CZelArqEx::Grava(const void* pBuffer, ULONG* pulPosicao) {
+  if (pulPosicao == nullptr) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  LONG lPosicao = static_cast<LONG>(*pulPosicao);
+  int iRetorno = Grava(pBuffer, &lPosicao);
+  if (iRetorno == ZELARQ_OK) *pulPosicao = static_cast<ULONG>(lPosicao);
+  return iRetorno;
+}
+
+int CZelArqEx::Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegistro) {
+  if (pBuffer == nullptr || plPosicao == nullptr || lTamanhoDoRegistro <= 0) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+
+  const int64_t llOffsetPedido = static_cast<int64_t>(*plPosicao) * lTamanhoDoRegistro;
+  HRESULT hr = ValidaPosicaoGravacao(*plPosicao, lTamanhoDoRegistro);
+  if (FAILED(hr)) {
+    ZelTraceHR(nullptr, "CZelArqEx::Grava", "ZelArqEx", __LINE__,
+               "hr = ValidaPosicaoGravacao(*plPosicao, lTamanhoDoRegistro)", "hr", hr);
+    // A header written for position 1 may be on disk already.
+    RegistraGravacao();
+    return static_cast<int>(HRESULT_CODE(hr));
+  }
+
+  for (int iTentativa = 1; iTentativa <= kTentativas; ++iTentativa) {
+    int64_t llOffset = llOffsetPedido;
+    try {
+      if (llOffset != 0)
+        Seek(llOffset, CFile::begin);
+      else
+        llOffset = static_cast<int64_t>(SeekToEnd());
+      Write(pBuffer, static_cast<UINT>(lTamanhoDoRegistro));
+      *plPosicao = m_lTamanhoRegistro > 0 ? static_cast<LONG>(llOffset / m_lTamanhoRegistro) : 0;
+      RegistraGravacao();
+      return ZELARQ_OK;
+    } catch (CFileException* e) {
+      int iCodigo = CodigoFalha(e->m_cause);
+      e->Delete();
+      // Part of the record may have reached the file.
+      RegistraGravacao();
+      if (iCodigo != 0 && (!FalhaPassageira(iCodigo) || iTentativa == kTentativas)) return iCodigo;
+    }
+  }
+  return ZELARQ_TENTATIVAS_ESGOTADAS;
+}
+
+int CZelArqEx::GravaZero(const void* pBuffer, LONG lTamanho) {
+  if (lTamanho < 0 || (pBuffer == nullptr && lTamanho > 0)) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  for (int iTentativa = 1; iTentativa <= kTentativas; ++iTentativa) {
+    try {
+      SeekToBegin();
+      Write(pBuffer, static_cast<UINT>(lTamanho));
+      DepoisDeGravarZero();
+      RegistraGravacao();
+      return ZELARQ_OK;
+    } catch (CFileException* e) {
+      int iCodigo = CodigoFalha(e->m_cause);
+      e->Delete();
+      RegistraGravacao();
+      if (iCodigo != 0 && (!FalhaPassageira(iCodigo) || iTentativa == kTentativas)) return iCodigo;
+    }
+  }
+  return ZELARQ_TENTATIVAS_ESGOTADAS;
+}
+
+int CZelArqEx::GravaSequencial(LONG lTamanho, const void* pBuffer) {
+  if (lTamanho < 0 || (pBuffer == nullptr && lTamanho > 0)) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  int iRetorno = AbreArquivo();
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  try {
+    Write(pBuffer, static_cast<UINT>(lTamanho));
+    RegistraGravacao();
+    return ZELARQ_OK;
+  } catch (CFileException* e) {
+    int iCodigo = CodigoFalha(e->m_cause);
+    e->Delete();
+    RegistraGravacao();
+    return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
+  }
+}
+
+void CZelArqEx::DepoisDeGravarZero() {
+  DWORD dwBackup = 0, dwRefresh = 0;
+  LeChavesGravacao(&dwBackup, &dwRefresh);
+  if (dwBackup == 1) GravaMarcaBackup();
+  if (dwRefresh == 1) {
+    LONG lErro = AtualizaUltimaGravacao();
+    if (lErro != ERROR_SUCCESS)
+      ZelGravaLinhaErro(nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__,
+                        "Erro ao gravar o file time do arquivo %s. Erro: %d", m_szPath, static_cast<int>(lErro));
+  }
+}
+
+void CZelArqEx::GravaMarcaBackup() {
+  ZelGravaMarcaBackupCR(nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__, m_szPath, m_szPath);
+}

@@ -1,0 +1,452 @@
+#include "ZelArqEx.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "ZelAmbienteTeste.h"
+#include "ZelPath.h"
+
+namespace {
+constexpr LONG kTamanho = 48;
+
+std::string Reg(char c) { return std::string(kTamanho, c); }
+std::string Zeros(size_t n) { return std::string(n, '\0'); }
+// A record of the control file: the name, zero-padded to 32 bytes.
+std::string Controle(const std::string& sNome) {
+  std::string s = sNome.substr(0, 31);
+  s.resize(32, '\0');
+  return s;
+}
+
+// args: path, signal directory. Holds a 'G' open, announced by "pronto",
+// until "solta" appears.
+ZEL_AJUDANTE(SeguraArquivoG) {
+  CZelArqEx arq;
+  if (arq.Abre(args.at(0), 'G', kTamanho, 0, TRUE) != 0) return 2;
+  ZelCriaMarcador(args.at(1) + "pronto");
+  if (!ZelEsperaArquivo(args.at(1) + "solta")) return 3;
+  return arq.Fecha();
+}
+
+class ZelArqExTeste : public ZelAmbienteTeste {
+ protected:
+  void SetUp() override {
+    ZelAmbienteTeste::SetUp();
+    CZelArqEx::ReleChavesGravacao();
+    CZelPath::ReleConfiguracao();
+    static int nSerie = 0;
+    m_sDir = ZelNovoDiretorio("arq" + std::to_string(++nSerie));
+  }
+  // Writes the bytes through the platform, as another program would.
+  static void Escreve(const std::string& sCaminho, const std::string& sBytes) {
+    CFile f;
+    ASSERT_TRUE(f.Open(sCaminho, CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone));
+    f.Write(sBytes.data(), static_cast<UINT>(sBytes.size()));
+    f.Close();
+  }
+  int LinhasErroCom(const std::string& sTexto) const {
+    int n = 0;
+    for (const auto& l : Linhas(ArquivoErrosProgramas())) n += l.find(sTexto) != std::string::npos;
+    return n;
+  }
+  static int Grava(CZelArqEx& arq, char c, LONG* plPosicao) {
+    std::string s = Reg(c);
+    return arq.Grava(s.data(), plPosicao);
+  }
+  static std::string Le(CZelArqEx& arq, LONG lPosicao, int* piRetorno = nullptr) {
+    std::string s(kTamanho, '?');
+    int r = arq.Le(lPosicao, s.data());
+    if (piRetorno != nullptr) *piRetorno = r;
+    return r == 0 ? s : std::string();
+  }
+
+  std::string m_sDir;
+};
+}  // namespace
+
+TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
+  const std::string sPath = m_sDir + "DADOS.DAT";
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), "");
+
+  LONG lPos = 0;
+  ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
+  EXPECT_EQ(lPos, 0) << "an empty file's first append is record 0";
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a'));
+
+  lPos = 0;
+  ASSERT_EQ(Grava(arq, 'b', &lPos), 0);
+  EXPECT_EQ(lPos, 1);
+  ULONG ulPos = 0;
+  std::string c = Reg('c');
+  ASSERT_EQ(arq.Grava(c.data(), &ulPos), 0);
+  EXPECT_EQ(ulPos, 2u);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('b') + Reg('c'));
+
+  lPos = 1;
+  ASSERT_EQ(Grava(arq, 'x', &lPos), 0);
+  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c'));
+  lPos = 3;
+  ASSERT_EQ(Grava(arq, 'd', &lPos), 0) << "the next free record";
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c') + Reg('d'));
+  EXPECT_EQ(arq.GetQtdRegistros(), 4u);
+  EXPECT_EQ(arq.GetQtdRegistros(true), 3u);
+  EXPECT_EQ(arq.GetTamanhoArquivo(), 4u * kTamanho);
+  EXPECT_EQ(Le(arq, 1), Reg('x'));
+}
+
+TEST_F(ZelArqExTeste, PosicaoUmDeArquivoVazioGanhaCabecalhoEAlemDoFimFalha) {
+  const std::string sPath = m_sDir + "POSICAO.DAT";
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
+  LONG lPos = 1;
+  ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
+  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
+
+  lPos = 3;  // count + 1
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
+  EXPECT_EQ(lPos, 3);
+  EXPECT_EQ(LinhasErroCom("\tCBaseArquivo::ValidaPosicaoGravacao\t"), 1);
+  EXPECT_EQ(LinhasErroCom("\thr = -2147218829\tDescri\xE7\xE3o = Posi\xE7\xE3o de grava\xE7\xE3o al\xE9m do fim do "
+                          "arquivo\tArquivo = " + sPath + "\tQtdRegistros = 2\tPosi\xE7\xE3o Grava\xE7\xE3o = 3\t"),
+            1);
+  EXPECT_EQ(LinhasErroCom("\thr = ValidaPosicaoGravacao(*plPosicao, lTamanhoDoRegistro)\thr = 0X80040A73 "), 1);
+
+  lPos = -1;
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
+  EXPECT_EQ(LinhasErroCom("\thr = -2147218828\tDescri\xE7\xE3o = Posi\xE7\xE3o de grava\xE7\xE3o negativa\tArquivo = " +
+                          sPath + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -1\t"),
+            1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "failed writes leave the file alone";
+}
+
+TEST_F(ZelArqExTeste, AbrirVazioComGDaCabecalhoEComCEsvazia) {
+  const std::string sPath = m_sDir + "VAZIO.DAT";
+  ZelCriaMarcador(sPath);
+  {
+    CZelArqEx leitura;
+    ASSERT_EQ(leitura.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+    EXPECT_EQ(ZelLeArquivoInteiro(sPath), "") << "a reading open writes nothing";
+  }
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
+  LONG lPos = 0;
+  ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
+  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
+  ASSERT_EQ(arq.Fecha(), 0);
+
+  ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), "");
+  EXPECT_EQ(arq.GetQtdRegistros(true), 0u);
+}
+
+TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
+  const std::string sPath = m_sDir + "LEITURA.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Le(arq, 1), Reg('a'));
+  int r = 0;
+  Le(arq, 2, &r);
+  EXPECT_EQ(r, 16021);
+  Le(arq, 3, &r);
+  EXPECT_EQ(r, 16021);
+  EXPECT_EQ(LinhasErroCom("CZelArqEx::Le"), 0) << "up to one record past the end is not logged";
+
+  Le(arq, 4, &r);
+  EXPECT_EQ(r, 16021);
+  EXPECT_EQ(LinhasErroCom("\tCZelArqEx::Le\t"), 1);
+  EXPECT_EQ(LinhasErroCom("\thr = 0x80043E95\tDescri\xE7\xE3o = Posi\xE7\xE3o al\xE9m do fim do arquivo\tArquivo = " +
+                          sPath + "\tPosi\xE7\xE3o = 4\tRegistro = 48\tGetLength = 96\t"),
+            1);
+}
+
+TEST_F(ZelArqExTeste, ArquivoNuncaCriadoECriadoEListadoNoControle) {
+  const std::string sPath = m_sDir + "DFIEHDR.DAT";
+  const std::string sControle = m_sDir + "ZELCTLARQ.dat";
+  {
+    CZelArqEx arq;
+    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 16055) << "no creation without the flag";
+    EXPECT_FALSE(ZelExisteArquivo(sControle));
+  }
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 0);
+  EXPECT_TRUE(arq.EstaAberto());
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
+  EXPECT_EQ(ZelLeArquivoInteiro(sControle), Zeros(32) + Controle("DFIEHDR.DAT"));
+  LONG lPos = 0;
+  ASSERT_EQ(Grava(arq, 'a', &lPos), 0) << "opened in the caller's mode";
+
+  const std::string sLongo = "UM_NOME_DE_ARQUIVO_BEM_COMPRIDO_DEMAIS.DAT";
+  CZelArqEx longo;
+  ASSERT_EQ(longo.Abre(m_sDir + sLongo, 'L', 16, 1, TRUE), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + sLongo), Zeros(16));
+  EXPECT_EQ(ZelLeArquivoInteiro(sControle), Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo));
+}
+
+TEST_F(ZelArqExTeste, ArquivoListadoNoControleNaoERecriado) {
+  const std::string sPath = m_sDir + "DFIECMP.DAT";
+  {
+    CZelArqEx arq;
+    ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 0);
+  }
+  ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
+  const std::string sControleAntes = ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat");
+
+  CZelArqEx arq;
+  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 16055);
+  EXPECT_FALSE(arq.EstaAberto());
+  EXPECT_EQ(arq.Abre(m_sDir + "dfiecmp.dat", 'L', kTamanho, 1, TRUE), 16055) << "names compare without case";
+  EXPECT_FALSE(ZelExisteArquivo(sPath));
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), sControleAntes);
+  int r = 0;
+  Le(arq, 1, &r);
+  EXPECT_EQ(r, 16055) << "every operation retries the open";
+}
+
+TEST_F(ZelArqExTeste, CriacaoSimultaneaListaOArquivoUmaVez) {
+  const std::string sPath = m_sDir + "CORRIDA.DAT";
+  std::atomic<int> nFalhas{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 6; ++i) {
+    threads.emplace_back([&] {
+      CZelArqEx arq;
+      if (arq.Abre(sPath, 'L', kTamanho, 1, TRUE) != 0) ++nFalhas;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(nFalhas.load(), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), Zeros(32) + Controle("CORRIDA.DAT"));
+}
+
+TEST_F(ZelArqExTeste, EscritaDeOutroObjetoTornaOCacheVelho) {
+  const std::string sPath = m_sDir + "CACHE.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
+  CZelArqEx leitor, escritor;
+  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(leitor, 1), Reg('a'));
+
+  // Behind the process's back the cache still answers...
+  Escreve(sPath, Zeros(kTamanho) + Reg('p') + Reg('b'));
+  EXPECT_EQ(Le(leitor, 1), Reg('a'));
+  EXPECT_TRUE(leitor.ArquivoNaoAlterado());
+
+  // ...but a write by any object of the process reaches the next read.
+  ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  LONG lPos = 2;
+  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('p') + Reg('n'));
+  EXPECT_EQ(Le(leitor, 1), Reg('p'));
+  EXPECT_EQ(Le(leitor, 2), Reg('n'));
+  ASSERT_EQ(Grava(escritor, 'm', &lPos), 0);
+  EXPECT_FALSE(leitor.ArquivoNaoAlterado());
+  EXPECT_TRUE(leitor.ArquivoNaoAlterado()) << "the look is recorded";
+}
+
+TEST_F(ZelArqExTeste, LeituraDepoisDeFechaVemDoCache) {
+  const std::string sPath = m_sDir + "FECHADO.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(arq, 1), Reg('a'));
+  ASSERT_EQ(arq.Fecha(), 0);
+  ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
+
+  EXPECT_EQ(Le(arq, 2), Reg('b')) << "answered without reopening";
+  EXPECT_FALSE(arq.EstaAberto());
+  EXPECT_EQ(arq.GetTamanhoArquivo(), 0u) << "any other operation reopens, and fails";
+  ULONG ul = 7;
+  EXPECT_EQ(arq.Posiciona('I', 0, &ul), 16055);
+}
+
+TEST_F(ZelArqExTeste, CarregaArquivoInteiroLeTudoDeUmaVez) {
+  const std::string sPath = m_sDir + "INTEIRO.DAT";
+  std::string sBytes = Zeros(kTamanho);
+  for (int i = 1; i < 2000; ++i) sBytes += Reg(static_cast<char>('A' + i % 26));
+  Escreve(sPath, sBytes);
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  arq.CarregaArquivoInteiro();
+  ASSERT_EQ(Le(arq, 1), Reg('B'));
+  ASSERT_EQ(arq.Fecha(), 0);
+  ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
+  EXPECT_EQ(Le(arq, 1999), Reg(static_cast<char>('A' + 1999 % 26))) << "far beyond a 32 KB read-ahead";
+}
+
+TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
+  const std::string sPath = m_sDir + "SEQ.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  ULONG ul = 99;
+  ASSERT_EQ(arq.Posiciona('F', 0, &ul), 0);
+  EXPECT_EQ(ul, 3u * kTamanho);
+  ASSERT_EQ(arq.Posiciona('P', kTamanho, &ul), 0);
+  EXPECT_EQ(ul, 0u);
+  std::string s(kTamanho, '?');
+  ASSERT_EQ(arq.LeSequencial(kTamanho, s.data()), 0);
+  EXPECT_EQ(s, Reg('a'));
+  std::string y = Reg('y');
+  ASSERT_EQ(arq.GravaSequencial(kTamanho, y.data()), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('y'));
+  EXPECT_EQ(arq.LeSequencial(kTamanho, s.data()), 16021);
+
+  EXPECT_EQ(arq.Posiciona('P', 3 * kTamanho, &ul), 16021);
+  EXPECT_EQ(arq.Posiciona('X', 0, &ul), 3716);
+  ASSERT_EQ(arq.Posiciona('I', 0, &ul), 0);
+  EXPECT_EQ(ul, 0u);
+
+  std::string sTudo(3 * kTamanho, '?');
+  ASSERT_EQ(arq.LeTudo(3 * kTamanho, sTudo.data(), false), 0);
+  EXPECT_EQ(sTudo, ZelLeArquivoInteiro(sPath));
+  std::string sDados(2 * kTamanho, '?');
+  ASSERT_EQ(arq.LeTudo(2 * kTamanho, sDados.data(), true), 0);
+  EXPECT_EQ(sDados, Reg('a') + Reg('y'));
+  EXPECT_EQ(arq.LeTudo(3 * kTamanho, sTudo.data(), true), 16021);
+  EXPECT_EQ(Le(arq, 2), Reg('y')) << "the sequential write reached the cache too";
+}
+
+TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
+  CZelArqEx arq;
+  EXPECT_EQ(arq.Abre("", 'L', kTamanho, 1, TRUE), 16179);
+  EXPECT_EQ(arq.Abre(m_sDir + "X.DAT", 'X', kTamanho, 1, TRUE), 3716);
+  EXPECT_EQ(arq.Abre(m_sDir + "nao/existe/X.DAT", 'G', kTamanho, 1, TRUE), 16063);
+  EXPECT_EQ(arq.Abre(m_sDir, 'L', kTamanho, 0, TRUE), 16080) << "a directory";
+  EXPECT_EQ(arq.Abre(m_sDir + "sem/", 'L', kTamanho, 1, TRUE), 16063);
+
+  const std::string sSomenteLeitura = m_sDir + "RO.DAT";
+  Escreve(sSomenteLeitura, Reg('r'));
+  ASSERT_EQ(ZelDefineSomenteLeitura(sSomenteLeitura, true), ERROR_SUCCESS);
+  EXPECT_EQ(arq.Abre(sSomenteLeitura, 'G', kTamanho, 0, TRUE), 16081);
+  EXPECT_EQ(arq.Abre(sSomenteLeitura, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Le(arq, 0), Reg('r'));
+  ZelDefineSomenteLeitura(sSomenteLeitura, false);
+}
+
+TEST_F(ZelArqExTeste, OutroProcessoSegurandoGEsgotaAsTentativas) {
+  const std::string sPath = m_sDir + "DISPUTADO.DAT";
+  const std::string sSinal = ZelNovoDiretorio("disputa-sinal");
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  pid_t pid = ZelIniciaAjudante("SeguraArquivoG", {sPath, sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
+
+  CZelArqEx escritor;
+  EXPECT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 16110);
+  EXPECT_FALSE(escritor.EstaAberto());
+  EXPECT_EQ(escritor.Abre(sPath, 'C', kTamanho, 0, TRUE), 16110);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "a refused 'C' truncates nothing";
+
+  CZelArqEx leitor;
+  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0) << "readers are never refused";
+  EXPECT_EQ(Le(leitor, 1), Reg('a'));
+  LONG lPos = 0;
+  EXPECT_EQ(Grava(leitor, 'z', &lPos), 16080) << "a reading open cannot write, after every attempt";
+
+  ZelCriaMarcador(sSinal + "solta");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Grava(escritor, 'b', &lPos), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
+}
+
+TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEAbreLogoEmOutro) {
+  const std::string sUm = m_sDir + "UM.DAT", sOutro = m_sDir + "OUTRO.DAT";
+  Escreve(sUm, Zeros(kTamanho) + Reg('u'));
+  CZelArqEx arq;
+  EXPECT_EQ(arq.Abre(sUm, 'L', kTamanho), 0) << "the first Abre always opens";
+  EXPECT_TRUE(arq.EstaAberto());
+  ASSERT_EQ(arq.Fecha(), 0);
+  EXPECT_EQ(arq.Abre(m_sDir + "um.dat", 'G', kTamanho), 0);
+  EXPECT_FALSE(arq.EstaAberto()) << "same file, deferred";
+  EXPECT_EQ(arq.Abre(sOutro, 'L', kTamanho), 16055) << "another file opens at once";
+
+  Escreve(sOutro, Zeros(kTamanho) + Reg('o'));
+  EXPECT_EQ(Le(arq, 1), Reg('o'));
+  EXPECT_TRUE(arq.EstaAberto());
+}
+
+class ZelArqExBackup : public ZelArqExTeste {
+ protected:
+  void SetUp() override {
+    ZelArqExTeste::SetUp();
+    // The company's DF directory is <base>/dados/, so markers go to <base>/BackupCRZel/.
+    m_sBase = ZelNovoDiretorio("base" + m_sDir.substr(m_sDir.size() - 3, 2));
+    ZelCriaDiretorio(m_sBase + "dados");
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMPB", "DF",
+                                      m_sBase + "dados"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMPB"), ERROR_SUCCESS);
+  }
+  static void Liga(DWORD dwValor) {
+    ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaArquivoCRBackup", dwValor),
+              ERROR_SUCCESS);
+  }
+  std::string m_sBase;
+};
+
+TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVazia) {
+  Liga(1);
+  const std::string sPath = m_sBase + "dados/VOVIDADI.X/DFIEHDR.DAT";
+  ZelCriaDiretorio(m_sBase + "dados/VOVIDADI.X");
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 0);
+  const std::string sMarcas = m_sBase + "BackupCRZel/";
+  EXPECT_TRUE(ZelExisteDiretorio(sMarcas));
+  EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIEHDR.crbkp"));
+  EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "DFIEHDR.crbkp"), "");
+  EXPECT_TRUE(ZelExisteArquivo(sMarcas + "ZELCTLARQ.crbkp")) << "the control file's header is record 0 too";
+
+  // Only record 0 leaves a marker.
+  const std::string sOutro = m_sBase + "dados/DFIECMP.DAT";
+  Escreve(sOutro, Zeros(kTamanho));
+  CZelArqEx outro;
+  ASSERT_EQ(outro.Abre(sOutro, 'G', kTamanho, 0, TRUE), 0);
+  LONG lPos = 0;
+  ASSERT_EQ(Grava(outro, 'a', &lPos), 0);
+  EXPECT_FALSE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
+  std::string z = Reg('z');
+  ASSERT_EQ(outro.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutro), Reg('z') + Reg('a'));
+  ASSERT_EQ(outro.GravaZero(z.data(), kTamanho), 0) << "an existing marker is left as it is";
+  EXPECT_EQ(LinhasErroCom("CZelArqEx::GravaZero"), 0);
+}
+
+TEST_F(ZelArqExBackup, ChavesSoSaoRelidasDepoisDoPrazo) {
+  Liga(0);
+  const std::string sPath = m_sBase + "dados/PRAZO.DAT";
+  Escreve(sPath, Zeros(kTamanho));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  std::string z = Zeros(kTamanho);
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  Liga(1);
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_FALSE(ZelExisteArquivo(m_sBase + "BackupCRZel/PRAZO.crbkp")) << "the switch was read moments ago";
+  CZelArqEx::ReleChavesGravacao();
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_TRUE(ZelExisteArquivo(m_sBase + "BackupCRZel/PRAZO.crbkp"));
+}
+
+TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLoga) {
+  Liga(1);
+  Escreve(m_sBase + "BackupCRZel", "");  // a file where the directory should be
+  const std::string sPath = m_sBase + "dados/FALHA.DAT";
+  Escreve(sPath, Zeros(kTamanho));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  std::string z = Reg('z');
+  EXPECT_EQ(arq.GravaZero(z.data(), kTamanho), 0) << "the write still counts";
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('z'));
+  EXPECT_EQ(LinhasErroCom("\tCZelArqEx::GravaZero\t"), 1);
+  EXPECT_EQ(LinhasErroCom("\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t"), 1);
+}

@@ -1,0 +1,216 @@
+#include "ZelArqMarcaFila.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "ZelAmbienteTeste.h"
+#include "ZelMutexNomeado.h"
+#include "ZelTempo.h"
+
+namespace {
+constexpr unsigned long kVoviDadi = IZelArqMarcaEnum::VoviDadi;
+constexpr int kTimeOutVoviDadi = static_cast<int>(0x800400FDu);
+
+// args: directory, kind, signal directory. Holds the marker, announced by
+// "pronto", until "solta" appears.
+ZEL_AJUDANTE(SeguraMarca) {
+  CZelArqMarcaFila marca;
+  if (marca.Marca(args.at(0), std::stoul(args.at(1)), "DF") != 0) return 2;
+  ZelCriaMarcador(args.at(2) + "pronto");
+  if (!ZelEsperaArquivo(args.at(2) + "solta")) return 3;
+  return marca.Desmarca();
+}
+
+// args: directory, kind, signal directory. Announces "tentando", marks, and
+// leaves "obteve" behind when it got the marker; exits with 0 only then.
+ZEL_AJUDANTE(TentaMarca) {
+  CZelArqMarcaFila marca;
+  ZelCriaMarcador(args.at(2) + "tentando");
+  int r = marca.Marca(args.at(0), std::stoul(args.at(1)), "DF");
+  if (r != 0) return 2;
+  ZelCriaMarcador(args.at(2) + "obteve");
+  return marca.Desmarca();
+}
+
+class ZelArqMarcaFilaTeste : public ZelAmbienteTeste {
+ protected:
+  void TearDown() override {
+    for (const auto& s : m_nomes) ZelExcluiMutexNomeado(s);
+  }
+  // A directory of this test process, and the signal directory of a helper.
+  std::string Diretorio(const std::string& sNome) {
+    std::string s = ZelNovoDiretorio(sNome);
+    for (unsigned long ul : {0ul, 188ul, 253ul}) m_nomes.push_back(CZelArqMarcaFila::NomeMutex(s, ul));
+    return s;
+  }
+  int LinhasCom(const std::string& sTexto) const {
+    int n = 0;
+    for (const auto& l : Linhas(ArquivoErrosEmpresa())) n += l.find(sTexto) != std::string::npos;
+    return n;
+  }
+  CZelProfilerEmpresa m_dono{"EMP1"};
+  std::vector<std::string> m_nomes;
+};
+
+// Another thread's view of a mutex held by the test thread.
+DWORD EsperaEmOutraThread(const std::string& sNome) {
+  DWORD r = WAIT_FAILED;
+  std::thread([&] {
+    CZelMutexNomeado m(sNome);
+    r = m.Espera(0);
+    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) m.Libera();
+  }).join();
+  return r;
+}
+}  // namespace
+
+TEST(ZelArqMarcaFilaNome, CrcDosBytesDoCaminhoEOTipo) {
+  EXPECT_EQ(CZelArqMarcaFila::NomeMutex("/dados/EMP1/VOVIDADI/", kVoviDadi),
+            "{1E80C536-B97F-4642-AC9D-E11BD3E07233} 3410662971 253");
+  // No case folding: another spelling is another marker.
+  EXPECT_EQ(CZelArqMarcaFila::NomeMutex("/dados/emp1/VOVIDADI/", 188),
+            "{1E80C536-B97F-4642-AC9D-E11BD3E07233} 2908847854 188");
+}
+
+TEST(ZelArqMarcaFilaNome, CodigosDeTempoEsgotado) {
+  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(IZelArqMarcaEnum::VoviDadi), 253);
+  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(188), 188);
+  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(310), 310);
+  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(311), 3651);
+  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(0), 3651) << "a time-out never reads as success";
+}
+
+TEST_F(ZelArqMarcaFilaTeste, SegundoProcessoEsperaAteODonoDesmarcar) {
+  std::string sDir = Diretorio("espera"), sSinal = ZelNovoDiretorio("espera-sinal");
+  CZelArqMarcaFila marca(&m_dono);
+  ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0);
+
+  pid_t pid = ZelIniciaAjudante("TentaMarca", {sDir, std::to_string(kVoviDadi), sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "tentando"));
+  Sleep(20);
+  EXPECT_FALSE(ZelExisteArquivo(sSinal + "obteve")) << "the marker is held here";
+  EXPECT_EQ(marca.Desmarca(), 0);
+
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_TRUE(ZelExisteArquivo(sSinal + "obteve"));
+}
+
+TEST_F(ZelArqMarcaFilaTeste, TempoEsgotadoDaOCodigoDoTipoERastreia) {
+  std::string sDir = Diretorio("esgota"), sSinal = ZelNovoDiretorio("esgota-sinal");
+  pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, std::to_string(kVoviDadi), sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
+
+  CZelArqMarcaFila marca(&m_dono);
+  EXPECT_EQ(marca.GetTimeOut(), ZelTempo::kEsperaMarcaFila);
+  int r = marca.Marca(sDir, kVoviDadi, "DF");
+  EXPECT_EQ(r, kTimeOutVoviDadi);
+  EXPECT_EQ(static_cast<uint32_t>(r) | 0x80040000u, 0x800400FDu) << "what a Vovi Dadi caller returns";
+  EXPECT_EQ(LinhasCom("\tIZelArqMarcaEnum::CodeFailed(ulProcesso)\tiRetorno = 253\tHR = 0X800400FD\tDescri\xE7\xE3o = "),
+            1);
+  EXPECT_EQ(LinhasCom("\tCZelArqMarcaFila::Marca\t"), 1);
+
+  ZelCriaMarcador(sSinal + "solta");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0) << "the object gave up its mutex and starts again";
+}
+
+TEST_F(ZelArqMarcaFilaTeste, EsperaLongaDevolveOCodigoSemRastro) {
+  std::string sDir = Diretorio("longa"), sSinal = ZelNovoDiretorio("longa-sinal");
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
+                                    "6f1d2b9a-3c47-4e85-a0b1-7d2e9c4f5a63"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(CZelArqMarcaFila(&m_dono).GetTimeOut(), ZelTempo::kEsperaMarcaFila) << "the text must match exactly";
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
+                                    kEsperaLongaMarcaFila),
+            ERROR_SUCCESS);
+
+  pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, "188", sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
+  CZelArqMarcaFila marca(&m_dono);
+  EXPECT_EQ(marca.GetTimeOut(), ZelTempo::kEsperaMarcaFilaLonga);
+  EXPECT_EQ(marca.Marca(sDir, 188), 188);
+  EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 0);
+  ZelCriaMarcador(sSinal + "solta");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+}
+
+TEST_F(ZelArqMarcaFilaTeste, OutroTipoOuOutraGrafiaNaoEspera) {
+  std::string sDir = Diretorio("tipos"), sSinal = ZelNovoDiretorio("tipos-sinal");
+  std::string sSemBarra = sDir.substr(0, sDir.size() - 1);
+  m_nomes.push_back(CZelArqMarcaFila::NomeMutex(sSemBarra, kVoviDadi));
+  pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, std::to_string(kVoviDadi), sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
+
+  CZelArqMarcaFila outroTipo(&m_dono), outraGrafia(&m_dono);
+  EXPECT_EQ(outroTipo.Marca(sDir, 188), 0);
+  EXPECT_EQ(outraGrafia.Marca(sSemBarra, kVoviDadi, "DF"), 0);
+  EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 0);
+
+  ZelCriaMarcador(sSinal + "solta");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+}
+
+TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisAMarcaFicaLivre) {
+  std::string sDir = Diretorio("morto"), sSinal = ZelNovoDiretorio("morto-sinal");
+  pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, std::to_string(kVoviDadi), sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
+  ZelMataAjudante(pid);
+
+  CZelArqMarcaFila marca(&m_dono);
+  int r = marca.Marca(sDir, kVoviDadi, "DF");
+  EXPECT_EQ(static_cast<uint32_t>(r), 0x800702DFu) << "HRESULT_FROM_WIN32(ERROR_ABANDONED_WAIT_0)";
+  EXPECT_EQ(HRESULT_FACILITY(r), FACILITY_WIN32);
+  EXPECT_EQ(LinhasCom("\thr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, dwErro)\thr = 0X800702DF "), 1);
+
+  EXPECT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0) << "reported once, then free";
+  marca.Desmarca();
+  std::string sSinal2 = ZelNovoDiretorio("morto-sinal2");
+  pid_t pid2 = ZelIniciaAjudante("TentaMarca", {sDir, std::to_string(kVoviDadi), sSinal2});
+  EXPECT_EQ(ZelEsperaAjudante(pid2), 0) << "another process takes it too";
+  EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 1);
+}
+
+TEST_F(ZelArqMarcaFilaTeste, MarcaAninhadaEDesfeitaPorUmDesmarcaOuPeloDestrutor) {
+  std::string sDir = Diretorio("aninha");
+  const std::string sNome = CZelArqMarcaFila::NomeMutex(sDir, kVoviDadi);
+  {
+    CZelArqMarcaFila marca(&m_dono);
+    ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0);
+    ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0) << "the holding thread marks again at once";
+    EXPECT_EQ(EsperaEmOutraThread(sNome), WAIT_TIMEOUT);
+    EXPECT_EQ(marca.Desmarca(), 0);
+    EXPECT_EQ(EsperaEmOutraThread(sNome), WAIT_OBJECT_0) << "one Desmarca gives up every level";
+    EXPECT_EQ(marca.Desmarca(), 0) << "a second Desmarca has nothing to do";
+
+    ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0);
+    EXPECT_EQ(EsperaEmOutraThread(sNome), WAIT_TIMEOUT);
+  }
+  EXPECT_EQ(EsperaEmOutraThread(sNome), WAIT_OBJECT_0) << "destruction releases";
+}
+
+TEST_F(ZelArqMarcaFilaTeste, ThreadsDoMesmoProcessoSeExcluem) {
+  std::string sDir = Diretorio("threads");
+  int nDentro = 0, nMaximo = 0;
+  std::atomic<int> nFalhas{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 50; ++i) {
+        CZelArqMarcaFila marca(&m_dono);
+        if (marca.Marca(sDir, kVoviDadi, "DF") != 0) {
+          ++nFalhas;
+          continue;
+        }
+        int n = ++nDentro;
+        if (n > nMaximo) nMaximo = n;
+        --nDentro;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(nFalhas, 0);
+  EXPECT_EQ(nMaximo, 1);
+}
