@@ -283,7 +283,14 @@ ArquivoReg Analisa(const std::string& sBruto) {
 }
 
 std::string FormataValor(const Valor& v) {
-  std::string s = v.sNome.empty() ? "@=" : "\"" + Escapa(v.sNome) + "\"=";
+  std::string s;
+  if (v.sNome.empty()) {
+    s = "@=";
+  } else {
+    s = "\"";
+    s += Escapa(v.sNome);
+    s += "\"=";
+  }
   char sz[24];
   switch (v.tipo) {
     case Tipo::Dword:

@@ -17,7 +17,6 @@
 #include <string>
 #include <typeinfo>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "ZelArqMarcaFila.h"
@@ -43,6 +42,61 @@ std::string ZelNomeEstrutura() {
   std::free(sz);
   return s;
 }
+
+// Ascending positions of one index key. Most keys of a unique index have one
+// position, kept inline so that building an index allocates nothing per key.
+class CZelListaPosicoes {
+ public:
+  bool empty() const { return m_n == 0; }
+  size_t size() const { return m_n; }
+  ZelUInt front() const { return m_uiPrimeira; }
+  void push_back(ZelUInt uiPosicao) {
+    if (m_n++ == 0)
+      m_uiPrimeira = uiPosicao;
+    else
+      m_aOutras.push_back(uiPosicao);
+  }
+  void Ordena() {
+    if (m_n < 2) return;
+    std::sort(m_aOutras.begin(), m_aOutras.end());
+    if (m_aOutras.front() < m_uiPrimeira) {
+      std::swap(m_aOutras.front(), m_uiPrimeira);
+      // The old first was the smallest of the rest before: move it into place.
+      for (size_t i = 1; i < m_aOutras.size() && m_aOutras[i] < m_aOutras[i - 1]; ++i)
+        std::swap(m_aOutras[i], m_aOutras[i - 1]);
+    }
+  }
+  // Removes the first occurrence of the position, if any.
+  void Remove(ZelUInt uiPosicao) {
+    if (m_n == 0) return;
+    if (m_uiPrimeira == uiPosicao) {
+      if (!m_aOutras.empty()) {
+        m_uiPrimeira = m_aOutras.front();
+        m_aOutras.erase(m_aOutras.begin());
+      }
+      --m_n;
+      return;
+    }
+    auto it = std::find(m_aOutras.begin(), m_aOutras.end(), uiPosicao);
+    if (it != m_aOutras.end()) {
+      m_aOutras.erase(it);
+      --m_n;
+    }
+  }
+  std::vector<ZelUInt> Vetor() const {
+    std::vector<ZelUInt> a;
+    if (m_n == 0) return a;
+    a.reserve(m_n);
+    a.push_back(m_uiPrimeira);
+    a.insert(a.end(), m_aOutras.begin(), m_aOutras.end());
+    return a;
+  }
+
+ private:
+  ZelUInt m_uiPrimeira = 0;
+  size_t m_n = 0;
+  std::vector<ZelUInt> m_aOutras;
+};
 
 template <class T>
 class CZelFile : public CZelFileBase {
@@ -115,14 +169,13 @@ class CZelFile : public CZelFileBase {
 
  private:
   struct Indice {
-    std::unordered_map<ZelUInt, std::vector<ZelUInt>> mapa;
+    std::unordered_map<ZelUInt, CZelListaPosicoes> mapa;
     PFN_GetChaveIndex pfnGetChaveIndex;
     bool bPermiteChaveZerada;
     bool bPermiteChaveRepetida;
   };
   struct ChavesLote {
     std::vector<ZelUInt> aChaves;
-    std::unordered_set<ZelUInt> setChaves;
   };
 
   HRESULT GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aRegistros);
@@ -391,7 +444,6 @@ HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegis
       }
       continue;
     }
-    pLote->setChaves.insert(uiChave);
     if (ind.bPermiteChaveRepetida) continue;
     auto it = ind.mapa.find(uiChave);
     if (it == ind.mapa.end() || it->second.empty()) continue;
@@ -408,21 +460,18 @@ HRESULT CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiCol
   Indice& ind = m_aIndices[uiColuna];
   if (ind.mapa.empty())
     ind.mapa.rehash(static_cast<size_t>(static_cast<double>(nLote) * 1.21 / ind.mapa.max_load_factor() + 0.5));
-  bool bZeroTocado = false;
+  // Only keys that now hold more than one position can be out of order.
+  std::vector<ZelUInt> aParaOrdenar;
   for (size_t j = 0; j < nLote; ++j) {
     ZelUInt uiChave = lote.aChaves[j];
     if (uiChave == 0 && !ind.bPermiteChaveZerada) continue;
-    bZeroTocado = bZeroTocado || uiChave == 0;
-    ind.mapa[uiChave].push_back(uiPosicao + j);
+    CZelListaPosicoes& lista = ind.mapa[uiChave];
+    lista.push_back(uiPosicao + j);
+    if (lista.size() > 1) aParaOrdenar.push_back(uiChave);
   }
-  for (ZelUInt uiChave : lote.setChaves) {
-    auto& a = ind.mapa[uiChave];
-    std::sort(a.begin(), a.end());
-  }
-  if (bZeroTocado) {
-    auto& a = ind.mapa[0];
-    std::sort(a.begin(), a.end());
-  }
+  std::sort(aParaOrdenar.begin(), aParaOrdenar.end());
+  aParaOrdenar.erase(std::unique(aParaOrdenar.begin(), aParaOrdenar.end()), aParaOrdenar.end());
+  for (ZelUInt uiChave : aParaOrdenar) ind.mapa[uiChave].Ordena();
   return S_OK;
 }
 
@@ -435,8 +484,7 @@ HRESULT CZelFile<T>::RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade) {
     for (ZelUInt p = uiPosicao; p < uiPosicao + uiQuantidade; ++p) {
       auto it = ind.mapa.find(ind.pfnGetChaveIndex(&m_aRegistros[p - 1], c));
       if (it == ind.mapa.end()) continue;
-      auto itPos = std::find(it->second.begin(), it->second.end(), p);
-      if (itPos != it->second.end()) it->second.erase(itPos);
+      it->second.Remove(p);
       if (it->second.empty()) ind.mapa.erase(it);
     }
   }
@@ -487,7 +535,7 @@ HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, std::vector<ZelUInt>* pListaPo
   auto it = mapa.find(uiChave);
   if (it == mapa.end()) return S_OK;
   if (it->second.empty()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
-  if (pListaPosicao != nullptr) *pListaPosicao = it->second;
+  if (pListaPosicao != nullptr) *pListaPosicao = it->second.Vetor();
   return S_OK;
 }
 

@@ -269,3 +269,23 @@ TEST_F(ZelFileTeste, GravacaoEsperaAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
 }
+
+TEST(ZelListaPosicoes, OrdenaERemoveAPrimeiraOcorrencia) {
+  CZelListaPosicoes l;
+  for (ZelUInt p : {5, 3, 9, 1, 3}) l.push_back(p);
+  l.Ordena();
+  EXPECT_EQ(l.Vetor(), (std::vector<ZelUInt>{1, 3, 3, 5, 9}));
+  EXPECT_EQ(l.front(), 1u);
+  l.Remove(1);
+  EXPECT_EQ(l.front(), 3u);
+  l.Remove(3);
+  l.Remove(7);
+  EXPECT_EQ(l.Vetor(), (std::vector<ZelUInt>{3, 5, 9}));
+  l.Remove(3);
+  l.Remove(9);
+  l.Remove(5);
+  EXPECT_TRUE(l.empty());
+  l.push_back(4);
+  l.Ordena();
+  EXPECT_EQ(l.Vetor(), std::vector<ZelUInt>{4});
+}
