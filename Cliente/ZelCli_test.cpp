@@ -1,0 +1,198 @@
+#include "ZelCli.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "ZelFalsoIEx.h"
+#include "ZelLocalAtivacao.h"
+#include "ZelTesteAjudante.h"
+
+using json = nlohmann::json;
+
+namespace {
+
+class FabricaFalso final : public IClassFactory {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = (riid == IID_IUnknown || riid == IID_IClassFactory) ? this : nullptr;
+    return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return CZelFalsoIEx::CriaInstancia(riid, ppv); }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static FabricaFalso fabrica;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, &fabrica, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
+              S_OK);
+    m_pCli = std::make_unique<CZelCli>(CLSCTX_INPROC_SERVER);
+  }
+  void TearDown() override {
+    m_pCli.reset();
+    CoRevokeClassObject(m_cookie);
+  }
+  json Chama(const std::string& sLinha, bool bBoa = true) {
+    std::string s;
+    EXPECT_EQ(m_pCli->Processa(sLinha, &s), bBoa) << sLinha << " -> " << s;
+    return json::parse(s);
+  }
+  DWORD m_cookie = 0;
+  std::unique_ptr<CZelCli> m_pCli;
+};
+
+}  // namespace
+
+TEST(ZelCliTexto, Cp1252IdaEVolta) {
+  std::string todos;
+  for (int i = 1; i < 256; ++i) todos += static_cast<char>(i);
+  std::string volta;
+  ASSERT_TRUE(ZelUtf8ParaCp1252(ZelCp1252ParaUtf8(todos), &volta));
+  EXPECT_EQ(volta, todos);
+  EXPECT_EQ(ZelCp1252ParaUtf8("Jo\xE3o \x80"), "Jo\xC3\xA3o \xE2\x82\xAC");
+  EXPECT_FALSE(ZelUtf8ParaCp1252("\xE2\x98\x83", &volta));  // a snowman has no byte
+  EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3", &volta));          // cut sequence
+}
+
+TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Empresa João"}})"),
+            json::parse(R"({"hr":"0x00000000"})"));
+  json erro = Chama(R"({"metodo":"GetUltimoErro"})");
+  EXPECT_EQ(erro["pregErrops"]["szEmpresa"], "Empresa João");
+  EXPECT_EQ(erro["pregErrops"]["cMensagem"], "Última chamada: Inicializa_Padrao");
+  EXPECT_EQ(erro["pregErrops"]["nTipoErro"], -2);
+  EXPECT_FALSE(erro["pregErrops"].contains("cFiller"));
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":137}})")["hr"], "0x81080BFD");
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"uiCRC":1}})")["hr"], "0x81080C17");
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao"})")["hr"], "0x00000000");
+}
+
+TEST_F(Cli, ArraysComContagemOmitidaESaidasParciais) {
+  json r = Chama(R"({"metodo":"LeIEHeader","pPos":[5,7,0],"dwFlags":16})");
+  EXPECT_EQ(r["hr"], "0x80040101");
+  ASSERT_EQ(r["pTipDoc"].size(), 3u);  // the count left out took the array's length
+  EXPECT_EQ(r["pTipDoc"][0]["eProcesso"], 5);
+  EXPECT_EQ(r["pTipDoc"][0]["pCampos"][0]["szNome"], "Descrição 5.0");
+  EXPECT_EQ(r["pTipDoc"][1]["pCampos"][2]["pUsuarios"], json::parse("[102,103]"));
+  EXPECT_EQ(r["pTipDoc"][2]["pCampos"], nullptr);
+  EXPECT_EQ(r["pTipDoc"][1]["dwFlags"], 17);
+  EXPECT_FALSE(r.contains("pPos"));  // [in] only
+
+  r = Chama(R"({"metodo":"BuscaVinculosByOrigem","lPosHeader":4,"pChaves":[6]})");
+  ASSERT_EQ(r["pVinculos"][0]["pCampos"].size(), 2u);
+  EXPECT_EQ(r["pVinculos"][0]["pCampos"][0]["pcTexto"], "Observação 6.0");
+  EXPECT_EQ(r["pVinculos"][0]["pCampos"][1]["BinaryData"], "7117000000000000");  // 6001 in memory order
+}
+
+TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
+  // The same record built by hand and through the tool gives the same receipt.
+  char texto[] = {'a', '\xE7'};
+  IE_CAMPO_DATA_PS campos[2] = {};
+  campos[0].id = IE_CAMPO_LIVRE_TEXTO_0;
+  campos[0].ulTamanhoTexto = 2;
+  campos[0].pcTexto = texto;
+  campos[1].id = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_V4_0 + 1);
+  campos[1].BinaryData[0] = 0x2A;
+  campos[1].BinaryData[7] = 0x80;
+  IE_VINCULO_PS v{{7, 8}, 2, {}, campos, nullptr};
+  IZelDF_IEx* p = nullptr;
+  ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+  char sz[16];
+  std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(p->GravaCamposVinculo(v)));
+  p->Release();
+  json r = Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":7,"lChave":8},"pCampos":[
+      {"id":"IE_CAMPO_LIVRE_TEXTO_0","pcTexto":"aç"},{"id":251,"BinaryData":"2a00000000000080"}]}})");
+  EXPECT_EQ(r["hr"], sz);
+  EXPECT_NE(r["hr"], "0x00000000");
+}
+
+TEST_F(Cli, PonteirosNulosEPonteiroDuplo) {
+  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive","pbOK":null})"), json::parse(R"({"hr":"0x80004003","pbOK":null})"));
+  json r = Chama(R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[1,2,255]}})");
+  EXPECT_EQ(r["hr"], "0x00000000");
+  EXPECT_EQ(r["ppregOutps"]["ulQtdBytes"], 3);
+  EXPECT_EQ(r["ppregOutps"]["pListaBytes"], json::parse("[254,3,0]"));
+  EXPECT_EQ(Chama(R"({"metodo":"FuncaoGenerica","ulFuncao":0})")["ppregOutps"], nullptr);
+  r = Chama(R"({"metodo":"GravaVinculosCabecalhosIntegracao","pRegCabecalho":{"eProcessoOrigem":"IE_PROCESSO_FT_NF"},
+      "pRegLista":{"pRegListaVinculos":[{"ulPosicaoCampoOrigem":1},{"cInativo":1}]}})");
+  EXPECT_EQ(r["pRegCabecalho"]["ulQtdVinculosIntegracoes"], 2);
+  EXPECT_EQ(r["pRegCabecalho"]["eProcessoOrigem"], 29);
+}
+
+TEST_F(Cli, ReleaseECoCreateInstance) {
+  EXPECT_EQ(Chama(R"({"metodo":"Release"})")["hr"], "0x00000000");
+  EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
+  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive"})")["hr"], "0x800401FD");
+  EXPECT_EQ(Chama(R"({"metodo":"CoCreateInstance"})")["hr"], "0x00000000");
+  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive"})"), json::parse(R"({"hr":"0x00000000","pbOK":1})"));
+}
+
+TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
+  for (const char* sz : {R"(nada)", R"({"metodo":"Inexistente"})", R"({"pbOK":1})",
+                         R"({"metodo":"KeepAlive","outro":1})", R"({"metodo":"ExisteVinculo","lPosHeader":-1})",
+                         R"({"metodo":"ExisteVinculo","lPosHeader":4294967296})",
+                         R"({"metodo":"NotificaExclusaoOrigem","origem":{"lChav":1}})",
+                         R"({"metodo":"NotificaExclusaoOrigem","origem":{"pFiller":1}})",
+                         R"({"metodo":"BuscaPtrsIEHeader","filtro":{"eProc":"IE_PROCESSO_NENHUM"}})",
+                         R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":"12"}]}})",
+                         R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"pcTexto":"☃"}]}})",
+                         R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"0123456789012345678901234567890123456789012345678"}})",
+                         R"({"metodo":"Release","pbOK":1})"}) {
+    json r = Chama(sz, false);
+    EXPECT_TRUE(r.contains("erro") && r.size() == 1) << sz;
+  }
+  std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
+  std::ostringstream saida;
+  EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);
+  std::istringstream linhas(saida.str());
+  std::string s;
+  std::vector<json> respostas;
+  while (std::getline(linhas, s)) respostas.push_back(json::parse(s));
+  ASSERT_EQ(respostas.size(), 3u);
+  EXPECT_EQ(respostas[0]["pbOK"], 1);
+  EXPECT_TRUE(respostas[1].contains("erro"));
+  EXPECT_EQ(respostas[2]["hr"], "0x00000000");
+}
+
+TEST(CliExecutavel, PeloServidorLocal) {
+  std::string d = ZelNovoDiretorio("cliexe");
+  std::filesystem::create_directories(d + "r");
+  setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  std::filesystem::create_directories(d + "m");
+  setenv("ZEL_SERVIDOR_MARCAS", (d + "m").c_str(), 1);
+  ASSERT_EQ(std::system((std::string(ZEL_SERVIDOR_TESTE) + " -RegServer").c_str()), 0);
+  std::ofstream(d + "entrada") << R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Ação"}})" << "\n"
+                               << R"({"metodo":"GetUltimoErro"})" << "\n"
+                               << R"({"metodo":"LeIEHeader","pPos":[1]})" << "\n";
+  int r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + d + "entrada >" + d + "saida").c_str());
+  EXPECT_EQ(r, 0);
+  std::istringstream linhas(ZelLeArquivoInteiro(d + "saida"));
+  std::string s;
+  std::vector<json> respostas;
+  while (std::getline(linhas, s)) respostas.push_back(json::parse(s));
+  ASSERT_EQ(respostas.size(), 3u);
+  EXPECT_EQ(respostas[0]["hr"], "0x00000000");
+  EXPECT_EQ(respostas[1]["pregErrops"]["szEmpresa"], "Ação");
+  EXPECT_EQ(respostas[2]["pTipDoc"][0]["eProcesso"], 1);
+
+  std::ofstream(d + "entrada") << "{}\n";
+  r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + d + "entrada >" + d + "saida").c_str());
+  EXPECT_EQ(WEXITSTATUS(r), 2);
+  // The servers the runs started end by themselves.
+  int nServidores = 0;
+  for (const auto& e : std::filesystem::directory_iterator(d + "m")) {
+    if (e.path().extension() != ".inicio") continue;
+    ++nServidores;
+    EXPECT_TRUE(ZelEsperaArquivo(d + "m/" + e.path().stem().string() + ".fim", 20000));
+  }
+  EXPECT_GE(nServidores, 1);
+}

@@ -1,0 +1,172 @@
+#include "ZelClienteIEx.h"
+
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ZelFalsoIEx.h"
+#include "ZelLocalAtivacao.h"
+#include "ZelRoteiroIEx.h"
+
+namespace {
+
+// A proxy whose calls travel over a socket pair to a fake served in process:
+// the whole marshalling path without a server process.
+IZelDF_IEx* ProxyParaFalso() {
+  CZelLocalSocket a, b;
+  EXPECT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  IZelDF_IEx* pFalso = nullptr;
+  EXPECT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&pFalso)), S_OK);
+  EXPECT_EQ(ZelLocalServeConexao(std::move(a), pFalso, IID_IZelDF_IEx), S_OK);
+  pFalso->Release();  // the connection holds it now
+  IZelDF_IEx* pProxy = nullptr;
+  EXPECT_EQ(ZelLocalCriaProxy(std::move(b), IID_IZelDF_IEx, reinterpret_cast<void**>(&pProxy)), S_OK);
+  return pProxy;
+}
+
+void EsperaFalsosLiberados(int nEsperados) {
+  for (int i = 0; i < 2000 && CZelFalsoIEx::Vivos() != nEsperados; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+}  // namespace
+
+TEST(ZelClienteIEx, DescricaoConfereComAsAssinaturasDaInterface) {
+  const ZelLocalInterface& d = ZelDescricaoIZelDF_IEx();
+  ASSERT_EQ(d.metodos.size(), 24u);
+  for (uint16_t usSlot = 4; usSlot <= 27; ++usSlot) {
+    const ZelLocalMetodo* m = d.Metodo(usSlot);
+    ASSERT_NE(m, nullptr) << usSlot;
+    auto assinatura = ZelAssinaturaIZelDF_IEx(usSlot);
+    ASSERT_EQ(assinatura.size(), m->parametros.size()) << m->szNome;
+    for (size_t i = 0; i < assinatura.size(); ++i) {
+      const ZelLocalParametro& par = m->parametros[i];
+      bool bPonteiro = par.eForma != ZelLocalForma::Valor;
+      EXPECT_EQ(assinatura[i].second, bPonteiro) << m->szNome << "." << par.szNome;
+      if (!bPonteiro) {
+        EXPECT_EQ(assinatura[i].first, par.pTipo->ulTamanho) << m->szNome << "." << par.szNome;
+      }
+      if (par.eForma == ZelLocalForma::Array) {
+        ASSERT_GE(par.iContagem, 0);
+        EXPECT_EQ(m->parametros[static_cast<size_t>(par.iContagem)].pTipo->ulTamanho, 4u) << m->szNome;
+      }
+    }
+  }
+}
+
+TEST(ZelClienteIEx, CamposDescritosCabemNosRegistros) {
+  for (const ZelLocalTipo* t :
+       {&ZelTiposIEx::kInicializa, &ZelTiposIEx::kErro, &ZelTiposIEx::kListaBytes, &ZelTiposIEx::kAlteracao,
+        &ZelTiposIEx::kCampo, &ZelTiposIEx::kHeader, &ZelTiposIEx::kFiltro, &ZelTiposIEx::kArrayPonteiros,
+        &ZelTiposIEx::kOrigem, &ZelTiposIEx::kCampoData, &ZelTiposIEx::kVinculo, &ZelTiposIEx::kCabecalho,
+        &ZelTiposIEx::kVinculoIntegracao, &ZelTiposIEx::kListaCabecalhos, &ZelTiposIEx::kListaVinculos}) {
+    uint32_t ulPonteiros = 0;
+    for (const auto& c : t->campos) {
+      EXPECT_LE(c.ulOffset + c.ulTamanho, t->ulTamanho) << t->szNome << "." << c.szNome;
+      if (c.eTipo == ZelLocalTipoValor::Array) {
+        ASSERT_NE(t->Campo(c.szContagem), nullptr) << t->szNome << "." << c.szNome;
+        ++ulPonteiros;
+      }
+      if (c.eTipo == ZelLocalTipoValor::Reservado) ++ulPonteiros;
+    }
+    // Every pointer of a record is described, or it would travel as an address.
+    uint32_t ulEsperados = 0;
+    for (const char* sz : {"pListaBytes", "pFiller", "pUsuarios", "pCampos", "pPtrs", "pcTexto",
+                           "pRegListaCabecalhos", "pRegListaVinculos"})
+      if (t->Campo(sz) != nullptr) ++ulEsperados;
+    EXPECT_EQ(ulPonteiros, ulEsperados) << t->szNome;
+  }
+}
+
+TEST(ZelClienteIEx, TodosOsMetodosDaoOMesmoPeloProxyQueDireto) {
+  IZelDF_IEx* pDireto = nullptr;
+  ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&pDireto)), S_OK);
+  int64_t nBlocos = CoTaskMemBlocosVivos();
+  std::string sDireto = ZelRoteiroIEx(pDireto);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  pDireto->Release();
+
+  IZelDF_IEx* pProxy = ProxyParaFalso();
+  ASSERT_NE(pProxy, nullptr);
+  nBlocos = CoTaskMemBlocosVivos();
+  std::string sProxy = ZelRoteiroIEx(pProxy);
+  pProxy->Release();
+  EsperaFalsosLiberados(0);
+  // Blocks the server side allocated are freed once replies are sent; the
+  // client's copies were freed by the script.
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  EXPECT_EQ(sProxy, sDireto);
+  // The script really exercised outputs, partial failures and S_FALSE.
+  EXPECT_NE(sDireto.find("LeIEHeader(parcial) 80040101 H{f1 p5 n1[{f0 x50 id100 'Descri\xE7\xE3o 5.0' u0[null]}]}"),
+            std::string::npos)
+      << sDireto;
+  EXPECT_NE(sDireto.find("ExisteVinculo(3) 00000001"), std::string::npos);
+  EXPECT_NE(sDireto.find("'Observa\xE7\xE3o 7.0'"), std::string::npos);
+  EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
+}
+
+TEST(ZelClienteIEx, PonteiroDeSaidaNuloRecusadoSemChamar) {
+  IZelDF_IEx* p = ProxyParaFalso();
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->KeepAlive(nullptr), RPC_X_NULL_REF_POINTER);
+  EXPECT_EQ(p->LeIEHeader(2, nullptr, nullptr, 0), RPC_X_NULL_REF_POINTER);
+  EXPECT_EQ(p->GravaIEHeader(nullptr, IE_HDR_PS{}), RPC_X_NULL_REF_POINTER);
+  EXPECT_EQ(p->FuncaoGenerica(1, _REG_CR_LISTA_BYTESPS{}, nullptr), RPC_X_NULL_REF_POINTER);
+  // None of them reached the object: its last call is still none.
+  _REG_DF_ERROPS erro{};
+  ASSERT_EQ(p->GetUltimoErro(&erro), S_OK);
+  EXPECT_EQ(erro.nCodigoErro, 0);
+  // A null [in] pointer is passed on as null.
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
+  EXPECT_EQ(p->GetListaCabecalhosIntegracao(nullptr, &lista), E_POINTER);
+  p->Release();
+}
+
+TEST(ZelClienteIEx, ProxyResponde_IUnknown_E_IZelDF_IEx_Apenas) {
+  IZelDF_IEx* p = ProxyParaFalso();
+  ASSERT_NE(p, nullptr);
+  void* pv = nullptr;
+  EXPECT_EQ(p->QueryInterface(IID_IUnknown, &pv), S_OK);
+  EXPECT_EQ(pv, static_cast<void*>(p));
+  static_cast<IUnknown*>(pv)->Release();
+  EXPECT_EQ(p->QueryInterface(IID_IZelUnknown, &pv), E_NOINTERFACE);
+  EXPECT_EQ(pv, nullptr);
+  EXPECT_EQ(p->QueryInterface(IID_IClassFactory, &pv), E_NOINTERFACE);
+  EXPECT_EQ(p->AddRef(), 2u);
+  EXPECT_EQ(p->Release(), 1u);
+  EXPECT_EQ(CZelFalsoIEx::Vivos(), 1);
+  EXPECT_EQ(p->Release(), 0u);
+  EsperaFalsosLiberados(0);
+  EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);  // the last release freed the served object
+}
+
+TEST(ZelClienteIEx, ChamadasDeVariasThreadsCorremJuntasNoServidor) {
+  IZelDF_IEx* p = ProxyParaFalso();
+  ASSERT_NE(p, nullptr);
+  // Each call waits in the object for the other: both answer S_OK only if
+  // they were served at the same time.
+  HRESULT hr1 = E_FAIL, hr2 = E_FAIL;
+  I4 b1 = 0, b2 = 0;
+  std::thread t([&] { hr1 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b1); });
+  hr2 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b2);
+  t.join();
+  EXPECT_EQ(hr1, S_OK);
+  EXPECT_EQ(hr2, S_OK);
+  EXPECT_EQ(b1 + b2, 2);
+  p->Release();
+}
+
+TEST(ZelClienteIEx, ConexaoPerdidaDaDesconectado) {
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  IZelDF_IEx* p = nullptr;
+  ASSERT_EQ(ZelLocalCriaProxy(std::move(b), IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+  a.Fecha();
+  I4 bOk = 0;
+  EXPECT_EQ(p->KeepAlive(&bOk), RPC_E_DISCONNECTED);
+  _REG_CR_LISTA_BYTESPS* pOut = reinterpret_cast<_REG_CR_LISTA_BYTESPS*>(&bOk);
+  EXPECT_EQ(p->FuncaoGenerica(1, _REG_CR_LISTA_BYTESPS{}, &pOut), RPC_E_DISCONNECTED);
+  EXPECT_EQ(pOut, nullptr);
+  p->Release();
+}

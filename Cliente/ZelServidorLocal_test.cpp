@@ -1,0 +1,341 @@
+// The test server through the runtime: registration words, activation, idle
+// shutdown and the faults a client or a peer may bring.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ZelFalsoIEx.h"
+#include "ZelLocalAtivacao.h"
+#include "ZelLocalProcesso.h"
+#include "ZelRegistro.h"
+#include "ZelRoteiroIEx.h"
+#include "ZelSistema.h"
+#include "ZelTempo.h"
+#include "ZelTesteAjudante.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kClsid = GuidParaTexto(CLSID_ZelDF_IEx);
+const std::string kChaveClasse = "CLSID\\" + kClsid;
+
+class ServidorLocal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string sNome = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    m_sDir = ZelNovoDiretorio(sNome.substr(0, 12));
+    fs::create_directories(m_sDir + "m");
+    fs::create_directories(m_sDir + "r");
+    setenv("XDG_RUNTIME_DIR", (m_sDir + "r").c_str(), 1);
+    setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "maquina.reg").c_str(), 1);
+    setenv("ZEL_REGISTRO_USUARIO", (m_sDir + "usuario.reg").c_str(), 1);
+    setenv("ZEL_SERVIDOR_MARCAS", (m_sDir + "m").c_str(), 1);
+  }
+  void TearDown() override {
+    // Servers end by themselves; the test's directory goes only after them.
+    for (int32_t pid : Servidores()) {
+      for (int i = 0; i < 10000 && ZelLocalProcessoVivo(pid); ++i) Sleep(2);
+      if (ZelLocalProcessoVivo(pid)) {
+        ADD_FAILURE() << "server " << pid << " did not end by itself";
+        ZelMataAjudante(pid);
+      }
+    }
+  }
+
+  int Executa(const std::string& sArgs) {
+    int r = std::system((std::string(ZEL_SERVIDOR_TESTE) + " " + sArgs + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+  }
+  void Registra() { ASSERT_EQ(Executa("-RegServer"), 0); }
+
+  std::vector<int32_t> Servidores() {
+    std::vector<int32_t> v;
+    for (const auto& e : fs::directory_iterator(m_sDir + "m"))
+      if (e.path().extension() == ".inicio") v.push_back(std::stoi(e.path().stem().string()));
+    return v;
+  }
+  // The server's result once it ended by itself; -1 when it did not within
+  // the bound.
+  int FimDoServidor(int32_t pid) {
+    std::string s = m_sDir + "m/" + std::to_string(pid) + ".fim";
+    if (!ZelEsperaArquivo(s, 20000)) return -1;
+    return std::stoi(ZelLeArquivoInteiro(s));
+  }
+
+  std::string m_sDir;
+};
+
+IZelDF_IEx* Cria(HRESULT* phr = nullptr) {
+  IZelDF_IEx* p = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx,
+                                reinterpret_cast<void**>(&p));
+  if (phr != nullptr) *phr = hr;
+  return p;
+}
+
+std::string Texto(HKEY raiz, const std::string& sChave, const std::string& sNome = "") {
+  std::string s = "<falta>";
+  ZelRegistro::LeTexto(raiz, sChave, sNome, &s);
+  return s;
+}
+
+}  // namespace
+
+// Creates an object when the start file appears, calls it, and releases it
+// when the end file appears.
+ZEL_AJUDANTE(ClienteQueCria) {
+  if (!ZelEsperaArquivo(args[0])) return 10;
+  HRESULT hr;
+  IZelDF_IEx* p = Cria(&hr);
+  if (p == nullptr) return 11;
+  I4 b = 0;
+  if (p->KeepAlive(&b) != S_OK || b != 1) return 12;
+  ZelCriaMarcador(args[1]);
+  if (args.size() > 2) ZelEsperaArquivo(args[2]);
+  p->Release();
+  return 0;
+}
+
+TEST_F(ServidorLocal, PalavrasDeRegistroGravamERemovemOsScripts) {
+  ASSERT_EQ(Executa("-RegServer"), 0);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32"), fs::canonical(ZEL_SERVIDOR_TESTE).string());
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse), "ZelDF_IEx Class");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse, "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx\\CurVer"), "Tolvan.ZelDF_IEx.1");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE", "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "TypeLib\\{CDE3E167-129C-4B65-85E0-8643D1B709B6}\\1.0"), "TOLVANLib");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse + "\\Programmable"), ERROR_SUCCESS);
+  EXPECT_TRUE(Servidores().empty() && !fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"))
+      << "a registration word must not run the server";
+
+  // Any case, '/' and trailing text; a key someone added under CLSID survives.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}", "", "x"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(Executa("/uNREGsERVER depois"), 0);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx.1"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID"), ERROR_SUCCESS);  // NoRemove
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}"), "x");
+}
+
+TEST_F(ServidorLocal, RegistroPorUsuarioVaiParaAsClassesDoUsuario) {
+  ASSERT_EQ(Executa("-regserverperuser"), 0);
+  EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\" + kChaveClasse + "\\LocalServer32"),
+            fs::canonical(ZEL_SERVIDOR_TESTE).string());
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kChaveClasse), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(Executa("-UnregServerPerUser"), 0);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(ServidorLocal, RegistroQueFalhaDevolveOCodigo) {
+  // The machine file's directory is a file: nothing can be written.
+  ZelCriaMarcador(m_sDir + "arquivo");
+  setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "arquivo/maquina.reg").c_str(), 1);
+  EXPECT_NE(Executa("-RegServer"), 0);
+}
+
+TEST_F(ServidorLocal, ClasseNaoRegistradaOuServidorQueNaoSobe) {
+  HRESULT hr = S_OK;
+  EXPECT_EQ(Cria(&hr), nullptr);
+  EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
+
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32", "", m_sDir + "falta"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Cria(&hr), nullptr);
+  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+
+  // Runs, but ends without offering the class.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32", "", "/bin/false"),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Cria(&hr), nullptr);
+  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+}
+
+TEST_F(ServidorLocal, CadaMetodoPeloServidorIgualAoDiretoEServidorTerminaSozinho) {
+  Registra();
+  IZelDF_IEx* pDireto = nullptr;
+  ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&pDireto)), S_OK);
+  std::string sDireto = ZelRoteiroIEx(pDireto);
+  pDireto->Release();
+
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  int64_t nBlocos = CoTaskMemBlocosVivos();
+  EXPECT_EQ(ZelRoteiroIEx(p), sDireto);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  p->Release();
+
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  EXPECT_FALSE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));
+}
+
+TEST_F(ServidorLocal, ChamadasDeDuasThreadsCorremJuntasNoServidor) {
+  Registra();
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  HRESULT hr1 = E_FAIL, hr2 = E_FAIL;
+  I4 b1 = 0, b2 = 0;
+  std::thread t([&] { hr1 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b1); });
+  hr2 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b2);
+  t.join();
+  EXPECT_EQ(hr1, S_OK);
+  EXPECT_EQ(hr2, S_OK);
+  p->Release();
+}
+
+TEST_F(ServidorLocal, DoisClientesDisputandoAAtivacaoFicamComUmServidor) {
+  Registra();
+  std::string sIniciar = m_sDir + "iniciar";
+  std::vector<pid_t> clientes;
+  for (int i = 0; i < 3; ++i)
+    clientes.push_back(ZelIniciaAjudante("ClienteQueCria", {sIniciar, m_sDir + "pronto" + std::to_string(i),
+                                                            m_sDir + "soltar"}));
+  ZelCriaMarcador(sIniciar);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(ZelEsperaArquivo(m_sDir + "pronto" + std::to_string(i)));
+  ZelCriaMarcador(m_sDir + "soltar");
+  for (pid_t pid : clientes) EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+}
+
+TEST_F(ServidorLocal, ClienteMortoTemSeusObjetosLiberados) {
+  Registra();
+  pid_t pid = ZelIniciaAjudante("ClienteQueCria", {m_sDir + "r", m_sDir + "criou", m_sDir + "nunca"});
+  ASSERT_TRUE(ZelEsperaArquivo(m_sDir + "criou"));
+  ZelMataAjudante(pid);
+  // Only a lock count back at 0 lets the idle server end.
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+}
+
+TEST_F(ServidorLocal, NovoObjetoNoPeriodoOciosoReusaOServidor) {
+  Registra();
+  // The server runs on a slower clock than this test, so the 20 s left of
+  // its quiet period hold on a loaded machine too.
+  const std::string sEscala = std::to_string(ZelEscalaTempo() * 4);
+  setenv("ZEL_ESCALA_TEMPO", sEscala.c_str(), 1);
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  Sleep(ZelTempoMs(10000));
+  p->Release();
+  Sleep(ZelTempoMs(30000));
+  p = Cria();
+  ASSERT_NE(p, nullptr);
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  p->Release();
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+}
+
+TEST_F(ServidorLocal, ServidorSemNenhumObjetoNaoTerminaSozinho) {
+  Registra();
+  CZelLocalInicioServidor inicio;
+  ASSERT_EQ(inicio.Inicia(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32")), S_OK);
+  ASSERT_EQ(inicio.EsperaPronto(20000), S_OK);
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  Sleep(3 * ZelTempoMs(ZelTempo::kOciosidadeServidor));
+  EXPECT_TRUE(ZelLocalProcessoVivo(servidores[0]));
+  EXPECT_FALSE(fs::exists(m_sDir + "m/" + std::to_string(servidores[0]) + ".fim"));
+  // The first object's release starts the count.
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  p->Release();
+  EXPECT_EQ(Servidores().size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+}
+
+TEST_F(ServidorLocal, SocketDeServidorMortoESubstituido) {
+  Registra();
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  ZelMataAjudante(servidores[0]);
+  for (int i = 0; i < 5000 && ZelLocalProcessoVivo(servidores[0]); ++i) Sleep(2);
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), RPC_E_DISCONNECTED);
+  p->Release();
+  ASSERT_TRUE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));  // left behind
+
+  p = Cria();
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  p->Release();
+  EXPECT_EQ(Servidores().size(), 2u);
+}
+
+TEST_F(ServidorLocal, QuadrosRuinsNaoAfetamOutrosClientes) {
+  Registra();
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  const std::string sSocket = ZelLocalCaminhoSocket(CLSID_ZelDF_IEx);
+  auto recusado = [&](const std::string& sBytes) {
+    CZelLocalSocket s;
+    EXPECT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
+    s.EnviaBytes(sBytes.data(), sBytes.size());
+    ZelLocalQuadro q;
+    return s.RecebeQuadro(&q) != S_OK;  // the server closed it without answering
+  };
+  EXPECT_TRUE(recusado("GET / HTTP/1.0\r\n\r\n"));
+  std::string sCabecalho(16, '\0');
+  uint32_t ulMagico = kZelLocalMagico, ulTamanho = 0xFFFFFFF0u;
+  std::memcpy(&sCabecalho[0], &ulMagico, 4);
+  sCabecalho[4] = 1;
+  sCabecalho[6] = 1;
+  std::memcpy(&sCabecalho[12], &ulTamanho, 4);
+  EXPECT_TRUE(recusado(sCabecalho));  // a huge announced frame is never allocated
+  ulTamanho = 100;
+  std::memcpy(&sCabecalho[12], &ulTamanho, 4);
+  {
+    CZelLocalSocket s;  // truncated, then gone
+    ASSERT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
+    std::string sCurto = sCabecalho + "curto";
+    s.EnviaBytes(sCurto.data(), sCurto.size());
+  }
+
+  // An activated peer asking for an [out] array no reply can carry.
+  {
+    CZelLocalSocket s;
+    ASSERT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
+    CZelLocalEscritor e;
+    e.Guid(CLSID_ZelDF_IEx);
+    e.Guid(IID_IZelDF_IEx);
+    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
+    ZelLocalQuadro q;
+    ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+    CZelLocalEscritor c;
+    c.U16(11);  // LeIEHeader(qtd, pPos, pTipDoc, dwFlags)
+    c.U32(0xFFFFFFFFu);
+    c.U8(0);  // pPos null
+    c.U32(0);
+    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 5, c.Dados()), S_OK);
+    ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+    uint32_t ulHr = 0;
+    ASSERT_GE(q.dados.size(), 4u);
+    std::memcpy(&ulHr, q.dados.data(), 4);
+    EXPECT_EQ(static_cast<HRESULT>(ulHr), RPC_X_BAD_STUB_DATA);
+    EXPECT_EQ(q.ulId, 5u);
+  }
+
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(b, 1);
+  p->Release();
+  EXPECT_EQ(Servidores().size(), 1u);
+}

@@ -1,0 +1,645 @@
+#include "ZelLocalAtivacao.h"
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <list>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+#include "ZelLocalProcesso.h"
+#include "ZelLocalSeguranca.h"
+#include "ZelRegistro.h"
+#include "ZelTempo.h"
+
+namespace {
+
+// Worker threads that run calls. A thread is added whenever more calls wait
+// than threads are idle, so that calls never queue behind one another (a
+// call may wait for another call to arrive).
+class Pool {
+ public:
+  void Submete(std::function<void()> tarefa) {
+    std::lock_guard<std::mutex> trava(m_mutex);
+    m_tarefas.push_back(std::move(tarefa));
+    if (m_tarefas.size() > m_nOciosos && m_threads.size() < kMaxThreads) m_threads.emplace_back([this] { Trabalha(); });
+    m_cv.notify_one();
+  }
+  void Para() {
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      m_bParar = true;
+      threads.swap(m_threads);
+    }
+    m_cv.notify_all();
+    for (auto& t : threads) t.join();
+    std::lock_guard<std::mutex> trava(m_mutex);
+    m_bParar = false;
+  }
+
+ private:
+  static constexpr size_t kMaxThreads = 256;
+  void Trabalha() {
+    std::unique_lock<std::mutex> trava(m_mutex);
+    for (;;) {
+      ++m_nOciosos;
+      m_cv.wait(trava, [this] { return m_bParar || !m_tarefas.empty(); });
+      --m_nOciosos;
+      if (m_tarefas.empty()) return;  // stopping, and nothing is left
+      std::function<void()> tarefa = std::move(m_tarefas.front());
+      m_tarefas.pop_front();
+      trava.unlock();
+      tarefa();
+      tarefa = nullptr;  // drops what the call held before the next wait
+      trava.lock();
+    }
+  }
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  std::deque<std::function<void()>> m_tarefas;
+  size_t m_nOciosos = 0;
+  std::vector<std::thread> m_threads;
+  bool m_bParar = false;
+};
+
+std::atomic<int> g_nConexoes{0};
+
+// The server end of one object's connection. The last holder (its reader or
+// a call still running) releases the object.
+struct ConexaoServidor {
+  CZelLocalSocket socket;
+  std::mutex mutexEnvio;
+  void* pInterface = nullptr;
+  const ZelLocalInterface* pDescricao = nullptr;
+
+  explicit ConexaoServidor(CZelLocalSocket s) : socket(std::move(s)) { ++g_nConexoes; }
+  ~ConexaoServidor() {
+    if (pInterface != nullptr) static_cast<IUnknown*>(pInterface)->Release();
+    --g_nConexoes;
+  }
+  void Envia(ZelLocalTipoQuadro eTipo, uint32_t ulId, const std::vector<uint8_t>& dados) {
+    std::lock_guard<std::mutex> trava(mutexEnvio);
+    socket.EnviaQuadro(eTipo, ulId, dados);
+  }
+};
+
+void RelataServidor(int nLinha, const char* szExpressao, HRESULT hr) {
+  ZelLocalRelataErro("ZelLocalServidor", "ZelLocalAtivacao", nLinha, szExpressao, "hr", hr);
+}
+
+class Runtime {
+ public:
+  static Runtime& Instancia() {
+    static Runtime* p = new Runtime;  // threads may outlive static destruction
+    return *p;
+  }
+
+  HRESULT Registra(REFCLSID clsid, IUnknown* pUnk, DWORD ctx, DWORD flags, DWORD* pCookie) {
+    if (pUnk == nullptr || pCookie == nullptr) return E_INVALIDARG;
+    if ((ctx & CLSCTX_SERVER) == 0) return E_INVALIDARG;
+    pUnk->AddRef();
+    bool bOferece;
+    {
+      std::unique_lock<std::shared_mutex> travaAtiv(m_mutexAtivacao);
+      std::lock_guard<std::mutex> trava(m_mutex);
+      *pCookie = ++m_ulProximoCookie;
+      bOferece = (ctx & CLSCTX_LOCAL_SERVER) != 0 && (flags & REGCLS_SUSPENDED) == 0;
+      m_registros.push_back({*pCookie, clsid, pUnk, ctx, (flags & REGCLS_SUSPENDED) != 0});
+    }
+    if (bOferece) {
+      HRESULT hr = IniciaEndpoint(clsid);
+      if (FAILED(hr)) {
+        Revoga(*pCookie);
+        return hr;
+      }
+      ZelLocalSinalizaPronto();
+    }
+    return S_OK;
+  }
+
+  HRESULT Revoga(DWORD cookie) {
+    IUnknown* pUnk = nullptr;
+    CLSID clsid{};
+    bool bUltimoLocal = false;
+    {
+      std::unique_lock<std::shared_mutex> travaAtiv(m_mutexAtivacao);
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (auto it = m_registros.begin(); it != m_registros.end(); ++it) {
+        if (it->cookie != cookie) continue;
+        pUnk = it->pUnk;
+        clsid = it->clsid;
+        bool bLocal = (it->ctx & CLSCTX_LOCAL_SERVER) != 0;
+        m_registros.erase(it);
+        bUltimoLocal = bLocal;
+        for (const auto& r : m_registros)
+          if (r.clsid == clsid && (r.ctx & CLSCTX_LOCAL_SERVER) != 0) bUltimoLocal = false;
+        break;
+      }
+    }
+    if (pUnk == nullptr) return E_INVALIDARG;
+    if (bUltimoLocal) ParaEndpoints(&clsid);
+    pUnk->Release();
+    return S_OK;
+  }
+
+  HRESULT Retoma() {
+    std::vector<CLSID> classes;
+    {
+      std::unique_lock<std::shared_mutex> travaAtiv(m_mutexAtivacao);
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (auto& r : m_registros) {
+        if ((r.ctx & CLSCTX_LOCAL_SERVER) == 0) continue;
+        r.bSuspenso = false;
+        classes.push_back(r.clsid);
+      }
+    }
+    for (const auto& c : classes) {
+      HRESULT hr = IniciaEndpoint(c);
+      if (FAILED(hr)) return hr;
+    }
+    ZelLocalSinalizaPronto();
+    return S_OK;
+  }
+
+  HRESULT Suspende() {
+    {
+      // Exclusive: an activation either finished creating its object (and
+      // holds the module) or sees the class suspended.
+      std::unique_lock<std::shared_mutex> travaAtiv(m_mutexAtivacao);
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (auto& r : m_registros) r.bSuspenso = true;
+    }
+    ParaEndpoints(nullptr);
+    return S_OK;
+  }
+
+  void Finaliza() {
+    ParaEndpoints(nullptr);
+    std::list<Leitor> leitores;
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (auto& w : m_conexoes)
+        if (auto c = w.lock()) c->socket.Interrompe();
+      leitores.swap(m_leitores);
+    }
+    for (auto& l : leitores) l.thread.join();
+    m_pool.Para();
+    std::lock_guard<std::mutex> trava(m_mutex);
+    m_conexoes.clear();
+  }
+
+  HRESULT CriaInProc(REFCLSID clsid, REFIID riid, void** ppv) {
+    IUnknown* pUnk = nullptr;
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (const auto& r : m_registros)
+        if (r.clsid == clsid && (r.ctx & CLSCTX_INPROC_SERVER) != 0) {
+          pUnk = r.pUnk;
+          pUnk->AddRef();
+          break;
+        }
+    }
+    if (pUnk == nullptr) return REGDB_E_CLASSNOTREG;
+    HRESULT hr = CriaPelaFabrica(pUnk, riid, ppv);
+    pUnk->Release();
+    return hr;
+  }
+
+  // Starts serving an accepted or paired socket.
+  void Serve(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
+    std::lock_guard<std::mutex> trava(m_mutex);
+    for (auto it = m_leitores.begin(); it != m_leitores.end();) {
+      if (it->pbFim->load()) {
+        it->thread.join();
+        it = m_leitores.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (auto it = m_conexoes.begin(); it != m_conexoes.end();) it = it->expired() ? m_conexoes.erase(it) : it + 1;
+    m_conexoes.push_back(c);
+    auto pbFim = std::make_shared<std::atomic<bool>>(false);
+    m_leitores.push_back({std::thread([this, c, bAtivacao, pbFim]() mutable {
+                            LeConexao(std::move(c), bAtivacao);
+                            pbFim->store(true);
+                          }),
+                          pbFim});
+  }
+
+ private:
+  struct Registro {
+    DWORD cookie;
+    CLSID clsid;
+    IUnknown* pUnk;
+    DWORD ctx;
+    bool bSuspenso;
+  };
+  struct Endpoint {
+    CLSID clsid;
+    std::string sCaminho;
+    CZelLocalSocket ouvinte;
+    CZelLocalTravaArquivo trava;
+    std::thread aceitador;
+  };
+  struct Leitor {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> pbFim;
+  };
+
+  static HRESULT CriaPelaFabrica(IUnknown* pUnk, REFIID riid, void** ppv) {
+    IClassFactory* pFabrica = nullptr;
+    HRESULT hr = pUnk->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&pFabrica));
+    if (FAILED(hr) || pFabrica == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
+    hr = pFabrica->CreateInstance(nullptr, riid, ppv);
+    pFabrica->Release();
+    return hr;
+  }
+
+  HRESULT IniciaEndpoint(REFCLSID clsid) {
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (const auto& e : m_endpoints)
+        if (e->clsid == clsid) return S_OK;
+    }
+    bool bAberto = ZelLocalNivelAutenticacao() == RPC_C_AUTHN_LEVEL_NONE;
+    std::string sDir = ZelLocalDiretorioSockets();
+    HRESULT hr = ZelLocalPreparaDiretorio(sDir, bAberto, true);
+    if (FAILED(hr)) return hr;
+    auto e = std::make_unique<Endpoint>();
+    e->clsid = clsid;
+    e->sCaminho = ZelLocalCaminhoSocket(clsid);
+    // The lock makes this the only live server of the class; a socket file
+    // found under it was left by a server that died.
+    if (FAILED(e->trava.Trava(sDir + GuidParaTexto(clsid) + ".servidor", 0)))
+      return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    hr = ZelLocalEscuta(e->sCaminho, bAberto, &e->ouvinte);
+    if (FAILED(hr)) return hr;
+    Endpoint* p = e.get();
+    e->aceitador = std::thread([this, p] { Aceita(*p); });
+    std::lock_guard<std::mutex> trava(m_mutex);
+    m_endpoints.push_back(std::move(e));
+    return S_OK;
+  }
+
+  void ParaEndpoints(const CLSID* pClsid) {
+    std::vector<std::unique_ptr<Endpoint>> parar;
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (auto it = m_endpoints.begin(); it != m_endpoints.end();) {
+        if (pClsid == nullptr || (*it)->clsid == *pClsid) {
+          parar.push_back(std::move(*it));
+          it = m_endpoints.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    for (auto& e : parar) {
+      ZelLocalRemoveEndpoint(e->sCaminho);  // before the lock goes: the path is still ours
+      e->ouvinte.Interrompe();
+      e->aceitador.join();
+      e->ouvinte.Fecha();
+      e->trava.Libera();
+    }
+  }
+
+  void Aceita(Endpoint& e) {
+    for (;;) {
+      CZelLocalSocket s;
+      if (ZelLocalAceita(e.ouvinte, &s) != S_OK) return;
+      Serve(std::make_shared<ConexaoServidor>(std::move(s)), true);
+    }
+  }
+
+  HRESULT CriaObjeto(REFCLSID clsid, REFIID riid, ConexaoServidor& c) {
+    const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
+    if (pDescricao == nullptr) return E_NOINTERFACE;
+    std::shared_lock<std::shared_mutex> travaAtiv(m_mutexAtivacao);
+    IUnknown* pUnk = nullptr;
+    bool bSuspenso = false;
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      for (const auto& r : m_registros) {
+        if (r.clsid != clsid || (r.ctx & CLSCTX_LOCAL_SERVER) == 0) continue;
+        if (r.bSuspenso) {
+          bSuspenso = true;
+          continue;
+        }
+        pUnk = r.pUnk;
+        pUnk->AddRef();
+        break;
+      }
+    }
+    if (pUnk == nullptr) return bSuspenso ? CO_E_SERVER_STOPPING : REGDB_E_CLASSNOTREG;
+    HRESULT hr = CriaPelaFabrica(pUnk, riid, &c.pInterface);
+    pUnk->Release();
+    if (SUCCEEDED(hr) && c.pInterface == nullptr) hr = E_UNEXPECTED;
+    if (SUCCEEDED(hr)) c.pDescricao = pDescricao;
+    return hr;
+  }
+
+  void LeConexao(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
+    if (bAtivacao && !Ativacao(*c)) {
+      c->socket.Interrompe();
+      return;
+    }
+    for (;;) {
+      auto q = std::make_shared<ZelLocalQuadro>();
+      HRESULT hr = c->socket.RecebeQuadro(q.get());
+      if (hr == S_FALSE) break;  // the client released the object or ended
+      if (hr != S_OK) {
+        RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
+        break;
+      }
+      uint16_t usSlot = 0;
+      const ZelLocalMetodo* pMetodo = nullptr;
+      if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada) && q->dados.size() >= 2) {
+        std::memcpy(&usSlot, q->dados.data(), 2);
+        pMetodo = c->pDescricao->Metodo(usSlot);
+      }
+      if (pMetodo == nullptr) {
+        RelataServidor(__LINE__, "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA);
+        break;
+      }
+      m_pool.Submete([c, q, pMetodo, usSlot] {
+        CZelLocalLeitor l(q->dados.data() + 2, q->dados.size() - 2);
+        CZelLocalEscritor e;
+        {
+          CZelLocalChamadaStub stub(*pMetodo);
+          HRESULT hrCall = stub.LeEntrada(l);
+          if (FAILED(hrCall)) {
+            RelataServidor(__LINE__, "hr = stub.LeEntrada(leitor)", hrCall);
+            ZelLocalEscreveSoResultado(hrCall, e);
+          } else {
+            hrCall = c->pDescricao->pfInvoca(c->pInterface, usSlot, stub.Argumentos());
+            stub.EscreveSaida(hrCall, e);
+          }
+        }
+        if (e.Tamanho() > kZelLocalMaxQuadro) {
+          RelataServidor(__LINE__, "hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA);
+          e = CZelLocalEscritor();
+          ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, e);
+        }
+        c->Envia(ZelLocalTipoQuadro::Resposta, q->ulId, e.Dados());
+      });
+    }
+    // A peer that sent garbage learns at once that its connection is gone.
+    c->socket.Interrompe();
+  }
+
+  bool Ativacao(ConexaoServidor& c) {
+    ZelLocalQuadro q;
+    HRESULT hr = c.socket.RecebeQuadro(&q);
+    if (hr == S_FALSE) return false;
+    CZelLocalLeitor l(q.dados);
+    GUID clsid{}, iid{};
+    if (hr == S_OK && (q.usTipo != static_cast<uint16_t>(ZelLocalTipoQuadro::Ativa) || !l.Guid(&clsid) ||
+                       !l.Guid(&iid) || !l.Fim()))
+      hr = RPC_X_BAD_STUB_DATA;
+    if (FAILED(hr)) {
+      RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&ativacao)", hr);
+      return false;
+    }
+    uint32_t uid = 0;
+    if (!c.socket.CredenciaisPar(&uid, nullptr) || !ZelLocalParAdmitido(uid)) {
+      hr = E_ACCESSDENIED;
+      RelataServidor(__LINE__, "hr = ZelLocalParAdmitido(uidPar) ? S_OK : E_ACCESSDENIED", hr);
+    } else {
+      hr = CriaObjeto(clsid, iid, c);
+    }
+    CZelLocalEscritor e;
+    e.U32(static_cast<uint32_t>(hr));
+    c.Envia(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
+    return SUCCEEDED(hr);
+  }
+
+  std::shared_mutex m_mutexAtivacao;
+  std::mutex m_mutex;
+  std::vector<Registro> m_registros;
+  DWORD m_ulProximoCookie = 0;
+  std::vector<std::unique_ptr<Endpoint>> m_endpoints;
+  std::vector<std::weak_ptr<ConexaoServidor>> m_conexoes;
+  std::list<Leitor> m_leitores;
+  Pool m_pool;
+};
+
+}  // namespace
+
+HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
+
+void CoUninitialize() { Runtime::Instancia().Finaliza(); }
+
+HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags, DWORD* lpdwRegister) {
+  return Runtime::Instancia().Registra(clsid, pUnk, dwClsContext, flags, lpdwRegister);
+}
+
+HRESULT CoRevokeClassObject(DWORD dwRegister) { return Runtime::Instancia().Revoga(dwRegister); }
+
+HRESULT CoResumeClassObjects() { return Runtime::Instancia().Retoma(); }
+
+HRESULT CoSuspendClassObjects() { return Runtime::Instancia().Suspende(); }
+
+int ZelLocalConexoesServidas() { return g_nConexoes.load(); }
+
+// ---- Client ----
+
+struct CZelLocalCanalCliente::Pendente {
+  bool bPronto = false;
+  HRESULT hr = S_OK;
+  std::vector<uint8_t> dados;
+};
+
+CZelLocalCanalCliente::CZelLocalCanalCliente(CZelLocalSocket socket) : m_socket(std::move(socket)) {
+  m_socket.CredenciaisPar(nullptr, &m_pidServidor);
+  m_leitor = std::thread([this] { Leitura(); });
+}
+
+CZelLocalCanalCliente::~CZelLocalCanalCliente() {
+  m_socket.Interrompe();
+  m_leitor.join();
+}
+
+HRESULT CZelLocalCanalCliente::Ativa(REFCLSID clsid, REFIID riid) {
+  Pendente p;
+  {
+    std::lock_guard<std::mutex> trava(m_mutex);
+    if (m_bCaiu) return RPC_E_DISCONNECTED;
+    m_pendentes[0] = &p;  // id 0 is the activation's answer
+  }
+  CZelLocalEscritor e;
+  e.Guid(clsid);
+  e.Guid(riid);
+  HRESULT hr;
+  {
+    std::lock_guard<std::mutex> trava(m_mutexEnvio);
+    hr = m_socket.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados());
+  }
+  std::unique_lock<std::mutex> trava(m_mutex);
+  if (FAILED(hr)) {
+    m_pendentes.erase(0);
+    return RPC_E_DISCONNECTED;
+  }
+  m_cv.wait(trava, [&] { return p.bPronto; });
+  if (FAILED(p.hr)) return p.hr;
+  CZelLocalLeitor l(p.dados);
+  uint32_t ulHr = 0;
+  if (!l.U32(&ulHr) || !l.Fim()) return RPC_X_BAD_STUB_DATA;
+  return static_cast<HRESULT>(ulHr);
+}
+
+HRESULT CZelLocalCanalCliente::Chama(const ZelLocalMetodo& m, void* const* ap) {
+  CZelLocalEscritor e;
+  e.U16(m.usSlot);
+  HRESULT hr = ZelLocalEscreveEntrada(m, ap, e);
+  if (FAILED(hr)) return hr;
+  Pendente p;
+  uint32_t ulId;
+  {
+    std::lock_guard<std::mutex> trava(m_mutex);
+    if (m_bCaiu) return RPC_E_DISCONNECTED;
+    do {
+      ulId = ++m_ulProximoId;
+    } while (ulId == 0 || m_pendentes.count(ulId) != 0);
+    m_pendentes[ulId] = &p;
+  }
+  {
+    std::lock_guard<std::mutex> trava(m_mutexEnvio);
+    hr = m_socket.EnviaQuadro(ZelLocalTipoQuadro::Chamada, ulId, e.Dados());
+  }
+  std::unique_lock<std::mutex> trava(m_mutex);
+  if (FAILED(hr)) {
+    m_pendentes.erase(ulId);
+    return hr == RPC_X_BAD_STUB_DATA ? E_INVALIDARG : RPC_E_DISCONNECTED;
+  }
+  m_cv.wait(trava, [&] { return p.bPronto; });
+  trava.unlock();
+  if (FAILED(p.hr)) return p.hr;
+  CZelLocalLeitor l(p.dados);
+  return ZelLocalLeSaida(m, ap, l);
+}
+
+void CZelLocalCanalCliente::Leitura() {
+  for (;;) {
+    ZelLocalQuadro q;
+    if (m_socket.RecebeQuadro(&q) != S_OK) break;
+    bool bEsperado = q.usTipo == static_cast<uint16_t>(q.ulId == 0 ? ZelLocalTipoQuadro::RespostaAtiva
+                                                                      : ZelLocalTipoQuadro::Resposta);
+    std::lock_guard<std::mutex> trava(m_mutex);
+    auto it = m_pendentes.find(q.ulId);
+    if (!bEsperado || it == m_pendentes.end()) break;  // not an answer we wait for: the server is not sane
+    it->second->dados = std::move(q.dados);
+    it->second->bPronto = true;
+    m_pendentes.erase(it);
+    m_cv.notify_all();
+  }
+  Derruba();
+}
+
+void CZelLocalCanalCliente::Derruba() {
+  m_socket.Interrompe();
+  std::lock_guard<std::mutex> trava(m_mutex);
+  m_bCaiu = true;
+  for (auto& [id, p] : m_pendentes) {
+    p->hr = RPC_E_DISCONNECTED;
+    p->bPronto = true;
+  }
+  m_pendentes.clear();
+  m_cv.notify_all();
+}
+
+HRESULT ZelLocalServeConexao(CZelLocalSocket socket, IUnknown* pObjeto, REFIID riid) {
+  const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
+  if (pDescricao == nullptr || pObjeto == nullptr) return E_NOINTERFACE;
+  auto c = std::make_shared<ConexaoServidor>(std::move(socket));
+  HRESULT hr = pObjeto->QueryInterface(riid, &c->pInterface);
+  if (FAILED(hr)) return hr;
+  c->pDescricao = pDescricao;
+  Runtime::Instancia().Serve(std::move(c), false);
+  return S_OK;
+}
+
+HRESULT ZelLocalCriaProxy(CZelLocalSocket socket, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
+  if (pDescricao == nullptr) return E_NOINTERFACE;
+  IUnknown* pProxy = pDescricao->pfCriaProxy(std::make_shared<CZelLocalCanalCliente>(std::move(socket)));
+  if (pProxy == nullptr) return E_OUTOFMEMORY;
+  HRESULT hr = pProxy->QueryInterface(riid, ppv);
+  pProxy->Release();
+  return hr;
+}
+
+namespace {
+
+// S_OK with a proxy; S_FALSE when nobody serves the class there now (no
+// endpoint, or a server that stopped taking activations).
+HRESULT TentaAtivar(const std::string& sCaminho, REFCLSID clsid, REFIID riid, const ZelLocalInterface& descricao,
+                    void** ppv) {
+  CZelLocalSocket s;
+  HRESULT hr = ZelLocalConecta(sCaminho, &s);
+  if (hr != S_OK) return hr;
+  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
+  hr = canal->Ativa(clsid, riid);
+  if (hr == CO_E_SERVER_STOPPING || hr == RPC_E_DISCONNECTED) return S_FALSE;
+  if (FAILED(hr)) return hr;
+  IUnknown* pProxy = descricao.pfCriaProxy(std::move(canal));
+  if (pProxy == nullptr) return E_OUTOFMEMORY;
+  hr = pProxy->QueryInterface(riid, ppv);
+  pProxy->Release();
+  return hr;
+}
+
+HRESULT AtivaLocal(REFCLSID clsid, REFIID riid, void** ppv) {
+  const std::string sClsid = GuidParaTexto(clsid);
+  std::string sComando;
+  if (ZelRegistro::LeTexto(HKEY_CLASSES_ROOT, "CLSID\\" + sClsid + "\\LocalServer32", "", &sComando) != ERROR_SUCCESS ||
+      sComando.empty())
+    return REGDB_E_CLASSNOTREG;
+  const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
+  if (pDescricao == nullptr) return E_NOINTERFACE;
+  const std::string sDir = ZelLocalDiretorioSockets();
+  HRESULT hr = ZelLocalPreparaDiretorio(sDir, false, false);
+  if (FAILED(hr)) return hr;
+  const std::string sCaminho = ZelLocalCaminhoSocket(clsid);
+  const uint32_t msEspera = ZelTempoMs(ZelTempo::kEsperaAtivacaoLocal);
+
+  // A server that is suspending may turn an activation away; a few rounds
+  // reach the server that replaces it.
+  for (int nRodada = 0; nRodada < 4; ++nRodada) {
+    hr = TentaAtivar(sCaminho, clsid, riid, *pDescricao, ppv);
+    if (hr != S_FALSE) return hr;
+    // One client starts the server; the others wait here and then find it.
+    CZelLocalTravaArquivo trava;
+    if (FAILED(trava.Trava(sDir + sClsid + ".inicio", msEspera))) return CO_E_SERVER_EXEC_FAILURE;
+    hr = TentaAtivar(sCaminho, clsid, riid, *pDescricao, ppv);
+    if (hr != S_FALSE) return hr;
+    CZelLocalInicioServidor servidor;
+    if (FAILED(servidor.Inicia(sComando)) || FAILED(servidor.EsperaPronto(msEspera))) {
+      ZelLocalRelataErro("CoCreateInstance", "ZelLocalAtivacao", __LINE__,
+                         "hr = servidor.EsperaPronto(msEspera)", "hr", CO_E_SERVER_EXEC_FAILURE);
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    hr = TentaAtivar(sCaminho, clsid, riid, *pDescricao, ppv);
+    if (hr != S_FALSE) return hr;
+  }
+  return CO_E_SERVER_EXEC_FAILURE;
+}
+
+}  // namespace
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
+  HRESULT hr = REGDB_E_CLASSNOTREG;
+  if ((dwClsContext & CLSCTX_INPROC_SERVER) != 0) {
+    hr = Runtime::Instancia().CriaInProc(clsid, riid, ppv);
+    if (hr != REGDB_E_CLASSNOTREG) return hr;
+  }
+  if ((dwClsContext & CLSCTX_LOCAL_SERVER) != 0) hr = AtivaLocal(clsid, riid, ppv);
+  return hr;
+}

@@ -1,0 +1,94 @@
+// Activation: the class-object table of the process, object creation in
+// process or through a local server, and the connections between proxies and
+// the objects they stand for.
+//
+// A local-server object lives on one connection: the client's activation
+// creates it, calls travel on the connection (several at once, each answered
+// on a worker thread of the server), and the end of the connection releases
+// it, whether the client released its proxy or died. Every function here is
+// thread-safe.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "ZelCom.h"
+#include "ZelLocalDescricao.h"
+#include "ZelLocalTransporte.h"
+
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
+constexpr DWORD REGCLS_SINGLEUSE = 0;
+constexpr DWORD REGCLS_MULTIPLEUSE = 1;
+constexpr DWORD REGCLS_SUSPENDED = 4;
+constexpr DWORD COINIT_MULTITHREADED = 0;
+
+// S_OK; the runtime needs no per-thread state.
+HRESULT CoInitializeEx(void* pvReserved, DWORD dwCoInit);
+// Stops serving: endpoints closed, connections ended, their objects released
+// and the runtime's threads joined.
+void CoUninitialize();
+
+// In-process registrations (CLSCTX_INPROC_SERVER) serve CoCreateInstance in
+// this process; local-server ones are offered on the class's endpoint, at
+// once or, with REGCLS_SUSPENDED, from CoResumeClassObjects on.
+HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* pUnk, DWORD dwClsContext, DWORD flags, DWORD* lpdwRegister);
+HRESULT CoRevokeClassObject(DWORD dwRegister);
+// S_OK; CO_E_SERVER_STOPPING when another live server owns an endpoint.
+HRESULT CoResumeClassObjects();
+// No new activation reaches this process any more: the endpoints are closed
+// and removed, so that the next client starts a new server. Existing objects
+// keep being served.
+HRESULT CoSuspendClassObjects();
+
+// Local servers: the class is looked up in HKEY_CLASSES_ROOT
+// ("CLSID\{...}\LocalServer32"); REGDB_E_CLASSNOTREG when absent,
+// CO_E_SERVER_EXEC_FAILURE when its server could not be started.
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
+
+// The client end of one object's connection; proxies share it.
+class CZelLocalCanalCliente {
+ public:
+  explicit CZelLocalCanalCliente(CZelLocalSocket socket);
+  ~CZelLocalCanalCliente();
+  CZelLocalCanalCliente(const CZelLocalCanalCliente&) = delete;
+  CZelLocalCanalCliente& operator=(const CZelLocalCanalCliente&) = delete;
+
+  // The activation exchange, before any call: the server's result, or
+  // RPC_E_DISCONNECTED when it closed the connection instead.
+  HRESULT Ativa(REFCLSID clsid, REFIID riid);
+  // One call: RPC_E_DISCONNECTED once the connection is lost.
+  HRESULT Chama(const ZelLocalMetodo& m, void* const* ap);
+  // Process id of the server (0 when unknown).
+  int32_t PidServidor() const { return m_pidServidor; }
+
+ private:
+  struct Pendente;
+  void Leitura();
+  void Derruba();
+
+  CZelLocalSocket m_socket;
+  int32_t m_pidServidor = 0;
+  std::mutex m_mutexEnvio;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  std::map<uint32_t, Pendente*> m_pendentes;
+  uint32_t m_ulProximoId = 0;
+  bool m_bCaiu = false;
+  std::thread m_leitor;
+};
+
+// Serves an object over one already connected socket (the in-process
+// transport of tests and benchmarks): the connection's end releases pObjeto.
+// The object must implement riid, and riid must be a registered interface.
+HRESULT ZelLocalServeConexao(CZelLocalSocket socket, IUnknown* pObjeto, REFIID riid);
+// A proxy of riid over a connected socket whose other end serves an object.
+HRESULT ZelLocalCriaProxy(CZelLocalSocket socket, REFIID riid, void** ppv);
+
+// Connections served by this process now (tests).
+int ZelLocalConexoesServidas();

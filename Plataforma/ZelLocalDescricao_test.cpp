@@ -1,0 +1,213 @@
+#include "ZelLocalDescricao.h"
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A record with a counted array of records that hold counted texts.
+struct Item {
+  uint32_t ulTam;
+  uint32_t ulPad;
+  char* pcTexto;
+};
+struct Lista {
+  uint16_t usQtd;
+  uint8_t cPad[6];
+  Item* pItens;
+  void* pReservado;
+};
+
+using V = ZelLocalTipoValor;
+const ZelLocalTipo kU32{"UI4", 4, V::U32, {}, {}};
+const ZelLocalTipo kChar{"char", 1, V::Caractere, {}, {}};
+const ZelLocalTipo kItem{"Item", sizeof(Item), V::Registro,
+                         {{"ulTam", 0, V::U32, 4}, {"pcTexto", 8, V::Array, 8, &kChar, "ulTam"}}, {}};
+const ZelLocalTipo kLista{"Lista", sizeof(Lista), V::Registro,
+                          {{"usQtd", 0, V::U16, 2},
+                           {"pItens", 8, V::Array, 8, &kItem, "usQtd"},
+                           {"pReservado", 16, V::Reservado, 8}},
+                          {}};
+// Metodo(Lista in, UI4 n, UI4* aIn [n], Lista* pOut, UI4* aOut [n])
+const ZelLocalMetodo kMetodo{9,
+                             "Metodo",
+                             {{"lista", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kLista},
+                              {"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+                              {"aIn", ZelLocalDirecao::Entrada, ZelLocalForma::Array, &kU32, 1},
+                              {"pOut", ZelLocalDirecao::Saida, ZelLocalForma::Ponteiro, &kLista},
+                              {"aOut", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU32, 1}}};
+
+struct Chamada {
+  Lista lista{};
+  uint32_t n = 0;
+  uint32_t* aIn = nullptr;
+  Lista* pOut = nullptr;
+  uint32_t* aOut = nullptr;
+  void* ap[5] = {&lista, &n, &aIn, &pOut, &aOut};
+};
+
+HRESULT Le(const std::vector<uint8_t>& v, CZelLocalChamadaStub* pStub) {
+  CZelLocalLeitor l(v);
+  return pStub->LeEntrada(l);
+}
+
+}  // namespace
+
+TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
+  char t1[] = {'a', 'b', 'c'};
+  Item itens[2] = {{3, 0, t1}, {0, 0, nullptr}};
+  uint32_t aIn[2] = {7, 9};
+  Lista saida;
+  uint32_t aOut[2] = {0, 0};
+  Chamada c;
+  c.lista = {2, {}, itens, reinterpret_cast<void*>(0xDEADBEEF)};
+  c.n = 2;
+  c.aIn = aIn;
+  c.pOut = &saida;
+  c.aOut = aOut;
+  int64_t nBlocos = CoTaskMemBlocosVivos();
+
+  CZelLocalEscritor e;
+  ASSERT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), S_OK);
+  uint64_t ullReservado;
+  std::memcpy(&ullReservado, e.Dados().data() + 16, 8);
+  EXPECT_EQ(ullReservado, 0u);  // addresses never travel
+
+  CZelLocalEscritor r;
+  {
+    CZelLocalChamadaStub stub(kMetodo);
+    ASSERT_EQ(Le(e.Dados(), &stub), S_OK);
+    void* const* ap = stub.Argumentos();
+    const Lista& recebida = *static_cast<Lista*>(ap[0]);
+    ASSERT_EQ(recebida.usQtd, 2);
+    EXPECT_EQ(recebida.pReservado, nullptr);
+    EXPECT_STREQ(recebida.pItens[0].pcTexto, "abc");  // terminated on arrival
+    EXPECT_EQ(recebida.pItens[1].pcTexto, nullptr);
+    EXPECT_EQ((*static_cast<uint32_t**>(ap[2]))[1], 9u);
+    // The object answers with blocks of its own.
+    Lista* pOut = *static_cast<Lista**>(ap[3]);
+    pOut->usQtd = 1;
+    pOut->pItens = static_cast<Item*>(CoTaskMemAlloc(sizeof(Item)));
+    pOut->pItens[0] = {2, 0, static_cast<char*>(CoTaskMemAlloc(2))};
+    std::memcpy(pOut->pItens[0].pcTexto, "xy", 2);
+    (*static_cast<uint32_t**>(ap[4]))[1] = 42;
+    stub.EscreveSaida(HR(0x80040101), r);
+  }
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);  // the stub freed the object's blocks
+
+  CZelLocalLeitor l(r.Dados());
+  EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, l), HR(0x80040101));  // outputs kept on failure
+  ASSERT_EQ(saida.usQtd, 1);
+  EXPECT_EQ(std::string(saida.pItens[0].pcTexto, 2), "xy");
+  EXPECT_EQ(aOut[1], 42u);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 2);  // one block per array
+  CoTaskMemFree(saida.pItens[0].pcTexto);
+  CoTaskMemFree(saida.pItens);
+}
+
+TEST(ZelLocalDescricao, SaidaNulaRecusadaAntesDeEnviar) {
+  Lista saida;
+  Chamada c;
+  c.pOut = &saida;
+  CZelLocalEscritor e;
+  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);  // aOut null
+  uint32_t aOut[1];
+  c.aOut = aOut;
+  c.n = 0x7FFFFFFF;  // a reply this size could never travel
+  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
+}
+
+TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
+  // A well-formed request to corrupt: lista{usQtd 1, item "ab"}, n 1, aIn {5}.
+  char t[] = {'a', 'b'};
+  Item item{2, 0, t};
+  uint32_t aIn[1] = {5};
+  Lista saida;
+  uint32_t aOut[1];
+  Chamada c;
+  c.lista = {1, {}, &item, nullptr};
+  c.n = 1;
+  c.aIn = aIn;
+  c.pOut = &saida;
+  c.aOut = aOut;
+  CZelLocalEscritor e;
+  ASSERT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), S_OK);
+  const std::vector<uint8_t> bom = e.Dados();
+  {
+    CZelLocalChamadaStub stub(kMetodo);
+    ASSERT_EQ(Le(bom, &stub), S_OK);
+  }
+  auto corrompe = [&](size_t pos, const void* p, size_t n) {
+    std::vector<uint8_t> v = bom;
+    std::memcpy(v.data() + pos, p, n);
+    return v;
+  };
+  uint16_t usMuitos = 60000;
+  uint32_t ulMuitos = 0xFFFFFFFF, ulDois = 2;
+  uint8_t bDois = 2;
+  // Offsets: lista 24 bytes, presence 24, item 25..40, presence 41, text 42..43,
+  // n 44, aIn presence 48, count 49, value 53.
+  std::vector<std::pair<const char*, std::vector<uint8_t>>> ruins = {
+      {"record count beyond the frame", corrompe(0, &usMuitos, 2)},
+      {"text count beyond the frame", corrompe(25, &ulMuitos, 4)},
+      {"presence byte not 0 or 1", corrompe(24, &bDois, 1)},
+      {"[in] array count beyond the frame", corrompe(49, &ulMuitos, 4)},
+      {"[in] array disagreeing with its count", corrompe(44, &ulDois, 4)},
+      {"[out] array too large for a reply", corrompe(44, &ulMuitos, 4)},
+      {"truncated", std::vector<uint8_t>(bom.begin(), bom.end() - 1)},
+  };
+  std::vector<uint8_t> sobra = bom;
+  sobra.push_back(0);
+  ruins.push_back({"trailing bytes", sobra});
+  for (const auto& [sz, v] : ruins) {
+    CZelLocalChamadaStub stub(kMetodo);
+    EXPECT_EQ(Le(v, &stub), RPC_X_BAD_STUB_DATA) << sz;
+  }
+}
+
+TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
+  Chamada c;
+  Lista saida;
+  std::memset(&saida, 0x77, sizeof saida);
+  uint32_t aOut[2] = {1, 1};
+  c.n = 2;
+  c.pOut = &saida;
+  c.aOut = aOut;
+  int64_t nBlocos = CoTaskMemBlocosVivos();
+  // hr, outputs present, pOut with one item whose text is announced but cut.
+  CZelLocalEscritor r;
+  r.U32(0);
+  r.U8(1);
+  Lista l{1, {}, nullptr, nullptr};
+  r.Bytes(&l, sizeof l);
+  r.U8(1);
+  Item it{4, 0, nullptr};
+  r.Bytes(&it, sizeof it);
+  r.U8(1);
+  r.Bytes("ab", 2);
+  CZelLocalLeitor leitor(r.Dados());
+  EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  EXPECT_EQ(saida.pItens, nullptr);
+  EXPECT_EQ(aOut[0], 0u);
+
+  // An [out] array of another length than the caller's count.
+  CZelLocalEscritor r2;
+  r2.U32(0);
+  r2.U8(1);
+  Lista vazia{};
+  r2.Bytes(&vazia, sizeof vazia);
+  r2.U8(0);
+  r2.U32(3);
+  for (uint32_t v : {1u, 2u, 3u}) r2.U32(v);
+  CZelLocalLeitor leitor2(r2.Dados());
+  EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor2), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+
+  // A reply carrying only a result.
+  CZelLocalEscritor r3;
+  ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, r3);
+  CZelLocalLeitor leitor3(r3.Dados());
+  EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor3), RPC_X_BAD_STUB_DATA);
+}

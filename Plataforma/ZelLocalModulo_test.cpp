@@ -1,0 +1,151 @@
+#include "ZelLocalModulo.h"
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "ZelLocalAtivacao.h"
+#include "ZelLocalSeguranca.h"
+#include "ZelLocalTesteClasse.h"
+#include "ZelRegistro.h"
+#include "ZelSistema.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+
+constexpr const char* kScriptClasse = R"(HKCR
+{
+	NoRemove CLSID
+	{
+		ForceRemove {5E1F0C2A-7B3D-4E55-9A01-334455667788} = s 'Teste'
+		{
+			LocalServer32 = s '%MODULE%'
+			val AppID = s '%APPID%'
+		}
+	}
+})";
+constexpr const char* kScriptApp = "HKCR { NoRemove AppID { '%APPID%' = s 'Teste' } }";
+constexpr GUID kAppId = {0x5E1F0C2C, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
+
+class ModuloTeste : public CZelLocalModulo {
+ public:
+  explicit ModuloTeste(HRESULT hrPreRun = S_OK)
+      : CZelLocalModulo({kAppId, kAppId, "TesteLib", kScriptApp},
+                        {{kClsidTesteLocal, &CZelObjetoTesteLocal::CriaInstancia, kScriptClasse}}),
+        m_hrPreRun(hrPreRun) {}
+  HRESULT OnPreRun() override { return m_hrPreRun; }
+  void OnMonitorShutdown() override {
+    bMonitorEncerrou = true;
+    CZelLocalModulo::OnMonitorShutdown();
+  }
+  std::atomic<bool> bMonitorEncerrou{false};
+
+ private:
+  HRESULT m_hrPreRun;
+};
+
+void UsaDiretorio(const std::vector<std::string>& args) {
+  setenv("XDG_RUNTIME_DIR", args[0].c_str(), 1);
+  ZelRegistraInterfaceTesteLocal();
+}
+
+std::string Socket(const std::string& sDir) { return sDir + "zelcom/" + GuidParaTexto(kClsidTesteLocal) + ".sock"; }
+
+}  // namespace
+
+// Runs a server whose only object is created and released by itself, once
+// its class is offered; the idle monitor must end it.
+ZEL_AJUDANTE(ModuloOcioso) {
+  UsaDiretorio(args);
+  ModuloTeste modulo;
+  std::thread objeto([&] {
+    if (!ZelEsperaArquivo(Socket(args[0]))) return;
+    IUnknown* p = nullptr;
+    CZelObjetoTesteLocal::CriaInstancia(IID_IUnknown, reinterpret_cast<void**>(&p));
+    p->Release();
+  });
+  const char* argv[] = {"servidor", "-Embedding"};
+  int r = modulo.WinMain(2, argv);
+  objeto.join();
+  if (!modulo.bMonitorEncerrou || std::filesystem::exists(Socket(args[0]))) return 50;
+  return r;
+}
+
+ZEL_AJUDANTE(ModuloAteSinal) {
+  UsaDiretorio(args);
+  ModuloTeste modulo;
+  const char* argv[] = {"servidor"};
+  return modulo.WinMain(1, argv) == S_OK && !modulo.bMonitorEncerrou ? 0 : 51;
+}
+
+ZEL_AJUDANTE(ModuloPreRunRecusa) {
+  UsaDiretorio(args);
+  ModuloTeste modulo(HR(0x8000002A));
+  const char* argv[] = {"servidor"};
+  return modulo.WinMain(1, argv) == HR(0x8000002A) && !std::filesystem::exists(Socket(args[0])) ? 0 : 52;
+}
+
+ZEL_AJUDANTE(ModuloRegistra) {
+  UsaDiretorio(args);
+  ModuloTeste modulo;
+  const char* argv[] = {"servidor", "-Embedding", "/RegServer"};
+  int r = modulo.WinMain(3, argv);
+  std::string s;
+  ZelRegistro::LeTexto(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(kClsidTesteLocal) + "\\LocalServer32", "", &s);
+  if (r != 0 || s != ZelCaminhoPrograma() || std::filesystem::exists(Socket(args[0]))) return 53;
+  ZelLocalReiniciaSeguranca();  // a second start in one process
+  const char* argvDes[] = {"servidor", "-unregserver"};
+  r = modulo.WinMain(2, argvDes);
+  return r == 0 && ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID") == ERROR_SUCCESS &&
+                 ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(kClsidTesteLocal)) ==
+                     ERROR_FILE_NOT_FOUND
+             ? 0
+             : 54;
+}
+
+TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
+  ModuloTeste modulo;
+  EXPECT_EQ(CZelLocalModulo::Atual(), &modulo);
+  EXPECT_EQ(modulo.m_dwTimeOut, 50000u);
+  EXPECT_FALSE(modulo.m_bDelayShutdown);
+  EXPECT_EQ(modulo.Lock(), 1);
+  EXPECT_FALSE(modulo.m_bActivity);
+  {
+    IUnknown* p = nullptr;
+    ASSERT_EQ(CZelObjetoTesteLocal::CriaInstancia(IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
+    EXPECT_EQ(modulo.GetLockCount(), 2);
+    p->Release();
+  }
+  EXPECT_EQ(modulo.GetLockCount(), 1);
+  EXPECT_FALSE(modulo.m_bActivity);
+  EXPECT_EQ(modulo.Unlock(), 0);
+  EXPECT_TRUE(modulo.m_bActivity);  // only the transition to 0 marks activity
+}
+
+TEST(ZelLocalModulo, ServidorOciosoTerminaPeloMonitor) {
+  std::string d = ZelNovoDiretorio("ocioso");
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloOcioso", {d})), 0);
+}
+
+TEST(ZelLocalModulo, SigtermPostaAMensagemDeSaida) {
+  std::string d = ZelNovoDiretorio("sinal");
+  pid_t pid = ZelIniciaAjudante("ModuloAteSinal", {d});
+  ASSERT_TRUE(ZelEsperaArquivo(Socket(d)));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_FALSE(std::filesystem::exists(Socket(d)));
+}
+
+TEST(ZelLocalModulo, OnPreRunRecusaAntesDeOferecerAClasse) {
+  std::string d = ZelNovoDiretorio("prerun");
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloPreRunRecusa", {d})), 0);
+}
+
+TEST(ZelLocalModulo, PalavraDeRegistroNaoRodaOServidor) {
+  std::string d = ZelNovoDiretorio("registra");
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloRegistra", {d})), 0);
+}

@@ -1,0 +1,124 @@
+#include "ZelLocalRegistro.h"
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "ZelRegistro.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+void UsaRegistroNovo(const std::string& sNome) {
+  std::string d = ZelNovoDiretorio(sNome);
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+}
+
+std::string Texto(HKEY raiz, const std::string& chave, const std::string& nome = "") {
+  std::string s = "<falta>";
+  ZelRegistro::LeTexto(raiz, chave, nome, &s);
+  return s;
+}
+
+constexpr const char* kScript = R"(HKCR
+{
+	NoRemove CLSID
+	{
+		ForceRemove {11111111-2222-3333-4444-555555555555} = s 'Classe ''Teste'''
+		{
+			LocalServer32 = s '%MODULE%'
+			ForceRemove Programmable
+			val AppID = s '%APPID%'
+			val Versao = d '0x10'
+		}
+	}
+	Teste.Classe = s 'Classe'
+	{
+		CurVer = s 'Teste.Classe.1'
+	}
+	NoRemove AppID
+	{
+		val Marca = s 'x'
+	}
+})";
+const std::string kClasse = "CLSID\\{11111111-2222-3333-4444-555555555555}";
+}  // namespace
+
+TEST(ZelLocalRegistro, PalavrasDeComando) {
+  using C = ZelLocalComando;
+  struct {
+    const char* sz;
+    C e;
+  } casos[] = {
+      {"-RegServer", C::RegServer},
+      {"/regserver e mais texto", C::RegServer},
+      {"-REGSERVERPERUSER", C::RegServerPerUser},
+      {"/UnregServer", C::UnregServer},
+      {"-unregserverperuser", C::UnregServerPerUser},
+      {"-Embedding", C::Nenhum},
+      {"", C::Nenhum},
+      {"-RegServerX", C::Nenhum},
+      {"RegServer", C::Nenhum},
+      {"-Embedding /UnregServerPerUser -RegServer", C::UnregServerPerUser},
+      {"/usr/lib/x -RegServer", C::RegServer},
+  };
+  for (const auto& c : casos) EXPECT_EQ(ZelLocalPalavraComando(c.sz), c.e) << c.sz;
+  const char* argv[] = {"Tolvan", "-Embedding", "/RegServerPerUser"};
+  EXPECT_EQ(ZelLocalPalavraComando(3, argv), C::RegServerPerUser);
+  EXPECT_EQ(ZelLocalPalavraComando(1, argv), C::Nenhum);  // the program's own path never counts
+}
+
+TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
+  UsaRegistroNovo("scripts");
+  CZelLocalRegistrador r;
+  r.AdicionaSubstituicao("MODULE", "/opt/Zel Sistemas/Tolvan");
+  r.AdicionaSubstituicao("APPID", "{APP}");
+  // Left by an older registration: ForceRemove clears it first.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kClasse + "\\Velha", "", "v"), ERROR_SUCCESS);
+  ASSERT_EQ(r.Registra(kScript), S_OK);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kClasse), "Classe 'Teste'");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kClasse + "\\LocalServer32"), "/opt/Zel Sistemas/Tolvan");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kClasse, "AppID"), "{APP}");
+  DWORD dw = 0;
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_CLASSES_ROOT, kClasse, "Versao", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 16u);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse + "\\Velha"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse + "\\Programmable"), ERROR_SUCCESS);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe\\CurVer"), "Teste.Classe.1");
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kClasse + "\\LocalServer32"), "/opt/Zel Sistemas/Tolvan");
+
+  // Another program's key under a plain key keeps it; NoRemove keys stay.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID", "Outro", "1"), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "Teste.Classe\\Outro", "", "o"), ERROR_SUCCESS);
+  ASSERT_EQ(r.Desregistra(kScript), S_OK);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "CLSID", "Outro"), "1");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID"), ERROR_SUCCESS);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID", "Marca"), "<falta>");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Teste.Classe\\CurVer"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe\\Outro"), "o");
+  EXPECT_EQ(r.Desregistra(kScript), S_OK);  // twice is harmless
+}
+
+TEST(ZelLocalRegistro, PorUsuarioEscreveNasClassesDoUsuario) {
+  UsaRegistroNovo("porusuario");
+  CZelLocalRegistrador r(true);
+  r.AdicionaSubstituicao("MODULE", "/m");
+  r.AdicionaSubstituicao("APPID", "{A}");
+  ASSERT_EQ(r.Registra(kScript), S_OK);
+  EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\" + kClasse + "\\LocalServer32"), "/m");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kClasse), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kClasse + "\\LocalServer32"), "/m");  // the merged view sees it
+  ASSERT_EQ(r.Desregistra(kScript), S_OK);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(ZelLocalRegistro, ScriptMalFormadoNaoEscreveNada) {
+  UsaRegistroNovo("malformado");
+  CZelLocalRegistrador r;
+  r.AdicionaSubstituicao("MODULE", "/m");
+  for (const char* sz : {"HKCR { A = s 'x' { B = s 'y' }", "HKCR { A = q 'x' }", "HKXX { A }",
+                         "HKCR { A = s '%DESCONHECIDA%' }", "HKCR { A = s 'sem fim }", "HKCR { A = d 'x1' }"})
+    EXPECT_EQ(r.Registra(sz), E_INVALIDARG) << sz;
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "A"), ERROR_FILE_NOT_FOUND);
+}

@@ -1,0 +1,138 @@
+#include "ZelLocalSeguranca.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ZelLocalAtivacao.h"
+#include "ZelLocalTesteClasse.h"
+#include "ZelRegistro.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+struct Linha {
+  std::string sFuncao, sArquivo, sExpressao, sVariavel;
+  int nLinha = 0;
+  HRESULT hr = S_OK;
+  int nLinhas = 0;
+} g_linha;
+
+void Grava(const char* szFuncao, const char* szArquivo, int nLinha, const char* szExpressao, const char* szVariavel,
+           HRESULT hr) {
+  g_linha = {szFuncao, szArquivo, szExpressao, szVariavel, nLinha, hr, g_linha.nLinhas + 1};
+}
+}  // namespace
+
+TEST(ZelLocalSeguranca, TabelaDasChaves) {
+  struct {
+    DWORD dwAut, dwEnc, dwNivel, dwServico;
+  } casos[] = {
+      {1, 0, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE},
+      {1, 1, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE},  // encryption switch ignored
+      {7, 0, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE},
+      {0, 1, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_AUTHN_WINNT},
+      {0, 0, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_AUTHN_WINNT},
+  };
+  for (const auto& c : casos) {
+    ZelLocalNivelSeguranca n = ZelLocalDerivaSeguranca(c.dwAut, c.dwEnc);
+    EXPECT_EQ(n.dwAuthnLevel, c.dwNivel) << c.dwAut << c.dwEnc;
+    EXPECT_EQ(n.dwAuthnService, c.dwServico) << c.dwAut << c.dwEnc;
+  }
+}
+
+// The switches are read once, so each reading is its own process.
+ZEL_AJUDANTE(NivelConfigurado) {
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaAutenticacaoDCOM", std::stoul(args[0]));
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaEncriptacaoDCOM", std::stoul(args[1]));
+  DWORD dw = ZelLocalSegurancaConfigurada().dwAuthnLevel;
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaAutenticacaoDCOM", 0);
+  return ZelLocalSegurancaConfigurada().dwAuthnLevel == dw ? static_cast<int>(dw) : 100;
+}
+
+TEST(ZelLocalSeguranca, NivelVemDoRegistroUmaVez) {
+  std::string d = ZelNovoDiretorio("nivel");
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NivelConfigurado", {"1", "1"})), 1);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NivelConfigurado", {"0", "1"})), 0);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NivelConfigurado", {"0", "0"})), 6);
+}
+
+TEST(ZelLocalSeguranca, SegundaInicializacaoFalhaComLinhaDeErro) {
+  ZelLocalDefineRelatorErro(&Grava);
+  ZelLocalReiniciaSeguranca();
+  EXPECT_EQ(ZelLocalNivelAutenticacao(), RPC_C_AUTHN_LEVEL_CONNECT);
+  g_linha = {};
+  ASSERT_EQ(ZelCoInitializeSecurity(), S_OK);
+  EXPECT_EQ(g_linha.nLinhas, 0);
+  EXPECT_EQ(ZelLocalNivelAutenticacao(), ZelLocalSegurancaConfigurada().dwAuthnLevel);
+  EXPECT_EQ(ZelCoInitializeSecurity(), RPC_E_TOO_LATE);
+  EXPECT_EQ(g_linha.nLinhas, 1);
+  EXPECT_EQ(g_linha.sFuncao, "ZelCoInitializeSecurity");
+  EXPECT_EQ(g_linha.sArquivo, "ZelComPtr");
+  EXPECT_EQ(g_linha.nLinha, 69);
+  EXPECT_EQ(g_linha.sExpressao,
+            "hr = CoInitializeSecurity(0, -1, nullptr, nullptr, g_dwAuthnLevel, g_dwImpLevel, regCoAuthID.User ? "
+            "&regOleAuthList : nullptr, EOAC_NONE, nullptr)");
+  EXPECT_EQ(g_linha.sVariavel, "hr");
+  EXPECT_EQ(g_linha.hr, RPC_E_TOO_LATE);
+  ZelLocalDefineRelatorErro(nullptr);
+  ZelLocalReiniciaSeguranca();
+}
+
+TEST(ZelLocalSeguranca, SoNivelNoneAdmiteOutroUsuario) {
+  ZelLocalReiniciaSeguranca();
+  EXPECT_TRUE(ZelLocalParAdmitido(geteuid()));
+  EXPECT_FALSE(ZelLocalParAdmitido(geteuid() + 1));
+  ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, 3, nullptr, 0, nullptr), S_OK);
+  EXPECT_FALSE(ZelLocalParAdmitido(geteuid() + 1));
+  ZelLocalReiniciaSeguranca();
+  ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, 3, nullptr, 0, nullptr), S_OK);
+  EXPECT_TRUE(ZelLocalParAdmitido(geteuid() + 1));
+  ZelLocalReiniciaSeguranca();
+}
+
+// Connects as another user and asks for an object: 0 refused, 1 admitted.
+ZEL_AJUDANTE(AtivaComoOutroUsuario) {
+  if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 20;
+  CZelLocalSocket s;
+  if (ZelLocalConecta(args[0], &s) != S_OK) return 21;
+  CZelLocalEscritor e;
+  e.Guid(kClsidTesteLocal);
+  e.Guid(kIidTesteLocal);
+  if (s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()) != S_OK) return 22;
+  ZelLocalQuadro q;
+  if (s.RecebeQuadro(&q) != S_OK || q.dados.size() != 4) return 23;
+  HRESULT hr;
+  std::memcpy(&hr, q.dados.data(), 4);
+  return hr == E_ACCESSDENIED ? 0 : hr == S_OK ? 1 : 24;
+}
+
+TEST(ZelLocalSeguranca, OutroUsuarioRecusadoPelasCredenciaisSalvoNoNivelNone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ZelRegistraInterfaceTesteLocal();
+  std::string d = ZelNovoDiretorio("outrousuario");
+  // Open the way on purpose, so that only the credentials check stands.
+  chmod(ZelDiretorioTeste().c_str(), 0711);
+  chmod(d.c_str(), 0711);
+  setenv("XDG_RUNTIME_DIR", d.c_str(), 1);
+  ZelLocalReiniciaSeguranca();
+  static CZelFabricaTesteLocal fabrica;
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+  std::string sSocket = ZelLocalCaminhoSocket(kClsidTesteLocal);
+  chmod((d + "zelcom").c_str(), 0711);
+  chmod(sSocket.c_str(), 0666);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("AtivaComoOutroUsuario", {sSocket})), 0);
+
+  ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE, 3, nullptr, 0, nullptr), S_OK);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("AtivaComoOutroUsuario", {sSocket})), 1);
+  EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  CoUninitialize();
+  ZelLocalReiniciaSeguranca();
+  chmod(ZelDiretorioTeste().c_str(), 0700);
+}

@@ -1,0 +1,237 @@
+#include "ZelLocalTransporte.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+void CZelLocalEscritor::Bytes(const void* p, size_t n) {
+  if (n == 0) return;
+  const auto* b = static_cast<const uint8_t*>(p);
+  m_dados.insert(m_dados.end(), b, b + n);
+}
+
+uint8_t* CZelLocalEscritor::Reserva(size_t n) {
+  size_t pos = m_dados.size();
+  m_dados.resize(pos + n);
+  return m_dados.data() + pos;
+}
+
+bool CZelLocalLeitor::Bytes(void* p, size_t n) {
+  if (m_bFalhou || n > m_n - m_pos) {
+    m_bFalhou = true;
+    return false;
+  }
+  if (n != 0) std::memcpy(p, m_p + m_pos, n);
+  m_pos += n;
+  return true;
+}
+
+CZelLocalSocket& CZelLocalSocket::operator=(CZelLocalSocket&& o) noexcept {
+  if (this != &o) {
+    Fecha();
+    m_fd = o.m_fd;
+    o.m_fd = -1;
+  }
+  return *this;
+}
+
+void CZelLocalSocket::Fecha() {
+  if (m_fd >= 0) close(m_fd);
+  m_fd = -1;
+}
+
+void CZelLocalSocket::Interrompe() {
+  if (m_fd >= 0) shutdown(m_fd, SHUT_RDWR);
+}
+
+namespace {
+
+bool EscreveTudo(int fd, iovec* iov, int nIov) {
+  while (nIov > 0) {
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = static_cast<size_t>(nIov);
+    ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    auto resto = static_cast<size_t>(n);
+    while (nIov > 0 && resto >= iov->iov_len) {
+      resto -= iov->iov_len;
+      ++iov;
+      --nIov;
+    }
+    if (nIov > 0) {
+      iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + resto;
+      iov->iov_len -= resto;
+    }
+  }
+  return true;
+}
+
+// 1 read all, 0 orderly end before the first byte, -1 error or truncation.
+int LeTudo(int fd, void* p, size_t n) {
+  auto* b = static_cast<uint8_t*>(p);
+  size_t lidos = 0;
+  while (lidos < n) {
+    ssize_t r = recv(fd, b + lidos, n - lidos, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) return lidos == 0 ? 0 : -1;
+    lidos += static_cast<size_t>(r);
+  }
+  return 1;
+}
+
+}  // namespace
+
+HRESULT CZelLocalSocket::EnviaQuadro(ZelLocalTipoQuadro eTipo, uint32_t ulId, const void* p, size_t n) {
+  if (m_fd < 0) return RPC_E_DISCONNECTED;
+  if (n > kZelLocalMaxQuadro) return RPC_X_BAD_STUB_DATA;
+  uint8_t cab[kZelLocalTamanhoCabecalho];
+  uint32_t ulMagico = kZelLocalMagico, ulTamanho = static_cast<uint32_t>(n);
+  uint16_t usVersao = kZelLocalVersao, usTipo = static_cast<uint16_t>(eTipo);
+  std::memcpy(cab, &ulMagico, 4);
+  std::memcpy(cab + 4, &usVersao, 2);
+  std::memcpy(cab + 6, &usTipo, 2);
+  std::memcpy(cab + 8, &ulId, 4);
+  std::memcpy(cab + 12, &ulTamanho, 4);
+  iovec iov[2] = {{cab, sizeof cab}, {const_cast<void*>(p), n}};
+  return EscreveTudo(m_fd, iov, n == 0 ? 1 : 2) ? S_OK : RPC_E_DISCONNECTED;
+}
+
+HRESULT CZelLocalSocket::EnviaBytes(const void* p, size_t n) {
+  if (m_fd < 0) return RPC_E_DISCONNECTED;
+  iovec iov{const_cast<void*>(p), n};
+  return EscreveTudo(m_fd, &iov, 1) ? S_OK : RPC_E_DISCONNECTED;
+}
+
+HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro) {
+  if (m_fd < 0) return RPC_E_DISCONNECTED;
+  uint8_t cab[kZelLocalTamanhoCabecalho];
+  int r = LeTudo(m_fd, cab, sizeof cab);
+  if (r == 0) return S_FALSE;
+  if (r < 0) return RPC_E_DISCONNECTED;
+  uint32_t ulMagico, ulTamanho;
+  uint16_t usVersao;
+  std::memcpy(&ulMagico, cab, 4);
+  std::memcpy(&usVersao, cab + 4, 2);
+  std::memcpy(&pQuadro->usTipo, cab + 6, 2);
+  std::memcpy(&pQuadro->ulId, cab + 8, 4);
+  std::memcpy(&ulTamanho, cab + 12, 4);
+  if (ulMagico != kZelLocalMagico || usVersao != kZelLocalVersao || ulTamanho > kZelLocalMaxQuadro)
+    return RPC_X_BAD_STUB_DATA;
+  pQuadro->dados.resize(ulTamanho);
+  if (ulTamanho != 0 && LeTudo(m_fd, pQuadro->dados.data(), ulTamanho) != 1) return RPC_E_DISCONNECTED;
+  return S_OK;
+}
+
+bool CZelLocalSocket::CredenciaisPar(uint32_t* pUid, int32_t* pPid) const {
+  ucred cred{};
+  socklen_t n = sizeof cred;
+  if (m_fd < 0 || getsockopt(m_fd, SOL_SOCKET, SO_PEERCRED, &cred, &n) != 0) return false;
+  if (pUid != nullptr) *pUid = cred.uid;
+  if (pPid != nullptr) *pPid = cred.pid;
+  return true;
+}
+
+HRESULT ZelLocalParSockets(CZelLocalSocket* pA, CZelLocalSocket* pB) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+  *pA = CZelLocalSocket(fds[0]);
+  *pB = CZelLocalSocket(fds[1]);
+  return S_OK;
+}
+
+std::string ZelLocalDiretorioSockets() {
+  const char* sz = std::getenv("XDG_RUNTIME_DIR");
+  if (sz != nullptr && *sz == '/') {
+    std::string s = sz;
+    if (s.back() != '/') s += '/';
+    return s + "zelcom/";
+  }
+  return "/tmp/zelcom-" + std::to_string(geteuid()) + "/";
+}
+
+HRESULT ZelLocalPreparaDiretorio(const std::string& sDiretorio, bool bAbertoAOutros, bool bAjustaModo) {
+  mode_t modo = bAbertoAOutros ? 0711 : 0700;
+  std::string s = sDiretorio;
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  if (mkdir(s.c_str(), modo) != 0 && errno != EEXIST) return E_ACCESSDENIED;
+  struct stat st{};
+  if (lstat(s.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return E_ACCESSDENIED;
+  if (bAjustaModo && (st.st_mode & 0777) != modo && chmod(s.c_str(), modo) != 0) return E_ACCESSDENIED;
+  return S_OK;
+}
+
+std::string ZelLocalCaminhoSocket(REFCLSID clsid) { return ZelLocalDiretorioSockets() + GuidParaTexto(clsid) + ".sock"; }
+
+namespace {
+bool Endereco(const std::string& sCaminho, sockaddr_un* pEnd) {
+  std::memset(pEnd, 0, sizeof *pEnd);
+  pEnd->sun_family = AF_UNIX;
+  if (sCaminho.size() >= sizeof pEnd->sun_path) return false;
+  std::memcpy(pEnd->sun_path, sCaminho.c_str(), sCaminho.size() + 1);
+  return true;
+}
+}  // namespace
+
+HRESULT ZelLocalConecta(const std::string& sCaminho, CZelLocalSocket* pSocket) {
+  sockaddr_un end;
+  if (!Endereco(sCaminho, &end)) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  CZelLocalSocket s(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!s.Valido()) return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+  int r;
+  do {
+    r = connect(s.Fd(), reinterpret_cast<sockaddr*>(&end), sizeof end);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0) {
+    if (errno == EACCES || errno == EPERM) return E_ACCESSDENIED;
+    return S_FALSE;
+  }
+  *pSocket = std::move(s);
+  return S_OK;
+}
+
+HRESULT ZelLocalEscuta(const std::string& sCaminho, bool bAbertoAOutros, CZelLocalSocket* pOuvinte) {
+  sockaddr_un end;
+  if (!Endereco(sCaminho, &end)) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  CZelLocalSocket s(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!s.Valido()) return HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES);
+  unlink(sCaminho.c_str());
+  if (bind(s.Fd(), reinterpret_cast<sockaddr*>(&end), sizeof end) != 0) return E_ACCESSDENIED;
+  if (chmod(sCaminho.c_str(), bAbertoAOutros ? 0666 : 0600) != 0 || listen(s.Fd(), 128) != 0) {
+    unlink(sCaminho.c_str());
+    return E_ACCESSDENIED;
+  }
+  *pOuvinte = std::move(s);
+  return S_OK;
+}
+
+HRESULT ZelLocalAceita(CZelLocalSocket& ouvinte, CZelLocalSocket* pNovo) {
+  for (;;) {
+    int fd = accept4(ouvinte.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) {
+      *pNovo = CZelLocalSocket(fd);
+      return S_OK;
+    }
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      usleep(10000);  // out of descriptors: let connections end instead of spinning
+      continue;
+    }
+    return E_ABORT;
+  }
+}
+
+void ZelLocalRemoveEndpoint(const std::string& sCaminho) { unlink(sCaminho.c_str()); }

@@ -1,0 +1,137 @@
+// The wire of the local-server runtime: framed messages over a Unix-domain
+// stream socket, the buffers that build and read their payloads, the socket
+// directory and the peer's credentials.
+//
+// A frame is a 16-byte header (magic, version, kind, call id, payload length,
+// little-endian as the machine is) followed by the payload. A header with a
+// wrong magic or version, or announcing more than kZelLocalMaxQuadro bytes,
+// is refused before anything is allocated. CZelLocalSocket is not
+// thread-safe for concurrent senders; its owners serialise sends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ZelCom.h"
+
+constexpr uint32_t kZelLocalMagico = 0x314C435Au;  // "ZCL1"
+constexpr uint16_t kZelLocalVersao = 1;
+constexpr uint32_t kZelLocalMaxQuadro = 64u << 20;
+constexpr size_t kZelLocalTamanhoCabecalho = 16;
+
+enum class ZelLocalTipoQuadro : uint16_t {
+  Ativa = 1,          // client: CLSID, IID
+  RespostaAtiva = 2,  // server: HRESULT
+  Chamada = 3,        // client: slot, [in] parameters
+  Resposta = 4,       // server: HRESULT, [out] parameters
+};
+
+struct ZelLocalQuadro {
+  uint16_t usTipo = 0;
+  uint32_t ulId = 0;
+  std::vector<uint8_t> dados;
+};
+
+// Builds a payload.
+class CZelLocalEscritor {
+ public:
+  void Bytes(const void* p, size_t n);
+  void U8(uint8_t v) { Bytes(&v, 1); }
+  void U16(uint16_t v) { Bytes(&v, 2); }
+  void U32(uint32_t v) { Bytes(&v, 4); }
+  void Guid(const GUID& g) { Bytes(&g, sizeof g); }
+  // Room for n bytes, filled by the caller.
+  uint8_t* Reserva(size_t n);
+  size_t Tamanho() const { return m_dados.size(); }
+  std::vector<uint8_t>& Dados() { return m_dados; }
+
+ private:
+  std::vector<uint8_t> m_dados;
+};
+
+// Reads a payload; every read past the end fails and leaves the reader failed.
+class CZelLocalLeitor {
+ public:
+  CZelLocalLeitor(const uint8_t* p, size_t n) : m_p(p), m_n(n) {}
+  explicit CZelLocalLeitor(const std::vector<uint8_t>& v) : m_p(v.data()), m_n(v.size()) {}
+  bool Bytes(void* p, size_t n);
+  bool U8(uint8_t* v) { return Bytes(v, 1); }
+  bool U16(uint16_t* v) { return Bytes(v, 2); }
+  bool U32(uint32_t* v) { return Bytes(v, 4); }
+  bool Guid(GUID* g) { return Bytes(g, sizeof *g); }
+  size_t Restante() const { return m_bFalhou ? 0 : m_n - m_pos; }
+  bool Falhou() const { return m_bFalhou; }
+  bool Fim() const { return !m_bFalhou && m_pos == m_n; }
+
+ private:
+  const uint8_t* m_p;
+  size_t m_n;
+  size_t m_pos = 0;
+  bool m_bFalhou = false;
+};
+
+// Owns one socket descriptor (always close-on-exec, so that servers started
+// by a client never inherit a client's connection or lock).
+class CZelLocalSocket {
+ public:
+  CZelLocalSocket() = default;
+  explicit CZelLocalSocket(int fd) : m_fd(fd) {}
+  ~CZelLocalSocket() { Fecha(); }
+  CZelLocalSocket(CZelLocalSocket&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+  CZelLocalSocket& operator=(CZelLocalSocket&& o) noexcept;
+  CZelLocalSocket(const CZelLocalSocket&) = delete;
+  CZelLocalSocket& operator=(const CZelLocalSocket&) = delete;
+
+  bool Valido() const { return m_fd >= 0; }
+  int Fd() const { return m_fd; }
+  void Fecha();
+  // Wakes a thread blocked reading or accepting on this socket.
+  void Interrompe();
+
+  // RPC_E_DISCONNECTED when the peer is gone.
+  HRESULT EnviaQuadro(ZelLocalTipoQuadro eTipo, uint32_t ulId, const void* p, size_t n);
+  HRESULT EnviaQuadro(ZelLocalTipoQuadro eTipo, uint32_t ulId, const std::vector<uint8_t>& v) {
+    return EnviaQuadro(eTipo, ulId, v.data(), v.size());
+  }
+  // Raw bytes (tests feed garbage with it).
+  HRESULT EnviaBytes(const void* p, size_t n);
+  // S_OK; S_FALSE when the peer closed between frames; RPC_E_DISCONNECTED on
+  // a lost or truncated frame; RPC_X_BAD_STUB_DATA on a header that is not
+  // ours (the connection is then unusable).
+  HRESULT RecebeQuadro(ZelLocalQuadro* pQuadro);
+
+  // Identity of the process at the other end, from the kernel.
+  bool CredenciaisPar(uint32_t* pUid, int32_t* pPid) const;
+
+ private:
+  int m_fd = -1;
+};
+
+// Two connected sockets (in-process transport and tests).
+HRESULT ZelLocalParSockets(CZelLocalSocket* pA, CZelLocalSocket* pB);
+
+// The directory of the endpoints, ending in '/': "$XDG_RUNTIME_DIR/zelcom/",
+// else "/tmp/zelcom-<uid>/".
+std::string ZelLocalDiretorioSockets();
+// Creates the directory when missing (mode 0700, or 0711 when it must be
+// open to other users); bAjustaModo also sets the mode of an existing one
+// (servers do, clients leave it). E_ACCESSDENIED when it exists and belongs
+// to another user or is not a directory.
+HRESULT ZelLocalPreparaDiretorio(const std::string& sDiretorio, bool bAbertoAOutros, bool bAjustaModo);
+// The endpoint of a class: the directory plus "{CLSID}.sock".
+std::string ZelLocalCaminhoSocket(REFCLSID clsid);
+
+// Connects to an endpoint. S_FALSE when nobody listens there (missing or
+// stale socket file), E_ACCESSDENIED when the file system refuses.
+HRESULT ZelLocalConecta(const std::string& sCaminho, CZelLocalSocket* pSocket);
+// Binds and listens, replacing any file left at the path (the caller holds
+// the lock that makes it the only server of the endpoint). Mode 0600, or 0666
+// when open to other users.
+HRESULT ZelLocalEscuta(const std::string& sCaminho, bool bAbertoAOutros, CZelLocalSocket* pOuvinte);
+// Blocks for the next connection; E_ABORT once the listener was interrupted.
+HRESULT ZelLocalAceita(CZelLocalSocket& ouvinte, CZelLocalSocket* pNovo);
+// Removes the endpoint file; callers hold the server lock of the endpoint,
+// so the file is still the one they bound.
+void ZelLocalRemoveEndpoint(const std::string& sCaminho);

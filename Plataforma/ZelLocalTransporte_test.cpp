@@ -1,0 +1,164 @@
+#include "ZelLocalTransporte.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ZelLocalProcesso.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+std::string Cabecalho(uint32_t ulMagico, uint16_t usVersao, uint32_t ulTamanho) {
+  std::string s(16, '\0');
+  std::memcpy(&s[0], &ulMagico, 4);
+  std::memcpy(&s[4], &usVersao, 2);
+  uint16_t usTipo = 3;
+  std::memcpy(&s[6], &usTipo, 2);
+  std::memcpy(&s[12], &ulTamanho, 4);
+  return s;
+}
+
+mode_t Modo(const std::string& s) {
+  struct stat st{};
+  stat(s.c_str(), &st);
+  return st.st_mode & 0777;
+}
+}  // namespace
+
+TEST(ZelLocalTransporte, QuadrosChegamInteirosENaOrdem) {
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  std::vector<uint8_t> grande(3u << 20);
+  for (size_t i = 0; i < grande.size(); ++i) grande[i] = static_cast<uint8_t>(i * 7);
+  std::thread t([&] {
+    EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 7, nullptr, 0), S_OK);
+    EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Resposta, 8, grande), S_OK);
+    a.Fecha();
+  });
+  ZelLocalQuadro q;
+  ASSERT_EQ(b.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(q.usTipo, static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada));
+  EXPECT_EQ(q.ulId, 7u);
+  EXPECT_TRUE(q.dados.empty());
+  ASSERT_EQ(b.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(q.ulId, 8u);
+  EXPECT_EQ(q.dados, grande);
+  t.join();
+  EXPECT_EQ(b.RecebeQuadro(&q), S_FALSE);  // closed between frames
+}
+
+TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
+  struct Caso {
+    std::string sBytes;
+    HRESULT hr;
+  } casos[] = {
+      {Cabecalho(0x12345678, kZelLocalVersao, 0), RPC_X_BAD_STUB_DATA},
+      {Cabecalho(kZelLocalMagico, kZelLocalVersao + 1, 0), RPC_X_BAD_STUB_DATA},
+      {Cabecalho(kZelLocalMagico, kZelLocalVersao, kZelLocalMaxQuadro + 1), RPC_X_BAD_STUB_DATA},
+      {Cabecalho(kZelLocalMagico, kZelLocalVersao, 10) + "abc", RPC_E_DISCONNECTED},
+      {"ZCL", RPC_E_DISCONNECTED},
+  };
+  for (const auto& c : casos) {
+    CZelLocalSocket a, b;
+    ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+    ASSERT_EQ(a.EnviaBytes(c.sBytes.data(), c.sBytes.size()), S_OK);
+    a.Fecha();
+    ZelLocalQuadro q;
+    EXPECT_EQ(b.RecebeQuadro(&q), c.hr) << c.sBytes.size();
+    EXPECT_LE(q.dados.capacity(), 16u);  // nothing was allocated for a refused frame
+  }
+  CZelLocalSocket a;
+  EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0), RPC_E_DISCONNECTED);
+}
+
+TEST(ZelLocalTransporte, LeitorNaoPassaDoFim) {
+  std::vector<uint8_t> v = {1, 2, 3, 4, 5};
+  CZelLocalLeitor l(v);
+  uint32_t u = 0;
+  uint16_t s = 0;
+  EXPECT_TRUE(l.U32(&u));
+  EXPECT_EQ(u, 0x04030201u);
+  EXPECT_FALSE(l.U16(&s));
+  EXPECT_TRUE(l.Falhou());
+  uint8_t b = 0;
+  EXPECT_FALSE(l.U8(&b));  // a failed reader stays failed
+  EXPECT_EQ(l.Restante(), 0u);
+}
+
+TEST(ZelLocalTransporte, DiretorioDosSocketsEModos) {
+  std::string d = ZelNovoDiretorio("dirsock");
+  setenv("XDG_RUNTIME_DIR", d.c_str(), 1);
+  EXPECT_EQ(ZelLocalDiretorioSockets(), d + "zelcom/");
+  EXPECT_EQ(ZelLocalCaminhoSocket(GUID_NULL), d + "zelcom/{00000000-0000-0000-0000-000000000000}.sock");
+  ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", false, false), S_OK);
+  EXPECT_EQ(Modo(d + "zelcom"), 0700u);
+  ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", true, true), S_OK);
+  EXPECT_EQ(Modo(d + "zelcom"), 0711u);
+  ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", false, false), S_OK);
+  EXPECT_EQ(Modo(d + "zelcom"), 0711u);  // a client leaves the server's choice alone
+
+  ZelCriaMarcador(d + "arquivo");
+  EXPECT_EQ(ZelLocalPreparaDiretorio(d + "arquivo/", false, true), E_ACCESSDENIED);
+  if (geteuid() == 0) {
+    std::filesystem::create_directory(d + "alheio");
+    ASSERT_EQ(chown((d + "alheio").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(ZelLocalPreparaDiretorio(d + "alheio/", false, true), E_ACCESSDENIED);
+  }
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(ZelLocalDiretorioSockets(), "/tmp/zelcom-" + std::to_string(geteuid()) + "/");
+}
+
+TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
+  std::string s = ZelNovoDiretorio("endpoint") + "x.sock";
+  CZelLocalSocket c;
+  EXPECT_EQ(ZelLocalConecta(s, &c), S_FALSE);  // missing
+  {
+    CZelLocalSocket ouvinte;
+    ASSERT_EQ(ZelLocalEscuta(s, false, &ouvinte), S_OK);
+    EXPECT_EQ(Modo(s), 0600u);
+  }
+  ASSERT_TRUE(std::filesystem::exists(s));
+  EXPECT_EQ(ZelLocalConecta(s, &c), S_FALSE);  // a file nobody listens on
+  CZelLocalSocket ouvinte;
+  ASSERT_EQ(ZelLocalEscuta(s, true, &ouvinte), S_OK);
+  EXPECT_EQ(Modo(s), 0666u);
+  ASSERT_EQ(ZelLocalConecta(s, &c), S_OK);
+  CZelLocalSocket aceito;
+  ASSERT_EQ(ZelLocalAceita(ouvinte, &aceito), S_OK);
+  uint32_t uid = 1;
+  int32_t pid = 0;
+  ASSERT_TRUE(aceito.CredenciaisPar(&uid, &pid));
+  EXPECT_EQ(uid, geteuid());
+  EXPECT_EQ(pid, getpid());
+  ouvinte.Interrompe();
+  EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
+}
+
+TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/zel/Tolvan"), (V{"/opt/zel/Tolvan"}));
+  EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/Zel Sistemas/Tolvan "), (V{"/opt/Zel Sistemas/Tolvan"}));
+  EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/Zel Sistemas/Tolvan\" -a  b"), (V{"/opt/Zel Sistemas/Tolvan", "-a", "b"}));
+  EXPECT_TRUE(ZelLocalDivideLinhaComando("  ").empty());
+  CZelLocalInicioServidor s;
+  EXPECT_EQ(s.Inicia("relativo/Tolvan"), CO_E_SERVER_EXEC_FAILURE);
+}
+
+TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
+  std::string s = ZelNovoDiretorio("trava") + "x.inicio";
+  CZelLocalTravaArquivo a, b;
+  ASSERT_EQ(a.Trava(s, 0), S_OK);
+  EXPECT_EQ(b.Trava(s, 20), E_ABORT);
+  EXPECT_FALSE(b.Travada());
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    a.Libera();
+  });
+  EXPECT_EQ(b.Trava(s, 20000), S_OK);
+  t.join();
+}

@@ -1,0 +1,100 @@
+// Local-server round trips: KeepAlive through the runtime's endpoint against a
+// plain framed ping-pong of the same sizes over a socket pair, and calls per
+// second from 1, 2 and 4 client threads sharing one object.
+//
+// The benchmark process serves the fake object on the class's endpoint
+// itself (registered as a local server in a temporary directory), so each
+// call takes the whole client path: proxy, socket, stub, worker thread and
+// back.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "ZelFalsoIEx.h"
+#include "ZelLocalAtivacao.h"
+#include "ZelRegistro.h"
+
+namespace {
+
+class FabricaFalso final : public IClassFactory {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = (riid == IID_IUnknown || riid == IID_IClassFactory) ? this : nullptr;
+    return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return CZelFalsoIEx::CriaInstancia(riid, ppv); }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+// One object, served on the endpoint by this process, shared by all threads.
+IZelDF_IEx* Objeto() {
+  static IZelDF_IEx* p = [] {
+    static std::string d =
+        std::filesystem::temp_directory_path().string() + "/zelbench-" + std::to_string(std::rand()) + "/";
+    std::filesystem::create_directories(d + "r");
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(d, ec);
+    });
+    setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
+    setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+    setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+    ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(CLSID_ZelDF_IEx) + "\\LocalServer32", "",
+                            "/nonexistent/served-by-the-benchmark");
+    static FabricaFalso fabrica;
+    DWORD cookie = 0;
+    CoRegisterClassObject(CLSID_ZelDF_IEx, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    IZelDF_IEx* q = nullptr;
+    CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
+    return q;
+  }();
+  return p;
+}
+
+void BM_KeepAliveServidorLocal(benchmark::State& state) {
+  IZelDF_IEx* p = Objeto();
+  if (p == nullptr) {
+    state.SkipWithError("activation failed");
+    return;
+  }
+  I4 b = 0;
+  for (auto _ : state) {
+    if (p->KeepAlive(&b) != S_OK) state.SkipWithError("call failed");
+    benchmark::DoNotOptimize(b);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_KeepAliveServidorLocal)->UseRealTime();
+BENCHMARK(BM_KeepAliveServidorLocal)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
+
+// The same request and reply sizes as a KeepAlive, answered by a thread
+// that does nothing else.
+void BM_PingPongSocketPuro(benchmark::State& state) {
+  CZelLocalSocket a, b;
+  ZelLocalParSockets(&a, &b);
+  std::thread eco([&] {
+    ZelLocalQuadro q;
+    const uint8_t resposta[9] = {0, 0, 0, 0, 1, 1, 0, 0, 0};
+    while (b.RecebeQuadro(&q) == S_OK) b.EnviaQuadro(ZelLocalTipoQuadro::Resposta, q.ulId, resposta, sizeof resposta);
+  });
+  const uint8_t pedido[2] = {5, 0};
+  ZelLocalQuadro q;
+  for (auto _ : state) {
+    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, pedido, sizeof pedido);
+    a.RecebeQuadro(&q);
+    benchmark::DoNotOptimize(q.dados.data());
+  }
+  a.Interrompe();
+  eco.join();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PingPongSocketPuro)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
