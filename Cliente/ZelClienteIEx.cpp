@@ -361,27 +361,12 @@ HRESULT InvocaSlot(void* pInterface, uint16_t usSlot, void* const* ap) {
 
 const ZelLocalMetodo* const* MetodosPorSlot();
 
-class CProxyIZelDF_IEx final : public IZelDF_IEx {
+class CProxyIZelDF_IEx final : public T_ZelObjetoCom<IZelDF_IEx, IID_IZelDF_IEx> {
  public:
   explicit CProxyIZelDF_IEx(std::shared_ptr<CZelLocalCanalCliente> canal) : m_canal(std::move(canal)) {}
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IZelDF_IEx) {
-      *ppv = static_cast<IZelDF_IEx*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++m_cRef; }
-  // The last release closes the connection, which releases the server's object.
-  ULONG Release() override {
-    ULONG n = --m_cRef;
-    if (n == 0) delete this;
-    return n;
-  }
+  // The last release deletes the proxy and so closes the connection, which
+  // releases the server's object.
 
   HRESULT Inicializa_Padrao(_REG_DF_INICIALIZAPS regps) override { return Chama(4, regps); }
   HRESULT KeepAlive(I4* pbOK) override { return Chama(5, pbOK); }
@@ -458,7 +443,6 @@ class CProxyIZelDF_IEx final : public IZelDF_IEx {
   }
 
   std::shared_ptr<CZelLocalCanalCliente> m_canal;
-  std::atomic<ULONG> m_cRef{1};
 };
 
 IUnknown* CriaProxy(std::shared_ptr<CZelLocalCanalCliente> canal) {

@@ -124,25 +124,6 @@ HRESULT CZelFalsoIEx::CriaInstancia(REFIID riid, void** ppv) {
   return hr;
 }
 
-HRESULT CZelFalsoIEx::QueryInterface(REFIID riid, void** ppv) {
-  if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IZelDF_IEx) {
-    *ppv = static_cast<IZelDF_IEx*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *ppv = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG CZelFalsoIEx::AddRef() { return ++m_cRef; }
-
-ULONG CZelFalsoIEx::Release() {
-  ULONG n = --m_cRef;
-  if (n == 0) delete this;
-  return n;
-}
-
 HRESULT CZelFalsoIEx::Anota(const char* szMetodo, HRESULT hr) {
   std::lock_guard<std::mutex> trava(m_mutex);
   m_sUltimoMetodo = szMetodo;

@@ -19,7 +19,7 @@ constexpr UI4 kZelFalsoEncontro = 0xE4C0;
 // The failure the fake answers after filling part of an output.
 constexpr HRESULT kZelFalsoFalhaParcial = HR(0x80040101);
 
-class CZelFalsoIEx final : public IZelDF_IEx {
+class CZelFalsoIEx final : public T_ZelObjetoCom<IZelDF_IEx, IID_IZelDF_IEx> {
  public:
   CZelFalsoIEx();
   // The class-map entry.
@@ -27,9 +27,6 @@ class CZelFalsoIEx final : public IZelDF_IEx {
   // Objects alive in this process.
   static int Vivos();
 
-  HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
 
   HRESULT Inicializa_Padrao(_REG_DF_INICIALIZAPS regps) override;
   HRESULT KeepAlive(I4* pbOK) override;
@@ -64,12 +61,11 @@ class CZelFalsoIEx final : public IZelDF_IEx {
   HRESULT ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS header) override;
 
  private:
-  ~CZelFalsoIEx();
+  ~CZelFalsoIEx() override;
   // Records the call and passes its result through.
   HRESULT Anota(const char* szMetodo, HRESULT hr);
 
   CZelLocalTravaModulo m_travaModulo;
-  std::atomic<ULONG> m_cRef{1};
   std::mutex m_mutex;
   std::string m_sUltimoMetodo;
   HRESULT m_hrUltimo = S_OK;

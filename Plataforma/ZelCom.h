@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -134,9 +135,9 @@ bool TextoParaGuid(std::string_view texto, GUID* pGuid);
 // A new random (version 4) identity.
 HRESULT CoCreateGuid(GUID* pGuid);
 
-constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Interfaces carry no virtual destructor: their slot order is the contract.
 struct IUnknown {
@@ -154,6 +155,36 @@ struct IClassFactory : IUnknown {
 
  protected:
   ~IClassFactory() = default;
+};
+
+// Reference counting and QueryInterface of an object that serves one
+// interface I (besides IUnknown). It starts with one reference, its
+// creator's; the last Release deletes it.
+template <class I, const IID& iid>
+class T_ZelObjetoCom : public I {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == iid) {
+      *ppv = static_cast<I*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++m_cRef; }
+  ULONG Release() override {
+    ULONG n = --m_cRef;
+    if (n == 0) delete this;
+    return n;
+  }
+
+ protected:
+  virtual ~T_ZelObjetoCom() = default;
+
+ private:
+  std::atomic<ULONG> m_cRef{1};
 };
 
 // Task allocator: blocks handed across the interface are owned by whoever

@@ -53,25 +53,9 @@ class CZelLocalModulo::Evento {
   bool m_bSinal = false;
 };
 
-class CZelLocalModulo::Fabrica final : public IClassFactory {
+class CZelLocalModulo::Fabrica final : public T_ZelObjetoCom<IClassFactory, IID_IClassFactory> {
  public:
   Fabrica(CZelLocalModulo& modulo, const ZelLocalEntradaMapa& entrada) : m_modulo(modulo), m_entrada(entrada) {}
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++m_cRef; }
-  ULONG Release() override {
-    ULONG n = --m_cRef;
-    if (n == 0) delete this;
-    return n;
-  }
   HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
@@ -89,7 +73,6 @@ class CZelLocalModulo::Fabrica final : public IClassFactory {
  private:
   CZelLocalModulo& m_modulo;
   const ZelLocalEntradaMapa& m_entrada;
-  std::atomic<ULONG> m_cRef{1};
 };
 
 CZelLocalModulo::CZelLocalModulo(ZelLocalIdentidadeModulo identidade, std::vector<ZelLocalEntradaMapa> mapa)

@@ -8,10 +8,10 @@
 #include "ZelLocalDescricao.h"
 #include "ZelLocalModulo.h"
 
-constexpr CLSID kClsidTesteLocal = {0x5E1F0C2A, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
-constexpr IID kIidTesteLocal = {0x5E1F0C2B, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
+inline constexpr CLSID kClsidTesteLocal = {0x5E1F0C2A, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
+inline constexpr IID kIidTesteLocal = {0x5E1F0C2B, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
 
-class CZelObjetoTesteLocal final : public IUnknown {
+class CZelObjetoTesteLocal final : public T_ZelObjetoCom<IUnknown, kIidTesteLocal> {
  public:
   static HRESULT CriaInstancia(REFIID riid, void** ppv) {
     auto* p = new CZelObjetoTesteLocal;
@@ -19,26 +19,10 @@ class CZelObjetoTesteLocal final : public IUnknown {
     p->Release();
     return hr;
   }
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == kIidTesteLocal) {
-      *ppv = this;
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++m_cRef; }
-  ULONG Release() override {
-    ULONG n = --m_cRef;
-    if (n == 0) delete this;
-    return n;
-  }
 
  private:
-  ~CZelObjetoTesteLocal() = default;
+  ~CZelObjetoTesteLocal() override = default;
   CZelLocalTravaModulo m_trava;
-  std::atomic<ULONG> m_cRef{1};
 };
 
 // The class factory of a class-map entry, for tests without a module.

@@ -182,6 +182,9 @@ class CZelFile : public CZelFileBase {
   HRESULT ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegistros, size_t uiColuna, ChavesLote* pLote);
   HRESULT AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote);
   HRESULT RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade);
+  // Shared part of the look-ups: achou gets the key's positions.
+  template <class F>
+  HRESULT ProcuraChave(ZelUInt uiChave, ZelUInt uiColunaIndexacao, F achou);
   void Traca(const char* szFuncao, int nLinha, const char* szExpressao, HRESULT hr) const {
     ZelTraceHR(this, szFuncao, "ZelFile", nLinha, szExpressao, "hr", hr);
   }
@@ -516,27 +519,30 @@ HRESULT CZelFile<T>::IncluiIndex(PFN_GetChaveIndex pfnGetChaveIndex, ZelUInt uiC
 }
 
 template <class T>
-HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, ZelUInt* pPosicao, ZelUInt uiColunaIndexacao) {
+template <class F>
+HRESULT CZelFile<T>::ProcuraChave(ZelUInt uiChave, ZelUInt uiColunaIndexacao, F achou) {
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
   if (uiColunaIndexacao >= m_aIndices.size()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
   const auto& mapa = m_aIndices[uiColunaIndexacao].mapa;
   auto it = mapa.find(uiChave);
   if (it == mapa.end()) return S_OK;
   if (it->second.empty()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
-  if (pPosicao != nullptr) *pPosicao = it->second.front();
+  achou(it->second);
   return S_OK;
 }
 
 template <class T>
+HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, ZelUInt* pPosicao, ZelUInt uiColunaIndexacao) {
+  return ProcuraChave(uiChave, uiColunaIndexacao, [pPosicao](const CZelListaPosicoes& l) {
+    if (pPosicao != nullptr) *pPosicao = l.front();
+  });
+}
+
+template <class T>
 HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, std::vector<ZelUInt>* pListaPosicao, ZelUInt uiColunaIndexacao) {
-  std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
-  if (uiColunaIndexacao >= m_aIndices.size()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
-  const auto& mapa = m_aIndices[uiColunaIndexacao].mapa;
-  auto it = mapa.find(uiChave);
-  if (it == mapa.end()) return S_OK;
-  if (it->second.empty()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
-  if (pListaPosicao != nullptr) *pListaPosicao = it->second.Vetor();
-  return S_OK;
+  return ProcuraChave(uiChave, uiColunaIndexacao, [pListaPosicao](const CZelListaPosicoes& l) {
+    if (pListaPosicao != nullptr) *pListaPosicao = l.Vetor();
+  });
 }
 
 template <class T>
