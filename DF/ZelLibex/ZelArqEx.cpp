@@ -4,6 +4,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -480,15 +481,21 @@ int CZelArqEx::Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegist
     return static_cast<int>(HRESULT_CODE(hr));
   }
 
-  for (int iTentativa = 1; iTentativa <= kTentativas; ++iTentativa) {
+  return TentaGravar([&] {
     int64_t llOffset = llOffsetPedido;
+    if (llOffset != 0)
+      Seek(llOffset, CFile::begin);
+    else
+      llOffset = static_cast<int64_t>(SeekToEnd());
+    Write(pBuffer, static_cast<UINT>(lTamanhoDoRegistro));
+    *plPosicao = m_lTamanhoRegistro > 0 ? static_cast<LONG>(llOffset / m_lTamanhoRegistro) : 0;
+  });
+}
+
+int CZelArqEx::TentaGravar(const std::function<void()>& grava) {
+  for (int iTentativa = 1; iTentativa <= kTentativas; ++iTentativa) {
     try {
-      if (llOffset != 0)
-        Seek(llOffset, CFile::begin);
-      else
-        llOffset = static_cast<int64_t>(SeekToEnd());
-      Write(pBuffer, static_cast<UINT>(lTamanhoDoRegistro));
-      *plPosicao = m_lTamanhoRegistro > 0 ? static_cast<LONG>(llOffset / m_lTamanhoRegistro) : 0;
+      grava();
       RegistraGravacao();
       return ZELARQ_OK;
     } catch (CFileException* e) {
@@ -506,21 +513,11 @@ int CZelArqEx::GravaZero(const void* pBuffer, LONG lTamanho) {
   if (lTamanho < 0 || (pBuffer == nullptr && lTamanho > 0)) return ZELARQ_TENTATIVAS_ESGOTADAS;
   int iRetorno = AbreArquivo();
   if (iRetorno != ZELARQ_OK) return iRetorno;
-  for (int iTentativa = 1; iTentativa <= kTentativas; ++iTentativa) {
-    try {
-      SeekToBegin();
-      Write(pBuffer, static_cast<UINT>(lTamanho));
-      DepoisDeGravarZero();
-      RegistraGravacao();
-      return ZELARQ_OK;
-    } catch (CFileException* e) {
-      int iCodigo = CodigoFalha(e->m_cause);
-      e->Delete();
-      RegistraGravacao();
-      if (iCodigo != 0 && (!FalhaPassageira(iCodigo) || iTentativa == kTentativas)) return iCodigo;
-    }
-  }
-  return ZELARQ_TENTATIVAS_ESGOTADAS;
+  return TentaGravar([&] {
+    SeekToBegin();
+    Write(pBuffer, static_cast<UINT>(lTamanho));
+    DepoisDeGravarZero();
+  });
 }
 
 int CZelArqEx::GravaSequencial(LONG lTamanho, const void* pBuffer) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,9 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   void RegistraAbertura();
   void RegistraFechamento();
   void RegistraGravacao();
+  // The retry loop of the writes: transient causes are tried again up to
+  // kTentativas times; the cache is dropped after every attempt.
+  int TentaGravar(const std::function<void()>& grava);
   void AvancaGeracao();
   void DepoisDeGravarZero();
   void GravaMarcaBackup();
