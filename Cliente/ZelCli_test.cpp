@@ -16,23 +16,10 @@ using json = nlohmann::json;
 
 namespace {
 
-class FabricaFalso final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = (riid == IID_IUnknown || riid == IID_IClassFactory) ? this : nullptr;
-    return *ppv != nullptr ? S_OK : E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return CZelFalsoIEx::CriaInstancia(riid, ppv); }
-  HRESULT LockServer(BOOL) override { return S_OK; }
-};
-
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    static FabricaFalso fabrica;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, &fabrica, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
+    ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
               S_OK);
     m_pCli = std::make_unique<CZelCli>(CLSCTX_INPROC_SERVER);
   }

@@ -117,6 +117,22 @@ CZelFalsoIEx::~CZelFalsoIEx() { --g_nVivos; }
 
 int CZelFalsoIEx::Vivos() { return g_nVivos.load(); }
 
+IClassFactory* CZelFalsoIEx::Fabrica() {
+  class CFabrica final : public IClassFactory {
+   public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+      *ppv = (riid == IID_IUnknown || riid == IID_IClassFactory) ? this : nullptr;
+      return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return 2; }
+    ULONG Release() override { return 1; }
+    HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return CriaInstancia(riid, ppv); }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+  };
+  static CFabrica fabrica;
+  return &fabrica;
+}
+
 HRESULT CZelFalsoIEx::CriaInstancia(REFIID riid, void** ppv) {
   auto* p = new CZelFalsoIEx;
   HRESULT hr = p->QueryInterface(riid, ppv);

@@ -24,6 +24,9 @@ class CZelFalsoIEx final : public T_ZelObjetoCom<IZelDF_IEx, IID_IZelDF_IEx> {
   CZelFalsoIEx();
   // The class-map entry.
   static HRESULT CriaInstancia(REFIID riid, void** ppv);
+  // A class factory of process lifetime, for registering the fake in a
+  // process of its own (tests and benchmarks).
+  static IClassFactory* Fabrica();
   // Objects alive in this process.
   static int Vivos();
 

@@ -19,18 +19,6 @@
 
 namespace {
 
-class FabricaFalso final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = (riid == IID_IUnknown || riid == IID_IClassFactory) ? this : nullptr;
-    return *ppv != nullptr ? S_OK : E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return CZelFalsoIEx::CriaInstancia(riid, ppv); }
-  HRESULT LockServer(BOOL) override { return S_OK; }
-};
-
 // One object, served on the endpoint by this process, shared by all threads.
 IZelDF_IEx* Objeto() {
   static IZelDF_IEx* p = [] {
@@ -46,9 +34,8 @@ IZelDF_IEx* Objeto() {
     setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
     ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(CLSID_ZelDF_IEx) + "\\LocalServer32", "",
                             "/nonexistent/served-by-the-benchmark");
-    static FabricaFalso fabrica;
     DWORD cookie = 0;
-    CoRegisterClassObject(CLSID_ZelDF_IEx, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     IZelDF_IEx* q = nullptr;
     CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
     return q;
