@@ -275,9 +275,11 @@ int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
   // Another thread or process got here first; the next operation opens it.
   if (ExisteArquivoDados(sPath)) return ZELARQ_OK;
 
+  // Held until the file exists: another process reading the list between
+  // the new name and the new file would take the file for a lost one.
+  CZelArqEx controle;
   if (m_iUsaControleArquivo) {
     const std::string sControle = sDiretorio + kArquivoControle;
-    CZelArqEx controle;
     int iRetorno = controle.Abre(sControle, 'G', sizeof(ZEL_CTLARQ_REG), 0, TRUE);
     if (iRetorno == ZELARQ_COMPARTILHAMENTO) {
       Sleep(ZelTempoMs(ZelTempo::kEsperaControleArqEx));
@@ -291,6 +293,7 @@ int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
       if (iRetorno == ZELARQ_OK) iRetorno = controle.Abre(sControle, 'G', sizeof(ZEL_CTLARQ_REG), 0, TRUE);
     }
     if (iRetorno != ZELARQ_OK) return iRetorno;
+    if (ExisteArquivoDados(sPath)) return ZELARQ_OK;
 
     for (LONG lPosicao = 0;; ++lPosicao) {
       ZEL_CTLARQ_REG reg{};
@@ -310,7 +313,6 @@ int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
     std::memcpy(reg.szNome, sNome.data(), std::min(sNome.size(), sizeof reg.szNome - 1));
     LONG lPosicao = 0;
     iRetorno = controle.Grava(&reg, &lPosicao);
-    controle.Fecha();
     if (iRetorno != ZELARQ_OK) return iRetorno;
   }
 
@@ -320,6 +322,7 @@ int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
     iRetorno = GravaZero(zeros.data(), lTamanhoRegistro);
   }
   int iFecha = Fecha();
+  controle.Fecha();
   if (iRetorno == ZELARQ_OK) iRetorno = iFecha;
   if (iRetorno != ZELARQ_OK) return iRetorno;
   return Abre(sPath, cModo, lTamanhoRegistro, 1, TRUE);

@@ -1,0 +1,79 @@
+#include "IEArq.h"
+
+#include <cstring>
+
+namespace {
+void LeLugar(const IE_CAMPO_DATA_ARQ_V2& reg, ULONG* pulOffset, UI2* pusTamanho) {
+  uint32_t ul = 0;
+  uint16_t us = 0;
+  std::memcpy(&ul, reg.BinaryData, 4);
+  std::memcpy(&us, reg.BinaryData + 4, 2);
+  *pulOffset = ul;
+  *pusTamanho = us;
+}
+
+void GravaLugar(IE_CAMPO_DATA_ARQ_V2* pReg, ULONG ulOffset, UI2 usTamanho) {
+  uint32_t ul = static_cast<uint32_t>(ulOffset);
+  std::memcpy(pReg->BinaryData, &ul, 4);
+  std::memcpy(pReg->BinaryData + 4, &usTamanho, 2);
+}
+}  // namespace
+
+std::string CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::GetNomeArquivoDados(int eProcesso) const {
+  return CZelPath::Junta(m_pBind->GetDiretorioDados(), std::string(IEGetNomeBaseProcesso(eProcesso)) + m_sExtensao);
+}
+
+std::string CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::GetNomeArquivoTexto(int eProcesso) const {
+  // Built in a 50-byte buffer, as the suite's other programs do.
+  char szNome[50] = {};
+  std::snprintf(szNome, sizeof szNome, "%sText", IEGetNomeBaseProcesso(eProcesso));
+  return CZelPath::Junta(m_pBind->GetDiretorioDados(), std::string(szNome) + m_sExtensao);
+}
+
+HRESULT CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::Abre(char cModo, int eProcesso, BOOL bCriaSeNaoExistir) {
+  int iRetorno =
+      m_Arq.Abre(GetNomeArquivoDados(eProcesso), cModo, sizeof(IE_CAMPO_DATA_ARQ_V2), bCriaSeNaoExistir, FALSE);
+  if (iRetorno != ZELARQ_OK) return IES_MAKE_HR(iRetorno);
+  if (cModo == 'C') {
+    const IE_CAMPO_DATA_ARQ_V2 zero{};
+    iRetorno = m_Arq.GravaZero(&zero, sizeof zero);
+    if (iRetorno != ZELARQ_OK) return IES_MAKE_HR(iRetorno);
+  }
+  iRetorno = m_ArqTexto.Abre(GetNomeArquivoTexto(eProcesso), cModo, 1, bCriaSeNaoExistir, FALSE);
+  if (iRetorno != ZELARQ_OK) return IES_MAKE_HR(iRetorno);
+  return S_OK;
+}
+
+int CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::LeTexto(const IE_CAMPO_DATA_ARQ_V2& reg, std::string* psTexto) {
+  psTexto->clear();
+  LeLugar(reg, &m_ulOffsetTexto, &m_usTamanhoTexto);
+  if (m_ulOffsetTexto == 0 && m_usTamanhoTexto == 0) return ZELARQ_OK;
+  int iRetorno = m_ArqTexto.Posiciona('P', m_ulOffsetTexto, nullptr);
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  std::string s(m_usTamanhoTexto, '\0');
+  iRetorno = m_ArqTexto.LeSequencial(m_usTamanhoTexto, s.data());
+  if (iRetorno == ZELARQ_OK) psTexto->swap(s);
+  return iRetorno;
+}
+
+int CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::GravaTexto(const std::string& sTexto, IE_CAMPO_DATA_ARQ_V2* pReg) {
+  // A length that does not fit its 16 bits would store a cut text.
+  if (sTexto.size() > 0xFFFF) return ZELARQ_ARQUIVO_INVALIDO;
+  const UI2 usTamanho = static_cast<UI2>(sTexto.size());
+  ULONG ulOffsetRegistro = 0;
+  UI2 usTamanhoRegistro = 0;
+  LeLugar(*pReg, &ulOffsetRegistro, &usTamanhoRegistro);
+  ULONG ulOffset = ulOffsetRegistro;
+  int iRetorno;
+  if (usTamanho > m_usTamanhoTexto || ulOffsetRegistro == 0)
+    iRetorno = m_ArqTexto.Posiciona('F', 0, &ulOffset);
+  else
+    iRetorno = m_ArqTexto.Posiciona('P', ulOffsetRegistro, nullptr);
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  iRetorno = m_ArqTexto.GravaSequencial(usTamanho, sTexto.data());
+  if (iRetorno != ZELARQ_OK) return iRetorno;
+  m_ulOffsetTexto = ulOffset;
+  m_usTamanhoTexto = usTamanho;
+  GravaLugar(pReg, ulOffset, usTamanho);
+  return ZELARQ_OK;
+}

@@ -1,0 +1,177 @@
+#include "IEArq.h"
+
+#include <gtest/gtest.h>
+
+#include "IExTeste.h"
+
+namespace {
+class CDiretorio : public IIEArqBind {
+ public:
+  explicit CDiretorio(std::string s) : m_s(std::move(s)) {}
+  std::string GetDiretorioDados() const override { return m_s; }
+
+ private:
+  std::string m_s;
+};
+
+class IEArqTeste : public IExTeste {
+ protected:
+  void SetUp() override {
+    IExTeste::SetUp();
+    CriaDiretorio();
+  }
+};
+
+IE_CAMPO_DATA_ARQ_V2 Lugar(UI4 ulOffset, UI2 usTamanho) {
+  IE_CAMPO_DATA_ARQ_V2 r{};
+  std::memcpy(r.BinaryData, &ulOffset, 4);
+  std::memcpy(r.BinaryData + 4, &usTamanho, 2);
+  r.id = 100;
+  return r;
+}
+}  // namespace
+
+TEST(IExRegistros, NomesDosArquivosDeValoresPorProcesso) {
+  EXPECT_STREQ(IEGetNomeBaseProcesso(0), "FNIEXCRE");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(16), "PPIEXNECESSPRODUCAO");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(39), "DFIEXEFCONTPAGENT");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(66), "GEIEXCONTRATOSERVICO");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(67), "FTIEXCTR");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(68), "");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(-1), "");
+  EXPECT_STREQ(IEGetNomeBaseProcesso(1000), "");
+
+  CDiretorio dir("/d/VOVIDADI/");
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);
+  EXPECT_EQ(arq.GetNomeArquivoDados(IE_PROCESSO_FT_NF), "/d/VOVIDADI/FTIEXNF.DAT");
+  EXPECT_EQ(arq.GetNomeArquivoTexto(IE_PROCESSO_FT_NF), "/d/VOVIDADI/FTIEXNFText.DAT");
+  EXPECT_EQ(arq.GetNomeArquivoDados(IE_PROCESSO_NF_AER_NFS), "/d/VOVIDADI/.DAT");
+  EXPECT_EQ(arq.GetNomeArquivoTexto(IE_PROCESSO_NF_AER_NFS), "/d/VOVIDADI/Text.DAT");
+  CIEArqT<_REG_IE_VINCULO_INTEGRACAO_ARQ_V0> intVinc(&dir);
+  EXPECT_EQ(intVinc.GetNomeArquivo(), "/d/VOVIDADI/DFIEINTVINC.DAT");
+  CIEArqT<IE_HDR_ARQ_V0> hdrTra(&dir, ".TRA");
+  EXPECT_EQ(hdrTra.GetNomeArquivo(), "/d/VOVIDADI/DFIEHDR.TRA");
+}
+
+TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
+  IE_HDR_ARQ_V0 hdr{};
+  hdr.dwFlags = 5;
+  hdr.eProcesso = 27;
+  hdr.nQtdCampos = 3;
+  hdr.iPtrCampos = 9;
+  hdr.ullCarimbo = 12345;
+  IE_HDR_PS hps;
+  std::memset(&hps, 0xAB, sizeof hps);
+  IEConverte(hdr, &hps);
+  EXPECT_EQ(hps.dwFlags, 5u);
+  EXPECT_EQ(hps.eProcesso, IE_PROCESSO_FT_PED);
+  EXPECT_EQ(hps.nQtdCampos, 3u);
+  EXPECT_EQ(hps.pCampos, nullptr);
+  IE_HDR_ARQ_V0 volta;
+  std::memset(&volta, 0xAB, sizeof volta);
+  IEConverte(hps, &volta);
+  IE_HDR_ARQ_V0 esperado{};
+  esperado.dwFlags = 5;
+  esperado.eProcesso = 27;
+  esperado.nQtdCampos = 3;
+  EXPECT_EQ(IEBytes(volta), IEBytes(esperado)) << "pointer and stamp belong to the store";
+
+  IE_CAMPO_PS cps{};
+  cps.dwFlags = 1;
+  cps.lPtrExtra = 2;
+  cps.id = IE_CAMPO_HORA;
+  cps.iQtdUsuarios = 4;
+  std::memset(cps.szNome, 'x', sizeof cps.szNome);  // no terminator
+  IE_CAMPO_ARQ_V2 carq;
+  IEConverte(cps, &carq);
+  EXPECT_EQ(std::string(carq.szNome), std::string(50, 'x'));
+  EXPECT_EQ(carq.ulPtrUsuarios, 0u);
+  EXPECT_EQ(carq.id, 400);
+  EXPECT_EQ(carq.iQtdUsuarios, 4);
+
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  cab.cExcluido = 1;
+  cab.cInativo = 2;  // the low bit decides
+  _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 cabArq;
+  IEConverte(cab, &cabArq);
+  EXPECT_EQ(cabArq.cFlags, 0x02);
+  cab.cInativo = static_cast<char>(255);
+  IEConverte(cab, &cabArq);
+  EXPECT_EQ(cabArq.cFlags, 0x03);
+  _REG_IE_CABECALHO_INTEGRACAO_PS cabVolta;
+  IEConverte(cabArq, &cabVolta);
+  EXPECT_EQ(static_cast<UI1>(cabVolta.cExcluido), 255);
+  EXPECT_EQ(static_cast<UI1>(cabVolta.cInativo), 255);
+
+  _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 vArq{};
+  vArq.cFlags = 0x01;
+  vArq.ulPosicaoCampoDestino = 7;
+  _REG_IE_VINCULO_INTEGRACAO_PS vps;
+  IEConverte(vArq, &vps);
+  EXPECT_EQ(vps.cExcluido, 0);
+  EXPECT_EQ(static_cast<UI1>(vps.cInativo), 255);
+  EXPECT_EQ(vps.ulPosicaoCampoDestino, 7u);
+}
+
+TEST_F(IEArqTeste, AbreCriaComRegistroZeroELeTudoPulaOCabecalho) {
+  CDiretorio dir(m_sVovi);
+  CIEArqT<IE_VINCULO_ARQ_V0> arq(&dir);
+  ASSERT_EQ(arq.Abre('G'), S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.DAT"), IEZeros(24));
+  IE_VINCULO_ARQ_V0 v = Vinculo(1, 2);
+  ULONG ulPos = 0;
+  ASSERT_EQ(arq.Grava(&v, &ulPos), 0);
+  EXPECT_EQ(ulPos, 1u);
+  std::vector<IE_VINCULO_ARQ_V0> a;
+  ASSERT_EQ(arq.LeTudo(a), 0);
+  EXPECT_EQ(IEBytes(a), IEBytes(v));
+  arq.Fecha();
+
+  CIEArqT<IE_HDR_ARQ_V0> semCriar(&dir);
+  EXPECT_EQ(semCriar.Abre('L', FALSE), HR(0x80043EB7));
+  EXPECT_FALSE(Existe("DFIEHDR.DAT"));
+  CIEArqT<IE_HDR_ARQ_V0> criado(&dir);
+  ASSERT_EQ(criado.Abre('C'), S_OK);
+  EXPECT_EQ(Bytes("DFIEHDR.DAT"), IEZeros(56));
+}
+
+TEST_F(IEArqTeste, TextosNoFimOuNoMesmoLugar) {
+  CDiretorio dir(m_sVovi);
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);
+  ASSERT_EQ(arq.Abre('G', IE_PROCESSO_FT_NF), S_OK);
+  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1)) << "no text starts at offset 0";
+
+  IE_CAMPO_DATA_ARQ_V2 reg = Lugar(0, 0);
+  ASSERT_EQ(arq.GravaTexto("abcd", &reg), 0);
+  EXPECT_EQ(IEBytes(reg), IEBytes(Lugar(1, 4)));
+  // Not longer than the last one through this object: in place.
+  ASSERT_EQ(arq.GravaTexto("xy", &reg), 0);
+  EXPECT_EQ(IEBytes(reg), IEBytes(Lugar(1, 2)));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0xycd", 5));
+  // Longer: appended, the old bytes stay unreferenced.
+  ASSERT_EQ(arq.GravaTexto("longer", &reg), 0);
+  EXPECT_EQ(IEBytes(reg), IEBytes(Lugar(5, 6)));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0xycdlonger", 11));
+
+  std::string s = "lixo";
+  ASSERT_EQ(arq.LeTexto(Lugar(1, 2), &s), 0);
+  EXPECT_EQ(s, "xy");
+  EXPECT_EQ(arq.GetOffsetTexto(), 1u);
+  EXPECT_EQ(arq.GetTamanhoTexto(), 2);
+  ASSERT_EQ(arq.LeTexto(Lugar(0, 0), &s), 0);
+  EXPECT_EQ(s, "");
+  EXPECT_NE(arq.LeTexto(Lugar(40, 3), &s), 0) << "a place beyond the file";
+  EXPECT_EQ(s, "");
+
+  // A record without a place always appends, whatever was read before.
+  ASSERT_EQ(arq.LeTexto(Lugar(5, 6), &s), 0);
+  IE_CAMPO_DATA_ARQ_V2 novo = Lugar(0, 0);
+  ASSERT_EQ(arq.GravaTexto("ab", &novo), 0);
+  EXPECT_EQ(IEBytes(novo), IEBytes(Lugar(11, 2)));
+
+  IE_CAMPO_DATA_ARQ_V2 grande = Lugar(0, 0);
+  EXPECT_NE(arq.GravaTexto(std::string(70000, 'z'), &grande), 0) << "a length beyond 16 bits is never cut";
+  EXPECT_EQ(IEBytes(grande), IEBytes(Lugar(0, 0)));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT").size(), 13u);
+}

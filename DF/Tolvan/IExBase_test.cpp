@@ -1,0 +1,294 @@
+#include "IExBase.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "IExTeste.h"
+#include "ZelRegistro.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+using IExBaseTeste = IExTeste;
+
+using Container = CZelDataBaseContainerFacade<CZelDataBase_DF_InfoExtras>;
+Container& ContainerDaEmpresa() { return CIExBase::m_ContainerFacade(); }
+
+// Waits (bounded) until the company's database is no longer open.
+bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
+  auto fim = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
+  while (ContainerDaEmpresa().ExisteDataBase(sEmpresa)) {
+    if (std::chrono::steady_clock::now() > fim) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+}  // namespace
+
+TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias) {
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 3, 77), S_OK);
+  EXPECT_EQ(ie.m_sLocalDados, m_sVovi);
+  EXPECT_EQ(ie.nConversoes, 1);
+  EXPECT_NE(ie.m_pDataBase, nullptr);
+  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), Configuracao(9));
+  EXPECT_EQ(Bytes("DFIEHDR.DAT"), IEZeros(56));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80));
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8));
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80));
+  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80));
+  EXPECT_FALSE(Existe("DFIEVINC.DAT"));
+  EXPECT_TRUE(ArquivosTRA().empty());
+  EXPECT_TRUE(ie.m_ArqIE.EstaAberto());
+  EXPECT_TRUE(ie.m_ArqCamposIE.EstaAberto());
+  EXPECT_FALSE(ie.m_ArqUsuariosIE.EstaAberto()) << "the users' file opens on first use";
+  EXPECT_EQ(ie.AbreArqUsuario(), S_OK);
+  EXPECT_TRUE(ie.m_ArqUsuariosIE.EstaAberto());
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+
+  ASSERT_EQ(ie.Finaliza(), S_OK);
+  EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+}
+
+TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(2, 7), Vinculo(2, 8)}));
+  CIExBaseTeste primeiro;
+  ASSERT_EQ(primeiro.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(primeiro.nConversoes, 1);
+  EXPECT_EQ(primeiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
+
+  // A record that only a reload would see.
+  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(2, 7), Vinculo(2, 8), Vinculo(3, 1)}));
+  CIExBaseTeste segundo, outraGrafia;
+  ASSERT_EQ(segundo.Inicializa("EMP1", 2, 2), S_OK);
+  ASSERT_EQ(outraGrafia.Inicializa("emp1", 2, 3), S_OK) << "a company name in another case is the same company";
+  EXPECT_EQ(segundo.nConversoes, 0);
+  EXPECT_EQ(outraGrafia.nConversoes, 0);
+  EXPECT_EQ(segundo.m_pDataBase, primeiro.m_pDataBase);
+  EXPECT_EQ(outraGrafia.m_pDataBase, primeiro.m_pDataBase);
+  EXPECT_EQ(segundo.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
+  EXPECT_EQ(ContainerDaEmpresa().GetReferencias("Emp1"), 3u);
+
+  ASSERT_EQ(primeiro.Finaliza(), S_OK);
+  ASSERT_EQ(outraGrafia.Finaliza(), S_OK);
+  EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1")) << "still held by one object";
+  EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
+  ASSERT_EQ(segundo.Finaliza(), S_OK);
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+
+  // Closed: the next start reads the file again.
+  CIExBaseTeste terceiro;
+  ASSERT_EQ(terceiro.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(terceiro.nConversoes, 1);
+  EXPECT_EQ(terceiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 3u);
+}
+
+TEST_F(IExBaseTeste, ObjetoDestruidoSemFinalizarDevolveABase) {
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+    EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+  }
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+}
+
+TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexao) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(ContainerDaEmpresa().GetFechamentoAdiado());
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
+  CZelDataBase_DF_InfoExtras* pBase = nullptr;
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+    pBase = ie.m_pDataBase;
+  }
+  EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1")) << "idle, not closed";
+  EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 0u);
+
+  // Reconnecting within the quiet period neither converts nor reloads.
+  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(1, 2)}));
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+    EXPECT_EQ(ie.nConversoes, 0);
+    EXPECT_EQ(ie.m_pDataBase, pBase);
+    EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 1u);
+    // Held past several quiet periods: never closed under its holder.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * ZelTempoMs(ZelTempo::kFechamentoAdiadoBase)));
+    EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+    EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
+  }
+  const auto inicio = std::chrono::steady_clock::now();
+  ASSERT_TRUE(EsperaFechar("EMP1"));
+  EXPECT_GE(std::chrono::steady_clock::now() - inicio,
+            std::chrono::milliseconds(ZelTempoMs(ZelTempo::kFechamentoAdiadoBase) / 2))
+      << "closed only after the quiet period";
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(ie.nConversoes, 1);
+  EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
+}
+
+TEST_F(IExBaseTeste, SemFechamentoAdiadoALiberacaoFechaNaHora) {
+  EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  }
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+}
+
+TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\..", "DF",
+                                    m_sEmpresa),
+            ERROR_SUCCESS);
+  for (const char* szEmpresa : {"SEMREGISTRO", "..", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", ""}) {
+    CIExBaseTeste ie;
+    EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), HR(0x80043F59)) << szEmpresa;
+    EXPECT_FALSE(ie.EstaInicializado());
+    EXPECT_EQ(ie.m_pDataBase, nullptr);
+    EXPECT_EQ(ie.nConversoes, 0);
+  }
+  EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
+  EXPECT_TRUE(ErroContem("hr = E_ZELDF_FALHA_ACESSAR_REGISTRY"));
+}
+
+TEST_F(IExBaseTeste, DiretorioCriadoComOsPais) {
+  std::string sFundo = ZelDiretorioTeste() + "nao/existe/ainda/";
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP2", "DF",
+                                    sFundo),
+            ERROR_SUCCESS);
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP2", 1, 1), S_OK);
+  EXPECT_TRUE(ZelExisteArquivo(sFundo + "VOVIDADI/DFIEHDR.DAT"));
+}
+
+TEST_F(IExBaseTeste, DiretorioQueNaoPodeSerCriadoDaUmCodigoEUmaLinha) {
+  // A file where the company's directory should be.
+  std::string sArquivo = ZelDiretorioTeste() + "ocupado";
+  ZelCriaMarcador(sArquivo);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP3", "DF",
+                                    sArquivo + "/"),
+            ERROR_SUCCESS);
+  CIExBaseTeste ie;
+  HRESULT hr = ie.Inicializa("EMP3", 1, 1);
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_EQ(ie.m_pDataBase, nullptr);
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP3"));
+  EXPECT_EQ(ZelLeArquivoInteiro(sArquivo), "");
+}
+
+TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
+  // The configuration file cannot be created while a directory holds its name.
+  CriaDiretorio();
+  ASSERT_EQ(ZelCriaDiretorio(m_sVovi + "DFIECONFIG.DAT"), ERROR_SUCCESS);
+  {
+    CIExBaseTeste ie;
+    EXPECT_TRUE(FAILED(ie.Inicializa("EMP1", 1, 1)));
+    EXPECT_EQ(ie.nConversoes, 1);
+    EXPECT_FALSE(ie.EstaInicializado());
+    EXPECT_EQ(ie.m_pDataBase, nullptr);
+    EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
+    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+    EXPECT_TRUE(ErroContem("hr = ExecutaConversao()"));
+  }
+  ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + "DFIECONFIG.DAT"), ERROR_SUCCESS);
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(ie.nConversoes, 1);
+  EXPECT_EQ(VersaoGravada(), 9u);
+}
+
+TEST_F(IExBaseTeste, FalhaDepoisDeAbrirABaseDevolveABase) {
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  const std::string sTruncado = IEZeros(56) + "abc";
+  Escreve("DFIEHDR.DAT", sTruncado);
+  {
+    CIExBaseTeste ie;
+    EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80043EE2));
+    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+    EXPECT_EQ(ie.m_pDataBase, nullptr);
+    EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
+    EXPECT_TRUE(ErroContem("hr = m_ArqIE.Abre('L', TRUE, false)"));
+    EXPECT_TRUE(ErroContem("hr = AbreArqHeader()"));
+  }
+  EXPECT_EQ(Bytes("DFIEHDR.DAT"), sTruncado) << "a damaged file is never cut";
+
+  Escreve("DFIEHDR.DAT", IEZeros(56));
+  Escreve("DFIECMP.DAT", IEZeros(81));
+  CIExBaseTeste ie;
+  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80043EE2));
+  EXPECT_TRUE(ErroContem("hr = m_ArqCamposIE.Abre('L', TRUE, false)"));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(81));
+}
+
+TEST_F(IExBaseTeste, ArquivoDeVinculosComRegistroPartidoRecusaAPartida) {
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  const std::string sBytes = IEBytes(Vinculo(1, 1)) + "xy";
+  Escreve("DFIEVINC.dat", sBytes);
+  CIExBaseTeste ie;
+  EXPECT_TRUE(FAILED(ie.Inicializa("EMP1", 1, 1)));
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), sBytes);
+}
+
+TEST_F(IExBaseTeste, CabecalhoApagadoDepoisDeCriadoNaoVoltaVazio) {
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  }
+  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEHDR.DAT"), ERROR_SUCCESS);
+  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEINTCAB.DAT"), ERROR_SUCCESS);
+  CIExBaseTeste ie;
+  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80043EB7)) << "the control file remembers DFIEHDR.DAT";
+  EXPECT_FALSE(Existe("DFIEHDR.DAT"));
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80)) << "integration files are made again at every start";
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+}
+
+TEST_F(IExBaseTeste, TransferenciaDeVinculosPendenteImpedeCadaPartida) {
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  Escreve("DFIEVINC.tra", IEBytes(Vinculo(1, 1)));
+  for (int i = 0; i < 2; ++i) {
+    CIExBaseTeste ie;
+    EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x810809CB));
+    EXPECT_EQ(ie.nConversoes, 1) << "nothing stays open, so each start converts again";
+    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+  }
+  EXPECT_TRUE(ErroContem("hr = E_ZELCR_ARQUIVO_TRA_ENCONTRADO"));
+  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEVINC.tra"), ERROR_SUCCESS);
+  CIExBaseTeste ie;
+  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+}
+
+ZEL_AJUDANTE(IniciaEmpresa) {
+  ZelCriaMarcador(args[0] + ".pronto");
+  if (!ZelEsperaArquivo(args[1], 20000)) return 2;
+  CIExBaseTeste ie;
+  HRESULT hr = ie.Inicializa("EMP1", 1, static_cast<long>(getpid()));
+  if (hr != S_OK) return 3;
+  return ie.m_pDataBase->m_Vinculo.GetQtdRegistros() == 2 ? 0 : 4;
+}
+
+TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
+  // A second conversion would take record 0 away again, losing a real link.
+  Escreve("DFIEVINC.DAT", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 0, 0, 0), Vinculo(1, 1), Vinculo(0, 9),
+                                                                   Vinculo(2, 2)}));
+  const std::string sLargada = ZelDiretorioTeste() + "largada";
+  std::vector<pid_t> aPids;
+  for (int i = 0; i < 2; ++i) {
+    std::string sNome = ZelDiretorioTeste() + "ajudante" + std::to_string(i);
+    aPids.push_back(ZelIniciaAjudante("IniciaEmpresa", {sNome, sLargada}));
+    ASSERT_TRUE(ZelEsperaArquivo(sNome + ".pronto"));
+  }
+  ZelCriaMarcador(sLargada);
+  for (pid_t pid : aPids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
+  EXPECT_EQ(VersaoGravada(), 9u);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(2, 2)}));
+  EXPECT_TRUE(ArquivosTRA().empty());
+}

@@ -1,0 +1,81 @@
+// Fixture of the store's tests: company EMP1 (ZelAmbienteTeste) with its
+// Vovi Dadi directory, byte helpers and a business object that counts its
+// conversions.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "IExBase.h"
+#include "ZelAmbienteTeste.h"
+#include "ZelArquivo.h"
+#include "ZelDataBaseUtil.h"
+
+class CIExBaseTeste : public CIExBase {
+ public:
+  using CIExBase::m_ArqCamposIE;
+  using CIExBase::m_ArqIE;
+  using CIExBase::m_ArqUsuariosIE;
+  using CIExBase::m_pDataBase;
+  using CIExBase::m_sLocalDados;
+  int nConversoes = 0;
+  HRESULT ExecutaConversao() override {
+    ++nConversoes;
+    return CIExBase::ExecutaConversao();
+  }
+};
+
+template <class T>
+std::string IEBytes(const T& reg) {
+  return std::string(reinterpret_cast<const char*>(&reg), sizeof reg);
+}
+template <class T>
+std::string IEBytes(const std::vector<T>& a) {
+  return std::string(reinterpret_cast<const char*>(a.data()), a.size() * sizeof(T));
+}
+inline std::string IEZeros(size_t n) { return std::string(n, '\0'); }
+
+class IExTeste : public ZelAmbienteTeste {
+ protected:
+  void SetUp() override {
+    ZelAmbienteTeste::SetUp();
+    CZelDataBaseUtil::ReleCondicaoMarca();
+    m_sVovi = m_sEmpresa + "VOVIDADI/";
+  }
+  void CriaDiretorio() const { ZelCriaDiretorio(m_sVovi, true); }
+  std::string Bytes(const std::string& sNome) const { return ZelLeArquivoInteiro(m_sVovi + sNome); }
+  void Escreve(const std::string& sNome, const std::string& sBytes) const {
+    CriaDiretorio();
+    std::ofstream(m_sVovi + sNome, std::ios::binary | std::ios::trunc) << sBytes;
+  }
+  bool Existe(const std::string& sNome) const { return ZelExisteArquivo(m_sVovi + sNome); }
+  static std::string Configuracao(UI4 ulVersao) {
+    std::string s = IEZeros(4096);
+    std::memcpy(s.data(), &ulVersao, 4);
+    return s;
+  }
+  UI4 VersaoGravada() const {
+    std::string s = Bytes("DFIECONFIG.DAT");
+    UI4 ul = 0xFFFFFFFF;
+    if (s.size() >= 4) std::memcpy(&ul, s.data(), 4);
+    return ul;
+  }
+  // Whether some line of the company's error file holds the text.
+  bool ErroContem(const std::string& sTexto) const {
+    for (const std::string& s : Linhas(ArquivoErrosEmpresa()))
+      if (s.find(sTexto) != std::string::npos) return true;
+    return false;
+  }
+  std::vector<std::string> ArquivosTRA() const { return ZelListaArquivos(m_sVovi, "*.tra"); }
+
+  std::string m_sVovi;
+};
+
+inline IE_VINCULO_ARQ_V0 Vinculo(UI4 lPosHeader, UI4 lChave, UI4 nQtd = 1, UI4 iPtr = 1, UI4 ulExcluido = 0) {
+  return IE_VINCULO_ARQ_V0{lPosHeader, lChave, nQtd, iPtr, ulExcluido, 0};
+}
