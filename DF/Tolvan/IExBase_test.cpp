@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "IExTeste.h"
@@ -291,4 +292,49 @@ TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
   EXPECT_EQ(VersaoGravada(), 9u);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(2, 2)}));
   EXPECT_TRUE(ArquivosTRA().empty());
+}
+
+TEST_F(IExBaseTeste, ObjetosDoMesmoProcessoIniciandoJuntosNuncaConvertemAoMesmoTempo) {
+  constexpr int kObjetos = 6;
+  std::vector<std::unique_ptr<CIExBaseTeste>> aObjetos;
+  for (int i = 0; i < kObjetos; ++i) aObjetos.push_back(std::make_unique<CIExBaseTeste>());
+  std::vector<HRESULT> aResultados(kObjetos, E_FAIL);
+  std::vector<std::thread> aThreads;
+  for (int i = 0; i < kObjetos; ++i)
+    aThreads.emplace_back([&, i] { aResultados[i] = aObjetos[i]->Inicializa(i % 2 ? "EMP1" : "emp1", 1, i); });
+  for (auto& t : aThreads) t.join();
+  int nConversoes = 0;
+  for (int i = 0; i < kObjetos; ++i) {
+    EXPECT_EQ(aResultados[i], S_OK);
+    EXPECT_EQ(aObjetos[i]->m_pDataBase, aObjetos[0]->m_pDataBase);
+    nConversoes += aObjetos[i]->nConversoes;
+  }
+  // A late object may check the version again, never while another converts.
+  EXPECT_GE(nConversoes, 1);
+  EXPECT_EQ(CIExBaseTeste::nMaximoEmCurso.load(), 1);
+  EXPECT_EQ(VersaoGravada(), 9u);
+  EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), static_cast<uint64_t>(kObjetos));
+}
+
+namespace {
+// A facade whose session has no company.
+class CFachadaSemEmpresa : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseParaRotinas> {
+ public:
+  int nConversoes = 0;
+  HRESULT ExecutaConversao() override {
+    ++nConversoes;
+    return S_OK;
+  }
+
+ protected:
+  HRESULT OnInicializa() override { return ZelDataBaseInicializa(); }
+};
+}  // namespace
+
+TEST_F(IExBaseTeste, FachadaSemEmpresaNaoConverteNemAbre) {
+  CFachadaSemEmpresa fachada;
+  EXPECT_EQ(fachada.Inicializa("", 1, 1), HR(0x810809CF));
+  EXPECT_EQ(fachada.nConversoes, 0);
+  EXPECT_EQ(fachada.GetDataBase(), nullptr);
+  EXPECT_EQ(fachada.GetModulo(), 0xFFFFFFFFu);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -24,9 +25,17 @@ class CIExBaseTeste : public CIExBase {
   using CIExBase::m_pDataBase;
   using CIExBase::m_sLocalDados;
   int nConversoes = 0;
+  // Conversions running at once in the process, and the most seen.
+  static inline std::atomic<int> nEmCurso{0};
+  static inline std::atomic<int> nMaximoEmCurso{0};
   HRESULT ExecutaConversao() override {
     ++nConversoes;
-    return CIExBase::ExecutaConversao();
+    int n = ++nEmCurso;
+    for (int m = nMaximoEmCurso; n > m && !nMaximoEmCurso.compare_exchange_weak(m, n);) {
+    }
+    HRESULT hr = CIExBase::ExecutaConversao();
+    --nEmCurso;
+    return hr;
   }
 };
 
