@@ -25,6 +25,21 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   HRESULT AbreArqCampoHeader();
   HRESULT AbreArqUsuario();
 
+  // Integrations between processes.
+  HRESULT LeCabecalhoIntegracao(UI4 ulPosicao, _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho);
+  HRESULT GravaCabecalhoIntegracao(UI4 ulPosicaoIn, _REG_IE_CABECALHO_INTEGRACAO_PS reg, UI4* pulPosicaoOut);
+  HRESULT GetPonteirosCabecalhoIntegracaoVoviDadi(IE_ARRAY_PONTEIROS_PS* pregPonteiros);
+  HRESULT GetListaCabecalhosIntegracao(IE_ARRAY_PONTEIROS_PS* pRegPonteiros,
+                                       _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS* pRegLista);
+  HRESULT ExisteCabecalhoIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, IE_HEADER_FILTRO_PS regHeaderDestino,
+                                    _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho);
+  HRESULT LeVinculosCabecalhoIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho,
+                                        _REG_LISTA_IE_VINCULO_INTEGRACAO_PS* pRegLista);
+  HRESULT GravaVinculosCabecalhosIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho,
+                                            _REG_LISTA_IE_VINCULO_INTEGRACAO_PS* pRegLista);
+  HRESULT GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header, I4* bProcessoJaCadastrado);
+  HRESULT ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS header);
+
   // The Vovi Dadi directory of a company ("" when it has none, or when the
   // name could reach outside the suite's registry key or directories).
   static std::string GetDiretorioVoviDadi(const std::string& sEmpresa);
@@ -40,7 +55,13 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
 
  private:
   void FechaArquivos();
+  // Runs an integration file operation under the company's change marker.
+  template <class F>
+  HRESULT ExecutaMarcadoIntegracao(const char* szFuncao, F corpo);
 };
+
+// Processes with files of their own: 0 to 68.
+inline bool IEProcessoValido(int eProcesso) { return eProcesso >= 0 && eProcesso < IE_PROCESSO_COUNT; }
 
 // A file of whole records: 0, or the data-file code of a damaged file.
 int IEVerificaTamanho(CZelArqEx& arq);

@@ -1,0 +1,294 @@
+// Integrations between processes: headers naming an origin and a destination
+// process, and links from origin field positions to destination ones. Every
+// file operation runs under the company's change marker, so the two files are
+// read and written by one operation at a time across processes.
+#include <cstring>
+#include <vector>
+
+#include "IExBase.h"
+#include "ZelArqMarcaFila.h"
+#include "ZelProfiler.h"
+
+namespace {
+constexpr const char* kFonte = "IExBaseIntegracao";
+
+using ArqCabecalho = CIEArqT<_REG_IE_CABECALHO_INTEGRACAO_ARQ_V0>;
+using ArqVinculo = CIEArqT<_REG_IE_VINCULO_INTEGRACAO_ARQ_V0>;
+
+bool Excluido(UI1 cFlags) { return (cFlags & kBitExcluidoIntegracao) != 0; }
+bool Inativo(UI1 cFlags) { return (cFlags & kBitInativoIntegracao) != 0; }
+bool IncluiInativos(const IE_HEADER_FILTRO_PS& filtro) { return (filtro.dwFlags & 2) != 0; }
+
+// A zero-filled task-allocator array of n records, null when n is 0.
+template <class T>
+T* AlocaArray(size_t n) {
+  if (n == 0) return nullptr;
+  auto* p = static_cast<T*>(CoTaskMemAlloc(n * sizeof(T)));
+  if (p != nullptr) std::memset(static_cast<void*>(p), 0, n * sizeof(T));
+  return p;
+}
+}  // namespace
+
+#define IE_FALHA_HR(funcao, expressao, hrFalha)                                        \
+  do {                                                                                 \
+    const HRESULT hrTraco = (hrFalha);                                                 \
+    ZelTraceHR(this, funcao, kFonte, __LINE__, "hr = " expressao, "hr", hrTraco);      \
+    return hrTraco;                                                                    \
+  } while (0)
+
+template <class F>
+HRESULT CIExBase::ExecutaMarcadoIntegracao(const char* szFuncao, F corpo) {
+  CZelArqMarcaFila marcaFila(this);
+  int iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, "DF");
+  if (iRetorno != 0) {
+    ZelTraceInt(this, szFuncao, kFonte, __LINE__,
+                "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")", "iRetorno", iRetorno);
+    return IES_MAKE_HR(iRetorno);
+  }
+  HRESULT hr = corpo();
+  if (FAILED(hr)) return hr;
+  iRetorno = marcaFila.Desmarca();
+  if (iRetorno != 0) {
+    ZelTraceInt(this, szFuncao, kFonte, __LINE__, "iRetorno = marcaFila.Desmarca()", "iRetorno", iRetorno);
+    return IES_MAKE_HR(iRetorno);
+  }
+  return hr;
+}
+
+HRESULT CIExBase::LeCabecalhoIntegracao(UI4 ulPosicao, _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho) {
+  static constexpr const char* kFuncao = "CIExBase::LeCabecalhoIntegracao";
+  if (pRegCabecalho == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  std::memset(pRegCabecalho, 0, sizeof *pRegCabecalho);
+  IE_ARRAY_PONTEIROS_PS regPonteiro{};
+  regPonteiro.qtd = 1;
+  regPonteiro.pPtrs = &ulPosicao;
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS regListaCabecalho{};
+  HRESULT hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)", hr);
+  // An excluded header gives an empty list: the answer is a zero header.
+  if (regListaCabecalho.ulQtd > 0) *pRegCabecalho = regListaCabecalho.pRegListaCabecalhos[0];
+  CoTaskMemFree(regListaCabecalho.pRegListaCabecalhos);
+  return hr;
+}
+
+HRESULT CIExBase::GravaCabecalhoIntegracao(UI4 ulPosicaoIn, _REG_IE_CABECALHO_INTEGRACAO_PS reg,
+                                           UI4* pulPosicaoOut) {
+  static constexpr const char* kFuncao = "CIExBase::GravaCabecalhoIntegracao";
+  if (pulPosicaoOut == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  if (!IEProcessoValido(reg.eProcessoOrigem) || !IEProcessoValido(reg.eProcessoDestino))
+    IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqCabecalho arqCabecalho(this);
+    HRESULT hr = arqCabecalho.Abre('G');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);
+    _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq;
+    IEConverte(reg, &regArq);
+    // Flag bits this system does not know stay as they were.
+    _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regAntigo{};
+    if (ulPosicaoIn != 0 && arqCabecalho.Le(static_cast<LONG>(ulPosicaoIn), &regAntigo) == ZELARQ_OK)
+      regArq.cFlags |= regAntigo.cFlags & static_cast<UI1>(~(kBitExcluidoIntegracao | kBitInativoIntegracao));
+    ULONG ulPosTemp = ulPosicaoIn;
+    int iRetorno = arqCabecalho.Grava(&regArq, &ulPosTemp);
+    if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Grava(&regArq, &ulPosTemp)", IES_MAKE_HR(iRetorno));
+    *pulPosicaoOut = static_cast<UI4>(ulPosTemp);
+    arqCabecalho.Fecha();
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi(IE_ARRAY_PONTEIROS_PS* pregPonteiros) {
+  static constexpr const char* kFuncao = "CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi";
+  if (pregPonteiros == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  std::memset(pregPonteiros, 0, sizeof *pregPonteiros);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqCabecalho arqCabecalho(this);
+    HRESULT hr = arqCabecalho.Abre('L');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
+    std::vector<UI4> aPosicoes;
+    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
+    for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
+      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
+      int iRetorno = arqCabecalho.Le(static_cast<LONG>(ul), &regArq);
+      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(ul, &regArq)", IES_MAKE_HR(iRetorno));
+      if (!Excluido(regArq.cFlags)) aPosicoes.push_back(static_cast<UI4>(ul));
+    }
+    arqCabecalho.Fecha();
+    pregPonteiros->pPtrs = AlocaArray<UI4>(aPosicoes.size());
+    if (!aPosicoes.empty()) std::memcpy(pregPonteiros->pPtrs, aPosicoes.data(), aPosicoes.size() * sizeof(UI4));
+    pregPonteiros->qtd = static_cast<UINT>(aPosicoes.size());
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::GetListaCabecalhosIntegracao(IE_ARRAY_PONTEIROS_PS* pRegPonteiros,
+                                               _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS* pRegLista) {
+  static constexpr const char* kFuncao = "CIExBase::GetListaCabecalhosIntegracao";
+  if (pRegPonteiros == nullptr || pRegLista == nullptr || (pRegPonteiros->qtd > 0 && pRegPonteiros->pPtrs == nullptr))
+    IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  std::memset(pRegLista, 0, sizeof *pRegLista);
+  for (UINT ul = 0; ul < pRegPonteiros->qtd; ++ul)
+    if (pRegPonteiros->pPtrs[ul] == 0) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqCabecalho arqCabecalho(this);
+    HRESULT hr = arqCabecalho.Abre('L');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
+    std::vector<_REG_IE_CABECALHO_INTEGRACAO_PS> aCabecalhos;
+    for (UINT ul = 0; ul < pRegPonteiros->qtd; ++ul) {
+      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
+      int iRetorno = arqCabecalho.Le(static_cast<LONG>(pRegPonteiros->pPtrs[ul]), &regArq);
+      if (iRetorno != ZELARQ_OK)
+        IE_FALHA_HR(kFuncao, "arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)", IES_MAKE_HR(iRetorno));
+      if (Excluido(regArq.cFlags)) continue;
+      IEConverte(regArq, &aCabecalhos.emplace_back());
+    }
+    arqCabecalho.Fecha();
+    pRegLista->pRegListaCabecalhos = AlocaArray<_REG_IE_CABECALHO_INTEGRACAO_PS>(aCabecalhos.size());
+    if (!aCabecalhos.empty())
+      std::memcpy(pRegLista->pRegListaCabecalhos, aCabecalhos.data(), aCabecalhos.size() * sizeof aCabecalhos[0]);
+    pRegLista->ulQtd = static_cast<UI4>(aCabecalhos.size());
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::ExisteCabecalhoIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, IE_HEADER_FILTRO_PS regHeaderDestino,
+                                            _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho) {
+  static constexpr const char* kFuncao = "CIExBase::ExisteCabecalhoIntegracao";
+  if (pRegCabecalho == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  if (!IEProcessoValido(regHeaderOrigem.eProc) || !IEProcessoValido(regHeaderDestino.eProc))
+    IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
+  std::memset(pRegCabecalho, 0, sizeof *pRegCabecalho);
+  const bool bIncluiInativos = IncluiInativos(regHeaderOrigem) && IncluiInativos(regHeaderDestino);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqCabecalho arqCabecalho(this);
+    HRESULT hr = arqCabecalho.Abre('L');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
+    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
+    for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
+      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
+      int iRetorno = arqCabecalho.Le(static_cast<LONG>(ul), &regArq);
+      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(ul, &regArq)", IES_MAKE_HR(iRetorno));
+      if (Excluido(regArq.cFlags) || (Inativo(regArq.cFlags) && !bIncluiInativos)) continue;
+      if (regArq.eProcessoOrigem == static_cast<UI4>(regHeaderOrigem.eProc) &&
+          regArq.eProcessoDestino == static_cast<UI4>(regHeaderDestino.eProc)) {
+        IEConverte(regArq, pRegCabecalho);
+        break;
+      }
+    }
+    arqCabecalho.Fecha();
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::LeVinculosCabecalhoIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho,
+                                                _REG_LISTA_IE_VINCULO_INTEGRACAO_PS* pRegLista) {
+  static constexpr const char* kFuncao = "CIExBase::LeVinculosCabecalhoIntegracao";
+  if (pRegCabecalho == nullptr || pRegLista == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  std::memset(pRegLista, 0, sizeof *pRegLista);
+  const UI4 ulPosLeitura = pRegCabecalho->ulPonteiroPrimeiroVinculoIntegracao;
+  const UI4 ulQtd = pRegCabecalho->ulQtdVinculosIntegracoes;
+  // Links start at record 1; the header record is nobody's link.
+  if (ulQtd > 0 && ulPosLeitura == 0) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqVinculo arqVinculo(this);
+    HRESULT hr = arqVinculo.Abre('L');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqVinculo.Abre('L')", hr);
+    std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> aVinculos;
+    for (UI4 l = 0; l < ulQtd; ++l) {
+      _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 regVinculoIntegracao{};
+      int iRetorno = arqVinculo.Le(static_cast<LONG>(ulPosLeitura + l), &regVinculoIntegracao);
+      if (iRetorno != ZELARQ_OK)
+        IE_FALHA_HR(kFuncao, "arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)", IES_MAKE_HR(iRetorno));
+      if (Excluido(regVinculoIntegracao.cFlags)) continue;
+      IEConverte(regVinculoIntegracao, &aVinculos.emplace_back());
+    }
+    arqVinculo.Fecha();
+    pRegLista->pRegListaVinculos = AlocaArray<_REG_IE_VINCULO_INTEGRACAO_PS>(aVinculos.size());
+    if (!aVinculos.empty())
+      std::memcpy(pRegLista->pRegListaVinculos, aVinculos.data(), aVinculos.size() * sizeof aVinculos[0]);
+    pRegLista->ulQtd = static_cast<UI4>(aVinculos.size());
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::GravaVinculosCabecalhosIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho,
+                                                    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS* pRegLista) {
+  static constexpr const char* kFuncao = "CIExBase::GravaVinculosCabecalhosIntegracao";
+  if (pRegCabecalho == nullptr || pRegLista == nullptr || (pRegLista->ulQtd > 0 && pRegLista->pRegListaVinculos == nullptr))
+    IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqVinculo arqVinculo(this);
+    HRESULT hr = arqVinculo.Abre('G');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqVinculo.Abre('G')", hr);
+    pRegCabecalho->ulQtdVinculosIntegracoes = 0;
+    for (UI4 l = 0; l < pRegLista->ulQtd; ++l) {
+      _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 regVinculoIntegracao;
+      IEConverte(pRegLista->pRegListaVinculos[l], &regVinculoIntegracao);
+      ULONG ulPosGravacao = 0;
+      int iRetorno = arqVinculo.Grava(&regVinculoIntegracao, &ulPosGravacao);
+      if (iRetorno != ZELARQ_OK)
+        IE_FALHA_HR(kFuncao, "arqVinculo.Grava(&regVinculoIntegracao, &ulPosGravacao)", IES_MAKE_HR(iRetorno));
+      if (l == 0) pRegCabecalho->ulPonteiroPrimeiroVinculoIntegracao = static_cast<UI4>(ulPosGravacao);
+      ++pRegCabecalho->ulQtdVinculosIntegracoes;
+    }
+    arqVinculo.Fecha();
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header, I4* bProcessoJaCadastrado) {
+  static constexpr const char* kFuncao = "CIExBase::GetProcessoJaCadastradoNaIntegracao";
+  if (bProcessoJaCadastrado == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  if (!IEProcessoValido(header.eProc)) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
+  *bProcessoJaCadastrado = 0;
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqCabecalho arqCabecalho(this);
+    HRESULT hr = arqCabecalho.Abre('L');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
+    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
+    for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
+      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
+      int iRetorno = arqCabecalho.Le(static_cast<LONG>(ul), &regArq);
+      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(ul, &regArq)", IES_MAKE_HR(iRetorno));
+      if (Excluido(regArq.cFlags) || (Inativo(regArq.cFlags) && !IncluiInativos(header))) continue;
+      if (regArq.eProcessoOrigem == static_cast<UI4>(header.eProc) ||
+          regArq.eProcessoDestino == static_cast<UI4>(header.eProc)) {
+        *bProcessoJaCadastrado = 1;
+        break;
+      }
+    }
+    arqCabecalho.Fecha();
+    return S_OK;
+  });
+}
+
+HRESULT CIExBase::ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS header) {
+  static constexpr const char* kFuncao = "CIExBase::ExcluiIntegracoesQueUsamEsteProcesso";
+  if (!IEProcessoValido(header.eProc)) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
+  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+    ArqCabecalho arqCabecalho(this);
+    HRESULT hr = arqCabecalho.Abre('G');
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);
+    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
+    for (ULONG l = 1; l <= nQtd; ++l) {
+      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
+      int iRetorno = arqCabecalho.Le(static_cast<LONG>(l), &regArq);
+      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(l, &regArq)", IES_MAKE_HR(iRetorno));
+      if ((Inativo(regArq.cFlags) && !IncluiInativos(header)) || Excluido(regArq.cFlags)) continue;
+      if (regArq.eProcessoOrigem != static_cast<UI4>(header.eProc) &&
+          regArq.eProcessoDestino != static_cast<UI4>(header.eProc))
+        continue;
+      regArq.cFlags |= kBitExcluidoIntegracao;
+      ULONG ulPos = l;
+      iRetorno = arqCabecalho.Grava(&regArq, &ulPos);
+      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Grava(&regArq, &l)", IES_MAKE_HR(iRetorno));
+      char szLog[128];
+      std::snprintf(szLog, sizeof szLog,
+                    "Vovi Dadi: Integra\xE7\xE3o entre processo origem %i e destino %i removida.",
+                    static_cast<int>(regArq.eProcessoOrigem), static_cast<int>(regArq.eProcessoDestino));
+      if (!GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral(szLog))
+        ZelTraceHR(this, kFuncao, kFonte, __LINE__, "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)", "hr", E_FAIL);
+    }
+    arqCabecalho.Fecha();
+    return S_OK;
+  });
+}

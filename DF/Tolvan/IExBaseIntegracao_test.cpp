@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "IExTeste.h"
+#include "ZelArqMarcaFila.h"
+
+namespace {
+class IExIntegracaoTeste : public IExTeste {
+ protected:
+  void SetUp() override {
+    IExTeste::SetUp();
+    ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
+  }
+  UI4 GravaCabecalho(int eOrigem, int eDestino, char cExcluido = 0, char cInativo = 0, UI4 ulPos = 0) {
+    _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
+    reg.eProcessoOrigem = static_cast<IE_E_PROCESSO>(eOrigem);
+    reg.eProcessoDestino = static_cast<IE_E_PROCESSO>(eDestino);
+    reg.cExcluido = cExcluido;
+    reg.cInativo = cInativo;
+    UI4 ulSaida = 0;
+    EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, reg, &ulSaida), S_OK);
+    return ulSaida;
+  }
+  static IE_HEADER_FILTRO_PS Filtro(int eProc, UI4 dwFlags = 0) {
+    return IE_HEADER_FILTRO_PS{dwFlags, static_cast<IE_E_PROCESSO>(eProc), 0, {}};
+  }
+  static _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 CabecalhoArq(UI4 eOrigem, UI4 eDestino, UI4 ulPtr, UI4 ulQtd, UI1 cFlags) {
+    _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 r{};
+    r.eProcessoOrigem = eOrigem;
+    r.eProcessoDestino = eDestino;
+    r.ulPonteiroPrimeiroVinculoIntegracao = ulPtr;
+    r.ulQtdVinculosIntegracoes = ulQtd;
+    r.cFlags = cFlags;
+    return r;
+  }
+  std::vector<std::string> LogGeral() const {
+    std::vector<std::string> v;
+    std::string s = ZelLeArquivoInteiro(m_sEmpresa + "ZelLogGeral.log");
+    for (size_t i = 0; i < s.size();) {
+      size_t f = s.find('\n', i);
+      if (f == std::string::npos) f = s.size();
+      v.push_back(s.substr(i, f - i));
+      i = f + 1;
+    }
+    return v;
+  }
+  CIExBaseTeste m_ie;
+};
+}  // namespace
+
+TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
+  IE_ARRAY_PONTEIROS_PS ptrs{};
+  ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
+  EXPECT_EQ(ptrs.qtd, 0u);
+  EXPECT_EQ(ptrs.pPtrs, nullptr);
+
+  EXPECT_EQ(GravaCabecalho(1, 2), 1u);
+  EXPECT_EQ(GravaCabecalho(3, 4, 0, 1), 2u);
+  EXPECT_EQ(GravaCabecalho(5, 6), 3u);
+  EXPECT_EQ(GravaCabecalho(3, 4, static_cast<char>(255), 1, 2), 2u) << "rewritten in place";
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80) + IEBytes(CabecalhoArq(1, 2, 0, 0, 0)) +
+                                         IEBytes(CabecalhoArq(3, 4, 0, 0, 3)) + IEBytes(CabecalhoArq(5, 6, 0, 0, 0)));
+
+  ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
+  ASSERT_EQ(ptrs.qtd, 2u);
+  EXPECT_EQ(ptrs.pPtrs[0], 1u);
+  EXPECT_EQ(ptrs.pPtrs[1], 3u);
+  CoTaskMemFree(ptrs.pPtrs);
+
+  UI4 aPedidos[] = {3, 2, 1};
+  IE_ARRAY_PONTEIROS_PS pedido{3, {}, aPedidos, nullptr};
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
+  ASSERT_EQ(m_ie.GetListaCabecalhosIntegracao(&pedido, &lista), S_OK);
+  ASSERT_EQ(lista.ulQtd, 2u) << "the excluded one is left out";
+  EXPECT_EQ(lista.pRegListaCabecalhos[0].eProcessoOrigem, 5);
+  EXPECT_EQ(lista.pRegListaCabecalhos[1].eProcessoOrigem, 1);
+  CoTaskMemFree(lista.pRegListaCabecalhos);
+
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab;
+  std::memset(&cab, 0x5A, sizeof cab);
+  ASSERT_EQ(m_ie.LeCabecalhoIntegracao(3, &cab), S_OK);
+  EXPECT_EQ(cab.eProcessoDestino, 6);
+  EXPECT_EQ(cab.cFiller[0], 0);
+  std::memset(&cab, 0x5A, sizeof cab);
+  ASSERT_EQ(m_ie.LeCabecalhoIntegracao(2, &cab), S_OK);
+  EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "an excluded header reads as a zero header";
+}
+
+TEST_F(IExIntegracaoTeste, PosicoesRuinsDaoCodigoELinhaSemEscrever) {
+  GravaCabecalho(1, 2);
+  const std::string sAntes = Bytes("DFIEINTCAB.DAT");
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(9, &cab), HR(0x80043E95));
+  EXPECT_TRUE(ErroContem("hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"));
+  EXPECT_TRUE(ErroContem("hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"));
+  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(0, &cab), E_INVALIDARG);
+  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(1, nullptr), E_POINTER);
+
+  _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
+  reg.eProcessoOrigem = IE_PROCESSO_COUNT;
+  UI4 ulSaida = 77;
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), E_INVALIDARG);
+  reg.eProcessoOrigem = static_cast<IE_E_PROCESSO>(-1);
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), E_INVALIDARG);
+  reg.eProcessoOrigem = IE_PROCESSO_FN_CRE;
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, nullptr), E_POINTER);
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(5, reg, &ulSaida), HR(0x80040A73)) << "beyond the next free position";
+  EXPECT_EQ(ulSaida, 77u);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
+
+  IE_ARRAY_PONTEIROS_PS semArray{2, {}, nullptr, nullptr};
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
+  EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
+  EXPECT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr), E_POINTER);
+  EXPECT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(500)), E_INVALIDARG);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
+  EXPECT_TRUE(ErroContem("hr = E_INVALIDARG"));
+}
+
+TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
+  GravaCabecalho(7, 8, static_cast<char>(255));  // excluded
+  GravaCabecalho(7, 8, 0, 1);                    // inactive
+  GravaCabecalho(8, 7);
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab;
+  std::memset(&cab, 0x5A, sizeof cab);
+  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(7), Filtro(8), &cab), S_OK);
+  EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "no match clears the output";
+  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(7, 2), Filtro(8), &cab), S_OK);
+  EXPECT_EQ(IEBytes(cab), IEZeros(80));
+  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(7, 2), Filtro(8, 2), &cab), S_OK);
+  EXPECT_EQ(cab.eProcessoOrigem, 7);
+  EXPECT_EQ(static_cast<UI1>(cab.cInativo), 255);
+  EXPECT_EQ(cab.cExcluido, 0);
+  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(8), Filtro(7), &cab), S_OK);
+  EXPECT_EQ(cab.eProcessoOrigem, 8);
+  EXPECT_EQ(cab.cInativo, 0);
+}
+
+TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
+  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {};
+  aVinculos[0] = {0, 1, 2, 0, 0, {}};
+  aVinculos[1] = {0, 3, 4, static_cast<char>(255), 0, {}};
+  aVinculos[2] = {0, 5, 6, 0, 1, {}};
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{3, {}, aVinculos, nullptr};
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  cab.ulQtdVinculosIntegracoes = 9;
+  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+  EXPECT_EQ(cab.ulPonteiroPrimeiroVinculoIntegracao, 1u);
+  EXPECT_EQ(cab.ulQtdVinculosIntegracoes, 3u);
+  _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 esperados[3] = {};
+  esperados[0] = {0, 1, 2, 0, {}};
+  esperados[1] = {0, 3, 4, 2, {}};
+  esperados[2] = {0, 5, 6, 1, {}};
+  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80) + IEBytes(esperados));
+
+  // A second write appends; the first run stays, unreferenced.
+  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+  EXPECT_EQ(cab.ulPonteiroPrimeiroVinculoIntegracao, 4u);
+
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lidos{};
+  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&cab, &lidos), S_OK);
+  ASSERT_EQ(lidos.ulQtd, 2u) << "the excluded link is left out";
+  EXPECT_EQ(lidos.pRegListaVinculos[0].ulPosicaoCampoDestino, 2u);
+  EXPECT_EQ(lidos.pRegListaVinculos[1].ulPosicaoCampoOrigem, 5u);
+  EXPECT_EQ(static_cast<UI1>(lidos.pRegListaVinculos[1].cInativo), 255);
+  CoTaskMemFree(lidos.pRegListaVinculos);
+
+  _REG_IE_CABECALHO_INTEGRACAO_PS vazio{};
+  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&vazio, &lidos), S_OK);
+  EXPECT_EQ(lidos.ulQtd, 0u);
+  EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
+
+  _REG_IE_CABECALHO_INTEGRACAO_PS alemDoFim = cab;
+  alemDoFim.ulQtdVinculosIntegracoes = 1000;
+  EXPECT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&alemDoFim, &lidos), HR(0x80043E95));
+  EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
+  EXPECT_TRUE(ErroContem("hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"));
+
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS semArray{1, {}, nullptr, nullptr};
+  const std::string sAntes = Bytes("DFIEINTVINC.DAT");
+  EXPECT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &semArray), E_POINTER);
+  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), sAntes);
+}
+
+TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
+  GravaCabecalho(10, 11);
+  GravaCabecalho(12, 10, 0, 1);  // inactive: left unless asked
+  GravaCabecalho(12, 13);
+  I4 bUsado = 7;
+  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10), &bUsado), S_OK);
+  EXPECT_EQ(bUsado, 1);
+
+  ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10)), S_OK);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80) + IEBytes(CabecalhoArq(10, 11, 0, 0, 2)) +
+                                         IEBytes(CabecalhoArq(12, 10, 0, 0, 1)) + IEBytes(CabecalhoArq(12, 13, 0, 0, 0)));
+  EXPECT_EQ(LogGeral(), std::vector<std::string>{"Vovi Dadi: Integra\xE7\xE3o entre processo origem 10 e destino 11 removida."});
+  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10), &bUsado), S_OK);
+  EXPECT_EQ(bUsado, 0);
+  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
+  EXPECT_EQ(bUsado, 1) << "the inactive one counts when asked";
+
+  ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10, 2)), S_OK);
+  EXPECT_EQ(LogGeral().size(), 2u);
+  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
+  EXPECT_EQ(bUsado, 0);
+  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(13), &bUsado), S_OK);
+  EXPECT_EQ(bUsado, 1);
+}
+
+TEST_F(IExIntegracaoTeste, MarcadorOcupadoFalhaSemTocarOArquivo) {
+  const std::string sAntes = Bytes("DFIEINTCAB.DAT");
+  std::atomic<bool> bMarcado{false}, bSolta{false};
+  std::thread dono([&] {
+    CZelArqMarcaFila marca;
+    if (marca.Marca(m_sVovi, IZelArqMarcaEnum::VoviDadi, "DF") != 0) return;
+    bMarcado = true;
+    while (!bSolta) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (!bMarcado) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
+  UI4 ulSaida = 0;
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
+  bSolta = true;
+  dono.join();
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
+  EXPECT_TRUE(ErroContem("iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"));
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
+}
