@@ -1,9 +1,11 @@
 // The Vovi Dadi business object of one service object: the company's Vovi
 // Dadi directory, its shared record database and the long-lived read-only
 // files of headers, fields and users. Calls of one service object may come
-// from several threads; the files opened by an operation are its own.
+// from several threads: the long-lived files are used under m_csArquivos,
+// taken after the change marker; the files opened by an operation are its own.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "IEArq.h"
@@ -11,6 +13,9 @@
 #include "ZelBaseParaRotinas.h"
 #include "ZelDataBaseFacade.h"
 #include "ZelDataBase_DF_InfoExtras.h"
+#include "ZelSistema.h"
+
+class CZelArqMarcaFila;
 
 class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseParaRotinas>, public IIEArqBind {
  public:
@@ -25,6 +30,29 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   HRESULT AbreArqCampoHeader();
   HRESULT AbreArqUsuario();
 
+  // Headers, their fields and each field's users. Arrays handed out are
+  // task-allocated and belong to the caller (IELiberaCampos frees them).
+  // No flag changes how headers are read.
+  HRESULT LeIEHeader(UINT qtd, const UI4* pPos, IE_HDR_PS* pTipDoc, UI4 dwFlags = 0);
+  // *pPos 0 creates the header; its position comes back.
+  HRESULT GravaIEHeader(UI4* pPos, IE_HDR_PS ps);
+  // Filter bits: 0 match eProc, 1 include deleted headers, 2 no fallback to
+  // a deleted header.
+  HRESULT BuscaPtrsIEHeader(IE_HEADER_FILTRO_PS filtro, IE_ARRAY_PONTEIROS_PS* pRegPtrs);
+  HRESULT LeCampos(UI4 iPtr, UINT nQtd, IE_CAMPO_PS** ppCampos);
+  // *piPtr 0 appends the run; its first position comes back.
+  HRESULT GravaCampos(const IE_CAMPO_PS* pCampos, UINT nQtd, UI4* piPtr);
+
+  // Runs of field values in a process's value file, opened by the caller;
+  // the WithText forms keep text fields' texts in its text file. The value
+  // array read is task-allocated even when empty (IELiberaItens frees it).
+  HRESULT LeArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd, IE_CAMPO_DATA_PS** ppArray);
+  HRESULT GravaArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd, UI4* piPtr, const IE_CAMPO_DATA_PS* pArray);
+  HRESULT LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd, IE_CAMPO_DATA_PS** ppArray);
+  // Text values come back as their place in the text file, without text.
+  HRESULT GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd, UI4* piPtr,
+                                  IE_CAMPO_DATA_PS* pArray);
+
   // The Vovi Dadi directory of a company ("" when it has none, or when the
   // name could reach outside the suite's registry key or directories).
   static std::string GetDiretorioVoviDadi(const std::string& sEmpresa);
@@ -37,10 +65,25 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   CIEArqT<IE_HDR_ARQ_V0> m_ArqIE;
   CIEArqT<IE_CAMPO_ARQ_V2> m_ArqCamposIE;
   CIEArqT<IE_USUARIO_ARQ_V0> m_ArqUsuariosIE;
+  std::recursive_mutex m_csArquivos;
 
  private:
   void FechaArquivos();
+  // Runs fTrabalho under the directory's change marker.
+  template <class F>
+  HRESULT SobMarca(const char* szFuncao, F&& fTrabalho);
+  HRESULT VerificaCampos(const char* szFuncao, const IE_CAMPO_PS* pCampos, UINT nQtd);
 };
+
+// The header stamp of a local time: day number (days since 30 December 1899)
+// x 86400 + seconds of the day, in the low 38 bits.
+UI8 IECarimbo(const SYSTEMTIME& st);
+// The low 38 bits of a stamp as a signed number.
+int64_t IECarimboComSinal(UI8 ullCarimbo);
+
+// Free a task-allocated array handed out above, with the blocks it points to.
+void IELiberaCampos(IE_CAMPO_PS* pCampos, UINT nQtd);
+void IELiberaItens(IE_CAMPO_DATA_PS* pItens, UINT nQtd);
 
 // A file of whole records: 0, or the data-file code of a damaged file.
 int IEVerificaTamanho(CZelArqEx& arq);
