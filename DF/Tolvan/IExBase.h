@@ -1,16 +1,23 @@
 // The Vovi Dadi business object of one service object: the company's Vovi
 // Dadi directory, its shared record database and the long-lived read-only
 // files of headers, fields and users. Calls of one service object may come
-// from several threads; the files opened by an operation are its own.
+// from several threads: the long-lived files are used under m_csArquivos,
+// taken after the change marker; the files opened by an operation are its own.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "IEArq.h"
 #include "IExRegistros.h"
+#include "ZelArqMarcaFila.h"
 #include "ZelBaseParaRotinas.h"
+#include "ZelProfiler.h"
 #include "ZelDataBaseFacade.h"
 #include "ZelDataBase_DF_InfoExtras.h"
+#include "ZelSistema.h"
+
+class CZelArqMarcaFila;
 
 class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseParaRotinas>, public IIEArqBind {
  public:
@@ -24,6 +31,35 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   HRESULT AbreArqHeader();
   HRESULT AbreArqCampoHeader();
   HRESULT AbreArqUsuario();
+
+  // Headers, their fields and each field's users. Arrays handed out are
+  // task-allocated and belong to the caller (IELiberaCampos frees them).
+  // No flag changes how headers are read.
+  HRESULT LeIEHeader(UINT qtd, const UI4* pPos, IE_HDR_PS* pTipDoc, UI4 dwFlags = 0);
+  // *pPos 0 creates the header; its position comes back.
+  HRESULT GravaIEHeader(UI4* pPos, IE_HDR_PS ps);
+  // Filter bits: 0 match eProc, 1 include deleted headers, 2 no fallback to
+  // a deleted header.
+  HRESULT BuscaPtrsIEHeader(IE_HEADER_FILTRO_PS filtro, IE_ARRAY_PONTEIROS_PS* pRegPtrs);
+  HRESULT LeCampos(UI4 iPtr, UINT nQtd, IE_CAMPO_PS** ppCampos);
+  // *piPtr 0 appends the run; its first position comes back.
+  HRESULT GravaCampos(const IE_CAMPO_PS* pCampos, UINT nQtd, UI4* piPtr);
+
+  // Runs of field values in a process's value file, opened by the caller;
+  // the WithText forms keep text fields' texts in its text file. The value
+  // array read is task-allocated even when empty (IELiberaItens frees it).
+  HRESULT LeArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd, IE_CAMPO_DATA_PS** ppArray);
+  HRESULT GravaArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd, UI4* piPtr, const IE_CAMPO_DATA_PS* pArray);
+  HRESULT LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd, IE_CAMPO_DATA_PS** ppArray);
+  // Text values come back as their place in the text file, without text.
+  HRESULT GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd, UI4* piPtr,
+                                  IE_CAMPO_DATA_PS* pArray);
+
+  // Field values linked to origin records.
+  HRESULT ExisteVinculo(UI4 lPosHeader);
+  HRESULT BuscaVinculosByOrigem(UI4 lPosHeader, UINT qtd, UI4* pChaves, IE_VINCULO_PS* pVinculos);
+  HRESULT GravaCamposVinculo(IE_VINCULO_PS vinculo);
+  HRESULT NotificaExclusaoOrigem(IE_ORIGEM_VINCULO_PS origem);
 
   // Integrations between processes.
   HRESULT LeCabecalhoIntegracao(UI4 ulPosicao, _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho);
@@ -39,6 +75,8 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
                                             _REG_LISTA_IE_VINCULO_INTEGRACAO_PS* pRegLista);
   HRESULT GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header, I4* bProcessoJaCadastrado);
   HRESULT ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS header);
+  HRESULT GetVinculoByIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, UI4 ulPosRegistroOrigem,
+                                 IE_HEADER_FILTRO_PS regHeaderDestino, IE_VINCULO_PS* pVinculo);
 
   // The Vovi Dadi directory of a company ("" when it has none, or when the
   // name could reach outside the suite's registry key or directories).
@@ -52,16 +90,53 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   CIEArqT<IE_HDR_ARQ_V0> m_ArqIE;
   CIEArqT<IE_CAMPO_ARQ_V2> m_ArqCamposIE;
   CIEArqT<IE_USUARIO_ARQ_V0> m_ArqUsuariosIE;
+  std::recursive_mutex m_csArquivos;
 
  private:
   void FechaArquivos();
-  // Runs an integration file operation under the company's change marker.
+  // Runs fTrabalho under the directory's change marker; szFonte names the
+  // source file of the trace lines.
   template <class F>
-  HRESULT ExecutaMarcadoIntegracao(const char* szFuncao, F corpo);
+  HRESULT SobMarca(const char* szFuncao, const char* szFonte, F&& fTrabalho);
+  // The first active link of an origin (any key when plChave is null) by a
+  // scan of the link file; *plPos 0 when there is none.
+  HRESULT ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
+                              IE_VINCULO_ARQ_V0* pregVin);
+  HRESULT VerificaCampos(const char* szFuncao, const IE_CAMPO_PS* pCampos, UINT nQtd);
 };
+
+template <class F>
+HRESULT CIExBase::SobMarca(const char* szFuncao, const char* szFonte, F&& fTrabalho) {
+  // Ends with the operation, so a failed one gives the marker up too.
+  CZelArqMarcaFila marcaFila(this);
+  int iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, "DF");
+  if (iRetorno != 0) {
+    ZelTraceInt(this, szFuncao, szFonte, __LINE__,
+                "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")", "iRetorno", iRetorno);
+    return IES_MAKE_HR(iRetorno);
+  }
+  HRESULT hr = fTrabalho();
+  if (FAILED(hr)) return hr;
+  iRetorno = marcaFila.Desmarca();
+  if (iRetorno != 0) {
+    ZelTraceInt(this, szFuncao, szFonte, __LINE__, "iRetorno = marcaFila.Desmarca()", "iRetorno", iRetorno);
+    return IES_MAKE_HR(iRetorno);
+  }
+  return hr;
+}
 
 // Processes with files of their own: 0 to 68.
 inline bool IEProcessoValido(int eProcesso) { return eProcesso >= 0 && eProcesso < IE_PROCESSO_COUNT; }
+
+// The header stamp of a local time: day number (days since 30 December 1899)
+// x 86400 + seconds of the day, in the low 38 bits.
+UI8 IECarimbo(const SYSTEMTIME& st);
+// The low 38 bits of a stamp as a signed number.
+int64_t IECarimboComSinal(UI8 ullCarimbo);
+
+// Free a task-allocated array handed out above, with the blocks it points to.
+void IELiberaCampos(IE_CAMPO_PS* pCampos, UINT nQtd);
+void IELiberaItens(IE_CAMPO_DATA_PS* pItens, UINT nQtd);
 
 // A file of whole records: 0, or the data-file code of a damaged file.
 int IEVerificaTamanho(CZelArqEx& arq);

@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "IExBase.h"
+#include "Pardak.h"
 #include "ZelArqMarcaFila.h"
 #include "ZelProfiler.h"
 
 namespace {
 constexpr const char* kFonte = "IExBaseIntegracao";
+constexpr HRESULT E_IE_SEM_HEADER_ORIGEM = HR(0x80040A5D);
+constexpr HRESULT E_IE_SEM_HEADER_DESTINO = HR(0x80040A5E);
 
 using ArqCabecalho = CIEArqT<_REG_IE_CABECALHO_INTEGRACAO_ARQ_V0>;
 using ArqVinculo = CIEArqT<_REG_IE_VINCULO_INTEGRACAO_ARQ_V0>;
@@ -36,25 +39,6 @@ T* AlocaArray(size_t n) {
     return hrTraco;                                                                    \
   } while (0)
 
-template <class F>
-HRESULT CIExBase::ExecutaMarcadoIntegracao(const char* szFuncao, F corpo) {
-  CZelArqMarcaFila marcaFila(this);
-  int iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, "DF");
-  if (iRetorno != 0) {
-    ZelTraceInt(this, szFuncao, kFonte, __LINE__,
-                "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")", "iRetorno", iRetorno);
-    return IES_MAKE_HR(iRetorno);
-  }
-  HRESULT hr = corpo();
-  if (FAILED(hr)) return hr;
-  iRetorno = marcaFila.Desmarca();
-  if (iRetorno != 0) {
-    ZelTraceInt(this, szFuncao, kFonte, __LINE__, "iRetorno = marcaFila.Desmarca()", "iRetorno", iRetorno);
-    return IES_MAKE_HR(iRetorno);
-  }
-  return hr;
-}
-
 HRESULT CIExBase::LeCabecalhoIntegracao(UI4 ulPosicao, _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho) {
   static constexpr const char* kFuncao = "CIExBase::LeCabecalhoIntegracao";
   if (pRegCabecalho == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
@@ -77,7 +61,7 @@ HRESULT CIExBase::GravaCabecalhoIntegracao(UI4 ulPosicaoIn, _REG_IE_CABECALHO_IN
   if (pulPosicaoOut == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
   if (!IEProcessoValido(reg.eProcessoOrigem) || !IEProcessoValido(reg.eProcessoDestino))
     IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);
@@ -100,7 +84,7 @@ HRESULT CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi(IE_ARRAY_PONTEIROS_PS*
   static constexpr const char* kFuncao = "CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi";
   if (pregPonteiros == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
   std::memset(pregPonteiros, 0, sizeof *pregPonteiros);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -128,7 +112,7 @@ HRESULT CIExBase::GetListaCabecalhosIntegracao(IE_ARRAY_PONTEIROS_PS* pRegPontei
   std::memset(pRegLista, 0, sizeof *pRegLista);
   for (UINT ul = 0; ul < pRegPonteiros->qtd; ++ul)
     if (pRegPonteiros->pPtrs[ul] == 0) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -158,7 +142,7 @@ HRESULT CIExBase::ExisteCabecalhoIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem,
     IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
   std::memset(pRegCabecalho, 0, sizeof *pRegCabecalho);
   const bool bIncluiInativos = IncluiInativos(regHeaderOrigem) && IncluiInativos(regHeaderDestino);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -188,7 +172,7 @@ HRESULT CIExBase::LeVinculosCabecalhoIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS*
   const UI4 ulQtd = pRegCabecalho->ulQtdVinculosIntegracoes;
   // Links start at record 1; the header record is nobody's link.
   if (ulQtd > 0 && ulPosLeitura == 0) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqVinculo arqVinculo(this);
     HRESULT hr = arqVinculo.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqVinculo.Abre('L')", hr);
@@ -215,7 +199,7 @@ HRESULT CIExBase::GravaVinculosCabecalhosIntegracao(_REG_IE_CABECALHO_INTEGRACAO
   static constexpr const char* kFuncao = "CIExBase::GravaVinculosCabecalhosIntegracao";
   if (pRegCabecalho == nullptr || pRegLista == nullptr || (pRegLista->ulQtd > 0 && pRegLista->pRegListaVinculos == nullptr))
     IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqVinculo arqVinculo(this);
     HRESULT hr = arqVinculo.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqVinculo.Abre('G')", hr);
@@ -240,7 +224,7 @@ HRESULT CIExBase::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header
   if (bProcessoJaCadastrado == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
   if (!IEProcessoValido(header.eProc)) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
   *bProcessoJaCadastrado = 0;
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -264,7 +248,7 @@ HRESULT CIExBase::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header
 HRESULT CIExBase::ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS header) {
   static constexpr const char* kFuncao = "CIExBase::ExcluiIntegracoesQueUsamEsteProcesso";
   if (!IEProcessoValido(header.eProc)) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return ExecutaMarcadoIntegracao(kFuncao, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);
@@ -291,4 +275,100 @@ HRESULT CIExBase::ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS heade
     arqCabecalho.Fecha();
     return S_OK;
   });
+}
+
+HRESULT CIExBase::GetVinculoByIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, UI4 ulPosRegistroOrigem,
+                                         IE_HEADER_FILTRO_PS regHeaderDestino, IE_VINCULO_PS* pVinculo) {
+  static constexpr const char* kFuncao = "CIExBase::GetVinculoByIntegracao";
+  if (pVinculo == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  std::memset(pVinculo, 0, sizeof *pVinculo);
+  _REG_IE_CABECALHO_INTEGRACAO_PS regCabecalho{};
+  HRESULT hr = ExisteCabecalhoIntegracao(regHeaderOrigem, regHeaderDestino, &regCabecalho);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "ExisteCabecalhoIntegracao(regHeaderOrigem, regHeaderDestino, &regCabecalho)", hr);
+
+  regHeaderOrigem.dwFlags |= 1;
+  IE_ARRAY_PONTEIROS_PS regPonteiroOrigem{};
+  hr = BuscaPtrsIEHeader(regHeaderOrigem, &regPonteiroOrigem);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "BuscaPtrsIEHeader(regHeaderOrigem, &regPonteiroOrigem)", hr);
+  if (regPonteiroOrigem.qtd == 0 || regPonteiroOrigem.pPtrs == nullptr) {
+    CoTaskMemFree(regPonteiroOrigem.pPtrs);
+    IE_FALHA_HR(kFuncao, "MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)", E_IE_SEM_HEADER_ORIGEM);
+  }
+  UI4 ulPosHeaderOrigem = regPonteiroOrigem.pPtrs[0];
+  CoTaskMemFree(regPonteiroOrigem.pPtrs);
+
+  IE_VINCULO_PS regVinculo{};
+  hr = BuscaVinculosByOrigem(ulPosHeaderOrigem, 1, &ulPosRegistroOrigem, &regVinculo);
+  // The origin's values belong to this call from here on.
+  struct LiberaValores {
+    IE_VINCULO_PS& v;
+    ~LiberaValores() { IELiberaItens(v.pCampos, v.nQtdCampos); }
+  } liberaOrigem{regVinculo};
+  if (FAILED(hr))
+    IE_FALHA_HR(kFuncao, "BuscaVinculosByOrigem(ulPosHeaderOrigem, 1, &ulPosRegistroOrigem, &regVinculo)", hr);
+  if (regVinculo.nQtdCampos == 0) return S_OK;
+
+  regHeaderDestino.dwFlags |= 1;
+  IE_ARRAY_PONTEIROS_PS regPonteiroDestino{};
+  hr = BuscaPtrsIEHeader(regHeaderDestino, &regPonteiroDestino);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "BuscaPtrsIEHeader(regHeaderDestino, &regPonteiroDestino)", hr);
+  if (regPonteiroDestino.qtd == 0 || regPonteiroDestino.pPtrs == nullptr) {
+    CoTaskMemFree(regPonteiroDestino.pPtrs);
+    IE_FALHA_HR(kFuncao, "MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)", E_IE_SEM_HEADER_DESTINO);
+  }
+  UI4 ulPosHeaderDestino = regPonteiroDestino.pPtrs[0];
+  CoTaskMemFree(regPonteiroDestino.pPtrs);
+
+  IE_HDR_PS regHeaderDestinoPS{};
+  hr = LeIEHeader(1, &ulPosHeaderDestino, &regHeaderDestinoPS, 0);
+  struct LiberaHeader {
+    IE_HDR_PS& h;
+    ~LiberaHeader() { IELiberaCampos(h.pCampos, h.nQtdCampos); }
+  } liberaDestino{regHeaderDestinoPS};
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "LeIEHeader(1, &ulPosHeaderDestino, &regHeaderDestinoPS, 0)", hr);
+  pVinculo->origem.lPosHeader = ulPosHeaderDestino;
+
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS regListaVinculos{};
+  hr = LeVinculosCabecalhoIntegracao(&regCabecalho, &regListaVinculos);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "LeVinculosCabecalhoIntegracao(&regCabecalho, &regListaVinculos)", hr);
+  struct LiberaLista {
+    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS& l;
+    ~LiberaLista() { CoTaskMemFree(l.pRegListaVinculos); }
+  } liberaLista{regListaVinculos};
+  if (regListaVinculos.ulQtd == 0) return S_OK;
+
+  const UINT nQtdDestino = regHeaderDestinoPS.nQtdCampos;
+  IE_CAMPO_DATA_PS* pCampos = AlocaArray<IE_CAMPO_DATA_PS>(nQtdDestino);
+  for (UINT i = 0; i < nQtdDestino; ++i) pCampos[i].id = regHeaderDestinoPS.pCampos[i].id;
+  for (UI4 l = 0; l < regListaVinculos.ulQtd; ++l) {
+    const _REG_IE_VINCULO_INTEGRACAO_PS& link = regListaVinculos.pRegListaVinculos[l];
+    if (link.cExcluido != 0 || link.cInativo != 0) continue;
+    if (link.ulPosicaoCampoOrigem >= regVinculo.nQtdCampos) continue;
+    // No destination field to receive it.
+    if (link.ulPosicaoCampoDestino >= nQtdDestino) continue;
+    IE_CAMPO_DATA_PS& destino = pCampos[link.ulPosicaoCampoDestino];
+    const IE_CAMPO_DATA_PS& origem = regVinculo.pCampos[link.ulPosicaoCampoOrigem];
+    IE_E_CAMPO eGrupo = destino.id;
+    if (!IEAlteraCampoParaPrimeiro(eGrupo)) {
+      IELiberaItens(pCampos, nQtdDestino);
+      return E_FAIL;
+    }
+    if (eGrupo == IE_CAMPO_LIVRE_TEXTO_0) {
+      CoTaskMemFree(destino.pcTexto);
+      destino.pcTexto = nullptr;
+      destino.ulTamanhoTexto = 0;
+      size_t nTexto = origem.pcTexto != nullptr ? std::strlen(origem.pcTexto) : 0;
+      if (nTexto > 0) {
+        destino.pcTexto = static_cast<char*>(CoTaskMemAlloc(nTexto + 1));
+        std::memcpy(destino.pcTexto, origem.pcTexto, nTexto + 1);
+        destino.ulTamanhoTexto = static_cast<UI4>(nTexto + 1);
+      }
+    } else {
+      std::memcpy(destino.BinaryData, origem.BinaryData, sizeof destino.BinaryData);
+    }
+  }
+  pVinculo->origem.lChave = 0;
+  pVinculo->nQtdCampos = nQtdDestino;
+  pVinculo->pCampos = pCampos;
+  return S_OK;
 }

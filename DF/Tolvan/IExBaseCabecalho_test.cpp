@@ -1,0 +1,613 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "IExBase.h"
+#include "IExTeste.h"
+#include "ZelArqMarcaFila.h"
+#include "ZelMutexNomeado.h"
+
+namespace {
+constexpr HRESULT kAlemDoFim = HR(0x80043E95);        // a read past the end
+constexpr HRESULT kGravacaoAlemDoFim = HR(0x80040A73);  // a write beyond the next free record
+constexpr HRESULT kMarcaOcupada = HR(0x800400FD);
+
+// A field as a client sends it; the users stay with the caller.
+IE_CAMPO_PS Campo(int id, const char* szNome, const std::vector<UI2>& aUsuarios = {}, UI4 dwFlags = 0) {
+  IE_CAMPO_PS c{};
+  c.dwFlags = dwFlags;
+  c.lPtrExtra = 7;
+  c.id = static_cast<IE_E_CAMPO>(id);
+  std::strncpy(c.szNome, szNome, 50);
+  c.iQtdUsuarios = static_cast<UI2>(aUsuarios.size());
+  c.pUsuarios = aUsuarios.empty() ? nullptr : const_cast<UI2*>(aUsuarios.data());
+  return c;
+}
+
+IE_CAMPO_ARQ_V2 RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuarios, UI4 dwFlags = 0) {
+  IE_CAMPO_ARQ_V2 r{};
+  r.dwFlags = dwFlags;
+  r.lPtrExtra = 7;
+  r.ulPtrUsuarios = ulPtrUsuarios;
+  r.id = id;
+  r.iQtdUsuarios = nUsuarios;
+  std::strncpy(r.szNome, szNome, 50);
+  return r;
+}
+
+std::string Usuarios(std::initializer_list<UI2> a) {
+  std::string s;
+  for (UI2 us : a) {
+    IE_USUARIO_ARQ_V0 r{};
+    r.usUsuario = us;
+    s += IEBytes(r);
+  }
+  return s;
+}
+
+IE_HDR_ARQ_V0 RegHdr(UI4 dwFlags, UI4 eProcesso, UI4 nQtd, UI4 iPtr, UI8 ullCarimbo = 0) {
+  IE_HDR_ARQ_V0 r{};
+  r.dwFlags = dwFlags;
+  r.eProcesso = eProcesso;
+  r.nQtdCampos = nQtd;
+  r.iPtrCampos = iPtr;
+  r.ullCarimbo = ullCarimbo;
+  return r;
+}
+
+UI8 CarimboAgora() {
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  return IECarimbo(st);
+}
+
+IE_CAMPO_DATA_PS Valor(int id, UI8 ullValor) {
+  IE_CAMPO_DATA_PS v{};
+  v.id = static_cast<IE_E_CAMPO>(id);
+  std::memcpy(v.BinaryData, &ullValor, 8);
+  return v;
+}
+
+// A text as the client library sends it: ulTamanho characters, terminated or not.
+IE_CAMPO_DATA_PS Texto(int id, char* pcTexto, UI4 ulTamanho) {
+  IE_CAMPO_DATA_PS v{};
+  v.id = static_cast<IE_E_CAMPO>(id);
+  v.pcTexto = pcTexto;
+  v.ulTamanhoTexto = ulTamanho;
+  return v;
+}
+
+IE_CAMPO_DATA_ARQ_V2 RegValor(int id, UI8 ullValor) {
+  IE_CAMPO_DATA_ARQ_V2 r{};
+  r.id = id;
+  std::memcpy(r.BinaryData, &ullValor, 8);
+  return r;
+}
+UI8 Lugar(UI4 ulOffset, UI2 usTamanho) { return ulOffset | (UI8{usTamanho} << 32); }
+
+class IExCabecalho : public IExTeste {
+ protected:
+  void SetUp() override {
+    IExTeste::SetUp();
+    m_nBlocos = CoTaskMemBlocosVivos();
+    AntesDeIniciar();
+    ASSERT_EQ(m_ie.Inicializa("EMP1", 3, 77), S_OK);
+  }
+  virtual void AntesDeIniciar() {}
+  void TearDown() override {
+    m_ie.Finaliza();
+    ZelExcluiMutexNomeado(CZelArqMarcaFila::NomeMutex(m_sVovi, IZelArqMarcaEnum::VoviDadi));
+    EXPECT_EQ(CoTaskMemBlocosVivos(), m_nBlocos) << "every block handed out was freed";
+  }
+
+  HRESULT Grava(UI4* pPos, int eProcesso, std::vector<IE_CAMPO_PS> aCampos, UI4 dwFlags = 0) {
+    IE_HDR_PS ps{};
+    ps.dwFlags = dwFlags;
+    ps.eProcesso = static_cast<IE_E_PROCESSO>(eProcesso);
+    ps.nQtdCampos = static_cast<UINT>(aCampos.size());
+    ps.pCampos = aCampos.empty() ? nullptr : aCampos.data();
+    return m_ie.GravaIEHeader(pPos, ps);
+  }
+  // Every file of the directory with its bytes.
+  std::map<std::string, std::string> Arquivos() const {
+    std::map<std::string, std::string> m;
+    for (const std::string& s : ZelListaArquivos(m_sVovi, "*")) m[s] = Bytes(s);
+    return m;
+  }
+  // The header file with every stamp zeroed, and one stamp.
+  std::string CabecalhosSemCarimbo() const {
+    std::string s = Bytes("DFIEHDR.DAT");
+    for (size_t i = 16; i + 8 <= s.size(); i += sizeof(IE_HDR_ARQ_V0)) std::memset(&s[i], 0, 8);
+    return s;
+  }
+  UI8 Carimbo(UI4 lPos) const {
+    UI8 ull = 0;
+    std::memcpy(&ull, Bytes("DFIEHDR.DAT").data() + lPos * sizeof(IE_HDR_ARQ_V0) + 16, 8);
+    return ull;
+  }
+  // Error lines holding both texts.
+  int Linhas2(const std::string& sA, const std::string& sB) const {
+    int n = 0;
+    for (const std::string& s : Linhas(ArquivoErrosEmpresa()))
+      n += s.find(sA) != std::string::npos && s.find(sB) != std::string::npos;
+    return n;
+  }
+
+  CIExBaseTeste m_ie;
+  int64_t m_nBlocos = 0;
+};
+
+TEST_F(IExCabecalho, CarimboContaSegundosDesde30DeDezembroDe1899Em38BitsComSinal) {
+  EXPECT_EQ(IECarimbo({1899, 12, 0, 30, 0, 0, 0, 0}), 0u);
+  EXPECT_EQ(IECarimbo({1900, 1, 0, 1, 0, 0, 1, 0}), 2u * 86400 + 1);
+  EXPECT_EQ(IECarimbo({2026, 12, 0, 5, 13, 45, 30, 0}), 4005639930u);
+  // Before the epoch the number is negative, kept in 38 bits.
+  const UI8 ullAntigo = IECarimbo({1600, 3, 0, 1, 0, 0, 0, 0});
+  EXPECT_EQ(ullAntigo, 265416156544u);
+  EXPECT_EQ(IECarimboComSinal(ullAntigo), -109511LL * 86400);
+  EXPECT_EQ(IECarimboComSinal((UI8{0x3FFFFFF} << 38) | 5), 5) << "the upper 26 bits are not part of the stamp";
+  EXPECT_EQ(IECarimboComSinal(UI8{1} << 37), -(int64_t{1} << 37));
+}
+
+TEST_F(IExCabecalho, CabecalhoNovoNoFimComCamposEUsuariosEmSequencia) {
+  const std::vector<UI2> aUsuarios{11, 12}, aUm{13};
+  UI4 lPos = 0;
+  const UI8 ullAntes = CarimboAgora();
+  ASSERT_EQ(Grava(&lPos, IE_PROCESSO_FT_PED,
+                  {Campo(IE_CAMPO_LIVRE_TEXTO_0 + 1, "Obs", aUsuarios, 4), Campo(IE_CAMPO_LIVRE_V4_0, "Peso"),
+                   Campo(IE_CAMPO_HORA, "Hora", aUm)},
+                  0x10),
+            S_OK);
+  const UI8 ullDepois = CarimboAgora();
+  EXPECT_EQ(lPos, 1u) << "the first header of a new file";
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0x10, IE_PROCESSO_FT_PED, 3, 1)));
+  EXPECT_GE(Carimbo(1), ullAntes);
+  EXPECT_LE(Carimbo(1), ullDepois);
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(RegCampo(101, "Obs", 1, 2, 4)) +
+                                      IEBytes(RegCampo(250, "Peso", 0, 0)) + IEBytes(RegCampo(400, "Hora", 3, 1)));
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({11, 12, 13}));
+  EXPECT_FALSE(m_ie.m_ArqIE.EstaAberto()) << "the write closed the reader it bypassed";
+
+  IE_HDR_PS ps{};
+  ASSERT_EQ(m_ie.LeIEHeader(1, &lPos, &ps), S_OK);
+  EXPECT_EQ(ps.dwFlags, 0x10u);
+  EXPECT_EQ(ps.eProcesso, IE_PROCESSO_FT_PED);
+  ASSERT_EQ(ps.nQtdCampos, 3u);
+  ASSERT_NE(ps.pCampos, nullptr);
+  EXPECT_STREQ(ps.pCampos[0].szNome, "Obs");
+  EXPECT_EQ(ps.pCampos[0].id, 101);
+  EXPECT_EQ(ps.pCampos[0].dwFlags, 4u);
+  EXPECT_EQ(ps.pCampos[0].lPtrExtra, 7u);
+  ASSERT_EQ(ps.pCampos[0].iQtdUsuarios, 2);
+  EXPECT_EQ(ps.pCampos[0].pUsuarios[0], 11);
+  EXPECT_EQ(ps.pCampos[0].pUsuarios[1], 12);
+  EXPECT_EQ(ps.pCampos[1].pUsuarios, nullptr);
+  ASSERT_EQ(ps.pCampos[2].iQtdUsuarios, 1);
+  EXPECT_EQ(ps.pCampos[2].pUsuarios[0], 13);
+  IELiberaCampos(ps.pCampos, ps.nQtdCampos);
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+}
+
+TEST_F(IExCabecalho, ReescritaComMenosCamposNoLugarEComMaisNoFim) {
+  const std::vector<UI2> aUsuarios{5};
+  UI4 lPos = 0, lOutro = 0;
+  ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "A", aUsuarios), Campo(50, "B")}), S_OK);
+  ASSERT_EQ(Grava(&lOutro, 4, {Campo(150, "C")}), S_OK);
+  ASSERT_EQ(lOutro, 2u);
+
+  // Fewer fields: the run is overwritten in place; the users move to the end.
+  ASSERT_EQ(Grava(&lPos, 3, {Campo(200, "A2", aUsuarios)}, 1), S_OK);
+  EXPECT_EQ(lPos, 1u);
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(1, 3, 1, 1)) + IEBytes(RegHdr(0, 4, 1, 3)));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(RegCampo(200, "A2", 2, 1)) + IEBytes(RegCampo(50, "B", 0, 0)) +
+                                      IEBytes(RegCampo(150, "C", 0, 0)));
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({5, 5}));
+
+  // More fields than the run holds: a new run at the end, the old one left behind.
+  ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "X"), Campo(50, "Y")}), S_OK);
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0, 3, 2, 4)) + IEBytes(RegHdr(0, 4, 1, 3)));
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), IEBytes(RegCampo(0, "X", 0, 0)) + IEBytes(RegCampo(50, "Y", 0, 0)));
+
+  // No fields: the header keeps its run and no field is written.
+  const std::string sCampos = Bytes("DFIECMP.DAT");
+  ASSERT_EQ(Grava(&lPos, 3, {}), S_OK);
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0, 3, 0, 4)) + IEBytes(RegHdr(0, 4, 1, 3)));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), sCampos);
+  IE_HDR_PS ps{};
+  ps.pCampos = reinterpret_cast<IE_CAMPO_PS*>(&ps);  // whatever the caller left there
+  ASSERT_EQ(m_ie.LeIEHeader(1, &lPos, &ps), S_OK);
+  EXPECT_EQ(ps.nQtdCampos, 0u);
+  EXPECT_EQ(ps.pCampos, nullptr);
+}
+
+TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
+  const UI4 aPos[3] = {1, 9, 1};
+  IE_HDR_PS aHdr[3] = {};
+  aHdr[2].dwFlags = 0xABCD;
+  EXPECT_EQ(m_ie.LeIEHeader(3, aPos, aHdr), kAlemDoFim);
+  EXPECT_EQ(aHdr[0].eProcesso, 7);
+  ASSERT_NE(aHdr[0].pCampos, nullptr);
+  EXPECT_STREQ(aHdr[0].pCampos[1].szNome, "B");
+  EXPECT_EQ(aHdr[1].pCampos, nullptr);
+  EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
+  EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)\thr = 0X80043E95"), 1);
+  IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
+
+  // A header whose run lies beyond the field file frees what it read.
+  Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + IEBytes(RegHdr(0, 7, 1000000, 1)));
+  IE_HDR_PS ps{};
+  const UI4 lQuebrado = 2;
+  EXPECT_EQ(m_ie.LeIEHeader(1, &lQuebrado, &ps), kAlemDoFim);
+  EXPECT_EQ(ps.pCampos, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeCampos\t", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
+}
+
+TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
+  const std::vector<UI2> aUsuarios{1, 2};
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B", aUsuarios)}), S_OK);
+  m_ie.m_ArqUsuariosIE.Fecha();
+  Escreve("DFIEUSU.DAT", IEZeros(8) + Usuarios({1}));
+  IE_HDR_PS ps{};
+  EXPECT_EQ(m_ie.LeIEHeader(1, &lPos, &ps), kAlemDoFim);
+  EXPECT_EQ(ps.pCampos, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeCampos\t",
+                    "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"),
+            1);
+}
+
+TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
+  const std::vector<UI2> aUsuarios{1};
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A", aUsuarios)}), S_OK);
+  const auto antes = Arquivos();
+
+  IE_HDR_PS ps{};
+  ps.eProcesso = IE_PROCESSO_FT_PED;
+  EXPECT_EQ(m_ie.GravaIEHeader(nullptr, ps), E_POINTER);
+  ps.eProcesso = static_cast<IE_E_PROCESSO>(69);
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
+  ps.eProcesso = static_cast<IE_E_PROCESSO>(-1);
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t",
+                    "ps.eProcesso < 0 || ps.eProcesso >= IE_PROCESSO_COUNT\thr = 0X80070057"),
+            2);
+  ps.eProcesso = IE_PROCESSO_FT_PED;
+  ps.nQtdCampos = 2;
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "fields counted but not given";
+
+  IE_CAMPO_PS aCampos[2] = {Campo(0, "A"), Campo(1, "B")};
+  ps.pCampos = aCampos;
+  std::memset(aCampos[1].szNome, 'x', sizeof aCampos[1].szNome);
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG) << "a name without its terminator";
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t", "strnlen(pCampos[i].szNome, 51) == 51"), 1);
+  aCampos[1] = Campo(IE_CAMPO_COUNT, "B");
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG) << "a field kind the catalogue does not know";
+  aCampos[1] = Campo(1, "B");
+  aCampos[1].iQtdUsuarios = 3;
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "users counted but not given";
+  aCampos[1] = Campo(1, "B", aUsuarios);
+  UI4 lLonge = 3;
+  EXPECT_EQ(m_ie.GravaIEHeader(&lLonge, ps), kAlemDoFim);
+  EXPECT_EQ(lLonge, 3u);
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t", "hr = arqIE.Le(*pPos, &regIE)\thr = 0X80043E95"), 1);
+  lLonge = 0xFFFFFFFF;
+  EXPECT_EQ(m_ie.GravaIEHeader(&lLonge, ps), kAlemDoFim);
+  EXPECT_EQ(m_ie.GravaCampos(aCampos, 2, nullptr), E_POINTER);
+  EXPECT_EQ(m_ie.GravaCampos(nullptr, 1, &lLonge), E_POINTER);
+
+  IE_HDR_PS aLidos[2] = {};
+  const UI4 aPos[2] = {1, 0};
+  EXPECT_EQ(m_ie.LeIEHeader(2, aPos, aLidos), E_INVALIDARG);
+  EXPECT_EQ(aLidos[0].pCampos, nullptr) << "positions are checked before anything is read";
+  EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "pPos[i] == 0\thr = 0X80070057"), 1);
+  EXPECT_EQ(m_ie.LeIEHeader(1, nullptr, aLidos), E_POINTER);
+  EXPECT_EQ(m_ie.LeIEHeader(1, aPos, nullptr), E_POINTER);
+  const UI4 lMaximo = 0xFFFFFFFF;
+  EXPECT_EQ(m_ie.LeIEHeader(1, &lMaximo, aLidos), kAlemDoFim);
+  EXPECT_EQ(m_ie.LeIEHeader(0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(m_ie.LeCampos(1, 1, nullptr), E_POINTER);
+
+  EXPECT_EQ(Arquivos(), antes);
+}
+
+TEST_F(IExCabecalho, CorridaDeCamposAlemDoFimRecusadaAntesDeGravarUsuarios) {
+  const std::vector<UI2> aUsuarios{1};
+  UI4 lPos = 0, lSegundo = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A")}), S_OK);
+  ASSERT_EQ(Grava(&lSegundo, 7, {Campo(0, "A"), Campo(1, "B"), Campo(2, "C")}), S_OK);
+  // The field file lost its tail: the second header's run starts past its end.
+  Escreve("DFIECMP.DAT", Bytes("DFIECMP.DAT").substr(0, 80));
+  const auto antes = Arquivos();
+  EXPECT_EQ(Grava(&lSegundo, 7, {Campo(0, "A", aUsuarios)}), kGravacaoAlemDoFim);
+  EXPECT_EQ(Arquivos(), antes);
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaCampos\t", "*piPtr > arqCamposIE.GetQtdRegistros()\thr = 0X80040A73"), 1);
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t",
+                    "hr = GravaCampos(ps.pCampos, regIE.nQtdCampos, &regIE.iPtrCampos)\thr = 0X80040A73"),
+            1);
+}
+
+class IExBusca : public IExCabecalho {
+ protected:
+  // Headers 1 to 7: process 5 live at 2; process 9 deleted at 1 (stamp 100),
+  // 3 (300, upper bits set), 4 (300 again), 6 (negative in 38 bits); process
+  // 9 live nowhere; process 12 deleted with stamps 0 and negative only.
+  void AntesDeIniciar() override {
+    Escreve("DFIECONFIG.DAT", Configuracao(9));
+    const UI8 ullNegativo = UI8{1} << 37;
+    Escreve("DFIEHDR.DAT", IEZeros(56) + IEBytes(RegHdr(1, 9, 0, 0, 100)) + IEBytes(RegHdr(0, 5, 0, 0, 50)) +
+                               IEBytes(RegHdr(3, 9, 0, 0, (UI8{0xABC} << 40) | 300)) +
+                               IEBytes(RegHdr(1, 9, 0, 0, 300)) + IEBytes(RegHdr(1, 12, 0, 0, 0)) +
+                               IEBytes(RegHdr(1, 9, 0, 0, ullNegativo | 999)) +
+                               IEBytes(RegHdr(1, 12, 0, 0, ullNegativo)));
+  }
+  std::vector<UI4> Busca(UI4 dwFlags, int eProc, UI4 ulPonteiro = 0) {
+    IE_HEADER_FILTRO_PS filtro{dwFlags, static_cast<IE_E_PROCESSO>(eProc), ulPonteiro, {}};
+    IE_ARRAY_PONTEIROS_PS r;
+    std::memset(&r, 0x5A, sizeof r);
+    EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), S_OK);
+    std::vector<UI4> a(r.pPtrs, r.pPtrs + r.qtd);
+    if (r.qtd == 0) {
+      EXPECT_EQ(r.pPtrs, nullptr);
+    }
+    CoTaskMemFree(r.pPtrs);
+    return a;
+  }
+};
+
+TEST_F(IExBusca, CabecalhosVivosDoProcessoOuDeTodos) {
+  EXPECT_EQ(Busca(1, 5), std::vector<UI4>{2});
+  EXPECT_EQ(Busca(0, 0), std::vector<UI4>{2}) << "without bit 0 every process";
+  EXPECT_EQ(Busca(1, 33), std::vector<UI4>{}) << "no header of the process at all";
+}
+
+TEST_F(IExBusca, SemVivoRecorreAoExcluidoMaisRecente) {
+  EXPECT_EQ(Busca(1, 9), std::vector<UI4>{3}) << "the greatest stamp, the first of a tie, upper bits ignored";
+  EXPECT_EQ(Busca(1, 12), std::vector<UI4>{}) << "a stamp not above 0 is never taken";
+  EXPECT_EQ(Busca(1, 9, 6), std::vector<UI4>{6}) << "the deleted header named, whatever its stamp";
+  EXPECT_EQ(Busca(1, 9, 2), std::vector<UI4>{}) << "a position that is not a deleted match";
+  EXPECT_EQ(Busca(5, 9), std::vector<UI4>{}) << "bit 2: no fallback";
+  EXPECT_EQ(Busca(3, 9), (std::vector<UI4>{1, 3, 4, 6})) << "bit 1: deleted headers listed, no fallback";
+  EXPECT_EQ(Busca(3, 9, 6), (std::vector<UI4>{1, 3, 4, 6}));
+  EXPECT_EQ(Busca(2, 0), (std::vector<UI4>{1, 2, 3, 4, 5, 6, 7}));
+}
+
+TEST_F(IExBusca, FiltroRuimOuResultadoNuloRecusados) {
+  IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(69), 0, {}};
+  IE_ARRAY_PONTEIROS_PS r{};
+  r.qtd = 3;
+  EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), E_INVALIDARG);
+  EXPECT_EQ(r.qtd, 3u) << "nothing written on refusal";
+  EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", "filtro.eProc < 0 || filtro.eProc >= IE_PROCESSO_COUNT"), 1);
+  filtro.eProc = static_cast<IE_E_PROCESSO>(-1);
+  EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), E_INVALIDARG);
+  filtro.dwFlags = 0;
+  EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, nullptr), E_POINTER);
+  EXPECT_EQ(Busca(0, -1), std::vector<UI4>{2}) << "the process is ignored without bit 0";
+}
+
+TEST_F(IExBusca, CabecalhoIlegivelInterrompeABusca) {
+  m_ie.m_ArqIE.Fecha();
+  Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + "x");
+  IE_HEADER_FILTRO_PS filtro{0, IE_PROCESSO_FN_CRE, 0, {}};
+  IE_ARRAY_PONTEIROS_PS r{};
+  EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), HR(0x80043EE2));
+  EXPECT_EQ(r.qtd, 0u);
+  EXPECT_EQ(r.pPtrs, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", "hr = AbreArqHeader()\thr = 0X80043EE2"), 1);
+}
+
+// Holds the directory's marker from another thread until released.
+class SeguraMarca {
+ public:
+  explicit SeguraMarca(const std::string& sDiretorio) {
+    m_thread = std::thread([this, sDiretorio] {
+      CZelArqMarcaFila marca;
+      m_iMarca = marca.Marca(sDiretorio, IZelArqMarcaEnum::VoviDadi, "DF");
+      m_bMarcou = true;
+      while (!m_bSolta) Sleep(1);
+    });
+    while (!m_bMarcou) Sleep(1);
+  }
+  ~SeguraMarca() {
+    m_bSolta = true;
+    m_thread.join();
+  }
+  int m_iMarca = -1;
+
+ private:
+  std::atomic<bool> m_bMarcou{false}, m_bSolta{false};
+  std::thread m_thread;
+};
+
+TEST_F(IExCabecalho, MarcaOcupadaDevolveOCodigoDoTipoSemGravar) {
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A")}), S_OK);
+  const auto antes = Arquivos();
+  {
+    SeguraMarca outra(m_ie.m_sLocalDados);
+    ASSERT_EQ(outra.m_iMarca, 0);
+    UI4 lNovo = 0;
+    EXPECT_EQ(Grava(&lNovo, 7, {Campo(0, "B")}), kMarcaOcupada);
+    EXPECT_EQ(lNovo, 0u);
+    IE_HEADER_FILTRO_PS filtro{0, IE_PROCESSO_FN_CRE, 0, {}};
+    IE_ARRAY_PONTEIROS_PS r;
+    std::memset(&r, 0x5A, sizeof r);
+    EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), kMarcaOcupada);
+    EXPECT_EQ(r.qtd, 0u) << "the result is cleared before the marker is asked for";
+    EXPECT_EQ(r.pPtrs, nullptr);
+  }
+  EXPECT_EQ(Arquivos(), antes);
+  const std::string sTraco =
+      "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")\tiRetorno = -2147221251\tHR = "
+      "0X800400FD";
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t", sTraco), 1);
+  EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", sTraco), 1);
+
+  // Released: both work again, and the failed call left the marker free.
+  UI4 lNovo = 0;
+  EXPECT_EQ(Grava(&lNovo, 7, {Campo(0, "B")}), S_OK);
+  EXPECT_EQ(lNovo, 2u);
+}
+
+TEST_F(IExCabecalho, ChamadasSimultaneasDoMesmoObjeto) {
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
+  std::atomic<int> nFalhas{0};
+  std::thread leitor([&] {
+    for (int i = 0; i < 200; ++i) {
+      IE_HDR_PS ps{};
+      const UI4 lUm = 1;
+      if (m_ie.LeIEHeader(1, &lUm, &ps) != S_OK || ps.nQtdCampos != 2) ++nFalhas;
+      IELiberaCampos(ps.pCampos, ps.nQtdCampos);
+    }
+  });
+  for (int i = 0; i < 50; ++i) {
+    UI4 lUm = 1;
+    if (Grava(&lUm, 7, {Campo(0, "A"), Campo(1, "B")}) != S_OK) ++nFalhas;
+    IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(7), 0, {}};
+    IE_ARRAY_PONTEIROS_PS r{};
+    if (m_ie.BuscaPtrsIEHeader(filtro, &r) != S_OK || r.qtd != 1) ++nFalhas;
+    CoTaskMemFree(r.pPtrs);
+  }
+  leitor.join();
+  EXPECT_EQ(nFalhas, 0);
+}
+
+class IExItens : public IExCabecalho {
+ protected:
+  void SetUp() override {
+    IExCabecalho::SetUp();
+    ASSERT_EQ(m_arq.Abre('G', IE_PROCESSO_FN_CRE), S_OK);
+  }
+  void TearDown() override {
+    m_arq.Fecha();
+    IExCabecalho::TearDown();
+  }
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> m_arq{&m_ie};
+};
+
+TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
+  char szObs[] = "Observa\xE7\xE3o";
+  char acSemFim[] = {'a', 'b'};  // as the client library sends a counted text
+  IE_CAMPO_DATA_PS aValores[5] = {Texto(IE_CAMPO_LIVRE_TEXTO_0 + 3, szObs, sizeof szObs), Valor(251, 0x8000002A),
+                                  Texto(IE_CAMPO_LIVRE_TEXTO_0, nullptr, 0), Texto(149, acSemFim, 2),
+                                  Valor(IE_CAMPO_HORA, 1234)};
+  UI4 iPtr = 0;
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 5, &iPtr, aValores), S_OK);
+  EXPECT_EQ(iPtr, 1u);
+  EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "ab");
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + IEBytes(RegValor(103, Lugar(1, 10))) +
+                                       IEBytes(RegValor(251, 0x8000002A)) + IEBytes(RegValor(100, 0)) +
+                                       IEBytes(RegValor(149, Lugar(11, 2))) + IEBytes(RegValor(400, 1234)));
+  // The caller's text values now hold their places, without text.
+  EXPECT_EQ(aValores[0].pcTexto, nullptr);
+  EXPECT_EQ(aValores[0].ulTamanhoTexto, 0u);
+  EXPECT_EQ(std::memcmp(aValores[0].BinaryData, "\x01\0\0\0\x0A\0\0\0", 8), 0);
+
+  IE_CAMPO_DATA_PS* pLidos = nullptr;
+  ASSERT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 5, &pLidos), S_OK);
+  ASSERT_NE(pLidos, nullptr);
+  EXPECT_STREQ(pLidos[0].pcTexto, "Observa\xE7\xE3o");
+  EXPECT_EQ(pLidos[0].ulTamanhoTexto, 11u) << "the length and its terminator";
+  EXPECT_EQ(pLidos[0].id, 103);
+  EXPECT_EQ(pLidos[1].pcTexto, nullptr);
+  UI8 ull = 0;
+  std::memcpy(&ull, pLidos[1].BinaryData, 8);
+  EXPECT_EQ(ull, 0x8000002Au);
+  EXPECT_EQ(pLidos[2].pcTexto, nullptr) << "an empty text";
+  EXPECT_EQ(pLidos[2].ulTamanhoTexto, 0u);
+  EXPECT_STREQ(pLidos[3].pcTexto, "ab");
+  EXPECT_EQ(pLidos[3].ulTamanhoTexto, 3u);
+  IELiberaItens(pLidos, 5);
+
+  // Rewritten in place: the records are overwritten, every text appended again.
+  char szNovo[] = "x";
+  IE_CAMPO_DATA_PS aNovos[2] = {Texto(103, szNovo, 2), Valor(251, 7)};
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aNovos), S_OK);
+  EXPECT_EQ(iPtr, 1u);
+  EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "abx");
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), IEBytes(RegValor(103, Lugar(13, 1))) + IEBytes(RegValor(251, 7)));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), 6u * 48);
+}
+
+TEST_F(IExItens, ArraysSemTextoEVazios) {
+  IE_CAMPO_DATA_PS aValores[2] = {Valor(0, 20261205), Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(99, 99))};
+  UI4 iPtr = 0;
+  ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 2, &iPtr, aValores), S_OK) << "the plain form writes places as they come";
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"),
+            IEZeros(48) + IEBytes(RegValor(0, 20261205)) + IEBytes(RegValor(100, Lugar(99, 99))));
+  EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0'));
+
+  IE_CAMPO_DATA_PS* pLidos = nullptr;
+  ASSERT_EQ(m_ie.LeArrayItens(m_arq, 2, 1, &pLidos), S_OK);
+  EXPECT_EQ(pLidos[0].id, IE_CAMPO_LIVRE_TEXTO_0);
+  EXPECT_EQ(pLidos[0].pcTexto, nullptr) << "the plain form reads no text";
+  IELiberaItens(pLidos, 1);
+
+  pLidos = nullptr;
+  ASSERT_EQ(m_ie.LeArrayItens(m_arq, 0, 0, &pLidos), S_OK);
+  EXPECT_NE(pLidos, nullptr) << "allocated even for no value";
+  CoTaskMemFree(pLidos);
+  UI4 iZero = 0;
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 0, &iZero, nullptr), S_OK);
+  EXPECT_EQ(iZero, 0u);
+
+  // A text place beyond the text file fails and frees the array.
+  pLidos = nullptr;
+  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 2, &pLidos), kAlemDoFim);
+  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
+}
+
+TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
+  char szTexto[] = "abc";
+  UI4 iPtr = 0;
+  IE_CAMPO_DATA_PS aValores[2] = {Texto(100, szTexto, 4), Valor(251, 1)};
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
+  const auto antes = Arquivos();
+
+  IE_CAMPO_DATA_PS aRuins[2] = {Texto(100, szTexto, 4), Valor(IE_CAMPO_COUNT, 1)};
+  UI4 iNovo = 0;
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_FAIL);
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaArrayItensWithText\t", "hr = E_FAIL\thr = 0X80004005"), 1);
+  EXPECT_EQ(aRuins[0].pcTexto, szTexto) << "the caller's values stay as they were";
+  aRuins[1] = Texto(101, szTexto, 0);
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_INVALIDARG) << "a text without its size";
+  std::string sLongo(0x10000, 'y');
+  aRuins[1] = Texto(101, sLongo.data(), static_cast<UI4>(sLongo.size()));
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_INVALIDARG) << "longer than 16 bits hold";
+  EXPECT_EQ(Linhas2("\tCIExBase::GravaArrayItensWithText\t", "sTexto.GetLength() > 0xFFFF"), 1);
+  aRuins[1] = Valor(251, 1);
+  UI4 iLonge = 4;
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iLonge, aRuins), kGravacaoAlemDoFim);
+  EXPECT_EQ(m_ie.GravaArrayItens(m_arq, 2, &iLonge, aRuins), kGravacaoAlemDoFim);
+  EXPECT_EQ(iLonge, 4u);
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, nullptr, aRuins), E_POINTER);
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, nullptr), E_POINTER);
+  EXPECT_EQ(m_ie.GravaArrayItens(m_arq, 2, &iNovo, nullptr), E_POINTER);
+  EXPECT_EQ(Arquivos(), antes);
+
+  // Reading past the end, or a record of an unknown kind, hands nothing out.
+  IE_CAMPO_DATA_PS* pLidos = nullptr;
+  EXPECT_EQ(m_ie.LeArrayItens(m_arq, 2, 2, &pLidos), kAlemDoFim);
+  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItens\t", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, 0xFFFFFFFF, 1, &pLidos), kAlemDoFim);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t",
+                    "hr = LeArrayItens(arq, iPtr, pQtd, ppArray, dwFlags, pHeader)\thr = 0X80043E95"),
+            1);
+  EXPECT_EQ(m_ie.LeArrayItens(m_arq, 1, 1, nullptr), E_POINTER);
+  m_arq.Fecha();
+  Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + IEBytes(RegValor(-1, 0)));
+  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 3, &pLidos), E_FAIL);
+  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = E_FAIL\thr = 0X80004005"), 1);
+}
+}  // namespace
