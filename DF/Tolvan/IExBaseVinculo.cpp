@@ -1,0 +1,153 @@
+// Field values linked to origin records: the link file of the company's
+// shared database ties an origin (header position, record key) to its run of
+// values in the process's value file.
+#include <cstring>
+#include <mutex>
+
+#include "IExBase.h"
+#include "ZelProfiler.h"
+
+namespace {
+constexpr const char* kFonte = "IExBaseVinculo";
+constexpr HRESULT E_IE_VINCULO_SEM_HEADER = HR(0x80040CE4);
+constexpr HRESULT E_IE_VINCULO_SEM_CHAVE = HR(0x8004097B);
+constexpr HRESULT E_IE_EXCLUSAO_SEM_CHAVE = HR(0x80040CE3);
+}  // namespace
+
+#define IE_FALHA_HR(funcao, expressao, hrFalha)                                   \
+  do {                                                                            \
+    const HRESULT hrTraco = (hrFalha);                                            \
+    ZelTraceHR(this, funcao, kFonte, __LINE__, "hr = " expressao, "hr", hrTraco); \
+    return hrTraco;                                                               \
+  } while (0)
+
+HRESULT CIExBase::ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
+                                      IE_VINCULO_ARQ_V0* pregVin) {
+  *plPos = 0;
+  CZelFile<IE_VINCULO_ARQ_V0>& arqVinculo = m_pDataBase->m_Vinculo;
+  const ZelUInt nQtd = arqVinculo.GetQtdRegistros();
+  for (ZelUInt lPos = 1; lPos <= nQtd; ++lPos) {
+    IE_VINCULO_ARQ_V0 regVin{};
+    HRESULT hr = arqVinculo.Le(lPos, &regVin);
+    if (FAILED(hr)) {
+      ZelTraceHR(this, szFuncao, kFonte, __LINE__, "hr = m_pDataBase->m_Vinculo.Le(lPos, &regVin)", "hr", hr);
+      return hr;
+    }
+    if (regVin.ulExcluido != 0 || regVin.lPosHeader != lPosHeader) continue;
+    if (plChave != nullptr && regVin.lChave != *plChave) continue;
+    *plPos = lPos;
+    if (pregVin != nullptr) *pregVin = regVin;
+    return S_OK;
+  }
+  return S_OK;
+}
+
+HRESULT CIExBase::ExisteVinculo(UI4 lPosHeader) {
+  ZelUInt lPos = 0;
+  HRESULT hr = ProcuraVinculoAtivo("CIExBase::ExisteVinculo", lPosHeader, nullptr, &lPos, nullptr);
+  if (FAILED(hr)) return hr;
+  return lPos != 0 ? S_OK : S_FALSE;
+}
+
+HRESULT CIExBase::BuscaVinculosByOrigem(UI4 lPosHeader, UINT qtd, UI4* pChaves, IE_VINCULO_PS* pVinculos) {
+  static constexpr const char* kFuncao = "CIExBase::BuscaVinculosByOrigem";
+  if (qtd > 0 && (pChaves == nullptr || pVinculos == nullptr)) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+  if (qtd > 0) std::memset(pVinculos, 0, qtd * sizeof(IE_VINCULO_PS));
+  if (lPosHeader == 0) return S_OK;
+  if (qtd == 1 && pChaves[0] == 0) return S_OK;
+
+  IE_HDR_ARQ_V0 regTipDoc{};
+  {
+    std::lock_guard<std::recursive_mutex> trava(m_csArquivos);
+    HRESULT hr = AbreArqHeader();
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "AbreArqHeader()", hr);
+    int iRetorno = m_ArqIE.Le(static_cast<LONG>(lPosHeader), &regTipDoc);
+    if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "m_ArqIE.Le(lPosHeader, &regTipDoc)", IES_MAKE_HR(iRetorno));
+  }
+  if (!IEProcessoValido(static_cast<int>(regTipDoc.eProcesso)))
+    IE_FALHA_HR(kFuncao, "IES_MAKE_HR(ZELARQ_ARQUIVO_INVALIDO)", IES_MAKE_HR(ZELARQ_ARQUIVO_INVALIDO));
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arquivoCampos(this);
+  HRESULT hr = arquivoCampos.Abre('L', static_cast<int>(regTipDoc.eProcesso));
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arquivoCampos.Abre('L', (IE_E_PROCESSO)regTipDoc.iProcesso)", hr);
+
+  const ZelUInt uiChaveHeader = CZelDataBase_DF_InfoExtras::ChaveOrigem(lPosHeader, 0);
+  for (UINT i = 0; i < qtd; ++i) {
+    if (pChaves[i] == 0) continue;
+    ZelUInt iPosicao = 0;
+    hr = m_pDataBase->m_Vinculo.ExisteIndex(uiChaveHeader | pChaves[i], &iPosicao,
+                                            CZelDataBase_DF_InfoExtras::eColunaOrigem);
+    if (FAILED(hr))
+      IE_FALHA_HR(kFuncao,
+                  "m_pDataBase->m_Vinculo.ExisteIndex((uiChaveHeader | pChaves[i]), iPosicao, "
+                  "CZelDataBase_DF_InfoExtras::eColunaOrigem)",
+                  hr);
+    if (iPosicao == 0) continue;
+    IE_VINCULO_ARQ_V0 rVinculo{};
+    hr = m_pDataBase->m_Vinculo.Le(iPosicao, &rVinculo);
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "m_pDataBase->m_Vinculo.Le(iPosicao, &rVinculo)", hr);
+    IE_VINCULO_PS& rVinculoPS = pVinculos[i];
+    IEConverte(rVinculo, &rVinculoPS);
+    hr = LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos, rVinculo.nQtdCampos, &rVinculoPS.pCampos);
+    if (FAILED(hr))
+      IE_FALHA_HR(kFuncao,
+                  "LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos, &rVinculoPS.nQtdCampos, "
+                  "&rVinculoPS.pCampos, 0, nullptr)",
+                  hr);
+  }
+  return S_OK;
+}
+
+HRESULT CIExBase::GravaCamposVinculo(IE_VINCULO_PS vinculo) {
+  static constexpr const char* kFuncao = "CIExBase::GravaCamposVinculo";
+  if (vinculo.origem.lPosHeader == 0) return E_IE_VINCULO_SEM_HEADER;
+  if (vinculo.origem.lChave == 0) return E_IE_VINCULO_SEM_CHAVE;
+  if (vinculo.nQtdCampos > 0 && vinculo.pCampos == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
+
+  std::lock_guard<std::mutex> travaGravacao(ZelTravaGravacaoDataBase());
+  IE_HDR_PS regHeaderPS{};
+  HRESULT hr = LeIEHeader(1, &vinculo.origem.lPosHeader, &regHeaderPS, 0);
+  IELiberaCampos(regHeaderPS.pCampos, regHeaderPS.nQtdCampos);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "LeIEHeader(1, &vinculo.origem.lPosHeader, &regHeaderPS, 0)", hr);
+  if (!IEProcessoValido(regHeaderPS.eProcesso))
+    IE_FALHA_HR(kFuncao, "IES_MAKE_HR(ZELARQ_ARQUIVO_INVALIDO)", IES_MAKE_HR(ZELARQ_ARQUIVO_INVALIDO));
+
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arqCmp(this);
+  hr = arqCmp.Abre('G', regHeaderPS.eProcesso);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCmp.Abre('G', regHeaderPS.eProcesso)", hr);
+
+  ZelUInt lPos = 0;
+  IE_VINCULO_ARQ_V0 regVin{};
+  hr = ProcuraVinculoAtivo(kFuncao, vinculo.origem.lPosHeader, &vinculo.origem.lChave, &lPos, &regVin);
+  if (FAILED(hr)) return hr;
+  // A longer list must not run over the chains that follow the old one.
+  if (lPos != 0 && vinculo.nQtdCampos > regVin.nQtdCampos) regVin.iPtrCampos = 0;
+  regVin.lPosHeader = vinculo.origem.lPosHeader;
+  regVin.lChave = vinculo.origem.lChave;
+  regVin.nQtdCampos = vinculo.nQtdCampos;
+
+  hr = GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos);
+  if (FAILED(hr))
+    IE_FALHA_HR(kFuncao, "GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos)",
+                hr);
+  arqCmp.Fecha();
+  hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "m_pDataBase->m_Vinculo.Grava(lPos, regVin)", hr);
+  return S_OK;
+}
+
+HRESULT CIExBase::NotificaExclusaoOrigem(IE_ORIGEM_VINCULO_PS origem) {
+  static constexpr const char* kFuncao = "CIExBase::NotificaExclusaoOrigem";
+  if (origem.lChave == 0)
+    IE_FALHA_HR(kFuncao, "MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)", E_IE_EXCLUSAO_SEM_CHAVE);
+  // Under the writers' lock: a value write holding the record it read would
+  // otherwise put the mark back to 0.
+  std::lock_guard<std::mutex> travaGravacao(ZelTravaGravacaoDataBase());
+  ZelUInt lPos = 0;
+  IE_VINCULO_ARQ_V0 regVin{};
+  HRESULT hr = ProcuraVinculoAtivo(kFuncao, origem.lPosHeader, &origem.lChave, &lPos, &regVin);
+  if (FAILED(hr) || lPos == 0) return hr;
+  regVin.ulExcluido = 1;
+  hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin);
+  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "m_pDataBase->m_Vinculo.Grava(lPos, regVin)", hr);
+  return S_OK;
+}

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "IExTeste.h"
+
+namespace {
+IE_CAMPO_PS Campo(IE_E_CAMPO id, const char* szNome) {
+  IE_CAMPO_PS c{};
+  c.id = id;
+  std::snprintf(c.szNome, sizeof c.szNome, "%s", szNome);
+  return c;
+}
+
+IE_CAMPO_DATA_PS Valor(IE_E_CAMPO id, uint64_t ullValor, const char* szTexto = nullptr) {
+  IE_CAMPO_DATA_PS v{};
+  v.id = id;
+  std::memcpy(v.BinaryData, &ullValor, 8);
+  if (szTexto != nullptr) {
+    v.pcTexto = const_cast<char*>(szTexto);
+    v.ulTamanhoTexto = static_cast<UI4>(std::strlen(szTexto) + 1);
+  }
+  return v;
+}
+
+IE_CAMPO_DATA_ARQ_V2 ValorArq(I4 id, uint64_t ullValor) {
+  IE_CAMPO_DATA_ARQ_V2 r{};
+  r.id = id;
+  std::memcpy(r.BinaryData, &ullValor, 8);
+  return r;
+}
+
+uint64_t Lugar(uint32_t ulOffset, uint16_t usTamanho) { return ulOffset | (uint64_t{usTamanho} << 32); }
+
+class IExVinculoTeste : public IExTeste {
+ protected:
+  void SetUp() override {
+    IExTeste::SetUp();
+    ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
+    m_ulHeader = GravaHeader(IE_PROCESSO_FT_NF, {Campo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), Campo(IE_CAMPO_LIVRE_V4_0, "Valor"),
+                                                 Campo(IE_CAMPO_LIVRE_DMA_0, "Data")});
+    ASSERT_EQ(m_ulHeader, 1u);
+  }
+  UI4 GravaHeader(IE_E_PROCESSO eProcesso, std::vector<IE_CAMPO_PS> aCampos) {
+    IE_HDR_PS hdr{};
+    hdr.eProcesso = eProcesso;
+    hdr.nQtdCampos = static_cast<UINT>(aCampos.size());
+    hdr.pCampos = aCampos.data();
+    UI4 ulPos = 0;
+    EXPECT_EQ(m_ie.GravaIEHeader(&ulPos, hdr), S_OK);
+    return ulPos;
+  }
+  HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
+    IE_VINCULO_PS v{};
+    v.origem = {lPosHeader, lChave};
+    v.nQtdCampos = static_cast<UINT>(aValores.size());
+    v.pCampos = aValores.data();
+    return m_ie.GravaCamposVinculo(v);
+  }
+  // The values of one origin as "id:value" or "id:'text'".
+  std::vector<std::string> Le(UI4 lPosHeader, UI4 lChave) {
+    IE_VINCULO_PS v{};
+    EXPECT_EQ(m_ie.BuscaVinculosByOrigem(lPosHeader, 1, &lChave, &v), S_OK);
+    std::vector<std::string> a;
+    for (UINT i = 0; i < v.nQtdCampos; ++i) {
+      const IE_CAMPO_DATA_PS& c = v.pCampos[i];
+      if (c.pcTexto != nullptr) {
+        EXPECT_EQ(c.ulTamanhoTexto, std::strlen(c.pcTexto) + 1);
+        a.push_back(std::to_string(c.id) + ":'" + c.pcTexto + "'");
+      } else {
+        uint64_t ull = 0;
+        std::memcpy(&ull, c.BinaryData, 8);
+        a.push_back(std::to_string(c.id) + ":" + std::to_string(ull));
+      }
+    }
+    IELiberaItens(v.pCampos, v.nQtdCampos);
+    return a;
+  }
+  CIExBaseTeste m_ie;
+  UI4 m_ulHeader = 0;
+};
+}  // namespace
+
+TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
+  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), Valor(IE_CAMPO_LIVRE_V4_0, 42), Valor(IE_CAMPO_LIVRE_DMA_0, 9)}),
+            S_OK);
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0abc", 4));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48) + IEBytes(ValorArq(100, Lugar(1, 3))) + IEBytes(ValorArq(250, 42)) +
+                                      IEBytes(ValorArq(0, 9)));
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 1)));
+  EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"100:'abc'", "250:42", "0:9"}));
+
+  // The same number of values: the chain is rewritten where it is.
+  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), Valor(IE_CAMPO_LIVRE_V4_0, 43)}), S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
+  EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"100:'xy'", "250:43"}));
+
+  // More values than before: a new chain at the end.
+  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 1), Valor(IE_CAMPO_LIVRE_V4_0, 2), Valor(IE_CAMPO_LIVRE_V4_0, 3)}),
+            S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 4)));
+  EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"250:1", "250:2", "250:3"}));
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+}
+
+TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
+  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
+  ASSERT_EQ(Grava(1, 9, {Valor(IE_CAMPO_LIVRE_V4_0, 90), Valor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
+  UI4 aChaves[] = {9, 0, 8, 7};
+  IE_VINCULO_PS aVinculos[4];
+  std::memset(aVinculos, 0x5A, sizeof aVinculos);
+  ASSERT_EQ(m_ie.BuscaVinculosByOrigem(1, 4, aChaves, aVinculos), S_OK);
+  EXPECT_EQ(aVinculos[0].origem.lChave, 9u);
+  ASSERT_EQ(aVinculos[0].nQtdCampos, 2u);
+  EXPECT_EQ(aVinculos[0].pCampos[1].pcTexto, nullptr) << "an empty text reads back as none";
+  EXPECT_EQ(aVinculos[0].pCampos[1].ulTamanhoTexto, 0u);
+  EXPECT_EQ(IEBytes(aVinculos[1]), IEZeros(32));
+  EXPECT_EQ(IEBytes(aVinculos[2]), IEZeros(32));
+  EXPECT_EQ(aVinculos[3].origem.lPosHeader, 1u);
+  EXPECT_EQ(aVinculos[3].nQtdCampos, 1u);
+  for (auto& v : aVinculos) IELiberaItens(v.pCampos, v.nQtdCampos);
+
+  // Header 0, or the single key 0: nothing is read.
+  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "FTIEXNF.DAT"), ERROR_SUCCESS);
+  std::memset(aVinculos, 0x5A, sizeof aVinculos);
+  EXPECT_EQ(m_ie.BuscaVinculosByOrigem(0, 4, aChaves, aVinculos), S_OK);
+  EXPECT_EQ(IEBytes(aVinculos[3]), IEZeros(32));
+  UI4 ulZero = 0;
+  EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 1, &ulZero, aVinculos), S_OK);
+  EXPECT_FALSE(Existe("FTIEXNF.DAT"));
+  EXPECT_EQ(m_ie.BuscaVinculosByOrigem(5, 1, aChaves, aVinculos), HR(0x80043E95)) << "no header at 5";
+  EXPECT_TRUE(ErroContem("hr = m_ArqIE.Le(lPosHeader, &regTipDoc)"));
+  EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 2, nullptr, aVinculos), E_POINTER);
+}
+
+TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
+  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
+  EXPECT_EQ(m_ie.ExisteVinculo(1), S_OK);
+  EXPECT_EQ(m_ie.ExisteVinculo(2), S_FALSE);
+  const std::string sAntes = Bytes("DFIEVINC.dat");
+  EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 8}), S_OK) << "an origin without a link";
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), sAntes);
+  ASSERT_EQ(m_ie.NotificaExclusaoOrigem({1, 7}), S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
+  EXPECT_EQ(m_ie.ExisteVinculo(1), S_FALSE);
+  EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"250:70"})) << "the index still finds the flagged link";
+
+  EXPECT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 71)}), HR(0x81080AAD));
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
+  EXPECT_TRUE(ErroContem("hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"));
+}
+
+TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
+  EXPECT_EQ(Grava(0, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80040CE4));
+  EXPECT_EQ(Grava(1, 0, {Valor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x8004097B));
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
+  EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 0}), HR(0x80040CE3));
+  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)"));
+  IE_VINCULO_PS semValores{};
+  semValores.origem = {1, 5};
+  semValores.nQtdCampos = 2;
+  EXPECT_EQ(m_ie.GravaCamposVinculo(semValores), E_POINTER);
+  EXPECT_EQ(Grava(3, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80043E95)) << "a header that does not exist";
+  EXPECT_FALSE(Existe("DFIEVINC.dat"));
+  EXPECT_FALSE(Existe("FTIEXNF.DAT"));
+}
+
+TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
+  constexpr int kThreads = 4;
+  constexpr int kOrigens = 25;
+  std::vector<std::thread> aThreads;
+  std::vector<std::unique_ptr<CIExBaseTeste>> aObjetos;
+  for (int t = 0; t < kThreads; ++t) {
+    aObjetos.push_back(std::make_unique<CIExBaseTeste>());
+    ASSERT_EQ(aObjetos.back()->Inicializa("EMP1", 1, t), S_OK);
+  }
+  std::atomic<int> nFalhas{0};
+  for (int t = 0; t < kThreads; ++t)
+    aThreads.emplace_back([&, t] {
+      for (int o = 1; o <= kOrigens; ++o) {
+        // Distinct origins per thread, and origin 1000 shared by all.
+        for (UI4 lChave : {static_cast<UI4>(t * 100 + o), 1000u}) {
+          IE_CAMPO_DATA_PS aValores[] = {Valor(IE_CAMPO_LIVRE_V4_0, lChave * 10 + t)};
+          IE_VINCULO_PS v{{1, lChave}, 1, {}, aValores, nullptr};
+          if (aObjetos[t]->GravaCamposVinculo(v) != S_OK) ++nFalhas;
+        }
+      }
+    });
+  for (auto& th : aThreads) th.join();
+  EXPECT_EQ(nFalhas.load(), 0);
+  for (int t = 0; t < kThreads; ++t)
+    for (int o = 1; o <= kOrigens; ++o) {
+      UI4 lChave = static_cast<UI4>(t * 100 + o);
+      EXPECT_EQ(Le(1, lChave), (std::vector<std::string>{"250:" + std::to_string(lChave * 10 + t)}));
+    }
+  EXPECT_EQ(Bytes("DFIEVINC.dat").size(), (kThreads * kOrigens + 1) * 24u) << "one link per origin";
+  EXPECT_EQ(Le(1, 1000).size(), 1u);
+}
