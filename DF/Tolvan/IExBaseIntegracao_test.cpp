@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <thread>
 
 #include "IExTeste.h"
@@ -226,4 +227,81 @@ TEST_F(IExIntegracaoTeste, MarcadorOcupadoFalhaSemTocarOArquivo) {
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
   EXPECT_TRUE(ErroContem("iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"));
   EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
+}
+
+namespace {
+// Origin process FT_NF with a text and a value field; destination FT_PED with
+// a value, a text and a date field; origin record 7 has values.
+class IExCarregaTeste : public IExIntegracaoTeste {
+ protected:
+  void SetUp() override {
+    IExIntegracaoTeste::SetUp();
+    m_ulOrigem = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
+                               {IECampo(static_cast<IE_E_CAMPO>(101), "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor")});
+    m_ulDestino = IEGravaHeader(m_ie, IE_PROCESSO_FT_PED,
+                                {IECampo(static_cast<IE_E_CAMPO>(251), "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota"),
+                                 IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
+    ASSERT_NE(m_ulOrigem, 0u);
+    ASSERT_NE(m_ulDestino, 0u);
+    IE_CAMPO_DATA_PS aValores[] = {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)};
+    IE_VINCULO_PS v{{m_ulOrigem, 7}, 2, {}, aValores, nullptr};
+    ASSERT_EQ(m_ie.GravaCamposVinculo(v), S_OK);
+  }
+  void Integra(std::vector<std::array<UI4, 2>> aPares, char cInativoUltimo = 0) {
+    UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
+    std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> a;
+    for (auto& par : aPares) a.push_back({ulPos, par[0], par[1], 0, 0, {}});
+    a.back().cInativo = cInativoUltimo;
+    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{static_cast<UI4>(a.size()), {}, a.data(), nullptr};
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+    ASSERT_EQ(m_ie.LeCabecalhoIntegracao(ulPos, &cab), S_OK);
+    ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+    UI4 ulSaida = 0;
+    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, cab, &ulSaida), S_OK);
+  }
+  UI4 m_ulOrigem = 0, m_ulDestino = 0;
+};
+}  // namespace
+
+TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
+  // Text to text, value to value; a link past the origin's values and one past
+  // the destination's fields are skipped; the inactive last one too.
+  Integra({{0, 1}, {1, 0}, {5, 2}, {0, 9}, {1, 2}}, 1);
+  IE_VINCULO_PS v;
+  std::memset(&v, 0x5A, sizeof v);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
+  EXPECT_EQ(v.origem.lPosHeader, m_ulDestino);
+  EXPECT_EQ(v.origem.lChave, 0u);
+  ASSERT_EQ(v.nQtdCampos, 3u);
+  uint64_t ull = 0;
+  std::memcpy(&ull, v.pCampos[0].BinaryData, 8);
+  EXPECT_EQ(ull, 4242u);
+  EXPECT_EQ(v.pCampos[0].id, 251);
+  ASSERT_NE(v.pCampos[1].pcTexto, nullptr);
+  EXPECT_STREQ(v.pCampos[1].pcTexto, "abc");
+  EXPECT_EQ(v.pCampos[1].ulTamanhoTexto, 4u);
+  EXPECT_EQ(IEBytes(v.pCampos[1].BinaryData), IEZeros(8)) << "a text carries no place";
+  EXPECT_EQ(v.pCampos[2].id, IE_CAMPO_LIVRE_DMA_0);
+  EXPECT_EQ(IEBytes(v.pCampos[2].BinaryData), IEZeros(8));
+  IELiberaItens(v.pCampos, v.nQtdCampos);
+}
+
+TEST_F(IExCarregaTeste, SemIntegracaoOuSemValoresNadaELevado) {
+  IE_VINCULO_PS v;
+  std::memset(&v, 0x5A, sizeof v);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
+  EXPECT_EQ(v.origem.lPosHeader, m_ulDestino) << "no integration: the destination header and no values";
+  EXPECT_EQ(v.nQtdCampos, 0u);
+  EXPECT_EQ(v.pCampos, nullptr);
+
+  std::memset(&v, 0x5A, sizeof v);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 8, Filtro(IE_PROCESSO_CM_OC), &v), S_OK)
+      << "a record without values needs no destination header";
+  EXPECT_EQ(IEBytes(v), IEZeros(32));
+
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_CM_OC), &v), HR(0x80040A5E));
+  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"));
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_CM_SC), 7, Filtro(IE_PROCESSO_FT_PED), &v), HR(0x80040A5D));
+  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"));
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
 }

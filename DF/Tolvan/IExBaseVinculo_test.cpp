@@ -5,24 +5,6 @@
 #include "IExTeste.h"
 
 namespace {
-IE_CAMPO_PS Campo(IE_E_CAMPO id, const char* szNome) {
-  IE_CAMPO_PS c{};
-  c.id = id;
-  std::snprintf(c.szNome, sizeof c.szNome, "%s", szNome);
-  return c;
-}
-
-IE_CAMPO_DATA_PS Valor(IE_E_CAMPO id, uint64_t ullValor, const char* szTexto = nullptr) {
-  IE_CAMPO_DATA_PS v{};
-  v.id = id;
-  std::memcpy(v.BinaryData, &ullValor, 8);
-  if (szTexto != nullptr) {
-    v.pcTexto = const_cast<char*>(szTexto);
-    v.ulTamanhoTexto = static_cast<UI4>(std::strlen(szTexto) + 1);
-  }
-  return v;
-}
-
 IE_CAMPO_DATA_ARQ_V2 ValorArq(I4 id, uint64_t ullValor) {
   IE_CAMPO_DATA_ARQ_V2 r{};
   r.id = id;
@@ -37,18 +19,9 @@ class IExVinculoTeste : public IExTeste {
   void SetUp() override {
     IExTeste::SetUp();
     ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
-    m_ulHeader = GravaHeader(IE_PROCESSO_FT_NF, {Campo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), Campo(IE_CAMPO_LIVRE_V4_0, "Valor"),
-                                                 Campo(IE_CAMPO_LIVRE_DMA_0, "Data")});
+    m_ulHeader = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF, {IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"),
+                                                 IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
     ASSERT_EQ(m_ulHeader, 1u);
-  }
-  UI4 GravaHeader(IE_E_PROCESSO eProcesso, std::vector<IE_CAMPO_PS> aCampos) {
-    IE_HDR_PS hdr{};
-    hdr.eProcesso = eProcesso;
-    hdr.nQtdCampos = static_cast<UINT>(aCampos.size());
-    hdr.pCampos = aCampos.data();
-    UI4 ulPos = 0;
-    EXPECT_EQ(m_ie.GravaIEHeader(&ulPos, hdr), S_OK);
-    return ulPos;
   }
   HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
     IE_VINCULO_PS v{};
@@ -82,7 +55,7 @@ class IExVinculoTeste : public IExTeste {
 }  // namespace
 
 TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
-  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), Valor(IE_CAMPO_LIVRE_V4_0, 42), Valor(IE_CAMPO_LIVRE_DMA_0, 9)}),
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 42), IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
             S_OK);
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0abc", 4));
   EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48) + IEBytes(ValorArq(100, Lugar(1, 3))) + IEBytes(ValorArq(250, 42)) +
@@ -91,13 +64,13 @@ TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
   EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"100:'abc'", "250:42", "0:9"}));
 
   // The same number of values: the chain is rewritten where it is.
-  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), Valor(IE_CAMPO_LIVRE_V4_0, 43)}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), IEValor(IE_CAMPO_LIVRE_V4_0, 43)}), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
   EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
   EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"100:'xy'", "250:43"}));
 
   // More values than before: a new chain at the end.
-  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 1), Valor(IE_CAMPO_LIVRE_V4_0, 2), Valor(IE_CAMPO_LIVRE_V4_0, 3)}),
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1), IEValor(IE_CAMPO_LIVRE_V4_0, 2), IEValor(IE_CAMPO_LIVRE_V4_0, 3)}),
             S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 4)));
   EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"250:1", "250:2", "250:3"}));
@@ -105,8 +78,8 @@ TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
 }
 
 TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
-  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
-  ASSERT_EQ(Grava(1, 9, {Valor(IE_CAMPO_LIVRE_V4_0, 90), Valor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
+  ASSERT_EQ(Grava(1, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 90), IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
   UI4 aChaves[] = {9, 0, 8, 7};
   IE_VINCULO_PS aVinculos[4];
   std::memset(aVinculos, 0x5A, sizeof aVinculos);
@@ -135,7 +108,7 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
 }
 
 TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
-  ASSERT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
   EXPECT_EQ(m_ie.ExisteVinculo(1), S_OK);
   EXPECT_EQ(m_ie.ExisteVinculo(2), S_FALSE);
   const std::string sAntes = Bytes("DFIEVINC.dat");
@@ -146,14 +119,14 @@ TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
   EXPECT_EQ(m_ie.ExisteVinculo(1), S_FALSE);
   EXPECT_EQ(Le(1, 7), (std::vector<std::string>{"250:70"})) << "the index still finds the flagged link";
 
-  EXPECT_EQ(Grava(1, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 71)}), HR(0x81080AAD));
+  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 71)}), HR(0x81080AAD));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
   EXPECT_TRUE(ErroContem("hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"));
 }
 
 TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
-  EXPECT_EQ(Grava(0, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80040CE4));
-  EXPECT_EQ(Grava(1, 0, {Valor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x8004097B));
+  EXPECT_EQ(Grava(0, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80040CE4));
+  EXPECT_EQ(Grava(1, 0, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x8004097B));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
   EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 0}), HR(0x80040CE3));
   EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)"));
@@ -161,7 +134,7 @@ TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
   semValores.origem = {1, 5};
   semValores.nQtdCampos = 2;
   EXPECT_EQ(m_ie.GravaCamposVinculo(semValores), E_POINTER);
-  EXPECT_EQ(Grava(3, 7, {Valor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80043E95)) << "a header that does not exist";
+  EXPECT_EQ(Grava(3, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80043E95)) << "a header that does not exist";
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
 }
@@ -181,7 +154,7 @@ TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
       for (int o = 1; o <= kOrigens; ++o) {
         // Distinct origins per thread, and origin 1000 shared by all.
         for (UI4 lChave : {static_cast<UI4>(t * 100 + o), 1000u}) {
-          IE_CAMPO_DATA_PS aValores[] = {Valor(IE_CAMPO_LIVRE_V4_0, lChave * 10 + t)};
+          IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, lChave * 10 + t)};
           IE_VINCULO_PS v{{1, lChave}, 1, {}, aValores, nullptr};
           if (aObjetos[t]->GravaCamposVinculo(v) != S_OK) ++nFalhas;
         }

@@ -85,6 +85,34 @@ class IExTeste : public ZelAmbienteTeste {
   std::string m_sVovi;
 };
 
+inline IE_CAMPO_PS IECampo(IE_E_CAMPO id, const char* szNome) {
+  IE_CAMPO_PS c{};
+  c.id = id;
+  std::snprintf(c.szNome, sizeof c.szNome, "%s", szNome);
+  return c;
+}
+
+inline IE_CAMPO_DATA_PS IEValor(IE_E_CAMPO id, uint64_t ullValor, const char* szTexto = nullptr) {
+  IE_CAMPO_DATA_PS v{};
+  v.id = id;
+  std::memcpy(v.BinaryData, &ullValor, 8);
+  if (szTexto != nullptr) {
+    v.pcTexto = const_cast<char*>(szTexto);
+    v.ulTamanhoTexto = static_cast<UI4>(std::strlen(szTexto) + 1);
+  }
+  return v;
+}
+
+// Writes a header with its fields; its position (0 on failure).
+inline UI4 IEGravaHeader(CIExBase& ie, IE_E_PROCESSO eProcesso, std::vector<IE_CAMPO_PS> aCampos) {
+  IE_HDR_PS hdr{};
+  hdr.eProcesso = eProcesso;
+  hdr.nQtdCampos = static_cast<UINT>(aCampos.size());
+  hdr.pCampos = aCampos.data();
+  UI4 ulPos = 0;
+  return ie.GravaIEHeader(&ulPos, hdr) == S_OK ? ulPos : 0;
+}
+
 inline IE_VINCULO_ARQ_V0 Vinculo(UI4 lPosHeader, UI4 lChave, UI4 nQtd = 1, UI4 iPtr = 1, UI4 ulExcluido = 0) {
   return IE_VINCULO_ARQ_V0{lPosHeader, lChave, nQtd, iPtr, ulExcluido, 0};
 }
