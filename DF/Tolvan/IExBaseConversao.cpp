@@ -32,6 +32,15 @@ HRESULT CIExBaseConversao::Inicializa(const std::string& sEmpresa, unsigned shor
 }
 
 HRESULT CIExBaseConversao::VerificaArquivoConfiguracao() {
+  // Under the company's marker: another process may have made the file and
+  // not yet written its record.
+  CZelArqMarcaFila marcaFila(this);
+  int iMarca = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, "DF");
+  if (iMarca != 0) {
+    IE_TRACA_INT("CIExBaseConversao::VerificaArquivoConfiguracao",
+                 "marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")", iMarca);
+    return IES_MAKE_HR(iMarca);
+  }
   if (CZelDataBaseUtil::ExisteArquivo(CaminhoConfiguracao())) return S_OK;
   CZelArqEx arqConfig;
   // Created through the directory's control file: once lost, the version is

@@ -281,6 +281,9 @@ TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
   Escreve("DFIEVINC.DAT", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 0, 0, 0), Vinculo(1, 1), Vinculo(0, 9),
                                                                    Vinculo(2, 2)}));
   const std::string sLargada = ZelDiretorioTeste() + "largada";
+  // A process holds the link file for writing while its database is open; the
+  // other's open retries must span that at their real spacing.
+  setenv("ZEL_ESCALA_TEMPO", "1", 1);
   std::vector<pid_t> aPids;
   for (int i = 0; i < 2; ++i) {
     std::string sNome = ZelDiretorioTeste() + "ajudante" + std::to_string(i);
@@ -289,6 +292,7 @@ TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
   }
   ZelCriaMarcador(sLargada);
   for (pid_t pid : aPids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
+  setenv("ZEL_ESCALA_TEMPO", "0.01", 1);
   EXPECT_EQ(VersaoGravada(), 9u);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(2, 2)}));
   EXPECT_TRUE(ArquivosTRA().empty());
