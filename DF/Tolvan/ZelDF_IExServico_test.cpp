@@ -1,0 +1,146 @@
+#include "ZelDF_IExServico.h"
+
+#include <gtest/gtest.h>
+
+#include "IExTeste.h"
+#include "Pardak.h"
+
+namespace {
+_REG_DF_INICIALIZAPS Sessao(const char* szEmpresa = "EMP1") {
+  _REG_DF_INICIALIZAPS r{};
+  r.ulUsuario = 5;
+  r.ulNumeroSessao = 77;
+  r.ulLinhaFonte = 10;
+  r.usVersaoMorvo = kVersaoMorvo;
+  std::snprintf(r.szEmpresa, sizeof r.szEmpresa, "%s", szEmpresa);
+  std::strcpy(r.szAplicativo, "DF");
+  std::strcpy(r.szModuleName, "df.exe");
+  std::strcpy(r.szArquivoFonte, "cliente.cpp");
+  r.cControle = 'B';
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  return r;
+}
+
+struct Liberador {
+  void operator()(IZelDF_IEx* p) const { p->Release(); }
+};
+using PtrObjeto = std::unique_ptr<IZelDF_IEx, Liberador>;
+
+PtrObjeto Cria() {
+  void* pv = nullptr;
+  EXPECT_EQ(CZelDF_IEx::CriaInstancia(IID_IZelDF_IEx, &pv), S_OK);
+  return PtrObjeto(static_cast<IZelDF_IEx*>(pv));
+}
+
+class ZelDF_IExTeste : public IExTeste {
+ protected:
+  static bool Contem(const std::string& s, const std::string& sParte) { return s.find(sParte) != std::string::npos; }
+};
+}  // namespace
+
+TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterface) {
+  void* pv = nullptr;
+  ASSERT_EQ(CZelDF_IEx::CriaInstancia(IID_IUnknown, &pv), S_OK);
+  auto* pUnk = static_cast<IUnknown*>(pv);
+  void* pIEx = nullptr;
+  EXPECT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, &pIEx), S_OK);
+  void* pOutra = reinterpret_cast<void*>(1);
+  EXPECT_EQ(pUnk->QueryInterface(IID_IZelUnknown, &pOutra), E_NOINTERFACE);
+  EXPECT_EQ(pOutra, nullptr);
+  static_cast<IUnknown*>(pIEx)->Release();
+  EXPECT_EQ(pUnk->Release(), 0u);
+  IUnknown* pFora = nullptr;
+  EXPECT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(pUnk, IID_IZelDF_IEx, reinterpret_cast<void**>(&pFora)),
+            CLASS_E_NOAGGREGATION);
+}
+
+TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {
+  PtrObjeto p = Cria();
+  const HRESULT kNaoIniciado = HR(0x81080A04);
+  UI4 ul = 1;
+  IE_HDR_PS hdr{};
+  IE_HEADER_FILTRO_PS f{};
+  IE_ARRAY_PONTEIROS_PS ptrs{};
+  IE_VINCULO_PS v{};
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lc{};
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};
+  I4 b = 0;
+  EXPECT_EQ(p->LeIEHeader(1, &ul, &hdr, 0), kNaoIniciado);
+  EXPECT_EQ(p->GravaIEHeader(&ul, hdr), kNaoIniciado);
+  EXPECT_EQ(p->BuscaPtrsIEHeader(f, &ptrs), kNaoIniciado);
+  EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
+  EXPECT_EQ(p->GravaCamposVinculo(v), kNaoIniciado);
+  EXPECT_EQ(p->BuscaVinculosByOrigem(1, 1, &ul, &v), kNaoIniciado);
+  EXPECT_EQ(p->NotificaExclusaoOrigem({1, 1}), kNaoIniciado);
+  EXPECT_EQ(p->LeCabecalhoIntegracao(1, &cab), kNaoIniciado);
+  EXPECT_EQ(p->GravaCabecalhoIntegracao(0, cab, &ul), kNaoIniciado);
+  EXPECT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), kNaoIniciado);
+  EXPECT_EQ(p->GetListaCabecalhosIntegracao(&ptrs, &lc), kNaoIniciado);
+  EXPECT_EQ(p->ExisteCabecalhoIntegracao(f, f, &cab), kNaoIniciado);
+  EXPECT_EQ(p->LeVinculosCabecalhoIntegracao(&cab, &lv), kNaoIniciado);
+  EXPECT_EQ(p->GravaVinculosCabecalhosIntegracao(&cab, &lv), kNaoIniciado);
+  EXPECT_EQ(p->GetVinculoByIntegracao(f, 1, f, &v), kNaoIniciado);
+  EXPECT_EQ(p->GetProcessoJaCadastradoNaIntegracao(f, &b), kNaoIniciado);
+  EXPECT_EQ(p->ExcluiIntegracoesQueUsamEsteProcesso(f), kNaoIniciado);
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+  EXPECT_TRUE(Linhas(ArquivoErrosProgramas()).empty());
+  EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
+
+  // A failed initialisation leaves the object refusing as before.
+  EXPECT_EQ(p->Inicializa_Padrao(Sessao("SEMREGISTRO")), HR(0x80043F59));
+  EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
+}
+
+TEST_F(ZelDF_IExTeste, LinhasDeEntradaComOsParesDeCadaMetodo) {
+  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CZelDF_IEx\n");
+  PtrObjeto p = Cria();
+  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
+  IE_ARRAY_PONTEIROS_PS ptrs{};
+  ASSERT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  const int nConsultas = IEConsultasNomeProcesso();
+  ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
+  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
+  EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
+
+  auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 3u);
+  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::GetPonteirosCabecalhoIntegracaoVoviDadi\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
+  EXPECT_FALSE(Contem(linhas[0], " = ")) << "no pairs";
+  EXPECT_TRUE(Contem(linhas[1], "\tIEGetNomeProcesso(regHeaderOrigem.eProc) = FT_NF\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\tIEGetNomeProcesso(regHeaderDestino.eProc) = CM_OC"));
+  EXPECT_TRUE(Contem(linhas[2], "\tCZelDF_IEx::ExisteVinculo\t"));
+  EXPECT_TRUE(Contem(linhas[2], "\tulPosHeader = 4"));
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
+}
+
+TEST_F(ZelDF_IExTeste, SemLinhaDeEntradaONomeDoProcessoNaoEConsultado) {
+  PtrObjeto p = Cria();
+  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
+  const int nConsultas = IEConsultasNomeProcesso();
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
+  I4 b = 0;
+  ASSERT_EQ(p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, &b), S_OK);
+  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas);
+  EXPECT_TRUE(Linhas(LogChamadas()).empty());
+}
+
+TEST_F(ZelDF_IExTeste, FalhasDoNegocioComALinhaDoMetodo) {
+  PtrObjeto p = Cria();
+  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
+  IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, 1)};
+  EXPECT_EQ(p->GravaCamposVinculo({{9, 1}, 1, {}, aValores, nullptr}), HR(0x80043E95));
+  UI4 ulChave = 1;
+  IE_VINCULO_PS v{};
+  EXPECT_EQ(p->BuscaVinculosByOrigem(9, 1, &ulChave, &v), HR(0x80043E95));
+  bool bGrava = false, bBusca = false;
+  for (const std::string& s : Linhas(ArquivoErrosEmpresa())) {
+    bGrava |= Contem(s, "\tCZelDF_IEx::GravaCamposVinculo\t") && Contem(s, "\tZelDF_IEx\t37\thr = pfInSEHFuncao()\t");
+    bBusca |= Contem(s, "\tCZelDF_IEx::BuscaVinculosByOrigem\t") && Contem(s, "\tZelDF_IEx\t32\thr = pfInSEHFuncao()\t");
+  }
+  EXPECT_TRUE(bGrava);
+  EXPECT_TRUE(bBusca);
+}
