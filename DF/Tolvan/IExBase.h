@@ -15,8 +15,6 @@
 #include "ZelDataBase_DF_InfoExtras.h"
 #include "ZelSistema.h"
 
-class CZelArqMarcaFila;
-
 class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseParaRotinas>, public IIEArqBind {
  public:
   CIExBase();
