@@ -17,8 +17,6 @@
 #include "ZelDataBase_DF_InfoExtras.h"
 #include "ZelSistema.h"
 
-class CZelArqMarcaFila;
-
 class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseParaRotinas>, public IIEArqBind {
  public:
   CIExBase();

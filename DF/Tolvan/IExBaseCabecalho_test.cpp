@@ -205,6 +205,9 @@ TEST_F(IExCabecalho, ReescritaComMenosCamposNoLugarEComMaisNoFim) {
   EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(RegCampo(200, "A2", 2, 1)) + IEBytes(RegCampo(50, "B", 0, 0)) +
                                       IEBytes(RegCampo(150, "C", 0, 0)));
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({5, 5}));
+  // As many fields: in place too.
+  ASSERT_EQ(Grava(&lOutro, 4, {Campo(150, "C2")}), S_OK);
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(3 * 80), IEBytes(RegCampo(150, "C2", 0, 0)));
 
   // More fields than the run holds: a new run at the end, the old one left behind.
   ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "X"), Campo(50, "Y")}), S_OK);
