@@ -9,6 +9,8 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure --timeout 300
+# Client programs build against the installed package alone.
+bash tools/exemplo.sh build
 
 cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZERS=ON >/dev/null
 cmake --build build-san -j"$jobs"
