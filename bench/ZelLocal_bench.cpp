@@ -5,10 +5,17 @@
 // The benchmark process serves the fake object on the class's endpoint
 // itself (registered as a local server in a temporary directory), so each
 // call takes the whole client path: proxy, socket, stub, worker thread and
-// back.
+// back. The ...OutroProcesso pair puts the server in a process of its own:
+// the test server started by the runtime, against an echo child answering
+// the same frames over a socket pair.
 #include <benchmark/benchmark.h>
 
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -81,6 +88,88 @@ void BM_PingPongSocketPuro(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PingPongSocketPuro)->UseRealTime();
+
+// An object of the test server, in its own process, started on demand.
+IZelDF_IEx* ObjetoOutroProcesso() {
+  static IZelDF_IEx* p = [] {
+    static std::string d =
+        std::filesystem::temp_directory_path().string() + "/zelbench2-" + std::to_string(std::rand()) + "/";
+    std::filesystem::create_directories(d + "r");
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(d, ec);
+    });
+    setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
+    setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+    setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+    setenv("ZEL_ESCALA_TEMPO", "0.01", 1);  // the server ends soon after the run
+    if (std::system(ZEL_SERVIDOR_TESTE " -RegServer >/dev/null 2>&1") != 0) return static_cast<IZelDF_IEx*>(nullptr);
+    IZelDF_IEx* q = nullptr;
+    CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
+    return q;
+  }();
+  return p;
+}
+
+void BM_KeepAliveServidorOutroProcesso(benchmark::State& state) {
+  IZelDF_IEx* p = ObjetoOutroProcesso();
+  if (p == nullptr) {
+    state.SkipWithError("activation failed");
+    return;
+  }
+  I4 b = 0;
+  for (auto _ : state) {
+    if (p->KeepAlive(&b) != S_OK) state.SkipWithError("call failed");
+    benchmark::DoNotOptimize(b);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_KeepAliveServidorOutroProcesso)->UseRealTime();
+
+// The same frames as a KeepAlive, answered by a child process that does
+// nothing else (raw reads and writes: the child of a threaded process).
+void BM_PingPongDoisProcessos(benchmark::State& state) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  constexpr size_t kPedido = kZelLocalTamanhoCabecalho + 2, kResposta = kZelLocalTamanhoCabecalho + 9;
+  uint8_t resposta[kResposta] = {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    uint8_t buf[kPedido];
+    for (;;) {
+      size_t n = 0;
+      while (n < kPedido) {
+        ssize_t r = read(fds[1], buf + n, kPedido - n);
+        if (r <= 0) _exit(0);
+        n += static_cast<size_t>(r);
+      }
+      if (write(fds[1], resposta, kResposta) != static_cast<ssize_t>(kResposta)) _exit(1);
+    }
+  }
+  close(fds[1]);
+  CZelLocalSocket a(fds[0]);
+  const uint8_t pedido[2] = {5, 0};
+  uint8_t buf[kResposta];
+  for (auto _ : state) {
+    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, pedido, sizeof pedido);
+    size_t n = 0;
+    while (n < kResposta) {
+      ssize_t r = read(a.Fd(), buf + n, kResposta - n);
+      if (r <= 0) break;
+      n += static_cast<size_t>(r);
+    }
+    benchmark::DoNotOptimize(buf);
+  }
+  a.Fecha();
+  int status = 0;
+  waitpid(pid, &status, 0);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PingPongDoisProcessos)->UseRealTime();
 
 }  // namespace
 
