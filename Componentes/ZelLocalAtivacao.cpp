@@ -723,19 +723,13 @@ namespace {
 
 // An object created as IUnknown: QueryInterface asks the object itself, and
 // the interface it grants is then served over the same connection.
-class CProxyUnknown final : public IUnknown {
+class CProxyUnknown final : public T_ZelObjetoCom<IUnknown, IID_IUnknown> {
  public:
   explicit CProxyUnknown(std::shared_ptr<CZelLocalCanalCliente> canal) : m_canal(std::move(canal)) {}
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
+    const ZelLocalInterface* pDescricao = riid == IID_IUnknown ? nullptr : ZelLocalBuscaInterface(riid);
+    if (pDescricao == nullptr || ppv == nullptr) return T_ZelObjetoCom::QueryInterface(riid, ppv);
     *ppv = nullptr;
-    if (riid == IID_IUnknown) {
-      AddRef();
-      *ppv = static_cast<IUnknown*>(this);
-      return S_OK;
-    }
-    const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
-    if (pDescricao == nullptr) return E_NOINTERFACE;
     HRESULT hr = m_canal->Consulta(riid);
     if (FAILED(hr)) return hr;
     IUnknown* pProxy = pDescricao->pfCriaProxy(m_canal);
@@ -744,15 +738,8 @@ class CProxyUnknown final : public IUnknown {
     pProxy->Release();
     return hr;
   }
-  ULONG AddRef() override { return ++m_nRef; }
-  ULONG Release() override {
-    ULONG n = --m_nRef;
-    if (n == 0) delete this;
-    return n;
-  }
 
  private:
-  std::atomic<ULONG> m_nRef{1};
   std::shared_ptr<CZelLocalCanalCliente> m_canal;
 };
 

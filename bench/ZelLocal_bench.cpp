@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
@@ -26,32 +27,44 @@
 
 namespace {
 
+// Registry files and socket directory of this run, in a temporary directory
+// removed at exit.
+std::vector<std::string> g_diretorios;
+
+void AmbienteTemporario(const char* szPrefixo) {
+  const std::string d = std::filesystem::temp_directory_path().string() + "/" + szPrefixo + std::to_string(std::rand()) + "/";
+  std::filesystem::create_directories(d + "r");
+  if (g_diretorios.empty())
+    std::atexit([] {
+      std::error_code ec;
+      for (const auto& s : g_diretorios) std::filesystem::remove_all(s, ec);
+    });
+  g_diretorios.push_back(d);
+  setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+}
+
+IZelDF_IEx* CriaObjeto() {
+  IZelDF_IEx* q = nullptr;
+  CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
+  return q;
+}
+
 // One object, served on the endpoint by this process, shared by all threads.
 IZelDF_IEx* Objeto() {
   static IZelDF_IEx* p = [] {
-    static std::string d =
-        std::filesystem::temp_directory_path().string() + "/zelbench-" + std::to_string(std::rand()) + "/";
-    std::filesystem::create_directories(d + "r");
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(d, ec);
-    });
-    setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
-    setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
-    setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+    AmbienteTemporario("zelbench-");
     ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(CLSID_ZelDF_IEx) + "\\LocalServer32", "",
                             "/nonexistent/served-by-the-benchmark");
     DWORD cookie = 0;
     CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-    IZelDF_IEx* q = nullptr;
-    CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
-    return q;
+    return CriaObjeto();
   }();
   return p;
 }
 
-void BM_KeepAliveServidorLocal(benchmark::State& state) {
-  IZelDF_IEx* p = Objeto();
+void MedeKeepAlive(benchmark::State& state, IZelDF_IEx* p) {
   if (p == nullptr) {
     state.SkipWithError("activation failed");
     return;
@@ -63,6 +76,8 @@ void BM_KeepAliveServidorLocal(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+void BM_KeepAliveServidorLocal(benchmark::State& state) { MedeKeepAlive(state, Objeto()); }
 BENCHMARK(BM_KeepAliveServidorLocal)->UseRealTime();
 BENCHMARK(BM_KeepAliveServidorLocal)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
@@ -92,38 +107,15 @@ BENCHMARK(BM_PingPongSocketPuro)->UseRealTime();
 // An object of the test server, in its own process, started on demand.
 IZelDF_IEx* ObjetoOutroProcesso() {
   static IZelDF_IEx* p = [] {
-    static std::string d =
-        std::filesystem::temp_directory_path().string() + "/zelbench2-" + std::to_string(std::rand()) + "/";
-    std::filesystem::create_directories(d + "r");
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(d, ec);
-    });
-    setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
-    setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
-    setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+    AmbienteTemporario("zelbench2-");
     setenv("ZEL_ESCALA_TEMPO", "0.01", 1);  // the server ends soon after the run
     if (std::system(ZEL_SERVIDOR_TESTE " -RegServer >/dev/null 2>&1") != 0) return static_cast<IZelDF_IEx*>(nullptr);
-    IZelDF_IEx* q = nullptr;
-    CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
-    return q;
+    return CriaObjeto();
   }();
   return p;
 }
 
-void BM_KeepAliveServidorOutroProcesso(benchmark::State& state) {
-  IZelDF_IEx* p = ObjetoOutroProcesso();
-  if (p == nullptr) {
-    state.SkipWithError("activation failed");
-    return;
-  }
-  I4 b = 0;
-  for (auto _ : state) {
-    if (p->KeepAlive(&b) != S_OK) state.SkipWithError("call failed");
-    benchmark::DoNotOptimize(b);
-  }
-  state.SetItemsProcessed(state.iterations());
-}
+void BM_KeepAliveServidorOutroProcesso(benchmark::State& state) { MedeKeepAlive(state, ObjetoOutroProcesso()); }
 BENCHMARK(BM_KeepAliveServidorOutroProcesso)->UseRealTime();
 
 // The same frames as a KeepAlive, answered by a child process that does
