@@ -99,6 +99,13 @@ struct ErroEntrada : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A count is checked before anything is allocated for it.
+void VerificaTamanho(uint64_t n, const ZelLocalTipo& elem, uint64_t ullLimite, const std::string& sOnde) {
+  if (n * elem.ulTamanho > ullLimite)
+    throw ErroEntrada(sOnde + ": contagem " + std::to_string(n) + " acima do limite de " + std::to_string(ullLimite / elem.ulTamanho) +
+                      " elementos");
+}
+
 // Blocks of the [in] side, owned by the tool for one call.
 class Memoria {
  public:
@@ -283,6 +290,7 @@ void LeRegistro(const ZelLocalTipo& t, uint8_t* p, const json& v, Memoria& mem, 
     if (n > 0xFFFFFFFFu) throw ErroEntrada(sCampo + ": lista longa demais");
     if (!v.contains(c.szContagem)) ZelLocalGravaContagem(t, p, c, static_cast<uint32_t>(n));
     size_t nAloca = std::max<size_t>(n, ZelLocalContagem(t, p, c));
+    VerificaTamanho(nAloca, elem, kZelLocalMaxQuadro, sCampo);
     uint8_t* q = mem.Aloca(nAloca * elem.ulTamanho + (bTexto ? 1 : 0));
     GravaPonteiro(p + c.ulOffset, q);
     if (bTexto) {
@@ -497,10 +505,12 @@ bool CZelCli::Processa(const std::string& sLinha, std::string* pResposta) {
               std::memcpy(ap[static_cast<size_t>(par.iContagem)], &n, 4);
             }
             size_t n = std::max<size_t>(pv->size(), Valor32(ap, par.iContagem));
+            VerificaTamanho(n, t, kZelLocalMaxQuadro, par.szNome);
             *pp = mem.Aloca(n * t.ulTamanho);
             for (size_t k = 0; k < pv->size(); ++k)
               LeValor(t, *pp + k * t.ulTamanho, (*pv)[k], mem, std::string(par.szNome) + "[" + std::to_string(k) + "]");
           } else {
+            VerificaTamanho(Valor32(ap, par.iContagem), t, kZelLocalMaxSaidaChamada, par.szNome);
             *pp = mem.Aloca(size_t{Valor32(ap, par.iContagem)} * t.ulTamanho);
           }
           break;
@@ -552,7 +562,8 @@ bool CZelCli::Processa(const std::string& sLinha, std::string* pResposta) {
     }
     *pResposta = saida.dump();
     return true;
-  } catch (const ErroEntrada& e) {
+  } catch (const std::exception& e) {
+    // Whatever went wrong stays with this line; the next ones are served.
     ojson o;
     o["erro"] = e.what();
     *pResposta = o.dump(-1, ' ', false, json::error_handler_t::replace);

@@ -149,6 +149,20 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   EXPECT_EQ(respostas[2]["hr"], "0x00000000");
 }
 
+TEST_F(Cli, ContagensEnormesRespondemErroSemAlocar) {
+  // Each would make the tool allocate gigabytes for one array.
+  for (const char* sz : {R"({"metodo":"LeIEHeader","qtd":4000000000})",
+                         R"({"metodo":"LeIEHeader","qtd":4000000000,"pPos":[1]})",
+                         R"({"metodo":"GravaCamposVinculo","vinculo":{"nQtdCampos":4000000000,"pCampos":[]}})"}) {
+    json r = Chama(sz, false);
+    ASSERT_TRUE(r.contains("erro")) << sz;
+    EXPECT_NE(r["erro"].get<std::string>().find("limite"), std::string::npos) << r.dump();
+  }
+  // Up to the limit a count is served; the limit does not stop honest calls.
+  json r = Chama(R"({"metodo":"LeIEHeader","qtd":3,"pPos":[1,2,3]})");
+  EXPECT_EQ(r["pTipDoc"].size(), 3u);
+}
+
 TEST(CliExecutavel, PeloServidorLocal) {
   std::string d = ZelNovoDiretorio("cliexe");
   std::filesystem::create_directories(d + "r");
@@ -170,6 +184,18 @@ TEST(CliExecutavel, PeloServidorLocal) {
   EXPECT_EQ(respostas[0]["hr"], "0x00000000");
   EXPECT_EQ(respostas[1]["pregErrops"]["szEmpresa"], "Ação");
   EXPECT_EQ(respostas[2]["pTipDoc"][0]["eProcesso"], 1);
+
+  // A huge count answers an error and the lines after it are still served.
+  std::ofstream(d + "entrada") << R"({"metodo":"LeIEHeader","qtd":4000000000})" << "\n"
+                               << R"({"metodo":"KeepAlive"})" << "\n";
+  r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + d + "entrada >" + d + "saida").c_str());
+  EXPECT_EQ(WEXITSTATUS(r), 2);
+  std::istringstream linhas2(ZelLeArquivoInteiro(d + "saida"));
+  respostas.clear();
+  while (std::getline(linhas2, s)) respostas.push_back(json::parse(s));
+  ASSERT_EQ(respostas.size(), 2u);
+  EXPECT_TRUE(respostas[0].contains("erro"));
+  EXPECT_EQ(respostas[1]["pbOK"], 1);
 
   std::ofstream(d + "entrada") << "{}\n";
   r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + d + "entrada >" + d + "saida").c_str());

@@ -1,5 +1,7 @@
 // The test server through the runtime: registration words, activation, idle
 // shutdown and the faults a client or a peer may bring.
+#include <poll.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +42,8 @@ class ServidorLocal : public ::testing::Test {
     setenv("ZEL_SERVIDOR_MARCAS", (m_sDir + "m").c_str(), 1);
   }
   void TearDown() override {
+    // Tests that slow the servers' clock leave the next test's alone.
+    setenv("ZEL_ESCALA_TEMPO", std::to_string(ZelEscalaTempo()).c_str(), 1);
     // Servers end by themselves; the test's directory goes only after them.
     for (int32_t pid : Servidores()) {
       for (int i = 0; i < 10000 && ZelLocalProcessoVivo(pid); ++i) Sleep(2);
@@ -79,6 +83,56 @@ IZelDF_IEx* Cria(HRESULT* phr = nullptr) {
                                 reinterpret_cast<void**>(&p));
   if (phr != nullptr) *phr = hr;
   return p;
+}
+
+// Resident memory of a process, in KiB (-1 when unknown).
+long MemoriaKb(int32_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string s;
+  while (std::getline(f, s))
+    if (s.rfind("VmRSS:", 0) == 0) return std::stol(s.substr(6));
+  return -1;
+}
+
+// A raw peer that activated an object on the server.
+CZelLocalSocket ParAtivado(REFIID iid = IID_IZelDF_IEx) {
+  CZelLocalSocket s;
+  if (ZelLocalConecta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), &s) != S_OK) return s;
+  CZelLocalEscritor e;
+  e.Guid(CLSID_ZelDF_IEx);
+  e.Guid(iid);
+  ZelLocalQuadro q;
+  if (s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()) != S_OK || s.RecebeQuadro(&q) != S_OK ||
+      q.dados.size() != 4 || q.dados[0] != 0 || q.dados[3] != 0)
+    s.Fecha();
+  return s;
+}
+
+// Waits, reading nothing, until the server shuts the connection down.
+bool DerrubadoSemLer(CZelLocalSocket& s, int msLimite) {
+  pollfd p{s.Fd(), POLLRDHUP, 0};
+  return poll(&p, 1, msLimite) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
+}
+
+// Whether the server closed the connection (replies still queued are read
+// and dropped); false when it is still open after msLimite.
+bool FechadoPeloServidor(CZelLocalSocket& s, uint32_t msLimite) {
+  s.DefinePrazos(msLimite, 0);
+  ZelLocalQuadro q;
+  HRESULT hr;
+  while ((hr = s.RecebeQuadro(&q)) == S_OK) {
+  }
+  return hr != HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+}
+
+// An honest client, meanwhile: a new object and a call on it.
+void ClienteHonestoAtendido() {
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(b, 1);
+  p->Release();
 }
 
 std::string Texto(HKEY raiz, const std::string& sChave, const std::string& sNome = "") {
@@ -338,4 +392,213 @@ TEST_F(ServidorLocal, QuadrosRuinsNaoAfetamOutrosClientes) {
   EXPECT_EQ(b, 1);
   p->Release();
   EXPECT_EQ(Servidores().size(), 1u);
+}
+
+TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
+  Registra();
+  // A server clock slow enough that the idle peers stay while the honest
+  // client is served.
+  setenv("ZEL_ESCALA_TEMPO", std::to_string(ZelEscalaTempo() * 10).c_str(), 1);
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  const int32_t pid = Servidores().at(0);
+  const std::string sSocket = ZelLocalCaminhoSocket(CLSID_ZelDF_IEx);
+  std::vector<CZelLocalSocket> ociosas(kZelLocalMaxConexoes + 60);
+  for (auto& s : ociosas) ASSERT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
+  // Beyond the cap a connection costs the server no thread.
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  std::string sLinha;
+  long nThreads = 0;
+  while (std::getline(f, sLinha))
+    if (sLinha.rfind("Threads:", 0) == 0) nThreads = std::stol(sLinha.substr(8));
+  EXPECT_LE(nThreads, kZelLocalMaxConexoes + 16);
+
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);  // an object created before goes on
+  // Every idle peer is closed by the activation deadline, with nothing sent.
+  for (auto& s : ociosas) EXPECT_TRUE(FechadoPeloServidor(s, 60000));
+  ClienteHonestoAtendido();
+  p->Release();
+  EXPECT_TRUE(ZelLocalProcessoVivo(pid));
+}
+
+TEST_F(ServidorLocal, QuadrosEnormesAnunciadosNaoCustamMemoria) {
+  Registra();
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  const int32_t pid = Servidores().at(0);
+  const long nAntes = MemoriaKb(pid);
+  // Activated peers announce the largest frame and send a few bytes of it.
+  std::vector<CZelLocalSocket> pares;
+  for (int i = 0; i < 8; ++i) {
+    pares.push_back(ParAtivado());
+    ASSERT_TRUE(pares.back().Valido());
+    std::string sCabecalho(16, '\0');
+    uint32_t ulMagico = kZelLocalMagico, ulTamanho = kZelLocalMaxQuadro, ulId = 1;
+    uint16_t usVersao = kZelLocalVersao, usTipo = static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada);
+    std::memcpy(&sCabecalho[0], &ulMagico, 4);
+    std::memcpy(&sCabecalho[4], &usVersao, 2);
+    std::memcpy(&sCabecalho[6], &usTipo, 2);
+    std::memcpy(&sCabecalho[8], &ulId, 4);
+    std::memcpy(&sCabecalho[12], &ulTamanho, 4);
+    sCabecalho += std::string(1000, 'x');
+    ASSERT_EQ(pares.back().EnviaBytes(sCabecalho.data(), sCabecalho.size()), S_OK);
+  }
+  // A peer not yet activated may not even announce more than an activation.
+  CZelLocalSocket s;
+  ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), &s), S_OK);
+  std::string sCab(16, '\0');
+  uint32_t ulMagico = kZelLocalMagico, ulTamanho = kZelLocalTamanhoAtivacao + 1;
+  std::memcpy(&sCab[0], &ulMagico, 4);
+  sCab[4] = 1;
+  sCab[6] = 1;
+  std::memcpy(&sCab[12], &ulTamanho, 4);
+  s.EnviaBytes(sCab.data(), sCab.size());
+  EXPECT_TRUE(FechadoPeloServidor(s, 60000));
+
+  ClienteHonestoAtendido();
+  const long nDepois = MemoriaKb(pid);
+  ASSERT_GT(nAntes, 0);
+  EXPECT_LT(nDepois - nAntes, 32 * 1024) << "KiB grown for 8 announced frames of " << kZelLocalMaxQuadro << " bytes";
+  pares.clear();
+  p->Release();
+}
+
+TEST_F(ServidorLocal, ParQueNaoLeRespostasPerdeAConexaoEOsOutrosSeguem) {
+  Registra();
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  const int32_t pid = Servidores().at(0);
+  CZelLocalSocket s = ParAtivado();
+  ASSERT_TRUE(s.Valido());
+  // Calls whose replies are large; the peer sends until the server stops
+  // taking them and never reads.
+  s.DefinePrazos(0, 2000);
+  CZelLocalEscritor c;
+  c.U16(11);  // LeIEHeader(qtd, pPos absent, pTipDoc [out], dwFlags)
+  c.U32(20000);
+  c.U8(0);
+  c.U32(0);
+  int nEnviadas = 0;
+  for (; nEnviadas < 200; ++nEnviadas)
+    if (s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, static_cast<uint32_t>(nEnviadas + 1), c.Dados()) != S_OK) break;
+  EXPECT_GT(nEnviadas, kZelLocalMaxChamadasPorConexao);
+
+  ClienteHonestoAtendido();
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  // The server gave up on the peer: what it sent is there, then the end.
+  EXPECT_TRUE(DerrubadoSemLer(s, 60000));
+  EXPECT_TRUE(FechadoPeloServidor(s, 60000));
+  EXPECT_TRUE(ZelLocalProcessoVivo(pid));
+  p->Release();
+  // Its object was released too: the idle server ends by itself.
+  EXPECT_EQ(FimDoServidor(pid), 0);
+}
+
+TEST_F(ServidorLocal, LixoDepoisDeUmaAtivacaoValidaSoDerrubaAquelePar) {
+  Registra();
+  IZelDF_IEx* p = Cria();
+  ASSERT_NE(p, nullptr);
+  CZelLocalSocket s = ParAtivado();
+  ASSERT_TRUE(s.Valido());
+  const std::string sLixo(4096, '\xEE');
+  s.EnviaBytes(sLixo.data(), sLixo.size());
+  EXPECT_TRUE(FechadoPeloServidor(s, 60000));
+  // A call before any interface is bound, on an object created as IUnknown.
+  CZelLocalSocket u = ParAtivado(IID_IUnknown);
+  ASSERT_TRUE(u.Valido());
+  CZelLocalEscritor c;
+  c.U16(5);
+  u.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados());
+  EXPECT_TRUE(FechadoPeloServidor(u, 60000));
+  ClienteHonestoAtendido();
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  p->Release();
+}
+
+TEST_F(ServidorLocal, CriacaoComoIUnknownChegaAoObjetoPeloQueryInterface) {
+  Registra();
+  IUnknown* pUnk = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&pUnk)),
+            S_OK);
+  ASSERT_NE(pUnk, nullptr);
+  IUnknown* pMesmo = nullptr;
+  EXPECT_EQ(pUnk->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pMesmo)), S_OK);
+  EXPECT_EQ(pMesmo, pUnk);
+  pMesmo->Release();
+  void* pOutra = nullptr;
+  EXPECT_EQ(pUnk->QueryInterface(IID_IClassFactory, &pOutra), E_NOINTERFACE);
+  EXPECT_EQ(pOutra, nullptr);
+
+  IZelDF_IEx* p = nullptr;
+  ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(b, 1);
+  IZelDF_IEx* p2 = nullptr;
+  ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p2)), S_OK);
+  EXPECT_EQ(p2->KeepAlive(&b), S_OK);
+  p2->Release();
+  pUnk->Release();
+  EXPECT_EQ(p->KeepAlive(&b), S_OK) << "the object lives while a proxy holds it";
+  p->Release();
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+}
+
+TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
+  Registra();
+  // The test plays a server that removed its socket and still holds the lock.
+  const std::string sDir = ZelLocalDiretorioSockets();
+  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
+  auto trava = std::make_unique<CZelLocalTravaArquivo>();
+  ASSERT_EQ(trava->Trava(sDir + kClsid + ".servidor", 0), S_OK);
+  setenv("ZEL_ESCALA_TEMPO", "1", 1);  // the new server may wait its full period
+  std::thread soltar([&] {
+    for (int i = 0; i < 10000 && Servidores().empty(); ++i) Sleep(2);
+    trava.reset();
+  });
+  IZelDF_IEx* p = Cria();
+  soltar.join();
+  ASSERT_NE(p, nullptr);
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  p->Release();
+  EXPECT_EQ(Servidores().size(), 1u);
+  // Servers of this test run on the real clock: its end is not waited for.
+  ZelMataAjudante(Servidores().at(0));
+}
+
+TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {
+  Registra();
+  const std::string sDir = ZelLocalDiretorioSockets();
+  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
+  CZelLocalTravaArquivo trava;
+  ASSERT_EQ(trava.Trava(sDir + kClsid + ".servidor", 0), S_OK);
+  HRESULT hr = S_OK;
+  EXPECT_EQ(Cria(&hr), nullptr);
+  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 2u) << "one start, and one more after the first gave up";
+  for (int32_t pid : servidores) EXPECT_EQ(FimDoServidor(pid), static_cast<int>(CO_E_SERVER_STOPPING));
+}
+
+TEST_F(ServidorLocal, CaminhoDoModuloComAspasEPorcento) {
+  const std::string sPasta = m_sDir + "it's 100% {Zel} \"x\"/";
+  fs::create_directories(sPasta);
+  const std::string sServidor = sPasta + "servidor";
+  fs::copy_file(ZEL_SERVIDOR_TESTE, sServidor);
+  fs::permissions(sServidor, fs::perms::owner_all);
+  int r = std::system(("'" + std::string(m_sDir) + "it'\\''s 100% {Zel} \"x\"/servidor' -RegServer >/dev/null 2>&1").c_str());
+  ASSERT_TRUE(WIFEXITED(r));
+  ASSERT_EQ(WEXITSTATUS(r), 0);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32"), sServidor);
+  ClienteHonestoAtendido();
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
 }

@@ -27,6 +27,14 @@ constexpr uint32_t kOciosidadeServidor = 50000;
 // A client waits this long for a server it started (or that another client is
 // starting) to offer its class object.
 constexpr uint32_t kEsperaAtivacaoLocal = 120000;
+// Local-server connections: a connected peer must send its activation within
+// this; a client waits this long for the answer to its activation; a reply the
+// peer does not take within this ends its connection; a server whose
+// endpoint is still held by a server that is ending waits this long for it.
+constexpr uint32_t kPrazoQuadroAtivacao = 10000;
+constexpr uint32_t kEsperaRespostaAtivacao = 60000;
+constexpr uint32_t kPrazoEnvioResposta = 10000;
+constexpr uint32_t kEsperaEndpointServidor = 10000;
 // The test server's rendezvous call waits this long for its partner call.
 constexpr uint32_t kEsperaChamadaParceira = 120000;
 // Default re-read period of log.ini, in seconds.

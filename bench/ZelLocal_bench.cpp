@@ -5,13 +5,21 @@
 // The benchmark process serves the fake object on the class's endpoint
 // itself (registered as a local server in a temporary directory), so each
 // call takes the whole client path: proxy, socket, stub, worker thread and
-// back.
+// back. The ...OutroProcesso pair puts the server in a process of its own:
+// the test server started by the runtime, against an echo child answering
+// the same frames over a socket pair.
 #include <benchmark/benchmark.h>
 
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
@@ -19,32 +27,44 @@
 
 namespace {
 
+// Registry files and socket directory of this run, in a temporary directory
+// removed at exit.
+std::vector<std::string> g_diretorios;
+
+void AmbienteTemporario(const char* szPrefixo) {
+  const std::string d = std::filesystem::temp_directory_path().string() + "/" + szPrefixo + std::to_string(std::rand()) + "/";
+  std::filesystem::create_directories(d + "r");
+  if (g_diretorios.empty())
+    std::atexit([] {
+      std::error_code ec;
+      for (const auto& s : g_diretorios) std::filesystem::remove_all(s, ec);
+    });
+  g_diretorios.push_back(d);
+  setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+}
+
+IZelDF_IEx* CriaObjeto() {
+  IZelDF_IEx* q = nullptr;
+  CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
+  return q;
+}
+
 // One object, served on the endpoint by this process, shared by all threads.
 IZelDF_IEx* Objeto() {
   static IZelDF_IEx* p = [] {
-    static std::string d =
-        std::filesystem::temp_directory_path().string() + "/zelbench-" + std::to_string(std::rand()) + "/";
-    std::filesystem::create_directories(d + "r");
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(d, ec);
-    });
-    setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
-    setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
-    setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
+    AmbienteTemporario("zelbench-");
     ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(CLSID_ZelDF_IEx) + "\\LocalServer32", "",
                             "/nonexistent/served-by-the-benchmark");
     DWORD cookie = 0;
     CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-    IZelDF_IEx* q = nullptr;
-    CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&q));
-    return q;
+    return CriaObjeto();
   }();
   return p;
 }
 
-void BM_KeepAliveServidorLocal(benchmark::State& state) {
-  IZelDF_IEx* p = Objeto();
+void MedeKeepAlive(benchmark::State& state, IZelDF_IEx* p) {
   if (p == nullptr) {
     state.SkipWithError("activation failed");
     return;
@@ -56,6 +76,8 @@ void BM_KeepAliveServidorLocal(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+void BM_KeepAliveServidorLocal(benchmark::State& state) { MedeKeepAlive(state, Objeto()); }
 BENCHMARK(BM_KeepAliveServidorLocal)->UseRealTime();
 BENCHMARK(BM_KeepAliveServidorLocal)->Threads(1)->Threads(2)->Threads(4)->UseRealTime();
 
@@ -81,6 +103,65 @@ void BM_PingPongSocketPuro(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PingPongSocketPuro)->UseRealTime();
+
+// An object of the test server, in its own process, started on demand.
+IZelDF_IEx* ObjetoOutroProcesso() {
+  static IZelDF_IEx* p = [] {
+    AmbienteTemporario("zelbench2-");
+    setenv("ZEL_ESCALA_TEMPO", "0.01", 1);  // the server ends soon after the run
+    if (std::system(ZEL_SERVIDOR_TESTE " -RegServer >/dev/null 2>&1") != 0) return static_cast<IZelDF_IEx*>(nullptr);
+    return CriaObjeto();
+  }();
+  return p;
+}
+
+void BM_KeepAliveServidorOutroProcesso(benchmark::State& state) { MedeKeepAlive(state, ObjetoOutroProcesso()); }
+BENCHMARK(BM_KeepAliveServidorOutroProcesso)->UseRealTime();
+
+// The same frames as a KeepAlive, answered by a child process that does
+// nothing else (raw reads and writes: the child of a threaded process).
+void BM_PingPongDoisProcessos(benchmark::State& state) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    state.SkipWithError("socketpair failed");
+    return;
+  }
+  constexpr size_t kPedido = kZelLocalTamanhoCabecalho + 2, kResposta = kZelLocalTamanhoCabecalho + 9;
+  uint8_t resposta[kResposta] = {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    uint8_t buf[kPedido];
+    for (;;) {
+      size_t n = 0;
+      while (n < kPedido) {
+        ssize_t r = read(fds[1], buf + n, kPedido - n);
+        if (r <= 0) _exit(0);
+        n += static_cast<size_t>(r);
+      }
+      if (write(fds[1], resposta, kResposta) != static_cast<ssize_t>(kResposta)) _exit(1);
+    }
+  }
+  close(fds[1]);
+  CZelLocalSocket a(fds[0]);
+  const uint8_t pedido[2] = {5, 0};
+  uint8_t buf[kResposta];
+  for (auto _ : state) {
+    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, pedido, sizeof pedido);
+    size_t n = 0;
+    while (n < kResposta) {
+      ssize_t r = read(a.Fd(), buf + n, kResposta - n);
+      if (r <= 0) break;
+      n += static_cast<size_t>(r);
+    }
+    benchmark::DoNotOptimize(buf);
+  }
+  a.Fecha();
+  int status = 0;
+  waitpid(pid, &status, 0);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_PingPongDoisProcessos)->UseRealTime();
 
 }  // namespace
 

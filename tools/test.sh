@@ -9,6 +9,8 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure --timeout 300
+# Client programs build against the installed package alone.
+bash tools/exemplo.sh build
 
 cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZERS=ON >/dev/null
 cmake --build build-san -j"$jobs"
@@ -16,3 +18,6 @@ cmake --build build-san -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:allow_user_segv_handler=1:handle_segv=1:use_sigaltstack=0 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-san -j"$jobs" --output-on-failure --timeout 600
+
+# What a hostile peer can send, through the stub and the frame reader.
+bash tools/fuzz.sh 10000

@@ -146,6 +146,7 @@ HRESULT CZelLocalInicioServidor::EsperaPronto(uint32_t msLimite) {
     ssize_t n = read(m_fdPronto, &c, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n == 1 && c == 'R') hr = S_OK;
+    if (n == 1 && c == 'S') hr = CO_E_SERVER_STOPPING;
     break;  // EOF: the server (or its exec) ended before it was ready
   }
   close(m_fdPronto);
@@ -153,15 +154,15 @@ HRESULT CZelLocalInicioServidor::EsperaPronto(uint32_t msLimite) {
   return hr;
 }
 
-void ZelLocalSinalizaPronto() {
+void ZelLocalSinalizaPronto(HRESULT hrServidor) {
   static std::once_flag uma;
-  std::call_once(uma, [] {
+  std::call_once(uma, [hrServidor] {
     const char* sz = std::getenv(kVariavelPronto);
     if (sz == nullptr) return;
     int fd = std::atoi(sz);
     unsetenv(kVariavelPronto);
     if (fd < 0 || fcntl(fd, F_GETFD) < 0) return;
-    char c = 'R';
+    char c = hrServidor == CO_E_SERVER_STOPPING ? 'S' : 'R';
     ssize_t n;
     do {
       n = write(fd, &c, 1);

@@ -156,12 +156,16 @@ int CZelLocalModulo::WinMain(int argc, const char* const* argv) {
 }
 
 namespace {
+// A value that goes between single quotes of a script.
+std::string Aspas(const std::string& s) {
+  std::string t;
+  for (char c : s) t += c == '\'' ? std::string("''") : std::string(1, c);
+  return t;
+}
+
 std::string ScriptBibliotecaTipos(const ZelLocalIdentidadeModulo& id) {
-  std::string sNome = id.sNomeBiblioteca;
-  std::string sAspas;
-  for (char c : sNome) sAspas += c == '\'' ? std::string("''") : std::string(1, c);
-  return "HKCR { NoRemove TypeLib { ForceRemove " + GuidParaTexto(id.libid) + " { '1.0' = s '" + sAspas +
-         "' { '409' { linux64 = s '%MODULE%' } FLAGS = s '0' } } } }";
+  return "HKCR { NoRemove TypeLib { ForceRemove " + GuidParaTexto(id.libid) + " { '1.0' = s '" +
+         Aspas(id.sNomeBiblioteca) + "' { '409' { linux64 = s '%MODULE%' } FLAGS = s '0' } } } }";
 }
 }  // namespace
 
@@ -169,7 +173,7 @@ HRESULT CZelLocalModulo::RegisterServer(bool bPorUsuario) {
   CZelLocalRegistrador r(bPorUsuario);
   HRESULT hr = AddCommonRGSReplacements(r);
   if (FAILED(hr)) return hr;
-  r.AdicionaSubstituicao("MODULE", ZelCaminhoPrograma());
+  r.AdicionaSubstituicao("MODULE", Aspas(ZelCaminhoPrograma()));
   hr = r.Registra(m_identidade.sScriptAplicacao);
   for (size_t i = 0; SUCCEEDED(hr) && i < m_mapa.size(); ++i) hr = r.Registra(m_mapa[i].sScript);
   if (SUCCEEDED(hr)) hr = r.Registra(ScriptBibliotecaTipos(m_identidade));
@@ -180,7 +184,7 @@ HRESULT CZelLocalModulo::UnregisterServer(bool bPorUsuario) {
   CZelLocalRegistrador r(bPorUsuario);
   HRESULT hr = AddCommonRGSReplacements(r);
   if (FAILED(hr)) return hr;
-  r.AdicionaSubstituicao("MODULE", ZelCaminhoPrograma());
+  r.AdicionaSubstituicao("MODULE", Aspas(ZelCaminhoPrograma()));
   for (size_t i = 0; SUCCEEDED(hr) && i < m_mapa.size(); ++i) hr = r.Desregistra(m_mapa[i].sScript);
   if (SUCCEEDED(hr)) hr = r.Desregistra(ScriptBibliotecaTipos(m_identidade));
   if (SUCCEEDED(hr)) hr = r.Desregistra(m_identidade.sScriptAplicacao);

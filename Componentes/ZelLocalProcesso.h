@@ -43,8 +43,9 @@ class CZelLocalInicioServidor {
   // spaces, optionally followed by arguments; "-Embedding" is appended.
   HRESULT Inicia(const std::string& sLinhaComando);
   // S_OK when the server signalled that its class objects are offered;
-  // CO_E_SERVER_EXEC_FAILURE when it could not run, ended first, or stayed
-  // silent for msLimite real milliseconds.
+  // CO_E_SERVER_STOPPING when it gave up because a server that is ending
+  // still held the endpoint; CO_E_SERVER_EXEC_FAILURE when it could not run,
+  // ended first, or stayed silent for msLimite real milliseconds.
   HRESULT EsperaPronto(uint32_t msLimite);
 
  private:
@@ -55,8 +56,9 @@ class CZelLocalInicioServidor {
 std::vector<std::string> ZelLocalDivideLinhaComando(const std::string& sLinhaComando);
 
 // Server side: tells the client that started this process (if any) that the
-// class objects are offered. Later calls do nothing.
-void ZelLocalSinalizaPronto();
+// class objects are offered (S_OK) or that another server still owns the
+// endpoint (CO_E_SERVER_STOPPING). Later calls do nothing.
+void ZelLocalSinalizaPronto(HRESULT hr = S_OK);
 
 // Whether a process of that id exists (tests watch servers end with it).
 bool ZelLocalProcessoVivo(int32_t pid);

@@ -1,12 +1,14 @@
 #include "ZelLocalAtivacao.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <list>
 #include <shared_mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "ZelLocalProcesso.h"
@@ -21,11 +23,20 @@ namespace {
 // call may wait for another call to arrive).
 class Pool {
  public:
-  void Submete(std::function<void()> tarefa) {
+  // False when the task cannot run (no thread could be created for it).
+  bool Submete(std::function<void()> tarefa) {
     std::lock_guard<std::mutex> trava(m_mutex);
+    if (m_tarefas.size() >= m_nOciosos && m_threads.size() < kMaxThreads) {
+      try {
+        m_threads.emplace_back([this] { Trabalha(); });
+      } catch (const std::system_error&) {
+        // Queued behind the calls running now, when there are any.
+        if (m_threads.empty()) return false;
+      }
+    }
     m_tarefas.push_back(std::move(tarefa));
-    if (m_tarefas.size() > m_nOciosos && m_threads.size() < kMaxThreads) m_threads.emplace_back([this] { Trabalha(); });
     m_cv.notify_one();
+    return true;
   }
   void Para() {
     std::vector<std::thread> threads;
@@ -67,28 +78,54 @@ class Pool {
 
 std::atomic<int> g_nConexoes{0};
 
+void RelataServidor(int nLinha, const char* szExpressao, HRESULT hr) {
+  ZelLocalRelataErro("ZelLocalServidor", "ZelLocalAtivacao", nLinha, szExpressao, "hr", hr);
+}
+
 // The server end of one object's connection. The last holder (its reader or
 // a call still running) releases the object.
 struct ConexaoServidor {
   CZelLocalSocket socket;
   std::mutex mutexEnvio;
+  // An object created as IUnknown serves no interface until the client's
+  // first QueryInterface binds one.
+  IUnknown* pUnknown = nullptr;
   void* pInterface = nullptr;
   const ZelLocalInterface* pDescricao = nullptr;
+  std::mutex mutexChamadas;
+  std::condition_variable cvChamadas;
+  int nChamadas = 0;
 
   explicit ConexaoServidor(CZelLocalSocket s) : socket(std::move(s)) { ++g_nConexoes; }
   ~ConexaoServidor() {
     if (pInterface != nullptr) static_cast<IUnknown*>(pInterface)->Release();
+    if (pUnknown != nullptr) pUnknown->Release();
     --g_nConexoes;
   }
+  // A peer that does not take its replies loses the connection; the reader
+  // then ends it and the object goes as for a dead client.
   void Envia(ZelLocalTipoQuadro eTipo, uint32_t ulId, const std::vector<uint8_t>& dados) {
     std::lock_guard<std::mutex> trava(mutexEnvio);
-    socket.EnviaQuadro(eTipo, ulId, dados);
+    if (!socket.Valido()) return;
+    HRESULT hr = socket.EnviaQuadro(eTipo, ulId, dados);
+    if (FAILED(hr)) {
+      RelataServidor(__LINE__, "hr = socket.EnviaQuadro(resposta)", hr);
+      socket.Interrompe();
+    }
+  }
+  // Back-pressure: the reader takes no further call while the connection has
+  // its full share running.
+  void EsperaVaga() {
+    std::unique_lock<std::mutex> trava(mutexChamadas);
+    cvChamadas.wait(trava, [this] { return nChamadas < kZelLocalMaxChamadasPorConexao; });
+    ++nChamadas;
+  }
+  void LiberaVaga() {
+    std::lock_guard<std::mutex> trava(mutexChamadas);
+    --nChamadas;
+    cvChamadas.notify_all();
   }
 };
-
-void RelataServidor(int nLinha, const char* szExpressao, HRESULT hr) {
-  ZelLocalRelataErro("ZelLocalServidor", "ZelLocalAtivacao", nLinha, szExpressao, "hr", hr);
-}
 
 class Runtime {
  public:
@@ -112,6 +149,7 @@ class Runtime {
     if (bOferece) {
       HRESULT hr = IniciaEndpoint(clsid);
       if (FAILED(hr)) {
+        if (hr == CO_E_SERVER_STOPPING) ZelLocalSinalizaPronto(hr);
         Revoga(*pCookie);
         return hr;
       }
@@ -158,7 +196,10 @@ class Runtime {
     }
     for (const auto& c : classes) {
       HRESULT hr = IniciaEndpoint(c);
-      if (FAILED(hr)) return hr;
+      if (FAILED(hr)) {
+        if (hr == CO_E_SERVER_STOPPING) ZelLocalSinalizaPronto(hr);
+        return hr;
+      }
     }
     ZelLocalSinalizaPronto();
     return S_OK;
@@ -208,8 +249,9 @@ class Runtime {
     return hr;
   }
 
-  // Starts serving an accepted or paired socket.
-  void Serve(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
+  // Starts serving an accepted or paired socket; false (the connection
+  // refused) when no thread could be created for it.
+  bool Serve(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
     std::lock_guard<std::mutex> trava(m_mutex);
     for (auto it = m_leitores.begin(); it != m_leitores.end();) {
       if (it->pbFim->load()) {
@@ -220,13 +262,26 @@ class Runtime {
       }
     }
     for (auto it = m_conexoes.begin(); it != m_conexoes.end();) it = it->expired() ? m_conexoes.erase(it) : it + 1;
-    m_conexoes.push_back(c);
     auto pbFim = std::make_shared<std::atomic<bool>>(false);
-    m_leitores.push_back({std::thread([this, c, bAtivacao, pbFim]() mutable {
-                            LeConexao(std::move(c), bAtivacao);
-                            pbFim->store(true);
-                          }),
-                          pbFim});
+    std::thread t;
+    try {
+      t = std::thread([this, c, bAtivacao, pbFim]() mutable {
+        try {
+          LeConexao(c, bAtivacao);
+        } catch (const std::exception&) {
+          RelataServidor(__LINE__, "hr = LeConexao(conexao)", E_OUTOFMEMORY);
+          c->socket.Interrompe();
+        }
+        c.reset();
+        pbFim->store(true);
+      });
+    } catch (const std::system_error&) {
+      RelataServidor(__LINE__, "hr = std::thread(LeConexao)", E_OUTOFMEMORY);
+      return false;
+    }
+    m_conexoes.push_back(c);
+    m_leitores.push_back({std::move(t), pbFim});
+    return true;
   }
 
  private:
@@ -272,9 +327,10 @@ class Runtime {
     e->clsid = clsid;
     e->sCaminho = ZelLocalCaminhoSocket(clsid);
     // The lock makes this the only live server of the class; a socket file
-    // found under it was left by a server that died.
-    if (FAILED(e->trava.Trava(sDir + GuidParaTexto(clsid) + ".servidor", 0)))
-      return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    // found under it was left by a server that died. A server that is ending
+    // holds it a moment after its socket is gone.
+    if (FAILED(e->trava.Trava(sDir + GuidParaTexto(clsid) + ".servidor", ZelTempoMs(ZelTempo::kEsperaEndpointServidor))))
+      return CO_E_SERVER_STOPPING;
     hr = ZelLocalEscuta(e->sCaminho, bAberto, &e->ouvinte);
     if (FAILED(hr)) return hr;
     Endpoint* p = e.get();
@@ -310,13 +366,38 @@ class Runtime {
     for (;;) {
       CZelLocalSocket s;
       if (ZelLocalAceita(e.ouvinte, &s) != S_OK) return;
-      Serve(std::make_shared<ConexaoServidor>(std::move(s)), true);
+      try {
+        Admite(std::move(s));
+      } catch (const std::exception&) {
+        RelataServidor(__LINE__, "hr = Admite(conexao)", E_OUTOFMEMORY);
+      }
     }
   }
 
+  // Refusals cost the server nothing but the accept: a peer of another user
+  // is answered without anything being read, one beyond the cap is closed.
+  void Admite(CZelLocalSocket s) {
+    if (g_nConexoes.load() >= kZelLocalMaxConexoes) {
+      RelataServidor(__LINE__, "hr = nConexoes < kZelLocalMaxConexoes ? S_OK : E_OUTOFMEMORY", E_OUTOFMEMORY);
+      return;
+    }
+    uint32_t uid = 0;
+    if (!s.CredenciaisPar(&uid, nullptr) || !ZelLocalParAdmitido(uid)) {
+      RelataServidor(__LINE__, "hr = ZelLocalParAdmitido(uidPar) ? S_OK : E_ACCESSDENIED", E_ACCESSDENIED);
+      s.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
+      CZelLocalEscritor e;
+      e.U32(static_cast<uint32_t>(E_ACCESSDENIED));
+      s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
+      return;
+    }
+    if (!s.DefinePrazos(ZelTempoMs(ZelTempo::kPrazoQuadroAtivacao), ZelTempoMs(ZelTempo::kPrazoEnvioResposta))) return;
+    Serve(std::make_shared<ConexaoServidor>(std::move(s)), true);
+  }
+
   HRESULT CriaObjeto(REFCLSID clsid, REFIID riid, ConexaoServidor& c) {
-    const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
-    if (pDescricao == nullptr) return E_NOINTERFACE;
+    const bool bUnknown = riid == IID_IUnknown;
+    const ZelLocalInterface* pDescricao = bUnknown ? nullptr : ZelLocalBuscaInterface(riid);
+    if (pDescricao == nullptr && !bUnknown) return E_NOINTERFACE;
     std::shared_lock<std::shared_mutex> travaAtiv(m_mutexAtivacao);
     IUnknown* pUnk = nullptr;
     bool bSuspenso = false;
@@ -334,65 +415,120 @@ class Runtime {
       }
     }
     if (pUnk == nullptr) return bSuspenso ? CO_E_SERVER_STOPPING : REGDB_E_CLASSNOTREG;
-    HRESULT hr = CriaPelaFabrica(pUnk, riid, &c.pInterface);
+    void* pObjeto = nullptr;
+    HRESULT hr = CriaPelaFabrica(pUnk, riid, &pObjeto);
     pUnk->Release();
-    if (SUCCEEDED(hr) && c.pInterface == nullptr) hr = E_UNEXPECTED;
-    if (SUCCEEDED(hr)) c.pDescricao = pDescricao;
+    if (SUCCEEDED(hr) && pObjeto == nullptr) hr = E_UNEXPECTED;
+    if (FAILED(hr)) return hr;
+    if (bUnknown) {
+      c.pUnknown = static_cast<IUnknown*>(pObjeto);
+    } else {
+      c.pInterface = pObjeto;
+      c.pDescricao = pDescricao;
+    }
     return hr;
   }
 
-  void LeConexao(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
+  // QueryInterface of an object created as IUnknown: the first interface
+  // asked for becomes the one the connection serves.
+  static HRESULT Consulta(ConexaoServidor& c, const ZelLocalQuadro& q) {
+    CZelLocalLeitor l(q.dados);
+    IID iid{};
+    if (!l.Guid(&iid) || !l.Fim()) return RPC_X_BAD_STUB_DATA;
+    if (c.pDescricao != nullptr) return c.pDescricao->iid == iid ? S_OK : E_NOINTERFACE;
+    const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(iid);
+    if (pDescricao == nullptr || c.pUnknown == nullptr) return E_NOINTERFACE;
+    void* p = nullptr;
+    HRESULT hr = c.pUnknown->QueryInterface(iid, &p);
+    if (FAILED(hr)) return hr;
+    if (p == nullptr) return E_NOINTERFACE;
+    c.pInterface = p;
+    c.pDescricao = pDescricao;
+    return S_OK;
+  }
+
+  void LeConexao(const std::shared_ptr<ConexaoServidor>& c, bool bAtivacao) {
     if (bAtivacao && !Ativacao(*c)) {
       c->socket.Interrompe();
       return;
     }
+    // Calls may wait as long as they need; only sends keep their deadline.
+    c->socket.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
     for (;;) {
+      c->EsperaVaga();
       auto q = std::make_shared<ZelLocalQuadro>();
       HRESULT hr = c->socket.RecebeQuadro(q.get());
-      if (hr == S_FALSE) break;  // the client released the object or ended
       if (hr != S_OK) {
-        RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
-        break;
+        c->LiberaVaga();
+        if (hr != S_FALSE) RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
+        break;  // S_FALSE: the client released the object or ended
+      }
+      if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Consulta)) {
+        c->LiberaVaga();
+        hr = Consulta(*c, *q);
+        if (hr == RPC_X_BAD_STUB_DATA) {
+          RelataServidor(__LINE__, "hr = Consulta(conexao, quadro)", hr);
+          break;
+        }
+        CZelLocalEscritor e;
+        e.U32(static_cast<uint32_t>(hr));
+        c->Envia(ZelLocalTipoQuadro::RespostaConsulta, q->ulId, e.Dados());
+        continue;
       }
       uint16_t usSlot = 0;
       const ZelLocalMetodo* pMetodo = nullptr;
-      if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada) && q->dados.size() >= 2) {
+      if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada) && q->dados.size() >= 2 &&
+          c->pDescricao != nullptr) {
         std::memcpy(&usSlot, q->dados.data(), 2);
         pMetodo = c->pDescricao->Metodo(usSlot);
       }
       if (pMetodo == nullptr) {
+        c->LiberaVaga();
         RelataServidor(__LINE__, "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA);
         break;
       }
-      m_pool.Submete([c, q, pMetodo, usSlot] {
-        CZelLocalLeitor l(q->dados.data() + 2, q->dados.size() - 2);
-        CZelLocalEscritor e;
-        {
-          CZelLocalChamadaStub stub(*pMetodo);
-          HRESULT hrCall = stub.LeEntrada(l);
-          if (FAILED(hrCall)) {
-            RelataServidor(__LINE__, "hr = stub.LeEntrada(leitor)", hrCall);
-            ZelLocalEscreveSoResultado(hrCall, e);
-          } else {
-            hrCall = c->pDescricao->pfInvoca(c->pInterface, usSlot, stub.Argumentos());
-            stub.EscreveSaida(hrCall, e);
-          }
-        }
-        if (e.Tamanho() > kZelLocalMaxQuadro) {
-          RelataServidor(__LINE__, "hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA);
-          e = CZelLocalEscritor();
-          ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, e);
-        }
-        c->Envia(ZelLocalTipoQuadro::Resposta, q->ulId, e.Dados());
-      });
+      if (!m_pool.Submete([c, q, pMetodo, usSlot] {
+            Executa(*c, *q, *pMetodo, usSlot);
+            c->LiberaVaga();
+          })) {
+        c->LiberaVaga();
+        RelataServidor(__LINE__, "hr = pool.Submete(chamada)", E_OUTOFMEMORY);
+        break;
+      }
     }
     // A peer that sent garbage learns at once that its connection is gone.
     c->socket.Interrompe();
   }
 
+  static void Executa(ConexaoServidor& c, const ZelLocalQuadro& q, const ZelLocalMetodo& m, uint16_t usSlot) {
+    CZelLocalEscritor e;
+    try {
+      CZelLocalLeitor l(q.dados.data() + 2, q.dados.size() - 2);
+      CZelLocalChamadaStub stub(m);
+      HRESULT hrCall = stub.LeEntrada(l);
+      if (FAILED(hrCall)) {
+        RelataServidor(__LINE__, "hr = stub.LeEntrada(leitor)", hrCall);
+        ZelLocalEscreveSoResultado(hrCall, e);
+      } else {
+        hrCall = c.pDescricao->pfInvoca(c.pInterface, usSlot, stub.Argumentos());
+        stub.EscreveSaida(hrCall, e);
+      }
+    } catch (const std::bad_alloc&) {
+      RelataServidor(__LINE__, "hr = stub.EscreveSaida(hr, escritor)", E_OUTOFMEMORY);
+      e = CZelLocalEscritor();
+      ZelLocalEscreveSoResultado(E_OUTOFMEMORY, e);
+    }
+    if (e.Tamanho() > kZelLocalMaxQuadro) {
+      RelataServidor(__LINE__, "hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA);
+      e = CZelLocalEscritor();
+      ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, e);
+    }
+    c.Envia(ZelLocalTipoQuadro::Resposta, q.ulId, e.Dados());
+  }
+
   bool Ativacao(ConexaoServidor& c) {
     ZelLocalQuadro q;
-    HRESULT hr = c.socket.RecebeQuadro(&q);
+    HRESULT hr = c.socket.RecebeQuadro(&q, kZelLocalTamanhoAtivacao);
     if (hr == S_FALSE) return false;
     CZelLocalLeitor l(q.dados);
     GUID clsid{}, iid{};
@@ -403,13 +539,7 @@ class Runtime {
       RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&ativacao)", hr);
       return false;
     }
-    uint32_t uid = 0;
-    if (!c.socket.CredenciaisPar(&uid, nullptr) || !ZelLocalParAdmitido(uid)) {
-      hr = E_ACCESSDENIED;
-      RelataServidor(__LINE__, "hr = ZelLocalParAdmitido(uidPar) ? S_OK : E_ACCESSDENIED", hr);
-    } else {
-      hr = CriaObjeto(clsid, iid, c);
-    }
+    hr = CriaObjeto(clsid, iid, c);
     CZelLocalEscritor e;
     e.U32(static_cast<uint32_t>(hr));
     c.Envia(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
@@ -447,6 +577,7 @@ int ZelLocalConexoesServidas() { return g_nConexoes.load(); }
 // ---- Client ----
 
 struct CZelLocalCanalCliente::Pendente {
+  uint16_t usTipoResposta = 0;
   bool bPronto = false;
   HRESULT hr = S_OK;
   std::vector<uint8_t> dados;
@@ -462,32 +593,68 @@ CZelLocalCanalCliente::~CZelLocalCanalCliente() {
   m_leitor.join();
 }
 
-HRESULT CZelLocalCanalCliente::Ativa(REFCLSID clsid, REFIID riid) {
+HRESULT CZelLocalCanalCliente::Troca(ZelLocalTipoQuadro eTipo, const std::vector<uint8_t>& dados, uint32_t msLimite,
+                                     std::vector<uint8_t>* pResposta) {
   Pendente p;
+  p.usTipoResposta = static_cast<uint16_t>(eTipo) + 1;  // every answer's kind follows its request's
+  uint32_t ulId = 0;  // the activation's answer
   {
     std::lock_guard<std::mutex> trava(m_mutex);
     if (m_bCaiu) return RPC_E_DISCONNECTED;
-    m_pendentes[0] = &p;  // id 0 is the activation's answer
+    if (eTipo != ZelLocalTipoQuadro::Ativa) {
+      do {
+        ulId = ++m_ulProximoId;
+      } while (ulId == 0 || m_pendentes.count(ulId) != 0);
+    }
+    m_pendentes[ulId] = &p;
   }
-  CZelLocalEscritor e;
-  e.Guid(clsid);
-  e.Guid(riid);
   HRESULT hr;
   {
     std::lock_guard<std::mutex> trava(m_mutexEnvio);
-    hr = m_socket.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados());
+    hr = m_socket.EnviaQuadro(eTipo, ulId, dados);
   }
   std::unique_lock<std::mutex> trava(m_mutex);
   if (FAILED(hr)) {
-    m_pendentes.erase(0);
-    return RPC_E_DISCONNECTED;
+    m_pendentes.erase(ulId);
+    return hr == RPC_X_BAD_STUB_DATA ? E_INVALIDARG : RPC_E_DISCONNECTED;
   }
-  m_cv.wait(trava, [&] { return p.bPronto; });
+  if (msLimite == 0) {
+    m_cv.wait(trava, [&] { return p.bPronto; });
+  } else if (!m_cv.wait_for(trava, std::chrono::milliseconds(msLimite), [&] { return p.bPronto; })) {
+    m_pendentes.erase(ulId);
+    trava.unlock();
+    Derruba();
+    return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+  }
   if (FAILED(p.hr)) return p.hr;
-  CZelLocalLeitor l(p.dados);
+  *pResposta = std::move(p.dados);
+  return S_OK;
+}
+
+namespace {
+HRESULT LeResultado(const std::vector<uint8_t>& dados) {
+  CZelLocalLeitor l(dados);
   uint32_t ulHr = 0;
   if (!l.U32(&ulHr) || !l.Fim()) return RPC_X_BAD_STUB_DATA;
   return static_cast<HRESULT>(ulHr);
+}
+}  // namespace
+
+HRESULT CZelLocalCanalCliente::Ativa(REFCLSID clsid, REFIID riid) {
+  CZelLocalEscritor e;
+  e.Guid(clsid);
+  e.Guid(riid);
+  std::vector<uint8_t> resposta;
+  HRESULT hr = Troca(ZelLocalTipoQuadro::Ativa, e.Dados(), ZelTempoMs(ZelTempo::kEsperaRespostaAtivacao), &resposta);
+  return FAILED(hr) ? hr : LeResultado(resposta);
+}
+
+HRESULT CZelLocalCanalCliente::Consulta(REFIID riid) {
+  CZelLocalEscritor e;
+  e.Guid(riid);
+  std::vector<uint8_t> resposta;
+  HRESULT hr = Troca(ZelLocalTipoQuadro::Consulta, e.Dados(), 0, &resposta);
+  return FAILED(hr) ? hr : LeResultado(resposta);
 }
 
 HRESULT CZelLocalCanalCliente::Chama(const ZelLocalMetodo& m, void* const* ap) {
@@ -495,29 +662,10 @@ HRESULT CZelLocalCanalCliente::Chama(const ZelLocalMetodo& m, void* const* ap) {
   e.U16(m.usSlot);
   HRESULT hr = ZelLocalEscreveEntrada(m, ap, e);
   if (FAILED(hr)) return hr;
-  Pendente p;
-  uint32_t ulId;
-  {
-    std::lock_guard<std::mutex> trava(m_mutex);
-    if (m_bCaiu) return RPC_E_DISCONNECTED;
-    do {
-      ulId = ++m_ulProximoId;
-    } while (ulId == 0 || m_pendentes.count(ulId) != 0);
-    m_pendentes[ulId] = &p;
-  }
-  {
-    std::lock_guard<std::mutex> trava(m_mutexEnvio);
-    hr = m_socket.EnviaQuadro(ZelLocalTipoQuadro::Chamada, ulId, e.Dados());
-  }
-  std::unique_lock<std::mutex> trava(m_mutex);
-  if (FAILED(hr)) {
-    m_pendentes.erase(ulId);
-    return hr == RPC_X_BAD_STUB_DATA ? E_INVALIDARG : RPC_E_DISCONNECTED;
-  }
-  m_cv.wait(trava, [&] { return p.bPronto; });
-  trava.unlock();
-  if (FAILED(p.hr)) return p.hr;
-  CZelLocalLeitor l(p.dados);
+  std::vector<uint8_t> resposta;
+  hr = Troca(ZelLocalTipoQuadro::Chamada, e.Dados(), 0, &resposta);
+  if (FAILED(hr)) return hr;
+  CZelLocalLeitor l(resposta);
   return ZelLocalLeSaida(m, ap, l);
 }
 
@@ -525,11 +673,10 @@ void CZelLocalCanalCliente::Leitura() {
   for (;;) {
     ZelLocalQuadro q;
     if (m_socket.RecebeQuadro(&q) != S_OK) break;
-    bool bEsperado = q.usTipo == static_cast<uint16_t>(q.ulId == 0 ? ZelLocalTipoQuadro::RespostaAtiva
-                                                                      : ZelLocalTipoQuadro::Resposta);
     std::lock_guard<std::mutex> trava(m_mutex);
     auto it = m_pendentes.find(q.ulId);
-    if (!bEsperado || it == m_pendentes.end()) break;  // not an answer we wait for: the server is not sane
+    // Not an answer we wait for: the server is not sane.
+    if (it == m_pendentes.end() || q.usTipo != it->second->usTipoResposta) break;
     it->second->dados = std::move(q.dados);
     it->second->bPronto = true;
     m_pendentes.erase(it);
@@ -557,8 +704,7 @@ HRESULT ZelLocalServeConexao(CZelLocalSocket socket, IUnknown* pObjeto, REFIID r
   HRESULT hr = pObjeto->QueryInterface(riid, &c->pInterface);
   if (FAILED(hr)) return hr;
   c->pDescricao = pDescricao;
-  Runtime::Instancia().Serve(std::move(c), false);
-  return S_OK;
+  return Runtime::Instancia().Serve(std::move(c), false) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT ZelLocalCriaProxy(CZelLocalSocket socket, REFIID riid, void** ppv) {
@@ -575,9 +721,31 @@ HRESULT ZelLocalCriaProxy(CZelLocalSocket socket, REFIID riid, void** ppv) {
 
 namespace {
 
+// An object created as IUnknown: QueryInterface asks the object itself, and
+// the interface it grants is then served over the same connection.
+class CProxyUnknown final : public T_ZelObjetoCom<IUnknown, IID_IUnknown> {
+ public:
+  explicit CProxyUnknown(std::shared_ptr<CZelLocalCanalCliente> canal) : m_canal(std::move(canal)) {}
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    const ZelLocalInterface* pDescricao = riid == IID_IUnknown ? nullptr : ZelLocalBuscaInterface(riid);
+    if (pDescricao == nullptr || ppv == nullptr) return T_ZelObjetoCom::QueryInterface(riid, ppv);
+    *ppv = nullptr;
+    HRESULT hr = m_canal->Consulta(riid);
+    if (FAILED(hr)) return hr;
+    IUnknown* pProxy = pDescricao->pfCriaProxy(m_canal);
+    if (pProxy == nullptr) return E_OUTOFMEMORY;
+    hr = pProxy->QueryInterface(riid, ppv);
+    pProxy->Release();
+    return hr;
+  }
+
+ private:
+  std::shared_ptr<CZelLocalCanalCliente> m_canal;
+};
+
 // S_OK with a proxy; S_FALSE when nobody serves the class there now (no
 // endpoint, or a server that stopped taking activations).
-HRESULT TentaAtivar(const std::string& sCaminho, REFCLSID clsid, REFIID riid, const ZelLocalInterface& descricao,
+HRESULT TentaAtivar(const std::string& sCaminho, REFCLSID clsid, REFIID riid, const ZelLocalInterface* pDescricao,
                     void** ppv) {
   CZelLocalSocket s;
   HRESULT hr = ZelLocalConecta(sCaminho, &s);
@@ -585,8 +753,12 @@ HRESULT TentaAtivar(const std::string& sCaminho, REFCLSID clsid, REFIID riid, co
   auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
   hr = canal->Ativa(clsid, riid);
   if (hr == CO_E_SERVER_STOPPING || hr == RPC_E_DISCONNECTED) return S_FALSE;
+  if (hr == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+    ZelLocalRelataErro("CoCreateInstance", "ZelLocalAtivacao", __LINE__, "hr = canal->Ativa(clsid, riid)", "hr", hr);
+    return CO_E_SERVER_EXEC_FAILURE;
+  }
   if (FAILED(hr)) return hr;
-  IUnknown* pProxy = descricao.pfCriaProxy(std::move(canal));
+  IUnknown* pProxy = pDescricao != nullptr ? pDescricao->pfCriaProxy(std::move(canal)) : new CProxyUnknown(std::move(canal));
   if (pProxy == nullptr) return E_OUTOFMEMORY;
   hr = pProxy->QueryInterface(riid, ppv);
   pProxy->Release();
@@ -600,7 +772,7 @@ HRESULT AtivaLocal(REFCLSID clsid, REFIID riid, void** ppv) {
       sComando.empty())
     return REGDB_E_CLASSNOTREG;
   const ZelLocalInterface* pDescricao = ZelLocalBuscaInterface(riid);
-  if (pDescricao == nullptr) return E_NOINTERFACE;
+  if (pDescricao == nullptr && riid != IID_IUnknown) return E_NOINTERFACE;
   const std::string sDir = ZelLocalDiretorioSockets();
   HRESULT hr = ZelLocalPreparaDiretorio(sDir, false, false);
   if (FAILED(hr)) return hr;
@@ -608,22 +780,30 @@ HRESULT AtivaLocal(REFCLSID clsid, REFIID riid, void** ppv) {
   const uint32_t msEspera = ZelTempoMs(ZelTempo::kEsperaAtivacaoLocal);
 
   // A server that is suspending may turn an activation away; a few rounds
-  // reach the server that replaces it.
+  // reach the server that replaces it. A started server that found the old
+  // one still ending is started once more.
+  bool bRepetiuInicio = false;
   for (int nRodada = 0; nRodada < 4; ++nRodada) {
-    hr = TentaAtivar(sCaminho, clsid, riid, *pDescricao, ppv);
+    hr = TentaAtivar(sCaminho, clsid, riid, pDescricao, ppv);
     if (hr != S_FALSE) return hr;
     // One client starts the server; the others wait here and then find it.
     CZelLocalTravaArquivo trava;
     if (FAILED(trava.Trava(sDir + sClsid + ".inicio", msEspera))) return CO_E_SERVER_EXEC_FAILURE;
-    hr = TentaAtivar(sCaminho, clsid, riid, *pDescricao, ppv);
+    hr = TentaAtivar(sCaminho, clsid, riid, pDescricao, ppv);
     if (hr != S_FALSE) return hr;
     CZelLocalInicioServidor servidor;
-    if (FAILED(servidor.Inicia(sComando)) || FAILED(servidor.EsperaPronto(msEspera))) {
+    hr = servidor.Inicia(sComando);
+    if (SUCCEEDED(hr)) hr = servidor.EsperaPronto(msEspera);
+    if (hr == CO_E_SERVER_STOPPING && !bRepetiuInicio) {
+      bRepetiuInicio = true;
+      continue;
+    }
+    if (FAILED(hr)) {
       ZelLocalRelataErro("CoCreateInstance", "ZelLocalAtivacao", __LINE__,
                          "hr = servidor.EsperaPronto(msEspera)", "hr", CO_E_SERVER_EXEC_FAILURE);
       return CO_E_SERVER_EXEC_FAILURE;
     }
-    hr = TentaAtivar(sCaminho, clsid, riid, *pDescricao, ppv);
+    hr = TentaAtivar(sCaminho, clsid, riid, pDescricao, ppv);
     if (hr != S_FALSE) return hr;
   }
   return CO_E_SERVER_EXEC_FAILURE;

@@ -4,8 +4,9 @@
 //
 // A frame is a 16-byte header (magic, version, kind, call id, payload length,
 // little-endian as the machine is) followed by the payload. A header with a
-// wrong magic or version, or announcing more than kZelLocalMaxQuadro bytes,
-// is refused before anything is allocated. CZelLocalSocket is not
+// wrong magic or version, or announcing more than the receiver accepts, is
+// refused before anything is allocated; a payload is read in pieces, so memory
+// follows what arrived, not what was announced. CZelLocalSocket is not
 // thread-safe for concurrent senders; its owners serialise sends.
 #pragma once
 
@@ -15,10 +16,10 @@
 #include <vector>
 
 #include "ZelCom.h"
+#include "ZelLocalLimites.h"
 
 constexpr uint32_t kZelLocalMagico = 0x314C435Au;  // "ZCL1"
 constexpr uint16_t kZelLocalVersao = 1;
-constexpr uint32_t kZelLocalMaxQuadro = 64u << 20;
 constexpr size_t kZelLocalTamanhoCabecalho = 16;
 
 enum class ZelLocalTipoQuadro : uint16_t {
@@ -26,6 +27,8 @@ enum class ZelLocalTipoQuadro : uint16_t {
   RespostaAtiva = 2,  // server: HRESULT
   Chamada = 3,        // client: slot, [in] parameters
   Resposta = 4,       // server: HRESULT, [out] parameters
+  Consulta = 5,       // client: IID (QueryInterface of an object created as IUnknown)
+  RespostaConsulta = 6,  // server: HRESULT
 };
 
 struct ZelLocalQuadro {
@@ -99,8 +102,12 @@ class CZelLocalSocket {
   HRESULT EnviaBytes(const void* p, size_t n);
   // S_OK; S_FALSE when the peer closed between frames; RPC_E_DISCONNECTED on
   // a lost or truncated frame; RPC_X_BAD_STUB_DATA on a header that is not
-  // ours (the connection is then unusable).
-  HRESULT RecebeQuadro(ZelLocalQuadro* pQuadro);
+  // ours or announces more than ulMax bytes; HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+  // when a read deadline passed. After a failure the connection is unusable.
+  HRESULT RecebeQuadro(ZelLocalQuadro* pQuadro, uint32_t ulMax = kZelLocalMaxQuadro);
+  // Deadlines of single reads and sends, in real milliseconds (0: none). A
+  // send that cannot progress within its deadline fails as a lost peer.
+  bool DefinePrazos(uint32_t msLeitura, uint32_t msEnvio);
 
   // Identity of the process at the other end, from the kernel.
   bool CredenciaisPar(uint32_t* pUid, int32_t* pPid) const;

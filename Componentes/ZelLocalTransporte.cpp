@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -77,7 +78,8 @@ bool EscreveTudo(int fd, iovec* iov, int nIov) {
   return true;
 }
 
-// 1 read all, 0 orderly end before the first byte, -1 error or truncation.
+// 1 read all, 0 orderly end before the first byte, -1 error or truncation,
+// -2 read deadline passed.
 int LeTudo(int fd, void* p, size_t n) {
   auto* b = static_cast<uint8_t*>(p);
   size_t lidos = 0;
@@ -85,7 +87,7 @@ int LeTudo(int fd, void* p, size_t n) {
     ssize_t r = recv(fd, b + lidos, n - lidos, 0);
     if (r < 0) {
       if (errno == EINTR) continue;
-      return -1;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
     }
     if (r == 0) return lidos == 0 ? 0 : -1;
     lidos += static_cast<size_t>(r);
@@ -116,12 +118,16 @@ HRESULT CZelLocalSocket::EnviaBytes(const void* p, size_t n) {
   return EscreveTudo(m_fd, &iov, 1) ? S_OK : RPC_E_DISCONNECTED;
 }
 
-HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro) {
+namespace {
+HRESULT ResultadoLeitura(int r) { return r == -2 ? HRESULT_FROM_WIN32(ERROR_TIMEOUT) : RPC_E_DISCONNECTED; }
+}  // namespace
+
+HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro, uint32_t ulMax) {
   if (m_fd < 0) return RPC_E_DISCONNECTED;
   uint8_t cab[kZelLocalTamanhoCabecalho];
   int r = LeTudo(m_fd, cab, sizeof cab);
   if (r == 0) return S_FALSE;
-  if (r < 0) return RPC_E_DISCONNECTED;
+  if (r < 0) return ResultadoLeitura(r);
   uint32_t ulMagico, ulTamanho;
   uint16_t usVersao;
   std::memcpy(&ulMagico, cab, 4);
@@ -129,11 +135,30 @@ HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro) {
   std::memcpy(&pQuadro->usTipo, cab + 6, 2);
   std::memcpy(&pQuadro->ulId, cab + 8, 4);
   std::memcpy(&ulTamanho, cab + 12, 4);
-  if (ulMagico != kZelLocalMagico || usVersao != kZelLocalVersao || ulTamanho > kZelLocalMaxQuadro)
+  if (ulMagico != kZelLocalMagico || usVersao != kZelLocalVersao || ulTamanho > ulMax ||
+      ulTamanho > kZelLocalMaxQuadro)
     return RPC_X_BAD_STUB_DATA;
-  pQuadro->dados.resize(ulTamanho);
-  if (ulTamanho != 0 && LeTudo(m_fd, pQuadro->dados.data(), ulTamanho) != 1) return RPC_E_DISCONNECTED;
+  pQuadro->dados.clear();
+  while (pQuadro->dados.size() < ulTamanho) {
+    size_t lidos = pQuadro->dados.size();
+    size_t n = std::min<size_t>(ulTamanho - lidos, kZelLocalPedacoLeitura);
+    pQuadro->dados.resize(lidos + n);
+    r = LeTudo(m_fd, pQuadro->dados.data() + lidos, n);
+    if (r != 1) return ResultadoLeitura(r);
+  }
   return S_OK;
+}
+
+bool CZelLocalSocket::DefinePrazos(uint32_t msLeitura, uint32_t msEnvio) {
+  auto tempo = [](uint32_t ms) {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(ms / 1000);
+    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return tv;
+  };
+  timeval l = tempo(msLeitura), e = tempo(msEnvio);
+  return m_fd >= 0 && setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &l, sizeof l) == 0 &&
+         setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &e, sizeof e) == 0;
 }
 
 bool CZelLocalSocket::CredenciaisPar(uint32_t* pUid, int32_t* pPid) const {

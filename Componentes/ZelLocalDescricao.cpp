@@ -1,5 +1,6 @@
 #include "ZelLocalDescricao.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -89,6 +90,26 @@ void ZeraPonteiros(const ZelLocalTipo& t, uint8_t* p) {
   }
 }
 
+bool Coberto(const ZelLocalTipo& t, uint32_t ulByte) {
+  for (const auto& c : t.campos)
+    if (ulByte >= c.ulOffset && ulByte - c.ulOffset < c.ulTamanho) return true;
+  return false;
+}
+
+// Bytes of a record that no field covers (alignment padding) are zeroed, so
+// that whatever lay in the sender's memory never reaches its peer.
+void ZeraEnchimento(const ZelLocalTipo& t, uint8_t* p) {
+  uint32_t ulFim = 0;  // end of the fields seen so far, in description order
+  for (const auto& c : t.campos) {
+    for (uint32_t b = ulFim; b < c.ulOffset; ++b)
+      if (!Coberto(t, b)) p[b] = 0;
+    ulFim = std::max(ulFim, c.ulOffset + c.ulTamanho);
+    if (c.eTipo == ZelLocalTipoValor::Registro) ZeraEnchimento(*c.pTipo, p + c.ulOffset);
+  }
+  for (uint32_t b = ulFim; b < t.ulTamanho; ++b)
+    if (!Coberto(t, b)) p[b] = 0;
+}
+
 void EscreveValor(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e);
 
 void EscreveArrays(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e) {
@@ -108,8 +129,10 @@ void EscreveArrays(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e
 void EscreveValor(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e) {
   uint8_t* d = e.Reserva(t.ulTamanho);
   std::memcpy(d, p, t.ulTamanho);
+  if (!t.EhRegistro()) return;
   ZeraPonteiros(t, d);
-  if (t.EhRegistro()) EscreveArrays(t, p, e);
+  ZeraEnchimento(t, d);
+  EscreveArrays(t, p, e);
 }
 
 // Zeroed blocks for values read from the wire.
@@ -160,6 +183,8 @@ uint32_t Valor32(void* const* ap, int i) {
 
 void* PonteiroDoArgumento(void* const* ap, size_t i) { return *static_cast<void* const*>(ap[i]); }
 
+uint64_t BytesSaida(const ZelLocalMetodo& m, void* const* ap);
+
 class AlocadorCliente : public Alocador {
  public:
   uint8_t* Aloca(size_t n) override {
@@ -181,15 +206,23 @@ class AlocadorCliente : public Alocador {
 
 }  // namespace
 
+namespace {
+uint64_t BytesSaida(const ZelLocalMetodo& m, void* const* ap) {
+  uint64_t n = 0;
+  for (const auto& par : m.parametros)
+    if (par.eForma == ZelLocalForma::Array && !par.Entra()) n += uint64_t{Valor32(ap, par.iContagem)} * par.pTipo->ulTamanho;
+  return n;
+}
+
+}  // namespace
+
 HRESULT ZelLocalEscreveEntrada(const ZelLocalMetodo& m, void* const* ap, CZelLocalEscritor& e) {
   for (size_t i = 0; i < m.parametros.size(); ++i) {
     const ZelLocalParametro& par = m.parametros[i];
     if (par.eForma == ZelLocalForma::Valor) continue;
     if (par.Sai() && PonteiroDoArgumento(ap, i) == nullptr) return RPC_X_NULL_REF_POINTER;
-    if (par.eForma == ZelLocalForma::Array && par.Sai() &&
-        uint64_t{Valor32(ap, par.iContagem)} * par.pTipo->ulTamanho > kZelLocalMaxQuadro)
-      return E_INVALIDARG;
   }
+  if (BytesSaida(m, ap) > kZelLocalMaxSaidaChamada) return E_INVALIDARG;
   for (size_t i = 0; i < m.parametros.size(); ++i) {
     const ZelLocalParametro& par = m.parametros[i];
     if (par.eForma == ZelLocalForma::PonteiroDuplo) *static_cast<void**>(PonteiroDoArgumento(ap, i)) = nullptr;
@@ -342,6 +375,8 @@ HRESULT CZelLocalChamadaStub::LeEntrada(CZelLocalLeitor& l) {
     } else if (par.eForma == ZelLocalForma::Array && par.Entra()) {
       uint8_t bPresente = 0;
       if (!l.U8(&bPresente) || bPresente > 1) return RPC_X_BAD_STUB_DATA;
+      // The callee writes an [in,out] array back: it cannot be absent.
+      if (bPresente == 0 && par.Sai()) return RPC_X_BAD_STUB_DATA;
       if (bPresente == 0) continue;
       uint32_t n = 0;
       if (!l.U32(&n) || n > l.Restante() / t.ulTamanho) return RPC_X_BAD_STUB_DATA;
@@ -354,7 +389,11 @@ HRESULT CZelLocalChamadaStub::LeEntrada(CZelLocalLeitor& l) {
   }
   if (!l.Fim()) return RPC_X_BAD_STUB_DATA;
   // Counts are known now: [in] arrays must agree with them, [out] arrays are
-  // sized by them within what one reply can carry.
+  // sized by them within what one call may allocate.
+  for (const auto& par : pars)
+    if (par.eForma == ZelLocalForma::Array && (par.iContagem < 0 || static_cast<size_t>(par.iContagem) >= pars.size()))
+      return RPC_X_BAD_STUB_DATA;
+  if (BytesSaida(m_metodo, m_ap.data()) > kZelLocalMaxSaidaChamada) return RPC_X_BAD_STUB_DATA;
   for (size_t i = 0; i < pars.size(); ++i) {
     const ZelLocalParametro& par = pars[i];
     if (par.eForma != ZelLocalForma::Array) continue;
@@ -363,7 +402,6 @@ HRESULT CZelLocalChamadaStub::LeEntrada(CZelLocalLeitor& l) {
     if (par.Entra()) {
       if (nRecebidos[i] >= 0 && nRecebidos[i] != n) return RPC_X_BAD_STUB_DATA;
     } else {
-      if (uint64_t{n} * par.pTipo->ulTamanho > kZelLocalMaxQuadro) return RPC_X_BAD_STUB_DATA;
       auto** pp = static_cast<uint8_t**>(m_ap[i]);
       *pp = a.Aloca(size_t{n} * par.pTipo->ulTamanho);
       if (*pp == nullptr) return RPC_X_BAD_STUB_DATA;

@@ -48,7 +48,9 @@ HRESULT CoSuspendClassObjects();
 
 // Local servers: the class is looked up in HKEY_CLASSES_ROOT
 // ("CLSID\{...}\LocalServer32"); REGDB_E_CLASSNOTREG when absent,
-// CO_E_SERVER_EXEC_FAILURE when its server could not be started.
+// CO_E_SERVER_EXEC_FAILURE when its server could not be started or did not
+// answer the activation in time. riid may be IID_IUnknown: the proxy's
+// QueryInterface then reaches the object.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
 
 // The client end of one object's connection; proxies share it.
@@ -59,9 +61,15 @@ class CZelLocalCanalCliente {
   CZelLocalCanalCliente(const CZelLocalCanalCliente&) = delete;
   CZelLocalCanalCliente& operator=(const CZelLocalCanalCliente&) = delete;
 
-  // The activation exchange, before any call: the server's result, or
-  // RPC_E_DISCONNECTED when it closed the connection instead.
+  // The activation exchange, before any call: the server's result,
+  // RPC_E_DISCONNECTED when it closed the connection instead, or
+  // HRESULT_FROM_WIN32(ERROR_TIMEOUT) when no answer came in time (the
+  // connection is then dropped).
   HRESULT Ativa(REFCLSID clsid, REFIID riid);
+  // QueryInterface of an object created as IUnknown, answered by the object.
+  // The first interface granted is the one the connection serves; another
+  // one is E_NOINTERFACE.
+  HRESULT Consulta(REFIID riid);
   // One call: RPC_E_DISCONNECTED once the connection is lost.
   HRESULT Chama(const ZelLocalMetodo& m, void* const* ap);
   // Process id of the server (0 when unknown).
@@ -69,6 +77,9 @@ class CZelLocalCanalCliente {
 
  private:
   struct Pendente;
+  // Sends a request and waits for its answer (msLimite 0: without limit).
+  HRESULT Troca(ZelLocalTipoQuadro eTipo, const std::vector<uint8_t>& dados, uint32_t msLimite,
+                std::vector<uint8_t>* pResposta);
   void Leitura();
   void Derruba();
 

@@ -211,3 +211,87 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   CZelLocalLeitor leitor3(r3.Dados());
   EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor3), RPC_X_BAD_STUB_DATA);
 }
+
+TEST(ZelLocalDescricao, BytesDeEnchimentoViajamZerados) {
+  char t[] = {'x'};
+  Item item{1, 0xBBBBBBBBu, t};
+  Lista saida;
+  uint32_t aOut[1];
+  Chamada c;
+  c.lista = {1, {}, &item, nullptr};
+  std::memset(c.lista.cPad, 0xAA, sizeof c.lista.cPad);
+  c.pOut = &saida;
+  c.aOut = aOut;
+  CZelLocalEscritor e;
+  ASSERT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), S_OK);
+  const std::vector<uint8_t>& v = e.Dados();
+  ASSERT_GE(v.size(), 41u);
+  for (size_t i = 2; i < 8; ++i) EXPECT_EQ(v[i], 0) << "record padding at " << i;
+  for (size_t i = 29; i < 33; ++i) EXPECT_EQ(v[i], 0) << "nested record padding at " << i;
+  EXPECT_EQ(v[25], 1) << "fields keep their bytes";
+
+  // The server's reply too: whatever the object left in the padding stays home.
+  CZelLocalChamadaStub stub(kMetodo);
+  ASSERT_EQ(Le(v, &stub), S_OK);
+  auto* pOut = *static_cast<Lista* const*>(stub.Argumentos()[3]);
+  std::memset(pOut, 0xCC, sizeof *pOut);
+  pOut->usQtd = 0;
+  pOut->pItens = nullptr;
+  CZelLocalEscritor r;
+  stub.EscreveSaida(S_OK, r);
+  ASSERT_GE(r.Tamanho(), 5u + sizeof(Lista));
+  for (size_t i = 5 + 2; i < 5 + 8; ++i) EXPECT_EQ(r.Dados()[i], 0) << "reply padding at " << i;
+}
+
+// IO(UI4 n, UI4* a [in,out, n])
+const ZelLocalMetodo kMetodoIO{10,
+                               "IO",
+                               {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+                                {"a", ZelLocalDirecao::EntradaSaida, ZelLocalForma::Array, &kU32, 0}}};
+
+TEST(ZelLocalDescricao, ArrayEntradaSaidaAusenteERecusado) {
+  CZelLocalEscritor e;
+  e.U32(3);
+  e.U8(0);  // absent, though the callee would write three elements into it
+  CZelLocalChamadaStub stub(kMetodoIO);
+  EXPECT_EQ(Le(e.Dados(), &stub), RPC_X_BAD_STUB_DATA);
+
+  CZelLocalEscritor bom;
+  bom.U32(1);
+  bom.U8(1);
+  bom.U32(1);
+  bom.U32(42);
+  CZelLocalChamadaStub stubBom(kMetodoIO);
+  ASSERT_EQ(Le(bom.Dados(), &stubBom), S_OK);
+  EXPECT_EQ((*static_cast<uint32_t* const*>(stubBom.Argumentos()[1]))[0], 42u);
+}
+
+TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
+  // A request of a few bytes asks for [out] arrays of n elements.
+  auto pedido = [](uint32_t n) {
+    CZelLocalEscritor e;
+    std::vector<uint8_t> lista(sizeof(Lista), 0);
+    e.Bytes(lista.data(), lista.size());
+    e.U8(0);  // pItens absent
+    e.U32(n);
+    e.U8(0);  // aIn absent
+    return e.Dados();
+  };
+  const uint32_t nMax = static_cast<uint32_t>(kZelLocalMaxSaidaChamada / sizeof(uint32_t));
+  {
+    CZelLocalChamadaStub stub(kMetodo);
+    EXPECT_EQ(Le(pedido(nMax), &stub), S_OK);
+  }
+  CZelLocalChamadaStub stub(kMetodo);
+  EXPECT_EQ(Le(pedido(nMax + 1), &stub), RPC_X_BAD_STUB_DATA);
+
+  // The client refuses the same call before it travels.
+  Lista saida;
+  std::vector<uint32_t> aOut(1);
+  Chamada c;
+  c.pOut = &saida;
+  c.aOut = aOut.data();
+  c.n = nMax + 1;
+  CZelLocalEscritor e;
+  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
+}
