@@ -1,11 +1,11 @@
 // tolvan-cli [--inproc]: JSON lines from standard input to the service and
 // back (see Cliente/README.md). Without --inproc the object lives in the
-// registered local server; with it, in this process, which must then have
-// the class registered in process.
+// registered local server; with it, the service class runs in this process.
 #include <cstring>
 #include <iostream>
 
 #include "ZelCli.h"
+#include "ZelDF_IExServico.h"
 #include "ZelLocalAtivacao.h"
 
 int main(int argc, char** argv) {
@@ -18,6 +18,15 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  DWORD dwCookie = 0;
+  if (dwContexto == CLSCTX_INPROC_SERVER &&
+      CoRegisterClassObject(CLSID_ZelDF_IEx, CZelDF_IEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                            &dwCookie) != S_OK) {
+    std::cerr << "tolvan-cli: the service class could not be registered in process\n";
+    return 3;
+  }
   std::ios::sync_with_stdio(false);
-  return ZelCliExecuta(std::cin, std::cout, dwContexto);
+  int r = ZelCliExecuta(std::cin, std::cout, dwContexto);
+  if (dwCookie != 0) CoRevokeClassObject(dwCookie);
+  return r;
 }

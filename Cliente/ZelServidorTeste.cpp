@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ZelFalsoIEx.h"
+#include "ZelLocalModulo.h"
 #include "ZelSistema.h"
 #include "ZelTolvanRegistro.h"
 
@@ -20,7 +21,7 @@ void Marca(const char* szSufixo, const std::string& sConteudo) {
   std::rename((s + ".tmp").c_str(), s.c_str());
 }
 
-CZelLocalModulo g_modulo(ZelIdentidadeTolvan(),
+CZelLocalModulo g_modulo({APPID_Tolvan, LIBID_TOLVANLib, "TOLVANLib", kScriptAplicacaoTolvan},
                          {{CLSID_ZelDF_IEx, &CZelFalsoIEx::CriaInstancia, kScriptClasseZelDF_IEx}});
 }  // namespace
 

@@ -1,10 +1,10 @@
 // The server's identity and registration scripts: 100 registers the
 // application identity, 101 the class. Any host of the class (the service or
-// the test server) registers with these.
+// the test server) registers with these, so a client finds whichever is
+// registered under the one class identity.
 #pragma once
 
 #include "ZelDF_IEx.h"
-#include "ZelLocalModulo.h"
 
 inline constexpr GUID APPID_Tolvan = {0x080EB0B0, 0x3BED, 0x4086, {0x9C, 0xB4, 0x1C, 0x68, 0xBD, 0x93, 0x19, 0x7D}};
 
@@ -46,7 +46,3 @@ inline constexpr const char* kScriptClasseZelDF_IEx = R"(HKCR
 	}
 }
 )";
-
-inline ZelLocalIdentidadeModulo ZelIdentidadeTolvan() {
-  return {APPID_Tolvan, LIBID_TOLVANLib, "TOLVANLib", kScriptAplicacaoTolvan};
-}
