@@ -43,14 +43,12 @@ T* EntregaArray(const std::vector<T>& a) {
 }
 
 // The text a value carries: pcTexto up to its terminator, never beyond the
-// ulTamanhoTexto characters the record declares. False for a text pointer
-// without a size.
-bool TextoDoValor(const IE_CAMPO_DATA_PS& valor, std::string* psTexto) {
+// ulTamanhoTexto characters the record declares (a size of 0 is an empty
+// text, as a client sends "").
+void TextoDoValor(const IE_CAMPO_DATA_PS& valor, std::string* psTexto) {
   psTexto->clear();
-  if (valor.pcTexto == nullptr) return true;
-  if (valor.ulTamanhoTexto == 0) return false;
+  if (valor.pcTexto == nullptr || valor.ulTamanhoTexto == 0) return;
   psTexto->assign(valor.pcTexto, strnlen(valor.pcTexto, valor.ulTamanhoTexto));
-  return true;
 }
 
 bool CampoDeTexto(IE_E_CAMPO id, bool* pbTexto) {
@@ -448,8 +446,7 @@ HRESULT CIExBase::GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI
       return E_FAIL;
     }
     if (!bTexto) continue;
-    if (!TextoDoValor(pArray[i], &sTexto))
-      IE_RECUSA(kFuncao, "pArray[i].pcTexto != NULL && pArray[i].ulTamanhoTexto == 0", E_INVALIDARG);
+    TextoDoValor(pArray[i], &sTexto);
     if (sTexto.size() > kTamanhoMaximoTexto) IE_RECUSA(kFuncao, "sTexto.GetLength() > 0xFFFF", E_INVALIDARG);
   }
   if (PosicaoAlemDoFim(arq, *piPtr)) IE_RECUSA(kFuncao, "*piPtr > arq.GetQtdRegistros()", ZEL_E_POSICAO_ALEM_DO_FIM);

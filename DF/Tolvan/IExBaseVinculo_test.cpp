@@ -79,7 +79,11 @@ TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
 
 TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
   ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
-  ASSERT_EQ(Grava(1, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 90), IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
+  // A text sent with size 0 is an empty text, whatever its pointer holds.
+  IE_CAMPO_DATA_PS vazio = IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "ignorado");
+  vazio.ulTamanhoTexto = 0;
+  ASSERT_EQ(Grava(1, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 90), vazio}), S_OK);
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1)) << "an empty text is never written";
   UI4 aChaves[] = {9, 0, 8, 7};
   IE_VINCULO_PS aVinculos[4];
   std::memset(aVinculos, 0x5A, sizeof aVinculos);
