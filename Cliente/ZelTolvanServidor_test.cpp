@@ -1,0 +1,85 @@
+// The real service through tolvan-cli: one script of calls covering every
+// method, run in process and through the Tolvan server started on demand,
+// must give the same answers and leave the same files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "ZelDF_IEx.h"
+#include "ZelLocalTransporte.h"
+#include "ZelRegistro.h"
+#include "ZelSistema.h"
+#include "ZelTesteAjudante.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+class TolvanServidor : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_sDir = ZelNovoDiretorio("tolvan");
+    fs::create_directories(m_sDir + "r");
+    fs::permissions(m_sDir + "r", fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", (m_sDir + "r").c_str(), 1);
+    setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "maquina.reg").c_str(), 1);
+    setenv("ZEL_REGISTRO_USUARIO", (m_sDir + "usuario.reg").c_str(), 1);
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioModulos", m_sDir), ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    // The server ends by itself once idle; the test waits for it, bounded.
+    const std::string sSocket = ZelLocalCaminhoSocket(CLSID_ZelDF_IEx);
+    for (int i = 0; i < 10000 && fs::exists(sSocket); ++i) Sleep(2);
+    EXPECT_FALSE(fs::exists(sSocket)) << "the server did not end by itself";
+  }
+  void EmpresaEm(const std::string& sDiretorio) {
+    fs::create_directories(m_sDir + sDiretorio);
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP", "DF",
+                                      m_sDir + sDiretorio + "/"),
+              ERROR_SUCCESS);
+  }
+  std::string Executa(const std::string& sArgs) {
+    const std::string sSaida = m_sDir + "saida";
+    int r = std::system((std::string(ZEL_TOLVAN_CLI) + " " + sArgs + " <" + ZEL_ROTEIROS +
+                         "/todos_os_metodos.jsonl >" + sSaida)
+                            .c_str());
+    EXPECT_EQ(WIFEXITED(r) ? WEXITSTATUS(r) : -1, 0);
+    return ZelLeArquivoInteiro(sSaida);
+  }
+  // Every file of a Vovi Dadi directory; the header stamps (the time of each
+  // write) left out.
+  std::map<std::string, std::string> Arquivos(const std::string& sDiretorio) {
+    std::map<std::string, std::string> m;
+    for (const auto& e : fs::directory_iterator(m_sDir + sDiretorio + "/VOVIDADI")) {
+      std::string s = ZelLeArquivoInteiro(e.path().string());
+      if (e.path().filename() == "DFIEHDR.DAT")
+        for (size_t i = 56; i + 56 <= s.size(); i += 56) std::memset(s.data() + i + 16, 0, 8);
+      m[e.path().filename().string()] = s;
+    }
+    return m;
+  }
+  std::string m_sDir;
+};
+}  // namespace
+
+TEST_F(TolvanServidor, RoteiroDeTodosOsMetodosDaOMesmoEmProcessoEPeloServidor) {
+  EmpresaEm("emProcesso");
+  const std::string sEmProcesso = Executa("--inproc");
+  EmpresaEm("peloServidor");
+  ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
+  const std::string sPeloServidor = Executa("");
+
+  EXPECT_EQ(std::count(sEmProcesso.begin(), sEmProcesso.end(), '\n'), 29);
+  EXPECT_NE(sEmProcesso.find(R"({"hr":"0x00000000","pVinculo":{"origem":{"lPosHeader":2,"lChave":0},"nQtdCampos":2)"),
+            std::string::npos);
+  EXPECT_EQ(sEmProcesso, sPeloServidor);
+  const auto arquivos = Arquivos("emProcesso");
+  EXPECT_EQ(arquivos.count("FTIEXNFText.DAT"), 1u);
+  EXPECT_EQ(arquivos.count("DFIEVINC.dat"), 1u);
+  EXPECT_EQ(arquivos, Arquivos("peloServidor"));
+}
