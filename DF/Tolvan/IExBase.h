@@ -123,6 +123,15 @@ HRESULT CIExBase::SobMarca(const char* szFuncao, const char* szFonte, F&& fTraba
   return hr;
 }
 
+// Traces a failed step of an operation ("hr = " and the step's text) and
+// returns its code; each source file names itself in kFonte.
+#define IE_FALHA_HR(funcao, expressao, hrFalha)                                   \
+  do {                                                                            \
+    const HRESULT hrTraco = (hrFalha);                                            \
+    ZelTraceHR(this, funcao, kFonte, __LINE__, "hr = " expressao, "hr", hrTraco); \
+    return hrTraco;                                                               \
+  } while (0)
+
 // Processes with files of their own: 0 to 68.
 inline bool IEProcessoValido(int eProcesso) { return eProcesso >= 0 && eProcesso < IE_PROCESSO_COUNT; }
 

@@ -21,6 +21,13 @@ using ArqVinculo = CIEArqT<_REG_IE_VINCULO_INTEGRACAO_ARQ_V0>;
 bool Excluido(UI1 cFlags) { return (cFlags & kBitExcluidoIntegracao) != 0; }
 bool Inativo(UI1 cFlags) { return (cFlags & kBitInativoIntegracao) != 0; }
 bool IncluiInativos(const IE_HEADER_FILTRO_PS& filtro) { return (filtro.dwFlags & 2) != 0; }
+// A live integration (inactive ones only when the filter asks) with the
+// filter's process at either end.
+bool UsaProcesso(const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& regArq, const IE_HEADER_FILTRO_PS& filtro) {
+  if (Excluido(regArq.cFlags) || (Inativo(regArq.cFlags) && !IncluiInativos(filtro))) return false;
+  return regArq.eProcessoOrigem == static_cast<UI4>(filtro.eProc) ||
+         regArq.eProcessoDestino == static_cast<UI4>(filtro.eProc);
+}
 
 // A zero-filled task-allocator array of n records, null when n is 0.
 template <class T>
@@ -30,14 +37,29 @@ T* AlocaArray(size_t n) {
   if (p != nullptr) std::memset(static_cast<void*>(p), 0, n * sizeof(T));
   return p;
 }
+
+// Hands the header records from 1 to the end, in order, to visita, which
+// answers S_OK to go on, S_FALSE to stop, or a failure to end with it; a
+// failed read is traced with szTraco.
+template <class F>
+HRESULT PercorreCabecalhos(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const char* szTraco,
+                           ArqCabecalho& arq, F visita) {
+  const ULONGLONG nQtd = arq.GetQtdRegistros(true);
+  for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
+    _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
+    int iRetorno = arq.Le(static_cast<LONG>(ul), &regArq);
+    if (iRetorno != ZELARQ_OK) {
+      const HRESULT hr = IES_MAKE_HR(iRetorno);
+      ZelTraceHR(pIdentidade, szFuncao, kFonte, __LINE__, szTraco, "hr", hr);
+      return hr;
+    }
+    HRESULT hr = visita(static_cast<ULONG>(ul), regArq);
+    if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+  }
+  return S_OK;
+}
 }  // namespace
 
-#define IE_FALHA_HR(funcao, expressao, hrFalha)                                        \
-  do {                                                                                 \
-    const HRESULT hrTraco = (hrFalha);                                                 \
-    ZelTraceHR(this, funcao, kFonte, __LINE__, "hr = " expressao, "hr", hrTraco);      \
-    return hrTraco;                                                                    \
-  } while (0)
 
 HRESULT CIExBase::LeCabecalhoIntegracao(UI4 ulPosicao, _REG_IE_CABECALHO_INTEGRACAO_PS* pRegCabecalho) {
   static constexpr const char* kFuncao = "CIExBase::LeCabecalhoIntegracao";
@@ -89,13 +111,12 @@ HRESULT CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi(IE_ARRAY_PONTEIROS_PS*
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
     std::vector<UI4> aPosicoes;
-    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
-    for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
-      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
-      int iRetorno = arqCabecalho.Le(static_cast<LONG>(ul), &regArq);
-      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(ul, &regArq)", IES_MAKE_HR(iRetorno));
-      if (!Excluido(regArq.cFlags)) aPosicoes.push_back(static_cast<UI4>(ul));
-    }
+    hr = PercorreCabecalhos(this, kFuncao, "hr = arqCabecalho.Le(ul, &regArq)", arqCabecalho,
+                            [&](ULONG ul, const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& regArq) {
+                              if (!Excluido(regArq.cFlags)) aPosicoes.push_back(static_cast<UI4>(ul));
+                              return S_OK;
+                            });
+    if (FAILED(hr)) return hr;
     arqCabecalho.Fecha();
     pregPonteiros->pPtrs = AlocaArray<UI4>(aPosicoes.size());
     if (!aPosicoes.empty()) std::memcpy(pregPonteiros->pPtrs, aPosicoes.data(), aPosicoes.size() * sizeof(UI4));
@@ -146,18 +167,16 @@ HRESULT CIExBase::ExisteCabecalhoIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem,
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
-    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
-    for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
-      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
-      int iRetorno = arqCabecalho.Le(static_cast<LONG>(ul), &regArq);
-      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(ul, &regArq)", IES_MAKE_HR(iRetorno));
-      if (Excluido(regArq.cFlags) || (Inativo(regArq.cFlags) && !bIncluiInativos)) continue;
-      if (regArq.eProcessoOrigem == static_cast<UI4>(regHeaderOrigem.eProc) &&
-          regArq.eProcessoDestino == static_cast<UI4>(regHeaderDestino.eProc)) {
-        IEConverte(regArq, pRegCabecalho);
-        break;
-      }
-    }
+    hr = PercorreCabecalhos(this, kFuncao, "hr = arqCabecalho.Le(ul, &regArq)", arqCabecalho,
+                            [&](ULONG, const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& regArq) {
+                              if (Excluido(regArq.cFlags) || (Inativo(regArq.cFlags) && !bIncluiInativos)) return S_OK;
+                              if (regArq.eProcessoOrigem != static_cast<UI4>(regHeaderOrigem.eProc) ||
+                                  regArq.eProcessoDestino != static_cast<UI4>(regHeaderDestino.eProc))
+                                return S_OK;
+                              IEConverte(regArq, pRegCabecalho);
+                              return S_FALSE;
+                            });
+    if (FAILED(hr)) return hr;
     arqCabecalho.Fecha();
     return S_OK;
   });
@@ -228,18 +247,13 @@ HRESULT CIExBase::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
-    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
-    for (ULONGLONG ul = 1; ul <= nQtd; ++ul) {
-      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
-      int iRetorno = arqCabecalho.Le(static_cast<LONG>(ul), &regArq);
-      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(ul, &regArq)", IES_MAKE_HR(iRetorno));
-      if (Excluido(regArq.cFlags) || (Inativo(regArq.cFlags) && !IncluiInativos(header))) continue;
-      if (regArq.eProcessoOrigem == static_cast<UI4>(header.eProc) ||
-          regArq.eProcessoDestino == static_cast<UI4>(header.eProc)) {
-        *bProcessoJaCadastrado = 1;
-        break;
-      }
-    }
+    hr = PercorreCabecalhos(this, kFuncao, "hr = arqCabecalho.Le(ul, &regArq)", arqCabecalho,
+                            [&](ULONG, const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& regArq) {
+                              if (!UsaProcesso(regArq, header)) return S_OK;
+                              *bProcessoJaCadastrado = 1;
+                              return S_FALSE;
+                            });
+    if (FAILED(hr)) return hr;
     arqCabecalho.Fecha();
     return S_OK;
   });
@@ -252,26 +266,23 @@ HRESULT CIExBase::ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS heade
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);
-    const ULONGLONG nQtd = arqCabecalho.GetQtdRegistros(true);
-    for (ULONG l = 1; l <= nQtd; ++l) {
-      _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq{};
-      int iRetorno = arqCabecalho.Le(static_cast<LONG>(l), &regArq);
-      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Le(l, &regArq)", IES_MAKE_HR(iRetorno));
-      if ((Inativo(regArq.cFlags) && !IncluiInativos(header)) || Excluido(regArq.cFlags)) continue;
-      if (regArq.eProcessoOrigem != static_cast<UI4>(header.eProc) &&
-          regArq.eProcessoDestino != static_cast<UI4>(header.eProc))
-        continue;
-      regArq.cFlags |= kBitExcluidoIntegracao;
-      ULONG ulPos = l;
-      iRetorno = arqCabecalho.Grava(&regArq, &ulPos);
-      if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Grava(&regArq, &l)", IES_MAKE_HR(iRetorno));
-      char szLog[128];
-      std::snprintf(szLog, sizeof szLog,
-                    "Vovi Dadi: Integra\xE7\xE3o entre processo origem %i e destino %i removida.",
-                    static_cast<int>(regArq.eProcessoOrigem), static_cast<int>(regArq.eProcessoDestino));
-      if (!GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral(szLog))
-        ZelTraceHR(this, kFuncao, kFonte, __LINE__, "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)", "hr", E_FAIL);
-    }
+    hr = PercorreCabecalhos(
+        this, kFuncao, "hr = arqCabecalho.Le(l, &regArq)", arqCabecalho,
+        [&](ULONG l, _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 regArq) -> HRESULT {
+          if (!UsaProcesso(regArq, header)) return S_OK;
+          regArq.cFlags |= kBitExcluidoIntegracao;
+          int iRetorno = arqCabecalho.Grava(&regArq, &l);
+          if (iRetorno != ZELARQ_OK) IE_FALHA_HR(kFuncao, "arqCabecalho.Grava(&regArq, &l)", IES_MAKE_HR(iRetorno));
+          char szLog[128];
+          std::snprintf(szLog, sizeof szLog,
+                        "Vovi Dadi: Integra\xE7\xE3o entre processo origem %i e destino %i removida.",
+                        static_cast<int>(regArq.eProcessoOrigem), static_cast<int>(regArq.eProcessoDestino));
+          if (!GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral(szLog))
+            ZelTraceHR(this, kFuncao, kFonte, __LINE__, "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)", "hr",
+                       E_FAIL);
+          return S_OK;
+        });
+    if (FAILED(hr)) return hr;
     arqCabecalho.Fecha();
     return S_OK;
   });
@@ -286,16 +297,26 @@ HRESULT CIExBase::GetVinculoByIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, UI
   HRESULT hr = ExisteCabecalhoIntegracao(regHeaderOrigem, regHeaderDestino, &regCabecalho);
   if (FAILED(hr)) IE_FALHA_HR(kFuncao, "ExisteCabecalhoIntegracao(regHeaderOrigem, regHeaderDestino, &regCabecalho)", hr);
 
-  regHeaderOrigem.dwFlags |= 1;
-  IE_ARRAY_PONTEIROS_PS regPonteiroOrigem{};
-  hr = BuscaPtrsIEHeader(regHeaderOrigem, &regPonteiroOrigem);
-  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "BuscaPtrsIEHeader(regHeaderOrigem, &regPonteiroOrigem)", hr);
-  if (regPonteiroOrigem.qtd == 0 || regPonteiroOrigem.pPtrs == nullptr) {
-    CoTaskMemFree(regPonteiroOrigem.pPtrs);
-    IE_FALHA_HR(kFuncao, "MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)", E_IE_SEM_HEADER_ORIGEM);
-  }
-  UI4 ulPosHeaderOrigem = regPonteiroOrigem.pPtrs[0];
-  CoTaskMemFree(regPonteiroOrigem.pPtrs);
+  // The first Vovi Dadi header of a process (filter bit 0 set).
+  auto primeiroHeader = [&](IE_HEADER_FILTRO_PS filtro, const char* szTraco, const char* szTracoSemHeader,
+                            HRESULT hrSemHeader, UI4* pulPos) -> HRESULT {
+    filtro.dwFlags |= 1;
+    IE_ARRAY_PONTEIROS_PS regPonteiro{};
+    HRESULT hrBusca = BuscaPtrsIEHeader(filtro, &regPonteiro);
+    if (SUCCEEDED(hrBusca) && (regPonteiro.qtd == 0 || regPonteiro.pPtrs == nullptr)) {
+      hrBusca = hrSemHeader;
+      szTraco = szTracoSemHeader;
+    }
+    if (SUCCEEDED(hrBusca)) *pulPos = regPonteiro.pPtrs[0];
+    CoTaskMemFree(regPonteiro.pPtrs);
+    if (FAILED(hrBusca)) ZelTraceHR(this, kFuncao, kFonte, __LINE__, szTraco, "hr", hrBusca);
+    return hrBusca;
+  };
+  UI4 ulPosHeaderOrigem = 0;
+  hr = primeiroHeader(regHeaderOrigem, "hr = BuscaPtrsIEHeader(regHeaderOrigem, &regPonteiroOrigem)",
+                      "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)", E_IE_SEM_HEADER_ORIGEM,
+                      &ulPosHeaderOrigem);
+  if (FAILED(hr)) return hr;
 
   IE_VINCULO_PS regVinculo{};
   hr = BuscaVinculosByOrigem(ulPosHeaderOrigem, 1, &ulPosRegistroOrigem, &regVinculo);
@@ -308,16 +329,11 @@ HRESULT CIExBase::GetVinculoByIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, UI
     IE_FALHA_HR(kFuncao, "BuscaVinculosByOrigem(ulPosHeaderOrigem, 1, &ulPosRegistroOrigem, &regVinculo)", hr);
   if (regVinculo.nQtdCampos == 0) return S_OK;
 
-  regHeaderDestino.dwFlags |= 1;
-  IE_ARRAY_PONTEIROS_PS regPonteiroDestino{};
-  hr = BuscaPtrsIEHeader(regHeaderDestino, &regPonteiroDestino);
-  if (FAILED(hr)) IE_FALHA_HR(kFuncao, "BuscaPtrsIEHeader(regHeaderDestino, &regPonteiroDestino)", hr);
-  if (regPonteiroDestino.qtd == 0 || regPonteiroDestino.pPtrs == nullptr) {
-    CoTaskMemFree(regPonteiroDestino.pPtrs);
-    IE_FALHA_HR(kFuncao, "MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)", E_IE_SEM_HEADER_DESTINO);
-  }
-  UI4 ulPosHeaderDestino = regPonteiroDestino.pPtrs[0];
-  CoTaskMemFree(regPonteiroDestino.pPtrs);
+  UI4 ulPosHeaderDestino = 0;
+  hr = primeiroHeader(regHeaderDestino, "hr = BuscaPtrsIEHeader(regHeaderDestino, &regPonteiroDestino)",
+                      "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)", E_IE_SEM_HEADER_DESTINO,
+                      &ulPosHeaderDestino);
+  if (FAILED(hr)) return hr;
 
   IE_HDR_PS regHeaderDestinoPS{};
   hr = LeIEHeader(1, &ulPosHeaderDestino, &regHeaderDestinoPS, 0);

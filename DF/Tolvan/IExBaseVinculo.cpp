@@ -14,12 +14,6 @@ constexpr HRESULT E_IE_VINCULO_SEM_CHAVE = HR(0x8004097B);
 constexpr HRESULT E_IE_EXCLUSAO_SEM_CHAVE = HR(0x80040CE3);
 }  // namespace
 
-#define IE_FALHA_HR(funcao, expressao, hrFalha)                                   \
-  do {                                                                            \
-    const HRESULT hrTraco = (hrFalha);                                            \
-    ZelTraceHR(this, funcao, kFonte, __LINE__, "hr = " expressao, "hr", hrTraco); \
-    return hrTraco;                                                               \
-  } while (0)
 
 HRESULT CIExBase::ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
                                       IE_VINCULO_ARQ_V0* pregVin) {
