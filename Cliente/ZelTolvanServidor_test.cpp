@@ -100,10 +100,10 @@ class TolvanServidor : public ::testing::Test {
                                       m_sDir + sDiretorio + "/"),
               ERROR_SUCCESS);
   }
-  std::string Executa(const std::string& sArgs) {
+  std::string Executa(const std::string& sArgs, const std::string& sRoteiro = "todos_os_metodos") {
     const std::string sSaida = m_sDir + "saida";
-    int r = std::system((std::string(ZEL_TOLVAN_CLI) + " " + sArgs + " <" + ZEL_ROTEIROS +
-                         "/todos_os_metodos.jsonl >" + sSaida)
+    int r = std::system((std::string(ZEL_TOLVAN_CLI) + " " + sArgs + " <" + ZEL_ROTEIROS + "/" + sRoteiro +
+                         ".jsonl >" + sSaida)
                             .c_str());
     EXPECT_EQ(WIFEXITED(r) ? WEXITSTATUS(r) : -1, 0);
     return ZelLeArquivoInteiro(sSaida);
@@ -139,6 +139,28 @@ TEST_F(TolvanServidor, RoteiroDeTodosOsMetodosDaOMesmoEmProcessoEPeloServidor) {
   EXPECT_EQ(arquivos.count("FTIEXNFText.DAT"), 1u);
   EXPECT_EQ(arquivos.count("DFIEVINC.dat"), 1u);
   EXPECT_EQ(arquivos, Arquivos("peloServidor"));
+}
+
+TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
+  EmpresaEm("emProcesso");
+  const std::string sEmProcesso = Executa("--inproc", "entradas_ruins");
+  EmpresaEm("peloServidor");
+  ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
+  const std::string sPeloServidor = Executa("", "entradas_ruins");
+  EXPECT_EQ(sEmProcesso, sPeloServidor);
+  // Every call but the start, the one good header and the release fails.
+  size_t nFalhas = 0;
+  for (size_t i = sEmProcesso.find("{\"hr\":\"0x8"); i != std::string::npos; i = sEmProcesso.find("{\"hr\":\"0x8", i + 1))
+    ++nFalhas;
+  EXPECT_EQ(nFalhas, 25u);
+  EXPECT_EQ(sEmProcesso.find("\"erro\""), std::string::npos);
+  // Only the good header was written: no value, text or link file.
+  const auto arquivos = Arquivos("peloServidor");
+  EXPECT_EQ(arquivos.count("DFIEVINC.dat"), 0u);
+  EXPECT_EQ(arquivos.count("FTIEXNF.DAT"), 0u);
+  EXPECT_EQ(arquivos.at("DFIEHDR.DAT").size(), 2u * 56);
+  EXPECT_EQ(arquivos.at("DFIEINTCAB.DAT").size(), 80u);
+  EXPECT_EQ(arquivos, Arquivos("emProcesso"));
 }
 
 TEST_F(TolvanServidor, QuatroClientesEscrevendoPeloMesmoServidorNaoPerdemNada) {
