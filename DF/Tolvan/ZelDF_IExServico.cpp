@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Pardak.h"
+#include "ZelLocalSeguranca.h"
 
 namespace {
 std::string U(unsigned long ul) { return std::to_string(ul); }
@@ -29,7 +30,14 @@ class CFabricaZelDF_IEx final : public IClassFactory {
   }
   HRESULT LockServer(BOOL) override { return S_OK; }
 };
+void RelataErroRuntime(const char* szFuncao, const char* szArquivo, int nLinha, const char* szExpressao,
+                       const char* szVariavel, HRESULT hr) {
+  const CZelProfilerEmpresa semEmpresa;
+  ZelTraceHR(&semEmpresa, szFuncao, szArquivo, nLinha, szExpressao, szVariavel, hr);
+}
 }  // namespace
+
+void ZelInstalaRelatorErroServico() { ZelLocalDefineRelatorErro(&RelataErroRuntime); }
 
 HRESULT CZelDF_IEx::CriaInstancia(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;

@@ -56,3 +56,7 @@ class CZelDF_IEx final : public T_ZelUnknown<IZelDF_IEx, CIExBase> {
   CZelLocalTravaModulo m_travaModulo;
   std::atomic<ULONG> m_cRef{1};
 };
+
+// Makes the component runtime's own failures error lines of the program
+// error file (the server installs it before serving).
+void ZelInstalaRelatorErroServico();

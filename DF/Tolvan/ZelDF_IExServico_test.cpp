@@ -4,6 +4,7 @@
 
 #include "IExTeste.h"
 #include "Pardak.h"
+#include "ZelLocalSeguranca.h"
 
 namespace {
 _REG_DF_INICIALIZAPS Sessao(const char* szEmpresa = "EMP1") {
@@ -143,4 +144,15 @@ TEST_F(ZelDF_IExTeste, FalhasDoNegocioComALinhaDoMetodo) {
   }
   EXPECT_TRUE(bGrava);
   EXPECT_TRUE(bBusca);
+}
+
+TEST_F(ZelDF_IExTeste, FalhasDoRuntimeVaoParaOArquivoDeErrosDoPrograma) {
+  ZelInstalaRelatorErroServico();
+  ZelLocalRelataErro("ZelLocalServidor", "ZelLocalAtivacao", 403, "hr = socket.RecebeQuadro(&ativacao)", "hr",
+                     HR(0x80010108));
+  auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tZelLocalServidor\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tZelLocalAtivacao\t403\thr = socket.RecebeQuadro(&ativacao)\thr = 0X80010108 "));
+  ZelLocalDefineRelatorErro(nullptr);
 }
