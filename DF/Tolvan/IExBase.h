@@ -90,16 +90,20 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   CIEArqT<IE_USUARIO_ARQ_V0> m_ArqUsuariosIE;
   std::recursive_mutex m_csArquivos;
 
+  // The first active link of an origin (any key of the header when plChave
+  // is null), in file order; *plPos 0 when there is none. The first form lets
+  // the origin index answer; the second scans the link file.
+  HRESULT ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
+                              IE_VINCULO_ARQ_V0* pregVin);
+  HRESULT ProcuraVinculoLinear(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
+                               IE_VINCULO_ARQ_V0* pregVin);
+
  private:
   void FechaArquivos();
   // Runs fTrabalho under the directory's change marker; szFonte names the
   // source file of the trace lines.
   template <class F>
   HRESULT SobMarca(const char* szFuncao, const char* szFonte, F&& fTrabalho);
-  // The first active link of an origin (any key when plChave is null) by a
-  // scan of the link file; *plPos 0 when there is none.
-  HRESULT ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
-                              IE_VINCULO_ARQ_V0* pregVin);
   HRESULT VerificaCampos(const char* szFuncao, const IE_CAMPO_PS* pCampos, UINT nQtd);
 };
 

@@ -3,6 +3,7 @@
 // values in the process's value file.
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "IExBase.h"
 #include "Pardak.h"
@@ -18,6 +19,31 @@ constexpr HRESULT E_IE_EXCLUSAO_SEM_CHAVE = HR(0x80040CE3);
 
 HRESULT CIExBase::ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
                                       IE_VINCULO_ARQ_V0* pregVin) {
+  if (plChave == nullptr) return ProcuraVinculoLinear(szFuncao, lPosHeader, plChave, plPos, pregVin);
+  // The origin index holds every record of the origin, in ascending
+  // positions: its first active one is the one a scan would meet first.
+  *plPos = 0;
+  std::vector<ZelUInt> aPosicoes;
+  HRESULT hr = m_pDataBase->m_Vinculo.ExisteIndex(CZelDataBase_DF_InfoExtras::ChaveOrigem(lPosHeader, *plChave),
+                                                 &aPosicoes, CZelDataBase_DF_InfoExtras::eColunaOrigem);
+  if (FAILED(hr)) return ProcuraVinculoLinear(szFuncao, lPosHeader, plChave, plPos, pregVin);
+  for (ZelUInt lPos : aPosicoes) {
+    IE_VINCULO_ARQ_V0 regVin{};
+    hr = m_pDataBase->m_Vinculo.Le(lPos, &regVin);
+    if (FAILED(hr)) {
+      ZelTraceHR(this, szFuncao, kFonte, __LINE__, "hr = m_pDataBase->m_Vinculo.Le(lPos, &regVin)", "hr", hr);
+      return hr;
+    }
+    if (regVin.ulExcluido != 0 || regVin.lPosHeader != lPosHeader || regVin.lChave != *plChave) continue;
+    *plPos = lPos;
+    if (pregVin != nullptr) *pregVin = regVin;
+    return S_OK;
+  }
+  return S_OK;
+}
+
+HRESULT CIExBase::ProcuraVinculoLinear(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
+                                       IE_VINCULO_ARQ_V0* pregVin) {
   *plPos = 0;
   CZelFile<IE_VINCULO_ARQ_V0>& arqVinculo = m_pDataBase->m_Vinculo;
   const ZelUInt nQtd = arqVinculo.GetQtdRegistros();

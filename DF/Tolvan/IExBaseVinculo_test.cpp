@@ -174,3 +174,29 @@ TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
   EXPECT_EQ(Bytes("DFIEVINC.dat").size(), (kThreads * kOrigens + 1) * 24u) << "one link per origin";
   EXPECT_EQ(Le(1, 1000).size(), 1u);
 }
+
+TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
+  // Repeated origins, flagged records before and after live ones, other
+  // headers with the same key.
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{
+                              Vinculo(1, 5, 1, 1, 1), Vinculo(1, 6), Vinculo(1, 5, 2, 2), Vinculo(2, 5),
+                              Vinculo(1, 5, 3, 3), Vinculo(1, 7, 1, 4, 1), Vinculo(3, 8, 1, 5, 1), Vinculo(3, 8, 1, 6)}));
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  IE_VINCULO_ARQ_V0 regNovo = Vinculo(1, 6, 9, 9);
+  ZelUInt uiPos = 2;
+  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, regNovo), S_OK) << "a rewrite keeps the index in step";
+  int nAchados = 0;
+  for (UI4 lPosHeader : {1u, 2u, 3u, 4u})
+    for (UI4 lChave : {5u, 6u, 7u, 8u, 9u}) {
+      ZelUInt lPosIndice = 99, lPosVarredura = 99;
+      IE_VINCULO_ARQ_V0 regIndice{}, regVarredura{};
+      ASSERT_EQ(ie.ProcuraVinculoAtivo("t", lPosHeader, &lChave, &lPosIndice, &regIndice), S_OK);
+      ASSERT_EQ(ie.ProcuraVinculoLinear("t", lPosHeader, &lChave, &lPosVarredura, &regVarredura), S_OK);
+      EXPECT_EQ(lPosIndice, lPosVarredura) << lPosHeader << "/" << lChave;
+      EXPECT_EQ(IEBytes(regIndice), IEBytes(regVarredura));
+      nAchados += lPosIndice != 0;
+    }
+  EXPECT_EQ(nAchados, 4) << "1/5 at 3, 1/6 at 2, 2/5 at 4, 3/8 at 8";
+}

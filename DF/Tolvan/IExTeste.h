@@ -24,6 +24,8 @@ class CIExBaseTeste : public CIExBase {
   using CIExBase::m_ArqUsuariosIE;
   using CIExBase::m_pDataBase;
   using CIExBase::m_sLocalDados;
+  using CIExBase::ProcuraVinculoAtivo;
+  using CIExBase::ProcuraVinculoLinear;
   int nConversoes = 0;
   // Conversions running at once in the process, and the most seen.
   static inline std::atomic<int> nEmCurso{0};
