@@ -149,6 +149,9 @@ TEST_F(IEArqTeste, TextosNoFimOuNoMesmoLugar) {
   ASSERT_EQ(arq.GravaTexto("xy", &reg), 0);
   EXPECT_EQ(IEBytes(reg), IEBytes(Lugar(1, 2)));
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0xycd", 5));
+  ASSERT_EQ(arq.GravaTexto("zw", &reg), 0) << "the same length: in place too";
+  EXPECT_EQ(IEBytes(reg), IEBytes(Lugar(1, 2)));
+  ASSERT_EQ(arq.GravaTexto("xy", &reg), 0);
   // Longer: appended, the old bytes stay unreferenced.
   ASSERT_EQ(arq.GravaTexto("longer", &reg), 0);
   EXPECT_EQ(IEBytes(reg), IEBytes(Lugar(5, 6)));
