@@ -87,6 +87,7 @@ void RelataServidor(int nLinha, const char* szExpressao, HRESULT hr) {
 struct ConexaoServidor {
   CZelLocalSocket socket;
   std::mutex mutexEnvio;
+  bool bEnvioFalhou = false;
   // An object created as IUnknown serves no interface until the client's
   // first QueryInterface binds one.
   IUnknown* pUnknown = nullptr;
@@ -106,12 +107,17 @@ struct ConexaoServidor {
   // then ends it and the object goes as for a dead client.
   void Envia(ZelLocalTipoQuadro eTipo, uint32_t ulId, const std::vector<uint8_t>& dados) {
     std::lock_guard<std::mutex> trava(mutexEnvio);
-    if (!socket.Valido()) return;
+    if (bEnvioFalhou) return;  // one line for the peer, not one per reply
     HRESULT hr = socket.EnviaQuadro(eTipo, ulId, dados);
     if (FAILED(hr)) {
+      bEnvioFalhou = true;
       RelataServidor(__LINE__, "hr = socket.EnviaQuadro(resposta)", hr);
       socket.Interrompe();
     }
+  }
+  bool EnvioFalhou() {
+    std::lock_guard<std::mutex> trava(mutexEnvio);
+    return bEnvioFalhou;
   }
   // Back-pressure: the reader takes no further call while the connection has
   // its full share running.
@@ -460,8 +466,10 @@ class Runtime {
       HRESULT hr = c->socket.RecebeQuadro(q.get());
       if (hr != S_OK) {
         c->LiberaVaga();
-        if (hr != S_FALSE) RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
-        break;  // S_FALSE: the client released the object or ended
+        // S_FALSE: the client released the object or ended. A peer dropped
+        // for not reading was reported already.
+        if (hr != S_FALSE && !c->EnvioFalhou()) RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
+        break;
       }
       if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Consulta)) {
         c->LiberaVaga();
