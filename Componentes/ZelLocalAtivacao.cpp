@@ -380,20 +380,26 @@ class Runtime {
     }
   }
 
-  // Refusals cost the server nothing but the accept: a peer of another user
-  // is answered without anything being read, one beyond the cap is closed.
+  // Refusals cost the server nothing but the accept and one small write: the
+  // peer is answered without anything being read, and the connection closed.
+  static void Recusa(CZelLocalSocket& s, HRESULT hr) {
+    s.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
+    CZelLocalEscritor e;
+    e.U32(static_cast<uint32_t>(hr));
+    s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
+  }
+
   void Admite(CZelLocalSocket s) {
     if (g_nConexoes.load() >= kZelLocalMaxConexoes) {
-      RelataServidor(__LINE__, "hr = nConexoes < kZelLocalMaxConexoes ? S_OK : E_OUTOFMEMORY", E_OUTOFMEMORY);
+      HRESULT hr = HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY);
+      RelataServidor(__LINE__, "hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY", hr);
+      Recusa(s, hr);
       return;
     }
     uint32_t uid = 0;
     if (!s.CredenciaisPar(&uid, nullptr) || !ZelLocalParAdmitido(uid)) {
       RelataServidor(__LINE__, "hr = ZelLocalParAdmitido(uidPar) ? S_OK : E_ACCESSDENIED", E_ACCESSDENIED);
-      s.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
-      CZelLocalEscritor e;
-      e.U32(static_cast<uint32_t>(E_ACCESSDENIED));
-      s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
+      Recusa(s, E_ACCESSDENIED);
       return;
     }
     if (!s.DefinePrazos(ZelTempoMs(ZelTempo::kPrazoQuadroAtivacao), ZelTempoMs(ZelTempo::kPrazoEnvioResposta))) return;
