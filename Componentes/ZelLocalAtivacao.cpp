@@ -468,6 +468,12 @@ class Runtime {
     c->socket.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
     for (;;) {
       c->EsperaVaga();
+      // A peer dropped for not reading gets no more of the server's time,
+      // though calls it sent may still lie in the socket.
+      if (c->EnvioFalhou()) {
+        c->LiberaVaga();
+        break;
+      }
       auto q = std::make_shared<ZelLocalQuadro>();
       HRESULT hr = c->socket.RecebeQuadro(q.get());
       if (hr != S_OK) {

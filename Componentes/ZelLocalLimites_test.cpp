@@ -21,6 +21,7 @@
 
 namespace {
 
+std::atomic<int> g_nChamadas{0};
 std::mutex g_mutexLinhas;
 std::vector<std::string> g_linhas;
 
@@ -48,7 +49,10 @@ class Limites : public ::testing::Test {
           "Grande",
           {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
            {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}}},
-        [](void*, uint16_t, void* const*) { return S_OK; },
+        [](void*, uint16_t, void* const*) {
+          ++g_nChamadas;
+          return S_OK;
+        },
         [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
     ZelLocalRegistraInterface(&d);
     std::string dir = ZelNovoDiretorio("limites");
@@ -133,6 +137,8 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   auto linhas = LinhasAoFim();
   ASSERT_EQ(linhas.size(), 1u) << "one line for the peer, not one per reply: " << ::testing::PrintToString(linhas);
   EXPECT_EQ(linhas[0], "hr = socket.EnviaQuadro(resposta)");
+  // The calls still waiting in its socket were never run.
+  EXPECT_LE(g_nChamadas.load(), 2 * kZelLocalMaxChamadasPorConexao);
   // The server goes on for the next peer.
   CZelLocalSocket outro = Conecta();
   ASSERT_EQ(outro.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
