@@ -87,6 +87,7 @@ void RelataServidor(int nLinha, const char* szExpressao, HRESULT hr) {
 struct ConexaoServidor {
   CZelLocalSocket socket;
   std::mutex mutexEnvio;
+  bool bEnvioFalhou = false;
   // An object created as IUnknown serves no interface until the client's
   // first QueryInterface binds one.
   IUnknown* pUnknown = nullptr;
@@ -106,12 +107,17 @@ struct ConexaoServidor {
   // then ends it and the object goes as for a dead client.
   void Envia(ZelLocalTipoQuadro eTipo, uint32_t ulId, const std::vector<uint8_t>& dados) {
     std::lock_guard<std::mutex> trava(mutexEnvio);
-    if (!socket.Valido()) return;
+    if (bEnvioFalhou) return;  // one line for the peer, not one per reply
     HRESULT hr = socket.EnviaQuadro(eTipo, ulId, dados);
     if (FAILED(hr)) {
+      bEnvioFalhou = true;
       RelataServidor(__LINE__, "hr = socket.EnviaQuadro(resposta)", hr);
       socket.Interrompe();
     }
+  }
+  bool EnvioFalhou() {
+    std::lock_guard<std::mutex> trava(mutexEnvio);
+    return bEnvioFalhou;
   }
   // Back-pressure: the reader takes no further call while the connection has
   // its full share running.
@@ -374,20 +380,26 @@ class Runtime {
     }
   }
 
-  // Refusals cost the server nothing but the accept: a peer of another user
-  // is answered without anything being read, one beyond the cap is closed.
+  // Refusals cost the server nothing but the accept and one small write: the
+  // peer is answered without anything being read, and the connection closed.
+  static void Recusa(CZelLocalSocket& s, HRESULT hr) {
+    s.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
+    CZelLocalEscritor e;
+    e.U32(static_cast<uint32_t>(hr));
+    s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
+  }
+
   void Admite(CZelLocalSocket s) {
     if (g_nConexoes.load() >= kZelLocalMaxConexoes) {
-      RelataServidor(__LINE__, "hr = nConexoes < kZelLocalMaxConexoes ? S_OK : E_OUTOFMEMORY", E_OUTOFMEMORY);
+      HRESULT hr = HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY);
+      RelataServidor(__LINE__, "hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY", hr);
+      Recusa(s, hr);
       return;
     }
     uint32_t uid = 0;
     if (!s.CredenciaisPar(&uid, nullptr) || !ZelLocalParAdmitido(uid)) {
       RelataServidor(__LINE__, "hr = ZelLocalParAdmitido(uidPar) ? S_OK : E_ACCESSDENIED", E_ACCESSDENIED);
-      s.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
-      CZelLocalEscritor e;
-      e.U32(static_cast<uint32_t>(E_ACCESSDENIED));
-      s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados());
+      Recusa(s, E_ACCESSDENIED);
       return;
     }
     if (!s.DefinePrazos(ZelTempoMs(ZelTempo::kPrazoQuadroAtivacao), ZelTempoMs(ZelTempo::kPrazoEnvioResposta))) return;
@@ -456,12 +468,20 @@ class Runtime {
     c->socket.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
     for (;;) {
       c->EsperaVaga();
+      // A peer dropped for not reading gets no more of the server's time,
+      // though calls it sent may still lie in the socket.
+      if (c->EnvioFalhou()) {
+        c->LiberaVaga();
+        break;
+      }
       auto q = std::make_shared<ZelLocalQuadro>();
       HRESULT hr = c->socket.RecebeQuadro(q.get());
       if (hr != S_OK) {
         c->LiberaVaga();
-        if (hr != S_FALSE) RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
-        break;  // S_FALSE: the client released the object or ended
+        // S_FALSE: the client released the object or ended. A peer dropped
+        // for not reading was reported already.
+        if (hr != S_FALSE && !c->EnvioFalhou()) RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
+        break;
       }
       if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Consulta)) {
         c->LiberaVaga();

@@ -49,8 +49,9 @@ HRESULT CoSuspendClassObjects();
 // Local servers: the class is looked up in HKEY_CLASSES_ROOT
 // ("CLSID\{...}\LocalServer32"); REGDB_E_CLASSNOTREG when absent,
 // CO_E_SERVER_EXEC_FAILURE when its server could not be started or did not
-// answer the activation in time. riid may be IID_IUnknown: the proxy's
-// QueryInterface then reaches the object.
+// answer the activation in time, HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY)
+// when it serves as many connections as it takes. riid may be IID_IUnknown:
+// the proxy's QueryInterface then reaches the object.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv);
 
 // The client end of one object's connection; proxies share it.

@@ -1,0 +1,147 @@
+// Each refusal of a peer is one error line through the host's reporter, and
+// the runtime's own counters come back to rest once the peer is gone.
+#include "ZelLocalLimites.h"
+
+#include <poll.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ZelLocalAtivacao.h"
+#include "ZelLocalSeguranca.h"
+#include "ZelLocalTesteClasse.h"
+#include "ZelSistema.h"
+#include "ZelTempo.h"
+#include "ZelTesteAjudante.h"
+
+namespace {
+
+std::atomic<int> g_nChamadas{0};
+std::mutex g_mutexLinhas;
+std::vector<std::string> g_linhas;
+
+void Relator(const char*, const char*, int, const char* szExpressao, const char*, HRESULT) {
+  std::lock_guard<std::mutex> trava(g_mutexLinhas);
+  g_linhas.emplace_back(szExpressao);
+}
+
+std::vector<std::string> Linhas() {
+  std::lock_guard<std::mutex> trava(g_mutexLinhas);
+  return g_linhas;
+}
+
+// Grande(UI4 n, UI1* a [out, n]): a reply of n bytes.
+const ZelLocalTipo kU8{"UI1", 1, ZelLocalTipoValor::U8, {}, {}};
+const ZelLocalTipo kU32{"UI4", 4, ZelLocalTipoValor::U32, {}, {}};
+
+class Limites : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const ZelLocalInterface d{
+        kIidTesteLocal,
+        "ITesteLocal",
+        {{3,
+          "Grande",
+          {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+           {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}}},
+        [](void*, uint16_t, void* const*) {
+          ++g_nChamadas;
+          return S_OK;
+        },
+        [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
+    ZelLocalRegistraInterface(&d);
+    std::string dir = ZelNovoDiretorio("limites");
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    {
+      std::lock_guard<std::mutex> trava(g_mutexLinhas);
+      g_linhas.clear();
+    }
+    ZelLocalDefineRelatorErro(&Relator);
+    static CZelFabricaTesteLocal fabrica;
+    ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &m_cookie), S_OK);
+    m_sSocket = ZelLocalCaminhoSocket(kClsidTesteLocal);
+  }
+  void TearDown() override {
+    CoRevokeClassObject(m_cookie);
+    CoUninitialize();
+    ZelLocalDefineRelatorErro(nullptr);
+  }
+  CZelLocalSocket Conecta() {
+    CZelLocalSocket s;
+    EXPECT_EQ(ZelLocalConecta(m_sSocket, &s), S_OK);
+    return s;
+  }
+  // Lines written once every connection of the runtime has ended.
+  std::vector<std::string> LinhasAoFim() {
+    for (int i = 0; i < 10000 && ZelLocalConexoesServidas() != 0; ++i) Sleep(2);
+    EXPECT_EQ(ZelLocalConexoesServidas(), 0);
+    return Linhas();
+  }
+  DWORD m_cookie = 0;
+  std::string m_sSocket;
+};
+
+bool FechadaSemResposta(CZelLocalSocket& s) {
+  s.DefinePrazos(20000, 0);
+  ZelLocalQuadro q;
+  return s.RecebeQuadro(&q) == S_FALSE;
+}
+
+}  // namespace
+
+TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
+  {
+    CZelLocalSocket s = Conecta();
+    std::string sCab(16, '\0');
+    uint32_t ulMagico = kZelLocalMagico, ulTamanho = kZelLocalTamanhoAtivacao + 1;
+    std::memcpy(&sCab[0], &ulMagico, 4);
+    sCab[4] = 1;
+    sCab[6] = 1;
+    std::memcpy(&sCab[12], &ulTamanho, 4);
+    ASSERT_EQ(s.EnviaBytes(sCab.data(), sCab.size()), S_OK);
+    EXPECT_TRUE(FechadaSemResposta(s));
+  }
+  EXPECT_EQ(LinhasAoFim().size(), 1u);
+  {
+    CZelLocalSocket s = Conecta();  // says nothing until the deadline
+    EXPECT_TRUE(FechadaSemResposta(s));
+  }
+  auto linhas = LinhasAoFim();
+  ASSERT_EQ(linhas.size(), 2u);
+  EXPECT_EQ(linhas[1], "hr = socket.RecebeQuadro(&ativacao)");
+}
+
+TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
+  CZelLocalSocket s = Conecta();
+  CZelLocalEscritor e;
+  e.Guid(kClsidTesteLocal);
+  e.Guid(kIidTesteLocal);
+  ZelLocalQuadro q;
+  ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
+  ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+  // Calls in flight beyond the cap, each with a reply far larger than a
+  // socket buffer; the peer reads none of them.
+  CZelLocalEscritor c;
+  c.U16(3);
+  c.U32(4u << 20);
+  s.DefinePrazos(0, 2000);
+  for (uint32_t i = 1; i <= 3 * kZelLocalMaxChamadasPorConexao; ++i)
+    if (s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()) != S_OK) break;
+  pollfd p{s.Fd(), POLLRDHUP, 0};
+  ASSERT_EQ(poll(&p, 1, 60000), 1);
+  auto linhas = LinhasAoFim();
+  ASSERT_EQ(linhas.size(), 1u) << "one line for the peer, not one per reply: " << ::testing::PrintToString(linhas);
+  EXPECT_EQ(linhas[0], "hr = socket.EnviaQuadro(resposta)");
+  // The calls still waiting in its socket were never run.
+  EXPECT_LE(g_nChamadas.load(), 2 * kZelLocalMaxChamadasPorConexao);
+  // The server goes on for the next peer.
+  CZelLocalSocket outro = Conecta();
+  ASSERT_EQ(outro.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
+  ASSERT_EQ(outro.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0));
+}
