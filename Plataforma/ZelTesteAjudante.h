@@ -33,6 +33,34 @@ bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite = 20000);
 // Creates an empty file.
 void ZelCriaMarcador(const std::string& sCaminho);
 
+// While it lives, files the process writes are capped at nBytes: a write
+// beyond fails (as a full disk does) instead of raising a signal.
+class ZelLimiteTamanhoArquivos {
+ public:
+  explicit ZelLimiteTamanhoArquivos(uint64_t nBytes);
+  ~ZelLimiteTamanhoArquivos();
+  ZelLimiteTamanhoArquivos(const ZelLimiteTamanhoArquivos&) = delete;
+  ZelLimiteTamanhoArquivos& operator=(const ZelLimiteTamanhoArquivos&) = delete;
+
+ private:
+  uint64_t m_nAnterior;
+};
+
+// While it lives, the process's current directory is sDiretorio.
+class ZelDiretorioAtual {
+ public:
+  explicit ZelDiretorioAtual(const std::string& sDiretorio);
+  ~ZelDiretorioAtual();
+  ZelDiretorioAtual(const ZelDiretorioAtual&) = delete;
+  ZelDiretorioAtual& operator=(const ZelDiretorioAtual&) = delete;
+
+ private:
+  std::string m_sAnterior;
+};
+
+// Sets a file's last-write time to the given second of the epoch.
+bool ZelDefineUltimaGravacaoTeste(const std::string& sCaminho, int64_t llSegundos);
+
 // The test process's own temporary directory, ending in '/'.
 const std::string& ZelDiretorioTeste();
 // A fresh subdirectory of it, ending in '/'.
