@@ -13,7 +13,6 @@
 #include "ZelMarcaBackupCR.h"
 #include "ZelPath.h"
 #include "ZelProfiler.h"
-#include "ZelRegistro.h"
 #include "ZelSistema.h"
 #include "ZelTempo.h"
 
@@ -52,30 +51,10 @@ std::recursive_mutex& TravaCriacao() {
   return *p;
 }
 
-struct ChavesGravacao {
-  std::mutex trava;
-  bool bLidas = false;
-  uint64_t ullLeitura = 0;
-  DWORD dwArquivoCRBackup = 0;
-  DWORD dwLastWriteRefresh = 0;
-};
-ChavesGravacao& Chaves() {
-  static auto* p = new ChavesGravacao;
+// Record-0 writes of every data file share one reading of the switches.
+CZelChavesGravacao& Chaves() {
+  static auto* p = new CZelChavesGravacao;
   return *p;
-}
-
-void LeChavesGravacao(DWORD* pdwBackup, DWORD* pdwRefresh) {
-  ChavesGravacao& c = Chaves();
-  std::lock_guard<std::mutex> trava(c.trava);
-  const uint64_t ullAgora = GetTickCount64();
-  if (!c.bLidas || ullAgora - c.ullLeitura >= ZelTempoMs(ZelTempo::kRefrescoChavesGravacao)) {
-    c.dwArquivoCRBackup = ZelLeChaveZel("HabilitaArquivoCRBackup");
-    c.dwLastWriteRefresh = ZelLeChaveZel("HabilitaLastWriteRefresh");
-    c.bLidas = true;
-    c.ullLeitura = ullAgora;
-  }
-  *pdwBackup = c.dwArquivoCRBackup;
-  *pdwRefresh = c.dwLastWriteRefresh;
 }
 
 char Minuscula(char c) {
@@ -121,11 +100,7 @@ CZelArqEx::CZelArqEx() = default;
 
 CZelArqEx::~CZelArqEx() { Fecha(); }
 
-void CZelArqEx::ReleChavesGravacao() {
-  ChavesGravacao& c = Chaves();
-  std::lock_guard<std::mutex> trava(c.trava);
-  c.bLidas = false;
-}
+void CZelArqEx::ReleChavesGravacao() { Chaves().Rele(); }
 
 // ---------------------------------------------------------------- generations
 
@@ -539,17 +514,5 @@ int CZelArqEx::GravaSequencial(LONG lTamanho, const void* pBuffer) {
 }
 
 void CZelArqEx::DepoisDeGravarZero() {
-  DWORD dwBackup = 0, dwRefresh = 0;
-  LeChavesGravacao(&dwBackup, &dwRefresh);
-  if (dwBackup == 1) GravaMarcaBackup();
-  if (dwRefresh == 1) {
-    LONG lErro = AtualizaUltimaGravacao();
-    if (lErro != ERROR_SUCCESS)
-      ZelGravaLinhaErro(nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__,
-                        "Erro ao gravar o file time do arquivo %s. Erro: %d", m_szPath, static_cast<int>(lErro));
-  }
-}
-
-void CZelArqEx::GravaMarcaBackup() {
-  ZelGravaMarcaBackupCR(nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__, m_szPath, m_szPath);
+  ZelDepoisDeGravar(Chaves(), *this, nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__, m_szPath);
 }

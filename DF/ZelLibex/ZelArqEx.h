@@ -94,7 +94,6 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   int TentaGravar(const std::function<void()>& grava);
   void AvancaGeracao();
   void DepoisDeGravarZero();
-  void GravaMarcaBackup();
 
   bool m_bLogLeituraAposFim = true;
   std::unique_ptr<char[]> m_pCache;

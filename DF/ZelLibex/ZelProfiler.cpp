@@ -311,9 +311,9 @@ void ZelTracePosicao(const IZelDF_Profiler* pIdentidade, const char* szFuncao, c
 
 CZelProfiler::CZelProfiler(const IZelDF_Profiler* pIdentidade) : m_pIdentidade(pIdentidade) {}
 
-bool CZelProfiler::EntradaLigada() {
+bool CZelProfiler::ParesLigados() {
   auto c = ZelLeLogConfig();
-  return c->LogChamadas() && c->nEntrada == 1 && c->ProgramaSelecionado(NomeProcesso());
+  return c->LogChamadas() && (c->nEntrada == 1 || c->nSaida == 1) && c->ProgramaSelecionado(NomeProcesso());
 }
 
 void CZelProfiler::Entrada(const char* szFuncao, ZelPares pares) {

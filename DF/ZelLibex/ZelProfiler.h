@@ -62,9 +62,9 @@ class CZelProfiler {
   CZelProfiler(const CZelProfiler&) = delete;
   CZelProfiler& operator=(const CZelProfiler&) = delete;
 
-  // True when an entry line may be written now (callers format costly pair
-  // values only then).
-  static bool EntradaLigada();
+  // True when an entry or exit line may be written now, and so the pairs
+  // are needed (callers format costly pair values only then).
+  static bool ParesLigados();
   // Up to nine label/value pairs.
   void Entrada(const char* szFuncao, ZelPares pares = {});
   // "COCREATE" line of a component activation.
