@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 
 #include "ZelArquivo.h"
 #include "ZelDiretoriosSuite.h"
@@ -76,6 +77,7 @@ bool ZelLogConfig::FuncaoSelecionada(const std::string& sClasseFuncao) const {
 
 ZelLogConfig ZelInterpretaLogIni(const std::string& sTexto) {
   ZelLogConfig c;
+  std::set<std::string> vistas;
   bool bSecaoLog = false;
   size_t i = 0;
   while (i <= sTexto.size()) {
@@ -95,13 +97,15 @@ ZelLogConfig ZelInterpretaLogIni(const std::string& sTexto) {
     std::string sValor = Apara(sLinha.substr(igual + 1));
     if (sValor.size() >= 2 && sValor.front() == '"' && sValor.back() == '"') sValor = sValor.substr(1, sValor.size() - 2);
     if (sValor.size() > 259) sValor.resize(259);
+    // The first of a repeated key counts, as the profile readers find it.
+    if (!vistas.insert(sChave).second) continue;
     if (sChave == "entrada") c.nEntrada = Inteiro(sValor, 0);
     else if (sChave == "saida") c.nSaida = Inteiro(sValor, 0);
     else if (sChave == "cocreateinstance") c.nCoCreateInstance = Inteiro(sValor, 0);
     else if (sChave == "performance") c.nPerformance = Inteiro(sValor, 0);
     else if (sChave == "memory") c.nMemory = Inteiro(sValor, 0);
     else if (sChave == "timeoutconfig") c.nTimeoutConfig = Inteiro(sValor, 600);
-    else if (sChave == "processos") c.sProcessos = Minusculas(sValor.empty() ? "todos" : sValor);
+    else if (sChave == "processos") c.sProcessos = Minusculas(sValor);
     else if (sChave == "zeldatabase") c.sZelDataBase = sValor.empty() ? "0" : sValor;
   }
   return c;

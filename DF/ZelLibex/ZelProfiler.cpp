@@ -8,10 +8,12 @@
 #include <mutex>
 
 #include "ZelArquivo.h"
+#include "ZelCatalogoModulos.h"
 #include "ZelDados.h"
 #include "ZelDescricaoErro.h"
 #include "ZelDiretoriosSuite.h"
 #include "ZelLogConfig.h"
+#include "ZelPath.h"
 #include "ZelRegistro.h"
 #include "ZelSistema.h"
 
@@ -185,7 +187,7 @@ std::string ZelCaminhoArquivoErros(const std::string& sEmpresa, int nAno, int nM
     if (!sEmpresa.empty()) sDir += sEmpresa + "/";
     if (!ZelExisteDiretorio(sDir)) ZelCriaDiretorio(sDir, true);
   } else if (!sEmpresa.empty()) {
-    sDir = ZelDiretorioDadosEmpresa(sEmpresa);
+    sDir = CZelPath::GetDiretorioDadosModulo(CZelCatalogoModulos::kModuloDF, sEmpresa);
   }
   if (sDir.empty()) sDir = ZelDiretorioModulos();
   return sDir + Formata("%s%04d%02d.log", sEmpresa.empty() ? "ZelProfilerErros_Pgms_" : "ZelProfilerErros_Base_", nAno,
