@@ -80,6 +80,15 @@ pid_t ZelIniciaAjudante(const std::string& sNome, const std::vector<std::string>
   return pid;
 }
 
+pid_t ZelIniciaAjudanteEmEscala(const std::string& sNome, const char* szEscala, const std::vector<std::string>& args) {
+  const char* szAntes = std::getenv("ZEL_ESCALA_TEMPO");
+  const std::string sAntes = szAntes != nullptr ? szAntes : "";
+  setenv("ZEL_ESCALA_TEMPO", szEscala, 1);
+  pid_t pid = ZelIniciaAjudante(sNome, args);
+  setenv("ZEL_ESCALA_TEMPO", sAntes.c_str(), 1);
+  return pid;
+}
+
 int ZelEsperaAjudante(pid_t pid, uint32_t msLimite) {
   auto fim = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
   for (;;) {

@@ -24,6 +24,11 @@ struct ZelRegistraAjudante {
 
 // Starts this test binary as helper `sNome` with the arguments.
 pid_t ZelIniciaAjudante(const std::string& sNome, const std::vector<std::string>& args = {});
+// The same, with the helper's time scale (ZEL_ESCALA_TEMPO) set to szEscala:
+// a test that counts retries by the waits between them runs the retrying
+// side slower than the tests' own scale, whose short waits round to 0.
+pid_t ZelIniciaAjudanteEmEscala(const std::string& sNome, const char* szEscala,
+                                const std::vector<std::string>& args = {});
 // Waits at most the given real milliseconds: the exit code, 128 + signal for
 // a killed helper, or -1 after a time-out (the helper is then killed).
 int ZelEsperaAjudante(pid_t pid, uint32_t msLimite = 20000);

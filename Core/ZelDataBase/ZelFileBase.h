@@ -84,12 +84,11 @@ class CZelFileBase : public IZelFileBase {
   // which are formatted only when a call line may carry them.
   template <class F>
   void Entrada(CZelProfiler& prof, const char* szFuncao, F fnPares) const {
-    ZelPares pares;
-    if (CZelProfiler::ParesLigados()) {
-      pares = fnPares();
+    prof.EntradaSobDemanda(szFuncao, [&] {
+      ZelPares pares = fnPares();
       pares.insert(pares.begin(), {"m_sNomeArquivo", m_sNomeArquivo});
-    }
-    prof.Entrada(szFuncao, std::move(pares));
+      return pares;
+    });
   }
   void Entrada(CZelProfiler& prof, const char* szFuncao) const {
     Entrada(prof, szFuncao, [] { return ZelPares{}; });

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 #include "ZelCrc.h"
 #include "ZelTempo.h"
@@ -179,12 +178,7 @@ TEST_F(ZelFileBaseTeste, AberturaTentaQuinhentasVezesAntesDaViolacaoDeCompartilh
   ASSERT_TRUE(dono.Open(Caminho("PRESO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
   // A helper at a tenth of real time, so that the 500 waits add up to at
   // least half a second; fewer attempts end sooner.
-  ZelEscalaTempo();
-  const char* szAntes = std::getenv("ZEL_ESCALA_TEMPO");
-  const std::string sAntes = szAntes != nullptr ? szAntes : "";
-  setenv("ZEL_ESCALA_TEMPO", "0.1", 1);
-  pid_t pid = ZelIniciaAjudante("AbreArquivoSegurado");
-  setenv("ZEL_ESCALA_TEMPO", sAntes.c_str(), 1);
+  pid_t pid = ZelIniciaAjudanteEmEscala("AbreArquivoSegurado", "0.1");
   EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
 }
 TEST_F(ZelFileBaseTeste, CopiaParaOutraEmpresa) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 #include <set>
 
@@ -398,12 +397,7 @@ TEST_F(ZelFileTeste, LacoDeGravacaoTentaCinquentaVezesEParaNaFatal) {
   // A full disk is retried: a helper at a tenth of real time shows the 49
   // waits between the 50 attempts (the log lines cannot be written then).
   a.arq.FechaArquivo();
-  ZelEscalaTempo();
-  const char* szAntes = std::getenv("ZEL_ESCALA_TEMPO");
-  const std::string sAntes = szAntes != nullptr ? szAntes : "";
-  setenv("ZEL_ESCALA_TEMPO", "0.1", 1);
-  pid_t pid = ZelIniciaAjudante("GravaComDiscoCheio");
-  setenv("ZEL_ESCALA_TEMPO", sAntes.c_str(), 1);
+  pid_t pid = ZelIniciaAjudanteEmEscala("GravaComDiscoCheio", "0.1");
   EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
 }

@@ -50,6 +50,7 @@ struct Estado {
   std::atomic<bool> bLido{false};
   std::atomic<uint64_t> ullUltimaLeitura{0};
   std::atomic<uint64_t> ullLimite{0};
+  std::atomic<bool> bLogChamadas{false};  // LogChamadas() of pConfig
 };
 Estado& GetEstado() {
   static Estado* p = new Estado;  // lives until exit: log lines may be written from static destructors
@@ -129,6 +130,7 @@ std::shared_ptr<const ZelLogConfig> ZelLeLogConfig() {
     std::lock_guard<std::mutex> trava(e.mutex);
     uint64_t ullMs = static_cast<uint64_t>(std::clamp(pNova->nTimeoutConfig, 0, 4000000)) * 1000u;
     e.ullLimite = ZelTempoMs(static_cast<uint32_t>(std::min<uint64_t>(ullMs, 0xFFFFFFFEu)));
+    e.bLogChamadas = pNova->LogChamadas();
     e.pConfig = std::move(pNova);
     e.ullUltimaLeitura = agora;
     e.bLido = true;
@@ -136,6 +138,12 @@ std::shared_ptr<const ZelLogConfig> ZelLeLogConfig() {
   }
   std::lock_guard<std::mutex> trava(e.mutex);
   return e.pConfig;
+}
+
+bool ZelLogChamadasLigadas() {
+  Estado& e = GetEstado();
+  if (!e.bLido || GetTickCount64() - e.ullUltimaLeitura > e.ullLimite) return ZelLeLogConfig()->LogChamadas();
+  return e.bLogChamadas;
 }
 
 void ZelInvalidaLogConfig() { GetEstado().bLido = false; }

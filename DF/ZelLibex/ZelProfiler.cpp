@@ -313,21 +313,22 @@ void ZelTracePosicao(const IZelDF_Profiler* pIdentidade, const char* szFuncao, c
 
 CZelProfiler::CZelProfiler(const IZelDF_Profiler* pIdentidade) : m_pIdentidade(pIdentidade) {}
 
-bool CZelProfiler::ParesLigados() {
+bool CZelProfiler::ComecaEntrada(const char* szFuncao) {
+  m_bEntrou = true;
+  if (!ZelLogChamadasLigadas()) return false;
   auto c = ZelLeLogConfig();
-  return c->LogChamadas() && (c->nEntrada == 1 || c->nSaida == 1) && c->ProgramaSelecionado(NomeProcesso());
+  if (!c->LogChamadas()) return false;
+  m_sFuncao = szFuncao != nullptr ? szFuncao : "";
+  m_ullInicio = GetTickCount64();
+  if (!c->ProgramaSelecionado(NomeProcesso()) || !c->FuncaoSelecionada(m_sFuncao)) return false;
+  m_bLogando = true;
+  return true;
 }
 
-void CZelProfiler::Entrada(const char* szFuncao, ZelPares pares) {
-  m_sFuncao = szFuncao != nullptr ? szFuncao : "";
+void CZelProfiler::TerminaEntrada(ZelPares pares) {
   if (pares.size() > 9) pares.resize(9);
   m_pares = std::move(pares);
-  m_bEntrou = true;
   auto c = ZelLeLogConfig();
-  if (!c->LogChamadas()) return;
-  m_ullInicio = GetTickCount64();
-  if (!c->ProgramaSelecionado(NomeProcesso()) || !c->FuncaoSelecionada(m_sFuncao)) return;
-  m_bLogando = true;
   if (c->nEntrada == 1 && c->nSaida == 1) m_sGuid = NovoGuid();
   if (c->nMemory == 1) m_llMemoriaInicio = ZelLeMemoria().llPrivada;
   if (c->nEntrada != 1) return;
