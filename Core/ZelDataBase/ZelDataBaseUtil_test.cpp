@@ -269,7 +269,7 @@ TEST_F(ZelDataBaseUtilTeste, SetConteudoDoArquivoDeTextoEsperaAMarca) {
   pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
   EXPECT_EQ(txt.SetConteudo({"tres"}),
-            static_cast<HRESULT>(0x80040000u | static_cast<uint32_t>(IZelArqMarcaEnum::CodeFailed(0))));
+            HR(0x80040E43));
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("dois"));
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);

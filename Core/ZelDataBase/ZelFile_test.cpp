@@ -265,7 +265,7 @@ TEST_F(ZelFileTeste, GravacaoEsperaAMarcaDoDiretorioQuandoPedida) {
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
   ZelUInt uiPos = 0;
   HRESULT hr = a.arq.Grava(uiPos, Reg(1, 1));
-  EXPECT_EQ(hr, static_cast<HRESULT>(0x80040000u | static_cast<uint32_t>(IZelArqMarcaEnum::CodeFailed(0)))) << std::hex << hr;
+  EXPECT_EQ(hr, HR(0x80040E43)) << std::hex << hr;
   EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat"))) << "the write stopped before the file";
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
@@ -413,7 +413,7 @@ TEST_F(ZelFileTeste, SetConteudoEsperaAMarcaDoDiretorio) {
   pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
   EXPECT_EQ(a.arq.SetConteudo({Reg(3, 3)}),
-            static_cast<HRESULT>(0x80040000u | static_cast<uint32_t>(IZelArqMarcaEnum::CodeFailed(0))));
+            HR(0x80040E43));
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)}));
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);

@@ -341,7 +341,7 @@ TEST_F(TZelUnknownTeste, ExcecoesViramCodigosEOObjetoContinuaServindo) {
 TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), ZelErrnoParaHresult(ERANGE));
+  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), HR(0x8004EAFB));
   EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
   std::string sRelatorio = UltimaLinhaErroProgramas();
   EXPECT_TRUE(Contem(sRelatorio, "\tZelTrataErroExported\t")) << sRelatorio;
@@ -433,7 +433,7 @@ TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {
 TEST_F(TZelUnknownTeste, MensagemExataDoParametroInvalido) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), ZelErrnoParaHresult(ERANGE));
+  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), HR(0x8004EAFB));
   EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
                      "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t"))
       << UltimaLinhaErroProgramas();
@@ -460,7 +460,7 @@ TEST_F(TZelUnknownTeste, RelatorioDoParametroInvalidoEmWindows1252) {
     lLancado = l;
   }
   _set_thread_local_invalid_parameter_handler(nullptr);
-  EXPECT_EQ(lLancado, static_cast<long>(ZelErrnoParaHresult(EINVAL)));
+  EXPECT_EQ(lLancado, static_cast<long>(HR(0x8004EAF0)));
   EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
                      "\tExpression = (s != \x93x\x94) \x80 ?\tFunction = fun\xE7\xE3o\tFile = arq.cpp\tLine = 7\t"))
       << UltimaLinhaErroProgramas();
