@@ -638,6 +638,34 @@ TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoENaoCria) {
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
 }
 
+// args: data directory, signal directory. Creates NOVO.DAT while another
+// process holds the directory's control file: 0 created, 1 refused (16110).
+ZEL_AJUDANTE(CriaComControlePreso) {
+  ZelCriaMarcador(args.at(1) + "comecou");
+  CZelArqEx arq;
+  const int r = arq.Abre(args.at(0) + "NOVO.DAT", 'G', kTamanho, 1, TRUE);
+  return r == 0 ? 0 : r == 16110 ? 1 : 2;
+}
+
+TEST_F(ZelArqExTeste, ControleSeguradoETentadoDeNovoDepoisDeUmaEspera) {
+  CZelArqEx criador;
+  ASSERT_EQ(criador.Abre(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1, TRUE), 0);
+  CZelArqEx controle;
+  ASSERT_EQ(controle.Abre(m_sDir + "ZELCTLARQ.dat", 'G', 32, 0, TRUE), 0);
+  // In real time the first 200 attempts take two seconds and the second
+  // round ends two seconds after the pause; the control file is let go in
+  // between, so only the second round can get it.
+  const std::string sSinal = ZelNovoDiretorio("controle-preso");
+  pid_t pid = ZelIniciaAjudanteEmEscala("CriaComControlePreso", "1", {m_sDir, sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "comecou"));
+  Sleep(3000);
+  ASSERT_EQ(controle.Fecha(), 0);
+  EXPECT_EQ(ZelEsperaAjudante(pid, 30000), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "NOVO.DAT"), Zeros(kTamanho));
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"),
+            Zeros(32) + Controle("PRIMEIRO.DAT") + Controle("NOVO.DAT"));
+}
+
 TEST_F(ZelArqExTeste, AbreEmOutroCaminhoFechaOAntigoEContinuaNaTabela) {
   const std::string sUm = m_sDir + "PRIMEIRO.DAT", sDois = m_sDir + "SEGUNDO.DAT";
   Escreve(sUm, Zeros(kTamanho) + Reg('u'));
