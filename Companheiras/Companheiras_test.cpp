@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "Pardak.h"
 #include "ZelBaseParaRotinas.h"
@@ -141,6 +143,40 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
   EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
+}
+
+TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {
+  CZelUltimoErro erro;
+  erro.RegistraErro(E_FAIL, "primeiro", "EMP1");
+  CZelDadosDF_Erro* pMeu = erro.GetErro();
+  std::thread outra([&] {
+    erro.RegistraErro(E_ACCESSDENIED, "segundo, mais longo que o primeiro", "EMP2");
+    EXPECT_EQ(erro.GetErro()->GetMensagem(), "segundo, mais longo que o primeiro");
+  });
+  outra.join();
+  EXPECT_EQ(pMeu->GetHr(), E_FAIL) << "another thread's look leaves this thread's copy alone";
+  EXPECT_EQ(pMeu->GetMensagem(), "primeiro");
+  EXPECT_EQ(erro.GetErro()->GetMensagem(), "segundo, mais longo que o primeiro");
+
+  // Many readers and a writer at once: every copy is one whole error.
+  erro.RegistraErro(E_FAIL, "a", "EMP1");
+  std::atomic<bool> bFim{false};
+  std::atomic<int> nRuins{0};
+  std::vector<std::thread> leitores;
+  for (int i = 0; i < 3; ++i)
+    leitores.emplace_back([&] {
+      while (!bFim) {
+        _REG_DF_ERROPS reg{};
+        erro.GetErro()->CopiarPara(&reg);
+        const std::string s = reg.cMensagem;
+        if (!((reg.hr == E_FAIL && s == "a") || (reg.hr == E_ACCESSDENIED && s == std::string(60, 'b')))) ++nRuins;
+      }
+    });
+  for (int i = 0; i < 20000; ++i)
+    erro.RegistraErro(i % 2 == 0 ? E_FAIL : E_ACCESSDENIED, i % 2 == 0 ? "a" : std::string(60, 'b'), "EMP1");
+  bFim = true;
+  for (auto& t : leitores) t.join();
+  EXPECT_EQ(nRuins.load(), 0);
 }
 
 TEST(ZelLConx, ExportacoesPorNomeEAusencia) {

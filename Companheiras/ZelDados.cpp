@@ -27,9 +27,10 @@ void CZelDadosDF_Erro::CopiarPara(_REG_DF_ERROPS* pReg) const {
 }
 
 CZelDadosDF_Erro* CZelUltimoErro::GetErro() {
+  thread_local CZelDadosDF_Erro t_copia;
   std::lock_guard<std::mutex> trava(m_mutex);
-  m_copia.Define(GetHr(), GetMensagem(), GetEmpresaErro());
-  return &m_copia;
+  t_copia.Define(GetHr(), GetMensagem(), GetEmpresaErro());
+  return &t_copia;
 }
 
 void CZelUltimoErro::RegistraErro(HRESULT hr, const std::string& sMensagem, const std::string& sEmpresa) {

@@ -30,13 +30,14 @@ class CZelDadosDF_Erro {
 // Keeps the last failure traced by its owner. Thread-safe.
 class CZelUltimoErro : public CZelDadosDF_Erro {
  public:
-  // A snapshot of the current error.
+  // A snapshot of the current error, taken under the lock into storage of
+  // the calling thread: valid until that thread's next GetErro, and never
+  // changed by another thread's.
   virtual CZelDadosDF_Erro* GetErro();
   void RegistraErro(HRESULT hr, const std::string& sMensagem, const std::string& sEmpresa);
 
  private:
   std::mutex m_mutex;
-  CZelDadosDF_Erro m_copia;
 };
 
 template <typename R>

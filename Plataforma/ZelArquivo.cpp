@@ -561,6 +561,13 @@ LONG ZelCopiaArquivo(const std::string& sDe, const std::string& sPara, bool bFal
   return ERROR_SUCCESS;
 }
 
+LONG ZelCriaArquivoNovo(const std::string& sCaminho) {
+  const std::string c = ZelResolveCaminho(sCaminho);
+  Descritor fd(AbreSemEINTR(c, O_WRONLY | O_CREAT | O_EXCL));
+  if (fd.get() < 0) return errno == EEXIST ? ERROR_FILE_EXISTS : ErroCaminho(errno, c);
+  return ERROR_SUCCESS;
+}
+
 LONG ZelCriaDiretorio(const std::string& sCaminho, bool bPais) {
   std::string c = ZelResolveCaminho(sCaminho);
   while (c.size() > 1 && c.back() == '/') c.pop_back();

@@ -136,6 +136,9 @@ LONG ZelExcluiArquivo(const std::string& sCaminho);
 // A target that differs from the source only in letter case renames on disk.
 LONG ZelRenomeiaArquivo(const std::string& sDe, const std::string& sPara, bool bSubstitui = false);
 LONG ZelCopiaArquivo(const std::string& sDe, const std::string& sPara, bool bFalhaSeExiste);
+// Creates an empty file in one step; ERROR_FILE_EXISTS when a file of that
+// name (in any letter case) is there already.
+LONG ZelCriaArquivoNovo(const std::string& sCaminho);
 // Creates the directory; with bPais, every missing parent too. An existing
 // directory is ERROR_ALREADY_EXISTS.
 LONG ZelCriaDiretorio(const std::string& sCaminho, bool bPais = false);

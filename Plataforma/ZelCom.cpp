@@ -1,10 +1,12 @@
 #include "ZelCom.h"
 
+#include <sys/random.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
@@ -52,10 +54,17 @@ bool TextoParaGuid(std::string_view t, GUID* pGuid) {
 
 HRESULT CoCreateGuid(GUID* pGuid) {
   if (pGuid == nullptr) return E_INVALIDARG;
-  thread_local std::mt19937_64 gerador{std::random_device{}()};
-  uint64_t a = gerador(), b = gerador();
-  std::memcpy(pGuid, &a, 8);
-  std::memcpy(reinterpret_cast<uint8_t*>(pGuid) + 8, &b, 8);
+  // Every bit from the system's random source: GUIDs of different processes
+  // must not collide in the log lines.
+  auto* p = reinterpret_cast<uint8_t*>(pGuid);
+  for (size_t n = 0; n < sizeof(GUID);) {
+    ssize_t r = getrandom(p + n, sizeof(GUID) - n, 0);
+    if (r > 0) {
+      n += static_cast<size_t>(r);
+    } else if (errno != EINTR) {
+      return E_FAIL;
+    }
+  }
   pGuid->Data3 = static_cast<uint16_t>((pGuid->Data3 & 0x0FFF) | 0x4000);
   pGuid->Data4[0] = static_cast<uint8_t>((pGuid->Data4[0] & 0x3F) | 0x80);
   return S_OK;

@@ -1,6 +1,8 @@
 #include "ZelCrc.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ZelCom.h"
 
@@ -38,6 +40,32 @@ TEST(ZelCom, GuidsNovosDiferemESaoVersao4) {
   EXPECT_FALSE(a == b);
   EXPECT_EQ(a.Data3 >> 12, 4);
   EXPECT_EQ(CoCreateGuid(nullptr), E_INVALIDARG);
+}
+
+TEST(ZelCom, GuidsNaoSeRepetemEntreProcessos) {
+  // A child forked without exec shares every byte of its parent's memory: its
+  // GUIDs must still come from the system, not from a copied generator.
+  GUID antes{};
+  ASSERT_EQ(CoCreateGuid(&antes), S_OK);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    GUID g{};
+    CoCreateGuid(&g);
+    _exit(write(fds[1], &g, sizeof g) == static_cast<ssize_t>(sizeof g) ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  GUID doFilho{}, meu{};
+  ASSERT_EQ(read(fds[0], &doFilho, sizeof doFilho), static_cast<ssize_t>(sizeof doFilho));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(fds[0]);
+  close(fds[1]);
+  ASSERT_EQ(CoCreateGuid(&meu), S_OK);
+  EXPECT_FALSE(doFilho == meu);
+  EXPECT_EQ(doFilho.Data3 >> 12, 4);
+  EXPECT_EQ(doFilho.Data4[0] & 0xC0, 0x80) << "the RFC 4122 variant";
 }
 
 TEST(ZelCom, MacrosDeResultado) {

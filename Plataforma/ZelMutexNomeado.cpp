@@ -164,7 +164,11 @@ CZelMutexNomeado::CZelMutexNomeado(const std::string& sNome) {
 CZelMutexNomeado::~CZelMutexNomeado() = default;
 
 DWORD CZelMutexNomeado::Espera(DWORD dwMilissegundos) {
-  if (m_pMemoria == nullptr) return WAIT_FAILED;
+  m_lErroEspera = ERROR_SUCCESS;
+  if (m_pMemoria == nullptr) {
+    m_lErroEspera = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+  }
   pthread_mutex_t* pMutex = &m_pMemoria->mutex;
   int r;
   if (dwMilissegundos == INFINITE) {
@@ -193,6 +197,7 @@ DWORD CZelMutexNomeado::Espera(DWORD dwMilissegundos) {
     case EBUSY:
       return WAIT_TIMEOUT;
     default:
+      m_lErroEspera = ErroDeErrno(r);
       return WAIT_FAILED;
   }
 }

@@ -30,6 +30,9 @@ class CZelMutexNomeado {
   // WAIT_OBJECT_0, WAIT_ABANDONED, WAIT_TIMEOUT or WAIT_FAILED. The time-out is
   // in real milliseconds (callers scale it), INFINITE waits without limit.
   DWORD Espera(DWORD dwMilissegundos);
+  // The system error of the last wait that answered WAIT_FAILED;
+  // ERROR_SUCCESS after any other outcome (an abandoned mutex sets none).
+  LONG ErroEspera() const { return m_lErroEspera; }
   // False (ERROR_NOT_OWNER) when the calling thread does not own it.
   bool Libera();
 
@@ -37,6 +40,7 @@ class CZelMutexNomeado {
   struct Memoria;
   Memoria* m_pMemoria = nullptr;
   LONG m_lErro = ERROR_SUCCESS;
+  LONG m_lErroEspera = ERROR_SUCCESS;
 };
 
 // The POSIX shared-memory object that holds the mutex of that name. Nothing

@@ -123,9 +123,11 @@ uint16_t Cp1252ParaUnicode(unsigned char c) {
   return c;
 }
 
-char UnicodeParaCp1252(uint16_t u) {
+char UnicodeParaCp1252(uint32_t u) {
   for (unsigned i = 0; i < 32; ++i)
     if (kCp1252Alto[i] == u && u != 0) return static_cast<char>(0x80 + i);
+  // The C1 controls have bytes of their own only where the code page leaves a hole.
+  if (u >= 0x80 && u < 0xA0) return kCp1252Alto[u - 0x80] == 0 ? static_cast<char>(u) : '?';
   return u < 0x100 ? static_cast<char>(u) : '?';
 }
 
@@ -701,4 +703,11 @@ DWORD ZelLeChaveZel(const std::string& nome) {
 std::string ZelLeTextoZel(const std::string& nome) {
   std::string s;
   return ZelRegistro::LeTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, nome, &s) == ERROR_SUCCESS ? s : std::string();
+}
+
+std::string ZelTextoCp1252(const wchar_t* wsz) {
+  std::string s;
+  if (wsz == nullptr) return s;
+  for (; *wsz != L'\0'; ++wsz) s += UnicodeParaCp1252(static_cast<uint32_t>(*wsz));
+  return s;
 }

@@ -48,4 +48,6 @@ std::vector<std::string> ListaValores(HKEY raiz, const std::string& chave);
 DWORD ZelLeChaveZel(const std::string& nome);
 // A string under the same key; empty when missing.
 std::string ZelLeTextoZel(const std::string& nome);
+// A wide text in Windows-1252, '?' for what the code page lacks.
+std::string ZelTextoCp1252(const wchar_t* wsz);
 constexpr const char* kChaveZelSistemas = "SOFTWARE\\Wow6432Node\\Zel Sistemas";

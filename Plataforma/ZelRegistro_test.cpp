@@ -218,3 +218,10 @@ TEST(ZelRegistro, GravacaoImpossivelDevolveErro) {
   EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 1), ERROR_WRITE_FAULT);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, kChave), ERROR_FILE_NOT_FOUND);
 }
+
+TEST(ZelRegistro, TextoLargoEmWindows1252) {
+  EXPECT_EQ(ZelTextoCp1252(L"Par\u00E2metro \u20AC\u2013\u0178"), "Par\xE2metro \x80\x96\x9F");
+  EXPECT_EQ(ZelTextoCp1252(L"\u4E2D\U0001F600\u0100"), "???") << "outside the code page";
+  EXPECT_EQ(ZelTextoCp1252(L"\u0080\u0081"), "?\x81") << "a C1 control keeps its byte only in a hole";
+  EXPECT_EQ(ZelTextoCp1252(nullptr), "");
+}

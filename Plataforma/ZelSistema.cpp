@@ -137,3 +137,56 @@ std::string ZelVersaoSO() {
   if (uname(&u) != 0) return ZelVersaoQuatroNumeros("");
   return ZelVersaoQuatroNumeros(u.release);
 }
+
+std::string ZelTextoErroSO(LONG lErro) {
+  struct Texto {
+    LONG lErro;
+    const char* sz;
+  };
+  // The errors this layer reports, in Windows-1252.
+  static constexpr Texto kTextos[] = {
+      {ERROR_SUCCESS, "A opera\xE7\xE3o foi conclu\xED" "da com \xEAxito."},
+      {ERROR_INVALID_FUNCTION, "Fun\xE7\xE3o incorreta."},
+      {ERROR_FILE_NOT_FOUND, "O sistema n\xE3o pode encontrar o arquivo especificado."},
+      {ERROR_PATH_NOT_FOUND, "O sistema n\xE3o pode encontrar o caminho especificado."},
+      {ERROR_TOO_MANY_OPEN_FILES, "O sistema n\xE3o pode abrir o arquivo."},
+      {ERROR_ACCESS_DENIED, "Acesso negado."},
+      {ERROR_INVALID_HANDLE, "O identificador \xE9 inv\xE1lido."},
+      {ERROR_NOT_ENOUGH_MEMORY, "N\xE3o h\xE1 armazenamento suficiente dispon\xEDvel para processar este comando."},
+      {ERROR_INVALID_DATA, "Os dados s\xE3o inv\xE1lidos."},
+      {ERROR_OUTOFMEMORY, "N\xE3o h\xE1 armazenamento suficiente dispon\xEDvel para concluir esta opera\xE7\xE3o."},
+      {ERROR_CURRENT_DIRECTORY, "O diret\xF3rio n\xE3o pode ser removido."},
+      {ERROR_NOT_SAME_DEVICE, "O sistema n\xE3o pode mover o arquivo para uma unidade de disco diferente."},
+      {ERROR_NO_MORE_FILES, "N\xE3o h\xE1 mais arquivos."},
+      {ERROR_WRITE_PROTECT, "A m\xED" "dia est\xE1 protegida contra grava\xE7\xE3o."},
+      {ERROR_SEEK, "A unidade n\xE3o pode localizar uma \xE1rea ou trilha espec\xED" "fica no disco."},
+      {ERROR_WRITE_FAULT, "O sistema n\xE3o pode gravar no dispositivo especificado."},
+      {ERROR_READ_FAULT, "O sistema n\xE3o pode ler a partir do dispositivo especificado."},
+      {ERROR_SHARING_VIOLATION,
+       "O arquivo j\xE1 est\xE1 sendo usado por outro processo."},
+      {ERROR_LOCK_VIOLATION, "O processo n\xE3o pode acessar o arquivo porque outro processo bloqueou uma parte do "
+                             "arquivo."},
+      {ERROR_HANDLE_EOF, "Fim do arquivo alcan\xE7" "ado."},
+      {ERROR_HANDLE_DISK_FULL, "O disco est\xE1 cheio."},
+      {ERROR_FILE_EXISTS, "O arquivo existe."},
+      {ERROR_INVALID_PARAMETER, "O par\xE2metro est\xE1 incorreto."},
+      {ERROR_BROKEN_PIPE, "O pipe foi finalizado."},
+      {ERROR_DISK_FULL, "N\xE3o h\xE1 espa\xE7o suficiente no disco."},
+      {ERROR_INSUFFICIENT_BUFFER, "A \xE1rea de dados passada para uma chamada de sistema \xE9 muito pequena."},
+      {ERROR_INVALID_NAME, "A sintaxe do nome do arquivo, do nome do diret\xF3rio ou do r\xF3tulo do volume est\xE1 "
+                           "incorreta."},
+      {ERROR_WAIT_NO_CHILDREN, "N\xE3o h\xE1 processos filho para os quais esperar."},
+      {ERROR_DIR_NOT_EMPTY, "O diret\xF3rio n\xE3o est\xE1 vazio."},
+      {ERROR_BUSY, "O recurso solicitado est\xE1 em uso."},
+      {ERROR_ALREADY_EXISTS, "N\xE3o \xE9 poss\xEDvel criar um arquivo j\xE1 existente."},
+      {ERROR_FILENAME_EXCED_RANGE, "O nome do arquivo ou a extens\xE3o \xE9 muito grande."},
+      {ERROR_MORE_DATA, "H\xE1 mais dados dispon\xEDveis."},
+      {ERROR_NOT_OWNER, "Tentativa de liberar mutex que n\xE3o pertence ao chamador."},
+      {ERROR_IO_DEVICE, "A solicita\xE7\xE3o n\xE3o p\xF4" "de ser realizada devido a um erro de dispositivo de "
+                        "E/S."},
+      {ERROR_TIMEOUT, "A opera\xE7\xE3o retornou porque o per\xEDodo de tempo limite expirou."},
+  };
+  for (const Texto& t : kTextos)
+    if (t.lErro == lErro) return t.sz;
+  return {};
+}

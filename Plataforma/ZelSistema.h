@@ -45,3 +45,7 @@ std::string ZelVersaoSO();
 // The leading dot-separated numbers of a version text as "%d.%d.%d.%d",
 // missing parts 0 ("6.1.0-rc2" gives "6.1.0.0").
 std::string ZelVersaoQuatroNumeros(const char* szVersao);
+
+// The system's message text of a Windows system error, as the suite's
+// Portuguese systems word it; empty for an error without a text.
+std::string ZelTextoErroSO(LONG lErro);

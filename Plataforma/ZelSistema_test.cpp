@@ -1,6 +1,7 @@
 #include "ZelSistema.h"
 
 #include <pwd.h>
+#include <sys/wait.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -54,7 +55,24 @@ TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
 }
 
 TEST(ZelSistema, IdentidadesDeProcessoEThread) {
-  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+  // A child's identity is the number its parent knows it by, and not the parent's.
+  const DWORD dwPai = GetCurrentProcessId();
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    DWORD dw = GetCurrentProcessId();
+    _exit(write(fds[1], &dw, sizeof dw) == static_cast<ssize_t>(sizeof dw) ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  DWORD dwFilho = 0;
+  ASSERT_EQ(read(fds[0], &dwFilho, sizeof dwFilho), static_cast<ssize_t>(sizeof dwFilho));
+  waitpid(pid, nullptr, 0);
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_EQ(dwFilho, static_cast<DWORD>(pid));
+  EXPECT_NE(dwFilho, dwPai);
+  EXPECT_EQ(GetCurrentProcessId(), dwPai);
   DWORD principal = GetCurrentThreadId();
   std::vector<DWORD> outras(2);
   std::thread a([&] { outras[0] = GetCurrentThreadId(); });
@@ -111,4 +129,11 @@ TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
   ASSERT_EQ(uname(&u), 0);
   EXPECT_EQ(std::atoi(so.c_str()), std::atoi(u.release));
   EXPECT_NE(so, "0.0.0.0");
+}
+
+TEST(ZelSistema, TextoDoErroDoSistema) {
+  EXPECT_EQ(ZelTextoErroSO(ERROR_FILE_NOT_FOUND), "O sistema n\xE3o pode encontrar o arquivo especificado.");
+  EXPECT_EQ(ZelTextoErroSO(ERROR_SHARING_VIOLATION), "O arquivo j\xE1 est\xE1 sendo usado por outro processo.");
+  EXPECT_EQ(ZelTextoErroSO(ERROR_DISK_FULL), "N\xE3o h\xE1 espa\xE7o suficiente no disco.");
+  EXPECT_EQ(ZelTextoErroSO(4242), "") << "an error without a text";
 }

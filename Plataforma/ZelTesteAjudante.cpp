@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,37 @@ void RemoveDiretorioTeste() {
 
 ZelRegistraAjudante::ZelRegistraAjudante(const char* sNome, ZelRotinaAjudante pRotina) { Rotinas()[sNome] = pRotina; }
 
+ZelLimiteTamanhoArquivos::ZelLimiteTamanhoArquivos(uint64_t nBytes) {
+  rlimit lim{};
+  getrlimit(RLIMIT_FSIZE, &lim);
+  m_nAnterior = lim.rlim_cur;
+  signal(SIGXFSZ, SIG_IGN);
+  lim.rlim_cur = nBytes;
+  setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+ZelLimiteTamanhoArquivos::~ZelLimiteTamanhoArquivos() {
+  rlimit lim{};
+  getrlimit(RLIMIT_FSIZE, &lim);
+  lim.rlim_cur = m_nAnterior;
+  setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+ZelDiretorioAtual::ZelDiretorioAtual(const std::string& sDiretorio) {
+  char sz[4096];
+  if (getcwd(sz, sizeof sz) != nullptr) m_sAnterior = sz;
+  if (chdir(sDiretorio.c_str()) != 0) ADD_FAILURE() << "chdir " << sDiretorio;
+}
+
+ZelDiretorioAtual::~ZelDiretorioAtual() {
+  if (!m_sAnterior.empty() && chdir(m_sAnterior.c_str()) != 0) ADD_FAILURE() << "chdir " << m_sAnterior;
+}
+
+bool ZelDefineUltimaGravacaoTeste(const std::string& sCaminho, int64_t llSegundos) {
+  timespec ts[2] = {{static_cast<time_t>(llSegundos), 0}, {static_cast<time_t>(llSegundos), 0}};
+  return utimensat(AT_FDCWD, sCaminho.c_str(), ts, 0) == 0;
+}
+
 pid_t ZelIniciaAjudante(const std::string& sNome, const std::vector<std::string>& args) {
   std::vector<std::string> todos = {"/proc/self/exe", "--zel-ajudante", sNome};
   todos.insert(todos.end(), args.begin(), args.end());
@@ -45,6 +77,15 @@ pid_t ZelIniciaAjudante(const std::string& sNome, const std::vector<std::string>
     execv("/proc/self/exe", argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+pid_t ZelIniciaAjudanteEmEscala(const std::string& sNome, const char* szEscala, const std::vector<std::string>& args) {
+  const char* szAntes = std::getenv("ZEL_ESCALA_TEMPO");
+  const std::string sAntes = szAntes != nullptr ? szAntes : "";
+  setenv("ZEL_ESCALA_TEMPO", szEscala, 1);
+  pid_t pid = ZelIniciaAjudante(sNome, args);
+  setenv("ZEL_ESCALA_TEMPO", sAntes.c_str(), 1);
   return pid;
 }
 

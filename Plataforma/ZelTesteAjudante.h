@@ -24,6 +24,11 @@ struct ZelRegistraAjudante {
 
 // Starts this test binary as helper `sNome` with the arguments.
 pid_t ZelIniciaAjudante(const std::string& sNome, const std::vector<std::string>& args = {});
+// The same, with the helper's time scale (ZEL_ESCALA_TEMPO) set to szEscala:
+// a test that counts retries by the waits between them runs the retrying
+// side slower than the tests' own scale, whose short waits round to 0.
+pid_t ZelIniciaAjudanteEmEscala(const std::string& sNome, const char* szEscala,
+                                const std::vector<std::string>& args = {});
 // Waits at most the given real milliseconds: the exit code, 128 + signal for
 // a killed helper, or -1 after a time-out (the helper is then killed).
 int ZelEsperaAjudante(pid_t pid, uint32_t msLimite = 20000);
@@ -32,6 +37,34 @@ void ZelMataAjudante(pid_t pid);
 bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite = 20000);
 // Creates an empty file.
 void ZelCriaMarcador(const std::string& sCaminho);
+
+// While it lives, files the process writes are capped at nBytes: a write
+// beyond fails (as a full disk does) instead of raising a signal.
+class ZelLimiteTamanhoArquivos {
+ public:
+  explicit ZelLimiteTamanhoArquivos(uint64_t nBytes);
+  ~ZelLimiteTamanhoArquivos();
+  ZelLimiteTamanhoArquivos(const ZelLimiteTamanhoArquivos&) = delete;
+  ZelLimiteTamanhoArquivos& operator=(const ZelLimiteTamanhoArquivos&) = delete;
+
+ private:
+  uint64_t m_nAnterior;
+};
+
+// While it lives, the process's current directory is sDiretorio.
+class ZelDiretorioAtual {
+ public:
+  explicit ZelDiretorioAtual(const std::string& sDiretorio);
+  ~ZelDiretorioAtual();
+  ZelDiretorioAtual(const ZelDiretorioAtual&) = delete;
+  ZelDiretorioAtual& operator=(const ZelDiretorioAtual&) = delete;
+
+ private:
+  std::string m_sAnterior;
+};
+
+// Sets a file's last-write time to the given second of the epoch.
+bool ZelDefineUltimaGravacaoTeste(const std::string& sCaminho, int64_t llSegundos);
 
 // The test process's own temporary directory, ending in '/'.
 const std::string& ZelDiretorioTeste();

@@ -124,3 +124,35 @@ void BM_AnexaGrava(benchmark::State& state) {
 }
 BENCHMARK(BM_AnexaGrava);
 }  // namespace
+
+namespace {
+// 20,000 appends through Grava, all to one key of an index that allows
+// repeats (argument 1) or each to a key of its own (argument 0): a key's
+// position list takes each new, largest position at its end.
+void BM_AnexaUmaChave(benchmark::State& state) {
+  constexpr uint32_t kAnexos = 20000;
+  const std::string sDir = DiretorioEmpresa();
+  const bool bMesmaChave = state.range(0) == 1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ZelExcluiArquivo(sDir + "REPETE.dat");
+    CBaseBench db;
+    CZelFile<REG_BENCH> arq("REPETE.dat", &db);
+    db.DesabilitaControleCriacaoArquivos();
+    if (db.Inicializa("BENCH", 1, 1) != S_OK || arq.IncluiIndex(&db, 0, false, true) != S_OK) {
+      state.SkipWithError("start failed");
+      return;
+    }
+    state.ResumeTiming();
+    for (uint32_t i = 1; i <= kAnexos; ++i) {
+      ZelUInt uiPos = 0;
+      if (arq.Grava(uiPos, REG_BENCH{1, bMesmaChave ? 1 : i, 0, 0}) != S_OK) {
+        state.SkipWithError("write failed");
+        return;
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kAnexos);
+}
+BENCHMARK(BM_AnexaUmaChave)->Arg(0)->Arg(1)->Iterations(3)->Unit(benchmark::kMillisecond);
+}  // namespace

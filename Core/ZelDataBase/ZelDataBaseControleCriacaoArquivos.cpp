@@ -111,17 +111,15 @@ HRESULT CZelDataBaseControleCriacaoArquivos::RemoveControleCriacaoArquivos() {
                            &zelDB);
     hr = zelDB.Inicializa(this);
     if (FAILED(hr)) return hr;
-    if (!ListaContem(lista, m_sNomeArquivo)) return zelDB.Finaliza();
+    // A list without the name stays as it is, unless it is empty: the
+    // transfer below then removes it.
+    if (!ListaContem(lista, m_sNomeArquivo) && lista.GetQtdRegistros() > 0) return zelDB.Finaliza();
     std::vector<std::string> aRegistrosNew;
     for (const auto& r : *lista.GetPtrRegistros())
       if (!ZelNomesIguais(r.sTexto, m_sNomeArquivo)) aRegistrosNew.push_back(r.sTexto);
+    // No name left writes no sibling, and the transfer deletes the list.
     ZelUInt uiPosicao = ZELDATABASE_POSICAO_NOVO_REGISTRO;
-    if (aRegistrosNew.empty()) {
-      // An empty list is still a list: the sibling exists with no record.
-      hr = listaNova.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-    } else {
-      hr = listaNova.GravaColecao(uiPosicao, aRegistrosNew);
-    }
+    hr = listaNova.GravaColecao(uiPosicao, aRegistrosNew);
     if (FAILED(hr)) {
       ZelTraceHR(this, "CZelDataBaseControleCriacaoArquivos::RemoveControleCriacaoArquivos", kFonte, __LINE__,
                  "hr = zelFileNew.GravaColecao(uiPosicao, aRegistrosNew)", "hr", hr);

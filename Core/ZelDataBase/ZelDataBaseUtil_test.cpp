@@ -139,7 +139,50 @@ TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesRegistraUmaVez) {
   CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_EQ(arq.DeletaArquivo(false), S_OK);
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), "");
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS)))
+      << "the last name gone, the list goes";
+}
+
+TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoria) {
+  Escreve("A.dat", "");
+  Escreve("B.dat", "");
+  CBaseTeste db;
+  CZelFile<REG_TESTE> a("A.dat", &db), b("B.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("A.dat") + Registro("B.dat"));
+  ASSERT_EQ(a.DeletaArquivo(false), S_OK);
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("B.dat"));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELDATABASE_FILE_CTRL.tra")));
+  ASSERT_EQ(b.DeletaArquivo(false), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS)));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELDATABASE_FILE_CTRL.tra")));
+  const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
+  EXPECT_NE(sAuditoria.find("Arquivo \"" + Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS) + "\" removido"),
+            std::string::npos)
+      << sAuditoria;
+  EXPECT_EQ(sAuditoria.find("A.dat"), std::string::npos) << "the data files were deleted without a log";
+
+  // An empty list that lacks the name goes too; a list with other names stays.
+  Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, "");
+  CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
+  ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS)));
+  Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, Registro("C.dat"));
+  EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("C.dat"));
+}
+
+TEST_F(ZelDataBaseUtilTeste, BandeiraUmApagaOControleDoArquivoDeDados) {
+  CZelProfilerEmpresa emp("EMP1", 1, 1);
+  Escreve("X.dat", "x");
+  Escreve("ZELCTLARQ.dat", std::string(32, '\0'));
+  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "X.dat", 0, false), S_OK);
+  EXPECT_TRUE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat"))) << "flag 0 deletes nothing more";
+  Escreve("X.dat", "x");
+  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "X.dat", 1, false), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
 }
 
 ZEL_AJUDANTE(AbreParaGravacao) {
@@ -184,4 +227,52 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaOResto) {
   EXPECT_EQ(s, "tres");
   uiPos = 4;
   EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
+}
+
+TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoTemAsRegrasEOsRastrosDoArquivoIndexado) {
+  CBaseTeste db;
+  CZelTextFile txt("LISTA.txt", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  std::string s = "x";
+  EXPECT_EQ(txt.Le(1, &s), HR(0x810809E3)) << "absent file";
+  EXPECT_EQ(s, "");
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois", "tres"}), S_OK);
+  std::vector<std::string> v{"velho"};
+  EXPECT_EQ(txt.Le(0, &s), HR(0x810809D9));
+  EXPECT_EQ(txt.Le(4, &s), HR(0x810809DA));
+  EXPECT_EQ(txt.LeColecao(0, 2, v), HR(0x810809CA));
+  EXPECT_TRUE(v.empty());
+  EXPECT_EQ(txt.LeColecao(2, 3, v), HR(0x810809DA));
+  EXPECT_EQ(txt.LeColecao(0, 0, v), S_OK);
+  ASSERT_EQ(txt.LeColecao(2, 2, v), S_OK);
+  EXPECT_EQ(v, (std::vector<std::string>{"dois", "tres"}));
+  int nLinhas = 0;
+  for (const auto& l : Linhas(ArquivoErrosEmpresa())) {
+    nLinhas += l.find("\tCZelTextFile::Le\t") != std::string::npos ||
+               l.find("\tCZelTextFile::LeColecao\t") != std::string::npos;
+  }
+  EXPECT_EQ(nLinhas, 5) << "every refused read is traced";
+  EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tArquivo = LISTA.txt\tPosi\xE7\xE3o = 4\t"),
+            std::string::npos);
+}
+
+TEST_F(ZelDataBaseUtilTeste, SetConteudoDoArquivoDeTextoEsperaAMarca) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
+  CZelDataBaseUtil::ReleCondicaoMarca();
+  CBaseTeste db;
+  CZelTextFile txt("LISTA.txt", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois"}), S_OK);
+  const std::string sSinais = ZelNovoDiretorio("sinais-texto");
+  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
+  EXPECT_EQ(txt.SetConteudo({"tres"}),
+            HR(0x80040E43));
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("dois"));
+  ZelCriaMarcador(sSinais + "fim");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
 #include <unordered_map>
 #include <vector>
@@ -45,61 +46,87 @@ std::string ZelNomeEstrutura() {
 
 // Ascending positions of one index key. Most keys of a unique index have one
 // position, kept inline so that building an index allocates nothing per key.
+// A longer list lives in a vector in which a removed position stays in its
+// place, marked, so that neither removing it nor adding it back (an
+// overwrite that keeps the key) shifts the list; an append of the largest
+// position is O(1). The marks are swept once they outnumber the positions.
 class CZelListaPosicoes {
  public:
-  bool empty() const { return m_n == 0; }
-  size_t size() const { return m_n; }
-  ZelUInt front() const { return m_uiPrimeira; }
+  bool empty() const { return m_nPosicoes == 0; }
+  size_t size() const { return m_nPosicoes; }
+  ZelUInt front() const { return m_aLista.empty() ? m_uiUnica : m_aLista[m_iPrimeira]; }
   void push_back(ZelUInt uiPosicao) {
-    if (m_n++ == 0)
-      m_uiPrimeira = uiPosicao;
-    else
-      m_aOutras.push_back(uiPosicao);
-  }
-  void Ordena() {
-    if (m_n < 2) return;
-    std::sort(m_aOutras.begin(), m_aOutras.end());
-    if (m_aOutras.front() < m_uiPrimeira) {
-      std::swap(m_aOutras.front(), m_uiPrimeira);
-      // The old first was the smallest of the rest before: move it into place.
-      for (size_t i = 1; i < m_aOutras.size() && m_aOutras[i] < m_aOutras[i - 1]; ++i)
-        std::swap(m_aOutras[i], m_aOutras[i - 1]);
-    }
-  }
-  // Removes the first occurrence of the position, if any.
-  void Remove(ZelUInt uiPosicao) {
-    if (m_n == 0) return;
-    if (m_uiPrimeira == uiPosicao) {
-      if (!m_aOutras.empty()) {
-        m_uiPrimeira = m_aOutras.front();
-        m_aOutras.erase(m_aOutras.begin());
+    if (m_aLista.empty()) {
+      if (m_nPosicoes == 0) {
+        m_uiUnica = uiPosicao;
+        m_nPosicoes = 1;
+        return;
       }
-      --m_n;
+      m_aLista.push_back(m_uiUnica);
+      m_iPrimeira = 0;
+    }
+    ++m_nPosicoes;
+    if (uiPosicao > Valor(m_aLista.back())) {
+      m_aLista.push_back(uiPosicao);
       return;
     }
-    auto it = std::find(m_aOutras.begin(), m_aOutras.end(), uiPosicao);
-    if (it != m_aOutras.end()) {
-      m_aOutras.erase(it);
-      --m_n;
+    auto it = std::upper_bound(m_aLista.begin(), m_aLista.end(), uiPosicao,
+                               [](ZelUInt ui, ZelUInt uiItem) { return ui < Valor(uiItem); });
+    if (it != m_aLista.begin() && *(it - 1) == (uiPosicao | kRemovida)) {
+      --it;
+      *it = uiPosicao;
+      --m_nRemovidas;
+    } else {
+      it = m_aLista.insert(it, uiPosicao);
     }
+    m_iPrimeira = std::min(m_iPrimeira, static_cast<size_t>(it - m_aLista.begin()));
+  }
+  // Removes the position, if present.
+  void Remove(ZelUInt uiPosicao) {
+    if (m_aLista.empty()) {
+      if (m_nPosicoes == 1 && m_uiUnica == uiPosicao) m_nPosicoes = 0;
+      return;
+    }
+    auto it = std::lower_bound(m_aLista.begin(), m_aLista.end(), uiPosicao,
+                               [](ZelUInt uiItem, ZelUInt ui) { return Valor(uiItem) < ui; });
+    while (it != m_aLista.end() && *it != uiPosicao && Valor(*it) == uiPosicao) ++it;
+    if (it == m_aLista.end() || *it != uiPosicao) return;
+    *it |= kRemovida;
+    --m_nPosicoes;
+    ++m_nRemovidas;
+    if (m_nRemovidas > m_nPosicoes + 8) {
+      std::erase_if(m_aLista, [](ZelUInt ui) { return (ui & kRemovida) != 0; });
+      m_nRemovidas = 0;
+      m_iPrimeira = 0;
+      return;
+    }
+    while (m_iPrimeira < m_aLista.size() && (m_aLista[m_iPrimeira] & kRemovida) != 0) ++m_iPrimeira;
   }
   std::vector<ZelUInt> Vetor() const {
+    if (m_aLista.empty()) return m_nPosicoes == 0 ? std::vector<ZelUInt>() : std::vector<ZelUInt>{m_uiUnica};
     std::vector<ZelUInt> a;
-    if (m_n == 0) return a;
-    a.reserve(m_n);
-    a.push_back(m_uiPrimeira);
-    a.insert(a.end(), m_aOutras.begin(), m_aOutras.end());
+    a.reserve(m_nPosicoes);
+    for (size_t i = m_iPrimeira; i < m_aLista.size(); ++i)
+      if ((m_aLista[i] & kRemovida) == 0) a.push_back(m_aLista[i]);
     return a;
   }
 
  private:
-  ZelUInt m_uiPrimeira = 0;
-  size_t m_n = 0;
-  std::vector<ZelUInt> m_aOutras;
+  // Positions are record numbers, far below this bit.
+  static constexpr ZelUInt kRemovida = ZelUInt{1} << 63;
+  static ZelUInt Valor(ZelUInt uiItem) { return uiItem & ~kRemovida; }
+
+  ZelUInt m_uiUnica = 0;
+  size_t m_nPosicoes = 0;
+  std::vector<ZelUInt> m_aLista;
+  size_t m_iPrimeira = 0;  // the first unmarked item of m_aLista
+  size_t m_nRemovidas = 0;
 };
 
 template <class T>
 class CZelFile : public CZelFileBase {
+  static_assert(std::is_trivially_copyable_v<T>, "records are copied to and from the file as bytes");
+
  public:
   using PFN_GetChaveIndex = ZelUInt (*)(const T* pReg, ZelUInt uiColuna);
 
@@ -122,11 +149,15 @@ class CZelFile : public CZelFileBase {
     return uiPosicao <= m_aRegistros.size() ? &m_aRegistros[uiPosicao - 1] : nullptr;
   }
   HRESULT SetRegData(ZelUInt uiPosicao, const void* pData) override {
+    CZelProfiler prof(this);
+    Entrada(prof, "CZelFile::SetRegData", [&] { return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}}; });
     T reg;
     std::memcpy(&reg, pData, sizeof(T));
     return Grava(uiPosicao, reg);
   }
   HRESULT SetArrayData(ZelUInt uiTamanho, const void* pData) override {
+    CZelProfiler prof(this);
+    Entrada(prof, "CZelFile::SetArrayData", [&] { return ZelPares{{"uiTamanho", std::to_string(uiTamanho)}}; });
     std::vector<T> aRegData(uiTamanho / sizeof(T));
     if (!aRegData.empty()) std::memcpy(aRegData.data(), pData, aRegData.size() * sizeof(T));
     return SetConteudo(aRegData, false);
@@ -162,6 +193,8 @@ class CZelFile : public CZelFileBase {
     return m_pZelDataBase != nullptr && m_pZelDataBase->GetHabilitaAcessoPonteiros() ? &m_aRegistros : nullptr;
   }
   bool PrecisaGravar(ZelUInt uiPosicao, const std::vector<T>& aRegistros) const;
+  // The next write of this record type reads its switches again.
+  static void ReleChavesGravacao() { ChavesGravacao().Rele(); }
 
  protected:
   HRESULT OnInicializa() override;
@@ -180,7 +213,7 @@ class CZelFile : public CZelFileBase {
 
   HRESULT GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aRegistros);
   HRESULT ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegistros, size_t uiColuna, ChavesLote* pLote);
-  HRESULT AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote);
+  void AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote);
   HRESULT RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade);
   // Shared part of the look-ups: achou gets the key's positions.
   template <class F>
@@ -188,8 +221,11 @@ class CZelFile : public CZelFileBase {
   void Traca(const char* szFuncao, int nLinha, const char* szExpressao, HRESULT hr) const {
     ZelTraceHR(this, szFuncao, "ZelFile", nLinha, szExpressao, "hr", hr);
   }
-  // "HabilitaArquivoCRBackup" and "HabilitaLastWriteRefresh", per record type.
-  static void LeChavesGravacao(bool* pbBackup, bool* pbRefresh);
+  // The write switches are read per record type.
+  static CZelChavesGravacao& ChavesGravacao() {
+    static CZelChavesGravacao chaves;
+    return chaves;
+  }
 
   std::vector<T> m_aRegistros;
   std::vector<Indice> m_aIndices;
@@ -248,46 +284,27 @@ HRESULT CZelFile<T>::OnFinaliza() {
 
 template <class T>
 HRESULT CZelFile<T>::Le(ZelUInt uiPosicao, T* pReg) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::Le", [&] { return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}}; });
   std::memset(pReg, 0, sizeof(T));
-  if (uiPosicao == 0) {
-    Traca("CZelFile::Le", __LINE__, "hr = E_ZELCR_TENTATIVA_LER_POSICAO_ZERO", E_ZELCR_TENTATIVA_LER_POSICAO_ZERO);
-    return E_ZELCR_TENTATIVA_LER_POSICAO_ZERO;
-  }
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
-  if (!m_File.EstaAberto()) {
-    Traca("CZelFile::Le", __LINE__, "hr = E_ZELCR_ARQUIVO_NAO_EXISTE", E_ZELCR_ARQUIVO_NAO_EXISTE);
-    return E_ZELCR_ARQUIVO_NAO_EXISTE;
-  }
-  if (uiPosicao > m_aRegistros.size()) {
-    ZelTracePosicao(this, "CZelFile::Le", "ZelFile", __LINE__, E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO,
-                    m_sNomeArquivo, static_cast<int>(uiPosicao), static_cast<int>(sizeof(T)),
-                    static_cast<int64_t>(m_aRegistros.size()));
-    return E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO;
-  }
+  HRESULT hr = ConfereLeitura("CZelFile::Le", uiPosicao, 1, false, m_aRegistros.size(), sizeof(T));
+  if (FAILED(hr)) return hr;
   *pReg = m_aRegistros[uiPosicao - 1];
   return S_OK;
 }
 
 template <class T>
 HRESULT CZelFile<T>::LeColecao(ZelUInt uiPosicao, ZelUInt uiQuantidade, std::vector<T>& aRegistros) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::LeColecao", [&] {
+    return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}, {"uiQuantidade", std::to_string(uiQuantidade)}};
+  });
   aRegistros.clear();
   if (uiPosicao == 0 && uiQuantidade == 0) return S_OK;
-  if (uiPosicao == 0 || uiQuantidade == 0) {
-    Traca("CZelFile::LeColecao", __LINE__, "hr = E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE",
-          E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE);
-    return E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE;
-  }
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
-  if (!m_File.EstaAberto()) {
-    Traca("CZelFile::LeColecao", __LINE__, "hr = E_ZELCR_ARQUIVO_NAO_EXISTE", E_ZELCR_ARQUIVO_NAO_EXISTE);
-    return E_ZELCR_ARQUIVO_NAO_EXISTE;
-  }
-  if (uiPosicao > m_aRegistros.size() || uiQuantidade > m_aRegistros.size() - uiPosicao + 1) {
-    ZelTracePosicao(this, "CZelFile::LeColecao", "ZelFile", __LINE__,
-                    E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO, m_sNomeArquivo, static_cast<int>(uiPosicao),
-                    static_cast<int>(sizeof(T)), static_cast<int64_t>(m_aRegistros.size()));
-    return E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO;
-  }
+  HRESULT hr = ConfereLeitura("CZelFile::LeColecao", uiPosicao, uiQuantidade, true, m_aRegistros.size(), sizeof(T));
+  if (FAILED(hr)) return hr;
   aRegistros.assign(m_aRegistros.begin() + static_cast<ptrdiff_t>(uiPosicao - 1),
                     m_aRegistros.begin() + static_cast<ptrdiff_t>(uiPosicao - 1 + uiQuantidade));
   return S_OK;
@@ -295,6 +312,8 @@ HRESULT CZelFile<T>::LeColecao(ZelUInt uiPosicao, ZelUInt uiQuantidade, std::vec
 
 template <class T>
 HRESULT CZelFile<T>::Grava(ZelUInt& uiPosicao, const T& reg) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::Grava", [&] { return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}}; });
   std::vector<T> a(1, reg);
   HRESULT hr = GravaColecao(uiPosicao, a);
   if (FAILED(hr)) Traca("CZelFile::Grava", __LINE__, "hr = GravaColecao(uiPosicao, aRegistros)", hr);
@@ -310,56 +329,17 @@ bool CZelFile<T>::PrecisaGravar(ZelUInt uiPosicao, const std::vector<T>& aRegist
 
 template <class T>
 HRESULT CZelFile<T>::GravaColecao(ZelUInt& uiPosicao, const std::vector<T>& aRegistros) {
-  if (aRegistros.empty()) return S_OK;
   CZelProfiler prof(this);
-  prof.Entrada("CZelFile::GravaColecao", {{"m_sNomeArquivo", m_sNomeArquivo},
-                                          {"uiPosicao", std::to_string(uiPosicao)},
-                                          {"uiQuantidade", std::to_string(aRegistros.size())}});
+  Entrada(prof, "CZelFile::GravaColecao", [&] {
+    return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}, {"uiQuantidade", std::to_string(aRegistros.size())}};
+  });
+  if (aRegistros.empty()) return S_OK;
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
   CZelArqMarcaFila marca(this);
-  HRESULT hr = MarcaMudanca(marca);
-  if (FAILED(hr)) {
-    Traca("CZelFile::GravaColecao", __LINE__, "hr = MarcaMudanca(marcaFila)", hr);
-    return hr;
-  }
-  if (uiPosicao > m_aRegistros.size()) {
-    ZelTracePosicao(this, "CZelFile::GravaColecao", "ZelFile", __LINE__,
-                    E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO, m_sNomeArquivo, static_cast<int>(uiPosicao),
-                    static_cast<int>(sizeof(T)), static_cast<int64_t>(m_aRegistros.size()));
-    return E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO;
-  }
-  if (!PrecisaGravar(uiPosicao, aRegistros)) return S_OK;
-  hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-  if (FAILED(hr)) {
-    Traca("CZelFile::GravaColecao", __LINE__, "hr = AbreArquivo(eModoLeituraGravacaoCriacao)", hr);
-    return hr;
-  }
-  constexpr int kTentativas = 50;
-  for (int i = 0; i < kTentativas; ++i) {
-    hr = GravaRegistros(uiPosicao, aRegistros);
-    if (SUCCEEDED(hr)) break;
-    Traca("CZelFile::GravaColecao", __LINE__, "hr = GravaRegistros(uiPosicao, aRegistros)", hr);
-    if (EhUmaExcecaoFatal(hr)) break;
-    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase));
-  }
-  return hr;
-}
-
-template <class T>
-void CZelFile<T>::LeChavesGravacao(bool* pbBackup, bool* pbRefresh) {
-  static std::atomic<bool> bLidas{false};
-  static std::atomic<uint64_t> ullLeitura{0};
-  static std::atomic<bool> bBackup{false};
-  static std::atomic<bool> bRefresh{false};
-  uint64_t agora = GetTickCount64();
-  if (!bLidas || agora - ullLeitura > ZelTempoMs(ZelTempo::kRefrescoChavesGravacao)) {
-    bBackup = ZelLeChaveZel("HabilitaArquivoCRBackup") == 1;
-    bRefresh = ZelLeChaveZel("HabilitaLastWriteRefresh") == 1;
-    ullLeitura = agora;
-    bLidas = true;
-  }
-  *pbBackup = bBackup;
-  *pbRefresh = bRefresh;
+  HRESULT hr = PreparaGravacao("CZelFile::GravaColecao", marca, uiPosicao, m_aRegistros.size(), sizeof(T));
+  if (FAILED(hr) || !PrecisaGravar(uiPosicao, aRegistros)) return hr;
+  return GravaComRetentativas("CZelFile::GravaColecao", "hr = GravaRegistros(uiPosicao, aRegistros)",
+                              [&] { return GravaRegistros(uiPosicao, aRegistros); });
 }
 
 template <class T>
@@ -403,15 +383,7 @@ HRESULT CZelFile<T>::GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aR
     return hr;
   }
 
-  bool bBackup = false, bRefresh = false;
-  LeChavesGravacao(&bBackup, &bRefresh);
-  if (bBackup) ZelGravaMarcaBackupCR(this, "CZelFile::GravaRegistros", "ZelFile", __LINE__, m_sNomeArquivo, m_sNomeArquivo);
-  if (bRefresh) {
-    LONG lErro = m_File.AtualizaUltimaGravacao();
-    if (lErro != ERROR_SUCCESS)
-      ZelGravaLinhaErro(this, "CZelFile::GravaRegistros", "ZelFile", __LINE__,
-                        "Erro ao gravar o file time do arquivo %s. Erro: %d", m_sNomeArquivo.c_str(), lErro);
-  }
+  ZelDepoisDeGravar(ChavesGravacao(), m_File, this, "CZelFile::GravaRegistros", "ZelFile", __LINE__, m_sNomeArquivo);
 
   if (uiPosicao > 0) {
     RemoveIndex(uiPosicao, aRegistros.size());
@@ -421,13 +393,7 @@ HRESULT CZelFile<T>::GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aR
     uiPosicao = uiNovaPosicao;
     m_aRegistros.insert(m_aRegistros.end(), aRegistros.begin(), aRegistros.end());
   }
-  for (size_t c = 0; c < m_aIndices.size(); ++c) {
-    HRESULT hr = AtualizaIndex(uiPosicao, aRegistros.size(), c, aLotes[c]);
-    if (FAILED(hr)) {
-      Traca("CZelFile::GravaRegistros", __LINE__, "hr = AtualizaIndex(uiPosicao, aRegistros, uiColuna)", hr);
-      return hr;
-    }
-  }
+  for (size_t c = 0; c < m_aIndices.size(); ++c) AtualizaIndex(uiPosicao, aRegistros.size(), c, aLotes[c]);
   return S_OK;
 }
 
@@ -459,23 +425,15 @@ HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegis
 }
 
 template <class T>
-HRESULT CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote) {
+void CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote) {
   Indice& ind = m_aIndices[uiColuna];
   if (ind.mapa.empty())
     ind.mapa.rehash(static_cast<size_t>(static_cast<double>(nLote) * 1.21 / ind.mapa.max_load_factor() + 0.5));
-  // Only keys that now hold more than one position can be out of order.
-  std::vector<ZelUInt> aParaOrdenar;
   for (size_t j = 0; j < nLote; ++j) {
     ZelUInt uiChave = lote.aChaves[j];
     if (uiChave == 0 && !ind.bPermiteChaveZerada) continue;
-    CZelListaPosicoes& lista = ind.mapa[uiChave];
-    lista.push_back(uiPosicao + j);
-    if (lista.size() > 1) aParaOrdenar.push_back(uiChave);
+    ind.mapa[uiChave].push_back(uiPosicao + j);
   }
-  std::sort(aParaOrdenar.begin(), aParaOrdenar.end());
-  aParaOrdenar.erase(std::unique(aParaOrdenar.begin(), aParaOrdenar.end()), aParaOrdenar.end());
-  for (ZelUInt uiChave : aParaOrdenar) ind.mapa[uiChave].Ordena();
-  return S_OK;
 }
 
 template <class T>
@@ -497,25 +455,32 @@ HRESULT CZelFile<T>::RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade) {
 template <class T>
 HRESULT CZelFile<T>::IncluiIndex(PFN_GetChaveIndex pfnGetChaveIndex, ZelUInt uiColunaIndexacao,
                                  bool bPermiteChaveZerada, bool bPermiteChaveRepetida) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::IncluiIndex", [&] {
+    return ZelPares{{"uiColunaIndexacao", std::to_string(uiColunaIndexacao)},
+                    {"bPermiteChaveZerada", bPermiteChaveZerada ? "1" : "0"},
+                    {"bPermiteChaveRepetida", bPermiteChaveRepetida ? "1" : "0"}};
+  });
   // Exclusive rather than shared: the descriptor array itself changes.
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
   if (uiColunaIndexacao < m_aIndices.size()) {
     Traca("CZelFile::IncluiIndex", __LINE__, "hr = E_ZELCR_COLUNA_INDEXACAO_INVALIDA", E_ZELCR_COLUNA_INDEXACAO_INVALIDA);
     return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
   }
+  // The descriptor stays even when the records already loaded break its
+  // rules: it then holds no key, and later writes are checked against it.
   m_aIndices.push_back(Indice{{}, pfnGetChaveIndex, bPermiteChaveZerada, bPermiteChaveRepetida});
   if (m_aRegistros.empty()) return S_OK;
   size_t c = m_aIndices.size() - 1;
   ChavesLote lote;
   HRESULT hr = ValidaIndex(ZELDATABASE_POSICAO_NOVO_REGISTRO, m_aRegistros, c, &lote);
-  if (SUCCEEDED(hr)) hr = AtualizaIndex(1, m_aRegistros.size(), c, lote);
   if (FAILED(hr)) {
-    // A refused index is not kept, so the caller may include another.
-    m_aIndices.pop_back();
-    Traca("CZelFile::IncluiIndex",
-          __LINE__, "hr = AtualizaIndex(ZELDATABASE_POSICAO_NOVO_REGISTRO, m_aRegistros, uiColunaIndexacao)", hr);
+    Traca("CZelFile::IncluiIndex", __LINE__,
+          "hr = AtualizaIndex(ZELDATABASE_POSICAO_NOVO_REGISTRO, m_aRegistros, uiColunaIndexacao)", hr);
+    return hr;
   }
-  return hr;
+  AtualizaIndex(1, m_aRegistros.size(), c, lote);
+  return S_OK;
 }
 
 template <class T>
@@ -533,6 +498,10 @@ HRESULT CZelFile<T>::ProcuraChave(ZelUInt uiChave, ZelUInt uiColunaIndexacao, F 
 
 template <class T>
 HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, ZelUInt* pPosicao, ZelUInt uiColunaIndexacao) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::ExisteIndex", [&] {
+    return ZelPares{{"uiChave", std::to_string(uiChave)}, {"uiColunaIndexacao", std::to_string(uiColunaIndexacao)}};
+  });
   return ProcuraChave(uiChave, uiColunaIndexacao, [pPosicao](const CZelListaPosicoes& l) {
     if (pPosicao != nullptr) *pPosicao = l.front();
   });
@@ -540,6 +509,10 @@ HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, ZelUInt* pPosicao, ZelUInt uiC
 
 template <class T>
 HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, std::vector<ZelUInt>* pListaPosicao, ZelUInt uiColunaIndexacao) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::ExisteIndex", [&] {
+    return ZelPares{{"uiChave", std::to_string(uiChave)}, {"uiColunaIndexacao", std::to_string(uiColunaIndexacao)}};
+  });
   return ProcuraChave(uiChave, uiColunaIndexacao, [pListaPosicao](const CZelListaPosicoes& l) {
     if (pListaPosicao != nullptr) *pListaPosicao = l.Vetor();
   });
@@ -547,39 +520,22 @@ HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, std::vector<ZelUInt>* pListaPo
 
 template <class T>
 HRESULT CZelFile<T>::SetConteudo(const std::vector<T>& aNovoConteudo, bool bGerarLog) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFile::SetConteudo", [&] {
+    return ZelPares{{"uiQuantidade", std::to_string(aNovoConteudo.size())}, {"bGerarLog", bGerarLog ? "1" : "0"}};
+  });
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
   CZelArqMarcaFila marca(this);
-  HRESULT hr = MarcaMudanca(marca);
-  if (FAILED(hr)) {
-    Traca("CZelFile::SetConteudo", __LINE__, "hr = MarcaMudanca(marcaFila)", hr);
-    return hr;
-  }
+  HRESULT hr = PreparaGravacao("CZelFile::SetConteudo", marca, 0, m_aRegistros.size(), sizeof(T));
+  if (FAILED(hr)) return hr;
   if (aNovoConteudo.size() == m_aRegistros.size() &&
       (m_aRegistros.empty() ||
        std::memcmp(aNovoConteudo.data(), m_aRegistros.data(), m_aRegistros.size() * sizeof(T)) == 0))
     return S_OK;
-  CZelProfilerEmpresa empresa(GetEmpresa(), GetUsuario(), GetNumeroSessao());
-  Finaliza();
-  hr = CZelDataBaseUtil::DeletaArquivo(&empresa, m_eModulo, m_sNomeArquivo, GetFlagDeletaArquivo(), bGerarLog);
-  if (FAILED(hr)) {
-    Traca("CZelFile::SetConteudo", __LINE__,
-          "hr = CZelDataBaseUtil::DeletaArquivo(&empresa, m_eModulo, m_sNomeArquivo, GetFlagDeletaArquivo(), bGerarLog)",
-          hr);
-    return hr;
-  }
-  hr = Inicializa(&empresa);
-  if (FAILED(hr)) {
-    Traca("CZelFile::SetConteudo", __LINE__, "hr = Inicializa(&empresa)", hr);
-    return hr;
-  }
-  hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-  if (FAILED(hr)) {
-    Traca("CZelFile::SetConteudo", __LINE__, "hr = AbreArquivo(eModoLeituraGravacaoCriacao)", hr);
-    return hr;
-  }
-  if (aNovoConteudo.empty()) return S_OK;
-  ZelUInt uiPosicao = ZELDATABASE_POSICAO_NOVO_REGISTRO;
-  hr = GravaRegistros(uiPosicao, aNovoConteudo);
+  hr = RecriaComConteudo("CZelFile::SetConteudo", bGerarLog, [&] {
+    ZelUInt uiPosicao = ZELDATABASE_POSICAO_NOVO_REGISTRO;
+    return aNovoConteudo.empty() ? S_OK : GravaRegistros(uiPosicao, aNovoConteudo);
+  });
   if (FAILED(hr)) Traca("CZelFile::SetConteudo", __LINE__, "hr = GravaRegistros(uiPosicao, aNovoConteudo)", hr);
   return hr;
 }

@@ -68,8 +68,9 @@ void CZelFileBase::Traca(const char* szFuncao, int nLinha, const char* szExpress
 
 HRESULT CZelFileBase::AbreArquivo(EZelDataBase_ModoAbertura eModoAbertura) {
   CZelProfiler prof(this);
-  prof.Entrada("CZelFileBase::AbreArquivo",
-               {{"m_sNomeArquivo", m_sNomeArquivo}, {"eModoAbertura", CZelDataBaseUtil::ModoAberturaToString(eModoAbertura)}});
+  Entrada(prof, "CZelFileBase::AbreArquivo", [&] {
+    return ZelPares{{"eModoAbertura", CZelDataBaseUtil::ModoAberturaToString(eModoAbertura)}};
+  });
   if (m_pZelDataBase != nullptr && m_pZelDataBase->GetHabilitaLeituraSemBloqueio())
     eModoAbertura = EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio;
   if (eModoAbertura == m_eModoAbertura && m_File.EstaAberto()) return S_OK;
@@ -228,7 +229,7 @@ HRESULT CZelFileBase::MarcaMudanca(CZelArqMarcaFila& marca) {
 
 HRESULT CZelFileBase::DeletaArquivo(bool bGerarLog) {
   CZelProfiler prof(this);
-  prof.Entrada("CZelFileBase::DeletaArquivo", {{"m_sNomeArquivo", m_sNomeArquivo}, {"bGerarLog", bGerarLog ? "1" : "0"}});
+  Entrada(prof, "CZelFileBase::DeletaArquivo", [&] { return ZelPares{{"bGerarLog", bGerarLog ? "1" : "0"}}; });
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
   CZelArqMarcaFila marca(this);
   HRESULT hr = MarcaMudanca(marca);
@@ -252,7 +253,7 @@ HRESULT CZelFileBase::DeletaArquivo(bool bGerarLog) {
 
 HRESULT CZelFileBase::RenomeiaArquivoEXT(const std::string& sExtensaoOrigem) {
   CZelProfiler prof(this);
-  prof.Entrada("CZelFileBase::RenomeiaArquivoEXT", {{"m_sNomeArquivo", m_sNomeArquivo}, {"sExtensaoOrigem", sExtensaoOrigem}});
+  Entrada(prof, "CZelFileBase::RenomeiaArquivoEXT", [&] { return ZelPares{{"sExtensaoOrigem", sExtensaoOrigem}}; });
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
   CZelArqMarcaFila marca(this);
   HRESULT hr = MarcaMudanca(marca);
@@ -279,14 +280,21 @@ HRESULT CZelFileBase::RenomeiaArquivoEXT(const std::string& sExtensaoOrigem) {
 }
 
 HRESULT CZelFileBase::CopiaArquivoPara(const std::string& sEmpresa, _ZelModulo zelModulo) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelFileBase::CopiaArquivoPara",
+          [&] { return ZelPares{{"sEmpresa", sEmpresa}, {"zelModulo", std::to_string(zelModulo)}}; });
   return CopiaArquivoParaEXT(sEmpresa, zelModulo, CZelDataBaseUtil::GetExtensao(m_sNomeArquivo), true);
 }
 
 HRESULT CZelFileBase::CopiaArquivoParaEXT(const std::string& sEmpresa, _ZelModulo zelModulo,
-                                          const std::string& sExtensao, bool) {
+                                          const std::string& sExtensao, bool bSubstitui) {
   CZelProfiler prof(this);
-  prof.Entrada("CZelFileBase::CopiaArquivoParaEXT",
-               {{"m_sNomeArquivo", m_sNomeArquivo}, {"sEmpresa", sEmpresa}, {"sExtensao", sExtensao}});
+  Entrada(prof, "CZelFileBase::CopiaArquivoParaEXT", [&] {
+    return ZelPares{{"sEmpresa", sEmpresa},
+                    {"zelModulo", std::to_string(zelModulo)},
+                    {"sExtensao", sExtensao},
+                    {"bSubstitui", bSubstitui ? "1" : "0"}};
+  });
   CZelDataBase zelDB(zelModulo);
   zelDB.SetUsaConexaoDefault(true);
   CZelFileCopia destino(CZelDataBaseUtil::TrocaExtensao(m_sNomeArquivo, sExtensao), &zelDB);
@@ -335,6 +343,86 @@ HRESULT CZelFileBase::CopiaArquivoParaEXT(const std::string& sEmpresa, _ZelModul
   hr = zelDB.Finaliza();
   if (FAILED(hr)) Traca("CZelFileBase::CopiaArquivoParaEXT", __LINE__, "hr = zelDB.Finaliza()", hr);
   return hr;
+}
+
+HRESULT CZelFileBase::ConfereLeitura(const char* szFuncao, ZelUInt uiPosicao, ZelUInt uiQuantidade, bool bColecao,
+                                     ZelUInt uiQtdRegistros, int nTamanhoRegistro) const {
+  if (uiPosicao == 0 && !bColecao) {
+    Traca(szFuncao, __LINE__, "hr = E_ZELCR_TENTATIVA_LER_POSICAO_ZERO", E_ZELCR_TENTATIVA_LER_POSICAO_ZERO);
+    return E_ZELCR_TENTATIVA_LER_POSICAO_ZERO;
+  }
+  if (uiPosicao == 0 || uiQuantidade == 0) {
+    Traca(szFuncao, __LINE__, "hr = E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE", E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE);
+    return E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE;
+  }
+  if (!m_File.EstaAberto()) {
+    Traca(szFuncao, __LINE__, "hr = E_ZELCR_ARQUIVO_NAO_EXISTE", E_ZELCR_ARQUIVO_NAO_EXISTE);
+    return E_ZELCR_ARQUIVO_NAO_EXISTE;
+  }
+  if (uiPosicao > uiQtdRegistros || uiQuantidade > uiQtdRegistros - uiPosicao + 1) {
+    ZelTracePosicao(this, szFuncao, kFonte, __LINE__, E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO,
+                    m_sNomeArquivo, static_cast<int>(uiPosicao), nTamanhoRegistro,
+                    static_cast<int64_t>(uiQtdRegistros));
+    return E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO;
+  }
+  return S_OK;
+}
+
+HRESULT CZelFileBase::PreparaGravacao(const char* szFuncao, CZelArqMarcaFila& marca, ZelUInt uiPosicao,
+                                      ZelUInt uiQtdRegistros, int nTamanhoRegistro) {
+  HRESULT hr = MarcaMudanca(marca);
+  if (FAILED(hr)) {
+    Traca(szFuncao, __LINE__, "hr = MarcaMudanca(marcaFila)", hr);
+    return hr;
+  }
+  if (uiPosicao > uiQtdRegistros) {
+    ZelTracePosicao(this, szFuncao, kFonte, __LINE__, E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO,
+                    m_sNomeArquivo, static_cast<int>(uiPosicao), nTamanhoRegistro,
+                    static_cast<int64_t>(uiQtdRegistros));
+    return E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO;
+  }
+  return S_OK;
+}
+
+HRESULT CZelFileBase::GravaComRetentativas(const char* szFuncao, const char* szExpressao,
+                                           const std::function<HRESULT()>& fnGrava) {
+  HRESULT hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
+  if (FAILED(hr)) {
+    Traca(szFuncao, __LINE__, "hr = AbreArquivo(eModoLeituraGravacaoCriacao)", hr);
+    return hr;
+  }
+  for (int i = 1; i <= kTentativasGravacao; ++i) {
+    hr = fnGrava();
+    if (SUCCEEDED(hr)) break;
+    Traca(szFuncao, __LINE__, szExpressao, hr);
+    if (EhUmaExcecaoFatal(hr) || i == kTentativasGravacao) break;
+    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase));
+  }
+  return hr;
+}
+
+HRESULT CZelFileBase::RecriaComConteudo(const char* szFuncao, bool bGerarLog, const std::function<HRESULT()>& fnGrava) {
+  CZelProfilerEmpresa empresa(GetEmpresa(), GetUsuario(), GetNumeroSessao());
+  Finaliza();
+  HRESULT hr =
+      CZelDataBaseUtil::DeletaArquivo(&empresa, m_eModulo, m_sNomeArquivo, GetFlagDeletaArquivo(), bGerarLog);
+  if (FAILED(hr)) {
+    Traca(szFuncao, __LINE__,
+          "hr = CZelDataBaseUtil::DeletaArquivo(&empresa, m_eModulo, m_sNomeArquivo, GetFlagDeletaArquivo(), bGerarLog)",
+          hr);
+    return hr;
+  }
+  hr = Inicializa(&empresa);
+  if (FAILED(hr)) {
+    Traca(szFuncao, __LINE__, "hr = Inicializa(&empresa)", hr);
+    return hr;
+  }
+  hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
+  if (FAILED(hr)) {
+    Traca(szFuncao, __LINE__, "hr = AbreArquivo(eModoLeituraGravacaoCriacao)", hr);
+    return hr;
+  }
+  return fnGrava();
 }
 
 HRESULT CZelFileBase::MapeiaExcecao(CFileException* pEx, const char* szFuncao, int nLinha) {

@@ -5,6 +5,7 @@
 // share it, writers and the rewrites here take it exclusively.
 #pragma once
 
+#include <functional>
 #include <shared_mutex>
 #include <string>
 
@@ -12,7 +13,9 @@
 #include "ZelDataBaseControleCriacaoArquivos.h"
 #include "ZelDataBaseDefs.h"
 #include "ZelInicializador.h"
+#include "ZelProfiler.h"
 
+class CZelArqMarcaFila;
 class CZelDataBase;
 
 class IZelFileBase : public CZelInicializador {
@@ -27,6 +30,9 @@ class IZelFileBase : public CZelInicializador {
 
 class CZelFileBase : public IZelFileBase {
  public:
+  // Attempts of every write step before its last failure is returned.
+  static constexpr int kTentativasGravacao = 50;
+
   CZelFileBase(const std::string& sNomeArquivo, CZelDataBase* pZelDataBase);
   ~CZelFileBase() override;
   CZelFileBase(const CZelFileBase&) = delete;
@@ -72,7 +78,40 @@ class CZelFileBase : public IZelFileBase {
   HRESULT OnInicializa() override;
   HRESULT OnFinaliza() override;
   // Marks the data directory before a change, when the library asks for it.
-  HRESULT MarcaMudanca(class CZelArqMarcaFila& marca);
+  HRESULT MarcaMudanca(CZelArqMarcaFila& marca);
+
+  // Entry trace of a public operation: the file name, then the arguments,
+  // which are formatted only when a call line may carry them.
+  template <class F>
+  void Entrada(CZelProfiler& prof, const char* szFuncao, F fnPares) const {
+    prof.EntradaSobDemanda(szFuncao, [&] {
+      ZelPares pares = fnPares();
+      pares.insert(pares.begin(), {"m_sNomeArquivo", m_sNomeArquivo});
+      return pares;
+    });
+  }
+  void Entrada(CZelProfiler& prof, const char* szFuncao) const {
+    Entrada(prof, szFuncao, [] { return ZelPares{}; });
+  }
+
+  // The rules every record file shares, each failure traced under szFuncao.
+  // Reading (under the shared lock): position 0 of one record, a range with
+  // one bound 0, a closed file, a range past the count.
+  HRESULT ConfereLeitura(const char* szFuncao, ZelUInt uiPosicao, ZelUInt uiQuantidade, bool bColecao,
+                         ZelUInt uiQtdRegistros, int nTamanhoRegistro) const;
+  // Writing (under the exclusive lock): the directory marked, then a
+  // position up to the count (0 appends).
+  HRESULT PreparaGravacao(const char* szFuncao, CZelArqMarcaFila& marca, ZelUInt uiPosicao, ZelUInt uiQtdRegistros,
+                          int nTamanhoRegistro);
+  // Opens the file (creating it) and runs the write step up to
+  // kTentativasGravacao times 10 ms apart, until it succeeds or fails with
+  // a fatal error; every failure is traced with szExpressao.
+  HRESULT GravaComRetentativas(const char* szFuncao, const char* szExpressao, const std::function<HRESULT()>& fnGrava);
+  // Replaces the whole content (caller holds the exclusive lock and the
+  // mark): the file is deleted, with its audit line and creation-control
+  // entry, started again over the absent file, created, and fnGrava writes
+  // the new records.
+  HRESULT RecriaComConteudo(const char* szFuncao, bool bGerarLog, const std::function<HRESULT()>& fnGrava);
   HRESULT MapeiaExcecao(CFileException* pEx, const char* szFuncao, int nLinha);
   void Traca(const char* szFuncao, int nLinha, const char* szExpressao, HRESULT hr) const;
 

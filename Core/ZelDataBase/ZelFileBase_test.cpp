@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+
 #include "ZelCrc.h"
+#include "ZelTempo.h"
 #include "ZelDataBaseTeste.h"
 #include "ZelTextFile.h"
 
@@ -127,12 +129,58 @@ TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   EXPECT_EQ(arq.CatchInicializacao(&fim), HR(0x80043E95));
   EXPECT_EQ(arq.CatchGravacao(&disco), HR(0x80043F08));
   EXPECT_EQ(arq.CatchGravacao(&outra), HR(0x80043F10));
-  EXPECT_TRUE(CZelFileBase::EhUmaExcecaoFatal(HR(0x80043E95)));
-  EXPECT_TRUE(CZelFileBase::EhUmaExcecaoFatal(HR(0x81080AAD)));
-  EXPECT_FALSE(CZelFileBase::EhUmaExcecaoFatal(HR(0x80043EEE)));
-  EXPECT_FALSE(CZelFileBase::EhUmaExcecaoFatal(HR(0x80043F08)));
+  // The write loop stops at these and retries every other code.
+  for (uint32_t u : {0x80043E8Cu, 0x80043E95u, 0x80043EA7u, 0x80043EB7u, 0x80043EBFu, 0x81080AACu, 0x81080AADu})
+    EXPECT_TRUE(CZelFileBase::EhUmaExcecaoFatal(HR(u))) << std::hex << u;
+  for (uint32_t u : {0x80043EC7u, 0x80043ED0u, 0x80043ED1u, 0x80043EE2u, 0x80043EE5u, 0x80043EEEu, 0x80043F00u,
+                     0x80043F08u, 0x80043F10u, 0x810809DBu, 0x80004005u, 0u})
+    EXPECT_FALSE(CZelFileBase::EhUmaExcecaoFatal(HR(u))) << std::hex << u;
 }
 
+TEST_F(ZelFileBaseTeste, ExtensoesCabSrkETraNuncaTemCabecalho) {
+  const std::string sComCabecalho = Cabecalho(1, true) + std::string(216, '\0') + std::string(24, 'r');
+  CBaseTeste db;
+  CZelFileBase cab("H.cab", &db), srk("H.srk", &db), tra("H.tra", &db), maiusculas("I.CAB", &db), dat("H.dat", &db);
+  CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &db);
+  db.DesabilitaControleCriacaoArquivos();
+  // Started while the siblings are absent, which would stop the start.
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista, &dat}) {
+    Escreve(p->GetNomeArquivo(), sComCabecalho);
+    ASSERT_EQ(p->AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK) << p->GetNomeArquivo();
+    ASSERT_TRUE(p->ExisteArquivo());
+  }
+  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista}) {
+    EXPECT_FALSE(p->PossuiCabecalho()) << p->GetNomeArquivo();
+    EXPECT_EQ(p->GetSeekCabecalho(), 0u) << p->GetNomeArquivo();
+  }
+  EXPECT_EQ(dat.GetSeekCabecalho(), 240u) << "the same bytes under another name are a header";
+}
+
+// Opens a file another process holds: 0 when the open gave up with the
+// sharing violation only after 500 attempts' worth of waits.
+ZEL_AJUDANTE(AbreArquivoSegurado) {
+  CBaseTeste db;
+  CZelFileBase arq("PRESO.dat", &db);
+  db.DesabilitaControleCriacaoArquivos();
+  if (db.Inicializa("EMP1", 1, 1) != S_OK) return 3;
+  const uint64_t ullInicio = GetTickCount64();
+  HRESULT hr = arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
+  const uint64_t ullDecorrido = GetTickCount64() - ullInicio;
+  if (static_cast<uint32_t>(hr) != 0x80043EEEu) return 1;
+  // Each of the 499 waits between the 500 attempts lasts at least one interval.
+  return ullDecorrido >= 499u * ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) ? 0 : 2;
+}
+
+TEST_F(ZelFileBaseTeste, AberturaTentaQuinhentasVezesAntesDaViolacaoDeCompartilhamento) {
+  Escreve("PRESO.dat", std::string(24, 'p'));
+  CFile dono;
+  ASSERT_TRUE(dono.Open(Caminho("PRESO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
+  // A helper at a tenth of real time, so that the 500 waits add up to at
+  // least half a second; fewer attempts end sooner.
+  pid_t pid = ZelIniciaAjudanteEmEscala("AbreArquivoSegurado", "0.1");
+  EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
+}
 TEST_F(ZelFileBaseTeste, CopiaParaOutraEmpresa) {
   std::string sOutra = ZelNovoDiretorio("emp2");
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP2", "DF", sOutra),

@@ -4,12 +4,15 @@
 
 #include <cstring>
 #include <shared_mutex>
+#include <type_traits>
 
 #include "ZelArqMarcaFila.h"
 #include "ZelFile.h"
 
 template <class T>
 class CZelFileSingleReg : public CZelFileBase {
+  static_assert(std::is_trivially_copyable_v<T>, "the record is copied to and from the file as bytes");
+
  public:
   CZelFileSingleReg(const std::string& sNomeArquivo, CZelDataBase* pDataBase) : CZelFileBase(sNomeArquivo, pDataBase) {
     std::memset(&m_Reg, 0, sizeof m_Reg);
@@ -28,6 +31,8 @@ class CZelFileSingleReg : public CZelFileBase {
   }
 
   HRESULT Le(T* pReg) {
+    CZelProfiler prof(this);
+    Entrada(prof, "CZelFileSingleReg::Le");
     std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
     if (!m_File.EstaAberto()) return E_ZELCR_ARQUIVO_NAO_EXISTE;
     *pReg = m_Reg;
@@ -37,21 +42,19 @@ class CZelFileSingleReg : public CZelFileBase {
     return !m_File.EstaAberto() || std::memcmp(&reg, &m_Reg, sizeof(T)) != 0;
   }
   HRESULT Grava(const T& reg) {
+    CZelProfiler prof(this);
+    Entrada(prof, "CZelFileSingleReg::Grava");
     std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
     CZelArqMarcaFila marca(this);
     HRESULT hr = MarcaMudanca(marca);
-    if (FAILED(hr)) return hr;
-    if (!PrecisaGravar(reg)) return S_OK;
-    hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-    if (FAILED(hr)) return hr;
-    for (int i = 0; i < 50; ++i) {
-      hr = GravaRegistro(reg);
-      if (SUCCEEDED(hr) || EhUmaExcecaoFatal(hr)) break;
-      Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase));
+    if (FAILED(hr)) {
+      ZelTraceHR(this, "CZelFileSingleReg::Grava", "ZelFileSingleReg", __LINE__, "hr = MarcaMudanca(marcaFila)", "hr",
+                 hr);
+      return hr;
     }
-    if (FAILED(hr))
-      ZelTraceHR(this, "CZelFileSingleReg::Grava", "ZelFileSingleReg", __LINE__, "hr = GravaRegistro(reg)", "hr", hr);
-    return hr;
+    if (!PrecisaGravar(reg)) return S_OK;
+    return GravaComRetentativas("CZelFileSingleReg::Grava", "hr = GravaRegistro(reg)",
+                                [&] { return GravaRegistro(reg); });
   }
 
  protected:

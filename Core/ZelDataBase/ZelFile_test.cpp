@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
+
 #include "ZelDataBaseTeste.h"
+#include "ZelTempo.h"
 
 namespace {
 class ZelFileTeste : public ZelDataBaseTeste {
@@ -261,7 +265,7 @@ TEST_F(ZelFileTeste, GravacaoEsperaAMarcaDoDiretorioQuandoPedida) {
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
   ZelUInt uiPos = 0;
   HRESULT hr = a.arq.Grava(uiPos, Reg(1, 1));
-  EXPECT_EQ(hr, static_cast<HRESULT>(0x80040000u | static_cast<uint32_t>(IZelArqMarcaEnum::CodeFailed(0)))) << std::hex << hr;
+  EXPECT_EQ(hr, HR(0x80040E43)) << std::hex << hr;
   EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat"))) << "the write stopped before the file";
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
@@ -270,22 +274,197 @@ TEST_F(ZelFileTeste, GravacaoEsperaAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
 }
 
-TEST(ZelListaPosicoes, OrdenaERemoveAPrimeiraOcorrencia) {
+TEST(ZelListaPosicoes, FicaEmOrdemSobInclusoesERemocoesComoUmMultiset) {
+  // The list against a sorted model under a long run of mixed operations:
+  // appends, inserts in the middle, removals of present and absent
+  // positions, and re-adding what was removed (an overwrite keeping its key).
+  std::mt19937 gerador(12345);
+  for (int nRodada = 0; nRodada < 20; ++nRodada) {
+    CZelListaPosicoes l;
+    std::multiset<ZelUInt> modelo;
+    const ZelUInt uiMaximo = nRodada % 2 == 0 ? 8 : 200;
+    for (int i = 0; i < 2000; ++i) {
+      const ZelUInt ui = 1 + gerador() % uiMaximo;
+      if (gerador() % 3 == 0) {
+        l.push_back(ui);
+        modelo.insert(ui);
+      } else {
+        l.Remove(ui);
+        auto it = modelo.find(ui);
+        if (it != modelo.end()) modelo.erase(it);
+      }
+      ASSERT_EQ(l.size(), modelo.size());
+      if (!modelo.empty()) {
+        ASSERT_EQ(l.front(), *modelo.begin());
+      }
+    }
+    EXPECT_EQ(l.Vetor(), std::vector<ZelUInt>(modelo.begin(), modelo.end()));
+  }
+}
+
+TEST(ZelListaPosicoes, UmaPosicaoSoEVaziaDepoisDeRemovida) {
   CZelListaPosicoes l;
-  for (ZelUInt p : {5, 3, 9, 1, 3}) l.push_back(p);
-  l.Ordena();
-  EXPECT_EQ(l.Vetor(), (std::vector<ZelUInt>{1, 3, 3, 5, 9}));
-  EXPECT_EQ(l.front(), 1u);
-  l.Remove(1);
-  EXPECT_EQ(l.front(), 3u);
-  l.Remove(3);
-  l.Remove(7);
-  EXPECT_EQ(l.Vetor(), (std::vector<ZelUInt>{3, 5, 9}));
-  l.Remove(3);
-  l.Remove(9);
-  l.Remove(5);
   EXPECT_TRUE(l.empty());
-  l.push_back(4);
-  l.Ordena();
-  EXPECT_EQ(l.Vetor(), std::vector<ZelUInt>{4});
+  EXPECT_TRUE(l.Vetor().empty());
+  l.push_back(7);
+  l.Remove(8);
+  EXPECT_EQ(l.Vetor(), std::vector<ZelUInt>{7});
+  l.Remove(7);
+  EXPECT_TRUE(l.empty());
+  EXPECT_TRUE(l.Vetor().empty());
+}
+
+TEST_F(ZelFileTeste, IndiceRecusadoFicaNaColunaEValeParaAsGravacoes) {
+  Aberto a(false);
+  ASSERT_EQ(a.hr, S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(0, 2)}), S_OK);
+  EXPECT_EQ(a.arq.IncluiIndex(&a.db, 0), HR(0x81080AAC)) << "a loaded record has key 0";
+  EXPECT_EQ(a.arq.IncluiIndex(&a.db, 0), HR(0x81080AA9)) << "the refused index holds column 0";
+  ZelUInt uiAchada = 99;
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{1}, &uiAchada, 0), S_OK);
+  EXPECT_EQ(uiAchada, 99u) << "it holds no key";
+  uiPos = 0;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(0, 3)), HR(0x81080AAC)) << "later writes keep its rules";
+  EXPECT_EQ(a.arq.IncluiIndex(&a.db, 1, true), S_OK);
+}
+
+TEST_F(ZelFileTeste, AnexoNaoPassaPorUmaChaveQueSoCoincideComONumeroNoLote) {
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(7, 1)), S_OK);
+  // Record j = 1 of an append carries the key held by position 1 = 0 + j.
+  uiPos = 0;
+  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(8, 2), Reg(7, 3)}), HR(0x81080AAD));
+  uiPos = 1;
+  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(7, 4), Reg(9, 5)}), S_OK) << "an overwrite in place keeps its key";
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(7, 4), Reg(9, 5)}));
+}
+
+TEST_F(ZelFileTeste, SobrescritaDepoisDoCabecalhoDe240Bytes) {
+  std::string sCabecalho(240, '\0');
+  const uint64_t crc1 = [] {
+    const char v[2] = {1, 0};
+    return ZelCrc64(v, 2);
+  }();
+  sCabecalho[0] = 1;
+  std::memcpy(sCabecalho.data() + 8, &crc1, 8);
+  const uint64_t crc2 = ZelCrc64(sCabecalho.data() + 8, 8);
+  std::memcpy(sCabecalho.data() + 16, &crc2, 8);
+  Escreve("DADOS.dat", sCabecalho + BytesDe({Reg(1, 1), Reg(2, 2)}));
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  ASSERT_EQ(a.arq.GetQtdRegistros(), 2u);
+  ZelUInt uiPos = 2;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(2, 9)), S_OK);
+  uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(3, 3)), S_OK);
+  EXPECT_EQ(uiPos, 3u);
+  EXPECT_EQ(Bytes("DADOS.dat"), sCabecalho + BytesDe({Reg(1, 1), Reg(2, 9), Reg(3, 3)}));
+}
+
+// Appends to DADOS.dat with a full disk: 0 when the write failed with
+// eDiskFull after 50 attempts' worth of waits, memory unchanged.
+ZEL_AJUDANTE(GravaComDiscoCheio) {
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("dados.DAT", &db);
+  if (db.Inicializa("EMP1", 3, 4) != S_OK || arq.GetQtdRegistros() != 1) return 3;
+  ZelLimiteTamanhoArquivos limite(sizeof(REG_TESTE));
+  const uint64_t ullInicio = GetTickCount64();
+  ZelUInt uiPos = 0;
+  if (static_cast<uint32_t>(arq.Grava(uiPos, Reg(2, 2))) != 0x80043F08u) return 1;
+  const uint64_t ullDecorrido = GetTickCount64() - ullInicio;
+  if (arq.GetQtdRegistros() != 1) return 4;
+  return ullDecorrido >= 49u * ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) ? 0 : 2;
+}
+
+TEST_F(ZelFileTeste, LacoDeGravacaoTentaCinquentaVezesEParaNaFatal) {
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  auto tentativas = [this] {
+    int n = 0;
+    for (const auto& l : Linhas(ArquivoErrosEmpresa()))
+      n += l.find("\thr = GravaRegistros(uiPosicao, aRegistros)\t") != std::string::npos;
+    return n;
+  };
+  uiPos = 0;
+  EXPECT_EQ(a.arq.Grava(uiPos, Reg(1, 2)), HR(0x81080AAD));
+  EXPECT_EQ(tentativas(), 1) << "a fatal error is not retried";
+
+  // A full disk is retried: a helper at a tenth of real time shows the 49
+  // waits between the 50 attempts (the log lines cannot be written then).
+  a.arq.FechaArquivo();
+  pid_t pid = ZelIniciaAjudanteEmEscala("GravaComDiscoCheio", "0.1");
+  EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
+}
+
+TEST_F(ZelFileTeste, SetConteudoEsperaAMarcaDoDiretorio) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
+  CZelDataBaseUtil::ReleCondicaoMarca();
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  std::string sSinais = ZelNovoDiretorio("sinais-conteudo");
+  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
+  EXPECT_EQ(a.arq.SetConteudo({Reg(3, 3)}),
+            HR(0x80040E43));
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)}));
+  ZelCriaMarcador(sSinais + "fim");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_EQ(a.arq.SetConteudo({Reg(3, 3)}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3)}));
+}
+
+TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaAEntradaComSeusArgumentos) {
+  EscreveLogIni("[Log]\r\nEntrada=1\r\nZelDataBase=todos\r\n");
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  REG_TESTE r{};
+  ASSERT_EQ(a.arq.Le(1, &r), S_OK);
+  std::vector<REG_TESTE> v;
+  ASSERT_EQ(a.arq.LeColecao(1, 1, v), S_OK);
+  ZelUInt uiAchada = 0;
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{1}, &uiAchada, 0), S_OK);
+  ASSERT_EQ(a.arq.SetConteudo({Reg(2, 2)}, false), S_OK);
+  std::string sOutra = ZelNovoDiretorio("emp-copia");
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP9", "DF", sOutra),
+            ERROR_SUCCESS);
+  ASSERT_EQ(a.arq.CopiaArquivoParaEXT("EMP9", kModuloTeste, "tra", true), S_OK);
+  const std::string sLog = ZelLeArquivoInteiro(LogChamadas());
+  for (const char* szEsperado : {
+           "\tCZelFile::IncluiIndex\t",
+           "m_sNomeArquivo = DADOS.dat\tuiColunaIndexacao = 0\tbPermiteChaveZerada = 0\tbPermiteChaveRepetida = 0\t",
+           "\tCZelFile::Grava\t", "m_sNomeArquivo = DADOS.dat\tuiPosicao = 0\t",
+           "\tCZelFile::GravaColecao\t", "m_sNomeArquivo = DADOS.dat\tuiPosicao = 0\tuiQuantidade = 1\t",
+           "\tCZelFile::Le\t", "m_sNomeArquivo = DADOS.dat\tuiPosicao = 1\t",
+           "\tCZelFile::LeColecao\t", "m_sNomeArquivo = DADOS.dat\tuiPosicao = 1\tuiQuantidade = 1\t",
+           "\tCZelFile::ExisteIndex\t", "m_sNomeArquivo = DADOS.dat\tuiChave = 1\tuiColunaIndexacao = 0\t",
+           "\tCZelFile::SetConteudo\t", "m_sNomeArquivo = DADOS.dat\tuiQuantidade = 1\tbGerarLog = 0\t",
+           "\tCZelFileBase::AbreArquivo\t", "m_sNomeArquivo = DADOS.dat\teModoAbertura = LeituraGravacao\t",
+           "\tCZelFileBase::CopiaArquivoParaEXT\t",
+           "m_sNomeArquivo = DADOS.dat\tsEmpresa = EMP9\tzelModulo = 1\tsExtensao = tra\tbSubstitui = 1\t"})
+    EXPECT_NE(sLog.find(szEsperado), std::string::npos) << szEsperado;
+}
+
+TEST_F(ZelFileTeste, SoASaidaLigadaAindaLevaOsParametros) {
+  EscreveLogIni("[Log]\r\nSaida=1\r\nZelDataBase=CZelFile::Le\r\n");
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  REG_TESTE r{};
+  ASSERT_EQ(a.arq.Le(1, &r), S_OK);
+  const std::vector<std::string> linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_NE(linhas[0].find("\tCZelFile::Le\t"), std::string::npos);
+  EXPECT_NE(linhas[0].find("\tSAIU\t"), std::string::npos);
+  EXPECT_NE(linhas[0].find("\tm_sNomeArquivo = DADOS.dat\tuiPosicao = 1\t"), std::string::npos) << linhas[0];
 }

@@ -7,8 +7,6 @@
 #include "ZelDataBaseUtil.h"
 #include "ZelException.h"
 #include "ZelProfiler.h"
-#include "ZelSistema.h"
-#include "ZelTempo.h"
 
 namespace {
 constexpr const char* kFonte = "ZelTextFile";
@@ -79,29 +77,36 @@ HRESULT CZelTextFile::OnFinaliza() {
 }
 
 HRESULT CZelTextFile::Le(ZelUInt uiPosicao, std::string* psTexto) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelTextFile::Le", [&] { return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}}; });
   psTexto->clear();
-  if (uiPosicao == 0) return E_ZELCR_TENTATIVA_LER_POSICAO_ZERO;
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
-  if (!m_File.EstaAberto()) return E_ZELCR_ARQUIVO_NAO_EXISTE;
-  if (uiPosicao > m_aRegistros.size()) return E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO;
+  HRESULT hr = ConfereLeitura("CZelTextFile::Le", uiPosicao, 1, false, m_aRegistros.size(), 0);
+  if (FAILED(hr)) return hr;
   *psTexto = m_aRegistros[uiPosicao - 1].sTexto;
   return S_OK;
 }
 
 HRESULT CZelTextFile::LeColecao(ZelUInt uiPosicao, ZelUInt uiQuantidade, std::vector<std::string>& aTextos) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelTextFile::LeColecao", [&] {
+    return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}, {"uiQuantidade", std::to_string(uiQuantidade)}};
+  });
   aTextos.clear();
   if (uiPosicao == 0 && uiQuantidade == 0) return S_OK;
-  if (uiPosicao == 0 || uiQuantidade == 0) return E_ZELCR_INCONSISTENCIA_CHAVE_QUANTIDADE;
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
-  if (!m_File.EstaAberto()) return E_ZELCR_ARQUIVO_NAO_EXISTE;
-  if (uiPosicao > m_aRegistros.size() || uiQuantidade > m_aRegistros.size() - uiPosicao + 1)
-    return E_ZELCR_POSICAO_LEITURA_SUPERIOR_QUANTIDADE_ARQUIVO;
+  HRESULT hr = ConfereLeitura("CZelTextFile::LeColecao", uiPosicao, uiQuantidade, true, m_aRegistros.size(), 0);
+  if (FAILED(hr)) return hr;
   for (ZelUInt p = uiPosicao; p < uiPosicao + uiQuantidade; ++p) aTextos.push_back(m_aRegistros[p - 1].sTexto);
   return S_OK;
 }
 
 HRESULT CZelTextFile::Grava(ZelUInt& uiPosicao, const char* szTexto) {
-  return GravaColecao(uiPosicao, std::vector<std::string>{szTexto != nullptr ? szTexto : ""});
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelTextFile::Grava", [&] { return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}}; });
+  HRESULT hr = GravaColecao(uiPosicao, std::vector<std::string>{szTexto != nullptr ? szTexto : ""});
+  if (FAILED(hr)) TracaTexto(this, "CZelTextFile::Grava", __LINE__, "hr = GravaColecao(uiPosicao, aTextos)", hr);
+  return hr;
 }
 
 bool CZelTextFile::PrecisaGravar(ZelUInt uiPosicao, const std::vector<std::string>& aTextos) const {
@@ -112,26 +117,17 @@ bool CZelTextFile::PrecisaGravar(ZelUInt uiPosicao, const std::vector<std::strin
 }
 
 HRESULT CZelTextFile::GravaColecao(ZelUInt& uiPosicao, const std::vector<std::string>& aTextos) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelTextFile::GravaColecao", [&] {
+    return ZelPares{{"uiPosicao", std::to_string(uiPosicao)}, {"uiQuantidade", std::to_string(aTextos.size())}};
+  });
   if (aTextos.empty()) return S_OK;
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
   CZelArqMarcaFila marca(this);
-  HRESULT hr = MarcaMudanca(marca);
-  if (FAILED(hr)) return hr;
-  if (uiPosicao > m_aRegistros.size()) {
-    TracaTexto(this, "CZelTextFile::GravaColecao", __LINE__, "hr = E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO",
-          E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO);
-    return E_ZELCR_POSICAO_GRAVACAO_SUPERIOR_QUANTIDADE_ARQUIVO;
-  }
-  if (!PrecisaGravar(uiPosicao, aTextos)) return S_OK;
-  hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-  if (FAILED(hr)) return hr;
-  for (int i = 0; i < 50; ++i) {
-    hr = GravaRegistros(uiPosicao, aTextos);
-    if (SUCCEEDED(hr) || EhUmaExcecaoFatal(hr)) break;
-    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase));
-  }
-  if (FAILED(hr)) TracaTexto(this, "CZelTextFile::GravaColecao", __LINE__, "hr = GravaRegistros(uiPosicao, aTextos)", hr);
-  return hr;
+  HRESULT hr = PreparaGravacao("CZelTextFile::GravaColecao", marca, uiPosicao, m_aRegistros.size(), 0);
+  if (FAILED(hr) || !PrecisaGravar(uiPosicao, aTextos)) return hr;
+  return GravaComRetentativas("CZelTextFile::GravaColecao", "hr = GravaRegistros(uiPosicao, aTextos)",
+                              [&] { return GravaRegistros(uiPosicao, aTextos); });
 }
 
 HRESULT CZelTextFile::GravaRegistros(ZelUInt& uiPosicao, const std::vector<std::string>& aTextos) {
@@ -169,17 +165,21 @@ HRESULT CZelTextFile::GravaRegistros(ZelUInt& uiPosicao, const std::vector<std::
 }
 
 HRESULT CZelTextFile::SetConteudo(const std::vector<std::string>& aTextos, bool bGerarLog) {
+  CZelProfiler prof(this);
+  Entrada(prof, "CZelTextFile::SetConteudo", [&] {
+    return ZelPares{{"uiQuantidade", std::to_string(aTextos.size())}, {"bGerarLog", bGerarLog ? "1" : "0"}};
+  });
   std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
+  CZelArqMarcaFila marca(this);
+  HRESULT hr = PreparaGravacao("CZelTextFile::SetConteudo", marca, 0, m_aRegistros.size(), 0);
+  if (FAILED(hr)) return hr;
   bool bIgual = aTextos.size() == m_aRegistros.size();
   for (size_t j = 0; bIgual && j < aTextos.size(); ++j) bIgual = aTextos[j] == m_aRegistros[j].sTexto;
   if (bIgual) return S_OK;
-  CZelProfilerEmpresa empresa(GetEmpresa(), GetUsuario(), GetNumeroSessao());
-  Finaliza();
-  HRESULT hr = CZelDataBaseUtil::DeletaArquivo(&empresa, m_eModulo, m_sNomeArquivo, GetFlagDeletaArquivo(), bGerarLog);
-  if (SUCCEEDED(hr)) hr = Inicializa(&empresa);
-  if (SUCCEEDED(hr)) hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-  ZelUInt uiPosicao = 0;
-  if (SUCCEEDED(hr) && !aTextos.empty()) hr = GravaRegistros(uiPosicao, aTextos);
+  hr = RecriaComConteudo("CZelTextFile::SetConteudo", bGerarLog, [&] {
+    ZelUInt uiPosicao = ZELDATABASE_POSICAO_NOVO_REGISTRO;
+    return aTextos.empty() ? S_OK : GravaRegistros(uiPosicao, aTextos);
+  });
   if (FAILED(hr)) TracaTexto(this, "CZelTextFile::SetConteudo", __LINE__, "hr = GravaRegistros(uiPosicao, aTextos)", hr);
   return hr;
 }

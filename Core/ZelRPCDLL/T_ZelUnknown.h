@@ -198,7 +198,7 @@ HRESULT T_ZelUnknown<I, B>::ChamaGuardado(const std::string& sFuncao, const char
   PrevineErroRPC();
   ZelInstalaReporterParametroInvalido(szArquivo, nLinha);
   CZelProfiler prof(this);
-  prof.Entrada(sFuncao.c_str(), CZelProfiler::EntradaLigada() ? fnPares() : ZelPares{});
+  prof.EntradaSobDemanda(sFuncao.c_str(), fnPares);
   std::string sEmpresa = pBase ? pBase->GetEmpresa() : std::string();
 
   struct EscopoAcesso {

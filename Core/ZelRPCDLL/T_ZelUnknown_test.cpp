@@ -341,7 +341,7 @@ TEST_F(TZelUnknownTeste, ExcecoesViramCodigosEOObjetoContinuaServindo) {
 TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), ZelErrnoParaHresult(ERANGE));
+  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), HR(0x8004EAFB));
   EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
   std::string sRelatorio = UltimaLinhaErroProgramas();
   EXPECT_TRUE(Contem(sRelatorio, "\tZelTrataErroExported\t")) << sRelatorio;
@@ -401,4 +401,67 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   Sleep(ZelTempoMs(ZelTempo::kRefrescoPrevineErroRPC) + 5);
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 2u);
+}
+
+TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {
+  struct Par {
+    DWORD dwExcecao;
+    uint32_t hr;
+  };
+  // Exception code and result, as the suite publishes them.
+  const Par pares[] = {
+      {0xC0000005, 0x8004EAC5}, {0xC000008C, 0x8004EAC6}, {0x80000003, 0x8004EAC7}, {0x80000002, 0x8004EAC8},
+      {0xC000008D, 0x8004EAC9}, {0xC000008E, 0x8004EACA}, {0xC000008F, 0x8004EACB}, {0xC0000090, 0x8004EACC},
+      {0xC0000091, 0x8004EACD}, {0xC0000092, 0x8004EACE}, {0xC0000093, 0x8004EACF}, {0x80000001, 0x8004EAD0},
+      {0xC000001D, 0x8004EAD1}, {0xC0000006, 0x8004EAD2}, {0xC0000094, 0x8004EAD3}, {0xC0000095, 0x8004EAD4},
+      {0xC0000026, 0x8004EAD5}, {0xC0000008, 0x8004EAD6}, {0xC0000025, 0x8004EAD7}, {0xC0000096, 0x8004EAD8},
+      {0x80000004, 0x8004EAD9}, {0xC00000FD, 0x8004EADA},
+  };
+  for (const Par& p : pares) {
+    EXPECT_EQ(static_cast<uint32_t>(ZelSEHParaHresult(p.dwExcecao)), p.hr) << std::hex << p.dwExcecao;
+    EXPECT_TRUE(ZelEhCodigoFalhaMaquina(HR(p.hr)));
+  }
+  EXPECT_EQ(ZelSEHParaHresult(0xC0000017), HR(0x8004EE47)) << "a code outside the table";
+  EXPECT_TRUE(ZelEhCodigoFalhaMaquina(HR(0x8004EE47)));
+  EXPECT_TRUE(ZelEhCodigoFalhaMaquina(HR(0x8004EADB))) << "the last of the range, though no exception gives it";
+  EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EADC))) << "the first errno code";
+  EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EAC4)));
+  EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EE46)));
+  EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EE48)));
+}
+
+TEST_F(TZelUnknownTeste, MensagemExataDoParametroInvalido) {
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), HR(0x8004EAFB));
+  EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
+                     "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t"))
+      << UltimaLinhaErroProgramas();
+}
+
+TEST_F(TZelUnknownTeste, SoASaidaLigadaLevaOsParametrosDoFrame) {
+  EscreveLogIni("[Log]\nSaida=1\nZelDataBase=CTesteObjeto\n");
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
+  auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tmodo = 1\t")) << linhas[0];
+}
+
+TEST_F(TZelUnknownTeste, RelatorioDoParametroInvalidoEmWindows1252) {
+  ZelInstalaReporterParametroInvalido("TesteObjeto", 12);
+  errno = EINVAL;
+  long lLancado = 0;
+  try {
+    _invalid_parameter(L"(s != \u201Cx\u201D) \u20AC \u4E2D", L"fun\u00E7\u00E3o", L"arq.cpp", 7, 0);
+  } catch (long l) {
+    lLancado = l;
+  }
+  _set_thread_local_invalid_parameter_handler(nullptr);
+  EXPECT_EQ(lLancado, static_cast<long>(HR(0x8004EAF0)));
+  EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
+                     "\tExpression = (s != \x93x\x94) \x80 ?\tFunction = fun\xE7\xE3o\tFile = arq.cpp\tLine = 7\t"))
+      << UltimaLinhaErroProgramas();
 }

@@ -42,13 +42,6 @@ std::atomic<unsigned> g_nLeituras{0};
 thread_local const char* t_szArquivoReporter = "";
 thread_local int t_nLinhaReporter = 0;
 
-std::string Ansi(const wchar_t* wsz) {
-  std::string s;
-  if (wsz == nullptr) return s;
-  for (; *wsz != L'\0'; ++wsz) s += (*wsz >= 0 && *wsz <= 0xFF) ? static_cast<char>(*wsz) : '?';
-  return s;
-}
-
 void InvalidParameterReporter(const wchar_t* pszExpressao, const wchar_t* pszFuncao, const wchar_t* pszArquivo,
                               unsigned int nLinha, uintptr_t) {
   HRESULT hr = ZelErrnoParaHresult(errno);
@@ -56,7 +49,7 @@ void InvalidParameterReporter(const wchar_t* pszExpressao, const wchar_t* pszFun
   std::swprintf(wsz, sizeof wsz / sizeof wsz[0], L"Expression = %ls\tFunction = %ls\tFile = %ls\tLine = %d",
                 pszExpressao != nullptr ? pszExpressao : L"", pszFuncao != nullptr ? pszFuncao : L"",
                 pszArquivo != nullptr ? pszArquivo : L"", static_cast<int>(nLinha));
-  std::string sMensagem = Ansi(wsz);
+  std::string sMensagem = ZelTextoCp1252(wsz);
   CZelAcessoServidores* pAcesso = CZelBaseParaRotinas::GetAcessoServidoresDefault();
   std::string sIdentificacao = pAcesso != nullptr ? pAcesso->GetIdentificacao() : "";
   ZelTrataErroExported(E_ZELCR_EXCECAO_REPORTADA, hr, 0x7FFFFFFF, sIdentificacao.c_str(), t_szArquivoReporter,

@@ -36,7 +36,7 @@ HRESULT CBaseArquivo::ValidaPosicaoGravacao(LONGLONG llPosicao, LONGLONG llTaman
     ZelGravaLinhaErro(nullptr, kFuncao, "BaseArquivo", __LINE__,
                       "hr = %d\tDescri\xE7\xE3o = %s\tArquivo = %s\tPosi\xE7\xE3o Grava\xE7\xE3o = %" PRId64,
                       ZEL_E_POSICAO_NEGATIVA, GetTexto_HRESULT(ZEL_E_POSICAO_NEGATIVA).c_str(),
-                      GetFilePath().c_str(), static_cast<int64_t>(llPosicao));
+                      GetPathLog().c_str(), static_cast<int64_t>(llPosicao));
     return ZEL_E_POSICAO_NEGATIVA;
   }
   const LONGLONG llUnidade = m_bValidaPorByte ? 1 : llTamanhoRegistro;
@@ -54,7 +54,7 @@ HRESULT CBaseArquivo::ValidaPosicaoGravacao(LONGLONG llPosicao, LONGLONG llTaman
                       "hr = %d\tDescri\xE7\xE3o = %s\tArquivo = %s\tQtdRegistros = %" PRId64
                       "\tPosi\xE7\xE3o Grava\xE7\xE3o = %" PRId64,
                       ZEL_E_POSICAO_ALEM_DO_FIM, GetTexto_HRESULT(ZEL_E_POSICAO_ALEM_DO_FIM).c_str(),
-                      GetFilePath().c_str(), static_cast<int64_t>(llQtd), static_cast<int64_t>(llPosicao));
+                      GetPathLog().c_str(), static_cast<int64_t>(llQtd), static_cast<int64_t>(llPosicao));
     return ZEL_E_POSICAO_ALEM_DO_FIM;
   } catch (CFileException* e) {
     int iCodigo = CodigoFalha(e->m_cause);

@@ -41,6 +41,9 @@ class CBaseArquivo : public CFile {
   HRESULT ValidaPosicaoGravacao(LONGLONG llPosicao, LONGLONG llTamanhoRegistro);
 
  protected:
+  // The path as log lines spell it: the caller's spelling where the file
+  // class keeps one, else the name found on disk.
+  virtual std::string GetPathLog() const { return GetFilePath(); }
   // The code of a failed transfer or seek, or 0 for a cause outside the
   // table (which the retry loops retry).
   static int CodigoFalha(int nCausa);

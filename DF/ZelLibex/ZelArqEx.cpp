@@ -13,7 +13,6 @@
 #include "ZelMarcaBackupCR.h"
 #include "ZelPath.h"
 #include "ZelProfiler.h"
-#include "ZelRegistro.h"
 #include "ZelSistema.h"
 #include "ZelTempo.h"
 
@@ -52,30 +51,10 @@ std::recursive_mutex& TravaCriacao() {
   return *p;
 }
 
-struct ChavesGravacao {
-  std::mutex trava;
-  bool bLidas = false;
-  uint64_t ullLeitura = 0;
-  DWORD dwArquivoCRBackup = 0;
-  DWORD dwLastWriteRefresh = 0;
-};
-ChavesGravacao& Chaves() {
-  static auto* p = new ChavesGravacao;
+// Record-0 writes of every data file share one reading of the switches.
+CZelChavesGravacao& Chaves() {
+  static auto* p = new CZelChavesGravacao;
   return *p;
-}
-
-void LeChavesGravacao(DWORD* pdwBackup, DWORD* pdwRefresh) {
-  ChavesGravacao& c = Chaves();
-  std::lock_guard<std::mutex> trava(c.trava);
-  const uint64_t ullAgora = GetTickCount64();
-  if (!c.bLidas || ullAgora - c.ullLeitura >= ZelTempoMs(ZelTempo::kRefrescoChavesGravacao)) {
-    c.dwArquivoCRBackup = ZelLeChaveZel("HabilitaArquivoCRBackup");
-    c.dwLastWriteRefresh = ZelLeChaveZel("HabilitaLastWriteRefresh");
-    c.bLidas = true;
-    c.ullLeitura = ullAgora;
-  }
-  *pdwBackup = c.dwArquivoCRBackup;
-  *pdwRefresh = c.dwLastWriteRefresh;
 }
 
 char Minuscula(char c) {
@@ -121,11 +100,7 @@ CZelArqEx::CZelArqEx() = default;
 
 CZelArqEx::~CZelArqEx() { Fecha(); }
 
-void CZelArqEx::ReleChavesGravacao() {
-  ChavesGravacao& c = Chaves();
-  std::lock_guard<std::mutex> trava(c.trava);
-  c.bLidas = false;
-}
+void CZelArqEx::ReleChavesGravacao() { Chaves().Rele(); }
 
 // ---------------------------------------------------------------- generations
 
@@ -194,20 +169,22 @@ void CZelArqEx::RegistraGravacao() { EsvaziaCache(); }
 int CZelArqEx::Abre(const std::string& sPath, char cModo, LONG lTamanhoRegistro, int iCriaSeNaoExistir,
                     BOOL bAbreAgora) {
   const std::string sNovo = sPath.substr(0, kTamanhoMaximoPath - 1);
-  if (m_pCache && !ZelNomesIguais(sNovo, m_szPath)) {
-    // Whatever this object cached of the old file goes with it.
+  const bool bOutroArquivo = m_pCache && !ZelNomesIguais(sNovo, m_szPath);
+  if (bOutroArquivo) {
+    // The handle, the open count and whatever this object cached belong to
+    // the old file.
+    Fecha();
     EsvaziaCache();
-    m_pCache.reset();
-    m_lTamanhoCache = 0;
     m_ullChavePath = 0;
     m_ullGeracaoVista = 0;
+    DefineTamanhoCache(kTamanhoCachePadrao);
   }
   std::memset(m_szPath, 0, sizeof m_szPath);
   std::memcpy(m_szPath, sNovo.data(), sNovo.size());
   m_cModo = cModo;
   m_lTamanhoRegistro = lTamanhoRegistro;
   m_iCriaSeNaoExistir = iCriaSeNaoExistir;
-  if (bAbreAgora || !m_pCache) return AbreArquivo();
+  if (bAbreAgora || bOutroArquivo || !m_pCache) return AbreArquivo();
   return ZELARQ_OK;
 }
 
@@ -239,7 +216,7 @@ int CZelArqEx::AbreArquivo() {
     const bool bUltima = iTentativa == kTentativas;
     switch (erro.m_cause) {
       case CFileException::fileNotFound:
-        return m_iCriaSeNaoExistir ? NovoArquivo(m_cModo, m_lTamanhoRegistro) : ZELARQ_NAO_ENCONTRADO;
+        return m_iCriaSeNaoExistir ? NovoArquivo(m_lTamanhoRegistro) : ZELARQ_NAO_ENCONTRADO;
       case CFileException::badPath: return ZELARQ_CAMINHO_INVALIDO;
       case CFileException::invalidFile: return ZELARQ_ARQUIVO_INVALIDO;
       case CFileException::directoryFull: return ZELARQ_DIRETORIO_CHEIO;
@@ -266,7 +243,7 @@ int CZelArqEx::AbreArquivo() {
   return ZELARQ_TENTATIVAS_ESGOTADAS;
 }
 
-int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
+int CZelArqEx::NovoArquivo(LONG lTamanhoRegistro) {
   std::lock_guard<std::recursive_mutex> trava(TravaCriacao());
   const std::string sPath = m_szPath;
   const std::string sDiretorio = CZelPath::GetDiretorio(sPath).substr(0, kTamanhoMaximoPath - 1);
@@ -316,16 +293,21 @@ int CZelArqEx::NovoArquivo(char cModo, LONG lTamanhoRegistro) {
     if (iRetorno != ZELARQ_OK) return iRetorno;
   }
 
-  int iRetorno = Abre(sPath, 'C', lTamanhoRegistro, 0, TRUE);
-  if (iRetorno == ZELARQ_OK && lTamanhoRegistro > 0) {
-    std::vector<char> zeros(static_cast<size_t>(lTamanhoRegistro), 0);
-    iRetorno = GravaZero(zeros.data(), lTamanhoRegistro);
+  // A separate object creates the file, so that a failure leaves this one's
+  // mode and create flag as the caller set them.
+  {
+    CZelArqEx novo;
+    int iRetorno = novo.Abre(sPath, 'C', lTamanhoRegistro, 0, TRUE);
+    if (iRetorno == ZELARQ_OK && lTamanhoRegistro > 0) {
+      std::vector<char> zeros(static_cast<size_t>(lTamanhoRegistro), 0);
+      iRetorno = novo.GravaZero(zeros.data(), lTamanhoRegistro);
+    }
+    const int iFecha = novo.Fecha();
+    if (iRetorno == ZELARQ_OK) iRetorno = iFecha;
+    if (iRetorno != ZELARQ_OK) return iRetorno;
   }
-  int iFecha = Fecha();
   controle.Fecha();
-  if (iRetorno == ZELARQ_OK) iRetorno = iFecha;
-  if (iRetorno != ZELARQ_OK) return iRetorno;
-  return Abre(sPath, cModo, lTamanhoRegistro, 1, TRUE);
+  return AbreArquivo();
 }
 
 int CZelArqEx::Fecha() {
@@ -479,8 +461,6 @@ int CZelArqEx::Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegist
   if (FAILED(hr)) {
     ZelTraceHR(nullptr, "CZelArqEx::Grava", "ZelArqEx", __LINE__,
                "hr = ValidaPosicaoGravacao(*plPosicao, lTamanhoDoRegistro)", "hr", hr);
-    // A header written for position 1 may be on disk already.
-    RegistraGravacao();
     return static_cast<int>(HRESULT_CODE(hr));
   }
 
@@ -504,8 +484,6 @@ int CZelArqEx::TentaGravar(const std::function<void()>& grava) {
     } catch (CFileException* e) {
       int iCodigo = CodigoFalha(e->m_cause);
       e->Delete();
-      // Part of the record may have reached the file.
-      RegistraGravacao();
       if (iCodigo != 0 && (!FalhaPassageira(iCodigo) || iTentativa == kTentativas)) return iCodigo;
     }
   }
@@ -534,23 +512,10 @@ int CZelArqEx::GravaSequencial(LONG lTamanho, const void* pBuffer) {
   } catch (CFileException* e) {
     int iCodigo = CodigoFalha(e->m_cause);
     e->Delete();
-    RegistraGravacao();
     return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
   }
 }
 
 void CZelArqEx::DepoisDeGravarZero() {
-  DWORD dwBackup = 0, dwRefresh = 0;
-  LeChavesGravacao(&dwBackup, &dwRefresh);
-  if (dwBackup == 1) GravaMarcaBackup();
-  if (dwRefresh == 1) {
-    LONG lErro = AtualizaUltimaGravacao();
-    if (lErro != ERROR_SUCCESS)
-      ZelGravaLinhaErro(nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__,
-                        "Erro ao gravar o file time do arquivo %s. Erro: %d", m_szPath, static_cast<int>(lErro));
-  }
-}
-
-void CZelArqEx::GravaMarcaBackup() {
-  ZelGravaMarcaBackupCR(nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__, m_szPath, m_szPath);
+  ZelDepoisDeGravar(Chaves(), *this, nullptr, "CZelArqEx::GravaZero", "ZelArqEx", __LINE__, m_szPath);
 }

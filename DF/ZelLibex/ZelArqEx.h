@@ -77,9 +77,12 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   // minutes; this makes the next write read them (tests change them).
   static void ReleChavesGravacao();
 
+ protected:
+  std::string GetPathLog() const override { return m_szPath; }
+
  private:
   int AbreArquivo();
-  int NovoArquivo(char cModo, LONG lTamanhoRegistro);
+  int NovoArquivo(LONG lTamanhoRegistro);
   bool CacheValido();
   void EsvaziaCache();
   void DefineTamanhoCache(LONG lTamanho);
@@ -91,7 +94,6 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   int TentaGravar(const std::function<void()>& grava);
   void AvancaGeracao();
   void DepoisDeGravarZero();
-  void GravaMarcaBackup();
 
   bool m_bLogLeituraAposFim = true;
   std::unique_ptr<char[]> m_pCache;

@@ -8,6 +8,7 @@
 
 #include "ZelAmbienteTeste.h"
 #include "ZelPath.h"
+#include "ZelTempo.h"
 
 namespace {
 constexpr LONG kTamanho = 48;
@@ -449,4 +450,325 @@ TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLoga) {
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('z'));
   EXPECT_EQ(LinhasErroCom("\tCZelArqEx::GravaZero\t"), 1);
   EXPECT_EQ(LinhasErroCom("\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t"), 1);
+}
+
+namespace {
+constexpr int64_t kHoraAntiga = 946684800;  // 2000-01-01
+
+// A data file whose opens and writes fail on cue, counting the attempts.
+class CZelArqExFalho : public CZelArqEx {
+ public:
+  BOOL Open(const std::string& sNome, UINT nFlags, CFileException* pErro) override {
+    if (++m_nAberturas <= m_nFalhasAbertura) {
+      if (pErro != nullptr) *pErro = CFileException(m_nCausaAbertura, 0, sNome);
+      return FALSE;
+    }
+    return CZelArqEx::Open(sNome, nFlags, pErro);
+  }
+  void Write(const void* pBuf, UINT nCount) override {
+    if (++m_nEscritas <= m_nFalhasEscrita) throw new CFileException(m_nCausaEscrita);
+    CZelArqEx::Write(pBuf, nCount);
+    // As where a write does not touch the file time: only the refresh does.
+    if (m_bAtrasaHora) ZelDefineUltimaGravacaoTeste(GetFilePath(), kHoraAntiga);
+  }
+
+  int m_nFalhasAbertura = 0;
+  int m_nCausaAbertura = CFileException::none;
+  int m_nAberturas = 0;
+  int m_nFalhasEscrita = 0;
+  int m_nCausaEscrita = CFileException::none;
+  int m_nEscritas = 0;
+  bool m_bAtrasaHora = false;
+};
+
+int64_t SegundosUltimaGravacao(const std::string& sPath) {
+  timespec ts{};
+  return ZelUltimaGravacao(sPath, &ts) == ERROR_SUCCESS ? static_cast<int64_t>(ts.tv_sec) : -1;
+}
+}  // namespace
+
+TEST_F(ZelArqExTeste, AberturaRepeteAsCausasPassageirasDuzentasVezesEParaNasOutras) {
+  const std::string sPath = m_sDir + "ABRE.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  struct Caso {
+    int nCausa;
+    int iCodigo;
+    int nTentativas;
+  };
+  const Caso casos[] = {
+      {CFileException::sharingViolation, 16110, 200}, {CFileException::lockViolation, 16128, 200},
+      {CFileException::diskFull, 16136, 200},         {CFileException::tooManyOpenFiles, 16071, 200},
+      {CFileException::accessDenied, 16080, 200},     {CFileException::genericException, 16144, 200},
+      {CFileException::badPath, 16063, 1},            {CFileException::invalidFile, 16098, 1},
+      {CFileException::directoryFull, 16101, 1},      {CFileException::fileNotFound, 16055, 1},
+  };
+  for (const Caso& c : casos) {
+    CZelArqExFalho arq;
+    arq.m_nFalhasAbertura = 1000;
+    arq.m_nCausaAbertura = c.nCausa;
+    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), c.iCodigo) << "cause " << c.nCausa;
+    EXPECT_EQ(arq.m_nAberturas, c.nTentativas) << "cause " << c.nCausa;
+    EXPECT_FALSE(arq.EstaAberto());
+  }
+
+  CZelArqExFalho arq;
+  arq.m_nFalhasAbertura = 199;
+  arq.m_nCausaAbertura = CFileException::sharingViolation;
+  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0) << "the 200th attempt still counts";
+  EXPECT_EQ(arq.m_nAberturas, 200);
+  EXPECT_EQ(Le(arq, 1), Reg('a'));
+}
+
+TEST_F(ZelArqExTeste, GravacaoRepeteAsPassageirasEParaNaPrimeiraFatal) {
+  const std::string sPath = m_sDir + "GRAVA.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  struct Caso {
+    int nCausa;
+    int iCodigo;
+    int nTentativas;
+  };
+  const Caso casos[] = {
+      {CFileException::sharingViolation, 16110, 200}, {CFileException::diskFull, 16136, 200},
+      {CFileException::accessDenied, 16080, 200},     {CFileException::genericException, 16144, 200},
+      {CFileException::hardIO, 16039, 1},             {CFileException::badPath, 16063, 1},
+      {CFileException::endOfFile, 16021, 1},
+  };
+  for (const Caso& c : casos) {
+    for (bool bZero : {false, true}) {
+      CZelArqExFalho arq;
+      ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+      arq.m_nFalhasEscrita = 1000;
+      arq.m_nCausaEscrita = c.nCausa;
+      std::string z = Reg('z');
+      LONG lPos = 1;
+      EXPECT_EQ(bZero ? arq.GravaZero(z.data(), kTamanho) : arq.Grava(z.data(), &lPos), c.iCodigo)
+          << "cause " << c.nCausa << (bZero ? " GravaZero" : " Grava");
+      EXPECT_EQ(arq.m_nEscritas, c.nTentativas) << "cause " << c.nCausa << (bZero ? " GravaZero" : " Grava");
+    }
+  }
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
+
+  CZelArqExFalho arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  arq.m_nFalhasEscrita = 199;
+  arq.m_nCausaEscrita = CFileException::lockViolation;
+  LONG lPos = 0;
+  EXPECT_EQ(Grava(arq, 'b', &lPos), 0) << "the 200th attempt still counts";
+  EXPECT_EQ(arq.m_nEscritas, 200);
+  EXPECT_EQ(lPos, 2);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
+}
+
+TEST_F(ZelArqExTeste, SoGravacoesFeitasEnvelhecemOsCaches) {
+  const std::string sPath = m_sDir + "GERACAO.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  CZelArqExFalho escritor;
+  ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  CZelArqEx leitor;
+  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(leitor, 1), Reg('a'));
+  // Changed behind the process's back: only the cache's age or a write of
+  // this process would make the reader look again.
+  Escreve(sPath, Zeros(kTamanho) + Reg('b'));
+
+  LONG lPos = 5;
+  EXPECT_EQ(Grava(escritor, 'x', &lPos), 2675);
+  escritor.m_nFalhasEscrita = 1;
+  escritor.m_nCausaEscrita = CFileException::hardIO;
+  lPos = 1;
+  EXPECT_EQ(Grava(escritor, 'x', &lPos), 16039);
+  std::string z = Reg('x');
+  escritor.m_nEscritas = 0;
+  EXPECT_EQ(escritor.GravaZero(z.data(), kTamanho), 16039);
+  EXPECT_EQ(Le(leitor, 1), Reg('a')) << "failed writes leave every cache alone";
+
+  lPos = 2;
+  ASSERT_EQ(Grava(escritor, 'c', &lPos), 0);
+  EXPECT_EQ(Le(leitor, 1), Reg('b')) << "a write that happened makes the reader look again";
+}
+
+TEST_F(ZelArqExTeste, CacheExpiraContraOutrosProcessos) {
+  const std::string sPath = m_sDir + "EXPIRA.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  CZelArqEx leitor;
+  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(leitor, 1), Reg('a'));
+  Escreve(sPath, Zeros(kTamanho) + Reg('b'));
+  EXPECT_EQ(Le(leitor, 1), Reg('a')) << "trusted while young";
+  Sleep(ZelTempoMs(ZelTempo::kValidadeCacheArqEx) + 50);
+  EXPECT_EQ(Le(leitor, 1), Reg('b')) << "read again once it expired";
+}
+
+TEST_F(ZelArqExTeste, CriacaoQueFalhaDeixaModoEParametrosComoEstavam) {
+  const std::string sPath = m_sDir + "LIMITE.DAT";
+  constexpr LONG kGrande = 100;
+  CZelArqEx arq;
+  {
+    // The control file fits; the 100-byte header record does not.
+    ZelLimiteTamanhoArquivos limite(99);
+    EXPECT_EQ(arq.Abre(sPath, 'G', kGrande, 1, TRUE), 16136);
+  }
+  EXPECT_FALSE(arq.EstaAberto());
+  const std::string sOutro = std::string(kGrande, '\0') + std::string(kGrande, 'o') + std::string(kGrande, 'p');
+  Escreve(sPath, sOutro);
+
+  std::string s(kGrande, '?');
+  ASSERT_EQ(arq.Le(1, s.data()), 0);
+  EXPECT_EQ(s, std::string(kGrande, 'o'));
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), sOutro) << "still mode 'G': nothing truncated";
+}
+
+TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoENaoCria) {
+  const std::string sPath = m_sDir + "NOVO.DAT";
+  CZelArqEx criador;
+  ASSERT_EQ(criador.Abre(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1, TRUE), 0);
+  const std::string sControle = ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat");
+  CZelArqEx controle;
+  ASSERT_EQ(controle.Abre(m_sDir + "ZELCTLARQ.dat", 'G', 32, 0, TRUE), 0);
+
+  CZelArqEx arq;
+  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 16110);
+  EXPECT_FALSE(ZelExisteArquivo(sPath));
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), sControle);
+
+  ASSERT_EQ(controle.Fecha(), 0);
+  LONG lPos = 0;
+  ASSERT_EQ(Grava(arq, 'a', &lPos), 0) << "the next operation creates it with the stored parameters";
+  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
+}
+
+// args: data directory, signal directory. Creates NOVO.DAT while another
+// process holds the directory's control file: 0 created, 1 refused (16110).
+ZEL_AJUDANTE(CriaComControlePreso) {
+  ZelCriaMarcador(args.at(1) + "comecou");
+  CZelArqEx arq;
+  const int r = arq.Abre(args.at(0) + "NOVO.DAT", 'G', kTamanho, 1, TRUE);
+  return r == 0 ? 0 : r == 16110 ? 1 : 2;
+}
+
+TEST_F(ZelArqExTeste, ControleSeguradoETentadoDeNovoDepoisDeUmaEspera) {
+  CZelArqEx criador;
+  ASSERT_EQ(criador.Abre(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1, TRUE), 0);
+  CZelArqEx controle;
+  ASSERT_EQ(controle.Abre(m_sDir + "ZELCTLARQ.dat", 'G', 32, 0, TRUE), 0);
+  // In real time the first 200 attempts take two seconds and the second
+  // round ends two seconds after the pause; the control file is let go in
+  // between, so only the second round can get it.
+  const std::string sSinal = ZelNovoDiretorio("controle-preso");
+  pid_t pid = ZelIniciaAjudanteEmEscala("CriaComControlePreso", "1", {m_sDir, sSinal});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "comecou"));
+  Sleep(3000);
+  ASSERT_EQ(controle.Fecha(), 0);
+  EXPECT_EQ(ZelEsperaAjudante(pid, 30000), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "NOVO.DAT"), Zeros(kTamanho));
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"),
+            Zeros(32) + Controle("PRIMEIRO.DAT") + Controle("NOVO.DAT"));
+}
+
+TEST_F(ZelArqExTeste, AbreEmOutroCaminhoFechaOAntigoEContinuaNaTabela) {
+  const std::string sUm = m_sDir + "PRIMEIRO.DAT", sDois = m_sDir + "SEGUNDO.DAT";
+  Escreve(sUm, Zeros(kTamanho) + Reg('u'));
+  Escreve(sDois, Zeros(kTamanho) + Reg('d'));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sUm, 'G', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(arq, 1), Reg('u'));
+  ASSERT_EQ(arq.Abre(sDois, 'L', kTamanho), 0);
+  EXPECT_TRUE(arq.EstaAberto());
+  EXPECT_EQ(Le(arq, 1), Reg('d'));
+
+  CZelArqEx outro;
+  EXPECT_EQ(outro.Abre(sUm, 'G', kTamanho, 0, TRUE), 0) << "the old file was closed";
+  CZelArqEx escritor;
+  ASSERT_EQ(escritor.Abre(sDois, 'G', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(arq, 1), Reg('d'));
+  LONG lPos = 1;
+  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
+  EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
+}
+
+TEST_F(ZelArqExTeste, LogDeUmaGravacaoForaDoArquivoUsaAGrafiaDoChamador) {
+  Escreve(m_sDir + "GRAFIA.DAT", Zeros(kTamanho));
+  const std::string sPath = m_sDir + "grafia.dat";
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  LONG lPos = 3;
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
+  EXPECT_EQ(LinhasErroCom("\tArquivo = " + sPath + "\tQtdRegistros = 1\t"), 1);
+  lPos = -2;
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
+  EXPECT_EQ(LinhasErroCom("\tArquivo = " + sPath + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -2\t"), 1);
+}
+
+TEST_F(ZelArqExTeste, CaminhoLongoECortadoEm259) {
+  const std::string sLongo = m_sDir + std::string(300, 'n');
+  CZelArqEx arq;
+  EXPECT_EQ(arq.Abre(sLongo, 'L', kTamanho, 0, FALSE), 16055);
+  EXPECT_EQ(std::string(arq.GetPath()), sLongo.substr(0, 259));
+}
+
+TEST_F(ZelArqExBackup, RefrescoDaHoraSoNoRegistroZeroEComAChave) {
+  const std::string sPath = m_sBase + "dados/HORA.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+  CZelArqExFalho arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  arq.m_bAtrasaHora = true;
+  std::string z = Reg('z');
+
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaLastWriteRefresh", 0),
+            ERROR_SUCCESS);
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "switch off";
+
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaLastWriteRefresh", 1),
+            ERROR_SUCCESS);
+  CZelArqEx::ReleChavesGravacao();
+  LONG lPos = 1;
+  ASSERT_EQ(arq.Grava(z.data(), &lPos), 0);
+  EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "only record 0 refreshes";
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_GT(SegundosUltimaGravacao(sPath), kHoraAntiga + 86400) << "record 0 sets the time to now";
+}
+
+TEST_F(ZelArqExBackup, MarcaExistenteFicaComoEstaEDiretorioSoUmNivel) {
+  Liga(1);
+  const std::string sMarcas = m_sBase + "BackupCRZel/";
+  ZelCriaDiretorio(sMarcas);
+  Escreve(sMarcas + "existe.CRBKP", "guardado");
+  const std::string sPath = m_sBase + "dados/EXISTE.DAT";
+  Escreve(sPath, Zeros(kTamanho));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  std::string z = Reg('z');
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "existe.CRBKP"), "guardado") << "an existing marker, in any case";
+  EXPECT_EQ(ZelListaArquivos(sMarcas, "*").size(), 1u);
+  EXPECT_EQ(LinhasErroCom("CZelArqEx::GravaZero"), 0);
+
+  // A company directory whose parent is missing: only the last level is created.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMPB", "DF",
+                                    m_sBase + "falta/dados"),
+            ERROR_SUCCESS);
+  CZelPath::ReleConfiguracao();
+  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "falta"));
+  EXPECT_EQ(LinhasErroCom("\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t"), 1);
+}
+
+TEST_F(ZelArqExBackup, SemDiretorioDaEmpresaAMarcaVaiParaODiretorioAtual) {
+  Liga(1);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "NINGUEM"),
+            ERROR_SUCCESS);
+  const std::string sAtual = ZelNovoDiretorio("atual" + m_sDir.substr(m_sDir.size() - 3, 2));
+  const std::string sPath = m_sBase + "dados/RELATIVO.DAT";
+  Escreve(sPath, Zeros(kTamanho));
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  std::string z = Reg('z');
+  {
+    ZelDiretorioAtual atual(sAtual);
+    ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  }
+  EXPECT_TRUE(ZelExisteArquivo(sAtual + "BackupCRZel/RELATIVO.crbkp"));
+  EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "BackupCRZel"));
 }

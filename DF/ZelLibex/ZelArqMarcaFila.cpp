@@ -11,9 +11,6 @@
 
 namespace {
 constexpr const char* kFuncaoMarca = "CZelArqMarcaFila::Marca";
-// The wait result of an abandoned mutex, as a system error
-// (ERROR_ABANDONED_WAIT_0), so the trace says what happened.
-constexpr LONG kErroMutexAbandonado = 735;
 }  // namespace
 
 CZelArqMarcaFila::CZelArqMarcaFila(const IZelDF_Profiler* pDono)
@@ -43,6 +40,7 @@ int CZelArqMarcaFila::Marca(const std::string& sDiretorio, unsigned long ulProce
     m_pMutex = std::move(pMutex);
   }
 
+  // An abandoned mutex sets no system error, so it reports 0x80070000.
   DWORD dwErro = ERROR_SUCCESS;
   switch (m_pMutex->Espera(ZelTempoMs(m_ulTimeOut))) {
     case WAIT_OBJECT_0:
@@ -59,10 +57,9 @@ int CZelArqMarcaFila::Marca(const std::string& sDiretorio, unsigned long ulProce
     case WAIT_ABANDONED:
       // The wait made this thread the owner: Desmarca hands the marker on.
       ++m_nPosse;
-      dwErro = kErroMutexAbandonado;
       break;
     default:
-      dwErro = ERROR_INVALID_HANDLE;
+      dwErro = static_cast<DWORD>(m_pMutex->ErroEspera());
       break;
   }
   Desmarca();

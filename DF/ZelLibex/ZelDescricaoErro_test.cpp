@@ -12,6 +12,26 @@ TEST(ZelDescricaoErro, NomesPublicados) {
   EXPECT_EQ(GetDescricao_SEVERITY(E_FAIL), "SEVERITY_ERROR");
 }
 
+TEST(ZelDescricaoErro, FamiliaCTL_EENomesReaisAntesDosMarcadores) {
+  // FACILITY_CONTROL (10) codes of the control family.
+  EXPECT_EQ(GetNome_HRESULT(HR(0x800A0005)), "CTL_E_ILLEGALFUNCTIONCALL");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x800A0035)), "CTL_E_FILENOTFOUND");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x800A02EA)), "CTL_E_REPLACEMENTSTOOLONG");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x800A0258)), "") << "the start of the custom range is no code";
+  // A range's first value is a real code too; the code's own name wins.
+  EXPECT_EQ(GetNome_HRESULT(HR(0x80040000)), "OLE_E_OLEVERB");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x00040000)), "OLE_S_USEREG");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x800400FF)), "OLE_E_LAST") << "a marker with no code of its own stays";
+  // Families outside those the service names.
+  EXPECT_EQ(GetNome_HRESULT(HR(0x80040110)), "") << "CLASS_E_NOAGGREGATION";
+  EXPECT_EQ(GetNome_HRESULT(HR(0x80040170)), "") << "CACHE_E_NOCACHE_UPDATED";
+  EXPECT_EQ(GetNome_HRESULT(HR(0x8009000F)), "NTE_EXISTS");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x80030002)), "STG_E_FILENOTFOUND");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x80020009)), "DISP_E_EXCEPTION");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x800401F0)), "CO_E_NOTINITIALIZED");
+  EXPECT_EQ(GetNome_HRESULT(HR(0x00030200)), "STG_S_CONVERTED");
+}
+
 TEST(ZelDescricaoErro, Facilidades) {
   EXPECT_EQ(GetDescricao_FACILITY(0), "FACILITY_NULL");
   EXPECT_EQ(GetDescricao_FACILITY(4), "FACILITY_ITF");

@@ -5,8 +5,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "ZelDescricaoErro.h"
 #include "ZelMensagem.h"
+#include "ZelSistema.h"
 
 std::string CZelException::GetMensagem() const {
   if (!m_sMensagem.empty()) return m_sMensagem;
@@ -19,7 +19,7 @@ std::string CZelException::TextoRelatorio() const {
   std::string s = GetMensagem();
   if (s.empty()) s = "Erro desconhecido encontrado. C\xF3" "digo (" + std::to_string(m_lCodigo) + ")";
   if (m_lErroSO != 0)
-    s += "\nErro do SO: " + std::to_string(m_lErroSO) + " - " + GetNome_CODE(HRESULT_FROM_WIN32(m_lErroSO));
+    s += "\nErro do SO: " + std::to_string(m_lErroSO) + " - " + ZelTextoErroSO(m_lErroSO);
   return s;
 }
 
@@ -86,8 +86,6 @@ HRESULT ZelTranslateThrownExceptionToHresult() {
   } catch (const _com_error& e) {
     return e.Error();
   } catch (long v) {
-    return static_cast<HRESULT>(v);
-  } catch (int v) {
     return static_cast<HRESULT>(v);
   } catch (const std::bad_alloc&) {
     return ZEL_HR_BAD_ALLOC;

@@ -35,6 +35,10 @@ TEST(ZelException, CadaTipoDeExcecaoTemSeuCodigo) {
   EXPECT_EQ(Traduz([] { throw CZelExceptionEx(HR(0x80043EEE)); }), HR(0x80043EEE));
   EXPECT_EQ(Traduz([] { throw _com_error(E_ACCESSDENIED); }), E_ACCESSDENIED);
   EXPECT_EQ(Traduz([] { throw static_cast<long>(HR(0x8004EAF0)); }), HR(0x8004EAF0));
+  // Only a long carries its value: an int is just another exception, or a
+  // thrown 0 would read as success.
+  EXPECT_EQ(Traduz([] { throw 0; }), HR(0x8004EA66));
+  EXPECT_EQ(Traduz([] { throw static_cast<int>(HR(0x8004EAF0)); }), HR(0x8004EA66));
 }
 
 TEST(ZelException, ErrnosDoRuntimeSaoNumeradosEmSequencia) {
@@ -55,7 +59,11 @@ TEST(ZelException, RelatorioDaCZelException) {
   EXPECT_EQ(comMensagem.TextoRelatorio(), "Falhou a data");
   CZelException semTexto(77L, 1L, 2L);
   EXPECT_EQ(semTexto.TextoRelatorio(),
-            "Erro desconhecido encontrado. C\xF3" "digo (77)\nErro do SO: 2 - ERROR_FILE_NOT_FOUND");
+            "Erro desconhecido encontrado. C\xF3" "digo (77)\nErro do SO: 2 - O sistema n\xE3o pode encontrar o "
+            "arquivo especificado.");
+  CZelException compartilhamento("Abrindo", 1L, 32L);
+  EXPECT_EQ(compartilhamento.TextoRelatorio(),
+            "Abrindo\nErro do SO: 32 - O arquivo j\xE1 est\xE1 sendo usado por outro processo.");
   CZelException conhecido(static_cast<long>(HR(0x81080A04)), 1L, 0L);
   EXPECT_EQ(conhecido.GetMensagem(), "Objeto n\xE3o inicializado");
   EXPECT_EQ(CZelException::TipoRelatorio(0), 0x30u);

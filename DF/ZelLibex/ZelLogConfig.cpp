@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 
 #include "ZelArquivo.h"
 #include "ZelDiretoriosSuite.h"
@@ -49,6 +50,7 @@ struct Estado {
   std::atomic<bool> bLido{false};
   std::atomic<uint64_t> ullUltimaLeitura{0};
   std::atomic<uint64_t> ullLimite{0};
+  std::atomic<bool> bLogChamadas{false};  // LogChamadas() of pConfig
 };
 Estado& GetEstado() {
   static Estado* p = new Estado;  // lives until exit: log lines may be written from static destructors
@@ -76,6 +78,7 @@ bool ZelLogConfig::FuncaoSelecionada(const std::string& sClasseFuncao) const {
 
 ZelLogConfig ZelInterpretaLogIni(const std::string& sTexto) {
   ZelLogConfig c;
+  std::set<std::string> vistas;
   bool bSecaoLog = false;
   size_t i = 0;
   while (i <= sTexto.size()) {
@@ -95,13 +98,15 @@ ZelLogConfig ZelInterpretaLogIni(const std::string& sTexto) {
     std::string sValor = Apara(sLinha.substr(igual + 1));
     if (sValor.size() >= 2 && sValor.front() == '"' && sValor.back() == '"') sValor = sValor.substr(1, sValor.size() - 2);
     if (sValor.size() > 259) sValor.resize(259);
+    // The first of a repeated key counts, as the profile readers find it.
+    if (!vistas.insert(sChave).second) continue;
     if (sChave == "entrada") c.nEntrada = Inteiro(sValor, 0);
     else if (sChave == "saida") c.nSaida = Inteiro(sValor, 0);
     else if (sChave == "cocreateinstance") c.nCoCreateInstance = Inteiro(sValor, 0);
     else if (sChave == "performance") c.nPerformance = Inteiro(sValor, 0);
     else if (sChave == "memory") c.nMemory = Inteiro(sValor, 0);
     else if (sChave == "timeoutconfig") c.nTimeoutConfig = Inteiro(sValor, 600);
-    else if (sChave == "processos") c.sProcessos = Minusculas(sValor.empty() ? "todos" : sValor);
+    else if (sChave == "processos") c.sProcessos = Minusculas(sValor);
     else if (sChave == "zeldatabase") c.sZelDataBase = sValor.empty() ? "0" : sValor;
   }
   return c;
@@ -125,6 +130,7 @@ std::shared_ptr<const ZelLogConfig> ZelLeLogConfig() {
     std::lock_guard<std::mutex> trava(e.mutex);
     uint64_t ullMs = static_cast<uint64_t>(std::clamp(pNova->nTimeoutConfig, 0, 4000000)) * 1000u;
     e.ullLimite = ZelTempoMs(static_cast<uint32_t>(std::min<uint64_t>(ullMs, 0xFFFFFFFEu)));
+    e.bLogChamadas = pNova->LogChamadas();
     e.pConfig = std::move(pNova);
     e.ullUltimaLeitura = agora;
     e.bLido = true;
@@ -132,6 +138,12 @@ std::shared_ptr<const ZelLogConfig> ZelLeLogConfig() {
   }
   std::lock_guard<std::mutex> trava(e.mutex);
   return e.pConfig;
+}
+
+bool ZelLogChamadasLigadas() {
+  Estado& e = GetEstado();
+  if (!e.bLido || GetTickCount64() - e.ullUltimaLeitura > e.ullLimite) return ZelLeLogConfig()->LogChamadas();
+  return e.bLogChamadas;
 }
 
 void ZelInvalidaLogConfig() { GetEstado().bLido = false; }

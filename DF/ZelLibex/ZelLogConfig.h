@@ -25,6 +25,9 @@ struct ZelLogConfig {
 // The current switches, reading the file first when due. A reading replaces
 // the whole set, so a caller keeps a consistent one for its call.
 std::shared_ptr<const ZelLogConfig> ZelLeLogConfig();
+// Whether the current switches turn call logging on, reading the file first
+// when due: the lock-free look every profiler scope starts with.
+bool ZelLogChamadasLigadas();
 // Forgets the last reading, so the next call reads the file (for tests and
 // for callers that just changed it).
 void ZelInvalidaLogConfig();

@@ -8,10 +8,12 @@
 #include <mutex>
 
 #include "ZelArquivo.h"
+#include "ZelCatalogoModulos.h"
 #include "ZelDados.h"
 #include "ZelDescricaoErro.h"
 #include "ZelDiretoriosSuite.h"
 #include "ZelLogConfig.h"
+#include "ZelPath.h"
 #include "ZelRegistro.h"
 #include "ZelSistema.h"
 
@@ -185,7 +187,7 @@ std::string ZelCaminhoArquivoErros(const std::string& sEmpresa, int nAno, int nM
     if (!sEmpresa.empty()) sDir += sEmpresa + "/";
     if (!ZelExisteDiretorio(sDir)) ZelCriaDiretorio(sDir, true);
   } else if (!sEmpresa.empty()) {
-    sDir = ZelDiretorioDadosEmpresa(sEmpresa);
+    sDir = CZelPath::GetDiretorioDadosModulo(CZelCatalogoModulos::kModuloDF, sEmpresa);
   }
   if (sDir.empty()) sDir = ZelDiretorioModulos();
   return sDir + Formata("%s%04d%02d.log", sEmpresa.empty() ? "ZelProfilerErros_Pgms_" : "ZelProfilerErros_Base_", nAno,
@@ -311,21 +313,22 @@ void ZelTracePosicao(const IZelDF_Profiler* pIdentidade, const char* szFuncao, c
 
 CZelProfiler::CZelProfiler(const IZelDF_Profiler* pIdentidade) : m_pIdentidade(pIdentidade) {}
 
-bool CZelProfiler::EntradaLigada() {
+bool CZelProfiler::ComecaEntrada(const char* szFuncao) {
+  m_bEntrou = true;
+  if (!ZelLogChamadasLigadas()) return false;
   auto c = ZelLeLogConfig();
-  return c->LogChamadas() && c->nEntrada == 1 && c->ProgramaSelecionado(NomeProcesso());
+  if (!c->LogChamadas()) return false;
+  m_sFuncao = szFuncao != nullptr ? szFuncao : "";
+  m_ullInicio = GetTickCount64();
+  if (!c->ProgramaSelecionado(NomeProcesso()) || !c->FuncaoSelecionada(m_sFuncao)) return false;
+  m_bLogando = true;
+  return true;
 }
 
-void CZelProfiler::Entrada(const char* szFuncao, ZelPares pares) {
-  m_sFuncao = szFuncao != nullptr ? szFuncao : "";
+void CZelProfiler::TerminaEntrada(ZelPares pares) {
   if (pares.size() > 9) pares.resize(9);
   m_pares = std::move(pares);
-  m_bEntrou = true;
   auto c = ZelLeLogConfig();
-  if (!c->LogChamadas()) return;
-  m_ullInicio = GetTickCount64();
-  if (!c->ProgramaSelecionado(NomeProcesso()) || !c->FuncaoSelecionada(m_sFuncao)) return;
-  m_bLogando = true;
   if (c->nEntrada == 1 && c->nSaida == 1) m_sGuid = NovoGuid();
   if (c->nMemory == 1) m_llMemoriaInicio = ZelLeMemoria().llPrivada;
   if (c->nEntrada != 1) return;

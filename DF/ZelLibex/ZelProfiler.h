@@ -62,16 +62,25 @@ class CZelProfiler {
   CZelProfiler(const CZelProfiler&) = delete;
   CZelProfiler& operator=(const CZelProfiler&) = delete;
 
-  // True when an entry line may be written now (callers format costly pair
-  // values only then).
-  static bool EntradaLigada();
   // Up to nine label/value pairs.
-  void Entrada(const char* szFuncao, ZelPares pares = {});
+  void Entrada(const char* szFuncao, ZelPares pares = {}) {
+    if (ComecaEntrada(szFuncao)) TerminaEntrada(std::move(pares));
+  }
+  // The same, the pairs made by fnPares only when a line may carry them:
+  // with logging off a scope costs one look at the configuration.
+  template <class F>
+  void EntradaSobDemanda(const char* szFuncao, F fnPares) {
+    if (ComecaEntrada(szFuncao)) TerminaEntrada(fnPares());
+  }
   // "COCREATE" line of a component activation.
   static void Ativacao(const IZelDF_Profiler* pIdentidade, const char* szFuncao, const std::string& sProgID,
                        const std::string& sModulo);
 
  private:
+  // Records the entry; true when this call is logged.
+  bool ComecaEntrada(const char* szFuncao);
+  void TerminaEntrada(ZelPares pares);
+
   const IZelDF_Profiler* m_pIdentidade;
   std::string m_sFuncao;
   ZelPares m_pares;

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <vector>
 
 #include "ZelAmbienteTeste.h"
 #include "ZelDados.h"
 #include "ZelLogConfig.h"
+#include "ZelPath.h"
+#include "ZelTempo.h"
 
 namespace {
 class CIdentidadeTeste : public CZelUltimoErro, public CZelProfilerEmpresa {
@@ -190,7 +194,6 @@ TEST_F(ZelProfilerTeste, ZelDataBaseSelecionaAsFuncoesDoServico) {
   CZelProfilerEmpresa emp("EMP1");
   {
     CZelProfiler prof(&emp);
-    ASSERT_TRUE(CZelProfiler::EntradaLigada());
     prof.Entrada("CZelDF_IEx::LeIEHeader", {{"uiQtd", "3"}, {"dwFlags", ""}, {"", "x"}, {"dwFlags", "0"}});
   }
   {
@@ -257,4 +260,115 @@ TEST(ZelLogConfig, RegrasDasChaves) {
   EXPECT_TRUE(zl.FuncaoSelecionada("CZelFile<T>::Grava"));
   EXPECT_FALSE(ZelLogConfig{}.FuncaoSelecionada("CZelDF_IEx::LeIEHeader"));
   EXPECT_TRUE(ZelLogConfig{}.ProgramaSelecionado("x"));
+}
+
+TEST(ZelLogConfig, ProcessosVazioNaoSelecionaNadaEChaveRepetidaValeAPrimeira) {
+  auto vazio = ZelInterpretaLogIni("[Log]\nEntrada=1\nProcessos=\n");
+  EXPECT_FALSE(vazio.ProgramaSelecionado("zellibex_testes")) << "a present, empty list names no program";
+  auto repetida = ZelInterpretaLogIni("[Log]\nEntrada=1\nEntrada=0\nProcessos=um\nProcessos=todos\nSaida=0\nSaida=1\n");
+  EXPECT_EQ(repetida.nEntrada, 1);
+  EXPECT_EQ(repetida.nSaida, 0);
+  EXPECT_EQ(repetida.sProcessos, "um");
+}
+
+namespace {
+// The value of a column of a call-log line, by the header's names (every
+// optional column of these lines is present).
+std::string Coluna(const std::string& sLinha, const std::string& sNome) {
+  auto Campos = [](const std::string& s) {
+    std::vector<std::string> v;
+    size_t i = 0;
+    for (size_t f; (f = s.find('\t', i)) != std::string::npos; i = f + 1) v.push_back(s.substr(i, f - i));
+    v.push_back(s.substr(i));
+    return v;
+  };
+  std::string sCabecalho = kCabecalhoLogChamadas;
+  sCabecalho.pop_back();
+  const auto nomes = Campos(sCabecalho), valores = Campos(sLinha);
+  for (size_t i = 0; i < nomes.size() && i < valores.size(); ++i)
+    if (nomes[i] == sNome) return valores[i];
+  return "?";
+}
+}  // namespace
+
+TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
+  EscreveLogIni("[Log]\nEntrada=1\nSaida=1\nPerformance=1\nMemory=1\nZelDataBase=1\n");
+  CZelProfilerEmpresa emp("EMP1");
+  constexpr size_t kBytes = 32u << 20;
+  {
+    std::vector<char> bloco;  // outlives the scope's exit line
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::LeIEHeader", {{"qtd", "1"}});
+    bloco.assign(kBytes, 1);
+    Sleep(40);
+  }
+  const auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 2u);
+  EXPECT_EQ(Coluna(linhas[0], "Tipo"), "ENTROU");
+  EXPECT_EQ(Coluna(linhas[0], "Duracao"), "0");
+  EXPECT_EQ(Coluna(linhas[0], "DeltaMemoria"), "0");
+  EXPECT_EQ(Coluna(linhas[0], "Parameter1"), "qtd = 1");
+  const std::string& sSaida = linhas[1];
+  EXPECT_EQ(Coluna(sSaida, "Tipo"), "SAIU");
+  EXPECT_EQ(Coluna(sSaida, "ClasseFuncao"), "CZelDF_IEx::LeIEHeader");
+  EXPECT_GE(std::stoll(Coluna(sSaida, "Duracao")), 40);
+  EXPECT_GE(std::stoll(Coluna(sSaida, "DeltaMemoria")), static_cast<long long>(kBytes / 2)) << sSaida;
+  EXPECT_GT(std::stoll(Coluna(sSaida, "MemoriaComponente")), 0);
+  EXPECT_EQ(Coluna(sSaida, "Parameter1"), "qtd = 1");
+}
+
+TEST_F(ZelProfilerTeste, SemPerformanceNemMemoryASaidaTemZeros) {
+  EscreveLogIni("[Log]\nSaida=1\nZelDataBase=1\n");
+  CZelProfilerEmpresa emp("EMP1");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::KeepAlive", {{"a", "b"}});
+    Sleep(20);
+  }
+  const auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 1u) << "an exit-only configuration writes only exit lines";
+  EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\t0\t0\ta = b\t")) << linhas[0];
+}
+
+TEST_F(ZelProfilerTeste, LinhaDeAtivacaoSoComCoCreateInstance) {
+  CZelProfilerEmpresa emp("EMP1");
+  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=1\n");
+  CZelProfiler::Ativacao(&emp, "CZelDF_IEx::Cria", "Zel.Outro.1", "ZelOutro.dll");
+  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+  EscreveLogIni("[Log]\nCoCreateInstance=1\n");
+  CZelProfiler::Ativacao(&emp, "CZelDF_IEx::Cria", "Zel.Outro.1", "ZelOutro.dll");
+  const auto linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::Cria\t{")) << "an activation line has its own GUID";
+  EXPECT_TRUE(Contem(linhas[0], "\tCOCREATE\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t")) << linhas[0];
+}
+
+TEST_F(ZelProfilerTeste, LogIniERelidoDepoisDoTimeoutConfig) {
+  // 60 seconds: 600 ms at the tests' time scale.
+  EscreveLogIni("[Log]\nEntrada=1\nTimeoutConfig=60\n");
+  ASSERT_EQ(ZelLeLogConfig()->nEntrada, 1);
+  std::ofstream(m_sModulos + "log.ini", std::ios::binary) << "[Log]\nEntrada=0\n";
+  EXPECT_EQ(ZelLeLogConfig()->nEntrada, 1) << "read again only once the period is over";
+  Sleep(ZelTempoMs(60000) + 50);
+  EXPECT_EQ(ZelLeLogConfig()->nEntrada, 0);
+  EXPECT_EQ(ZelLeLogConfig()->nTimeoutConfig, 600) << "each reading sets every key anew";
+}
+
+TEST_F(ZelProfilerTeste, ArquivoDeErrosDaEmpresaVemDoServicoDeCaminhos) {
+  // With the connection library answering, the registry's DF value is not used.
+  const std::string sOutro = ZelNovoDiretorio("sdatabase");
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 1), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\ZelSDataBase\\Empresas\\EMP1",
+                                    "1", sOutro),
+            ERROR_SUCCESS);
+  CZelPath::ReleConfiguracao();
+  CZelProfilerEmpresa emp("EMP1");
+  ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
+  EXPECT_EQ(ArquivoErrosEmpresa().rfind(sOutro, 0), 0u) << ArquivoErrosEmpresa();
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
+  EXPECT_FALSE(ZelExisteArquivo(CZelPath::Junta(m_sEmpresa, CZelPath::GetNome(ArquivoErrosEmpresa()))));
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 0), ERROR_SUCCESS);
+  CZelPath::ReleConfiguracao();
 }
