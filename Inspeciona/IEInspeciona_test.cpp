@@ -1,0 +1,353 @@
+#include "IEInspeciona.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sstream>
+
+#include "IExTeste.h"
+#include "ZelCli.h"
+#include "ZelTesteAjudante.h"
+
+using json = nlohmann::json;
+
+namespace {
+struct Resultado {
+  int iSaida;
+  std::string sSaida;
+  std::string sErros;
+};
+
+class InspecaoTeste : public IExTeste {
+ protected:
+  void SetUp() override {
+    IExTeste::SetUp();
+    ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
+  }
+
+  static Resultado Executa(std::vector<std::string> aArgs) {
+    std::ostringstream saida, erros;
+    int i = IEInspecionaExecuta(aArgs, saida, erros);
+    return {i, saida.str(), erros.str()};
+  }
+  // The JSON lines of a command on EMP1.
+  static std::vector<json> Json(std::vector<std::string> aComando, int iSaidaEsperada = kInspecaoOk) {
+    aComando.insert(aComando.begin(), {"--json", "EMP1"});
+    Resultado r = Executa(aComando);
+    EXPECT_EQ(r.iSaida, iSaidaEsperada) << r.sErros;
+    std::vector<json> a;
+    std::istringstream linhas(r.sSaida);
+    for (std::string s; std::getline(linhas, s);) a.push_back(json::parse(s));
+    return a;
+  }
+  // The problems verifica finds, as "file record: problem".
+  static std::vector<std::string> Problemas() {
+    std::vector<std::string> a;
+    for (const json& o : Json({"verifica"}, kInspecaoProblemas))
+      a.push_back(o["arquivo"].get<std::string>() + " " +
+                  (o["registro"].is_null() ? std::string("-") : std::to_string(o["registro"].get<int64_t>())) + ": " +
+                  o["problema"].get<std::string>());
+    return a;
+  }
+
+  HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
+    IE_VINCULO_PS v{};
+    v.origem = {lPosHeader, lChave};
+    v.nQtdCampos = static_cast<UINT>(aValores.size());
+    v.pCampos = aValores.data();
+    return m_ie.GravaCamposVinculo(v);
+  }
+
+  // A company with some of everything, written through the service: a
+  // header rewritten with more fields, fields with users, values rewritten
+  // with a longer text, a removed origin and an integration with its links.
+  void EmpresaSa() {
+    static UI2 aUsuarios[] = {3, 5};
+    IE_CAMPO_PS obs = IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Observa\xE7\xE3o");
+    obs.iQtdUsuarios = 2;
+    obs.pUsuarios = aUsuarios;
+    m_ulNf = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF, {obs, IECampo(IE_CAMPO_LIVRE_V4_0, "Valor")});
+    ASSERT_EQ(m_ulNf, 1u);
+    std::vector<IE_CAMPO_PS> aCampos = {obs, IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")};
+    IE_HDR_PS hdr{};
+    hdr.eProcesso = IE_PROCESSO_FT_NF;
+    hdr.nQtdCampos = 3;
+    hdr.pCampos = aCampos.data();
+    ASSERT_EQ(m_ie.GravaIEHeader(&m_ulNf, hdr), S_OK);
+    m_ulCre = IEGravaHeader(m_ie, IE_PROCESSO_FN_CRE, {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")});
+    ASSERT_EQ(m_ulCre, 2u);
+
+    ASSERT_EQ(Grava(m_ulNf, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 42)}), S_OK);
+    ASSERT_EQ(Grava(m_ulNf, 8, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "Jo\xE3o")}), S_OK);
+    ASSERT_EQ(Grava(m_ulNf, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abcdef"), IEValor(IE_CAMPO_LIVRE_V4_0, 43),
+                                IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
+              S_OK);
+    ASSERT_EQ(Grava(m_ulCre, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 5), IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
+    ASSERT_EQ(m_ie.NotificaExclusaoOrigem({m_ulNf, 8}), S_OK);
+
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+    cab.eProcessoOrigem = IE_PROCESSO_FT_NF;
+    cab.eProcessoDestino = IE_PROCESSO_FN_CRE;
+    UI4 ulCab = 0;
+    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(0, cab, &ulCab), S_OK);
+    _REG_IE_VINCULO_INTEGRACAO_PS aLinks[2] = {};
+    aLinks[0] = {ulCab, 1, 0, 0, 0, {}};
+    aLinks[1] = {ulCab, 0, 1, 0, 0, {}};
+    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{2, {}, aLinks, nullptr};
+    ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulCab, cab, &ulCab), S_OK);
+    // A removed integration whose processes no longer matter.
+    _REG_IE_CABECALHO_INTEGRACAO_PS outra{};
+    outra.eProcessoOrigem = IE_PROCESSO_CM_OC;
+    outra.eProcessoDestino = IE_PROCESSO_FN_CRE;
+    outra.cExcluido = 1;
+    UI4 ulOutra = 0;
+    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(0, outra, &ulOutra), S_OK);
+  }
+
+  // Overwrites bytes of a file of the company at an offset.
+  void Altera(const std::string& sNome, size_t nOffset, const std::string& sBytes) const {
+    std::string s = Bytes(sNome);
+    ASSERT_LE(nOffset + sBytes.size(), s.size()) << sNome;
+    s.replace(nOffset, sBytes.size(), sBytes);
+    Escreve(sNome, s);
+  }
+  static std::string U4(UI4 ul) { return IEBytes(ul); }
+
+  CIExBaseTeste m_ie;
+  UI4 m_ulNf = 0;
+  UI4 m_ulCre = 0;
+};
+}  // namespace
+
+TEST_F(InspecaoTeste, EmpresaSaNaoTemProblemasEnquantoOServicoAServe) {
+  EmpresaSa();
+  Resultado r = Executa({"EMP1", "verifica"});
+  EXPECT_EQ(r.iSaida, kInspecaoOk) << r.sSaida;
+  EXPECT_EQ(r.sSaida, "no problems found\n");
+  EXPECT_EQ(Executa({"--json", m_sVovi, "verifica"}).sSaida, "");
+  // The service goes on writing after the inspection.
+  EXPECT_EQ(Grava(m_ulNf, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), S_OK);
+  EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
+}
+
+TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLe) {
+  EmpresaSa();
+  std::vector<json> a = Json({"cabecalhos"});
+  ASSERT_EQ(a.size(), 2u);
+  for (UI4 ulPos = 1; ulPos <= 2; ++ulPos) {
+    IE_HDR_PS h{};
+    ASSERT_EQ(m_ie.LeIEHeader(1, &ulPos, &h), S_OK);
+    const json& o = a[ulPos - 1];
+    EXPECT_EQ(o["posicao"], ulPos);
+    EXPECT_EQ(o["processo"], h.eProcesso);
+    EXPECT_EQ(o["flags"], h.dwFlags);
+    EXPECT_EQ(o["excluido"], false);
+    EXPECT_EQ(o["carimbo"].get<std::string>().size(), 19u);
+    ASSERT_EQ(o["campos"].size(), h.nQtdCampos);
+    for (UINT i = 0; i < h.nQtdCampos; ++i) {
+      const json& c = o["campos"][i];
+      EXPECT_EQ(c["id"], h.pCampos[i].id);
+      EXPECT_EQ(c["nome"], ZelCp1252ParaUtf8(h.pCampos[i].szNome));
+      std::vector<UI2> aUsuarios(h.pCampos[i].pUsuarios, h.pCampos[i].pUsuarios + h.pCampos[i].iQtdUsuarios);
+      EXPECT_EQ(c["usuarios"].get<std::vector<UI2>>(), aUsuarios);
+    }
+    IELiberaCampos(h.pCampos, h.nQtdCampos);
+  }
+  EXPECT_EQ(a[0]["nome_processo"], "FT_NF");
+  EXPECT_EQ(a[0]["campos"][0]["nome"], "Observa\xC3\xA7\xC3\xA3o");
+  EXPECT_EQ(a[0]["campos"][0]["usuarios"], json::array({3, 5}));
+}
+
+TEST_F(InspecaoTeste, ValoresSaoOsQueOServicoLeIncluindoOrigemRemovida) {
+  EmpresaSa();
+  std::vector<json> a = Json({"valores", "FT_NF", "7", "8", "99"});
+  ASSERT_EQ(a.size(), 3u);
+  for (UI4 i = 0; i < 2; ++i) {
+    UI4 ulChave = 7 + i;
+    IE_VINCULO_PS v{};
+    ASSERT_EQ(m_ie.BuscaVinculosByOrigem(m_ulNf, 1, &ulChave, &v), S_OK);
+    EXPECT_EQ(a[i]["header"], m_ulNf);
+    EXPECT_EQ(a[i]["chave"], ulChave);
+    ASSERT_EQ(a[i]["valores"].size(), v.nQtdCampos);
+    for (UINT j = 0; j < v.nQtdCampos; ++j) {
+      const json& o = a[i]["valores"][j];
+      EXPECT_EQ(o["id"], v.pCampos[j].id);
+      if (v.pCampos[j].id == IE_CAMPO_LIVRE_TEXTO_0) {
+        EXPECT_EQ(o["texto"], ZelCp1252ParaUtf8(v.pCampos[j].pcTexto));
+      } else {
+        uint64_t ull = 0;
+        std::memcpy(&ull, v.pCampos[j].BinaryData, 8);
+        EXPECT_EQ(o["valor"], ull);
+      }
+    }
+    IELiberaItens(v.pCampos, v.nQtdCampos);
+  }
+  EXPECT_EQ(a[0]["valores"][0]["texto"], "abcdef");
+  EXPECT_EQ(a[0]["excluido"], false);
+  EXPECT_EQ(a[1]["valores"][0]["texto"], "Jo\xC3\xA3o");
+  EXPECT_EQ(a[1]["excluido"], true);
+  EXPECT_EQ(a[2]["header"], 0);
+  EXPECT_TRUE(a[2]["valores"].empty());
+  // By number, another process: its empty text reads as empty.
+  std::vector<json> b = Json({"valores", std::to_string(IE_PROCESSO_FN_CRE), "7"});
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_EQ(b[0]["valores"], json::parse(R"([{"posicao":1,"id":250,"valor":5},{"posicao":2,"id":100,"texto":""}])"));
+}
+
+TEST_F(InspecaoTeste, IntegracoesSaoAsQueOServicoLe) {
+  EmpresaSa();
+  std::vector<json> a = Json({"integracoes"});
+  ASSERT_EQ(a.size(), 2u);
+  EXPECT_EQ(a[1]["excluida"], true);
+  IE_ARRAY_PONTEIROS_PS ptrs{};
+  ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
+  ASSERT_EQ(ptrs.qtd, 1u);
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  ASSERT_EQ(m_ie.LeCabecalhoIntegracao(ptrs.pPtrs[0], &cab), S_OK);
+  EXPECT_EQ(a[0]["posicao"], ptrs.pPtrs[0]);
+  EXPECT_EQ(a[0]["origem"], cab.eProcessoOrigem);
+  EXPECT_EQ(a[0]["destino"], cab.eProcessoDestino);
+  EXPECT_EQ(a[0]["nome_destino"], "FN_CRE");
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{};
+  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&cab, &lista), S_OK);
+  ASSERT_EQ(a[0]["vinculos"].size(), lista.ulQtd);
+  for (UI4 i = 0; i < lista.ulQtd; ++i) {
+    EXPECT_EQ(a[0]["vinculos"][i]["campo_origem"], lista.pRegListaVinculos[i].ulPosicaoCampoOrigem);
+    EXPECT_EQ(a[0]["vinculos"][i]["campo_destino"], lista.pRegListaVinculos[i].ulPosicaoCampoDestino);
+  }
+  CoTaskMemFree(lista.pRegListaVinculos);
+  CoTaskMemFree(ptrs.pPtrs);
+}
+
+TEST_F(InspecaoTeste, TabelaLegivelUmaLinhaPorCampo) {
+  EmpresaSa();
+  Resultado r = Executa({"EMP1", "cabecalhos"});
+  ASSERT_EQ(r.iSaida, kInspecaoOk);
+  std::vector<std::string> aLinhas;
+  std::istringstream linhas(r.sSaida);
+  for (std::string s; std::getline(linhas, s);) aLinhas.push_back(s);
+  ASSERT_EQ(aLinhas.size(), 1u + 3 + 2);
+  EXPECT_EQ(aLinhas[0].rfind("posicao  processo  nome_processo  flags  excluido  carimbo", 0), 0u) << aLinhas[0];
+  EXPECT_NE(aLinhas[1].find("Observa\xC3\xA7\xC3\xA3o"), std::string::npos);
+  EXPECT_NE(aLinhas[1].find("3,5"), std::string::npos);
+  // Columns line up, counted in characters.
+  EXPECT_EQ(aLinhas[1].find("Observa"), aLinhas[2].find("Valor"));
+}
+
+// Each kind of damage, one at a time, on a sound company whose service has
+// let go of it.
+class DanoTeste : public InspecaoTeste {
+ protected:
+  void SetUp() override {
+    InspecaoTeste::SetUp();
+    EmpresaSa();
+    ASSERT_EQ(m_ie.Finaliza(), S_OK);
+  }
+  using Problemas_ = std::vector<std::string>;
+};
+
+TEST_F(DanoTeste, CadeiaDeValoresForaDoArquivo) {
+  // Link 1 (origin 1/7 after its rewrite) points past FTIEXNF.DAT's 6 records.
+  Altera("DFIEVINC.dat", 12, U4(5));
+  EXPECT_EQ(Problemas(), Problemas_{"DFIEVINC.dat 1: origin (1, 7): its 3 values (records 5 to 7) lie beyond "
+                                    "FTIEXNF.DAT (6 records)"});
+}
+
+TEST_F(DanoTeste, TextoForaDoArquivoDeTextos) {
+  // Value 4 of FTIEXNF.DAT is the text "abcdef" of origin 1/7.
+  Altera("FTIEXNF.DAT", 48 * 4, U4(9));
+  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 4: value of link 1: text at offset 9, length 6 lies beyond "
+                                    "FTIEXNFText.DAT (14 bytes)"});
+}
+
+TEST_F(DanoTeste, DuasOrigensIguais) {
+  std::string s = Bytes("DFIEVINC.dat");
+  Escreve("DFIEVINC.dat", s + s.substr(0, 24));
+  EXPECT_EQ(Problemas(), Problemas_{"DFIEVINC.dat 4: origin (1, 7) is also the origin of record 1"});
+}
+
+TEST_F(DanoTeste, CampoDoValorAusenteDoHeader) {
+  Altera("FTIEXNF.DAT", 48 * 5 + 8, U4(IE_CAMPO_LIVRE_V4_0 + 3));
+  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 5: value of link 1: field 253 is not in header 1"});
+}
+
+TEST_F(DanoTeste, VinculoDeIntegracaoAlemDosCampos) {
+  // Link 2 maps origin field 0 to destination field 1; header 2 has 2 fields.
+  Altera("DFIEINTVINC.DAT", 80 * 2 + 8, U4(2));
+  Altera("DFIEINTVINC.DAT", 80 * 1 + 4, U4(3));
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIEINTVINC.DAT 1: origin field 3 is beyond the 3 fields of the origin's header",
+                                     "DFIEINTVINC.DAT 2: destination field 2 is beyond the 2 fields of the "
+                                     "destination's header"}));
+}
+
+TEST_F(DanoTeste, IntegracaoDeProcessoSemHeader) {
+  Altera("DFIEINTCAB.DAT", 80 + 4, U4(IE_PROCESSO_CM_OC));
+  EXPECT_EQ(Problemas(), Problemas_{"DFIEINTCAB.DAT 1: destination process 23 has no header"});
+  Altera("DFIEINTCAB.DAT", 80 + 8, U4(9));
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIEINTCAB.DAT 1: destination process 23 has no header",
+                                     "DFIEINTCAB.DAT 1: its 2 links (records 9 to 10) lie beyond DFIEINTVINC.DAT "
+                                     "(2 records)"}));
+}
+
+TEST_F(DanoTeste, CamposEUsuariosForaDosArquivos) {
+  Altera("DFIEHDR.DAT", 56 * 2 + 12, U4(7));
+  // Header 1's fields were appended as records 3 to 5; field 3 has the users.
+  Altera("DFIECMP.DAT", 80 * 3 + 8, U4(4));
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIECMP.DAT 3: its 2 users (records 4 to 5) lie beyond DFIEUSU.DAT (4 records)",
+                                     "DFIEHDR.DAT 2: its 2 fields (records 7 to 8) lie beyond DFIECMP.DAT (7 records)"}));
+}
+
+TEST_F(DanoTeste, ArquivosQueNaoSaoRegistrosInteiros) {
+  Escreve("DFIECMP.DAT", Bytes("DFIECMP.DAT") + "xyz");
+  Escreve("DFIEVINC.dat", Bytes("DFIEVINC.dat") + "x");
+  Altera("DFIEUSU.DAT", 2, "\x01");
+  Escreve("FNIEXCRE.DAT", "");
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIECMP.DAT -: size 643 is not a whole number of 80-byte records",
+                                     "DFIEUSU.DAT 0: record 0 is not zero",
+                                     "DFIEVINC.dat -: size 73 is not a whole number of 24-byte records",
+                                     "FNIEXCRE.DAT -: record 0 is missing",
+                                     "DFIEVINC.dat 3: origin (2, 7): its 2 values (records 1 to 2) lie beyond "
+                                     "FNIEXCRE.DAT (0 records)"}));
+}
+
+TEST_F(DanoTeste, VinculoDeHeaderInexistenteOuZero) {
+  Altera("DFIEVINC.dat", 24 * 2, U4(6));
+  Altera("DFIEVINC.dat", 24 * 1, U4(0));
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIEVINC.dat 2: header position 0",
+                                     "DFIEVINC.dat 3: origin (6, 7): header 6 does not exist"}));
+}
+
+TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
+  Resultado r = Executa({"EMP9", "verifica"});
+  EXPECT_EQ(r.iSaida, kInspecaoErro);
+  EXPECT_EQ(r.sErros, "tolvan-inspeciona: no such company: EMP9 (no data directory registered for it)\n");
+  r = Executa({"/nao/existe", "cabecalhos"});
+  EXPECT_EQ(r.iSaida, kInspecaoErro);
+  EXPECT_EQ(r.sErros, "tolvan-inspeciona: no such directory: /nao/existe\n");
+  for (std::vector<std::string> aArgs : {std::vector<std::string>{}, {"EMP1"}, {"EMP1", "apaga"}, {"EMP1", "valores", "1"},
+                                          {"EMP1", "cabecalhos", "x"}}) {
+    r = Executa(aArgs);
+    EXPECT_EQ(r.iSaida, kInspecaoErro);
+    EXPECT_EQ(r.sErros.rfind("uso: tolvan-inspeciona", 0), 0u);
+    EXPECT_EQ(r.sSaida, "");
+  }
+  r = Executa({"EMP1", "valores", "69", "1"});
+  EXPECT_EQ(r.iSaida, kInspecaoErro);
+  EXPECT_EQ(r.sErros, "tolvan-inspeciona: unknown process: 69 (a number from 0 to 68 or a name such as FT_NF)\n");
+  r = Executa({"EMP1", "valores", "FT_NF", "-1"});
+  EXPECT_EQ(r.sErros, "tolvan-inspeciona: bad key: -1\n");
+  // A file that cannot be read as one.
+  ZelCriaDiretorio(m_sVovi + "FTIEXNFText.DAT", false);
+  r = Executa({"EMP1", "verifica"});
+  EXPECT_EQ(r.iSaida, kInspecaoErro);
+  EXPECT_EQ(r.sErros.rfind("tolvan-inspeciona: FTIEXNFText.DAT: cannot be read (data-file code ", 0), 0u) << r.sErros;
+  EXPECT_EQ(r.sSaida, "");
+}
+
+TEST(InspecaoPrograma, ExecutavelResponde) {
+  std::string sComando = std::string(ZEL_TOLVAN_INSPECIONA) + " 2>/dev/null";
+  int i = std::system(sComando.c_str());
+  ASSERT_TRUE(WIFEXITED(i));
+  EXPECT_EQ(WEXITSTATUS(i), kInspecaoErro);
+}
