@@ -351,3 +351,43 @@ TEST(InspecaoPrograma, ExecutavelResponde) {
   ASSERT_TRUE(WIFEXITED(i));
   EXPECT_EQ(WEXITSTATUS(i), kInspecaoErro);
 }
+
+TEST_F(DanoTeste, MarcaDeRemocaoEIntegracaoTrocadas) {
+  Altera("DFIEVINC.dat", 16, U4(2));
+  Altera("DFIEINTVINC.DAT", 80 * 2, U4(5));
+  // A removed origin's chain is not checked: nothing reads it through an active link.
+  Altera("DFIEVINC.dat", 24 + 12, U4(50));
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIEVINC.dat 1: removal mark 2 is neither 0 nor 1",
+                                     "DFIEINTVINC.DAT 2: names integration 5 but belongs to integration 1"}));
+}
+
+TEST_F(DanoTeste, HeaderDeProcessoDesconhecido) {
+  Altera("DFIEHDR.DAT", 56 * 2 + 4, U4(99));
+  EXPECT_EQ(Problemas(), (Problemas_{"DFIEHDR.DAT 2: unknown process 99",
+                                     "DFIEINTCAB.DAT 1: destination process 0 has no header"}));
+}
+
+TEST_F(InspecaoTeste, IntegracaoUsaOHeaderExcluidoMaisRecenteComoOServico) {
+  EmpresaSa();
+  std::vector<IE_CAMPO_PS> aCampos = {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")};
+  IE_HDR_PS hdr{};
+  hdr.dwFlags = 1;
+  hdr.eProcesso = IE_PROCESSO_FN_CRE;
+  hdr.nQtdCampos = 2;
+  hdr.pCampos = aCampos.data();
+  ASSERT_EQ(m_ie.GravaIEHeader(&m_ulCre, hdr), S_OK);
+  EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
+  // A deleted header without a stamp is never taken.
+  Altera("DFIEHDR.DAT", 56 * 2 + 16, std::string(8, '\0'));
+  EXPECT_EQ(Problemas(), std::vector<std::string>{"DFIEINTCAB.DAT 1: destination process 0 has no header"});
+}
+
+TEST_F(DanoTeste, VerificaEmTabelaDizQuantosProblemas) {
+  Altera("DFIEVINC.dat", 16, U4(2));
+  Resultado r = Executa({m_sVovi, "verifica"});
+  EXPECT_EQ(r.iSaida, kInspecaoProblemas);
+  EXPECT_EQ(r.sSaida,
+            "arquivo       registro  problema\n"
+            "DFIEVINC.dat  1         removal mark 2 is neither 0 nor 1\n"
+            "1 problem(s)\n");
+}
