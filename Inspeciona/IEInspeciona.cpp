@@ -74,6 +74,15 @@ bool RunDentro(UI4 ulPtr, UI4 nQtd, size_t nRegistros) {
   return nQtd == 0 || (ulPtr >= 1 && uint64_t{ulPtr} - 1 + nQtd <= nRegistros);
 }
 
+// The records of a run that lie in the file, with their positions.
+template <class T>
+std::vector<std::pair<UI4, T>> RegistrosDoRun(const std::vector<T>& aRegs, UI4 ulPtr, UI4 nQtd) {
+  std::vector<std::pair<UI4, T>> a;
+  for (UI4 i = 0; i < nQtd && ulPtr != 0 && uint64_t{ulPtr} + i <= aRegs.size(); ++i)
+    a.emplace_back(ulPtr + i, aRegs[ulPtr + i - 1]);
+  return a;
+}
+
 std::string Run(UI4 ulPtr, UI4 nQtd) {
   return "records " + std::to_string(ulPtr) + " to " + std::to_string(uint64_t{ulPtr} + nQtd - 1);
 }
@@ -158,13 +167,7 @@ class CEmpresaVovi {
 
   // The header's fields that lie in the field file.
   std::vector<std::pair<UI4, IE_CAMPO_ARQ_V2>> CamposDe(const IE_HDR_ARQ_V0& h) const {
-    std::vector<std::pair<UI4, IE_CAMPO_ARQ_V2>> a;
-    for (UI4 i = 0; i < h.nQtdCampos && h.iPtrCampos != 0; ++i) {
-      const uint64_t ullPos = uint64_t{h.iPtrCampos} + i;
-      if (ullPos > aCampos.size()) break;
-      a.emplace_back(static_cast<UI4>(ullPos), aCampos[ullPos - 1]);
-    }
-    return a;
+    return RegistrosDoRun(aCampos, h.iPtrCampos, h.nQtdCampos);
   }
 
   // The header the service takes for a process: the first live one, else the
@@ -214,11 +217,8 @@ std::vector<ojson> ListaCabecalhos(CEmpresaVovi& e) {
       oc["flags"] = c.dwFlags;
       oc["extra"] = c.lPtrExtra;
       oc["usuarios"] = ojson::array();
-      for (UI4 u = 0; u < c.iQtdUsuarios && c.ulPtrUsuarios != 0; ++u) {
-        const uint64_t ullPos = uint64_t{c.ulPtrUsuarios} + u;
-        if (ullPos > e.aUsuarios.size()) break;
-        oc["usuarios"].push_back(e.aUsuarios[ullPos - 1].usUsuario);
-      }
+      for (const auto& u : RegistrosDoRun(e.aUsuarios, c.ulPtrUsuarios, c.iQtdUsuarios))
+        oc["usuarios"].push_back(u.second.usUsuario);
       o["campos"].push_back(std::move(oc));
     }
     a.push_back(std::move(o));
@@ -264,12 +264,9 @@ std::vector<ojson> ListaValores(CEmpresaVovi& e, int eProcesso, const std::vecto
       o["chave"] = v.lChave;
       o["excluido"] = v.ulExcluido != 0;
       o["valores"] = ojson::array();
-      for (UI4 j = 0; j < v.nQtdCampos && v.iPtrCampos != 0; ++j) {
-        const uint64_t ullPos = uint64_t{v.iPtrCampos} + j;
-        if (ullPos > val.aRegs.size()) break;
-        const IE_CAMPO_DATA_ARQ_V2& r = val.aRegs[ullPos - 1];
+      for (const auto& [ulPos, r] : RegistrosDoRun(val.aRegs, v.iPtrCampos, v.nQtdCampos)) {
         ojson ov;
-        ov["posicao"] = ullPos;
+        ov["posicao"] = ulPos;
         ov["id"] = r.id;
         if (CampoTexto(r.id)) {
           const CLugarTexto l = LugarTexto(r);
@@ -305,11 +302,9 @@ std::vector<ojson> ListaIntegracoes(CEmpresaVovi& e) {
     o["excluida"] = (c.cFlags & kBitExcluidoIntegracao) != 0;
     o["inativa"] = (c.cFlags & kBitInativoIntegracao) != 0;
     o["vinculos"] = ojson::array();
-    for (UI4 j = 0; j < c.ulQtdVinculosIntegracoes && c.ulPonteiroPrimeiroVinculoIntegracao != 0; ++j) {
-      const uint64_t ullPos = uint64_t{c.ulPonteiroPrimeiroVinculoIntegracao} + j;
-      if (ullPos > e.aVinculosIntegracao.size()) break;
-      const REG_IE_VINCULO_INTEGRACAO_ARQ& v = e.aVinculosIntegracao[ullPos - 1];
-      o["vinculos"].push_back(ojson{{"posicao", ullPos},
+    for (const auto& [ulPos, v] :
+         RegistrosDoRun(e.aVinculosIntegracao, c.ulPonteiroPrimeiroVinculoIntegracao, c.ulQtdVinculosIntegracoes)) {
+      o["vinculos"].push_back(ojson{{"posicao", ulPos},
                                     {"campo_origem", v.ulPosicaoCampoOrigem},
                                     {"campo_destino", v.ulPosicaoCampoDestino},
                                     {"excluido", (v.cFlags & kBitExcluidoIntegracao) != 0},
