@@ -409,7 +409,7 @@ void VerificaVinculos(CEmpresaVovi& e, CProblemas& p) {
       if (l.ulOffset == 0 || uint64_t{l.ulOffset} + l.usTamanho > val.textos.sBytes.size())
         p.Anota(val.dados.sNome, ulValor, "value of link " + std::to_string(ulPos) + ": text at offset " +
                                               std::to_string(l.ulOffset) + ", length " + std::to_string(l.usTamanho) +
-                                              " lies beyond " + val.textos.sNome + " (" +
+                                              " lies outside the texts of " + val.textos.sNome + " (" +
                                               std::to_string(val.textos.sBytes.size()) + " bytes)");
     }
   }

@@ -257,8 +257,12 @@ TEST_F(DanoTeste, CadeiaDeValoresForaDoArquivo) {
 TEST_F(DanoTeste, TextoForaDoArquivoDeTextos) {
   // Value 4 of FTIEXNF.DAT is the text "abcdef" of origin 1/7.
   Altera("FTIEXNF.DAT", 48 * 4, U4(9));
-  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 4: value of link 1: text at offset 9, length 6 lies beyond "
-                                    "FTIEXNFText.DAT (14 bytes)"});
+  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 4: value of link 1: text at offset 9, length 6 lies outside the "
+                                    "texts of FTIEXNFText.DAT (14 bytes)"});
+  // Offset 0 is the text file's header byte: only an empty text may name it.
+  Altera("FTIEXNF.DAT", 48 * 4, U4(0));
+  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 4: value of link 1: text at offset 0, length 6 lies outside the "
+                                    "texts of FTIEXNFText.DAT (14 bytes)"});
 }
 
 TEST_F(DanoTeste, DuasOrigensIguais) {
