@@ -11,6 +11,8 @@ cmake --build build -j"$jobs"
 ctest --test-dir build -j"$jobs" --output-on-failure --timeout 300
 # Client programs build against the installed package alone.
 bash tools/exemplo.sh build
+# The Debian package: its files in a scratch root, its maintainer scripts.
+bash tools/pacote.sh build
 
 cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZERS=ON >/dev/null
 cmake --build build-san -j"$jobs"
