@@ -543,6 +543,7 @@ void EscreveTabela(const std::vector<ojson>& aEntradas, std::ostream& saida) {
       s += c;
       if (i + 1 < aColunas.size()) s += std::string(aLarguras[i] - Largura(c) + 2, ' ');
     }
+    s.erase(s.find_last_not_of(' ') + 1);
     saida << s << '\n';
   };
   Escreve([](const std::string& c) { return c; });

@@ -231,8 +231,9 @@ TEST_F(InspecaoTeste, TabelaLegivelUmaLinhaPorCampo) {
   EXPECT_EQ(aLinhas[0].rfind("posicao  processo  nome_processo  flags  excluido  carimbo", 0), 0u) << aLinhas[0];
   EXPECT_NE(aLinhas[1].find("Observa\xC3\xA7\xC3\xA3o"), std::string::npos);
   EXPECT_NE(aLinhas[1].find("3,5"), std::string::npos);
-  // Columns line up, counted in characters.
+  // Columns line up, counted in characters; a row ends at its last text.
   EXPECT_EQ(aLinhas[1].find("Observa"), aLinhas[2].find("Valor"));
+  EXPECT_EQ(aLinhas[2].back(), '0');
 }
 
 // Each kind of damage, one at a time, on a sound company whose service has
@@ -394,4 +395,24 @@ TEST_F(DanoTeste, VerificaEmTabelaDizQuantosProblemas) {
             "arquivo       registro  problema\n"
             "DFIEVINC.dat  1         removal mark 2 is neither 0 nor 1\n"
             "1 problem(s)\n");
+}
+
+TEST_F(InspecaoTeste, LeArquivosQueUmEscritorMantemAbertos) {
+  EmpresaSa();
+  CZelArqEx hdr, valores;
+  ASSERT_EQ(hdr.Abre(m_sVovi + "DFIEHDR.DAT", 'G', sizeof(IE_HDR_ARQ_V0), 0, TRUE), ZELARQ_OK);
+  ASSERT_EQ(valores.Abre(m_sVovi + "FTIEXNF.DAT", 'G', sizeof(IE_CAMPO_DATA_ARQ_V2), 0, TRUE), ZELARQ_OK);
+  EXPECT_EQ(Json({"cabecalhos"}).size(), 2u);
+  EXPECT_EQ(Json({"valores", "FT_NF", "7"}).at(0)["valores"].size(), 3u);
+  EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
+  EXPECT_FALSE(ZelListaArquivos(m_sVovi, "*").empty());  // the listing the empty directory's test relies on
+}
+
+TEST(InspecaoDiretorio, DiretorioVazioNaoGanhaArquivos) {
+  const std::string sDiretorio = ZelNovoDiretorio("vazio");
+  std::ostringstream saida, erros;
+  EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "verifica"}, saida, erros), kInspecaoOk) << erros.str();
+  EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "cabecalhos"}, saida, erros), kInspecaoOk);
+  EXPECT_EQ(saida.str(), "");
+  EXPECT_TRUE(ZelListaArquivos(sDiretorio, "*").empty());
 }
