@@ -5,8 +5,10 @@
 // taken after the change marker; the files opened by an operation are its own.
 #pragma once
 
+#include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "IEArq.h"
 #include "IExRegistros.h"
@@ -135,6 +137,28 @@ HRESULT CIExBase::SobMarca(const char* szFuncao, const char* szFonte, F&& fTraba
     ZelTraceHR(this, funcao, kFonte, __LINE__, "hr = " expressao, "hr", hrTraco); \
     return hrTraco;                                                               \
   } while (0)
+
+// A zero-filled task-allocated array of nQtd records (null when memory ran
+// out); the client that receives it frees it.
+template <class T>
+T* IEAlocaZerado(size_t nQtd) {
+  void* pv = CoTaskMemAlloc(nQtd * sizeof(T));
+  if (pv != nullptr) std::memset(pv, 0, nQtd * sizeof(T));
+  return static_cast<T*>(pv);
+}
+
+// The records read, handed to the client as a task-allocated copy; an empty
+// list is a null pointer.
+template <class T>
+HRESULT IEEntregaLista(const std::vector<T>& a, T** pp) {
+  *pp = nullptr;
+  if (a.empty()) return S_OK;
+  T* p = IEAlocaZerado<T>(a.size());
+  if (p == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(static_cast<void*>(p), a.data(), a.size() * sizeof(T));
+  *pp = p;
+  return S_OK;
+}
 
 // Processes with files of their own: 0 to 68.
 inline bool IEProcessoValido(int eProcesso) { return eProcesso >= 0 && eProcesso < IE_PROCESSO_COUNT; }

@@ -26,18 +26,11 @@ int LeNaPosicao(CIEArqT<T>& arq, UI8 ullPosicao, T* pReg) {
   return arq.Le(static_cast<LONG>(ullPosicao), pReg);
 }
 
-template <class T>
-T* AlocaZerado(size_t nQtd) {
-  void* pv = CoTaskMemAlloc(nQtd * sizeof(T));
-  if (pv != nullptr) std::memset(pv, 0, nQtd * sizeof(T));
-  return static_cast<T*>(pv);
-}
-
 // Copies what was read into a task-allocated array (one of nQtd entries even
 // when nQtd is 0); null when memory ran out.
 template <class T>
 T* EntregaArray(const std::vector<T>& a) {
-  T* p = AlocaZerado<T>(a.size());
+  T* p = IEAlocaZerado<T>(a.size());
   if (p != nullptr && !a.empty()) std::memcpy(p, a.data(), a.size() * sizeof(T));
   return p;
 }
@@ -162,7 +155,7 @@ HRESULT CIExBase::LeCampos(UI4 iPtr, UINT nQtd, IE_CAMPO_PS** ppCampos) {
     IE_CAMPO_PS& campo = aCampos.emplace_back();
     IEConverte(regCampo, &campo);
     if (campo.iQtdUsuarios == 0) continue;
-    campo.pUsuarios = AlocaZerado<UI2>(campo.iQtdUsuarios);
+    campo.pUsuarios = IEAlocaZerado<UI2>(campo.iQtdUsuarios);
     if (campo.pUsuarios == nullptr) {
       IE_TRACA_HR(kFuncao, "E_OUTOFMEMORY", E_OUTOFMEMORY);
       return falha(E_OUTOFMEMORY);
@@ -507,7 +500,7 @@ HRESULT CIExBase::LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 i
       return falha(hr);
     }
     if (sTexto.empty()) continue;
-    char* pcTexto = AlocaZerado<char>(sTexto.size() + 1);
+    char* pcTexto = IEAlocaZerado<char>(sTexto.size() + 1);
     if (pcTexto == nullptr) {
       IE_TRACA_HR(kFuncao, "E_OUTOFMEMORY", E_OUTOFMEMORY);
       return falha(E_OUTOFMEMORY);

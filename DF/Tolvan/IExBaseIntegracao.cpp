@@ -29,14 +29,6 @@ bool UsaProcesso(const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& regArq, const IE_HEA
          regArq.eProcessoDestino == static_cast<UI4>(filtro.eProc);
 }
 
-// A zero-filled task-allocator array of n records, null when n is 0.
-template <class T>
-T* AlocaArray(size_t n) {
-  if (n == 0) return nullptr;
-  auto* p = static_cast<T*>(CoTaskMemAlloc(n * sizeof(T)));
-  if (p != nullptr) std::memset(static_cast<void*>(p), 0, n * sizeof(T));
-  return p;
-}
 
 // Hands the header records from 1 to the end, in order, to visita, which
 // answers S_OK to go on, S_FALSE to stop, or a failure to end with it; a
@@ -118,8 +110,8 @@ HRESULT CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi(IE_ARRAY_PONTEIROS_PS*
                             });
     if (FAILED(hr)) return hr;
     arqCabecalho.Fecha();
-    pregPonteiros->pPtrs = AlocaArray<UI4>(aPosicoes.size());
-    if (!aPosicoes.empty()) std::memcpy(pregPonteiros->pPtrs, aPosicoes.data(), aPosicoes.size() * sizeof(UI4));
+    hr = IEEntregaLista(aPosicoes, &pregPonteiros->pPtrs);
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "E_OUTOFMEMORY", hr);
     pregPonteiros->qtd = static_cast<UINT>(aPosicoes.size());
     return S_OK;
   });
@@ -147,9 +139,8 @@ HRESULT CIExBase::GetListaCabecalhosIntegracao(IE_ARRAY_PONTEIROS_PS* pRegPontei
       IEConverte(regArq, &aCabecalhos.emplace_back());
     }
     arqCabecalho.Fecha();
-    pRegLista->pRegListaCabecalhos = AlocaArray<_REG_IE_CABECALHO_INTEGRACAO_PS>(aCabecalhos.size());
-    if (!aCabecalhos.empty())
-      std::memcpy(pRegLista->pRegListaCabecalhos, aCabecalhos.data(), aCabecalhos.size() * sizeof aCabecalhos[0]);
+    hr = IEEntregaLista(aCabecalhos, &pRegLista->pRegListaCabecalhos);
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "E_OUTOFMEMORY", hr);
     pRegLista->ulQtd = static_cast<UI4>(aCabecalhos.size());
     return S_OK;
   });
@@ -205,9 +196,8 @@ HRESULT CIExBase::LeVinculosCabecalhoIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS*
       IEConverte(regVinculoIntegracao, &aVinculos.emplace_back());
     }
     arqVinculo.Fecha();
-    pRegLista->pRegListaVinculos = AlocaArray<_REG_IE_VINCULO_INTEGRACAO_PS>(aVinculos.size());
-    if (!aVinculos.empty())
-      std::memcpy(pRegLista->pRegListaVinculos, aVinculos.data(), aVinculos.size() * sizeof aVinculos[0]);
+    hr = IEEntregaLista(aVinculos, &pRegLista->pRegListaVinculos);
+    if (FAILED(hr)) IE_FALHA_HR(kFuncao, "E_OUTOFMEMORY", hr);
     pRegLista->ulQtd = static_cast<UI4>(aVinculos.size());
     return S_OK;
   });
@@ -354,7 +344,8 @@ HRESULT CIExBase::GetVinculoByIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, UI
   if (regListaVinculos.ulQtd == 0) return S_OK;
 
   const UINT nQtdDestino = regHeaderDestinoPS.nQtdCampos;
-  IE_CAMPO_DATA_PS* pCampos = AlocaArray<IE_CAMPO_DATA_PS>(nQtdDestino);
+  IE_CAMPO_DATA_PS* pCampos = nQtdDestino > 0 ? IEAlocaZerado<IE_CAMPO_DATA_PS>(nQtdDestino) : nullptr;
+  if (pCampos == nullptr && nQtdDestino > 0) IE_FALHA_HR(kFuncao, "E_OUTOFMEMORY", E_OUTOFMEMORY);
   for (UINT i = 0; i < nQtdDestino; ++i) pCampos[i].id = regHeaderDestinoPS.pCampos[i].id;
   for (UI4 l = 0; l < regListaVinculos.ulQtd; ++l) {
     const _REG_IE_VINCULO_INTEGRACAO_PS& link = regListaVinculos.pRegListaVinculos[l];
@@ -376,6 +367,10 @@ HRESULT CIExBase::GetVinculoByIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem, UI
       size_t nTexto = origem.pcTexto != nullptr ? std::strlen(origem.pcTexto) : 0;
       if (nTexto > 0) {
         destino.pcTexto = static_cast<char*>(CoTaskMemAlloc(nTexto + 1));
+        if (destino.pcTexto == nullptr) {
+          IELiberaItens(pCampos, nQtdDestino);
+          IE_FALHA_HR(kFuncao, "E_OUTOFMEMORY", E_OUTOFMEMORY);
+        }
         std::memcpy(destino.pcTexto, origem.pcTexto, nTexto + 1);
         destino.ulTamanhoTexto = static_cast<UI4>(nTexto + 1);
       }
