@@ -51,11 +51,7 @@ class InspecaoTeste : public IExTeste {
   }
 
   HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
-    IE_VINCULO_PS v{};
-    v.origem = {lPosHeader, lChave};
-    v.nQtdCampos = static_cast<UINT>(aValores.size());
-    v.pCampos = aValores.data();
-    return m_ie.GravaCamposVinculo(v);
+    return IEGravaValores(m_ie, lPosHeader, lChave, std::move(aValores));
   }
 
   // A company with some of everything, written through the service: a

@@ -24,11 +24,7 @@ class IExVinculoTeste : public IExTeste {
     ASSERT_EQ(m_ulHeader, 1u);
   }
   HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
-    IE_VINCULO_PS v{};
-    v.origem = {lPosHeader, lChave};
-    v.nQtdCampos = static_cast<UINT>(aValores.size());
-    v.pCampos = aValores.data();
-    return m_ie.GravaCamposVinculo(v);
+    return IEGravaValores(m_ie, lPosHeader, lChave, std::move(aValores));
   }
   // The values of one origin as "id:value" or "id:'text'".
   std::vector<std::string> Le(UI4 lPosHeader, UI4 lChave) {

@@ -115,6 +115,15 @@ inline UI4 IEGravaHeader(CIExBase& ie, IE_E_PROCESSO eProcesso, std::vector<IE_C
   return ie.GravaIEHeader(&ulPos, hdr) == S_OK ? ulPos : 0;
 }
 
+// Writes an origin's values through the service.
+inline HRESULT IEGravaValores(CIExBase& ie, UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
+  IE_VINCULO_PS v{};
+  v.origem = {lPosHeader, lChave};
+  v.nQtdCampos = static_cast<UINT>(aValores.size());
+  v.pCampos = aValores.data();
+  return ie.GravaCamposVinculo(v);
+}
+
 inline IE_VINCULO_ARQ_V0 Vinculo(UI4 lPosHeader, UI4 lChave, UI4 nQtd = 1, UI4 iPtr = 1, UI4 ulExcluido = 0) {
   return IE_VINCULO_ARQ_V0{lPosHeader, lChave, nQtd, iPtr, ulExcluido, 0};
 }
