@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Applies a list of single, realistic changes to the code, one at a time, in
+a scratch copy of the tracked files, builds and runs the tests after each, and
+reports which changes no test noticed.
+
+    python3 tools/mutantes.py tools/mutantes/servico.jsonl [--copia DIR]
+
+Each line of the list is a JSON object: "arquivo" (a path in the tree), "de"
+(text that occurs exactly once in it), "para" (what it becomes) and,
+optionally, "testes" (a ctest -R expression; all tests when absent) and
+"porque" (what the change stands for). The working tree is never touched.
+Exit code: 0 when every change was noticed, 1 when some survived, 2 on a
+setup problem.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+RAIZ = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def executa(args, cwd, limite=None):
+    r = subprocess.run(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=limite)
+    return r.returncode, r.stdout.decode(errors="replace")
+
+
+def copia_arvore(destino):
+    """The tracked files as they are in the working tree."""
+    arquivos = subprocess.run(["git", "ls-files", "-z"], cwd=RAIZ, stdout=subprocess.PIPE, check=True).stdout
+    for nome in filter(None, arquivos.decode().split("\0")):
+        origem = os.path.join(RAIZ, nome)
+        if not os.path.isfile(origem):
+            continue
+        alvo = os.path.join(destino, nome)
+        os.makedirs(os.path.dirname(alvo), exist_ok=True)
+        if not os.path.exists(alvo) or open(origem, "rb").read() != open(alvo, "rb").read():
+            shutil.copy2(origem, alvo)
+
+
+def constroi_e_testa(fonte, build, testes, jobs):
+    rc, saida = executa(["cmake", "--build", build, "-j", str(jobs)], fonte)
+    if rc != 0:
+        return "compilacao", saida
+    args = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", "300"]
+    if testes:
+        args += ["-R", testes]
+    rc, saida = executa(args, fonte)
+    return ("falhou" if rc != 0 else "passou"), saida
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("lista")
+    ap.add_argument("--copia", default="/tmp/tolvan-mutantes")
+    ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    a = ap.parse_args()
+
+    mutantes = []
+    with open(a.lista, encoding="utf-8") as f:
+        for n, linha in enumerate(f, 1):
+            if linha.strip():
+                try:
+                    mutantes.append(json.loads(linha))
+                except json.JSONDecodeError as e:
+                    print(f"{a.lista}:{n}: {e}", file=sys.stderr)
+                    return 2
+
+    fonte = os.path.join(a.copia, "fonte")
+    build = os.path.join(a.copia, "build")
+    os.makedirs(fonte, exist_ok=True)
+    copia_arvore(fonte)
+    rc, saida = executa(["cmake", "-S", fonte, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                         "-DZEL_BENCHMARKS=OFF"], fonte)
+    if rc != 0:
+        print(saida, file=sys.stderr)
+        return 2
+    estado, saida = constroi_e_testa(fonte, build, None, a.jobs)
+    if estado != "passou":
+        print("the unchanged copy does not pass its tests:\n" + saida[-3000:], file=sys.stderr)
+        return 2
+
+    sobreviventes = 0
+    for i, m in enumerate(mutantes, 1):
+        caminho = os.path.join(fonte, m["arquivo"])
+        original = open(caminho, encoding="utf-8", errors="surrogateescape").read()
+        if original.count(m["de"]) != 1:
+            print(f"{i:3} ?         {m['arquivo']}: the text occurs {original.count(m['de'])} times")
+            sobreviventes += 1
+            continue
+        with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
+            f.write(original.replace(m["de"], m["para"]))
+        try:
+            estado, _ = constroi_e_testa(fonte, build, m.get("testes"), a.jobs)
+        finally:
+            with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
+                f.write(original)
+        notado = estado != "passou"
+        sobreviventes += 0 if notado else 1
+        rotulo = {"falhou": "noticed", "compilacao": "no build", "passou": "SURVIVED"}[estado]
+        print(f"{i:3} {rotulo:9} {m['arquivo']}: {m.get('porque', m['para'])}", flush=True)
+    print(f"{len(mutantes) - sobreviventes} of {len(mutantes)} changes noticed")
+    return 1 if sobreviventes else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
