@@ -438,6 +438,29 @@ TEST_F(ZelArqExBackup, ChavesSoSaoRelidasDepoisDoPrazo) {
   EXPECT_TRUE(ZelExisteArquivo(m_sBase + "BackupCRZel/PRAZO.crbkp"));
 }
 
+// args: a data file. Run at a scale where the switches' re-read period is
+// short: a switch turned on is seen only once the period has passed.
+ZEL_AJUDANTE(ReleChavesNoPrazo) {
+  CZelArqEx arq;
+  if (arq.Abre(args.at(0), 'G', kTamanho, 0, TRUE) != 0) return 2;
+  std::string z = Zeros(kTamanho);
+  const std::string sMarca = CZelPath::GetPai(CZelPath::GetDiretorio(args.at(0))) + "BackupCRZel/PRAZO.crbkp";
+  if (arq.GravaZero(z.data(), kTamanho) != 0 || ZelExisteArquivo(sMarca)) return 3;
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaArquivoCRBackup", 1);
+  if (arq.GravaZero(z.data(), kTamanho) != 0 || ZelExisteArquivo(sMarca)) return 4;
+  Sleep(ZelTempoMs(ZelTempo::kRefrescoChavesGravacao) + 50);
+  if (arq.GravaZero(z.data(), kTamanho) != 0) return 5;
+  return ZelExisteArquivo(sMarca) ? 0 : 6;
+}
+
+TEST_F(ZelArqExBackup, ChavesSaoRelidasQuandoOPrazoPassa) {
+  Liga(0);
+  const std::string sPath = m_sBase + "dados/PRAZO.DAT";
+  Escreve(sPath, Zeros(kTamanho));
+  // 600 s become 300 ms.
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("ReleChavesNoPrazo", "0.0005", {sPath})), 0);
+}
+
 TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLoga) {
   Liga(1);
   Escreve(m_sBase + "BackupCRZel", "");  // a file where the directory should be
