@@ -8,7 +8,9 @@ reports which changes no test noticed.
 Each line of the list is a JSON object: "arquivo" (a path in the tree), "de"
 (text that occurs exactly once in it), "para" (what it becomes) and,
 optionally, "testes" (a ctest -R expression; all tests when absent) and
-"porque" (what the change stands for). The working tree is never touched.
+"porque" (what the change stands for). With "testes", only the test binaries
+holding those tests and the programs tests start are rebuilt. The working
+tree is never touched.
 Exit code: 0 when every change was noticed, 1 when some survived, 2 on a
 setup problem.
 """
@@ -40,8 +42,31 @@ def copia_arvore(destino):
             shutil.copy2(origem, alvo)
 
 
+# Programs the tests start as separate processes: rebuilt with any test binary.
+PROGRAMAS = ["Tolvan", "tolvan-cli", "tolvan-inspeciona", "tolvan-servidor-teste"]
+
+
+def alvos_dos_testes(build, testes):
+    """The test binaries that hold the tests the expression selects, and the
+    programs tests start; None (build everything) when that cannot be told."""
+    rc, saida = executa(["ctest", "--test-dir", build, "-N", "-V", "-R", testes], build)
+    if rc != 0:
+        return None
+    binarios = {os.path.basename(l.split("Test command:")[1].split()[0])
+                for l in saida.splitlines() if "Test command:" in l}
+    if not binarios:
+        return None
+    rc, ajuda = executa(["cmake", "--build", build, "--target", "help"], build)
+    existentes = {l[4:].split()[0] for l in ajuda.splitlines() if l.startswith("... ")}
+    return sorted(binarios | (set(PROGRAMAS) & existentes))
+
+
 def constroi_e_testa(fonte, build, testes, jobs):
-    rc, saida = executa(["cmake", "--build", build, "-j", str(jobs)], fonte)
+    alvos = alvos_dos_testes(build, testes) if testes else None
+    args = ["cmake", "--build", build, "-j", str(jobs)]
+    if alvos:
+        args += ["--target"] + alvos
+    rc, saida = executa(args, fonte)
     if rc != 0:
         return "compilacao", saida
     args = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", "300"]
@@ -56,6 +81,8 @@ def main():
     ap.add_argument("lista")
     ap.add_argument("--copia", default="/tmp/tolvan-mutantes")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    ap.add_argument("--base", default=None,
+                    help="a ctest -R expression for the unchanged copy's run (default: every test)")
     a = ap.parse_args()
 
     mutantes = []
@@ -77,7 +104,7 @@ def main():
     if rc != 0:
         print(saida, file=sys.stderr)
         return 2
-    estado, saida = constroi_e_testa(fonte, build, None, a.jobs)
+    estado, saida = constroi_e_testa(fonte, build, a.base, a.jobs)
     if estado != "passou":
         print("the unchanged copy does not pass its tests:\n" + saida[-3000:], file=sys.stderr)
         return 2
