@@ -137,6 +137,27 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
 }
 
+TEST_F(IExBaseTeste, CadaLiberacaoDuranteOSilencioORecomeca) {
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
+            ERROR_SUCCESS);
+  if (!ContainerDaEmpresa().GetFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
+  const auto quarto = std::chrono::milliseconds(ZelTempoMs(ZelTempo::kFechamentoAdiadoBase) / 4);
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  }
+  std::this_thread::sleep_for(quarto);
+  {
+    CIExBaseTeste ie;
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+    EXPECT_EQ(ie.nConversoes, 0) << "a quarter into the quiet period the base is still open";
+  }
+  // The second release started the period again: a quarter later it is still open.
+  std::this_thread::sleep_for(quarto);
+  EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+  EXPECT_TRUE(EsperaFechar("EMP1"));
+}
+
 TEST_F(IExBaseTeste, SemFechamentoAdiadoALiberacaoFechaNaHora) {
   EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
   {
