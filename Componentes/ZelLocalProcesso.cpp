@@ -163,10 +163,16 @@ void ZelLocalSinalizaPronto(HRESULT hrServidor) {
     unsetenv(kVariavelPronto);
     if (fd < 0 || fcntl(fd, F_GETFD) < 0) return;
     char c = hrServidor == CO_E_SERVER_STOPPING ? 'S' : 'R';
+    // A starter that gave up waiting has closed its end: the server goes on
+    // serving the clients that found it, instead of dying of SIGPIPE.
+    struct sigaction ignora {}, antes {};
+    ignora.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignora, &antes);
     ssize_t n;
     do {
       n = write(fd, &c, 1);
     } while (n < 0 && errno == EINTR);
+    sigaction(SIGPIPE, &antes, nullptr);
     close(fd);
   });
 }

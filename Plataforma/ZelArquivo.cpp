@@ -197,7 +197,7 @@ LONG CFileException::ErrnoParaErroSO(int nErrno) {
       {ENOENT, ERROR_FILE_NOT_FOUND},
       {ENXIO, ERROR_FILE_NOT_FOUND},
       {ENOTDIR, ERROR_PATH_NOT_FOUND},
-      {ELOOP, ERROR_PATH_NOT_FOUND},
+      {ELOOP, ERROR_CANT_RESOLVE_FILENAME},  // there, but not a file: never "missing"
       {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
       {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
       {EACCES, ERROR_ACCESS_DENIED},

@@ -112,6 +112,7 @@ constexpr LONG ERROR_NOT_OWNER = 288;
 constexpr LONG ERROR_TIMEOUT = 1460;
 constexpr LONG RPC_S_SERVER_TOO_BUSY = 1723;
 constexpr LONG ERROR_IO_DEVICE = 1117;
+constexpr LONG ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 struct GUID {
   uint32_t Data1;

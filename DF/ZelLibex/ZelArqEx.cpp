@@ -466,11 +466,31 @@ int CZelArqEx::Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegist
 
   return TentaGravar([&] {
     int64_t llOffset = llOffsetPedido;
-    if (llOffset != 0)
+    if (llOffset != 0) {
       Seek(llOffset, CFile::begin);
-    else
+    } else {
       llOffset = static_cast<int64_t>(SeekToEnd());
-    Write(pBuffer, static_cast<UINT>(lTamanhoDoRegistro));
+      // A partial record at the end is an append that never finished (a
+      // crash, a full disk); the new record takes its place, so that it lies
+      // where its position says.
+      if (m_lTamanhoRegistro > 1 && llOffset % m_lTamanhoRegistro != 0) {
+        llOffset -= llOffset % m_lTamanhoRegistro;
+        Seek(llOffset, CFile::begin);
+      }
+    }
+    try {
+      Write(pBuffer, static_cast<UINT>(lTamanhoDoRegistro));
+    } catch (CFileException*) {
+      // An append that failed midway (a full disk) leaves no piece behind.
+      if (llOffsetPedido == 0) {
+        try {
+          SetLength(static_cast<ULONGLONG>(llOffset));
+        } catch (CFileException* e) {
+          e->Delete();
+        }
+      }
+      throw;
+    }
     *plPosicao = m_lTamanhoRegistro > 0 ? static_cast<LONG>(llOffset / m_lTamanhoRegistro) : 0;
   });
 }

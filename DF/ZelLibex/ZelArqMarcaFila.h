@@ -50,7 +50,7 @@ class CZelArqMarcaFila : public IZelArqMarcaEnum, public IZelDF_Profiler {
 
  private:
   const IZelDF_Profiler* m_pDono;
-  unsigned long m_ulIdMarcaProfiler = 0;
+  [[maybe_unused]] unsigned long m_ulIdMarcaProfiler = 0;  // kept for the layout; nothing reads it here
   std::unique_ptr<CZelMutexNomeado> m_pMutex;
   unsigned long m_ulTimeOut;
   // Times the holding thread has taken the mutex, all given up together.

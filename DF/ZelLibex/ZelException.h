@@ -47,7 +47,7 @@ class CZelExceptionEx {
   HRESULT m_hr;
   int32_t m_l1, m_l2;
   std::string m_s1, m_s2, m_s3;
-  int32_t m_l3;
+  [[maybe_unused]] int32_t m_l3;  // carried as thrown; nothing reads it here
   std::string m_s4;
 };
 

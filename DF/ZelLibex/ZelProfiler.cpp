@@ -184,7 +184,13 @@ std::string ZelCaminhoArquivoErros(const std::string& sEmpresa, int nAno, int nM
   std::string sDir = DiretorioProfiler();
   if (!sDir.empty()) {
     if (sDir.back() != '/') sDir += '/';
-    if (!sEmpresa.empty()) sDir += sEmpresa + "/";
+    // The company's subdirectory is one name inside it, whatever the client sent.
+    if (!sEmpresa.empty()) {
+      std::string sNome = sEmpresa;
+      std::replace(sNome.begin(), sNome.end(), '/', '_');
+      if (sNome == "." || sNome == "..") sNome = "_";
+      sDir += sNome + "/";
+    }
     if (!ZelExisteDiretorio(sDir)) ZelCriaDiretorio(sDir, true);
   } else if (!sEmpresa.empty()) {
     sDir = CZelPath::GetDiretorioDadosModulo(CZelCatalogoModulos::kModuloDF, sEmpresa);

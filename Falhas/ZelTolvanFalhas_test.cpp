@@ -1,0 +1,439 @@
+// The Tolvan server under client processes: killed with SIGKILL while four of
+// them write, and loaded by eight with mixed calls. Every write that answered
+// S_OK must read back, and the company must stay sound.
+//
+// The class is registered with this test binary as its server command: the
+// helper records its pid and becomes Tolvan, so the test knows every server
+// the runtime starts, and (as the subreaper of its descendants) reaps them.
+// One server at a time: two servers cannot hold one company's link database.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "IEInspeciona.h"
+#include "ZelCrc.h"
+#include "ZelDF_IEx.h"
+#include "ZelLocalAtivacao.h"
+#include "ZelLocalTransporte.h"
+#include "ZelRegistro.h"
+#include "ZelSistema.h"
+#include "ZelTesteAjudante.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// Long runs set these (tools/falhas.sh); the defaults keep CI short.
+int Parametro(const char* szNome, int nPadrao) {
+  const char* sz = std::getenv(szNome);
+  return sz != nullptr ? std::atoi(sz) : nPadrao;
+}
+
+_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) {
+  _REG_DF_INICIALIZAPS r{};
+  r.ulUsuario = 1;
+  r.ulNumeroSessao = ulSessao;
+  r.ulLinhaFonte = 1;
+  r.usVersaoMorvo = kVersaoMorvo;
+  std::strcpy(r.szEmpresa, "EMP");
+  std::strcpy(r.szAplicativo, "falhas");
+  std::strcpy(r.szModuleName, "falhas");
+  std::strcpy(r.szArquivoFonte, "falhas.cpp");
+  r.cControle = 'B';
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  return r;
+}
+
+// An initialised object in the server, or null (the creation's code in *phr).
+IZelDF_IEx* CriaNoServidor(UI4 ulSessao, HRESULT* phr = nullptr) {
+  IZelDF_IEx* p = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&p));
+  if (hr == S_OK) {
+    hr = p->Inicializa_Padrao(Sessao(ulSessao));
+    if (hr != S_OK) {
+      p->Release();
+      p = nullptr;
+    }
+  }
+  if (phr != nullptr) *phr = hr;
+  return p;
+}
+
+// The values of one write: the number of values and every byte of them
+// follow from (writer, key, sequence), so a mix of two writes shows.
+constexpr UI4 kHeader = 1;
+std::string TextoDe(UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
+  return "e" + std::to_string(ulEscritor) + "k" + std::to_string(lChave) + "s" + std::to_string(ulSeq) +
+         std::string(ulSeq % 17, '.');
+}
+UINT QtdDe(UI4 ulSeq) { return 1 + ulSeq % 3; }
+HRESULT GravaSeq(IZelDF_IEx* p, UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
+  std::string sTexto = TextoDe(ulEscritor, lChave, ulSeq);
+  IE_CAMPO_DATA_PS a[3] = {};
+  a[0].id = IE_CAMPO_LIVRE_TEXTO_0;
+  a[0].pcTexto = sTexto.data();
+  a[0].ulTamanhoTexto = static_cast<UI4>(sTexto.size() + 1);
+  a[1].id = IE_CAMPO_LIVRE_V4_0;
+  std::memcpy(a[1].BinaryData, &ulSeq, 4);
+  a[2].id = IE_CAMPO_LIVRE_V8_0;
+  const uint64_t ull = (uint64_t{ulEscritor} << 32) | ulSeq;
+  std::memcpy(a[2].BinaryData, &ull, 8);
+  return p->GravaCamposVinculo(IE_VINCULO_PS{{kHeader, lChave}, QtdDe(ulSeq), {}, a, nullptr});
+}
+// The sequence a link read back holds, or 0 when its values are not all of
+// one write of that writer and key.
+UI4 SeqLida(const IE_VINCULO_PS& v, UI4 ulEscritor, UI4 lChave) {
+  if (v.nQtdCampos == 0 || v.pCampos == nullptr) return 0;
+  UI4 ulSeq = 0;
+  if (v.nQtdCampos >= 2) std::memcpy(&ulSeq, v.pCampos[1].BinaryData, 4);
+  if (v.nQtdCampos == 1) {
+    // Only the text tells the sequence.
+    const char* sz = v.pCampos[0].pcTexto;
+    const char* s = sz != nullptr ? std::strrchr(sz, 's') : nullptr;
+    ulSeq = s != nullptr ? static_cast<UI4>(std::strtoul(s + 1, nullptr, 10)) : 0;
+  }
+  if (ulSeq == 0 || v.nQtdCampos != QtdDe(ulSeq)) return 0;
+  const char* sz = v.pCampos[0].pcTexto;
+  if (sz == nullptr || TextoDe(ulEscritor, lChave, ulSeq) != sz) return 0;
+  if (v.nQtdCampos == 3) {
+    uint64_t ull = 0;
+    std::memcpy(&ull, v.pCampos[2].BinaryData, 8);
+    if (ull != ((uint64_t{ulEscritor} << 32) | ulSeq)) return 0;
+  }
+  return ulSeq;
+}
+void LiberaValores(IE_VINCULO_PS& v) {
+  for (UINT i = 0; i < v.nQtdCampos && v.pCampos != nullptr; ++i) CoTaskMemFree(v.pCampos[i].pcTexto);
+  CoTaskMemFree(v.pCampos);
+  v = {};
+}
+
+// A writer's journal: "A key seq" before each write, "K key seq" after one
+// that answered S_OK; what the test expects of every key follows from it.
+struct Esperado {
+  UI4 ulConfirmado = 0;     // last acknowledged sequence
+  std::set<UI4> incertos;   // attempted after it, answer lost
+};
+std::map<UI4, Esperado> LeDiario(const std::string& sCaminho, size_t* pnConfirmadas) {
+  std::map<UI4, Esperado> m;
+  std::ifstream f(sCaminho);
+  char c;
+  UI4 lChave, ulSeq;
+  while (f >> c >> lChave >> ulSeq) {
+    Esperado& e = m[lChave];
+    if (c == 'A') {
+      e.incertos.insert(ulSeq);
+    } else {
+      e.ulConfirmado = ulSeq;
+      e.incertos.clear();
+      ++*pnConfirmadas;
+    }
+  }
+  return m;
+}
+
+constexpr UI4 kChavesPorEscritor = 25;
+UI4 ChaveDe(UI4 ulEscritor, UI4 i) { return ulEscritor * 1000 + 1 + i % kChavesPorEscritor; }
+
+// A client process: writes its own keys (rewriting each one in turn, with
+// changing value counts) until the stop file appears or nLimite writes were
+// made; every loss of the server is answered with a new object. With
+// bMisto, reads, integration look-ups, releases and new objects go between
+// the writes. Exit 0, or the step that failed.
+int Cliente(const std::vector<std::string>& args, bool bMisto) {
+  const UI4 ulEscritor = static_cast<UI4>(std::stoul(args[0]));
+  const std::string sBase = args[1];
+  const int nLimite = std::stoi(args[2]);
+  FILE* pDiario = std::fopen((sBase + ".diario").c_str(), "w");
+  if (pDiario == nullptr) return 2;
+  IZelDF_IEx* p = nullptr;
+  auto Conecta = [&] {
+    for (int i = 0; i < 500 && p == nullptr; ++i) {
+      p = CriaNoServidor(ulEscritor);
+      if (p == nullptr) Sleep(5);
+    }
+    return p != nullptr;
+  };
+  int r = 0;
+  std::mt19937 aleatorio(ulEscritor);
+  for (UI4 ulSeq = 1; r == 0 && static_cast<int>(ulSeq) <= nLimite && !fs::exists(sBase + ".pare"); ++ulSeq) {
+    if (p == nullptr && !Conecta()) {
+      r = 3;
+      break;
+    }
+    if (ulSeq == 2) ZelCriaMarcador(sBase + ".pronto");
+    if (static_cast<int>(ulSeq) == nLimite / 2) ZelCriaMarcador(sBase + ".passo1");
+    const UI4 lChave = ChaveDe(ulEscritor, ulSeq);
+    if (bMisto) {
+      switch (aleatorio() % 6) {
+        case 0: {  // a read of some of its keys
+          UI4 aChaves[3] = {ChaveDe(ulEscritor, ulSeq + 1), 0, ChaveDe(ulEscritor, ulSeq + 7)};
+          IE_VINCULO_PS aV[3] = {};
+          if (p->BuscaVinculosByOrigem(kHeader, 3, aChaves, aV) != S_OK) r = 4;
+          for (auto& v : aV) LiberaValores(v);
+          break;
+        }
+        case 1: {  // the integration of its header
+          IE_VINCULO_PS v{};
+          if (FAILED(p->GetVinculoByIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, lChave, {0, IE_PROCESSO_FT_PED, 0, {}}, &v)))
+            r = 5;
+          LiberaValores(v);
+          break;
+        }
+        case 2: {  // a release and a new object
+          p->Release();
+          p = nullptr;
+          if (!Conecta()) r = 6;
+          break;
+        }
+        default:
+          break;
+      }
+      if (r != 0) break;
+    }
+    std::fprintf(pDiario, "A %u %u\n", lChave, ulSeq);
+    std::fflush(pDiario);
+    HRESULT hr = GravaSeq(p, ulEscritor, lChave, ulSeq);
+    if (hr == S_OK) {
+      std::fprintf(pDiario, "K %u %u\n", lChave, ulSeq);
+      std::fflush(pDiario);
+    } else if (hr == RPC_E_DISCONNECTED && !bMisto) {
+      p->Release();
+      p = nullptr;
+    } else {
+      std::fprintf(stderr, "writer %u: GravaCamposVinculo answered 0x%08X\n", ulEscritor, static_cast<UI4>(hr));
+      r = 7;
+    }
+  }
+  if (p != nullptr) p->Release();
+  std::fclose(pDiario);
+  ZelCriaMarcador(sBase + ".pronto");
+  return r;
+}
+ZEL_AJUDANTE(EscritorInterrompido) { return Cliente(args, false); }
+ZEL_AJUDANTE(ClienteMisto) { return Cliente(args, true); }
+
+// The registered server command: records its pid, then becomes the server.
+ZEL_AJUDANTE(ServidorVigiado) {
+  ZelCriaMarcador(args[0] + "servidor." + std::to_string(getpid()));
+  execl(ZEL_TOLVAN_SERVIDOR, "Tolvan", "-Embedding", static_cast<char*>(nullptr));
+  return 127;
+}
+
+class TolvanFalhas : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Servers started by the runtime are orphaned on purpose; as subreaper
+    // this process inherits them and can wait for them.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    static int nTeste = 0;
+    m_sDir = ZelNovoDiretorio("f" + std::to_string(++nTeste));  // short: the socket's path has a limit
+    fs::create_directories(m_sDir + "r");
+    fs::permissions(m_sDir + "r", fs::perms::owner_all);
+    setenv("XDG_RUNTIME_DIR", (m_sDir + "r").c_str(), 1);
+    setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "maquina.reg").c_str(), 1);
+    setenv("ZEL_REGISTRO_USUARIO", (m_sDir + "usuario.reg").c_str(), 1);
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioModulos", m_sDir), ERROR_SUCCESS);
+    fs::create_directories(m_sDir + "emp");
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP", "DF",
+                                      m_sDir + "emp/"),
+              ERROR_SUCCESS);
+    ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CURRENT_USER,
+                                      "Software\\Classes\\CLSID\\" + GuidParaTexto(CLSID_ZelDF_IEx) + "\\LocalServer32",
+                                      "", "\"" + fs::read_symlink("/proc/self/exe").string() +
+                                              "\" --zel-ajudante ServidorVigiado " + m_sDir),
+              ERROR_SUCCESS);
+  }
+  // Whatever failed, no helper and no server outlives the test.
+  void TearDown() override {
+    for (pid_t pid : m_aClientes) ZelMataAjudante(pid);
+    for (pid_t pid : Servidores()) ZelMataAjudante(pid);
+  }
+
+  // Servers started so far and not yet reaped.
+  std::vector<pid_t> Servidores() {
+    std::vector<pid_t> a;
+    for (const auto& e : fs::directory_iterator(m_sDir)) {
+      const std::string s = e.path().filename().string();
+      if (s.rfind("servidor.", 0) != 0) continue;
+      pid_t pid = std::stoi(s.substr(9));
+      if (m_reaped.count(pid) == 0) a.push_back(pid);
+    }
+    return a;
+  }
+  // Waits for a server to end (killing it after the limit): its exit code.
+  int EsperaServidor(pid_t pid, uint32_t ms) {
+    m_reaped.insert(pid);
+    return ZelEsperaAjudante(pid, ms);
+  }
+
+  void CriaHeader() {
+    HRESULT hr = S_OK;
+    IZelDF_IEx* p = CriaNoServidor(99, &hr);
+    ASSERT_NE(p, nullptr) << std::hex << hr;
+    IE_CAMPO_PS aCampos[3] = {};
+    aCampos[0].id = IE_CAMPO_LIVRE_TEXTO_0;
+    aCampos[1].id = IE_CAMPO_LIVRE_V4_0;
+    aCampos[2].id = IE_CAMPO_LIVRE_V8_0;
+    UI4 ulPos = 0;
+    ASSERT_EQ(p->GravaIEHeader(&ulPos, IE_HDR_PS{0, IE_PROCESSO_FT_NF, 3, {}, aCampos, nullptr}), S_OK);
+    ASSERT_EQ(ulPos, kHeader);
+    // The integration the mixed clients look up: the origin's number goes
+    // to the destination's only field.
+    ulPos = 0;
+    ASSERT_EQ(p->GravaIEHeader(&ulPos, IE_HDR_PS{0, IE_PROCESSO_FT_PED, 1, {}, &aCampos[1], nullptr}), S_OK);
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+    cab.eProcessoOrigem = IE_PROCESSO_FT_NF;
+    cab.eProcessoDestino = IE_PROCESSO_FT_PED;
+    _REG_IE_VINCULO_INTEGRACAO_PS link{1, 1, 0, 0, 0, {}};
+    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{1, {}, &link, nullptr};
+    UI4 ulCab = 0;
+    ASSERT_EQ(p->GravaCabecalhoIntegracao(0, cab, &ulCab), S_OK);
+    ASSERT_EQ(p->GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+    ASSERT_EQ(p->GravaCabecalhoIntegracao(ulCab, cab, &ulCab), S_OK);
+    p->Release();
+  }
+  // Resident memory of a live server, in kB.
+  static long MemoriaKb(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    for (std::string s; std::getline(f, s);)
+      if (s.rfind("VmRSS:", 0) == 0) return std::stol(s.substr(6));
+    return -1;
+  }
+
+  void IniciaClientes(const char* szAjudante, UI4 nClientes, int nLimite) {
+    for (UI4 e = 1; e <= nClientes; ++e)
+      m_aClientes.push_back(ZelIniciaAjudante(szAjudante, {std::to_string(e), Base(e), std::to_string(nLimite)}));
+  }
+  std::string Base(UI4 e) const { return m_sDir + "cliente" + std::to_string(e); }
+  void EsperaClientes() {
+    for (pid_t pid : m_aClientes) EXPECT_EQ(ZelEsperaAjudante(pid, 600000), 0);
+    m_aClientes.clear();
+  }
+
+  // Reads every key of every journal through a new object: the last
+  // acknowledged write of each key, or one attempted after it.
+  // A rewrite whose answer was lost may have stopped between its value
+  // records (they are overwritten in place): *pnMisturas counts those.
+  void ConfereDiarios(UI4 nClientes, size_t* pnConfirmadas, size_t* pnIncertas, size_t* pnMisturas = nullptr) {
+    IZelDF_IEx* p = CriaNoServidor(98);
+    ASSERT_NE(p, nullptr);
+    for (UI4 e = 1; e <= nClientes; ++e) {
+      for (const auto& [lChave, esperado] : LeDiario(Base(e) + ".diario", pnConfirmadas)) {
+        UI4 ulChave = lChave;
+        IE_VINCULO_PS v{};
+        ASSERT_EQ(p->BuscaVinculosByOrigem(kHeader, 1, &ulChave, &v), S_OK);
+        const UI4 ulSeq = SeqLida(v, e, lChave);
+        const bool bNada = v.nQtdCampos == 0;
+        LiberaValores(v);
+        *pnIncertas += esperado.incertos.size();
+        if (esperado.incertos.count(ulSeq) != 0) continue;
+        if (esperado.ulConfirmado == 0 && bNada) continue;
+        if (pnMisturas != nullptr && !esperado.incertos.empty() && ulSeq == 0 && !bNada) {
+          ++*pnMisturas;
+          continue;
+        }
+        EXPECT_EQ(ulSeq, esperado.ulConfirmado) << "key " << lChave << ": the acknowledged write was lost or mixed";
+      }
+    }
+    EXPECT_EQ(p->Release(), 0u);
+  }
+  // tolvan-inspeciona's verifica: whole records, chains inside their files,
+  // one link per origin.
+  std::string Verifica() const {
+    std::ostringstream saida, erros;
+    IEInspecionaExecuta({m_sDir + "emp/VOVIDADI/", "verifica"}, saida, erros);
+    return saida.str() + erros.str();
+  }
+
+  std::string m_sDir;
+  std::vector<pid_t> m_aClientes;
+  std::set<pid_t> m_reaped;
+};
+
+TEST_F(TolvanFalhas, ServidorMortoNoMeioDasGravacoesNaoPerdeOQueConfirmou) {
+  const int nRodadas = Parametro("ZEL_FALHAS_RODADAS", 6);
+  constexpr UI4 kEscritores = 4;
+  CriaHeader();
+  IniciaClientes("EscritorInterrompido", kEscritores, 1 << 30);
+  for (UI4 e = 1; e <= kEscritores; ++e) ASSERT_TRUE(ZelEsperaArquivo(Base(e) + ".pronto", 60000));
+
+  const int nSemente = Parametro("ZEL_FALHAS_SEMENTE", 12);
+  std::mt19937 aleatorio(static_cast<unsigned>(nSemente));
+  int nMortos = 0;
+  for (int i = 0; i < nRodadas; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + aleatorio() % 120));
+    for (pid_t pid : Servidores()) {
+      kill(pid, SIGKILL);
+      const int r = EsperaServidor(pid, 20000);
+      EXPECT_TRUE(r == 128 + SIGKILL || r == 0) << "a server ended with " << r;
+      ++nMortos;
+    }
+    // The next round kills the server the clients start again.
+    for (int n = 0; n < 5000 && Servidores().empty(); ++n) Sleep(1);
+  }
+  for (UI4 e = 1; e <= kEscritores; ++e) ZelCriaMarcador(Base(e) + ".pare");
+  EsperaClientes();
+
+  size_t nConfirmadas = 0, nIncertas = 0, nMisturas = 0;
+  ConfereDiarios(kEscritores, &nConfirmadas, &nIncertas, &nMisturas);
+  EXPECT_GE(nMortos, nRodadas);
+  EXPECT_GT(nConfirmadas, 0u);
+  for (pid_t pid : Servidores()) EXPECT_EQ(EsperaServidor(pid, 60000), 0) << "the last server did not end by itself";
+  EXPECT_EQ(Verifica(), "no problems found\n");
+  std::printf("[ falhas ] %d rounds (seed %d): %d servers killed, %zu writes acknowledged and read back, %zu answers "
+              "lost (either outcome accepted), %zu of them stopped midway\n",
+              nRodadas, nSemente, nMortos, nConfirmadas, nIncertas, nMisturas);
+}
+
+TEST_F(TolvanFalhas, OitoClientesComChamadasMistasNaoPerdemNemDobramEOServidorTerminaSozinho) {
+  const int nChamadas = Parametro("ZEL_FALHAS_CHAMADAS", 300);
+  constexpr UI4 kClientes = 8;
+  CriaHeader();
+  // This object keeps the one server alive between the passes.
+  IZelDF_IEx* p = CriaNoServidor(97);
+  ASSERT_NE(p, nullptr);
+  const std::vector<pid_t> aServidor = Servidores();
+  ASSERT_EQ(aServidor.size(), 1u);
+  IniciaClientes("ClienteMisto", kClientes, nChamadas);
+  for (UI4 e = 1; e <= kClientes; ++e) ASSERT_TRUE(ZelEsperaArquivo(Base(e) + ".passo1", 600000));
+  const long nDepoisDoPrimeiro = MemoriaKb(aServidor[0]);
+  EsperaClientes();
+  const long nNoFim = MemoriaKb(aServidor[0]);
+
+  // A writer after them all finds no lock left behind: a leaked marker or
+  // write lock would fail its write (short waits) or hold it past the limit.
+  m_aClientes.push_back(ZelIniciaAjudante("EscritorInterrompido", {"9", Base(9), "1"}));
+  EXPECT_EQ(ZelEsperaAjudante(m_aClientes.back(), 20000), 0);
+  m_aClientes.clear();
+
+  size_t nConfirmadas = 0, nIncertas = 0;
+  ConfereDiarios(kClientes, &nConfirmadas, &nIncertas);
+  EXPECT_EQ(nIncertas, 0u);
+  // One link per origin: the keys each client wrote, and the late writer's.
+  EXPECT_EQ(fs::file_size(m_sDir + "emp/VOVIDADI/DFIEVINC.dat"), (kClientes * kChavesPorEscritor + 1) * 24);
+  EXPECT_EQ(p->Release(), 0u);
+  EXPECT_EQ(EsperaServidor(aServidor[0], 60000), 0) << "the server did not end by itself once idle";
+  EXPECT_EQ(Servidores(), std::vector<pid_t>{}) << "another server was started";
+  EXPECT_EQ(Verifica(), "no problems found\n");
+#if !defined(__SANITIZE_ADDRESS__)
+  // Freed memory goes back to the allocator, not to the system: a bound, not equality.
+  EXPECT_LE(nNoFim, nDepoisDoPrimeiro + std::max(nDepoisDoPrimeiro / 4, 4096L)) << "the server's memory grew";
+#endif
+  std::printf("[ falhas ] %u clients x %d calls: %zu writes read back; server memory %ld kB after the first half, "
+              "%ld kB at the end\n", kClientes, nChamadas, nConfirmadas, nDepoisDoPrimeiro, nNoFim);
+}
+
+}  // namespace
