@@ -283,6 +283,10 @@ TEST_F(TZelUnknownTeste, AlteracoesMultiplasECadastroTeveMovimentacao) {
   obj.hrHook = S_FALSE;
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(3, aPonteiros, 1, &alteracao), S_FALSE) << "a success code stops it too";
   EXPECT_EQ(obj.nHooks, 2);
+  // Pointers or changes announced without their arrays reach no hook.
+  EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, nullptr, 0, nullptr), E_POINTER);
+  EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, aPonteiros, 2, nullptr), E_POINTER);
+  EXPECT_EQ(obj.nHooks, 2);
 
   UI8 aMovimentos[1] = {42};
   EXPECT_EQ(obj.AlteracaoMultiplaMovimento(1, aMovimentos, 0, nullptr), E_NOTIMPL);
