@@ -548,7 +548,9 @@ HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegis
 template <class T>
 void CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote) {
   Indice& ind = m_aIndices[uiColuna];
-  if (ind.mapa.empty()) ind.mapa.Reserva(nLote);
+  // A unique index gets a key per record; one that repeats keys may get a
+  // handful, and grows as they come.
+  if (ind.mapa.empty() && !ind.bPermiteChaveRepetida) ind.mapa.Reserva(nLote);
   for (size_t j = 0; j < nLote; ++j) {
     ZelUInt uiChave = lote.aChaves[j];
     if (uiChave == 0 && !ind.bPermiteChaveZerada) continue;
