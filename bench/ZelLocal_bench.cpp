@@ -10,10 +10,6 @@
 // the same frames over a socket pair.
 #include <benchmark/benchmark.h>
 
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "ZelBenchEco.h"
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelRegistro.h"
@@ -119,46 +116,15 @@ void BM_KeepAliveServidorOutroProcesso(benchmark::State& state) { MedeKeepAlive(
 BENCHMARK(BM_KeepAliveServidorOutroProcesso)->UseRealTime();
 
 // The same frames as a KeepAlive, answered by a child process that does
-// nothing else (raw reads and writes: the child of a threaded process).
+// nothing else.
 void BM_PingPongDoisProcessos(benchmark::State& state) {
-  int fds[2];
-  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+  CZelBenchEco eco;
+  if (!eco.Inicia()) {
     state.SkipWithError("socketpair failed");
     return;
   }
-  constexpr size_t kPedido = kZelLocalTamanhoCabecalho + 2, kResposta = kZelLocalTamanhoCabecalho + 9;
-  uint8_t resposta[kResposta] = {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    uint8_t buf[kPedido];
-    for (;;) {
-      size_t n = 0;
-      while (n < kPedido) {
-        ssize_t r = read(fds[1], buf + n, kPedido - n);
-        if (r <= 0) _exit(0);
-        n += static_cast<size_t>(r);
-      }
-      if (write(fds[1], resposta, kResposta) != static_cast<ssize_t>(kResposta)) _exit(1);
-    }
-  }
-  close(fds[1]);
-  CZelLocalSocket a(fds[0]);
-  const uint8_t pedido[2] = {5, 0};
-  uint8_t buf[kResposta];
-  for (auto _ : state) {
-    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, pedido, sizeof pedido);
-    size_t n = 0;
-    while (n < kResposta) {
-      ssize_t r = read(a.Fd(), buf + n, kResposta - n);
-      if (r <= 0) break;
-      n += static_cast<size_t>(r);
-    }
-    benchmark::DoNotOptimize(buf);
-  }
-  a.Fecha();
-  int status = 0;
-  waitpid(pid, &status, 0);
+  for (auto _ : state)
+    if (!eco.IdaEVolta()) state.SkipWithError("round trip failed");
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_PingPongDoisProcessos)->UseRealTime();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when any is missing.
 set -euo pipefail
-pacotes=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev clang libclang-rt-dev pkg-config dpkg-dev)
+pacotes=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libsqlite3-dev clang libclang-rt-dev pkg-config dpkg-dev)
 faltam=()
 for p in "${pacotes[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || faltam+=("$p")

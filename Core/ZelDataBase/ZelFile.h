@@ -17,7 +17,6 @@
 #include <string>
 #include <type_traits>
 #include <typeinfo>
-#include <unordered_map>
 #include <vector>
 
 #include "ZelArqMarcaFila.h"
@@ -123,6 +122,127 @@ class CZelListaPosicoes {
   size_t m_nRemovidas = 0;
 };
 
+// The positions of an index, by key: an open-addressing table of 16-byte
+// slots (key, position) with linear probing, so a unique index costs about
+// 20 bytes a record and building it allocates nothing per key. A key with
+// more than one position keeps them in a CZelListaPosicoes of its own, which
+// the slot names instead of a position. Positions are never 0, so a slot
+// whose value is 0 is free; removal shifts the probe run back rather than
+// leaving marks.
+class CZelIndiceChaves {
+ public:
+  bool empty() const { return m_nChaves == 0; }
+  // Room for n keys without growing.
+  void Reserva(size_t n) {
+    const size_t nSlots = n + n / 4 + 1;
+    if (nSlots > m_aSlots.size()) Redimensiona(nSlots);
+  }
+  // The smallest position of the key, 0 when it has none.
+  ZelUInt Primeira(ZelUInt uiChave) const {
+    const Slot* p = Acha(uiChave);
+    if (p == nullptr) return 0;
+    return (p->uiValor & kLista) != 0 ? m_aListas[p->uiValor & ~kLista].front() : p->uiValor;
+  }
+  std::vector<ZelUInt> Posicoes(ZelUInt uiChave) const {
+    const Slot* p = Acha(uiChave);
+    if (p == nullptr) return {};
+    if ((p->uiValor & kLista) != 0) return m_aListas[p->uiValor & ~kLista].Vetor();
+    return {p->uiValor};
+  }
+  void Inclui(ZelUInt uiChave, ZelUInt uiPosicao) {
+    if ((m_nChaves + 1) * 5 > m_aSlots.size() * 4) Redimensiona(std::max<size_t>(16, m_aSlots.size() * 2));
+    size_t i = Inicio(uiChave, m_aSlots.size());
+    while (m_aSlots[i].uiValor != 0 && m_aSlots[i].uiChave != uiChave) i = Proximo(i);
+    Slot& s = m_aSlots[i];
+    if (s.uiValor == 0) {
+      s = Slot{uiChave, uiPosicao};
+      ++m_nChaves;
+      return;
+    }
+    if ((s.uiValor & kLista) == 0) {
+      size_t iLista;
+      if (m_aLivres.empty()) {
+        iLista = m_aListas.size();
+        m_aListas.emplace_back();
+      } else {
+        iLista = m_aLivres.back();
+        m_aLivres.pop_back();
+      }
+      m_aListas[iLista].push_back(s.uiValor);
+      s.uiValor = iLista | kLista;
+    }
+    m_aListas[s.uiValor & ~kLista].push_back(uiPosicao);
+  }
+  // Removes the position from the key, if there; a key left without
+  // positions goes.
+  void Remove(ZelUInt uiChave, ZelUInt uiPosicao) {
+    const Slot* p = Acha(uiChave);
+    if (p == nullptr) return;
+    if ((p->uiValor & kLista) != 0) {
+      const size_t iLista = p->uiValor & ~kLista;
+      m_aListas[iLista].Remove(uiPosicao);
+      if (!m_aListas[iLista].empty()) return;
+      m_aListas[iLista] = CZelListaPosicoes();
+      m_aLivres.push_back(iLista);
+    } else if (p->uiValor != uiPosicao) {
+      return;
+    }
+    Esvazia(static_cast<size_t>(p - m_aSlots.data()));
+  }
+
+ private:
+  struct Slot {
+    ZelUInt uiChave;
+    ZelUInt uiValor;  // a position, or kLista and the index of a list
+  };
+  static constexpr ZelUInt kLista = ZelUInt{1} << 63;
+
+  static size_t Inicio(ZelUInt uiChave, size_t nSlots) {
+    ZelUInt x = uiChave + 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    x ^= x >> 31;
+    return static_cast<size_t>((static_cast<unsigned __int128>(x) * nSlots) >> 64);
+  }
+  size_t Proximo(size_t i) const { return i + 1 == m_aSlots.size() ? 0 : i + 1; }
+  const Slot* Acha(ZelUInt uiChave) const {
+    if (m_aSlots.empty()) return nullptr;
+    for (size_t i = Inicio(uiChave, m_aSlots.size());; i = Proximo(i)) {
+      if (m_aSlots[i].uiValor == 0) return nullptr;
+      if (m_aSlots[i].uiChave == uiChave) return &m_aSlots[i];
+    }
+  }
+  // Frees slot i and moves back the slots of its probe run that may take
+  // its place, so that every key stays reachable from its start.
+  void Esvazia(size_t i) {
+    --m_nChaves;
+    for (size_t j = Proximo(i);; j = Proximo(j)) {
+      if (m_aSlots[j].uiValor == 0) break;
+      const size_t h = Inicio(m_aSlots[j].uiChave, m_aSlots.size());
+      const bool bPodeMover = j > i ? (h <= i || h > j) : (h <= i && h > j);
+      if (!bPodeMover) continue;
+      m_aSlots[i] = m_aSlots[j];
+      i = j;
+    }
+    m_aSlots[i] = Slot{0, 0};
+  }
+  void Redimensiona(size_t nSlots) {
+    std::vector<Slot> aVelhos(nSlots, Slot{0, 0});
+    aVelhos.swap(m_aSlots);
+    for (const Slot& s : aVelhos) {
+      if (s.uiValor == 0) continue;
+      size_t i = Inicio(s.uiChave, m_aSlots.size());
+      while (m_aSlots[i].uiValor != 0) i = Proximo(i);
+      m_aSlots[i] = s;
+    }
+  }
+
+  std::vector<Slot> m_aSlots;
+  size_t m_nChaves = 0;
+  std::vector<CZelListaPosicoes> m_aListas;
+  std::vector<size_t> m_aLivres;
+};
+
 template <class T>
 class CZelFile : public CZelFileBase {
   static_assert(std::is_trivially_copyable_v<T>, "records are copied to and from the file as bytes");
@@ -202,7 +322,7 @@ class CZelFile : public CZelFileBase {
 
  private:
   struct Indice {
-    std::unordered_map<ZelUInt, CZelListaPosicoes> mapa;
+    CZelIndiceChaves mapa;
     PFN_GetChaveIndex pfnGetChaveIndex;
     bool bPermiteChaveZerada;
     bool bPermiteChaveRepetida;
@@ -215,7 +335,8 @@ class CZelFile : public CZelFileBase {
   HRESULT ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegistros, size_t uiColuna, ChavesLote* pLote);
   void AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote);
   HRESULT RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade);
-  // Shared part of the look-ups: achou gets the key's positions.
+  // Shared part of the look-ups: achou gets the index and the key's first
+  // position, when it has one.
   template <class F>
   HRESULT ProcuraChave(ZelUInt uiChave, ZelUInt uiColunaIndexacao, F achou);
   void Traca(const char* szFuncao, int nLinha, const char* szExpressao, HRESULT hr) const {
@@ -414,9 +535,9 @@ HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegis
       continue;
     }
     if (ind.bPermiteChaveRepetida) continue;
-    auto it = ind.mapa.find(uiChave);
-    if (it == ind.mapa.end() || it->second.empty()) continue;
-    if (uiPosicao > 0 && it->second.front() == uiPosicao + j) continue;
+    const ZelUInt uiPrimeira = ind.mapa.Primeira(uiChave);
+    if (uiPrimeira == 0) continue;
+    if (uiPosicao > 0 && uiPrimeira == uiPosicao + j) continue;
     Traca("CZelFile::ValidaIndex", __LINE__, "hr = E_ZELCR_CHAVE_DE_INDEXACAO_REPETIDA",
           E_ZELCR_CHAVE_DE_INDEXACAO_REPETIDA);
     return E_ZELCR_CHAVE_DE_INDEXACAO_REPETIDA;
@@ -427,12 +548,13 @@ HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegis
 template <class T>
 void CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote) {
   Indice& ind = m_aIndices[uiColuna];
-  if (ind.mapa.empty())
-    ind.mapa.rehash(static_cast<size_t>(static_cast<double>(nLote) * 1.21 / ind.mapa.max_load_factor() + 0.5));
+  // A unique index gets a key per record; one that repeats keys may get a
+  // handful, and grows as they come.
+  if (ind.mapa.empty() && !ind.bPermiteChaveRepetida) ind.mapa.Reserva(nLote);
   for (size_t j = 0; j < nLote; ++j) {
     ZelUInt uiChave = lote.aChaves[j];
     if (uiChave == 0 && !ind.bPermiteChaveZerada) continue;
-    ind.mapa[uiChave].push_back(uiPosicao + j);
+    ind.mapa.Inclui(uiChave, uiPosicao + j);
   }
 }
 
@@ -443,10 +565,7 @@ HRESULT CZelFile<T>::RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade) {
   for (size_t c = 0; c < m_aIndices.size(); ++c) {
     Indice& ind = m_aIndices[c];
     for (ZelUInt p = uiPosicao; p < uiPosicao + uiQuantidade; ++p) {
-      auto it = ind.mapa.find(ind.pfnGetChaveIndex(&m_aRegistros[p - 1], c));
-      if (it == ind.mapa.end()) continue;
-      it->second.Remove(p);
-      if (it->second.empty()) ind.mapa.erase(it);
+      ind.mapa.Remove(ind.pfnGetChaveIndex(&m_aRegistros[p - 1], c), p);
     }
   }
   return S_OK;
@@ -488,11 +607,9 @@ template <class F>
 HRESULT CZelFile<T>::ProcuraChave(ZelUInt uiChave, ZelUInt uiColunaIndexacao, F achou) {
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
   if (uiColunaIndexacao >= m_aIndices.size()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
-  const auto& mapa = m_aIndices[uiColunaIndexacao].mapa;
-  auto it = mapa.find(uiChave);
-  if (it == mapa.end()) return S_OK;
-  if (it->second.empty()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
-  achou(it->second);
+  const CZelIndiceChaves& mapa = m_aIndices[uiColunaIndexacao].mapa;
+  const ZelUInt uiPrimeira = mapa.Primeira(uiChave);
+  if (uiPrimeira != 0) achou(mapa, uiPrimeira);
   return S_OK;
 }
 
@@ -502,8 +619,8 @@ HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, ZelUInt* pPosicao, ZelUInt uiC
   Entrada(prof, "CZelFile::ExisteIndex", [&] {
     return ZelPares{{"uiChave", std::to_string(uiChave)}, {"uiColunaIndexacao", std::to_string(uiColunaIndexacao)}};
   });
-  return ProcuraChave(uiChave, uiColunaIndexacao, [pPosicao](const CZelListaPosicoes& l) {
-    if (pPosicao != nullptr) *pPosicao = l.front();
+  return ProcuraChave(uiChave, uiColunaIndexacao, [pPosicao](const CZelIndiceChaves&, ZelUInt uiPrimeira) {
+    if (pPosicao != nullptr) *pPosicao = uiPrimeira;
   });
 }
 
@@ -513,9 +630,10 @@ HRESULT CZelFile<T>::ExisteIndex(ZelUInt uiChave, std::vector<ZelUInt>* pListaPo
   Entrada(prof, "CZelFile::ExisteIndex", [&] {
     return ZelPares{{"uiChave", std::to_string(uiChave)}, {"uiColunaIndexacao", std::to_string(uiColunaIndexacao)}};
   });
-  return ProcuraChave(uiChave, uiColunaIndexacao, [pListaPosicao](const CZelListaPosicoes& l) {
-    if (pListaPosicao != nullptr) *pListaPosicao = l.Vetor();
-  });
+  return ProcuraChave(uiChave, uiColunaIndexacao,
+                      [uiChave, pListaPosicao](const CZelIndiceChaves& mapa, ZelUInt /*uiPrimeira*/) {
+                        if (pListaPosicao != nullptr) *pListaPosicao = mapa.Posicoes(uiChave);
+                      });
 }
 
 template <class T>

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <set>
 
@@ -467,4 +468,51 @@ TEST_F(ZelFileTeste, SoASaidaLigadaAindaLevaOsParametros) {
   EXPECT_NE(linhas[0].find("\tCZelFile::Le\t"), std::string::npos);
   EXPECT_NE(linhas[0].find("\tSAIU\t"), std::string::npos);
   EXPECT_NE(linhas[0].find("\tm_sNomeArquivo = DADOS.dat\tuiPosicao = 1\t"), std::string::npos) << linhas[0];
+}
+
+// The index table against a plain map of sets, through inserts, removals
+// (with the probe runs shifted back, across the end of the table) and
+// growth; keys crowd into few slots and include 0.
+TEST(ZelIndiceChaves, MesmasPosicoesQueUmMapaDeConjuntos) {
+  CZelIndiceChaves indice;
+  std::map<ZelUInt, std::set<ZelUInt>> modelo;
+  std::mt19937_64 gerador(7);
+  auto confere = [&](int nPasso) {
+    for (ZelUInt k = 0; k < 70; ++k) {
+      auto it = modelo.find(k);
+      std::vector<ZelUInt> esperado;
+      if (it != modelo.end()) esperado.assign(it->second.begin(), it->second.end());
+      ASSERT_EQ(indice.Posicoes(k), esperado) << "key " << k << " step " << nPasso;
+      ASSERT_EQ(indice.Primeira(k), esperado.empty() ? 0 : esperado.front()) << "key " << k << " step " << nPasso;
+    }
+    ASSERT_EQ(indice.empty(), modelo.empty());
+  };
+  for (int nPasso = 0; nPasso < 4000; ++nPasso) {
+    const ZelUInt k = gerador() % 64;
+    const ZelUInt p = gerador() % 12 + 1;
+    if (gerador() % 3 != 0) {
+      if (modelo[k].insert(p).second) indice.Inclui(k, p);
+    } else {
+      indice.Remove(k, p);
+      auto it = modelo.find(k);
+      if (it != modelo.end()) {
+        it->second.erase(p);
+        if (it->second.empty()) modelo.erase(it);
+      }
+    }
+    if (nPasso % 97 == 0) confere(nPasso);
+    if (modelo.size() > 40) {
+      // Empty it, key by key, down to nothing.
+      for (auto& [kk, posicoes] : modelo)
+        for (ZelUInt pp : posicoes) indice.Remove(kk, pp);
+      modelo.clear();
+      confere(nPasso);
+    }
+  }
+  confere(-1);
+  indice.Remove(99, 1);
+  indice.Inclui(0, 5);
+  EXPECT_EQ(indice.Primeira(0), 5u) << "key 0 is a key like any other";
+  indice.Remove(0, 6);
+  EXPECT_EQ(indice.Primeira(0), 5u) << "another position of the key leaves it";
 }

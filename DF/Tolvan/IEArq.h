@@ -58,6 +58,16 @@ class CIEArqT : public CIEArqBase {
   }
 
   int Le(LONG lPosicao, T* pReg) { return m_Arq.Le(lPosicao, pReg, sizeof(T)); }
+  // nQtd records from lPosicao in one read, when all of them are in the file
+  // (see CZelArqEx::LeDireto).
+  bool LeRun(LONG lPosicao, UINT nQtd, T* pRegs) {
+    return nQtd <= kMaximoRun &&
+           m_Arq.LeDireto(static_cast<int64_t>(lPosicao) * static_cast<int64_t>(sizeof(T)),
+                          static_cast<LONG>(nQtd * sizeof(T)), pRegs);
+  }
+  // Longer runs are read record by record, so that a damaged count never
+  // sizes a buffer beyond the records that exist.
+  static constexpr UINT kMaximoRun = 4096;
   // Position 0 appends; the position written comes back.
   int Grava(const T* pReg, LONG* plPosicao) { return m_Arq.Grava(pReg, plPosicao, sizeof(T)); }
   int Grava(const T* pReg, ULONG* pulPosicao) {

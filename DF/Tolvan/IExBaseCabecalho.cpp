@@ -406,7 +406,17 @@ HRESULT CIExBase::LeArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UIN
   static constexpr const char* kFuncao = "CIExBase::LeArrayItens";
   if (ppArray == nullptr) IE_RECUSA(kFuncao, "ppArray == NULL", E_POINTER);
   std::vector<IE_CAMPO_DATA_PS> aItens;  // grows only with the records that exist
-  for (UINT i = 0; i < nQtd; ++i) {
+  // A chain wholly in the file comes in one read; any other takes the
+  // record-by-record way, which tells where it ends.
+  UINT iLidos = 0;
+  std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs(std::min(nQtd, CIEArqT<IE_CAMPO_DATA_ARQ_V2>::kMaximoRun));
+  if (nQtd > 0 && UI8{iPtr} + nQtd <= static_cast<UI8>(INT32_MAX) &&
+      arq.LeRun(static_cast<LONG>(iPtr), nQtd, aRegs.data())) {
+    aItens.resize(nQtd);
+    for (UINT i = 0; i < nQtd; ++i) IEConverte(aRegs[i], &aItens[i]);
+    iLidos = nQtd;
+  }
+  for (UINT i = iLidos; i < nQtd; ++i) {
     IE_CAMPO_DATA_ARQ_V2 reg{};
     HRESULT hr = HrDoCodigo(LeNaPosicao(arq, UI8{iPtr} + i, &reg));
     if (FAILED(hr)) {

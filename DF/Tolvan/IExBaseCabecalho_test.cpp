@@ -569,6 +569,42 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
 }
 
+// A chain or a text that runs past the end of its file fails where the
+// record-by-record read would, with its code and trace; one wholly inside
+// reads the same values whether the cache holds them or not.
+TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
+  char szAb[] = "ab";
+  IE_CAMPO_DATA_PS aValores[2] = {Texto(IE_CAMPO_LIVRE_TEXTO_0, szAb, 3), Valor(251, 5)};
+  UI4 iPtr = 0;
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
+
+  IE_CAMPO_DATA_PS* pLidos = nullptr;
+  EXPECT_EQ(m_ie.LeArrayItens(m_arq, 2, 2, &pLidos), kAlemDoFim);
+  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItens\t", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
+
+  // A text whose start is inside the text file and whose end is not.
+  IE_CAMPO_DATA_PS aLongo[1] = {Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(2, 5))};
+  UI4 iPtrLongo = 0;
+  ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 1, &iPtrLongo, aLongo), S_OK);
+  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, iPtrLongo, 1, &pLidos), kAlemDoFim);
+  EXPECT_EQ(pLidos, nullptr);
+
+  // The same chain, read after another reader filled its cache with it.
+  IE_CAMPO_DATA_ARQ_V2 reg{};
+  ASSERT_EQ(m_arq.Le(1, &reg), ZELARQ_OK);
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 2, &pLidos), S_OK);
+    EXPECT_STREQ(pLidos[0].pcTexto, "ab");
+    UI8 ull = 0;
+    std::memcpy(&ull, pLidos[1].BinaryData, 8);
+    EXPECT_EQ(ull, 5u);
+    IELiberaItens(pLidos, 2);
+    m_arq.Fecha();
+    ASSERT_EQ(m_arq.Abre('L', IE_PROCESSO_FN_CRE), S_OK);
+  }
+}
+
 TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
   char szTexto[] = "abc";
   UI4 iPtr = 0;

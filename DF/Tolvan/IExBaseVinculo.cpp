@@ -19,13 +19,24 @@ constexpr HRESULT E_IE_EXCLUSAO_SEM_CHAVE = HR(0x80040CE3);
 
 HRESULT CIExBase::ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, const UI4* plChave, ZelUInt* plPos,
                                       IE_VINCULO_ARQ_V0* pregVin) {
-  if (plChave == nullptr) return ProcuraVinculoLinear(szFuncao, lPosHeader, plChave, plPos, pregVin);
   // The origin index holds every record of the origin, in ascending
-  // positions: its first active one is the one a scan would meet first.
+  // positions: its first active one is the one a scan would meet first. The
+  // header index holds only the active records of a header, so its first
+  // position is the scan's answer; key 0 mixes flagged records in, so
+  // header 0 is scanned.
+  if (plChave == nullptr && lPosHeader == 0) return ProcuraVinculoLinear(szFuncao, lPosHeader, plChave, plPos, pregVin);
   *plPos = 0;
   std::vector<ZelUInt> aPosicoes;
-  HRESULT hr = m_pDataBase->m_Vinculo.ExisteIndex(CZelDataBase_DF_InfoExtras::ChaveOrigem(lPosHeader, *plChave),
-                                                 &aPosicoes, CZelDataBase_DF_InfoExtras::eColunaOrigem);
+  HRESULT hr;
+  if (plChave != nullptr) {
+    hr = m_pDataBase->m_Vinculo.ExisteIndex(CZelDataBase_DF_InfoExtras::ChaveOrigem(lPosHeader, *plChave), &aPosicoes,
+                                            CZelDataBase_DF_InfoExtras::eColunaOrigem);
+  } else {
+    ZelUInt lPrimeira = 0;
+    hr = m_pDataBase->m_Vinculo.ExisteIndex(ZelUInt{lPosHeader}, &lPrimeira,
+                                            CZelDataBase_DF_InfoExtras::eColunaCabecalhoAtivo);
+    if (lPrimeira != 0) aPosicoes.push_back(lPrimeira);
+  }
   if (FAILED(hr)) return ProcuraVinculoLinear(szFuncao, lPosHeader, plChave, plPos, pregVin);
   for (ZelUInt lPos : aPosicoes) {
     IE_VINCULO_ARQ_V0 regVin{};
@@ -34,7 +45,8 @@ HRESULT CIExBase::ProcuraVinculoAtivo(const char* szFuncao, UI4 lPosHeader, cons
       ZelTraceHR(this, szFuncao, kFonte, __LINE__, "hr = m_pDataBase->m_Vinculo.Le(lPos, &regVin)", "hr", hr);
       return hr;
     }
-    if (regVin.ulExcluido != 0 || regVin.lPosHeader != lPosHeader || regVin.lChave != *plChave) continue;
+    if (regVin.ulExcluido != 0 || regVin.lPosHeader != lPosHeader) continue;
+    if (plChave != nullptr && regVin.lChave != *plChave) continue;
     *plPos = lPos;
     if (pregVin != nullptr) *pregVin = regVin;
     return S_OK;

@@ -196,3 +196,45 @@ TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
     }
   EXPECT_EQ(nAchados, 4) << "1/5 at 3, 1/6 at 2, 2/5 at 4, 3/8 at 8";
 }
+
+TEST_F(IExTeste, IndiceDoCabecalhoAchaOMesmoVinculoQueAVarredura) {
+  // Headers whose first records are flagged, repeated origins, a header
+  // with flagged records only.
+  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{
+                              Vinculo(1, 5, 1, 1, 1), Vinculo(2, 6, 1, 2, 1), Vinculo(1, 6, 2, 2), Vinculo(2, 5),
+                              Vinculo(1, 7, 1, 4), Vinculo(3, 8, 1, 5, 1), Vinculo(3, 9, 1, 6, 1), Vinculo(2, 6)}));
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  auto confere = [&](const char* szMomento, std::vector<UI4> aEsperados) {
+    std::vector<UI4> aAchados;
+    for (UI4 lPosHeader : {0u, 1u, 2u, 3u, 4u}) {
+      ZelUInt lPosIndice = 99, lPosVarredura = 99;
+      IE_VINCULO_ARQ_V0 regIndice{}, regVarredura{};
+      ASSERT_EQ(ie.ProcuraVinculoAtivo("t", lPosHeader, nullptr, &lPosIndice, &regIndice), S_OK);
+      ASSERT_EQ(ie.ProcuraVinculoLinear("t", lPosHeader, nullptr, &lPosVarredura, &regVarredura), S_OK);
+      EXPECT_EQ(lPosIndice, lPosVarredura) << szMomento << ", header " << lPosHeader;
+      EXPECT_EQ(IEBytes(regIndice), IEBytes(regVarredura)) << szMomento << ", header " << lPosHeader;
+      EXPECT_EQ(ie.ExisteVinculo(lPosHeader), lPosVarredura != 0 ? S_OK : S_FALSE) << szMomento << lPosHeader;
+      aAchados.push_back(static_cast<UI4>(lPosIndice));
+    }
+    EXPECT_EQ(aAchados, aEsperados) << szMomento;
+  };
+  confere("loaded", {0, 3, 4, 0, 0});
+  // Flag the first active record of header 1: the next one answers.
+  ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 6}), S_OK);
+  confere("flagged", {0, 5, 4, 0, 0});
+  // A flagged record made active again, ahead of the others, and a record
+  // moved to another header.
+  ZelUInt uiPos = 1;
+  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(1, 4, 1, 1)), S_OK);
+  uiPos = 4;
+  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(3, 5, 1, 3)), S_OK);
+  uiPos = 0;
+  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(0, 5, 1, 7)), S_OK) << "header 0 is scanned";
+  confere("rewritten", {9, 1, 8, 4, 0});
+  // Every link of header 1 flagged.
+  ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 4}), S_OK);
+  ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 7}), S_OK);
+  confere("all flagged", {9, 0, 8, 4, 0});
+}

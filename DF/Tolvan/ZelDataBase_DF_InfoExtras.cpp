@@ -39,6 +39,9 @@ HRESULT CZelDataBase_DF_InfoExtras::OnInicializa() {
     CZelDataBase::OnFinaliza();
     return hr;
   }
+  // It accepts every record, so it cannot fail here; without it the
+  // look-ups by header scan.
+  m_Vinculo.IncluiIndex(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo, true, true);
   return S_OK;
 }
 

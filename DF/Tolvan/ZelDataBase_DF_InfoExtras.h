@@ -9,7 +9,10 @@
 
 class CZelDataBase_DF_InfoExtras : public CZelDataBase {
  public:
-  enum EColunas : ZelUInt { eColunaOrigem = 0 };
+  // eColunaCabecalhoAtivo answers whether a header has an active link
+  // without a scan: its key is the header of an active link, 0 for a
+  // flagged one.
+  enum EColunas : ZelUInt { eColunaOrigem = 0, eColunaCabecalhoAtivo = 1 };
   static constexpr const char* kNomeArquivoVinculo = "DFIEVINC.dat";
 
   CZelDataBase_DF_InfoExtras();
@@ -18,6 +21,9 @@ class CZelDataBase_DF_InfoExtras : public CZelDataBase {
   int OnGetEnumMarca() override { return 188; }
   HRESULT RemoverRegistrosZerados();
   static ZelUInt GetChaveIndex(const IE_VINCULO_ARQ_V0* pReg, ZelUInt uiColuna);
+  static ZelUInt ChaveCabecalhoAtivo(const IE_VINCULO_ARQ_V0* pReg, ZelUInt /*uiColuna*/) {
+    return pReg->ulExcluido == 0 ? pReg->lPosHeader : 0;
+  }
   static ZelUInt ChaveOrigem(UI4 lPosHeader, UI4 lChave) {
     return (static_cast<ZelUInt>(lPosHeader) << 32) | static_cast<ZelUInt>(lChave);
   }

@@ -393,6 +393,13 @@ int CZelArqEx::LeTudo(LONG lTamanho, void* pBuffer, bool bPulaCabecalho) {
   return LeSequencial(lTamanho, pBuffer);
 }
 
+bool CZelArqEx::LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer) {
+  if (!m_bAberto || pBuffer == nullptr || lTamanho <= 0 || llOffset < 0) return false;
+  UINT nLidos = 0;
+  return LeEm(static_cast<ULONGLONG>(llOffset), pBuffer, static_cast<UINT>(lTamanho), &nLidos) == ERROR_SUCCESS &&
+         nLidos == static_cast<UINT>(lTamanho);
+}
+
 int CZelArqEx::Posiciona(char cOrigem, LONGLONG llOffset, ULONG* pulPosicao) {
   if (cOrigem != 'I' && cOrigem != 'F' && cOrigem != 'P') return ZELARQ_MODO_INVALIDO;
   int iRetorno = AbreArquivo();

@@ -61,6 +61,13 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   int Posiciona(char cOrigem, LONGLONG llOffset, ULONG* pulPosicao);
   // lTamanho bytes from offset 0, or from record 1 with bPulaCabecalho.
   int LeTudo(LONG lTamanho, void* pBuffer, bool bPulaCabecalho);
+  // lTamanho bytes at llOffset in one read of an open file, past the cache
+  // and without moving the file position. False, with pBuffer undefined,
+  // when the file is closed or holds fewer bytes there: the caller then
+  // takes the cached or positioned way, whose codes and traces it keeps.
+  // Made for runs read at random places, where a cache refill per run
+  // would read 32 KB for a few hundred bytes.
+  bool LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer);
 
   LONG GetTamanhoRegistro() const { return m_lTamanhoRegistro; }
   // 0 when the file cannot be opened.

@@ -316,6 +316,33 @@ TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
   EXPECT_EQ(Le(arq, 2), Reg('y')) << "the sequential write reached the cache too";
 }
 
+// The direct read answers only for bytes wholly in an open file, reads what
+// another program wrote since the cache was filled, and leaves the file
+// position to the sequential reads.
+TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
+  const std::string sPath = m_sDir + "DIR.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
+  CZelArqEx arq;
+  std::string s(2 * kTamanho, '?');
+  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "never opened";
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Le(arq, 1), Reg('a'));
+  Escreve(sPath, Zeros(kTamanho) + Reg('c') + Reg('d'));
+  ASSERT_TRUE(arq.LeDireto(kTamanho, 2 * kTamanho, s.data()));
+  EXPECT_EQ(s, Reg('c') + Reg('d'));
+  EXPECT_FALSE(arq.LeDireto(2 * kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
+  EXPECT_FALSE(arq.LeDireto(3 * kTamanho, 1, s.data()));
+  EXPECT_FALSE(arq.LeDireto(-1, 1, s.data()));
+  EXPECT_FALSE(arq.LeDireto(0, 0, s.data()));
+  ASSERT_EQ(arq.Posiciona('P', 2 * kTamanho, nullptr), 0);
+  ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
+  std::string sSeq(kTamanho, '?');
+  ASSERT_EQ(arq.LeSequencial(kTamanho, sSeq.data()), 0);
+  EXPECT_EQ(sSeq, Reg('d'));
+  arq.Fecha();
+  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "closed";
+}
+
 TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   CZelArqEx arq;
   EXPECT_EQ(arq.Abre("", 'L', kTamanho, 1, TRUE), 16179);
