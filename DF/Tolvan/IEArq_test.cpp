@@ -174,7 +174,11 @@ TEST_F(IEArqTeste, TextosNoFimOuNoMesmoLugar) {
   EXPECT_EQ(IEBytes(novo), IEBytes(Lugar(11, 2)));
 
   IE_CAMPO_DATA_ARQ_V2 grande = Lugar(0, 0);
-  EXPECT_NE(arq.GravaTexto(std::string(70000, 'z'), &grande), 0) << "a length beyond 16 bits is never cut";
-  EXPECT_EQ(IEBytes(grande), IEBytes(Lugar(0, 0)));
-  EXPECT_EQ(Bytes("FTIEXNFText.DAT").size(), 13u);
+  for (size_t n : {size_t{0x10000}, size_t{70000}}) {
+    EXPECT_NE(arq.GravaTexto(std::string(n, 'z'), &grande), 0) << n << ": a length beyond 16 bits is never cut";
+    EXPECT_EQ(IEBytes(grande), IEBytes(Lugar(0, 0)));
+    EXPECT_EQ(Bytes("FTIEXNFText.DAT").size(), 13u);
+  }
+  ASSERT_EQ(arq.GravaTexto(std::string(0xFFFF, 'z'), &grande), 0);
+  EXPECT_EQ(IEBytes(grande), IEBytes(Lugar(13, 0xFFFF)));
 }

@@ -136,6 +136,8 @@ TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
   ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(8), Filtro(7), &cab), S_OK);
   EXPECT_EQ(cab.eProcessoOrigem, 8);
   EXPECT_EQ(cab.cInativo, 0);
+  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(8), Filtro(9), &cab), S_OK);
+  EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "the origin alone is not a match";
 }
 
 TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
@@ -203,6 +205,8 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
 
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10, 2)), S_OK);
   EXPECT_EQ(LogGeral().size(), 2u);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), IEBytes(CabecalhoArq(12, 10, 0, 0, 3)))
+      << "the deletion mark joins the inactive one";
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
   EXPECT_EQ(bUsado, 0);
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(13), &bUsado), S_OK);

@@ -171,7 +171,7 @@ TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\..", "DF",
                                     m_sEmpresa),
             ERROR_SUCCESS);
-  for (const char* szEmpresa : {"SEMREGISTRO", "..", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", ""}) {
+  for (const char* szEmpresa : {"SEMREGISTRO", "..", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", "EMP\x7F", ""}) {
     CIExBaseTeste ie;
     EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), HR(0x80043F59)) << szEmpresa;
     EXPECT_FALSE(ie.EstaInicializado());
