@@ -49,6 +49,18 @@ TEST(ZelCliTexto, Cp1252IdaEVolta) {
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3", &volta));          // cut sequence
 }
 
+// U+0080 to U+009F are control characters, not the bytes 0x80-0x9F: only the
+// five the code page leaves undefined have a byte of their own.
+TEST(ZelCliTexto, ControlesC1SoOndeACodificacaoTemBuraco) {
+  for (uint32_t cp = 0x80; cp < 0xA0; ++cp) {
+    const std::string sUtf8{static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+    const bool bBuraco = cp == 0x81 || cp == 0x8D || cp == 0x8F || cp == 0x90 || cp == 0x9D;
+    std::string s = "<intocado>";
+    EXPECT_EQ(ZelUtf8ParaCp1252(sUtf8, &s), bBuraco) << std::hex << cp;
+    EXPECT_EQ(s, bBuraco ? std::string(1, static_cast<char>(cp)) : "<intocado>") << std::hex << cp;
+  }
+}
+
 TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Empresa João"}})"),
             json::parse(R"({"hr":"0x00000000"})"));
@@ -147,6 +159,16 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   EXPECT_EQ(respostas[0]["pbOK"], 1);
   EXPECT_TRUE(respostas[1].contains("erro"));
   EXPECT_EQ(respostas[2]["hr"], "0x00000000");
+}
+
+// A text must leave room for its terminator: one that fills the field exactly
+// is refused, one a character shorter arrives whole.
+TEST_F(Cli, TextoQueEncheOCampoERecusado) {
+  const std::string s47(47, 'E');
+  json r = Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "E\"}}", false);
+  EXPECT_NE(r["erro"].get<std::string>().find("szEmpresa"), std::string::npos) << r.dump();
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "\"}}")["hr"], "0x00000000");
+  EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"]["szEmpresa"], s47);
 }
 
 TEST_F(Cli, ContagensEnormesRespondemErroSemAlocar) {

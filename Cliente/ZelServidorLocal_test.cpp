@@ -588,6 +588,39 @@ TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
   ZelMataAjudante(Servidores().at(0));
 }
 
+// A client that meets a server turning activations away (it is stopping)
+// gets its object from the server that replaces it.
+TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
+  Registra();
+  const std::string sDir = ZelLocalDiretorioSockets();
+  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
+  CZelLocalSocket ouvinte;
+  ASSERT_EQ(ZelLocalEscuta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), false, &ouvinte), S_OK);
+  std::atomic<int> nRecusas{0};
+  std::thread parando([&] {
+    CZelLocalSocket s;
+    while (ZelLocalAceita(ouvinte, &s) == S_OK) {
+      ZelLocalQuadro q;
+      CZelLocalEscritor e;
+      e.U32(static_cast<uint32_t>(CO_E_SERVER_STOPPING));
+      if (s.RecebeQuadro(&q) == S_OK && s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados()) == S_OK)
+        ++nRecusas;
+    }
+  });
+  HRESULT hr = E_FAIL;
+  IZelDF_IEx* p = Cria(&hr);
+  ouvinte.Interrompe();
+  parando.join();
+  ASSERT_NE(p, nullptr) << std::hex << hr;
+  EXPECT_GE(nRecusas.load(), 1);
+  I4 b = 0;
+  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  p->Release();
+  auto servidores = Servidores();
+  ASSERT_EQ(servidores.size(), 1u);
+  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+}
+
 TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {
   Registra();
   const std::string sDir = ZelLocalDiretorioSockets();

@@ -3,9 +3,12 @@
 #include "ZelLocalLimites.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +41,27 @@ std::vector<std::string> Linhas() {
 // Grande(UI4 n, UI1* a [out, n]): a reply of n bytes.
 const ZelLocalTipo kU8{"UI1", 1, ZelLocalTipoValor::U8, {}, {}};
 const ZelLocalTipo kU32{"UI4", 4, ZelLocalTipoValor::U32, {}, {}};
+// Enorme(Bloco** pp [out]): the object allocates a block one byte over the
+// largest frame, which no count of the request announced.
+struct Bloco {
+  uint32_t n;
+  uint32_t ulPad;
+  uint8_t* a;
+};
+const ZelLocalTipo kBloco{"Bloco", sizeof(Bloco), ZelLocalTipoValor::Registro,
+                          {{"n", 0, ZelLocalTipoValor::U32, 4}, {"a", 8, ZelLocalTipoValor::Array, 8, &kU8, "n"}}, {}};
+const ZelLocalMetodo kEnorme{4, "Enorme", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kBloco}}};
+
+HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
+  ++g_nChamadas;
+  if (usSlot != kEnorme.usSlot) return S_OK;
+  auto* p = static_cast<Bloco*>(CoTaskMemAlloc(sizeof(Bloco)));
+  p->n = kZelLocalMaxQuadro + 1;
+  p->a = static_cast<uint8_t*>(CoTaskMemAlloc(p->n));
+  std::memset(p->a, 1, p->n);
+  **static_cast<Bloco** const*>(ap[0]) = p;
+  return S_OK;
+}
 
 class Limites : public ::testing::Test {
  protected:
@@ -48,11 +72,9 @@ class Limites : public ::testing::Test {
         {{3,
           "Grande",
           {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-           {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}}},
-        [](void*, uint16_t, void* const*) {
-          ++g_nChamadas;
-          return S_OK;
-        },
+           {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
+         kEnorme},
+        &Invoca,
         [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
     ZelLocalRegistraInterface(&d);
     std::string dir = ZelNovoDiretorio("limites");
@@ -144,4 +166,30 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   ASSERT_EQ(outro.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
   ASSERT_EQ(outro.RecebeQuadro(&q), S_OK);
   EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0));
+}
+
+// A reply larger than any frame is answered RPC_X_BAD_STUB_DATA, with one
+// line, in bounded time; the connection goes on serving its object.
+TEST_F(Limites, RespostaAlemDoTetoDaErroSemPrenderAConexao) {
+  CZelLocalSocket s = Conecta();
+  const int fd = dup(s.Fd());  // to free the client should the answer never come
+  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
+  ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
+  Bloco* pBloco = reinterpret_cast<Bloco*>(1);
+  Bloco** ppBloco = &pBloco;
+  void* ap[] = {&ppBloco};
+  auto resposta = std::async(std::launch::async, [&] { return canal->Chama(kEnorme, ap); });
+  if (resposta.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "no answer";
+    shutdown(fd, SHUT_RDWR);
+  }
+  EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(pBloco, nullptr);
+  EXPECT_EQ(Linhas(), std::vector<std::string>{"hr = EnviaQuadro(resposta)"});
+
+  uint32_t n = 3;
+  uint8_t buf[3] = {}, *a = buf;
+  void* apGrande[] = {&n, &a};
+  EXPECT_EQ(canal->Chama(*ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3), apGrande), S_OK);
+  close(fd);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,21 @@ TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
   }
   CZelLocalSocket a;
   EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0), RPC_E_DISCONNECTED);
+}
+
+// A frame of exactly the largest length a receiver takes arrives whole.
+TEST(ZelLocalTransporte, QuadroDoTamanhoMaximoChegaInteiro) {
+  for (uint32_t ulMax : {kZelLocalTamanhoAtivacao, kZelLocalMaxQuadro}) {
+    CZelLocalSocket a, b;
+    ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+    std::vector<uint8_t> dados(ulMax, 0x5A);
+    dados.back() = 0xA5;
+    std::thread t([&] { EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Resposta, 9, dados), S_OK); });
+    ZelLocalQuadro q;
+    EXPECT_EQ(b.RecebeQuadro(&q, ulMax), S_OK) << ulMax;
+    t.join();
+    EXPECT_TRUE(q.dados == dados) << ulMax;
+  }
 }
 
 TEST(ZelLocalTransporte, LeitorNaoPassaDoFim) {
