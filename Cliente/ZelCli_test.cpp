@@ -101,16 +101,20 @@ TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
   campos[1].id = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_V4_0 + 1);
   campos[1].BinaryData[0] = 0x2A;
   campos[1].BinaryData[7] = 0x80;
-  IE_VINCULO_PS v{{7, 8}, 2, {}, campos, nullptr};
-  IZelDF_IEx* p = nullptr;
-  ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
-  char sz[16];
-  std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(p->GravaCamposVinculo(v)));
-  p->Release();
-  json r = Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":7,"lChave":8},"pCampos":[
-      {"id":"IE_CAMPO_LIVRE_TEXTO_0","pcTexto":"aç"},{"id":251,"BinaryData":"2a00000000000080"}]}})");
-  EXPECT_EQ(r["hr"], sz);
-  EXPECT_NE(r["hr"], "0x00000000");
+  // A count given with the list is the one that travels.
+  for (UI4 nQtd : {2u, 1u}) {
+    IE_VINCULO_PS v{{7, 8}, nQtd, {}, campos, nullptr};
+    IZelDF_IEx* p = nullptr;
+    ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(p->GravaCamposVinculo(v)));
+    p->Release();
+    json r = Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":7,"lChave":8},)" +
+                   std::string(nQtd == 1 ? R"("nQtdCampos":1,)" : "") + R"("pCampos":[
+        {"id":"IE_CAMPO_LIVRE_TEXTO_0","pcTexto":"aç"},{"id":251,"BinaryData":"2a00000000000080"}]}})");
+    EXPECT_EQ(r["hr"], sz) << nQtd;
+    EXPECT_NE(r["hr"], "0x00000000");
+  }
 }
 
 TEST_F(Cli, PonteirosNulosEPonteiroDuplo) {
@@ -148,7 +152,7 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
     json r = Chama(sz, false);
     EXPECT_TRUE(r.contains("erro") && r.size() == 1) << sz;
   }
-  std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
+  std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\n \t\r\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
   std::ostringstream saida;
   EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);
   std::istringstream linhas(saida.str());
@@ -169,6 +173,26 @@ TEST_F(Cli, TextoQueEncheOCampoERecusado) {
   EXPECT_NE(r["erro"].get<std::string>().find("szEmpresa"), std::string::npos) << r.dump();
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "\"}}")["hr"], "0x00000000");
   EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"]["szEmpresa"], s47);
+}
+
+// Each kind of value takes its whole range and nothing past it.
+TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
+  const std::string kVinculo = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":")";
+  const std::pair<std::string, bool> casos[] = {
+      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[0,255]}})", true},
+      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[256]}})", false},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65535}})", true},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65536}})", false},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"B"}})", true},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", false},
+      {kVinculo + "00112233445566FF\"}]}}", true},
+      {kVinculo + "00112233445566FF00\"}]}}", false},
+  };
+  for (const auto& [sLinha, bBoa] : casos) EXPECT_EQ(Chama(sLinha, bBoa).contains("erro"), !bBoa) << sLinha;
+  // A count is weighed in bytes: one element over what one call may return.
+  const auto nAlem = kZelLocalMaxSaidaChamada / sizeof(IE_HDR_PS) + 1;
+  json r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nAlem) + "}", false);
+  EXPECT_NE(r["erro"].get<std::string>().find("limite"), std::string::npos) << r.dump();
 }
 
 TEST_F(Cli, ContagensEnormesRespondemErroSemAlocar) {

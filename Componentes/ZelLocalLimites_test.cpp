@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -52,8 +54,23 @@ const ZelLocalTipo kBloco{"Bloco", sizeof(Bloco), ZelLocalTipoValor::Registro,
                           {{"n", 0, ZelLocalTipoValor::U32, 4}, {"a", 8, ZelLocalTipoValor::Array, 8, &kU8, "n"}}, {}};
 const ZelLocalMetodo kEnorme{4, "Enorme", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kBloco}}};
 
+// Espera(): runs until the test lets it go, counting the calls running at once.
+const ZelLocalMetodo kEspera{5, "Espera", {}};
+std::mutex g_mutexEspera;
+std::condition_variable g_cvEspera;
+int g_nRodando = 0, g_nMaxRodando = 0;
+bool g_bSolta = false;
+
 HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
   ++g_nChamadas;
+  if (usSlot == kEspera.usSlot) {
+    std::unique_lock<std::mutex> trava(g_mutexEspera);
+    g_nMaxRodando = std::max(g_nMaxRodando, ++g_nRodando);
+    g_cvEspera.notify_all();
+    g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_bSolta; });
+    --g_nRodando;
+    return S_OK;
+  }
   if (usSlot != kEnorme.usSlot) return S_OK;
   auto* p = static_cast<Bloco*>(CoTaskMemAlloc(sizeof(Bloco)));
   p->n = kZelLocalMaxQuadro + 1;
@@ -73,7 +90,8 @@ class Limites : public ::testing::Test {
           "Grande",
           {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
            {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
-         kEnorme},
+         kEnorme,
+         kEspera},
         &Invoca,
         [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
     ZelLocalRegistraInterface(&d);
@@ -107,6 +125,18 @@ class Limites : public ::testing::Test {
   DWORD m_cookie = 0;
   std::string m_sSocket;
 };
+
+// A peer with an object, activated by hand.
+CZelLocalSocket Ativado(CZelLocalSocket s) {
+  CZelLocalEscritor e;
+  e.Guid(kClsidTesteLocal);
+  e.Guid(kIidTesteLocal);
+  ZelLocalQuadro q;
+  EXPECT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
+  EXPECT_EQ(s.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0));
+  return s;
+}
 
 bool FechadaSemResposta(CZelLocalSocket& s) {
   s.DefinePrazos(20000, 0);
@@ -192,4 +222,48 @@ TEST_F(Limites, RespostaAlemDoTetoDaErroSemPrenderAConexao) {
   void* apGrande[] = {&n, &a};
   EXPECT_EQ(canal->Chama(*ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3), apGrande), S_OK);
   close(fd);
+}
+
+// The cap is exact: the last connection it allows gets its object, the next
+// one is told at once that the server is too busy.
+TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
+  std::vector<CZelLocalSocket> pares;
+  for (int i = 0; i < kZelLocalMaxConexoes; ++i) pares.push_back(Ativado(Conecta()));
+  CZelLocalSocket alem = Conecta();
+  ZelLocalQuadro q;
+  alem.DefinePrazos(20000, 0);
+  ASSERT_EQ(alem.RecebeQuadro(&q), S_OK);
+  CZelLocalLeitor l(q.dados);
+  uint32_t ulHr = 0;
+  EXPECT_TRUE(l.U32(&ulHr));
+  EXPECT_EQ(static_cast<HRESULT>(ulHr), HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
+  pares.clear();
+  alem.Fecha();
+  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{"hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY"});
+}
+
+// Calls beyond a connection's share wait for a free place; none is lost and
+// never more than the share run at once.
+TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
+  CZelLocalSocket s = Ativado(Conecta());
+  CZelLocalEscritor c;
+  c.U16(kEspera.usSlot);
+  const uint32_t nChamadas = 2 * kZelLocalMaxChamadasPorConexao;
+  const int nAntes = g_nChamadas.load();
+  for (uint32_t i = 1; i <= nChamadas; ++i) ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()), S_OK);
+  {
+    std::unique_lock<std::mutex> trava(g_mutexEspera);
+    g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_nRodando == kZelLocalMaxChamadasPorConexao; });
+  }
+  Sleep(50);  // room for a call over the share to start, were it let in
+  {
+    std::lock_guard<std::mutex> trava(g_mutexEspera);
+    EXPECT_EQ(g_nMaxRodando, kZelLocalMaxChamadasPorConexao);
+    g_bSolta = true;
+  }
+  g_cvEspera.notify_all();
+  s.DefinePrazos(20000, 0);
+  ZelLocalQuadro q;
+  for (uint32_t i = 0; i < nChamadas; ++i) ASSERT_EQ(s.RecebeQuadro(&q), S_OK) << i;
+  EXPECT_EQ(g_nChamadas.load() - nAntes, static_cast<int>(nChamadas));
 }

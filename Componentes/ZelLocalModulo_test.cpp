@@ -165,6 +165,23 @@ TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
   EXPECT_TRUE(modulo.m_bActivity);  // only the transition to 0 marks activity
 }
 
+// A class registered twice stays on offer until its last registration goes.
+TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
+  std::string d = ZelNovoDiretorio("dois");
+  UsaDiretorio({d});
+  static CZelFabricaTesteLocal fabrica;
+  DWORD cookies[2] = {};
+  for (DWORD& c : cookies)
+    ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &c), S_OK);
+  CZelLocalSocket s;
+  EXPECT_EQ(CoRevokeClassObject(cookies[0]), S_OK);
+  EXPECT_EQ(ZelLocalConecta(Socket(d), &s), S_OK);
+  EXPECT_EQ(CoRevokeClassObject(cookies[1]), S_OK);
+  EXPECT_FALSE(std::filesystem::exists(Socket(d)));
+  EXPECT_EQ(CoRevokeClassObject(cookies[1]), E_INVALIDARG);
+  CoUninitialize();
+}
+
 TEST(ZelLocalModulo, ServidorOciosoTerminaPeloMonitor) {
   std::string d = ZelNovoDiretorio("ocioso");
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloOcioso", {d})), 0);

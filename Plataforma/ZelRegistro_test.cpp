@@ -99,12 +99,14 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
                  "\"Bin\"=hex:01,02,\\\r\n"
                  "  03\r\n"
                  "\"Flag\"=dword:0000000A\r\n"
+                 "\"Longo\"=dword:123456789\r\n"
                  "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n");
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
   DWORD dw = 0;
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Bin", &dw), ERROR_INVALID_DATA);
+  for (const char* sz : {"Bin", "Longo"})  // bytes, and a number too long for 32 bits
+    EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, &dw), ERROR_INVALID_DATA) << sz;
 
   // A rewrite keeps the spellings and what it cannot interpret, as it stands.
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\wow6432node\\Zel Sistemas", "flag", 11),
@@ -116,9 +118,10 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             "\"Bin\"=hex:01,02,\\\n"
             "  03\n"
             "\"Flag\"=dword:0000000b\n"
+            "\"Longo\"=dword:123456789\n"
             "\"Dir\"=hex(2):2f,00,78,00,00,00\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
-            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Dir"}));
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir"}));
 }
 
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
