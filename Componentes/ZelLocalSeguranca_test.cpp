@@ -151,6 +151,9 @@ ZEL_AJUDANTE(AtivaComoOutroUsuario) {
 }
 
 TEST(ZelLocalSeguranca, OutroUsuarioRecusadoPelasCredenciaisSalvoNoNivelNone) {
+  // A peer's credentials carry its kernel user id, and without privilege
+  // (a user namespace maps only one's own id) there is no second one to be;
+  // the modes that open the endpoint are checked unprivileged above.
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   ZelRegistraInterfaceTesteLocal();
   std::string d = ZelNovoDiretorio("outrousuario");
