@@ -12,8 +12,8 @@ optionally, "testes" (a ctest -R expression; all tests when absent) and
 The unchanged copy must pass the tests the list names first. --testes-de
 takes the test files (*_test.cpp) as they were at a revision, so that a new
 test can be shown to notice a change the old tests let through.
-Exit code: 0 when every change was noticed, 1 when some survived, 2 on a
-setup problem.
+Exit code: 0 when every change was noticed, 1 when some survived or did not
+build, 2 on a setup problem.
 """
 import argparse
 import json
@@ -109,7 +109,7 @@ def main():
         print("the unchanged copy does not pass its tests:\n" + saida[-3000:], file=sys.stderr)
         return 2
 
-    sobreviventes = 0
+    sobreviventes = sem_compilar = 0
     for i, m in enumerate(mutantes, 1):
         caminho = os.path.join(fonte, m["arquivo"])
         original = open(caminho, encoding="utf-8", errors="surrogateescape").read()
@@ -124,12 +124,16 @@ def main():
         finally:
             with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
                 f.write(original)
-        notado = estado != "passou"
-        sobreviventes += 0 if notado else 1
+        # A change that does not build says nothing of the tests: it is left
+        # out of the count, to be rewritten.
+        sobreviventes += 1 if estado == "passou" else 0
+        sem_compilar += 1 if estado == "compilacao" else 0
         rotulo = {"falhou": "noticed", "compilacao": "no build", "passou": "SURVIVED"}[estado]
         print(f"{i:3} {rotulo:9} {m['arquivo']}: {m.get('porque', m['para'])}", flush=True)
-    print(f"{len(mutantes) - sobreviventes} of {len(mutantes)} changes noticed")
-    return 1 if sobreviventes else 0
+    contados = len(mutantes) - sem_compilar
+    print(f"{contados - sobreviventes} of {contados} changes noticed"
+          + (f" ({sem_compilar} did not build)" if sem_compilar else ""))
+    return 1 if sobreviventes or sem_compilar else 0
 
 
 if __name__ == "__main__":
