@@ -128,6 +128,7 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   std::memset(&reg, 0x7F, sizeof reg);
   erro.GetErro()->CopiarPara(&reg);
   EXPECT_EQ(reg.hr, E_FAIL);
+  EXPECT_EQ(reg.nCodigoErro, 0x4005);  // the code part of the HRESULT
   EXPECT_EQ(std::strlen(reg.cMensagem), sizeof reg.cMensagem - 1);
   EXPECT_EQ(std::strlen(reg.szEmpresa), sizeof reg.szEmpresa - 1);
 
@@ -143,6 +144,9 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
   EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
+  alt.regDados.ulQtdBytes = 1;  // a second copy replaces the first
+  obj.CopiarDe(&alt);
+  EXPECT_EQ(obj.GetBytes(), std::vector<UI1>{100});
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {
