@@ -216,6 +216,22 @@ TEST(CliExecutavel, PeloServidorLocal) {
   setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
   std::filesystem::create_directories(d + "m");
   setenv("ZEL_SERVIDOR_MARCAS", (d + "m").c_str(), 1);
+  // However the test ends, the servers its runs started end too: by
+  // themselves within the bound, else killed (and the test fails).
+  struct Servidores {
+    std::string sMarcas;
+    int nServidores = 0;
+    ~Servidores() {
+      for (const auto& e : std::filesystem::directory_iterator(sMarcas)) {
+        if (e.path().extension() != ".inicio") continue;
+        ++nServidores;
+        if (ZelEsperaArquivo(sMarcas + e.path().stem().string() + ".fim", 20000)) continue;
+        ADD_FAILURE() << "server " << e.path().stem() << " did not end by itself";
+        ZelMataAjudante(std::stoi(e.path().stem().string()));
+      }
+      EXPECT_GE(nServidores, 1);
+    }
+  } servidores{d + "m/"};
   ASSERT_EQ(std::system((std::string(ZEL_SERVIDOR_TESTE) + " -RegServer").c_str()), 0);
   std::ofstream(d + "entrada") << R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Ação"}})" << "\n"
                                << R"({"metodo":"GetUltimoErro"})" << "\n"
@@ -246,12 +262,4 @@ TEST(CliExecutavel, PeloServidorLocal) {
   std::ofstream(d + "entrada") << "{}\n";
   r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + d + "entrada >" + d + "saida").c_str());
   EXPECT_EQ(WEXITSTATUS(r), 2);
-  // The servers the runs started end by themselves.
-  int nServidores = 0;
-  for (const auto& e : std::filesystem::directory_iterator(d + "m")) {
-    if (e.path().extension() != ".inicio") continue;
-    ++nServidores;
-    EXPECT_TRUE(ZelEsperaArquivo(d + "m/" + e.path().stem().string() + ".fim", 20000));
-  }
-  EXPECT_GE(nServidores, 1);
 }
