@@ -92,6 +92,23 @@ TEST(ZelLocalTransporte, QuadroDoTamanhoMaximoChegaInteiro) {
   }
 }
 
+// A read deadline below a second lasts its milliseconds: a frame sent a
+// moment later arrives; with nothing sent, the deadline passes.
+TEST(ZelLocalTransporte, PrazoDeLeituraAbaixoDeUmSegundo) {
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  ASSERT_TRUE(b.DefinePrazos(900, 0));
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0);
+  });
+  ZelLocalQuadro q;
+  EXPECT_EQ(b.RecebeQuadro(&q), S_OK);
+  t.join();
+  ASSERT_TRUE(b.DefinePrazos(20, 0));
+  EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+}
+
 TEST(ZelLocalTransporte, LeitorNaoPassaDoFim) {
   std::vector<uint8_t> v = {1, 2, 3, 4, 5};
   CZelLocalLeitor l(v);
