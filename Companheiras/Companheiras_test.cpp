@@ -157,9 +157,11 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
   EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
-  alt.regDados.ulQtdBytes = 1;  // a second copy replaces the first
+  alt.regDados.ulQtdBytes = 0;  // a second copy, without bytes, replaces the first
+  alt.regDados.pListaBytes = nullptr;
   obj.CopiarDe(&alt);
-  EXPECT_EQ(obj.GetBytes(), std::vector<UI1>{100});
+  EXPECT_TRUE(obj.GetBytes().empty());
+  EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, nullptr);
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {
