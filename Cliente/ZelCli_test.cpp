@@ -143,7 +143,7 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
                          R"({"metodo":"KeepAlive","outro":1})", R"({"metodo":"ExisteVinculo","lPosHeader":-1})",
                          R"({"metodo":"ExisteVinculo","lPosHeader":4294967296})",
                          R"({"metodo":"NotificaExclusaoOrigem","origem":{"lChav":1}})",
-                         R"({"metodo":"NotificaExclusaoOrigem","origem":{"pFiller":1}})",
+                         R"({"metodo":"GravaIEHeader","ps":{"pFiller":1}})",
                          R"({"metodo":"BuscaPtrsIEHeader","filtro":{"eProc":"IE_PROCESSO_NENHUM"}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":"12"}]}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"pcTexto":"☃"}]}})",
