@@ -49,6 +49,18 @@ TEST(ZelCliTexto, Cp1252IdaEVolta) {
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3", &volta));          // cut sequence
 }
 
+// U+0080 to U+009F are control characters, not the bytes 0x80-0x9F: only the
+// five the code page leaves undefined have a byte of their own.
+TEST(ZelCliTexto, ControlesC1SoOndeACodificacaoTemBuraco) {
+  for (uint32_t cp = 0x80; cp < 0xA0; ++cp) {
+    const std::string sUtf8{static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+    const bool bBuraco = cp == 0x81 || cp == 0x8D || cp == 0x8F || cp == 0x90 || cp == 0x9D;
+    std::string s = "<intocado>";
+    EXPECT_EQ(ZelUtf8ParaCp1252(sUtf8, &s), bBuraco) << std::hex << cp;
+    EXPECT_EQ(s, bBuraco ? std::string(1, static_cast<char>(cp)) : "<intocado>") << std::hex << cp;
+  }
+}
+
 TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Empresa João"}})"),
             json::parse(R"({"hr":"0x00000000"})"));
@@ -89,16 +101,20 @@ TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
   campos[1].id = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_V4_0 + 1);
   campos[1].BinaryData[0] = 0x2A;
   campos[1].BinaryData[7] = 0x80;
-  IE_VINCULO_PS v{{7, 8}, 2, {}, campos, nullptr};
-  IZelDF_IEx* p = nullptr;
-  ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
-  char sz[16];
-  std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(p->GravaCamposVinculo(v)));
-  p->Release();
-  json r = Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":7,"lChave":8},"pCampos":[
-      {"id":"IE_CAMPO_LIVRE_TEXTO_0","pcTexto":"aç"},{"id":251,"BinaryData":"2a00000000000080"}]}})");
-  EXPECT_EQ(r["hr"], sz);
-  EXPECT_NE(r["hr"], "0x00000000");
+  // A count given with the list is the one that travels.
+  for (UI4 nQtd : {2u, 1u}) {
+    IE_VINCULO_PS v{{7, 8}, nQtd, {}, campos, nullptr};
+    IZelDF_IEx* p = nullptr;
+    ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(p->GravaCamposVinculo(v)));
+    p->Release();
+    json r = Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":7,"lChave":8},)" +
+                   std::string(nQtd == 1 ? R"("nQtdCampos":1,)" : "") + R"("pCampos":[
+        {"id":"IE_CAMPO_LIVRE_TEXTO_0","pcTexto":"aç"},{"id":251,"BinaryData":"2a00000000000080"}]}})");
+    EXPECT_EQ(r["hr"], sz) << nQtd;
+    EXPECT_NE(r["hr"], "0x00000000");
+  }
 }
 
 TEST_F(Cli, PonteirosNulosEPonteiroDuplo) {
@@ -127,7 +143,7 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
                          R"({"metodo":"KeepAlive","outro":1})", R"({"metodo":"ExisteVinculo","lPosHeader":-1})",
                          R"({"metodo":"ExisteVinculo","lPosHeader":4294967296})",
                          R"({"metodo":"NotificaExclusaoOrigem","origem":{"lChav":1}})",
-                         R"({"metodo":"NotificaExclusaoOrigem","origem":{"pFiller":1}})",
+                         R"({"metodo":"GravaIEHeader","ps":{"pFiller":1}})",
                          R"({"metodo":"BuscaPtrsIEHeader","filtro":{"eProc":"IE_PROCESSO_NENHUM"}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":"12"}]}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"pcTexto":"☃"}]}})",
@@ -136,7 +152,7 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
     json r = Chama(sz, false);
     EXPECT_TRUE(r.contains("erro") && r.size() == 1) << sz;
   }
-  std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
+  std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\n \t\r\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
   std::ostringstream saida;
   EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);
   std::istringstream linhas(saida.str());
@@ -147,6 +163,36 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   EXPECT_EQ(respostas[0]["pbOK"], 1);
   EXPECT_TRUE(respostas[1].contains("erro"));
   EXPECT_EQ(respostas[2]["hr"], "0x00000000");
+}
+
+// A text must leave room for its terminator: one that fills the field exactly
+// is refused, one a character shorter arrives whole.
+TEST_F(Cli, TextoQueEncheOCampoERecusado) {
+  const std::string s47(47, 'E');
+  json r = Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "E\"}}", false);
+  EXPECT_NE(r["erro"].get<std::string>().find("szEmpresa"), std::string::npos) << r.dump();
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "\"}}")["hr"], "0x00000000");
+  EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"]["szEmpresa"], s47);
+}
+
+// Each kind of value takes its whole range and nothing past it.
+TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
+  const std::string kVinculo = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":")";
+  const std::pair<std::string, bool> casos[] = {
+      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[0,255]}})", true},
+      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[256]}})", false},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65535}})", true},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65536}})", false},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"B"}})", true},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", false},
+      {kVinculo + "00112233445566FF\"}]}}", true},
+      {kVinculo + "00112233445566FF00\"}]}}", false},
+  };
+  for (const auto& [sLinha, bBoa] : casos) EXPECT_EQ(Chama(sLinha, bBoa).contains("erro"), !bBoa) << sLinha;
+  // A count is weighed in bytes: one element over what one call may return.
+  const auto nAlem = kZelLocalMaxSaidaChamada / sizeof(IE_HDR_PS) + 1;
+  json r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nAlem) + "}", false);
+  EXPECT_NE(r["erro"].get<std::string>().find("limite"), std::string::npos) << r.dump();
 }
 
 TEST_F(Cli, ContagensEnormesRespondemErroSemAlocar) {
@@ -170,6 +216,22 @@ TEST(CliExecutavel, PeloServidorLocal) {
   setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
   std::filesystem::create_directories(d + "m");
   setenv("ZEL_SERVIDOR_MARCAS", (d + "m").c_str(), 1);
+  // However the test ends, the servers its runs started end too: by
+  // themselves within the bound, else killed (and the test fails).
+  struct Servidores {
+    std::string sMarcas;
+    int nServidores = 0;
+    ~Servidores() {
+      for (const auto& e : std::filesystem::directory_iterator(sMarcas)) {
+        if (e.path().extension() != ".inicio") continue;
+        ++nServidores;
+        if (ZelEsperaArquivo(sMarcas + e.path().stem().string() + ".fim", 20000)) continue;
+        ADD_FAILURE() << "server " << e.path().stem() << " did not end by itself";
+        ZelMataAjudante(std::stoi(e.path().stem().string()));
+      }
+      EXPECT_GE(nServidores, 1);
+    }
+  } servidores{d + "m/"};
   ASSERT_EQ(std::system((std::string(ZEL_SERVIDOR_TESTE) + " -RegServer").c_str()), 0);
   std::ofstream(d + "entrada") << R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Ação"}})" << "\n"
                                << R"({"metodo":"GetUltimoErro"})" << "\n"
@@ -200,12 +262,4 @@ TEST(CliExecutavel, PeloServidorLocal) {
   std::ofstream(d + "entrada") << "{}\n";
   r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + d + "entrada >" + d + "saida").c_str());
   EXPECT_EQ(WEXITSTATUS(r), 2);
-  // The servers the runs started end by themselves.
-  int nServidores = 0;
-  for (const auto& e : std::filesystem::directory_iterator(d + "m")) {
-    if (e.path().extension() != ".inicio") continue;
-    ++nServidores;
-    EXPECT_TRUE(ZelEsperaArquivo(d + "m/" + e.path().stem().string() + ".fim", 20000));
-  }
-  EXPECT_GE(nServidores, 1);
 }

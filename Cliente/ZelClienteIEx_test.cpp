@@ -55,6 +55,28 @@ TEST(ZelClienteIEx, DescricaoConfereComAsAssinaturasDaInterface) {
   }
 }
 
+// Every enumerator name a client may write stands for the interface's own
+// value, and every value of the enumerations has its name.
+TEST(ZelClienteIEx, CadaNomeDeEnumeradorDaOValorDaInterface) {
+#define ZEL_PAR_PROCESSO(nome) {"IE_PROCESSO_" #nome, IE_PROCESSO_##nome},
+  const std::vector<std::pair<std::string, int32_t>> processos = {ZEL_IE_PROCESSOS(ZEL_PAR_PROCESSO){
+      "IE_PROCESSO_COUNT", IE_PROCESSO_COUNT}};
+#undef ZEL_PAR_PROCESSO
+  const std::vector<std::pair<std::string, int32_t>> campos = {
+      {"IE_CAMPO_LIVRE_DMA_0", IE_CAMPO_LIVRE_DMA_0},     {"IE_CAMPO_LIVRE_MA_0", IE_CAMPO_LIVRE_MA_0},
+      {"IE_CAMPO_LIVRE_TEXTO_0", IE_CAMPO_LIVRE_TEXTO_0}, {"IE_CAMPO_LIVRE_V0_0", IE_CAMPO_LIVRE_V0_0},
+      {"IE_CAMPO_LIVRE_V2_0", IE_CAMPO_LIVRE_V2_0},       {"IE_CAMPO_LIVRE_V4_0", IE_CAMPO_LIVRE_V4_0},
+      {"IE_CAMPO_LIVRE_V8_0", IE_CAMPO_LIVRE_V8_0},       {"IE_CAMPO_INF_COMPL_COD", IE_CAMPO_INF_COMPL_COD},
+      {"IE_CAMPO_HORA", IE_CAMPO_HORA},                   {"IE_CAMPO_CHECK_BOX", IE_CAMPO_CHECK_BOX},
+      {"IE_CAMPO_COUNT", IE_CAMPO_COUNT}};
+  for (const auto& [pTipo, esperados] : {std::make_pair(&ZelTiposIEx::kProcesso, processos),
+                                         std::make_pair(&ZelTiposIEx::kCampoId, campos)}) {
+    std::vector<std::pair<std::string, int32_t>> descritos;
+    for (const auto& [sz, valor] : pTipo->enumeradores) descritos.emplace_back(sz, valor);
+    EXPECT_EQ(descritos, esperados) << pTipo->szNome;
+  }
+}
+
 TEST(ZelClienteIEx, CamposDescritosCabemNosRegistros) {
   for (const ZelLocalTipo* t :
        {&ZelTiposIEx::kInicializa, &ZelTiposIEx::kErro, &ZelTiposIEx::kListaBytes, &ZelTiposIEx::kAlteracao,

@@ -69,7 +69,7 @@ void Cabecalho(std::ostream& o, const _REG_IE_CABECALHO_INTEGRACAO_PS& c) {
 _REG_DF_INICIALIZAPS Inicializacao(UI2 usVersao) {
   _REG_DF_INICIALIZAPS r{};
   r.ulUsuario = 12;
-  r.ulNumeroSessao = 345;
+  r.ulNumeroSessao = 0x30345;  // wider than 16 bits: every byte has to travel
   r.ulLinhaFonte = 77;
   r.usVersaoMorvo = usVersao;
   std::snprintf(r.szEmpresa, sizeof r.szEmpresa, "Empresa Jo\xE3o");

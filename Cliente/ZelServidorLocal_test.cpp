@@ -75,6 +75,13 @@ class ServidorLocal : public ::testing::Test {
     return std::stoi(ZelLeArquivoInteiro(s));
   }
 
+  // Exactly one server ran, and it ended by itself with success.
+  void UmServidorQueTerminouSozinho() {
+    auto servidores = Servidores();
+    ASSERT_EQ(servidores.size(), 1u);
+    EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  }
+
   std::string m_sDir;
 };
 
@@ -126,13 +133,19 @@ bool FechadoPeloServidor(CZelLocalSocket& s, uint32_t msLimite) {
   return hr != HRESULT_FROM_WIN32(ERROR_TIMEOUT);
 }
 
+// A call on the object: S_OK with the object's answer, or why not.
+HRESULT Responde(IZelDF_IEx* p) {
+  I4 b = 0;
+  HRESULT hr = p->KeepAlive(&b);
+  EXPECT_TRUE(hr != S_OK || b == 1);
+  return hr;
+}
+
 // An honest client, meanwhile: a new object and a call on it.
 void ClienteHonestoAtendido() {
   IZelDF_IEx* p = Cria();
   ASSERT_NE(p, nullptr);
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
-  EXPECT_EQ(b, 1);
+  EXPECT_EQ(Responde(p), S_OK);
   p->Release();
 }
 
@@ -229,9 +242,7 @@ TEST_F(ServidorLocal, CadaMetodoPeloServidorIgualAoDiretoEServidorTerminaSozinho
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
   p->Release();
 
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  UmServidorQueTerminouSozinho();
   EXPECT_FALSE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));
 }
 
@@ -260,9 +271,7 @@ TEST_F(ServidorLocal, DoisClientesDisputandoAAtivacaoFicamComUmServidor) {
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(ZelEsperaArquivo(m_sDir + "pronto" + std::to_string(i)));
   ZelCriaMarcador(m_sDir + "soltar");
   for (pid_t pid : clientes) EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  UmServidorQueTerminouSozinho();
 }
 
 TEST_F(ServidorLocal, ClienteMortoTemSeusObjetosLiberados) {
@@ -271,9 +280,7 @@ TEST_F(ServidorLocal, ClienteMortoTemSeusObjetosLiberados) {
   ASSERT_TRUE(ZelEsperaArquivo(m_sDir + "criou"));
   ZelMataAjudante(pid);
   // Only a lock count back at 0 lets the idle server end.
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  UmServidorQueTerminouSozinho();
 }
 
 TEST_F(ServidorLocal, NovoObjetoNoPeriodoOciosoReusaOServidor) {
@@ -289,12 +296,9 @@ TEST_F(ServidorLocal, NovoObjetoNoPeriodoOciosoReusaOServidor) {
   Sleep(ZelTempoMs(30000));
   p = Cria();
   ASSERT_NE(p, nullptr);
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(Responde(p), S_OK);
   p->Release();
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  UmServidorQueTerminouSozinho();
 }
 
 TEST_F(ServidorLocal, ServidorSemNenhumObjetoNaoTerminaSozinho) {
@@ -323,14 +327,13 @@ TEST_F(ServidorLocal, SocketDeServidorMortoESubstituido) {
   ASSERT_EQ(servidores.size(), 1u);
   ZelMataAjudante(servidores[0]);
   for (int i = 0; i < 5000 && ZelLocalProcessoVivo(servidores[0]); ++i) Sleep(2);
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), RPC_E_DISCONNECTED);
+  EXPECT_EQ(Responde(p), RPC_E_DISCONNECTED);
   p->Release();
   ASSERT_TRUE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));  // left behind
 
   p = Cria();
   ASSERT_NE(p, nullptr);
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(Responde(p), S_OK);
   p->Release();
   EXPECT_EQ(Servidores().size(), 2u);
 }
@@ -388,9 +391,7 @@ TEST_F(ServidorLocal, QuadrosRuinsNaoAfetamOutrosClientes) {
     EXPECT_EQ(q.ulId, 5u);
   }
 
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
-  EXPECT_EQ(b, 1);
+  EXPECT_EQ(Responde(p), S_OK);
   p->Release();
   EXPECT_EQ(Servidores().size(), 1u);
 }
@@ -427,8 +428,7 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
   }
   if (pAlem != nullptr) pAlem->Release();
 
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);  // an object created before goes on
+  EXPECT_EQ(Responde(p), S_OK);  // an object created before goes on
   // Every idle peer is closed: at once beyond the cap, else by the activation
   // deadline, with nothing sent.
   for (auto& s : ociosas) EXPECT_TRUE(FechadoPeloServidor(s, 60000));
@@ -500,8 +500,7 @@ TEST_F(ServidorLocal, ParQueNaoLeRespostasPerdeAConexaoEOsOutrosSeguem) {
   EXPECT_GT(nEnviadas, kZelLocalMaxChamadasPorConexao);
 
   ClienteHonestoAtendido();
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(Responde(p), S_OK);
   // The server gave up on the peer: what it sent is there, then the end.
   EXPECT_TRUE(DerrubadoSemLer(s, 60000));
   EXPECT_TRUE(FechadoPeloServidor(s, 60000));
@@ -528,8 +527,7 @@ TEST_F(ServidorLocal, LixoDepoisDeUmaAtivacaoValidaSoDerrubaAquelePar) {
   u.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados());
   EXPECT_TRUE(FechadoPeloServidor(u, 60000));
   ClienteHonestoAtendido();
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(Responde(p), S_OK);
   p->Release();
 }
 
@@ -550,19 +548,15 @@ TEST_F(ServidorLocal, CriacaoComoIUnknownChegaAoObjetoPeloQueryInterface) {
 
   IZelDF_IEx* p = nullptr;
   ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
-  EXPECT_EQ(b, 1);
+  EXPECT_EQ(Responde(p), S_OK);
   IZelDF_IEx* p2 = nullptr;
   ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p2)), S_OK);
-  EXPECT_EQ(p2->KeepAlive(&b), S_OK);
+  EXPECT_EQ(Responde(p2), S_OK);
   p2->Release();
   pUnk->Release();
-  EXPECT_EQ(p->KeepAlive(&b), S_OK) << "the object lives while a proxy holds it";
+  EXPECT_EQ(Responde(p), S_OK) << "the object lives while a proxy holds it";
   p->Release();
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  UmServidorQueTerminouSozinho();
 }
 
 TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
@@ -580,12 +574,41 @@ TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
   IZelDF_IEx* p = Cria();
   soltar.join();
   ASSERT_NE(p, nullptr);
-  I4 b = 0;
-  EXPECT_EQ(p->KeepAlive(&b), S_OK);
+  EXPECT_EQ(Responde(p), S_OK);
   p->Release();
   EXPECT_EQ(Servidores().size(), 1u);
   // Servers of this test run on the real clock: its end is not waited for.
   ZelMataAjudante(Servidores().at(0));
+}
+
+// A client that meets a server turning activations away (it is stopping)
+// gets its object from the server that replaces it.
+TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
+  Registra();
+  const std::string sDir = ZelLocalDiretorioSockets();
+  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
+  CZelLocalSocket ouvinte;
+  ASSERT_EQ(ZelLocalEscuta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), false, &ouvinte), S_OK);
+  std::atomic<int> nRecusas{0};
+  std::thread parando([&] {
+    CZelLocalSocket s;
+    while (ZelLocalAceita(ouvinte, &s) == S_OK) {
+      ZelLocalQuadro q;
+      CZelLocalEscritor e;
+      e.U32(static_cast<uint32_t>(CO_E_SERVER_STOPPING));
+      if (s.RecebeQuadro(&q) == S_OK && s.EnviaQuadro(ZelLocalTipoQuadro::RespostaAtiva, 0, e.Dados()) == S_OK)
+        ++nRecusas;
+    }
+  });
+  HRESULT hr = E_FAIL;
+  IZelDF_IEx* p = Cria(&hr);
+  ouvinte.Interrompe();
+  parando.join();
+  ASSERT_NE(p, nullptr) << std::hex << hr;
+  EXPECT_GE(nRecusas.load(), 1);
+  EXPECT_EQ(Responde(p), S_OK);
+  p->Release();
+  UmServidorQueTerminouSozinho();
 }
 
 TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {
@@ -613,7 +636,5 @@ TEST_F(ServidorLocal, CaminhoDoModuloComAspasEPorcento) {
   ASSERT_EQ(WEXITSTATUS(r), 0);
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32"), sServidor);
   ClienteHonestoAtendido();
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  EXPECT_EQ(FimDoServidor(servidores[0]), 0);
+  UmServidorQueTerminouSozinho();
 }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "Pardak.h"
+#include "ZelCatalogoModulos.h"
+#include "ZelDiretoriosSuite.h"
 #include "ZelBaseParaRotinas.h"
 #include "ZelLConx.h"
 #include "ZelMensagem.h"
@@ -68,7 +70,8 @@ TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
   EXPECT_EQ(base.nInicializacoes, 1) << "OnInicializa runs once";
   EXPECT_EQ(base.Finaliza(), S_OK);
   EXPECT_FALSE(base.EstaInicializado());
-  EXPECT_EQ(base.nFinalizacoes, 1);
+  EXPECT_EQ(base.Finaliza(), S_OK);
+  EXPECT_EQ(base.nFinalizacoes, 1) << "OnFinaliza runs only for a started object";
 
   CBaseTeste falha;
   falha.hrOnInicializa = E_ACCESSDENIED;
@@ -87,6 +90,11 @@ TEST(ZelBaseParaRotinas, AcessoDefaultPorThread) {
   EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), base.GetAcessoServidores());
   std::thread([] { EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr); }).join();
   CZelBaseParaRotinas::SetAcessoDefault(nullptr);
+  EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr);
+  {
+    CBaseTeste passageira;  // a default that goes away takes its place with it
+    CZelBaseParaRotinas::SetAcessoDefault(&passageira);
+  }
   EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr);
   EXPECT_EQ(base.FuncaoGenerica(1, {}, nullptr), E_NOTIMPL);
 }
@@ -113,8 +121,13 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   CZelDadosDF_Usuario usu;
   EXPECT_TRUE(pEmp->LeUsuario(3, &usu));
   EXPECT_EQ(usu.GetNome(), "Maria");
-  EXPECT_TRUE(pEmp->LeUsuario(8, &usu));
-  EXPECT_EQ(usu.GetNome(), "Usuario 8");
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "5", ""),
+            ERROR_SUCCESS);
+  for (unsigned short us : {5, 8}) {  // a name left empty, and none at all
+    EXPECT_TRUE(pEmp->LeUsuario(us, &usu));
+    EXPECT_EQ(usu.GetNome(), "Usuario " + std::to_string(us));
+  }
+  EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP1"), sDir) << "one separator at the end, not two";
 
   CBaseTeste semEmpresa;
   ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);
@@ -128,6 +141,7 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   std::memset(&reg, 0x7F, sizeof reg);
   erro.GetErro()->CopiarPara(&reg);
   EXPECT_EQ(reg.hr, E_FAIL);
+  EXPECT_EQ(reg.nCodigoErro, 0x4005);  // the code part of the HRESULT
   EXPECT_EQ(std::strlen(reg.cMensagem), sizeof reg.cMensagem - 1);
   EXPECT_EQ(std::strlen(reg.szEmpresa), sizeof reg.szEmpresa - 1);
 
@@ -143,6 +157,11 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
   EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
+  alt.regDados.ulQtdBytes = 0;  // a second copy, without bytes, replaces the first
+  alt.regDados.pListaBytes = nullptr;
+  obj.CopiarDe(&alt);
+  EXPECT_TRUE(obj.GetBytes().empty());
+  EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, nullptr);
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {
@@ -188,8 +207,12 @@ TEST(ZelLConx, ExportacoesPorNomeEAusencia) {
   std::string s;
   EXPECT_EQ(pfn(1, "EMP1", s), 0);
   EXPECT_EQ(s, "/dados/emp1/");
-  EXPECT_NE(pfn(2, "EMP1", s), 0);
-  EXPECT_TRUE(s.empty());
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\ZelSDataBase\\Empresas\\EMP1", "4", ""),
+            ERROR_SUCCESS);
+  for (int nModulo : {2, 4}) {  // missing, and registered empty
+    EXPECT_NE(pfn(nModulo, "EMP1", s), 0) << nModulo;
+    EXPECT_TRUE(s.empty());
+  }
   EXPECT_EQ(ZelLConxProcuraExportacao("Inexistente"), nullptr);
   ZelLConxDefineAusente(true);
   EXPECT_EQ(ZelLConxProcuraExportacao("GetDiretorioDadosModulo"), nullptr);
@@ -208,4 +231,12 @@ TEST(ZelMensagem, FacilidadesDaSuite) {
   std::string s = "lixo";
   ZelGetDescricaoHRESULT(s, HR(0x8004FFFF));
   EXPECT_EQ(s, "");
+}
+
+TEST(ZelCatalogoModulos, CodigosSemDiferencaDeCaixa) {
+  EXPECT_EQ(CZelCatalogoModulos::GetNumero("df"), 1);
+  EXPECT_EQ(CZelCatalogoModulos::GetNumero("Ne"), 23);
+  EXPECT_EQ(CZelCatalogoModulos::GetNumero("XX"), 0);
+  EXPECT_EQ(CZelCatalogoModulos::GetCodigo(26), "LF");
+  EXPECT_EQ(CZelCatalogoModulos::GetCodigo(99), "");
 }

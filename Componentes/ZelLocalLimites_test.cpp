@@ -3,9 +3,14 @@
 #include "ZelLocalLimites.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,6 +43,42 @@ std::vector<std::string> Linhas() {
 // Grande(UI4 n, UI1* a [out, n]): a reply of n bytes.
 const ZelLocalTipo kU8{"UI1", 1, ZelLocalTipoValor::U8, {}, {}};
 const ZelLocalTipo kU32{"UI4", 4, ZelLocalTipoValor::U32, {}, {}};
+// Enorme(Bloco** pp [out]): the object allocates a block one byte over the
+// largest frame, which no count of the request announced.
+struct Bloco {
+  uint32_t n;
+  uint32_t ulPad;
+  uint8_t* a;
+};
+const ZelLocalTipo kBloco{"Bloco", sizeof(Bloco), ZelLocalTipoValor::Registro,
+                          {{"n", 0, ZelLocalTipoValor::U32, 4}, {"a", 8, ZelLocalTipoValor::Array, 8, &kU8, "n"}}, {}};
+const ZelLocalMetodo kEnorme{4, "Enorme", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kBloco}}};
+
+// Espera(): runs until the test lets it go, counting the calls running at once.
+const ZelLocalMetodo kEspera{5, "Espera", {}};
+std::mutex g_mutexEspera;
+std::condition_variable g_cvEspera;
+int g_nRodando = 0, g_nMaxRodando = 0;
+bool g_bSolta = false;
+
+HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
+  ++g_nChamadas;
+  if (usSlot == kEspera.usSlot) {
+    std::unique_lock<std::mutex> trava(g_mutexEspera);
+    g_nMaxRodando = std::max(g_nMaxRodando, ++g_nRodando);
+    g_cvEspera.notify_all();
+    g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_bSolta; });
+    --g_nRodando;
+    return S_OK;
+  }
+  if (usSlot != kEnorme.usSlot) return S_OK;
+  auto* p = static_cast<Bloco*>(CoTaskMemAlloc(sizeof(Bloco)));
+  p->n = kZelLocalMaxQuadro + 1;
+  p->a = static_cast<uint8_t*>(CoTaskMemAlloc(p->n));
+  std::memset(p->a, 1, p->n);
+  **static_cast<Bloco** const*>(ap[0]) = p;
+  return S_OK;
+}
 
 class Limites : public ::testing::Test {
  protected:
@@ -48,11 +89,10 @@ class Limites : public ::testing::Test {
         {{3,
           "Grande",
           {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-           {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}}},
-        [](void*, uint16_t, void* const*) {
-          ++g_nChamadas;
-          return S_OK;
-        },
+           {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
+         kEnorme,
+         kEspera},
+        &Invoca,
         [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
     ZelLocalRegistraInterface(&d);
     std::string dir = ZelNovoDiretorio("limites");
@@ -86,6 +126,18 @@ class Limites : public ::testing::Test {
   std::string m_sSocket;
 };
 
+// A peer with an object, activated by hand.
+CZelLocalSocket Ativado(CZelLocalSocket s) {
+  CZelLocalEscritor e;
+  e.Guid(kClsidTesteLocal);
+  e.Guid(kIidTesteLocal);
+  ZelLocalQuadro q;
+  EXPECT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
+  EXPECT_EQ(s.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0));
+  return s;
+}
+
 bool FechadaSemResposta(CZelLocalSocket& s) {
   s.DefinePrazos(20000, 0);
   ZelLocalQuadro q;
@@ -117,13 +169,7 @@ TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
 }
 
 TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
-  CZelLocalSocket s = Conecta();
-  CZelLocalEscritor e;
-  e.Guid(kClsidTesteLocal);
-  e.Guid(kIidTesteLocal);
-  ZelLocalQuadro q;
-  ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
-  ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+  CZelLocalSocket s = Ativado(Conecta());
   // Calls in flight beyond the cap, each with a reply far larger than a
   // socket buffer; the peer reads none of them.
   CZelLocalEscritor c;
@@ -140,8 +186,75 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   // The calls still waiting in its socket were never run.
   EXPECT_LE(g_nChamadas.load(), 2 * kZelLocalMaxChamadasPorConexao);
   // The server goes on for the next peer.
-  CZelLocalSocket outro = Conecta();
-  ASSERT_EQ(outro.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
-  ASSERT_EQ(outro.RecebeQuadro(&q), S_OK);
-  EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0));
+  Ativado(Conecta());
+}
+
+// A reply larger than any frame is answered RPC_X_BAD_STUB_DATA, with one
+// line, in bounded time; the connection goes on serving its object.
+TEST_F(Limites, RespostaAlemDoTetoDaErroSemPrenderAConexao) {
+  CZelLocalSocket s = Conecta();
+  const int fd = dup(s.Fd());  // to free the client should the answer never come
+  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
+  ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
+  Bloco* pBloco = reinterpret_cast<Bloco*>(1);
+  Bloco** ppBloco = &pBloco;
+  void* ap[] = {&ppBloco};
+  auto resposta = std::async(std::launch::async, [&] { return canal->Chama(kEnorme, ap); });
+  if (resposta.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "no answer";
+    shutdown(fd, SHUT_RDWR);
+  }
+  EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(pBloco, nullptr);
+  EXPECT_EQ(Linhas(), std::vector<std::string>{"hr = EnviaQuadro(resposta)"});
+
+  uint32_t n = 3;
+  uint8_t buf[3] = {}, *a = buf;
+  void* apGrande[] = {&n, &a};
+  EXPECT_EQ(canal->Chama(*ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3), apGrande), S_OK);
+  close(fd);
+}
+
+// The cap is exact: the last connection it allows gets its object, the next
+// one is told at once that the server is too busy.
+TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
+  std::vector<CZelLocalSocket> pares;
+  for (int i = 0; i < kZelLocalMaxConexoes; ++i) pares.push_back(Ativado(Conecta()));
+  CZelLocalSocket alem = Conecta();
+  ZelLocalQuadro q;
+  alem.DefinePrazos(20000, 0);
+  ASSERT_EQ(alem.RecebeQuadro(&q), S_OK);
+  CZelLocalLeitor l(q.dados);
+  uint32_t ulHr = 0;
+  EXPECT_TRUE(l.U32(&ulHr));
+  EXPECT_EQ(static_cast<HRESULT>(ulHr), HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
+  pares.clear();
+  alem.Fecha();
+  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{"hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY"});
+}
+
+// Calls beyond a connection's share wait for a free place; none is lost and
+// never more than the share run at once.
+TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
+  CZelLocalSocket s = Ativado(Conecta());
+  CZelLocalEscritor c;
+  c.U16(kEspera.usSlot);
+  const uint32_t nChamadas = 2 * kZelLocalMaxChamadasPorConexao;
+  const int nAntes = g_nChamadas.load();
+  for (uint32_t i = 1; i <= nChamadas; ++i) ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()), S_OK);
+  {
+    std::unique_lock<std::mutex> trava(g_mutexEspera);
+    g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_nRodando == kZelLocalMaxChamadasPorConexao; });
+  }
+  Sleep(50);  // room for a call over the share to start, were it let in
+  {
+    std::lock_guard<std::mutex> trava(g_mutexEspera);
+    EXPECT_EQ(g_nMaxRodando, kZelLocalMaxChamadasPorConexao);
+    g_bSolta = true;
+  }
+  g_cvEspera.notify_all();
+  s.DefinePrazos(20000, 0);
+  ZelLocalQuadro q;
+  for (uint32_t i = 0; i < nChamadas; ++i) ASSERT_EQ(s.RecebeQuadro(&q), S_OK) << i;
+  EXPECT_EQ(g_nChamadas.load() - nAntes, static_cast<int>(nChamadas));
 }

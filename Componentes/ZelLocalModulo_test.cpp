@@ -13,6 +13,7 @@
 #include "ZelLocalTesteClasse.h"
 #include "ZelRegistro.h"
 #include "ZelSistema.h"
+#include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
@@ -75,6 +76,44 @@ ZEL_AJUDANTE(ModuloOcioso) {
   return r;
 }
 
+// An activation that lands between the monitor's idle check and the
+// suspension: the module must notice its object and stay while it lives.
+class ModuloCorrida : public ModuloTeste {
+ public:
+  LONG GetLockCount() override {
+    LONG n = ModuloTeste::GetLockCount();
+    IUnknown* p = nullptr;
+    if (n == 0 && bArmado.exchange(false)) {
+      CZelObjetoTesteLocal::CriaInstancia(IID_IUnknown, reinterpret_cast<void**>(&p));
+      pObjeto = p;
+    }
+    return n;
+  }
+  std::atomic<bool> bArmado{false};
+  std::atomic<IUnknown*> pObjeto{nullptr};
+};
+
+ZEL_AJUDANTE(ModuloAtivacaoNaCorrida) {
+  UsaDiretorio(args);
+  ModuloCorrida modulo;
+  std::atomic<int> nResultado{0};
+  std::thread cliente([&] {
+    if (!ZelEsperaArquivo(Socket(args[0]))) return;
+    IUnknown* p = nullptr;
+    CZelObjetoTesteLocal::CriaInstancia(IID_IUnknown, reinterpret_cast<void**>(&p));
+    modulo.bArmado = true;
+    p->Release();  // the quiet period starts
+    for (int i = 0; i < 10000 && modulo.pObjeto == nullptr; ++i) Sleep(2);
+    Sleep(3 * ZelTempoMs(modulo.m_dwTimeOut));
+    nResultado = modulo.pObjeto == nullptr ? 60 : modulo.bMonitorEncerrou ? 61 : 0;
+    if (IUnknown* q = modulo.pObjeto.exchange(nullptr)) q->Release();
+  });
+  const char* argv[] = {"servidor", "-Embedding"};
+  int r = modulo.WinMain(2, argv);
+  cliente.join();
+  return nResultado != 0 ? nResultado.load() : modulo.bMonitorEncerrou ? r : 62;
+}
+
 ZEL_AJUDANTE(ModuloAteSinal) {
   UsaDiretorio(args);
   ModuloTeste modulo;
@@ -126,9 +165,31 @@ TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
   EXPECT_TRUE(modulo.m_bActivity);  // only the transition to 0 marks activity
 }
 
+// A class registered twice stays on offer until its last registration goes.
+TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
+  std::string d = ZelNovoDiretorio("dois");
+  UsaDiretorio({d});
+  static CZelFabricaTesteLocal fabrica;
+  DWORD cookies[2] = {};
+  for (DWORD& c : cookies)
+    ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &c), S_OK);
+  CZelLocalSocket s;
+  EXPECT_EQ(CoRevokeClassObject(cookies[0]), S_OK);
+  EXPECT_EQ(ZelLocalConecta(Socket(d), &s), S_OK);
+  EXPECT_EQ(CoRevokeClassObject(cookies[1]), S_OK);
+  EXPECT_FALSE(std::filesystem::exists(Socket(d)));
+  EXPECT_EQ(CoRevokeClassObject(cookies[1]), E_INVALIDARG);
+  CoUninitialize();
+}
+
 TEST(ZelLocalModulo, ServidorOciosoTerminaPeloMonitor) {
   std::string d = ZelNovoDiretorio("ocioso");
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloOcioso", {d})), 0);
+}
+
+TEST(ZelLocalModulo, AtivacaoEntreOPrazoEASuspensaoMantemOServidor) {
+  std::string d = ZelNovoDiretorio("corrida");
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloAtivacaoNaCorrida", {d})), 0);
 }
 
 TEST(ZelLocalModulo, SigtermPostaAMensagemDeSaida) {

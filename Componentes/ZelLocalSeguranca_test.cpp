@@ -96,6 +96,42 @@ TEST(ZelLocalSeguranca, SoNivelNoneAdmiteOutroUsuario) {
   ZelLocalReiniciaSeguranca();
 }
 
+// Only at level NONE does a server open its endpoint to other users, and it
+// sets the directory's mode whatever an earlier server or a client left.
+TEST(ZelLocalSeguranca, ModosDoEndpointSeguemONivel) {
+  ZelRegistraInterfaceTesteLocal();
+  static CZelFabricaTesteLocal fabrica;
+  const int64_t kSemNivel = -1;
+  const struct {
+    int64_t llNivel;
+    mode_t modoAntes, modoDiretorio, modoSocket;
+  } casos[] = {{kSemNivel, 0711, 0700, 0600},
+               {RPC_C_AUTHN_LEVEL_PKT_PRIVACY, 0711, 0700, 0600},
+               {RPC_C_AUTHN_LEVEL_DEFAULT, 0711, 0700, 0600},
+               {RPC_C_AUTHN_LEVEL_NONE, 0700, 0711, 0666}};
+  for (const auto& c : casos) {
+    std::string d = ZelNovoDiretorio("modos" + std::to_string(c.llNivel + 1));
+    setenv("XDG_RUNTIME_DIR", d.c_str(), 1);
+    ASSERT_EQ(mkdir((d + "zelcom").c_str(), c.modoAntes), 0);
+    ASSERT_EQ(chmod((d + "zelcom").c_str(), c.modoAntes), 0);
+    ZelLocalReiniciaSeguranca();
+    if (c.llNivel != kSemNivel) {
+      ASSERT_EQ(CoInitializeSecurity(nullptr, -1, nullptr, nullptr, static_cast<DWORD>(c.llNivel), 3, nullptr, 0, nullptr),
+                S_OK);
+    }
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+    struct stat st{};
+    EXPECT_EQ(stat((d + "zelcom").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.modoDiretorio) << c.llNivel;
+    EXPECT_EQ(stat(ZelLocalCaminhoSocket(kClsidTesteLocal).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, c.modoSocket) << c.llNivel;
+    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  }
+  CoUninitialize();
+  ZelLocalReiniciaSeguranca();
+}
+
 // Connects as another user and asks for an object: 0 refused, 1 admitted.
 ZEL_AJUDANTE(AtivaComoOutroUsuario) {
   if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 20;
@@ -115,6 +151,9 @@ ZEL_AJUDANTE(AtivaComoOutroUsuario) {
 }
 
 TEST(ZelLocalSeguranca, OutroUsuarioRecusadoPelasCredenciaisSalvoNoNivelNone) {
+  // A peer's credentials carry its kernel user id, and without privilege
+  // (a user namespace maps only one's own id) there is no second one to be;
+  // the modes that open the endpoint are checked unprivileged above.
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   ZelRegistraInterfaceTesteLocal();
   std::string d = ZelNovoDiretorio("outrousuario");

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,38 @@ TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
   }
   CZelLocalSocket a;
   EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0), RPC_E_DISCONNECTED);
+}
+
+// A frame of exactly the largest length a receiver takes arrives whole.
+TEST(ZelLocalTransporte, QuadroDoTamanhoMaximoChegaInteiro) {
+  for (uint32_t ulMax : {kZelLocalTamanhoAtivacao, kZelLocalMaxQuadro}) {
+    CZelLocalSocket a, b;
+    ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+    std::vector<uint8_t> dados(ulMax, 0x5A);
+    dados.back() = 0xA5;
+    std::thread t([&] { EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Resposta, 9, dados), S_OK); });
+    ZelLocalQuadro q;
+    EXPECT_EQ(b.RecebeQuadro(&q, ulMax), S_OK) << ulMax;
+    t.join();
+    EXPECT_TRUE(q.dados == dados) << ulMax;
+  }
+}
+
+// A read deadline below a second lasts its milliseconds: a frame sent a
+// moment later arrives; with nothing sent, the deadline passes.
+TEST(ZelLocalTransporte, PrazoDeLeituraAbaixoDeUmSegundo) {
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  ASSERT_TRUE(b.DefinePrazos(900, 0));
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0);
+  });
+  ZelLocalQuadro q;
+  EXPECT_EQ(b.RecebeQuadro(&q), S_OK);
+  t.join();
+  ASSERT_TRUE(b.DefinePrazos(20, 0));
+  EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
 }
 
 TEST(ZelLocalTransporte, LeitorNaoPassaDoFim) {

@@ -304,3 +304,40 @@ TEST(ZelArquivo, CopiaDiretoriosETamanho) {
   EXPECT_EQ(ZelExcluiDiretorio(d + "X/Y/Z"), ERROR_SUCCESS);
   EXPECT_FALSE(ZelExisteDiretorio(d + "x/y/z"));
 }
+
+// A directory that breaks the one-spelling rule still answers every spelling
+// with the same file, whichever of the two the directory lists first.
+TEST(ZelArquivo, DuasGrafiasDoMesmoNomeDaoSempreOMesmoArquivo) {
+  for (bool bMaiusculaAntes : {true, false}) {
+    std::string d = ZelNovoDiretorio(bMaiusculaAntes ? "grafias1" : "grafias2");
+    const char* kNomes[] = {"DFIEVINC.DAT", "dfievinc.dat"};
+    for (int i = 0; i < 2; ++i) Escreve(d + kNomes[bMaiusculaAntes ? i : 1 - i], kNomes[bMaiusculaAntes ? i : 1 - i]);
+    for (const char* sPedido : {"DfIeVinc.Dat", "dfievinc.DAT", "Dfievinc.dat"}) {
+      CFile f;
+      ASSERT_TRUE(f.Open(d + sPedido, kLeituraL)) << sPedido;
+      char buf[16] = {};
+      EXPECT_EQ(std::string(buf, f.Read(buf, sizeof buf)), "DFIEVINC.DAT") << sPedido;
+      EXPECT_EQ(ZelResolveCaminho(d + sPedido), d + "DFIEVINC.DAT");
+    }
+  }
+}
+
+// A writer that shares nothing (the backup marker's open) and any other writer
+// exclude each other, in either order; readers still get in.
+TEST(CFile, EscritorExclusivoEOutroEscritorSeExcluem) {
+  constexpr UINT kExclusivo = CFile::modeReadWrite | CFile::shareExclusive;
+  const std::pair<UINT, UINT> casos[] = {{kExclusivo, kEscritaG}, {kEscritaG, kExclusivo}, {kExclusivo, kExclusivo},
+                                         {kExclusivo, CFile::modeWrite | CFile::shareDenyRead}};
+  std::string s = ZelNovoDiretorio("exclusivo") + "a.crbkp";
+  Escreve(s, "x");
+  for (const auto& [primeiro, segundo] : casos) {
+    CFile a, b, leitor;
+    ASSERT_TRUE(a.Open(s, primeiro));
+    CFileException e;
+    EXPECT_FALSE(b.Open(s, segundo, &e)) << primeiro << " " << segundo;
+    EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
+    EXPECT_TRUE(leitor.Open(s, kLeituraL));
+    a.Close();
+    EXPECT_TRUE(b.Open(s, segundo));
+  }
+}

@@ -74,6 +74,17 @@ struct ArquivoReg {
       if (sChave.compare(0, prefixo.size(), prefixo) == 0) return true;
     return false;
   }
+  // Removes the key and its subkeys; false when there was none.
+  bool Remove(const std::string& sCaminho) {
+    std::string sAlvo = ZelMaiusculasNome(sCaminho), sPrefixo = sAlvo + "\\";
+    size_t nAntes = chaves.size();
+    std::erase_if(chaves, [&](const Chave& c) {
+      std::string s = ZelMaiusculasNome(c.sCaminho);
+      return s == sAlvo || s.compare(0, sPrefixo.size(), sPrefixo) == 0;
+    });
+    Reindexa();
+    return chaves.size() != nAntes;
+  }
   void Reindexa() {
     indice.clear();
     for (size_t i = 0; i < chaves.size(); ++i) indice.emplace(ZelMaiusculasNome(chaves[i].sCaminho), i);
@@ -247,7 +258,10 @@ ArquivoReg Analisa(const std::string& sBruto) {
     if (l[0] == '[') {
       size_t fim = l.rfind(']');
       std::string_view sNome = l.substr(1, fim == std::string_view::npos || fim == 0 ? std::string_view::npos : fim - 1);
-      if (!sNome.empty() && sNome[0] == '-') {  // a deletion section of an import file: nothing to keep
+      if (!sNome.empty() && sNome[0] == '-') {
+        // A deletion section, as an import runs it: the key and its subkeys
+        // read so far are gone, and what follows it belongs to no key.
+        a.Remove(CanonizaSecao(sNome.substr(1)));
         nAtual = SIZE_MAX;
         continue;
       }
@@ -653,14 +667,7 @@ LONG ExcluiChave(HKEY raiz, const std::string& chave) {
   if (NormalizaChave(chave).empty()) return ERROR_ACCESS_DENIED;  // never a whole root
   Local l = LocalGravacao(raiz, chave);
   return Altera(l.sArquivo, [&](ArquivoReg& a, bool& bMudou) {
-    std::string sAlvo = ZelMaiusculasNome(l.sCaminho), sPrefixo = sAlvo + "\\";
-    size_t nAntes = a.chaves.size();
-    std::erase_if(a.chaves, [&](const Chave& c) {
-      std::string s = ZelMaiusculasNome(c.sCaminho);
-      return s == sAlvo || s.compare(0, sPrefixo.size(), sPrefixo) == 0;
-    });
-    bMudou = a.chaves.size() != nAntes;
-    a.Reindexa();
+    bMudou = a.Remove(l.sCaminho);
     return bMudou ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
 }

@@ -99,12 +99,14 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
                  "\"Bin\"=hex:01,02,\\\r\n"
                  "  03\r\n"
                  "\"Flag\"=dword:0000000A\r\n"
+                 "\"Longo\"=dword:123456789\r\n"
                  "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n");
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
   DWORD dw = 0;
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Bin", &dw), ERROR_INVALID_DATA);
+  for (const char* sz : {"Bin", "Longo"})  // bytes, and a number too long for 32 bits
+    EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, &dw), ERROR_INVALID_DATA) << sz;
 
   // A rewrite keeps the spellings and what it cannot interpret, as it stands.
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\wow6432node\\Zel Sistemas", "flag", 11),
@@ -116,9 +118,10 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             "\"Bin\"=hex:01,02,\\\n"
             "  03\n"
             "\"Flag\"=dword:0000000b\n"
+            "\"Longo\"=dword:123456789\n"
             "\"Dir\"=hex(2):2f,00,78,00,00,00\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
-            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Dir"}));
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir"}));
 }
 
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
@@ -224,4 +227,30 @@ TEST(ZelRegistro, TextoLargoEmWindows1252) {
   EXPECT_EQ(ZelTextoCp1252(L"\u4E2D\U0001F600\u0100"), "???") << "outside the code page";
   EXPECT_EQ(ZelTextoCp1252(L"\u0080\u0081"), "?\x81") << "a C1 control keeps its byte only in a hole";
   EXPECT_EQ(ZelTextoCp1252(nullptr), "");
+}
+
+// A ".reg" file may carry deletion sections, as an import file does: the key
+// they name is gone with its subkeys, values under them belong to no key, and
+// a rewrite of the file keeps every other key and no deletion section.
+TEST(ZelRegistro, SecaoDeExclusaoApagaAChaveEUmaReescritaNaoAGuarda) {
+  UsaRegistroNovo("secaoexclusao");
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velha]\n\"a\"=dword:00000001\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velha\\Filha]\n\"b\"=dword:00000002\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
+                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\velha]\n\"d\"=dword:00000004\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n");
+  DWORD dw = 0;
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha\\Filha"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_LOCAL_MACHINE, "SOFTWARE"), (std::vector<std::string>{"Fica", "VelhaIrma"}));
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "e", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 5u);
+
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "f", 6), ERROR_SUCCESS);
+  EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n\"f\"=dword:00000006\n\n");
 }

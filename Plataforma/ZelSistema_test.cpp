@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include "ZelTempo.h"
+#include "ZelTesteAjudante.h"
+
 TEST(ZelSistema, TicksSaoMonotonicosEAvancamComSleep) {
   uint64_t t0 = GetTickCount64();
   DWORD c0 = GetTickCount();
@@ -136,4 +139,13 @@ TEST(ZelSistema, TextoDoErroDoSistema) {
   EXPECT_EQ(ZelTextoErroSO(ERROR_SHARING_VIOLATION), "O arquivo j\xE1 est\xE1 sendo usado por outro processo.");
   EXPECT_EQ(ZelTextoErroSO(ERROR_DISK_FULL), "N\xE3o h\xE1 espa\xE7o suficiente no disco.");
   EXPECT_EQ(ZelTextoErroSO(4242), "") << "an error without a text";
+}
+
+// The scale a process reads from ZEL_ESCALA_TEMPO, as the milliseconds that
+// 100 nominal ones become.
+ZEL_AJUDANTE(CemMsEscalados) { return static_cast<int>(ZelTempoMs(100)); }
+
+TEST(ZelSistema, EscalaDoTempoSoAceitaNumerosPositivos) {
+  const std::pair<const char*, int> casos[] = {{"0.5", 50}, {"2", 200}, {"0", 100}, {"-1", 100}, {"x", 100}, {"", 100}};
+  for (const auto& [sz, nMs] : casos) EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("CemMsEscalados", sz)), nMs) << sz;
 }

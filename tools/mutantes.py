@@ -3,16 +3,17 @@
 a scratch copy of the tracked files, builds and runs the tests after each, and
 reports which changes no test noticed.
 
-    python3 tools/mutantes.py tools/mutantes/servico.jsonl [--copia DIR]
+    python3 tools/mutantes.py tools/mutantes/servico.jsonl [--copia DIR] [--testes-de REV]
 
 Each line of the list is a JSON object: "arquivo" (a path in the tree), "de"
 (text that occurs exactly once in it), "para" (what it becomes) and,
 optionally, "testes" (a ctest -R expression; all tests when absent) and
-"porque" (what the change stands for). With "testes", only the test binaries
-holding those tests and the programs tests start are rebuilt. The working
-tree is never touched.
-Exit code: 0 when every change was noticed, 1 when some survived, 2 on a
-setup problem.
+"porque" (what the change stands for). The working tree is never touched.
+The unchanged copy must pass the tests the list names first. --testes-de
+takes the test files (*_test.cpp) as they were at a revision, so that a new
+test can be shown to notice a change the old tests let through.
+Exit code: 0 when every change was noticed, 1 when some survived or did not
+build, 2 on a setup problem.
 """
 import argparse
 import json
@@ -29,44 +30,51 @@ def executa(args, cwd, limite=None):
     return r.returncode, r.stdout.decode(errors="replace")
 
 
-def copia_arvore(destino):
-    """The tracked files as they are in the working tree."""
+def copia_arvore(destino, revisao_testes=None):
+    """The tracked files as they are in the working tree (the tests, with
+    revisao_testes, as they were at that revision)."""
     arquivos = subprocess.run(["git", "ls-files", "-z"], cwd=RAIZ, stdout=subprocess.PIPE, check=True).stdout
     for nome in filter(None, arquivos.decode().split("\0")):
         origem = os.path.join(RAIZ, nome)
         if not os.path.isfile(origem):
             continue
+        conteudo = open(origem, "rb").read()
+        if revisao_testes and nome.endswith("_test.cpp"):
+            r = subprocess.run(["git", "show", f"{revisao_testes}:{nome}"], cwd=RAIZ, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL)
+            conteudo = r.stdout if r.returncode == 0 else b""
         alvo = os.path.join(destino, nome)
         os.makedirs(os.path.dirname(alvo), exist_ok=True)
-        if not os.path.exists(alvo) or open(origem, "rb").read() != open(alvo, "rb").read():
-            shutil.copy2(origem, alvo)
+        if not os.path.exists(alvo) or open(alvo, "rb").read() != conteudo:
+            with open(alvo, "wb") as f:
+                f.write(conteudo)
 
 
-# Programs the tests start as separate processes: rebuilt with any test binary.
-PROGRAMAS = ["Tolvan", "tolvan-cli", "tolvan-inspeciona", "tolvan-servidor-teste"]
+# Programs the tests start as separate processes: rebuilt with any test program.
+PROGRAMAS = {"Tolvan", "tolvan-cli", "tolvan-inspeciona", "tolvan-servidor-teste"}
 
 
 def alvos_dos_testes(build, testes):
-    """The test binaries that hold the tests the expression selects, and the
-    programs tests start; None (build everything) when that cannot be told."""
-    rc, saida = executa(["ctest", "--test-dir", build, "-N", "-V", "-R", testes], build)
-    if rc != 0:
+    """The test programs that hold the tests matching the expression, and the
+    programs tests start, so that a change rebuilds only those (None:
+    everything)."""
+    if not testes:
         return None
-    binarios = {os.path.basename(l.split("Test command:")[1].split()[0])
-                for l in saida.splitlines() if "Test command:" in l}
-    if not binarios:
+    rc, saida = executa(["ctest", "--test-dir", build, "-N", "-R", testes, "--show-only=json-v1"], build)
+    try:
+        nomes = {os.path.basename(t["command"][0]) for t in json.loads(saida)["tests"] if t.get("command")}
+    except (ValueError, KeyError):
         return None
-    rc, ajuda = executa(["cmake", "--build", build, "--target", "help"], build)
+    if not nomes:
+        return None
+    _, ajuda = executa(["cmake", "--build", build, "--target", "help"], build)
     existentes = {l[4:].split()[0] for l in ajuda.splitlines() if l.startswith("... ")}
-    return sorted(binarios | (set(PROGRAMAS) & existentes))
+    return sorted(nomes | (PROGRAMAS & existentes))
 
 
-def constroi_e_testa(fonte, build, testes, jobs):
-    alvos = alvos_dos_testes(build, testes) if testes else None
-    args = ["cmake", "--build", build, "-j", str(jobs)]
-    if alvos:
-        args += ["--target"] + alvos
-    rc, saida = executa(args, fonte)
+def constroi_e_testa(fonte, build, testes, jobs, alvos=None):
+    alvo = sum((["--target", x] for x in alvos), []) if alvos else []
+    rc, saida = executa(["cmake", "--build", build, "-j", str(jobs)] + alvo, fonte)
     if rc != 0:
         return "compilacao", saida
     args = ["ctest", "--test-dir", build, "-j", str(jobs), "--timeout", "300"]
@@ -81,8 +89,7 @@ def main():
     ap.add_argument("lista")
     ap.add_argument("--copia", default="/tmp/tolvan-mutantes")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
-    ap.add_argument("--base", default=None,
-                    help="a ctest -R expression for the unchanged copy's run (default: every test)")
+    ap.add_argument("--testes-de", metavar="REV")
     a = ap.parse_args()
 
     mutantes = []
@@ -98,18 +105,20 @@ def main():
     fonte = os.path.join(a.copia, "fonte")
     build = os.path.join(a.copia, "build")
     os.makedirs(fonte, exist_ok=True)
-    copia_arvore(fonte)
+    copia_arvore(fonte, a.testes_de)
     rc, saida = executa(["cmake", "-S", fonte, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                          "-DZEL_BENCHMARKS=OFF"], fonte)
     if rc != 0:
         print(saida, file=sys.stderr)
         return 2
-    estado, saida = constroi_e_testa(fonte, build, a.base, a.jobs)
+    expressoes = [m.get("testes") for m in mutantes]
+    base = None if not expressoes or None in expressoes else "|".join(f"(?:{e})" for e in sorted(set(expressoes)))
+    estado, saida = constroi_e_testa(fonte, build, base, a.jobs)
     if estado != "passou":
         print("the unchanged copy does not pass its tests:\n" + saida[-3000:], file=sys.stderr)
         return 2
 
-    sobreviventes = 0
+    sobreviventes = sem_compilar = 0
     for i, m in enumerate(mutantes, 1):
         caminho = os.path.join(fonte, m["arquivo"])
         original = open(caminho, encoding="utf-8", errors="surrogateescape").read()
@@ -120,16 +129,20 @@ def main():
         with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write(original.replace(m["de"], m["para"]))
         try:
-            estado, _ = constroi_e_testa(fonte, build, m.get("testes"), a.jobs)
+            estado, _ = constroi_e_testa(fonte, build, m.get("testes"), a.jobs, alvos_dos_testes(build, m.get("testes")))
         finally:
             with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
                 f.write(original)
-        notado = estado != "passou"
-        sobreviventes += 0 if notado else 1
+        # A change that does not build says nothing of the tests: it is left
+        # out of the count, to be rewritten.
+        sobreviventes += 1 if estado == "passou" else 0
+        sem_compilar += 1 if estado == "compilacao" else 0
         rotulo = {"falhou": "noticed", "compilacao": "no build", "passou": "SURVIVED"}[estado]
         print(f"{i:3} {rotulo:9} {m['arquivo']}: {m.get('porque', m['para'])}", flush=True)
-    print(f"{len(mutantes) - sobreviventes} of {len(mutantes)} changes noticed")
-    return 1 if sobreviventes else 0
+    contados = len(mutantes) - sem_compilar
+    print(f"{contados - sobreviventes} of {contados} changes noticed"
+          + (f" ({sem_compilar} did not build)" if sem_compilar else ""))
+    return 1 if sobreviventes or sem_compilar else 0
 
 
 if __name__ == "__main__":
