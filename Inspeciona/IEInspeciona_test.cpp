@@ -336,8 +336,10 @@ TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
   r = Executa({"EMP1", "valores", "69", "1"});
   EXPECT_EQ(r.iSaida, kInspecaoErro);
   EXPECT_EQ(r.sErros, "tolvan-inspeciona: unknown process: 69 (a number from 0 to 68 or a name such as FT_NF)\n");
-  r = Executa({"EMP1", "valores", "FT_NF", "-1"});
-  EXPECT_EQ(r.sErros, "tolvan-inspeciona: bad key: -1\n");
+  for (const char* szChave : {"-1", "-0"}) {
+    r = Executa({"EMP1", "valores", "FT_NF", szChave});
+    EXPECT_EQ(r.sErros, std::string("tolvan-inspeciona: bad key: ") + szChave + "\n");
+  }
   // A file that cannot be read as one.
   ZelCriaDiretorio(m_sVovi + "FTIEXNFText.DAT", false);
   r = Executa({"EMP1", "verifica"});

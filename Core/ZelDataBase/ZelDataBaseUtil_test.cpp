@@ -201,11 +201,12 @@ TEST_F(ZelDataBaseUtilTeste, DoisProcessosRegistramOArquivoUmaVez) {
 }
 
 TEST_F(ZelDataBaseUtilTeste, ListaDanificadaEArquivoInexistente) {
-  Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, Registro("A.dat") + std::string("\x09\0\0\0abc", 7));
-  {
+  // A text longer than what follows it, and a length prefix cut short.
+  for (const std::string& sCauda : {std::string("\x09\0\0\0abc", 7), std::string("\x01\0\0", 3)}) {
+    Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, Registro("A.dat") + sCauda);
     CBaseTeste db;
     CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &db);
-    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080C5E));
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080C5E)) << sCauda.size();
   }
   CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
   ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);

@@ -316,6 +316,7 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErros) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
   EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr) << "the call's default access ends with it";
   EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
   EXPECT_EQ(LinhasErro(), 0u);
   EXPECT_EQ(obj.Metodo(Modo::Falha), E_INVALIDARG);

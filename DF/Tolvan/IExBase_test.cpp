@@ -168,9 +168,11 @@ TEST_F(IExBaseTeste, SemFechamentoAdiadoALiberacaoFechaNaHora) {
 }
 
 TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\..", "DF",
-                                    m_sEmpresa),
-            ERROR_SUCCESS);
+  // Registered, so that only the name's own rule can refuse them.
+  for (const char* szRegistrada : {"..", "EMP\x7F"})
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\" + szRegistrada,
+                                      "DF", m_sEmpresa),
+              ERROR_SUCCESS);
   for (const char* szEmpresa : {"SEMREGISTRO", "..", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", "EMP\x7F", ""}) {
     CIExBaseTeste ie;
     EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), HR(0x80043F59)) << szEmpresa;
