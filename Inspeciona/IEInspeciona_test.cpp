@@ -225,6 +225,7 @@ TEST_F(InspecaoTeste, TabelaLegivelUmaLinhaPorCampo) {
   for (std::string s; std::getline(linhas, s);) aLinhas.push_back(s);
   ASSERT_EQ(aLinhas.size(), 1u + 3 + 2);
   EXPECT_EQ(aLinhas[0].rfind("posicao  processo  nome_processo  flags  excluido  carimbo", 0), 0u) << aLinhas[0];
+  EXPECT_EQ(aLinhas[1].substr(aLinhas[0].find("excluido"), 4), "nao ") << "a live header";
   EXPECT_NE(aLinhas[1].find("Observa\xC3\xA7\xC3\xA3o"), std::string::npos);
   EXPECT_NE(aLinhas[1].find("3,5"), std::string::npos);
   // Columns line up, counted in characters; a row ends at its last text.
