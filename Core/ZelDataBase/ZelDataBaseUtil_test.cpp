@@ -228,6 +228,14 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaOResto) {
   EXPECT_EQ(s, "tres");
   uiPos = 4;
   EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
+  // The same texts again, up to the last one, never reach the disk.
+  txt.FechaArquivo();
+  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("LISTA.txt"), true), ERROR_SUCCESS);
+  uiPos = 2;
+  EXPECT_EQ(txt.GravaColecao(uiPos, {"DOIS!", "tres"}), S_OK);
+  uiPos = 3;
+  EXPECT_EQ(txt.Grava(uiPos, "tres"), S_OK);
+  ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
 TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoTemAsRegrasEOsRastrosDoArquivoIndexado) {
