@@ -34,6 +34,8 @@ std::atomic<int> g_nConstrucoes{0};
 volatile int g_nNuncaAlcancado = -1;
 std::atomic<bool> g_bConstrutorLanca{false};
 std::atomic<HRESULT> g_hrOnInicializa{S_OK};
+// A business object whose start answers S_OK and yet leaves it unstarted.
+std::atomic<bool> g_bFingeNaoIniciado{false};
 
 __attribute__((no_sanitize("address", "undefined"), noinline)) int LeNulo() {
   volatile int* p = nullptr;
@@ -81,6 +83,7 @@ class CTesteBase : public CZelBaseParaRotinas {
     }
     return E_UNEXPECTED;
   }
+  bool EstaInicializado() const { return !g_bFingeNaoIniciado && CZelBaseParaRotinas::EstaInicializado(); }
   HRESULT FuncaoGenerica(unsigned long ulFuncao, const _REG_CR_LISTA_BYTESPS&, _REG_CR_LISTA_BYTESPS**) override {
     return ulFuncao == 7 ? S_FALSE : CZelBaseParaRotinas::FuncaoGenerica(ulFuncao, {}, nullptr);
   }
@@ -134,6 +137,7 @@ class TZelUnknownTeste : public ZelAmbienteTeste {
     ZelAmbienteTeste::SetUp();
     g_bConstrutorLanca = false;
     g_hrOnInicializa = S_OK;
+    g_bFingeNaoIniciado = false;
     ZelReiniciaPrevineErroRPC();
   }
   size_t LinhasErro() { return Linhas(ArquivoErrosEmpresa()).size() + Linhas(ArquivoErrosProgramas()).size(); }
@@ -222,6 +226,14 @@ TEST_F(TZelUnknownTeste, RegistroRejeitadoPreservaOAceitoEFalhaNoInicializaZeraE
   g_hrOnInicializa = S_OK;
   EXPECT_EQ(outro.Inicializa_Padrao(RegistroValido()), HR(0x81080AA8));
   EXPECT_EQ(outro.Metodo(Modo::Sucesso), HR(0x81080A04));
+
+  // S_OK without becoming started: the object is not kept either.
+  CTesteObjeto fingido;
+  g_bFingeNaoIniciado = true;
+  EXPECT_EQ(fingido.Inicializa_Padrao(RegistroValido()), S_OK);
+  g_bFingeNaoIniciado = false;
+  EXPECT_FALSE(fingido.TemBase());
+  EXPECT_EQ(fingido.Metodo(Modo::Sucesso), HR(0x81080A04));
 }
 
 // ---- base methods ----
