@@ -52,3 +52,35 @@ TEST(ZelDF_IEx, IdentidadesPublicadas) {
   EXPECT_EQ(GuidParaTexto(IID_IZelUnknown), "{1756CF8E-B27F-48A2-A362-64C617F9DC50}");
   EXPECT_EQ(GuidParaTexto(LIBID_TOLVANLib), "{CDE3E167-129C-4B65-85E0-8643D1B709B6}");
 }
+
+TEST(ZelDF_IEx, NumerosDosProcessosSaoOsDoContrato) {
+  // Clients send these numbers: a reordered list moves every file after it.
+  struct Numero {
+    int n;
+    const char* sz;
+  };
+  static constexpr Numero kNumeros[] = {
+    {0, "FN_CRE"}, {1, "FN_CPA"}, {2, "FN_TES"}, {3, "FP_FUNC"}, {4, "FP_SIND"}, {5, "FP_EVT"},
+    {6, "FP_TERC_ALIM"}, {7, "FP_TERC_CONTRIB"}, {8, "FP_TERC_SAUDE"}, {9, "FP_TERC_SEG"},
+    {10, "FP_TERC_TRA"}, {11, "GE_ATTEC"}, {12, "GE_PROTC_SAIDA"}, {13, "GE_PROTC_ENTRADA"},
+    {14, "GE_CONTRATOS"}, {15, "PP_FICHA_TECNICA"}, {16, "PP_NECESSIDADE_PRODUCAO"},
+    {17, "PP_ORDEM_PRODUCAO"}, {18, "MM_GESTAO"}, {19, "ES_CADASTRO_LOCAL"}, {20, "ES_MOVIMENTOS"},
+    {21, "CM_SC"}, {22, "CM_CP"}, {23, "CM_OC"}, {24, "CM_RE"}, {25, "CM_CT"}, {26, "FT_ORC"}, {27, "FT_PED"},
+    {28, "FT_ROM"}, {29, "FT_NF"}, {30, "FP_TRANSF"}, {31, "FP_PAGAMENTOS"}, {32, "DF_RI"}, {33, "FT_AGV"},
+    {34, "DF_CAD_PRO"}, {35, "DF_CAD_SERV"}, {36, "CM_CC"}, {37, "MM_PLANO"}, {38, "DF_RECURSO"},
+    {39, "EF_CONTAS_PAGAR_ENTRADAS"}, {40, "EF_CONTAS_PAGAR_TOMADOS"}, {41, "EF_CONTAS_RECEBER_SAIDAS"},
+    {42, "EF_CONTAS_RECEBER_PRESTADOS"}, {43, "PP_APONTAMENTO_INTERMEDIARIO"}, {44, "PP_APONTAMENTO_FINAL"},
+    {45, "PP_APONTAMENTO_PERDAS_DEFEITOS"}, {46, "PP_APONTAMENTO_RECURSO"}, {47, "DF_CAD_FOR"},
+    {48, "DF_CAD_CLI"}, {49, "DF_CAD_TRA"}, {50, "DF_CAD_REP"}, {51, "GE_ACOMP_SEV"}, {52, "NF_AER_NF"},
+    {53, "NF_AER_CT"}, {54, "GE_AGRUPAR_REGISTROS"}, {55, "PP_DESENV_PRODUTO"}, {56, "PP_ENSAIO_PRODUTO"},
+    {57, "EF_SAIDAS"}, {58, "EF_ENTRADAS"}, {59, "EF_TOMADOS"}, {60, "EF_PRESTADOS"}, {61, "FP_CARGOS"},
+    {62, "EF_ITENS_NOTA_ENTRADAS"}, {63, "EF_ITENS_NOTA_SAIDAS"}, {64, "EF_ITENS_NOTA_PRESTADOS"},
+    {65, "EF_ITENS_NOTA_TOMADOS"}, {66, "GE_CONTRATOS_SERVICOS"}, {67, "FT_CONTRATO_VENDA"},
+    {68, "NF_AER_NFS"},
+  };
+#define ZEL_NOME_PROCESSO(nome) #nome,
+  static const char* const kNomes[] = {ZEL_IE_PROCESSOS(ZEL_NOME_PROCESSO)};
+#undef ZEL_NOME_PROCESSO
+  ASSERT_EQ(std::size(kNomes), std::size(kNumeros));
+  for (const Numero& p : kNumeros) EXPECT_STREQ(kNomes[p.n], p.sz) << p.n;
+}
