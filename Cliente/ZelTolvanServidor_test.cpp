@@ -15,6 +15,7 @@
 
 #include "ZelCrc.h"
 #include "ZelDF_IEx.h"
+#include "ZelSessaoTeste.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalTransporte.h"
 #include "ZelRegistro.h"
@@ -24,20 +25,7 @@
 namespace fs = std::filesystem;
 
 namespace {
-_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) {
-  _REG_DF_INICIALIZAPS r{};
-  r.ulUsuario = 1;
-  r.ulNumeroSessao = ulSessao;
-  r.ulLinhaFonte = 1;
-  r.usVersaoMorvo = kVersaoMorvo;
-  std::strcpy(r.szEmpresa, "EMP");
-  std::strcpy(r.szAplicativo, "teste");
-  std::strcpy(r.szModuleName, "teste");
-  std::strcpy(r.szArquivoFonte, "teste.cpp");
-  r.cControle = 'B';
-  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
-  return r;
-}
+_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) { return ZelSessaoTeste(ulSessao, "teste"); }
 
 IZelDF_IEx* CriaNoServidor(UI4 ulSessao) {
   IZelDF_IEx* p = nullptr;

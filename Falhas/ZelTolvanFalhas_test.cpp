@@ -25,6 +25,7 @@
 #include "IEInspeciona.h"
 #include "ZelCrc.h"
 #include "ZelDF_IEx.h"
+#include "ZelSessaoTeste.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalTransporte.h"
 #include "ZelRegistro.h"
@@ -40,20 +41,7 @@ int Parametro(const char* szNome, int nPadrao) {
   return sz != nullptr ? std::atoi(sz) : nPadrao;
 }
 
-_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) {
-  _REG_DF_INICIALIZAPS r{};
-  r.ulUsuario = 1;
-  r.ulNumeroSessao = ulSessao;
-  r.ulLinhaFonte = 1;
-  r.usVersaoMorvo = kVersaoMorvo;
-  std::strcpy(r.szEmpresa, "EMP");
-  std::strcpy(r.szAplicativo, "falhas");
-  std::strcpy(r.szModuleName, "falhas");
-  std::strcpy(r.szArquivoFonte, "falhas.cpp");
-  r.cControle = 'B';
-  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
-  return r;
-}
+_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) { return ZelSessaoTeste(ulSessao, "falhas"); }
 
 // An initialised object in the server, or null (the creation's code in *phr).
 IZelDF_IEx* CriaNoServidor(UI4 ulSessao, HRESULT* phr = nullptr) {
