@@ -81,3 +81,35 @@ int CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::GravaTexto(const std::string& sTexto, IE
   GravaLugar(pReg, ulOffset, usTamanho);
   return ZELARQ_OK;
 }
+
+int CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::AcrescentaTextos(
+    const std::vector<std::pair<std::string_view, IE_CAMPO_DATA_ARQ_V2*>>& aTextos) {
+  // Texts go out in blocks of about a megabyte, one write each.
+  constexpr size_t kTamanhoBloco = 1 << 20;
+  std::string sBloco;
+  size_t iPrimeiro = 0;
+  for (size_t i = 0; i <= aTextos.size(); ++i) {
+    if (i < aTextos.size()) {
+      if (aTextos[i].first.size() > 0xFFFF) return ZELARQ_ARQUIVO_INVALIDO;
+      if (sBloco.empty() || sBloco.size() + aTextos[i].first.size() <= kTamanhoBloco) {
+        sBloco += aTextos[i].first;
+        continue;
+      }
+    }
+    if (sBloco.empty()) break;
+    ULONG ulOffset = 0;
+    int iRetorno = m_ArqTexto.Posiciona('F', 0, &ulOffset);
+    if (iRetorno != ZELARQ_OK) return iRetorno;
+    iRetorno = m_ArqTexto.GravaSequencial(static_cast<LONG>(sBloco.size()), sBloco.data());
+    if (iRetorno != ZELARQ_OK) return iRetorno;
+    for (; iPrimeiro < i; ++iPrimeiro) {
+      m_ulOffsetTexto = ulOffset;
+      m_usTamanhoTexto = static_cast<UI2>(aTextos[iPrimeiro].first.size());
+      GravaLugar(aTextos[iPrimeiro].second, ulOffset, m_usTamanhoTexto);
+      ulOffset += m_usTamanhoTexto;
+    }
+    sBloco.clear();
+    if (i < aTextos.size()) sBloco += aTextos[i].first;
+  }
+  return ZELARQ_OK;
+}

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "IExRegistros.h"
@@ -25,6 +27,9 @@ class CIEArqBase {
   virtual int Fecha() = 0;
   virtual int LeTexto(const IE_CAMPO_DATA_ARQ_V2& reg, std::string* psTexto) = 0;
   virtual int GravaTexto(const std::string& sTexto, IE_CAMPO_DATA_ARQ_V2* pReg) = 0;
+  // Appends texts in order, as GravaTexto would one by one, but in few
+  // writes; each record (its id kept) receives its text's place.
+  virtual int AcrescentaTextos(const std::vector<std::pair<std::string_view, IE_CAMPO_DATA_ARQ_V2*>>& aTextos) = 0;
   virtual bool EstaAberto() const = 0;
   virtual bool ArquivoNaoAlterado() = 0;
   virtual int Posiciona(char cOrigem, LONGLONG llOffset, ULONG* pulPosicao) = 0;
@@ -76,6 +81,14 @@ class CIEArqT : public CIEArqBase {
     if (iRetorno == ZELARQ_OK) *pulPosicao = static_cast<ULONG>(lPosicao);
     return iRetorno;
   }
+  // nQtd consecutive records in one write; position 0 appends, and the first
+  // position written comes back.
+  int GravaRun(const T* pRegs, UINT nQtd, ULONG* pulPosicao) {
+    LONG lPosicao = static_cast<LONG>(*pulPosicao);
+    int iRetorno = m_Arq.GravaRegistros(pRegs, static_cast<LONG>(nQtd), &lPosicao);
+    if (iRetorno == ZELARQ_OK) *pulPosicao = static_cast<ULONG>(lPosicao);
+    return iRetorno;
+  }
   int GravaZero(const T* pReg) { return m_Arq.GravaZero(pReg, sizeof(T)); }
   ULONGLONG GetQtdRegistros(bool bSemCabecalho = false) { return m_Arq.GetQtdRegistros(bSemCabecalho); }
   // Every data record (record 0 left out).
@@ -98,6 +111,7 @@ class CIEArqT : public CIEArqBase {
   }
   int LeTexto(const IE_CAMPO_DATA_ARQ_V2&, std::string*) override { return 0; }
   int GravaTexto(const std::string&, IE_CAMPO_DATA_ARQ_V2*) override { return 0; }
+  int AcrescentaTextos(const std::vector<std::pair<std::string_view, IE_CAMPO_DATA_ARQ_V2*>>&) override { return 0; }
   bool EstaAberto() const override { return m_Arq.EstaAberto(); }
   bool ArquivoNaoAlterado() override { return m_Arq.ArquivoNaoAlterado(); }
   int Posiciona(char cOrigem, LONGLONG llOffset, ULONG* pulPosicao) override {
@@ -128,6 +142,7 @@ class CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> : public CIEArqT<IE_CAMPO_DATA_ARQ_V2> 
 
   int LeTexto(const IE_CAMPO_DATA_ARQ_V2& reg, std::string* psTexto) override;
   int GravaTexto(const std::string& sTexto, IE_CAMPO_DATA_ARQ_V2* pReg) override;
+  int AcrescentaTextos(const std::vector<std::pair<std::string_view, IE_CAMPO_DATA_ARQ_V2*>>& aTextos) override;
 
   virtual std::string GetNomeArquivoDados(int eProcesso) const;
   virtual std::string GetNomeArquivoTexto(int eProcesso) const;

@@ -386,12 +386,16 @@ HRESULT CIExBase::GravaArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd,
   if (piPtr == nullptr) IE_RECUSA(kFuncao, "piPtr == NULL", E_POINTER);
   if (pArray == nullptr) IE_RECUSA(kFuncao, "pArray == NULL", E_POINTER);
   if (PosicaoAlemDoFim(arq, *piPtr)) IE_RECUSA(kFuncao, "*piPtr > arq.GetQtdRegistros()", ZEL_E_POSICAO_ALEM_DO_FIM);
+  // The records go out in one write (a long list in a few), each record
+  // where writing them one by one would put it.
+  constexpr UINT kPorEscrita = 4096;
+  std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs(std::min(nQtd, kPorEscrita));
   UI4 iPtr = *piPtr;
-  for (UINT i = 0; i < nQtd; ++i) {
-    IE_CAMPO_DATA_ARQ_V2 reg;
-    IEConverte(pArray[i], &reg);
-    ULONG lPosGrava = iPtr + i;
-    HRESULT hr = HrDoCodigo(arq.Grava(&reg, &lPosGrava));
+  for (UINT i = 0; i < nQtd; i += kPorEscrita) {
+    const UINT n = std::min(nQtd - i, kPorEscrita);
+    for (UINT j = 0; j < n; ++j) IEConverte(pArray[i + j], &aRegs[j]);
+    ULONG lPosGrava = i == 0 ? iPtr : iPtr + i;
+    HRESULT hr = HrDoCodigo(arq.GravaRun(aRegs.data(), n, &lPosGrava));
     if (FAILED(hr)) {
       IE_TRACA_HR(kFuncao, "arq.Grava(&reg, &lPosGrava)", hr);
       return hr;
@@ -454,23 +458,33 @@ HRESULT CIExBase::GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI
   }
   if (PosicaoAlemDoFim(arq, *piPtr)) IE_RECUSA(kFuncao, "*piPtr > arq.GetQtdRegistros()", ZEL_E_POSICAO_ALEM_DO_FIM);
 
+  std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs;
+  std::vector<std::string> aTextos;
+  std::vector<UINT> aIndices;
   for (UINT i = 0; i < nQtd; ++i) {
     bool bTexto = false;
     CampoDeTexto(pArray[i].id, &bTexto);
     if (!bTexto) continue;
     IE_CAMPO_DATA_ARQ_V2 reg{};
     reg.id = pArray[i].id;
-    TextoDoValor(pArray[i], &sTexto);
-    if (!sTexto.empty()) {
-      // The record's offset is 0, so the text goes to the end of the file.
-      HRESULT hr = HrDoCodigo(arq.GravaTexto(sTexto, &reg));
-      if (FAILED(hr)) {
-        IE_TRACA_HR(kFuncao, "arq.GravaTexto(sTexto, reg)", hr);
-        return hr;
-      }
-    }
-    IEConverte(reg, &pArray[i]);
+    aRegs.push_back(reg);
+    aTextos.emplace_back();
+    TextoDoValor(pArray[i], &aTextos.back());
+    aIndices.push_back(i);
   }
+  // The texts are appended together, each where appending it alone would
+  // put it; an empty one keeps its zero place.
+  std::vector<std::pair<std::string_view, IE_CAMPO_DATA_ARQ_V2*>> aAcrescimos;
+  for (size_t k = 0; k < aRegs.size(); ++k)
+    if (!aTextos[k].empty()) aAcrescimos.emplace_back(aTextos[k], &aRegs[k]);
+  if (!aAcrescimos.empty()) {
+    HRESULT hr = HrDoCodigo(arq.AcrescentaTextos(aAcrescimos));
+    if (FAILED(hr)) {
+      IE_TRACA_HR(kFuncao, "arq.GravaTexto(sTexto, reg)", hr);
+      return hr;
+    }
+  }
+  for (size_t k = 0; k < aRegs.size(); ++k) IEConverte(aRegs[k], &pArray[aIndices[k]]);
   HRESULT hr = GravaArrayItens(arq, nQtd, piPtr, pArray);
   if (FAILED(hr)) {
     IE_TRACA_HR(kFuncao, "GravaArrayItens(arq, qtd, piPtr, pArray)", hr);

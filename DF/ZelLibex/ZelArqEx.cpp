@@ -460,6 +460,17 @@ int CZelArqEx::Grava(const void* pBuffer, ULONG* pulPosicao) {
 
 int CZelArqEx::Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegistro) {
   if (pBuffer == nullptr || plPosicao == nullptr || lTamanhoDoRegistro <= 0) return ZELARQ_TENTATIVAS_ESGOTADAS;
+  return GravaBloco(pBuffer, plPosicao, lTamanhoDoRegistro, lTamanhoDoRegistro);
+}
+
+int CZelArqEx::GravaRegistros(const void* pBuffer, LONG lQtd, LONG* plPosicao) {
+  if (pBuffer == nullptr || plPosicao == nullptr || lQtd <= 0 || m_lTamanhoRegistro <= 0 ||
+      lQtd > INT32_MAX / m_lTamanhoRegistro)
+    return ZELARQ_TENTATIVAS_ESGOTADAS;
+  return GravaBloco(pBuffer, plPosicao, m_lTamanhoRegistro, lQtd * m_lTamanhoRegistro);
+}
+
+int CZelArqEx::GravaBloco(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegistro, LONG lBytes) {
   int iRetorno = AbreArquivo();
   if (iRetorno != ZELARQ_OK) return iRetorno;
 
@@ -486,7 +497,7 @@ int CZelArqEx::Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegist
       }
     }
     try {
-      Write(pBuffer, static_cast<UINT>(lTamanhoDoRegistro));
+      Write(pBuffer, static_cast<UINT>(lBytes));
     } catch (CFileException*) {
       // An append that failed midway (a full disk) leaves no piece behind.
       if (llOffsetPedido == 0) {

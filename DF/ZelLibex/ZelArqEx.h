@@ -52,6 +52,9 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   int Grava(const void* pBuffer, LONG* plPosicao) { return Grava(pBuffer, plPosicao, m_lTamanhoRegistro); }
   int Grava(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegistro);
   int Grava(const void* pBuffer, ULONG* pulPosicao);
+  // lQtd consecutive records in one write, from *plPosicao (0 appends);
+  // *plPosicao receives the first position written.
+  int GravaRegistros(const void* pBuffer, LONG lQtd, LONG* plPosicao);
   // Writes record 0 (the first lTamanho bytes of the file).
   int GravaZero(const void* pBuffer, LONG lTamanho);
   int LeSequencial(LONG lTamanho, void* pBuffer);
@@ -99,6 +102,7 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   // The retry loop of the writes: transient causes are tried again up to
   // kTentativas times; the cache is dropped after every attempt.
   int TentaGravar(const std::function<void()>& grava);
+  int GravaBloco(const void* pBuffer, LONG* plPosicao, LONG lTamanhoDoRegistro, LONG lBytes);
   void AvancaGeracao();
   void DepoisDeGravarZero();
 
