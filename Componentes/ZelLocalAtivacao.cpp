@@ -605,14 +605,13 @@ struct CZelLocalCanalCliente::Pendente {
 
 CZelLocalCanalCliente::CZelLocalCanalCliente(CZelLocalSocket socket) : m_socket(std::move(socket)) {
   m_socket.CredenciaisPar(nullptr, &m_pidServidor);
-  m_leitor = std::thread([this] { Leitura(); });
 }
 
-CZelLocalCanalCliente::~CZelLocalCanalCliente() {
-  m_socket.Interrompe();
-  m_leitor.join();
-}
+CZelLocalCanalCliente::~CZelLocalCanalCliente() { m_socket.Interrompe(); }
 
+// The thread that waits reads for everyone: the caller whose answer comes
+// next takes it with no hand-off between threads, and an answer for another
+// caller is passed on to it. Only one thread reads at a time.
 HRESULT CZelLocalCanalCliente::Troca(ZelLocalTipoQuadro eTipo, const std::vector<uint8_t>& dados, uint32_t msLimite,
                                      std::vector<uint8_t>* pResposta) {
   Pendente p;
@@ -638,13 +637,47 @@ HRESULT CZelLocalCanalCliente::Troca(ZelLocalTipoQuadro eTipo, const std::vector
     m_pendentes.erase(ulId);
     return hr == RPC_X_BAD_STUB_DATA ? E_INVALIDARG : RPC_E_DISCONNECTED;
   }
-  if (msLimite == 0) {
-    m_cv.wait(trava, [&] { return p.bPronto; });
-  } else if (!m_cv.wait_for(trava, std::chrono::milliseconds(msLimite), [&] { return p.bPronto; })) {
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
+  auto expira = [&] {
     m_pendentes.erase(ulId);
-    trava.unlock();
-    Derruba();
+    DerrubaTravado();
     return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+  };
+  while (!p.bPronto) {
+    if (m_bLendo) {
+      if (msLimite == 0) {
+        m_cv.wait(trava, [&] { return p.bPronto || !m_bLendo; });
+      } else if (!m_cv.wait_until(trava, limite, [&] { return p.bPronto || !m_bLendo; })) {
+        return expira();
+      }
+      continue;
+    }
+    m_bLendo = true;
+    trava.unlock();
+    ZelLocalQuadro q;
+    HRESULT hrLeitura;
+    if (msLimite == 0) {
+      hrLeitura = m_socket.RecebeQuadro(&q);
+    } else {
+      auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(limite - std::chrono::steady_clock::now());
+      hrLeitura = m_socket.DefinePrazoLeitura(static_cast<uint32_t>(std::max<int64_t>(1, ms.count())))
+                      ? m_socket.RecebeQuadro(&q)
+                      : RPC_E_DISCONNECTED;
+      if (hrLeitura == S_OK) m_socket.DefinePrazoLeitura(0);
+    }
+    trava.lock();
+    m_bLendo = false;
+    m_cv.notify_all();  // whoever waits may read next, or has its answer
+    if (hrLeitura == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) return expira();
+    auto it = hrLeitura == S_OK ? m_pendentes.find(q.ulId) : m_pendentes.end();
+    // Not an answer anyone waits for: the server is not sane.
+    if (it == m_pendentes.end() || q.usTipo != it->second->usTipoResposta) {
+      DerrubaTravado();
+      break;
+    }
+    it->second->dados = std::move(q.dados);
+    it->second->bPronto = true;
+    m_pendentes.erase(it);
   }
   if (FAILED(p.hr)) return p.hr;
   *pResposta = std::move(p.dados);
@@ -689,25 +722,8 @@ HRESULT CZelLocalCanalCliente::Chama(const ZelLocalMetodo& m, void* const* ap) {
   return ZelLocalLeSaida(m, ap, l);
 }
 
-void CZelLocalCanalCliente::Leitura() {
-  for (;;) {
-    ZelLocalQuadro q;
-    if (m_socket.RecebeQuadro(&q) != S_OK) break;
-    std::lock_guard<std::mutex> trava(m_mutex);
-    auto it = m_pendentes.find(q.ulId);
-    // Not an answer we wait for: the server is not sane.
-    if (it == m_pendentes.end() || q.usTipo != it->second->usTipoResposta) break;
-    it->second->dados = std::move(q.dados);
-    it->second->bPronto = true;
-    m_pendentes.erase(it);
-    m_cv.notify_all();
-  }
-  Derruba();
-}
-
-void CZelLocalCanalCliente::Derruba() {
+void CZelLocalCanalCliente::DerrubaTravado() {
   m_socket.Interrompe();
-  std::lock_guard<std::mutex> trava(m_mutex);
   m_bCaiu = true;
   for (auto& [id, p] : m_pendentes) {
     p->hr = RPC_E_DISCONNECTED;

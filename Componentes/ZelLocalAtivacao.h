@@ -81,8 +81,8 @@ class CZelLocalCanalCliente {
   // Sends a request and waits for its answer (msLimite 0: without limit).
   HRESULT Troca(ZelLocalTipoQuadro eTipo, const std::vector<uint8_t>& dados, uint32_t msLimite,
                 std::vector<uint8_t>* pResposta);
-  void Leitura();
-  void Derruba();
+  // Drops the connection and fails every waiting call; m_mutex held.
+  void DerrubaTravado();
 
   CZelLocalSocket m_socket;
   int32_t m_pidServidor = 0;
@@ -92,7 +92,7 @@ class CZelLocalCanalCliente {
   std::map<uint32_t, Pendente*> m_pendentes;
   uint32_t m_ulProximoId = 0;
   bool m_bCaiu = false;
-  std::thread m_leitor;
+  bool m_bLendo = false;  // a waiting caller is reading the socket
 };
 
 // Serves an object over one already connected socket (the in-process

@@ -258,3 +258,57 @@ TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
   for (uint32_t i = 0; i < nChamadas; ++i) ASSERT_EQ(s.RecebeQuadro(&q), S_OK) << i;
   EXPECT_EQ(g_nChamadas.load() - nAntes, static_cast<int>(nChamadas));
 }
+
+// Whichever caller waits reads for all: answers to quick calls reach their
+// callers while a slow call on the same channel is still waiting, and the
+// slow one still gets its own answer.
+TEST_F(Limites, CanalEntregaCadaRespostaASeuChamadorComUmaChamadaLentaPendente) {
+  CZelLocalSocket s = Conecta();
+  const int fd = dup(s.Fd());  // to free the callers should an answer never come
+  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
+  ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
+  {
+    std::lock_guard<std::mutex> trava(g_mutexEspera);
+    g_bSolta = false;
+  }
+  auto lenta = std::async(std::launch::async, [&] { return canal->Chama(kEspera, nullptr); });
+  {
+    std::unique_lock<std::mutex> trava(g_mutexEspera);
+    ASSERT_TRUE(g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_nRodando == 1; }));
+  }
+  const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
+  auto rapidas = std::async(std::launch::async, [&] {
+    std::vector<std::future<bool>> a;
+    for (uint32_t t = 1; t <= 4; ++t)
+      a.push_back(std::async(std::launch::async, [&, t] {
+        for (uint32_t i = 0; i < 50; ++i) {
+          uint32_t n = t * 100 + i;
+          std::vector<uint8_t> buf(n, 0xEE);
+          uint8_t* p = buf.data();
+          void* ap[] = {&n, &p};
+          if (canal->Chama(grande, ap) != S_OK || buf != std::vector<uint8_t>(n, 0)) return false;
+        }
+        return true;
+      }));
+    bool bTodas = true;
+    for (auto& f : a) bTodas = f.get() && bTodas;
+    return bTodas;
+  });
+  if (rapidas.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "the quick calls waited for the slow one";
+    shutdown(fd, SHUT_RDWR);
+  }
+  EXPECT_TRUE(rapidas.get()) << "each caller got an answer of the size it asked for";
+  EXPECT_EQ(lenta.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  {
+    std::lock_guard<std::mutex> trava(g_mutexEspera);
+    g_bSolta = true;
+  }
+  g_cvEspera.notify_all();
+  if (lenta.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    ADD_FAILURE() << "the slow call never got its answer";
+    shutdown(fd, SHUT_RDWR);
+  }
+  EXPECT_EQ(lenta.get(), S_OK);
+  close(fd);
+}

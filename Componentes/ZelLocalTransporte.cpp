@@ -149,17 +149,20 @@ HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro, uint32_t ulMax) {
   return S_OK;
 }
 
-bool CZelLocalSocket::DefinePrazos(uint32_t msLeitura, uint32_t msEnvio) {
-  auto tempo = [](uint32_t ms) {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(ms / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    return tv;
-  };
-  timeval l = tempo(msLeitura), e = tempo(msEnvio);
-  return m_fd >= 0 && setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &l, sizeof l) == 0 &&
-         setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &e, sizeof e) == 0;
+namespace {
+bool DefinePrazo(int fd, int iOpcao, uint32_t ms) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(ms / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+  return fd >= 0 && setsockopt(fd, SOL_SOCKET, iOpcao, &tv, sizeof tv) == 0;
 }
+}  // namespace
+
+bool CZelLocalSocket::DefinePrazos(uint32_t msLeitura, uint32_t msEnvio) {
+  return DefinePrazo(m_fd, SO_RCVTIMEO, msLeitura) && DefinePrazo(m_fd, SO_SNDTIMEO, msEnvio);
+}
+
+bool CZelLocalSocket::DefinePrazoLeitura(uint32_t msLeitura) { return DefinePrazo(m_fd, SO_RCVTIMEO, msLeitura); }
 
 bool CZelLocalSocket::CredenciaisPar(uint32_t* pUid, int32_t* pPid) const {
   ucred cred{};

@@ -108,6 +108,7 @@ class CZelLocalSocket {
   // Deadlines of single reads and sends, in real milliseconds (0: none). A
   // send that cannot progress within its deadline fails as a lost peer.
   bool DefinePrazos(uint32_t msLeitura, uint32_t msEnvio);
+  bool DefinePrazoLeitura(uint32_t msLeitura);
 
   // Identity of the process at the other end, from the kernel.
   bool CredenciaisPar(uint32_t* pUid, int32_t* pPid) const;
