@@ -1,5 +1,6 @@
 #include "ZelSistema.h"
 
+#include <malloc.h>
 #include <pwd.h>
 #include <sched.h>
 #include <sys/utsname.h>
@@ -190,3 +191,5 @@ std::string ZelTextoErroSO(LONG lErro) {
     if (t.lErro == lErro) return t.sz;
   return {};
 }
+
+void ZelDevolveMemoriaLivre() { malloc_trim(0); }

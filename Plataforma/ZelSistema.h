@@ -38,6 +38,9 @@ struct ZelMemoria {
   int64_t llPrivada;     // the process's private (resident anonymous) bytes
 };
 ZelMemoria ZelLeMemoria();
+// Gives back to the system the free memory the allocator still holds, as
+// after loading a large file whose scratch buffers are gone.
+void ZelDevolveMemoriaLivre();
 
 // "%d.%d.%d.%d" of the program and of the operating system kernel.
 std::string ZelVersaoPrograma();

@@ -5,6 +5,7 @@
 
 #include "ZelDataBaseUtil.h"
 #include "ZelProfiler.h"
+#include "ZelSistema.h"
 
 namespace {
 constexpr const char* kFonte = "ZelDataBase_DF_InfoExtras";
@@ -42,6 +43,9 @@ HRESULT CZelDataBase_DF_InfoExtras::OnInicializa() {
   // It accepts every record, so it cannot fail here; without it the
   // look-ups by header scan.
   m_Vinculo.IncluiIndex(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo, true, true);
+  // The load's scratch buffers would otherwise stay resident for the life
+  // of the server.
+  ZelDevolveMemoriaLivre();
   return S_OK;
 }
 
