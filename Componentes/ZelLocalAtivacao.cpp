@@ -18,25 +18,32 @@
 
 namespace {
 
-// Worker threads that run calls. A thread is added whenever more calls wait
-// than threads are idle, so that calls never queue behind one another (a
-// call may wait for another call to arrive).
+// Worker threads that read connections and run calls. A thread is added
+// whenever more tasks wait than threads are idle, so that calls never queue
+// behind one another (a call may wait for another call to arrive).
 class Pool {
  public:
-  // False when the task cannot run (no thread could be created for it).
-  bool Submete(std::function<void()> tarefa) {
+  // False when the task cannot run (no thread could be created for it, or
+  // the pool is stopping). A connection's reader, one per connection, always
+  // gets a thread of its own; calls queue once the threads reach the cap.
+  bool Submete(std::function<void()> tarefa, bool bLeitor = false) {
     std::lock_guard<std::mutex> trava(m_mutex);
-    if (m_tarefas.size() >= m_nOciosos && m_threads.size() < kMaxThreads) {
+    if (m_bParar) return false;
+    if (m_tarefas.size() >= m_nOciosos && (bLeitor || m_threads.size() < kMaxThreads)) {
       try {
         m_threads.emplace_back([this] { Trabalha(); });
       } catch (const std::system_error&) {
         // Queued behind the calls running now, when there are any.
-        if (m_threads.empty()) return false;
+        if (bLeitor ? m_tarefas.size() >= m_nOciosos : m_threads.empty()) return false;
       }
     }
     m_tarefas.push_back(std::move(tarefa));
     m_cv.notify_one();
     return true;
+  }
+  bool Parando() {
+    std::lock_guard<std::mutex> trava(m_mutex);
+    return m_bParar;
   }
   void Para() {
     std::vector<std::thread> threads;
@@ -52,7 +59,8 @@ class Pool {
   }
 
  private:
-  static constexpr size_t kMaxThreads = 256;
+  // Room for every connection's reader and 256 calls beside them.
+  static constexpr size_t kMaxThreads = 256 + kZelLocalMaxConexoes;
   void Trabalha() {
     std::unique_lock<std::mutex> trava(m_mutex);
     for (;;) {
@@ -225,14 +233,11 @@ class Runtime {
 
   void Finaliza() {
     ParaEndpoints(nullptr);
-    std::list<Leitor> leitores;
     {
       std::lock_guard<std::mutex> trava(m_mutex);
       for (auto& w : m_conexoes)
         if (auto c = w.lock()) c->socket.Interrompe();
-      leitores.swap(m_leitores);
     }
-    for (auto& l : leitores) l.thread.join();
     m_pool.Para();
     std::lock_guard<std::mutex> trava(m_mutex);
     m_conexoes.clear();
@@ -259,34 +264,12 @@ class Runtime {
   // refused) when no thread could be created for it.
   bool Serve(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
     std::lock_guard<std::mutex> trava(m_mutex);
-    for (auto it = m_leitores.begin(); it != m_leitores.end();) {
-      if (it->pbFim->load()) {
-        it->thread.join();
-        it = m_leitores.erase(it);
-      } else {
-        ++it;
-      }
-    }
     for (auto it = m_conexoes.begin(); it != m_conexoes.end();) it = it->expired() ? m_conexoes.erase(it) : it + 1;
-    auto pbFim = std::make_shared<std::atomic<bool>>(false);
-    std::thread t;
-    try {
-      t = std::thread([this, c, bAtivacao, pbFim]() mutable {
-        try {
-          LeConexao(c, bAtivacao);
-        } catch (const std::exception&) {
-          RelataServidor(__LINE__, "hr = LeConexao(conexao)", E_OUTOFMEMORY);
-          c->socket.Interrompe();
-        }
-        c.reset();
-        pbFim->store(true);
-      });
-    } catch (const std::system_error&) {
+    if (!m_pool.Submete([this, c, bAtivacao] { Le(c, bAtivacao ? Inicio::Ativacao : Inicio::Direto); }, true)) {
       RelataServidor(__LINE__, "hr = std::thread(LeConexao)", E_OUTOFMEMORY);
       return false;
     }
     m_conexoes.push_back(c);
-    m_leitores.push_back({std::move(t), pbFim});
     return true;
   }
 
@@ -304,10 +287,6 @@ class Runtime {
     CZelLocalSocket ouvinte;
     CZelLocalTravaArquivo trava;
     std::thread aceitador;
-  };
-  struct Leitor {
-    std::thread thread;
-    std::shared_ptr<std::atomic<bool>> pbFim;
   };
 
   static HRESULT CriaPelaFabrica(IUnknown* pUnk, REFIID riid, void** ppv) {
@@ -459,20 +438,35 @@ class Runtime {
     return S_OK;
   }
 
-  void LeConexao(const std::shared_ptr<ConexaoServidor>& c, bool bAtivacao) {
-    if (bAtivacao && !Ativacao(*c)) {
-      c->socket.Interrompe();
-      return;
+  // How a thread takes up reading a connection: the first after an accept
+  // (which waits for the activation) or a pairing, or one that follows a
+  // reader gone to run a call.
+  enum class Inicio { Ativacao, Direto, Sequencia };
+
+  void Le(const std::shared_ptr<ConexaoServidor>& c, Inicio eInicio) {
+    try {
+      if (LeConexao(c, eInicio)) return;
+    } catch (const std::exception&) {
+      RelataServidor(__LINE__, "hr = LeConexao(conexao)", E_OUTOFMEMORY);
     }
+    // A peer that sent garbage learns at once that its connection is gone.
+    c->socket.Interrompe();
+  }
+
+  // Reads the connection's calls until it ends (false), or until a call the
+  // reading thread runs itself while another thread reads on (true): the
+  // call then starts with no hand-off between threads.
+  bool LeConexao(const std::shared_ptr<ConexaoServidor>& c, Inicio eInicio) {
+    if (eInicio == Inicio::Ativacao && !Ativacao(*c)) return false;
     // Calls may wait as long as they need; only sends keep their deadline.
-    c->socket.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
+    if (eInicio != Inicio::Sequencia) c->socket.DefinePrazos(0, ZelTempoMs(ZelTempo::kPrazoEnvioResposta));
     for (;;) {
       c->EsperaVaga();
       // A peer dropped for not reading gets no more of the server's time,
       // though calls it sent may still lie in the socket.
       if (c->EnvioFalhou()) {
         c->LiberaVaga();
-        break;
+        return false;
       }
       auto q = std::make_shared<ZelLocalQuadro>();
       HRESULT hr = c->socket.RecebeQuadro(q.get());
@@ -481,14 +475,14 @@ class Runtime {
         // S_FALSE: the client released the object or ended. A peer dropped
         // for not reading was reported already.
         if (hr != S_FALSE && !c->EnvioFalhou()) RelataServidor(__LINE__, "hr = socket.RecebeQuadro(&quadro)", hr);
-        break;
+        return false;
       }
       if (q->usTipo == static_cast<uint16_t>(ZelLocalTipoQuadro::Consulta)) {
         c->LiberaVaga();
         hr = Consulta(*c, *q);
         if (hr == RPC_X_BAD_STUB_DATA) {
           RelataServidor(__LINE__, "hr = Consulta(conexao, quadro)", hr);
-          break;
+          return false;
         }
         CZelLocalEscritor e;
         e.U32(static_cast<uint32_t>(hr));
@@ -505,19 +499,22 @@ class Runtime {
       if (pMetodo == nullptr) {
         c->LiberaVaga();
         RelataServidor(__LINE__, "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA);
-        break;
+        return false;
+      }
+      if (m_pool.Submete([this, c] { Le(c, Inicio::Sequencia); }, true)) {
+        Executa(*c, *q, *pMetodo, usSlot);
+        c->LiberaVaga();
+        return true;
       }
       if (!m_pool.Submete([c, q, pMetodo, usSlot] {
             Executa(*c, *q, *pMetodo, usSlot);
             c->LiberaVaga();
           })) {
         c->LiberaVaga();
-        RelataServidor(__LINE__, "hr = pool.Submete(chamada)", E_OUTOFMEMORY);
-        break;
+        if (!m_pool.Parando()) RelataServidor(__LINE__, "hr = pool.Submete(chamada)", E_OUTOFMEMORY);
+        return false;
       }
     }
-    // A peer that sent garbage learns at once that its connection is gone.
-    c->socket.Interrompe();
   }
 
   static void Executa(ConexaoServidor& c, const ZelLocalQuadro& q, const ZelLocalMetodo& m, uint16_t usSlot) {
@@ -572,7 +569,6 @@ class Runtime {
   DWORD m_ulProximoCookie = 0;
   std::vector<std::unique_ptr<Endpoint>> m_endpoints;
   std::vector<std::weak_ptr<ConexaoServidor>> m_conexoes;
-  std::list<Leitor> m_leitores;
   Pool m_pool;
 };
 
