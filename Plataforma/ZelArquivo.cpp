@@ -305,12 +305,20 @@ BOOL CFile::Open(const std::string& sNome, UINT nOpenFlags, CFileException* pErr
   if (sNome.empty()) return falha(ERROR_PATH_NOT_FOUND);
   const bool bGrava = nAcesso != modeRead;
 
-  std::string sCaminho = ZelResolveCaminho(sNome);
   // Always close-on-exec: a child holding the descriptor would keep the share
   // lock alive after this object closed the file.
   int flags = nAcesso == modeWrite ? O_WRONLY : nAcesso == modeReadWrite ? O_RDWR : O_RDONLY;
   if (nOpenFlags & modeCreate) flags |= O_CREAT;
-  Descritor fd(AbreSemEINTR(sCaminho, flags));
+  // A name spelt as it is on disk opens at once; only a miss, or a creation
+  // (which must not add a second spelling), looks the name up without case.
+  std::string sCaminho = sNome;
+  const bool bCria = (nOpenFlags & modeCreate) != 0;
+  int iFd = bCria ? -1 : AbreSemEINTR(sCaminho, flags);
+  if (iFd < 0 && (bCria || errno == ENOENT || errno == ENOTDIR)) {
+    sCaminho = ZelResolveCaminho(sNome);
+    iFd = AbreSemEINTR(sCaminho, flags);
+  }
+  Descritor fd(iFd);
   if (fd.get() < 0) return falha(ErroCaminho(errno, sCaminho));
 
   struct stat st;
