@@ -91,7 +91,7 @@ int CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::AcrescentaTextos(
   for (size_t i = 0; i <= aTextos.size(); ++i) {
     if (i < aTextos.size()) {
       if (aTextos[i].first.size() > 0xFFFF) return ZELARQ_ARQUIVO_INVALIDO;
-      if (sBloco.empty() || sBloco.size() + aTextos[i].first.size() <= kTamanhoBloco) {
+      if (sBloco.size() + aTextos[i].first.size() <= kTamanhoBloco) {
         sBloco += aTextos[i].first;
         continue;
       }
