@@ -107,22 +107,6 @@ TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
   EXPECT_EQ(LeContador(sContador), kProcessos * kRodadas);
 }
 
-TEST_F(MutexNomeado, RecursivoNaThreadDonaESoElaLibera) {
-  CZelMutexNomeado m(Nome("recursivo"));
-  ASSERT_EQ(m.Espera(0), WAIT_OBJECT_0);
-  ASSERT_EQ(m.Espera(INFINITE), WAIT_OBJECT_0);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
-
-  bool bLiberouAlheio = true;
-  std::thread([&] { bLiberouAlheio = m.Libera(); }).join();
-  EXPECT_FALSE(bLiberouAlheio);
-
-  EXPECT_TRUE(m.Libera());
-  EXPECT_FALSE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_OBJECT_0);
-}
-
 TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
   CZelMutexNomeado m(Nome("prazo"));
   std::string sDir = ZelNovoDiretorio("prazo" + Serie());
@@ -141,18 +125,24 @@ TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
   dona.join();
 }
 
-TEST_F(MutexNomeado, MesmoNomeEhUmMutexNomesDiferentesNao) {
+// One name is one mutex, recursive in the owning thread whichever object of
+// the name it uses; only the owner releases it, as often as it took it.
+TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   std::string sLongo = Nome(std::string(2000, 'x') + " {chave} com espa\xE7os");
   CZelMutexNomeado a(sLongo), b(sLongo), c(Nome("outro"));
   ASSERT_TRUE(a.Valido() && b.Valido() && c.Valido());
   EXPECT_EQ(a.ErroCriacao(), ERROR_SUCCESS);
   ASSERT_EQ(a.Espera(0), WAIT_OBJECT_0);
+  EXPECT_EQ(b.Espera(INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_TIMEOUT);
   EXPECT_EQ(EsperaEmOutraThread(c, 0), WAIT_OBJECT_0);
-  // Same thread, other object of the same name: recursion, not a deadlock.
-  EXPECT_EQ(b.Espera(0), WAIT_OBJECT_0);
+  bool bLiberouAlheio = true;
+  std::thread([&] { bLiberouAlheio = a.Libera(); }).join();
+  EXPECT_FALSE(bLiberouAlheio);
   EXPECT_TRUE(b.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(a, 0), WAIT_TIMEOUT);
   EXPECT_TRUE(a.Libera());
+  EXPECT_FALSE(a.Libera());
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_OBJECT_0);
 }
 
