@@ -105,16 +105,6 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
   CoTaskMemFree(c.saida.pItens);
 }
 
-TEST(ZelLocalDescricao, SaidaNulaRecusadaAntesDeEnviar) {
-  Chamada c;
-  c.aOut = nullptr;
-  CZelLocalEscritor e;
-  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);
-  c.aOut = c.aSaida;
-  c.n = 0x7FFFFFFF;  // a reply this size could never travel
-  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
-}
-
 TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
   // A well-formed request to corrupt: lista{usQtd 1, item "ab"}, n 1, aIn {5}.
   char t[] = {'a', 'b'};
@@ -271,9 +261,13 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   CZelLocalChamadaStub stub(kMetodo);
   EXPECT_EQ(Le(pedido(nMax + 1), &stub), RPC_X_BAD_STUB_DATA);
 
-  // The client refuses the same call before it travels.
+  // The client refuses the same call before it travels, as it does a null
+  // [out] pointer.
   Chamada c;
   c.n = nMax + 1;
   CZelLocalEscritor e;
   EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
+  c.n = 1;
+  c.aOut = nullptr;
+  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);
 }

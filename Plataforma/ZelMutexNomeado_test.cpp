@@ -77,25 +77,6 @@ ZEL_AJUDANTE(IncrementaContador) {
   return 0;
 }
 
-TEST_F(MutexNomeado, ExcluiOutroProcessoAteSerLiberado) {
-  std::string sNome = Nome("exclui");
-  std::string sDir = ZelNovoDiretorio("exclui" + Serie());
-  CZelMutexNomeado m(sNome);
-  ASSERT_TRUE(m.Valido());
-  pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
-  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
-
-  EXPECT_EQ(m.Espera(0), WAIT_TIMEOUT);
-  EXPECT_EQ(m.Espera(30), WAIT_TIMEOUT);
-  EXPECT_FALSE(m.Libera());
-
-  ZelCriaMarcador(sDir + "solta");
-  // A holder that released before ending is not an abandonment.
-  EXPECT_EQ(m.Espera(20000), WAIT_OBJECT_0);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-}
-
 TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
   std::string sNome = Nome("corrida");
   std::string sContador = ZelNovoDiretorio("corrida" + Serie()) + "contador";
@@ -146,21 +127,34 @@ TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(MutexNomeado, ProcessoMortoComOMutexEhAbandonoUmaVez) {
+// Another process's hold excludes this one until it releases (no abandonment)
+// or dies with it: an abandonment, seen once, by the waiter that now owns it.
+TEST_F(MutexNomeado, OutroProcessoExcluiEMortoComOMutexEhAbandonoUmaVez) {
   std::string sNome = Nome("morto");
-  std::string sDir = ZelNovoDiretorio("morto" + Serie());
   CZelMutexNomeado m(sNome);
-  pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
-  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
-  ZelMataAjudante(pid);
-
-  ASSERT_EQ(m.Espera(20000), WAIT_ABANDONED);
-  // The waiter that saw the abandonment owns the mutex.
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(m.Espera(0), WAIT_OBJECT_0);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 20000), WAIT_OBJECT_0);
+  ASSERT_TRUE(m.Valido());
+  for (bool bMorre : {false, true}) {
+    std::string sDir = ZelNovoDiretorio("morto" + Serie());
+    pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
+    ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
+    EXPECT_EQ(m.Espera(0), WAIT_TIMEOUT);
+    EXPECT_EQ(m.Espera(30), WAIT_TIMEOUT);
+    EXPECT_FALSE(m.Libera());
+    if (!bMorre) {
+      ZelCriaMarcador(sDir + "solta");
+      EXPECT_EQ(m.Espera(20000), WAIT_OBJECT_0);
+      EXPECT_TRUE(m.Libera());
+      EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+      continue;
+    }
+    ZelMataAjudante(pid);
+    ASSERT_EQ(m.Espera(20000), WAIT_ABANDONED);
+    EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(m.Libera());
+    EXPECT_EQ(m.Espera(0), WAIT_OBJECT_0);
+    EXPECT_TRUE(m.Libera());
+    EXPECT_EQ(EsperaEmOutraThread(m, 20000), WAIT_OBJECT_0);
+  }
 }
 
 TEST_F(MutexNomeado, ThreadQueTerminouComOMutexEhAbandono) {
