@@ -109,45 +109,32 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
   EXPECT_EQ(f.dwCodigo, 0u);
 }
 
-TEST(ZelSEH, GuardasAninhadas) {
-  DWORD dwInterna = 0;
-  bool bContinuou = false;
-  ZelFalhaMaquina externa;
-  bool ok = ZelExecutaProtegido(
-      [&] {
-        dwInterna = CodigoDe(ZelTesteLeNulo);
-        bContinuou = true;
-        ZelTesteDivideInteiroPorZero();
-      },
-      &externa);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(dwInterna, EXCEPTION_ACCESS_VIOLATION);
-  EXPECT_TRUE(bContinuou);
-  EXPECT_EQ(externa.dwCodigo, EXCEPTION_INT_DIVIDE_BY_ZERO);
-}
-
-TEST(ZelSEH, ExcecaoCppAtravessaAGuardaSemMudar) {
+// An inner guard catches its own fault; a C++ exception crosses a guard
+// unchanged and the guard it left is gone: a later fault reaches the outer one.
+TEST(ZelSEH, GuardasAninhadasEExcecaoCppQueAsAtravessa) {
   try {
     ZelExecutaProtegido([] { throw std::runtime_error("intacta"); }, nullptr);
     FAIL() << "the exception vanished";
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "intacta");
   }
-  // The guard the exception left is gone: a later fault reaches the outer one.
+  DWORD dwInterna = 0;
   bool bPegou = false;
-  ZelFalhaMaquina f;
+  ZelFalhaMaquina externa;
   EXPECT_FALSE(ZelExecutaProtegido(
       [&] {
+        dwInterna = CodigoDe(ZelTesteLeNulo);
         try {
           ZelExecutaProtegido([] { throw 7L; }, nullptr);
         } catch (long l) {
           bPegou = l == 7L;
         }
-        ZelTesteLeNulo();
+        ZelTesteDivideInteiroPorZero();
       },
-      &f));
+      &externa));
+  EXPECT_EQ(dwInterna, EXCEPTION_ACCESS_VIOLATION);
   EXPECT_TRUE(bPegou);
-  EXPECT_EQ(f.dwCodigo, EXCEPTION_ACCESS_VIOLATION);
+  EXPECT_EQ(externa.dwCodigo, EXCEPTION_INT_DIVIDE_BY_ZERO);
 }
 
 // Falls outside any guard after the handlers are in place.
@@ -179,12 +166,10 @@ ZEL_AJUDANTE(FalhaRepassadaAoTratadorAnterior) {
 
 TEST(ZelSEH, FalhaForaDaGuardaAindaMataOProcesso) {
   // 128 + signal without sanitizers; a sanitizer report ends it otherwise.
-  int r = ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"nulo"}));
-  EXPECT_NE(r, 0);
-  EXPECT_NE(r, -1);
-  r = ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"trap"}));
-  EXPECT_NE(r, 0);
-  EXPECT_NE(r, -1);
+  for (const char* sz : {"nulo", "trap"}) {
+    int r = ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {sz}));
+    EXPECT_TRUE(r != 0 && r != -1) << sz << " " << r;
+  }
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"nada"})), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaRepassadaAoTratadorAnterior")), 42);
 }
