@@ -16,6 +16,15 @@ using json = nlohmann::json;
 
 namespace {
 
+// The answers of a run, one per line.
+std::vector<json> Respostas(const std::string& sSaida) {
+  std::istringstream linhas(sSaida);
+  std::string s;
+  std::vector<json> respostas;
+  while (std::getline(linhas, s)) respostas.push_back(json::parse(s));
+  return respostas;
+}
+
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -152,10 +161,7 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\n \t\r\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
   std::ostringstream saida;
   EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);
-  std::istringstream linhas(saida.str());
-  std::string s;
-  std::vector<json> respostas;
-  while (std::getline(linhas, s)) respostas.push_back(json::parse(s));
+  const std::vector<json> respostas = Respostas(saida.str());
   ASSERT_EQ(respostas.size(), 3u);
   EXPECT_EQ(respostas[0]["pbOK"], 1);
   EXPECT_TRUE(respostas[1].contains("erro"));
@@ -211,11 +217,7 @@ namespace {
 std::pair<int, std::vector<json>> RodaCli(const std::string& sDir, const std::string& sLinhas) {
   std::ofstream(sDir + "entrada") << sLinhas;
   int r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + sDir + "entrada >" + sDir + "saida").c_str());
-  std::istringstream linhas(ZelLeArquivoInteiro(sDir + "saida"));
-  std::string s;
-  std::vector<json> respostas;
-  while (std::getline(linhas, s)) respostas.push_back(json::parse(s));
-  return {WIFEXITED(r) ? WEXITSTATUS(r) : -1, respostas};
+  return {WIFEXITED(r) ? WEXITSTATUS(r) : -1, Respostas(ZelLeArquivoInteiro(sDir + "saida"))};
 }
 }  // namespace
 
