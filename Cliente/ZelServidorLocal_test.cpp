@@ -1,7 +1,5 @@
 // The test server through the runtime: registration words, activation, idle
 // shutdown and the faults a client or a peer may bring.
-#include <poll.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -17,8 +15,8 @@
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalProcesso.h"
+#include "ZelLocalTeste_test.h"
 #include "ZelRegistro.h"
-#include "ZelRoteiroIEx.h"
 #include "ZelSistema.h"
 #include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
@@ -93,33 +91,21 @@ IZelDF_IEx* Cria(HRESULT* phr = nullptr) {
   return p;
 }
 
-// Resident memory of a process, in KiB (-1 when unknown).
-long MemoriaKb(int32_t pid) {
+// A number of a process's status ("VmRSS:" in KiB, "Threads:"); -1 when unknown.
+long Status(int32_t pid, const std::string& sCampo) {
   std::ifstream f("/proc/" + std::to_string(pid) + "/status");
   std::string s;
   while (std::getline(f, s))
-    if (s.rfind("VmRSS:", 0) == 0) return std::stol(s.substr(6));
+    if (s.rfind(sCampo, 0) == 0) return std::stol(s.substr(sCampo.size()));
   return -1;
 }
 
 // A raw peer that activated an object on the server.
 CZelLocalSocket ParAtivado(REFIID iid = IID_IZelDF_IEx) {
   CZelLocalSocket s;
-  if (ZelLocalConecta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), &s) != S_OK) return s;
-  CZelLocalEscritor e;
-  e.Guid(CLSID_ZelDF_IEx);
-  e.Guid(iid);
-  ZelLocalQuadro q;
-  if (s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()) != S_OK || s.RecebeQuadro(&q) != S_OK ||
-      q.dados.size() != 4 || q.dados[0] != 0 || q.dados[3] != 0)
+  if (ZelLocalConecta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), &s) == S_OK && ZelAtivaTeste(s, CLSID_ZelDF_IEx, iid) != S_OK)
     s.Fecha();
   return s;
-}
-
-// Waits, reading nothing, until the server shuts the connection down.
-bool DerrubadoSemLer(CZelLocalSocket& s, int msLimite) {
-  pollfd p{s.Fd(), POLLRDHUP, 0};
-  return poll(&p, 1, msLimite) == 1 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
 }
 
 // Whether the server closed the connection (replies still queued are read
@@ -180,31 +166,23 @@ TEST_F(ServidorLocal, PalavrasDeRegistroGravamERemovemOsScripts) {
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx\\CurVer"), "Tolvan.ZelDF_IEx.1");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE", "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "TypeLib\\{CDE3E167-129C-4B65-85E0-8643D1B709B6}\\1.0"), "TOLVANLib");
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse + "\\Programmable"), ERROR_SUCCESS);
   EXPECT_TRUE(Servidores().empty() && !fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"))
       << "a registration word must not run the server";
 
-  // Any case, '/' and trailing text; a key someone added under CLSID survives.
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}", "", "x"),
-            ERROR_SUCCESS);
+  // Any case, '/' and trailing text.
   ASSERT_EQ(Executa("/uNREGsERVER depois"), 0);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx.1"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID"), ERROR_SUCCESS);  // NoRemove
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}"), "x");
-}
 
-TEST_F(ServidorLocal, RegistroPorUsuarioVaiParaAsClassesDoUsuario) {
   ASSERT_EQ(Executa("-regserverperuser"), 0);
   EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\" + kChaveClasse + "\\LocalServer32"),
             fs::canonical(ZEL_SERVIDOR_TESTE).string());
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kChaveClasse), ERROR_FILE_NOT_FOUND);
   ASSERT_EQ(Executa("-UnregServerPerUser"), 0);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse), ERROR_FILE_NOT_FOUND);
-}
 
-TEST_F(ServidorLocal, RegistroQueFalhaDevolveOCodigo) {
   // The machine file's directory is a file: nothing can be written.
   ZelCriaMarcador(m_sDir + "arquivo");
   setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "arquivo/maquina.reg").c_str(), 1);
@@ -228,58 +206,20 @@ TEST_F(ServidorLocal, ClasseNaoRegistradaOuServidorQueNaoSobe) {
   EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
 }
 
-TEST_F(ServidorLocal, CadaMetodoPeloServidorIgualAoDiretoEServidorTerminaSozinho) {
-  Registra();
-  IZelDF_IEx* pDireto = nullptr;
-  ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&pDireto)), S_OK);
-  std::string sDireto = ZelRoteiroIEx(pDireto);
-  pDireto->Release();
-
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
-  int64_t nBlocos = CoTaskMemBlocosVivos();
-  EXPECT_EQ(ZelRoteiroIEx(p), sDireto);
-  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
-  p->Release();
-
-  UmServidorQueTerminouSozinho();
-  EXPECT_FALSE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));
-}
-
-TEST_F(ServidorLocal, ChamadasDeDuasThreadsCorremJuntasNoServidor) {
-  Registra();
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
-  HRESULT hr1 = E_FAIL, hr2 = E_FAIL;
-  I4 b1 = 0, b2 = 0;
-  std::thread t([&] { hr1 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b1); });
-  hr2 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b2);
-  t.join();
-  EXPECT_EQ(hr1, S_OK);
-  EXPECT_EQ(hr2, S_OK);
-  p->Release();
-}
-
-TEST_F(ServidorLocal, DoisClientesDisputandoAAtivacaoFicamComUmServidor) {
+// Clients racing to activate share one server; one killed holding its object
+// has it released, since only a lock count back at 0 lets the server end.
+TEST_F(ServidorLocal, ClientesDisputandoAAtivacaoFicamComUmServidor) {
   Registra();
   std::string sIniciar = m_sDir + "iniciar";
   std::vector<pid_t> clientes;
   for (int i = 0; i < 3; ++i)
     clientes.push_back(ZelIniciaAjudante("ClienteQueCria", {sIniciar, m_sDir + "pronto" + std::to_string(i),
-                                                            m_sDir + "soltar"}));
+                                                            m_sDir + (i == 0 ? "nunca" : "soltar")}));
   ZelCriaMarcador(sIniciar);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(ZelEsperaArquivo(m_sDir + "pronto" + std::to_string(i)));
+  ZelMataAjudante(clientes[0]);
   ZelCriaMarcador(m_sDir + "soltar");
-  for (pid_t pid : clientes) EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  UmServidorQueTerminouSozinho();
-}
-
-TEST_F(ServidorLocal, ClienteMortoTemSeusObjetosLiberados) {
-  Registra();
-  pid_t pid = ZelIniciaAjudante("ClienteQueCria", {m_sDir + "r", m_sDir + "criou", m_sDir + "nunca"});
-  ASSERT_TRUE(ZelEsperaArquivo(m_sDir + "criou"));
-  ZelMataAjudante(pid);
-  // Only a lock count back at 0 lets the idle server end.
+  for (size_t i = 1; i < clientes.size(); ++i) EXPECT_EQ(ZelEsperaAjudante(clientes[i]), 0);
   UmServidorQueTerminouSozinho();
 }
 
@@ -338,59 +278,70 @@ TEST_F(ServidorLocal, SocketDeServidorMortoESubstituido) {
   EXPECT_EQ(Servidores().size(), 2u);
 }
 
-TEST_F(ServidorLocal, QuadrosRuinsNaoAfetamOutrosClientes) {
+// Hostile peers lose their own connection and nothing else: the server stays
+// one, its memory does not grow with what they announce, and an object
+// created before and a new client are served.
+TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmos) {
   Registra();
   IZelDF_IEx* p = Cria();
   ASSERT_NE(p, nullptr);
+  const int32_t pid = Servidores().at(0);
+  const long nAntes = Status(pid, "VmRSS:");
   const std::string sSocket = ZelLocalCaminhoSocket(CLSID_ZelDF_IEx);
-  auto recusado = [&](const std::string& sBytes) {
+  auto fechado = [&](CZelLocalSocket s, const std::string& sBytes) {
+    s.EnviaBytes(sBytes.data(), sBytes.size());
+    return FechadoPeloServidor(s, 60000);
+  };
+  auto conectado = [&] {
     CZelLocalSocket s;
     EXPECT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
-    s.EnviaBytes(sBytes.data(), sBytes.size());
-    ZelLocalQuadro q;
-    return s.RecebeQuadro(&q) != S_OK;  // the server closed it without answering
+    return s;
   };
-  EXPECT_TRUE(recusado("GET / HTTP/1.0\r\n\r\n"));
-  std::string sCabecalho(16, '\0');
-  uint32_t ulMagico = kZelLocalMagico, ulTamanho = 0xFFFFFFF0u;
-  std::memcpy(&sCabecalho[0], &ulMagico, 4);
-  sCabecalho[4] = 1;
-  sCabecalho[6] = 1;
-  std::memcpy(&sCabecalho[12], &ulTamanho, 4);
-  EXPECT_TRUE(recusado(sCabecalho));  // a huge announced frame is never allocated
-  ulTamanho = 100;
-  std::memcpy(&sCabecalho[12], &ulTamanho, 4);
-  {
-    CZelLocalSocket s;  // truncated, then gone
-    ASSERT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
-    std::string sCurto = sCabecalho + "curto";
-    s.EnviaBytes(sCurto.data(), sCurto.size());
-  }
+  EXPECT_TRUE(fechado(conectado(), "GET / HTTP/1.0\r\n\r\n"));
+  EXPECT_TRUE(fechado(conectado(), ZelCabecalhoTeste(0xFFFFFFF0u)));  // a huge announced frame is never allocated
+  const std::string sCurto = ZelCabecalhoTeste(100) + "curto";
+  conectado().EnviaBytes(sCurto.data(), sCurto.size());  // truncated, then gone
+  EXPECT_TRUE(fechado(ParAtivado(), std::string(4096, '\xEE')));  // garbage after a good activation
+  // A call before any interface is bound, on an object created as IUnknown.
+  CZelLocalEscritor c;
+  c.U16(5);
+  CZelLocalSocket u = ParAtivado(IID_IUnknown);
+  ASSERT_TRUE(u.Valido());
+  u.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados());
+  EXPECT_TRUE(FechadoPeloServidor(u, 60000));
 
-  // An activated peer asking for an [out] array no reply can carry.
-  {
-    CZelLocalSocket s;
-    ASSERT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
-    CZelLocalEscritor e;
-    e.Guid(CLSID_ZelDF_IEx);
-    e.Guid(IID_IZelDF_IEx);
-    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
-    ZelLocalQuadro q;
-    ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
-    CZelLocalEscritor c;
-    c.U16(11);  // LeIEHeader(qtd, pPos, pTipDoc, dwFlags)
-    c.U32(0xFFFFFFFFu);
-    c.U8(0);  // pPos null
-    c.U32(0);
-    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 5, c.Dados()), S_OK);
-    ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
-    uint32_t ulHr = 0;
-    ASSERT_GE(q.dados.size(), 4u);
-    std::memcpy(&ulHr, q.dados.data(), 4);
-    EXPECT_EQ(static_cast<HRESULT>(ulHr), RPC_X_BAD_STUB_DATA);
-    EXPECT_EQ(q.ulId, 5u);
-  }
+  // An [out] array no reply can carry is refused, and the connection goes on.
+  CZelLocalSocket s = ParAtivado();
+  ASSERT_TRUE(s.Valido());
+  CZelLocalEscritor l;
+  l.U16(11);  // LeIEHeader(qtd, pPos, pTipDoc, dwFlags)
+  l.U32(0xFFFFFFFFu);
+  l.U8(0);  // pPos null
+  l.U32(0);
+  ZelLocalQuadro q;
+  ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 5, l.Dados()), S_OK);
+  ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+  ASSERT_GE(q.dados.size(), 4u);
+  EXPECT_EQ(q.ulId, 5u);
+  uint32_t ulHr = 0;
+  std::memcpy(&ulHr, q.dados.data(), 4);
+  EXPECT_EQ(static_cast<HRESULT>(ulHr), RPC_X_BAD_STUB_DATA);
 
+  // Activated peers announce the largest frame and send a few bytes of it.
+  std::vector<CZelLocalSocket> pares;
+  const std::string sQuadro =
+      ZelCabecalhoTeste(kZelLocalMaxQuadro, ZelLocalTipoQuadro::Chamada, kZelLocalMagico, kZelLocalVersao, 1) +
+      std::string(1000, 'x');
+  for (int i = 0; i < 8; ++i) {
+    pares.push_back(ParAtivado());
+    ASSERT_TRUE(pares.back().Valido());
+    ASSERT_EQ(pares.back().EnviaBytes(sQuadro.data(), sQuadro.size()), S_OK);
+  }
+  ClienteHonestoAtendido();
+  const long nDepois = Status(pid, "VmRSS:");
+  ASSERT_GT(nAntes, 0);
+  EXPECT_LT(nDepois - nAntes, 32 * 1024) << "KiB grown for 8 announced frames of " << kZelLocalMaxQuadro << " bytes";
+  pares.clear();
   EXPECT_EQ(Responde(p), S_OK);
   p->Release();
   EXPECT_EQ(Servidores().size(), 1u);
@@ -409,12 +360,7 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
   const auto inicio = std::chrono::steady_clock::now();
   for (auto& s : ociosas) ASSERT_EQ(ZelLocalConecta(sSocket, &s), S_OK);
   // Beyond the cap a connection costs the server no thread.
-  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-  std::string sLinha;
-  long nThreads = 0;
-  while (std::getline(f, sLinha))
-    if (sLinha.rfind("Threads:", 0) == 0) nThreads = std::stol(sLinha.substr(8));
-  EXPECT_LE(nThreads, kZelLocalMaxConexoes + 16);
+  EXPECT_LE(Status(pid, "Threads:"), kZelLocalMaxConexoes + 16);
   // A client beyond the cap learns at once that the server is too busy
   // (while the idle peers still hold it: a loaded machine may be slower
   // than their deadline).
@@ -435,100 +381,6 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
   ClienteHonestoAtendido();
   p->Release();
   EXPECT_TRUE(ZelLocalProcessoVivo(pid));
-}
-
-TEST_F(ServidorLocal, QuadrosEnormesAnunciadosNaoCustamMemoria) {
-  Registra();
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
-  const int32_t pid = Servidores().at(0);
-  const long nAntes = MemoriaKb(pid);
-  // Activated peers announce the largest frame and send a few bytes of it.
-  std::vector<CZelLocalSocket> pares;
-  for (int i = 0; i < 8; ++i) {
-    pares.push_back(ParAtivado());
-    ASSERT_TRUE(pares.back().Valido());
-    std::string sCabecalho(16, '\0');
-    uint32_t ulMagico = kZelLocalMagico, ulTamanho = kZelLocalMaxQuadro, ulId = 1;
-    uint16_t usVersao = kZelLocalVersao, usTipo = static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada);
-    std::memcpy(&sCabecalho[0], &ulMagico, 4);
-    std::memcpy(&sCabecalho[4], &usVersao, 2);
-    std::memcpy(&sCabecalho[6], &usTipo, 2);
-    std::memcpy(&sCabecalho[8], &ulId, 4);
-    std::memcpy(&sCabecalho[12], &ulTamanho, 4);
-    sCabecalho += std::string(1000, 'x');
-    ASSERT_EQ(pares.back().EnviaBytes(sCabecalho.data(), sCabecalho.size()), S_OK);
-  }
-  // A peer not yet activated may not even announce more than an activation.
-  CZelLocalSocket s;
-  ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), &s), S_OK);
-  std::string sCab(16, '\0');
-  uint32_t ulMagico = kZelLocalMagico, ulTamanho = kZelLocalTamanhoAtivacao + 1;
-  std::memcpy(&sCab[0], &ulMagico, 4);
-  sCab[4] = 1;
-  sCab[6] = 1;
-  std::memcpy(&sCab[12], &ulTamanho, 4);
-  s.EnviaBytes(sCab.data(), sCab.size());
-  EXPECT_TRUE(FechadoPeloServidor(s, 60000));
-
-  ClienteHonestoAtendido();
-  const long nDepois = MemoriaKb(pid);
-  ASSERT_GT(nAntes, 0);
-  EXPECT_LT(nDepois - nAntes, 32 * 1024) << "KiB grown for 8 announced frames of " << kZelLocalMaxQuadro << " bytes";
-  pares.clear();
-  p->Release();
-}
-
-TEST_F(ServidorLocal, ParQueNaoLeRespostasPerdeAConexaoEOsOutrosSeguem) {
-  Registra();
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
-  const int32_t pid = Servidores().at(0);
-  CZelLocalSocket s = ParAtivado();
-  ASSERT_TRUE(s.Valido());
-  // Calls whose replies are large; the peer sends until the server stops
-  // taking them and never reads.
-  s.DefinePrazos(0, 2000);
-  CZelLocalEscritor c;
-  c.U16(11);  // LeIEHeader(qtd, pPos absent, pTipDoc [out], dwFlags)
-  c.U32(20000);
-  c.U8(0);
-  c.U32(0);
-  int nEnviadas = 0;
-  for (; nEnviadas < 200; ++nEnviadas)
-    if (s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, static_cast<uint32_t>(nEnviadas + 1), c.Dados()) != S_OK) break;
-  EXPECT_GT(nEnviadas, kZelLocalMaxChamadasPorConexao);
-
-  ClienteHonestoAtendido();
-  EXPECT_EQ(Responde(p), S_OK);
-  // The server gave up on the peer: what it sent is there, then the end.
-  EXPECT_TRUE(DerrubadoSemLer(s, 60000));
-  EXPECT_TRUE(FechadoPeloServidor(s, 60000));
-  EXPECT_TRUE(ZelLocalProcessoVivo(pid));
-  p->Release();
-  // Its object was released too: the idle server ends by itself.
-  EXPECT_EQ(FimDoServidor(pid), 0);
-}
-
-TEST_F(ServidorLocal, LixoDepoisDeUmaAtivacaoValidaSoDerrubaAquelePar) {
-  Registra();
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
-  CZelLocalSocket s = ParAtivado();
-  ASSERT_TRUE(s.Valido());
-  const std::string sLixo(4096, '\xEE');
-  s.EnviaBytes(sLixo.data(), sLixo.size());
-  EXPECT_TRUE(FechadoPeloServidor(s, 60000));
-  // A call before any interface is bound, on an object created as IUnknown.
-  CZelLocalSocket u = ParAtivado(IID_IUnknown);
-  ASSERT_TRUE(u.Valido());
-  CZelLocalEscritor c;
-  c.U16(5);
-  u.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados());
-  EXPECT_TRUE(FechadoPeloServidor(u, 60000));
-  ClienteHonestoAtendido();
-  EXPECT_EQ(Responde(p), S_OK);
-  p->Release();
 }
 
 TEST_F(ServidorLocal, CriacaoComoIUnknownChegaAoObjetoPeloQueryInterface) {

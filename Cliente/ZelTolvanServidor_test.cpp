@@ -9,13 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <vector>
 #include <string>
 
-#include "ZelCrc.h"
 #include "ZelDF_IEx.h"
-#include "ZelSessaoTeste.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalTransporte.h"
 #include "ZelRegistro.h"
@@ -25,46 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) { return ZelSessaoTeste(ulSessao, "teste"); }
-
-IZelDF_IEx* CriaNoServidor(UI4 ulSessao) {
-  IZelDF_IEx* p = nullptr;
-  if (CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&p)) !=
-      S_OK)
-    return nullptr;
-  if (p->Inicializa_Padrao(Sessao(ulSessao)) != S_OK) {
-    p->Release();
-    return nullptr;
-  }
-  return p;
-}
-
-constexpr UI4 kOrigensProprias = 40;
-constexpr UI4 kOrigensComuns = 5;
-// The value a writer gives an origin.
-uint64_t ValorDe(UI4 ulEscritor, UI4 lChave) { return (uint64_t{ulEscritor} << 32) | lChave; }
-
-// One writer process: its own origins and the shared ones, interleaved.
-ZEL_AJUDANTE(EscritorDeValores) {
-  const UI4 ulEscritor = static_cast<UI4>(std::stoul(args[0]));
-  ZelCriaMarcador(args[1] + ".pronto");
-  if (!ZelEsperaArquivo(args[2], 20000)) return 2;
-  IZelDF_IEx* p = CriaNoServidor(ulEscritor);
-  if (p == nullptr) return 3;
-  int r = 0;
-  for (UI4 i = 1; i <= kOrigensProprias && r == 0; ++i)
-    for (UI4 lChave : {ulEscritor * 1000 + i, i % kOrigensComuns + 1}) {
-      IE_CAMPO_DATA_PS valor{};
-      valor.id = IE_CAMPO_LIVRE_V8_0;
-      const uint64_t ull = ValorDe(ulEscritor, lChave);
-      std::memcpy(valor.BinaryData, &ull, 8);
-      IE_VINCULO_PS v{{1, lChave}, 1, {}, &valor, nullptr};
-      if (p->GravaCamposVinculo(v) != S_OK) r = 4;
-    }
-  p->Release();
-  return r;
-}
-
 class TolvanServidor : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -155,57 +112,4 @@ TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
   EXPECT_EQ(arquivos.at("DFIEHDR.DAT").size(), 2u * 56);
   EXPECT_EQ(arquivos.at("DFIEINTCAB.DAT").size(), 80u);
   EXPECT_EQ(arquivos, Arquivos("emProcesso"));
-}
-
-TEST_F(TolvanServidor, QuatroClientesEscrevendoPeloMesmoServidorNaoPerdemNada) {
-  EmpresaEm("concorrente");
-  ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
-  IZelDF_IEx* p = CriaNoServidor(99);
-  ASSERT_NE(p, nullptr);
-  IE_CAMPO_PS campo{};
-  campo.id = IE_CAMPO_LIVRE_V8_0;
-  IE_HDR_PS hdr{0, IE_PROCESSO_FT_NF, 1, {}, &campo, nullptr};
-  UI4 ulHeader = 0;
-  ASSERT_EQ(p->GravaIEHeader(&ulHeader, hdr), S_OK);
-  ASSERT_EQ(ulHeader, 1u);
-
-  const std::string sLargada = m_sDir + "largada";
-  std::vector<pid_t> aPids;
-  for (UI4 e = 1; e <= 4; ++e) {
-    const std::string sNome = m_sDir + "escritor" + std::to_string(e);
-    aPids.push_back(ZelIniciaAjudante("EscritorDeValores", {std::to_string(e), sNome, sLargada}));
-    ASSERT_TRUE(ZelEsperaArquivo(sNome + ".pronto"));
-  }
-  ZelCriaMarcador(sLargada);
-  for (pid_t pid : aPids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
-
-  std::vector<UI4> aChaves;
-  for (UI4 e = 1; e <= 4; ++e)
-    for (UI4 i = 1; i <= kOrigensProprias; ++i) aChaves.push_back(e * 1000 + i);
-  for (UI4 c = 1; c <= kOrigensComuns; ++c) aChaves.push_back(c);
-  std::vector<IE_VINCULO_PS> aVinculos(aChaves.size());
-  ASSERT_EQ(p->BuscaVinculosByOrigem(1, static_cast<UINT>(aChaves.size()), aChaves.data(), aVinculos.data()), S_OK);
-  for (size_t i = 0; i < aChaves.size(); ++i) {
-    const UI4 lChave = aChaves[i];
-    ASSERT_EQ(aVinculos[i].nQtdCampos, 1u) << lChave;
-    uint64_t ull = 0;
-    std::memcpy(&ull, aVinculos[i].pCampos[0].BinaryData, 8);
-    if (lChave > kOrigensComuns)
-      EXPECT_EQ(ull, ValorDe(lChave / 1000, lChave)) << "a write of its own origin was lost";
-    else
-      EXPECT_TRUE(ull >> 32 >= 1 && ull >> 32 <= 4 && (ull & 0xFFFFFFFF) == lChave) << "a shared origin holds a whole write";
-    CoTaskMemFree(aVinculos[i].pCampos);
-  }
-  EXPECT_EQ(p->Release(), 0u);
-
-  // One link per origin in the file, and each one is the one the index finds.
-  const std::string sVinculos = ZelLeArquivoInteiro(m_sDir + "concorrente/VOVIDADI/DFIEVINC.dat");
-  ASSERT_EQ(sVinculos.size(), aChaves.size() * 24);
-  std::set<UI4> chaves;
-  for (size_t i = 0; i < sVinculos.size(); i += 24) {
-    UI4 a[2];
-    std::memcpy(a, sVinculos.data() + i, 8);
-    EXPECT_EQ(a[0], 1u);
-    EXPECT_TRUE(chaves.insert(a[1]).second) << "origin " << a[1] << " has two links";
-  }
 }

@@ -43,15 +43,12 @@ TEST(Pardak, NomesDosProcessosECampoParaPrimeiroDaFaixa) {
   EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_NF_AER_NFS), "NF_AER_NFS");
   EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_COUNT), "?");
   EXPECT_STREQ(IEGetNomeProcesso(static_cast<IE_E_PROCESSO>(-1)), "?");
-  IE_E_CAMPO e = static_cast<IE_E_CAMPO>(137);
-  EXPECT_TRUE(IEAlteraCampoParaPrimeiro(e));
-  EXPECT_EQ(e, IE_CAMPO_LIVRE_TEXTO_0);
-  e = static_cast<IE_E_CAMPO>(499);
-  EXPECT_TRUE(IEAlteraCampoParaPrimeiro(e));
-  EXPECT_EQ(e, IE_CAMPO_CHECK_BOX);
-  e = IE_CAMPO_COUNT;
-  EXPECT_FALSE(IEAlteraCampoParaPrimeiro(e));
-  EXPECT_EQ(e, IE_CAMPO_COUNT);
+  for (auto [nCampo, ePrimeiro] : {std::pair(137, IE_CAMPO_LIVRE_TEXTO_0), std::pair(499, IE_CAMPO_CHECK_BOX),
+                                   std::pair(int(IE_CAMPO_COUNT), IE_CAMPO_COUNT)}) {
+    IE_E_CAMPO e = static_cast<IE_E_CAMPO>(nCampo);
+    EXPECT_EQ(IEAlteraCampoParaPrimeiro(e), nCampo != IE_CAMPO_COUNT) << nCampo;
+    EXPECT_EQ(e, ePrimeiro);
+  }
 }
 
 TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
@@ -223,11 +220,8 @@ TEST(ZelLConx, ExportacoesPorNomeEAusencia) {
 }
 
 TEST(ZelMensagem, FacilidadesDaSuite) {
-  EXPECT_TRUE(EhFacilityMT(236));
-  EXPECT_TRUE(EhFacilityMT(264));
-  EXPECT_TRUE(EhFacilityMT(270));
-  EXPECT_FALSE(EhFacilityMT(235));
-  EXPECT_FALSE(EhFacilityMT(4));
+  for (int nFacility : {236, 264, 270}) EXPECT_TRUE(EhFacilityMT(nFacility)) << nFacility;
+  for (int nFacility : {235, 271, 4}) EXPECT_FALSE(EhFacilityMT(nFacility)) << nFacility;
   std::string s = "lixo";
   ZelGetDescricaoHRESULT(s, HR(0x8004FFFF));
   EXPECT_EQ(s, "");

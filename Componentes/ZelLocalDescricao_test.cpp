@@ -38,12 +38,15 @@ const ZelLocalMetodo kMetodo{9,
                               {"pOut", ZelLocalDirecao::Saida, ZelLocalForma::Ponteiro, &kLista},
                               {"aOut", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU32, 1}}};
 
+// The caller's side of a call, with room for two [out] elements.
 struct Chamada {
   Lista lista{};
   uint32_t n = 0;
   uint32_t* aIn = nullptr;
-  Lista* pOut = nullptr;
-  uint32_t* aOut = nullptr;
+  Lista saida{};
+  uint32_t aSaida[2] = {};
+  Lista* pOut = &saida;
+  uint32_t* aOut = aSaida;
   void* ap[5] = {&lista, &n, &aIn, &pOut, &aOut};
 };
 
@@ -58,14 +61,10 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
   char t1[] = {'a', 'b', 'c'};
   Item itens[2] = {{3, 0, t1}, {0, 0, nullptr}};
   uint32_t aIn[2] = {7, 9};
-  Lista saida;
-  uint32_t aOut[2] = {0, 0};
   Chamada c;
   c.lista = {2, {}, itens, reinterpret_cast<void*>(0xDEADBEEF)};
   c.n = 2;
   c.aIn = aIn;
-  c.pOut = &saida;
-  c.aOut = aOut;
   int64_t nBlocos = CoTaskMemBlocosVivos();
 
   CZelLocalEscritor e;
@@ -98,24 +97,12 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
 
   CZelLocalLeitor l(r.Dados());
   EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, l), HR(0x80040101));  // outputs kept on failure
-  ASSERT_EQ(saida.usQtd, 1);
-  EXPECT_EQ(std::string(saida.pItens[0].pcTexto, 2), "xy");
-  EXPECT_EQ(aOut[1], 42u);
+  ASSERT_EQ(c.saida.usQtd, 1);
+  EXPECT_EQ(std::string(c.saida.pItens[0].pcTexto, 2), "xy");
+  EXPECT_EQ(c.aSaida[1], 42u);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 2);  // one block per array
-  CoTaskMemFree(saida.pItens[0].pcTexto);
-  CoTaskMemFree(saida.pItens);
-}
-
-TEST(ZelLocalDescricao, SaidaNulaRecusadaAntesDeEnviar) {
-  Lista saida;
-  Chamada c;
-  c.pOut = &saida;
-  CZelLocalEscritor e;
-  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);  // aOut null
-  uint32_t aOut[1];
-  c.aOut = aOut;
-  c.n = 0x7FFFFFFF;  // a reply this size could never travel
-  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
+  CoTaskMemFree(c.saida.pItens[0].pcTexto);
+  CoTaskMemFree(c.saida.pItens);
 }
 
 TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
@@ -123,14 +110,10 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
   char t[] = {'a', 'b'};
   Item item{2, 0, t};
   uint32_t aIn[1] = {5};
-  Lista saida;
-  uint32_t aOut[1];
   Chamada c;
   c.lista = {1, {}, &item, nullptr};
   c.n = 1;
   c.aIn = aIn;
-  c.pOut = &saida;
-  c.aOut = aOut;
   CZelLocalEscritor e;
   ASSERT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), S_OK);
   const std::vector<uint8_t> bom = e.Dados();
@@ -168,12 +151,9 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
 
 TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   Chamada c;
-  Lista saida;
-  std::memset(&saida, 0x77, sizeof saida);
-  uint32_t aOut[2] = {1, 1};
+  std::memset(&c.saida, 0x77, sizeof c.saida);
+  c.aSaida[0] = 1;
   c.n = 2;
-  c.pOut = &saida;
-  c.aOut = aOut;
   int64_t nBlocos = CoTaskMemBlocosVivos();
   // hr, outputs present, pOut with one item whose text is announced but cut.
   CZelLocalEscritor r;
@@ -189,8 +169,8 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   CZelLocalLeitor leitor(r.Dados());
   EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor), RPC_X_BAD_STUB_DATA);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
-  EXPECT_EQ(saida.pItens, nullptr);
-  EXPECT_EQ(aOut[0], 0u);
+  EXPECT_EQ(c.saida.pItens, nullptr);
+  EXPECT_EQ(c.aSaida[0], 0u);
 
   // An [out] array of another length than the caller's count.
   CZelLocalEscritor r2;
@@ -215,13 +195,9 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
 TEST(ZelLocalDescricao, BytesDeEnchimentoViajamZerados) {
   char t[] = {'x'};
   Item item{1, 0xBBBBBBBBu, t};
-  Lista saida;
-  uint32_t aOut[1];
   Chamada c;
   c.lista = {1, {}, &item, nullptr};
   std::memset(c.lista.cPad, 0xAA, sizeof c.lista.cPad);
-  c.pOut = &saida;
-  c.aOut = aOut;
   CZelLocalEscritor e;
   ASSERT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), S_OK);
   const std::vector<uint8_t>& v = e.Dados();
@@ -285,13 +261,13 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   CZelLocalChamadaStub stub(kMetodo);
   EXPECT_EQ(Le(pedido(nMax + 1), &stub), RPC_X_BAD_STUB_DATA);
 
-  // The client refuses the same call before it travels.
-  Lista saida;
-  std::vector<uint32_t> aOut(1);
+  // The client refuses the same call before it travels, as it does a null
+  // [out] pointer.
   Chamada c;
-  c.pOut = &saida;
-  c.aOut = aOut.data();
   c.n = nMax + 1;
   CZelLocalEscritor e;
   EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
+  c.n = 1;
+  c.aOut = nullptr;
+  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);
 }

@@ -19,6 +19,7 @@
 
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalSeguranca.h"
+#include "ZelLocalTeste_test.h"
 #include "ZelLocalTesteClasse.h"
 #include "ZelSistema.h"
 #include "ZelTempo.h"
@@ -128,13 +129,7 @@ class Limites : public ::testing::Test {
 
 // A peer with an object, activated by hand.
 CZelLocalSocket Ativado(CZelLocalSocket s) {
-  CZelLocalEscritor e;
-  e.Guid(kClsidTesteLocal);
-  e.Guid(kIidTesteLocal);
-  ZelLocalQuadro q;
-  EXPECT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados()), S_OK);
-  EXPECT_EQ(s.RecebeQuadro(&q), S_OK);
-  EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0));
+  EXPECT_EQ(ZelAtivaTeste(s, kClsidTesteLocal, kIidTesteLocal), S_OK);
   return s;
 }
 
@@ -149,12 +144,7 @@ bool FechadaSemResposta(CZelLocalSocket& s) {
 TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   {
     CZelLocalSocket s = Conecta();
-    std::string sCab(16, '\0');
-    uint32_t ulMagico = kZelLocalMagico, ulTamanho = kZelLocalTamanhoAtivacao + 1;
-    std::memcpy(&sCab[0], &ulMagico, 4);
-    sCab[4] = 1;
-    sCab[6] = 1;
-    std::memcpy(&sCab[12], &ulTamanho, 4);
+    const std::string sCab = ZelCabecalhoTeste(kZelLocalTamanhoAtivacao + 1);
     ASSERT_EQ(s.EnviaBytes(sCab.data(), sCab.size()), S_OK);
     EXPECT_TRUE(FechadaSemResposta(s));
   }
@@ -221,13 +211,8 @@ TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
   std::vector<CZelLocalSocket> pares;
   for (int i = 0; i < kZelLocalMaxConexoes; ++i) pares.push_back(Ativado(Conecta()));
   CZelLocalSocket alem = Conecta();
-  ZelLocalQuadro q;
   alem.DefinePrazos(20000, 0);
-  ASSERT_EQ(alem.RecebeQuadro(&q), S_OK);
-  CZelLocalLeitor l(q.dados);
-  uint32_t ulHr = 0;
-  EXPECT_TRUE(l.U32(&ulHr));
-  EXPECT_EQ(static_cast<HRESULT>(ulHr), HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
+  EXPECT_EQ(ZelAtivaTeste(alem, kClsidTesteLocal, kIidTesteLocal), HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
   pares.clear();
   alem.Fecha();
   EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{"hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY"});

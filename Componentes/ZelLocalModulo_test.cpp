@@ -11,7 +11,6 @@
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalSeguranca.h"
 #include "ZelLocalTesteClasse.h"
-#include "ZelRegistro.h"
 #include "ZelSistema.h"
 #include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
@@ -128,24 +127,6 @@ ZEL_AJUDANTE(ModuloPreRunRecusa) {
   return modulo.WinMain(1, argv) == HR(0x8000002A) && !std::filesystem::exists(Socket(args[0])) ? 0 : 52;
 }
 
-ZEL_AJUDANTE(ModuloRegistra) {
-  UsaDiretorio(args);
-  ModuloTeste modulo;
-  const char* argv[] = {"servidor", "-Embedding", "/RegServer"};
-  int r = modulo.WinMain(3, argv);
-  std::string s;
-  ZelRegistro::LeTexto(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(kClsidTesteLocal) + "\\LocalServer32", "", &s);
-  if (r != 0 || s != ZelCaminhoPrograma() || std::filesystem::exists(Socket(args[0]))) return 53;
-  ZelLocalReiniciaSeguranca();  // a second start in one process
-  const char* argvDes[] = {"servidor", "-unregserver"};
-  r = modulo.WinMain(2, argvDes);
-  return r == 0 && ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID") == ERROR_SUCCESS &&
-                 ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "CLSID\\" + GuidParaTexto(kClsidTesteLocal)) ==
-                     ERROR_FILE_NOT_FOUND
-             ? 0
-             : 54;
-}
-
 TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
   ModuloTeste modulo;
   EXPECT_EQ(CZelLocalModulo::Atual(), &modulo);
@@ -204,9 +185,4 @@ TEST(ZelLocalModulo, SigtermPostaAMensagemDeSaida) {
 TEST(ZelLocalModulo, OnPreRunRecusaAntesDeOferecerAClasse) {
   std::string d = ZelNovoDiretorio("prerun");
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloPreRunRecusa", {d})), 0);
-}
-
-TEST(ZelLocalModulo, PalavraDeRegistroNaoRodaOServidor) {
-  std::string d = ZelNovoDiretorio("registra");
-  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloRegistra", {d})), 0);
 }

@@ -100,19 +100,6 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   EXPECT_EQ(r.Desregistra(kScript), S_OK);  // twice is harmless
 }
 
-TEST(ZelLocalRegistro, PorUsuarioEscreveNasClassesDoUsuario) {
-  UsaRegistroNovo("porusuario");
-  CZelLocalRegistrador r(true);
-  r.AdicionaSubstituicao("MODULE", "/m");
-  r.AdicionaSubstituicao("APPID", "{A}");
-  ASSERT_EQ(r.Registra(kScript), S_OK);
-  EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\" + kClasse + "\\LocalServer32"), "/m");
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kClasse), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kClasse + "\\LocalServer32"), "/m");  // the merged view sees it
-  ASSERT_EQ(r.Desregistra(kScript), S_OK);
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse), ERROR_FILE_NOT_FOUND);
-}
-
 TEST(ZelLocalRegistro, ScriptMalFormadoNaoEscreveNada) {
   UsaRegistroNovo("malformado");
   CZelLocalRegistrador r;

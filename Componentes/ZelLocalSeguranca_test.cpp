@@ -6,25 +6,26 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ZelLocalAtivacao.h"
+#include "ZelLocalTeste_test.h"
 #include "ZelLocalTesteClasse.h"
 #include "ZelRegistro.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
-struct Linha {
-  std::string sFuncao, sArquivo, sExpressao, sVariavel;
-  int nLinha = 0;
-  HRESULT hr = S_OK;
-  int nLinhas = 0;
-} g_linha;
+// The error lines reported, each as its fields joined by '|'.
+std::vector<std::string> g_linhas;
 
 void Grava(const char* szFuncao, const char* szArquivo, int nLinha, const char* szExpressao, const char* szVariavel,
            HRESULT hr) {
-  g_linha = {szFuncao, szArquivo, szExpressao, szVariavel, nLinha, hr, g_linha.nLinhas + 1};
+  char szHr[16];
+  std::snprintf(szHr, sizeof szHr, "%08X", static_cast<unsigned>(hr));
+  g_linhas.push_back(std::string(szFuncao) + "|" + szArquivo + "|" + std::to_string(nLinha) + "|" + szExpressao + "|" +
+                     szVariavel + "|" + szHr);
 }
 }  // namespace
 
@@ -66,20 +67,15 @@ TEST(ZelLocalSeguranca, SegundaInicializacaoFalhaComLinhaDeErro) {
   ZelLocalDefineRelatorErro(&Grava);
   ZelLocalReiniciaSeguranca();
   EXPECT_EQ(ZelLocalNivelAutenticacao(), RPC_C_AUTHN_LEVEL_CONNECT);
-  g_linha = {};
+  g_linhas.clear();
   ASSERT_EQ(ZelCoInitializeSecurity(), S_OK);
-  EXPECT_EQ(g_linha.nLinhas, 0);
+  EXPECT_TRUE(g_linhas.empty());
   EXPECT_EQ(ZelLocalNivelAutenticacao(), ZelLocalSegurancaConfigurada().dwAuthnLevel);
   EXPECT_EQ(ZelCoInitializeSecurity(), RPC_E_TOO_LATE);
-  EXPECT_EQ(g_linha.nLinhas, 1);
-  EXPECT_EQ(g_linha.sFuncao, "ZelCoInitializeSecurity");
-  EXPECT_EQ(g_linha.sArquivo, "ZelComPtr");
-  EXPECT_EQ(g_linha.nLinha, 69);
-  EXPECT_EQ(g_linha.sExpressao,
-            "hr = CoInitializeSecurity(0, -1, nullptr, nullptr, g_dwAuthnLevel, g_dwImpLevel, regCoAuthID.User ? "
-            "&regOleAuthList : nullptr, EOAC_NONE, nullptr)");
-  EXPECT_EQ(g_linha.sVariavel, "hr");
-  EXPECT_EQ(g_linha.hr, RPC_E_TOO_LATE);
+  EXPECT_EQ(g_linhas, std::vector<std::string>{
+                          "ZelCoInitializeSecurity|ZelComPtr|69|hr = CoInitializeSecurity(0, -1, nullptr, nullptr, "
+                          "g_dwAuthnLevel, g_dwImpLevel, regCoAuthID.User ? &regOleAuthList : nullptr, EOAC_NONE, "
+                          "nullptr)|hr|80010119"});
   ZelLocalDefineRelatorErro(nullptr);
   ZelLocalReiniciaSeguranca();
 }
@@ -137,16 +133,7 @@ ZEL_AJUDANTE(AtivaComoOutroUsuario) {
   if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 20;
   CZelLocalSocket s;
   if (ZelLocalConecta(args[0], &s) != S_OK) return 21;
-  CZelLocalEscritor e;
-  e.Guid(kClsidTesteLocal);
-  e.Guid(kIidTesteLocal);
-  // A refused peer is answered at accept and may find the connection closed
-  // by the time it sends; the answer is waiting for it all the same.
-  s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados());
-  ZelLocalQuadro q;
-  if (s.RecebeQuadro(&q) != S_OK || q.dados.size() != 4) return 23;
-  HRESULT hr;
-  std::memcpy(&hr, q.dados.data(), 4);
+  HRESULT hr = ZelAtivaTeste(s, kClsidTesteLocal, kIidTesteLocal);
   return hr == E_ACCESSDENIED ? 0 : hr == S_OK ? 1 : 24;
 }
 

@@ -11,19 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "ZelLocalProcesso.h"
+#include "ZelLocalTeste_test.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
-std::string Cabecalho(uint32_t ulMagico, uint16_t usVersao, uint32_t ulTamanho) {
-  std::string s(16, '\0');
-  std::memcpy(&s[0], &ulMagico, 4);
-  std::memcpy(&s[4], &usVersao, 2);
-  uint16_t usTipo = 3;
-  std::memcpy(&s[6], &usTipo, 2);
-  std::memcpy(&s[12], &ulTamanho, 4);
-  return s;
-}
-
 mode_t Modo(const std::string& s) {
   struct stat st{};
   stat(s.c_str(), &st);
@@ -54,14 +45,15 @@ TEST(ZelLocalTransporte, QuadrosChegamInteirosENaOrdem) {
 }
 
 TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
+  constexpr auto kChamada = ZelLocalTipoQuadro::Chamada;
   struct Caso {
     std::string sBytes;
     HRESULT hr;
   } casos[] = {
-      {Cabecalho(0x12345678, kZelLocalVersao, 0), RPC_X_BAD_STUB_DATA},
-      {Cabecalho(kZelLocalMagico, kZelLocalVersao + 1, 0), RPC_X_BAD_STUB_DATA},
-      {Cabecalho(kZelLocalMagico, kZelLocalVersao, kZelLocalMaxQuadro + 1), RPC_X_BAD_STUB_DATA},
-      {Cabecalho(kZelLocalMagico, kZelLocalVersao, 10) + "abc", RPC_E_DISCONNECTED},
+      {ZelCabecalhoTeste(0, kChamada, 0x12345678), RPC_X_BAD_STUB_DATA},
+      {ZelCabecalhoTeste(0, kChamada, kZelLocalMagico, kZelLocalVersao + 1), RPC_X_BAD_STUB_DATA},
+      {ZelCabecalhoTeste(kZelLocalMaxQuadro + 1, kChamada), RPC_X_BAD_STUB_DATA},
+      {ZelCabecalhoTeste(10, kChamada) + "abc", RPC_E_DISCONNECTED},
       {"ZCL", RPC_E_DISCONNECTED},
   };
   for (const auto& c : casos) {

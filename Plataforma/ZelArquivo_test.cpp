@@ -75,14 +75,9 @@ TEST(CFile, LeituraCurtaNoFimEPosicionamento) {
   EXPECT_EQ(f.Seek(-1, CFile::end), 2u);
   f.Close();
   EXPECT_EQ(ZelLeArquivoInteiro(s), "abc");
-}
-
-TEST(CFile, CriacaoTruncaSalvoNoTruncate) {
-  std::string s = ZelNovoDiretorio("trunca") + "a.dat";
-  Escreve(s, "conteudo");
-  CFile f;
+  // A creating open truncates, unless told not to.
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | CFile::modeNoTruncate | kEscritaG));
-  EXPECT_EQ(f.GetLength(), 8u);
+  EXPECT_EQ(f.GetLength(), 3u);
   f.Close();
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
   EXPECT_EQ(f.GetLength(), 0u);
@@ -142,52 +137,26 @@ TEST(CFile, ExcecoesTrazemACausa) {
 TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
   std::string d = ZelNovoDiretorio("erros");
   Escreve(d + "arquivo", "x");
-  CFile f;
-  CFileException e;
-  EXPECT_FALSE(f.Open(d + "falta.dat", CFile::modeRead, &e));  // ENOENT
-  EXPECT_EQ(e.m_cause, CFileException::fileNotFound);
-  EXPECT_EQ(e.m_lOsError, ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(e.m_strFileName, d + "falta.dat");
-  EXPECT_FALSE(f.Open(d + "falta/a.dat", CFile::modeRead, &e));  // ENOENT of a directory
-  EXPECT_EQ(e.m_cause, CFileException::badPath);
-  EXPECT_EQ(e.m_lOsError, ERROR_PATH_NOT_FOUND);
-  EXPECT_FALSE(f.Open(d + "arquivo/a.dat", CFile::modeRead, &e));  // ENOTDIR
-  EXPECT_EQ(e.m_cause, CFileException::badPath);
-  EXPECT_EQ(e.m_lOsError, ERROR_PATH_NOT_FOUND);
-  EXPECT_FALSE(f.Open(d, CFile::modeRead, &e));  // a directory is no file
-  EXPECT_EQ(e.m_cause, CFileException::accessDenied);
-  EXPECT_FALSE(f.EstaAberto());
+  const struct {
+    std::string sCaminho;
+    int nCausa;
+    LONG lErro;
+  } casos[] = {{d + "falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
+               {d + "falta/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},
+               {d + "arquivo/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // ENOTDIR
+               {d, CFileException::accessDenied, ERROR_ACCESS_DENIED}};  // a directory is no file
+  for (const auto& c : casos) {
+    CFile f;
+    CFileException e;
+    EXPECT_FALSE(f.Open(c.sCaminho, CFile::modeRead, &e));
+    EXPECT_EQ(std::make_pair(e.m_cause, e.m_lOsError), std::make_pair(c.nCausa, c.lErro)) << c.sCaminho;
+    EXPECT_EQ(e.m_strFileName, c.sCaminho);
+    EXPECT_FALSE(f.EstaAberto());
+  }
 
   // EACCES: only an unprivileged process meets it.
   ASSERT_EQ(chmod((d + "arquivo").c_str(), 0), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("AbreSemPermissao", {d + "arquivo"})), 0);
-}
-
-TEST(CFile, DuasAberturasDeEscritaConflitamNoMesmoProcesso) {
-  std::string s = ZelNovoDiretorio("partilha") + "a.dat";
-  CFile a;
-  ASSERT_TRUE(a.Open(s, CFile::modeCreate | kEscritaG));
-  a.Write("dados", 5);
-
-  CFile b;
-  CFileException e;
-  // A creating open must not truncate the file the first writer holds.
-  EXPECT_FALSE(b.Open(s, CFile::modeCreate | kEscritaG, &e));
-  EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
-  EXPECT_EQ(e.m_lOsError, ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(b.EstaAberto());
-  EXPECT_EQ(ZelLeArquivoInteiro(s), "dados");
-
-  CFile leitor;
-  ASSERT_TRUE(leitor.Open(s, kLeituraL));
-  char buf[8] = {};
-  EXPECT_EQ(leitor.Read(buf, sizeof buf), 5u);
-  // A writer that shares writing takes no lock.
-  CFile livre;
-  EXPECT_TRUE(livre.Open(s, CFile::modeWrite | CFile::shareDenyNone));
-
-  a.Close();
-  EXPECT_TRUE(b.Open(s, kEscritaG));
 }
 
 TEST(CFile, AberturaDeEscritaConflitaEntreProcessos) {
@@ -323,21 +292,34 @@ TEST(ZelArquivo, DuasGrafiasDoMesmoNomeDaoSempreOMesmoArquivo) {
 }
 
 // A writer that shares nothing (the backup marker's open) and any other writer
-// exclude each other, in either order; readers still get in.
-TEST(CFile, EscritorExclusivoEOutroEscritorSeExcluem) {
+// exclude each other, in either order, as two ordinary writers do; a creating
+// open that loses leaves the held file whole, and readers still get in.
+TEST(CFile, EscritoresSeExcluemSalvoQuemPartilhaAEscrita) {
   constexpr UINT kExclusivo = CFile::modeReadWrite | CFile::shareExclusive;
-  const std::pair<UINT, UINT> casos[] = {{kExclusivo, kEscritaG}, {kEscritaG, kExclusivo}, {kExclusivo, kExclusivo},
-                                         {kExclusivo, CFile::modeWrite | CFile::shareDenyRead}};
+  const struct {
+    UINT primeiro, segundo;
+    bool bConflita;
+  } casos[] = {{kEscritaG, CFile::modeCreate | kEscritaG, true},
+               {kExclusivo, kEscritaG, true},
+               {kEscritaG, kExclusivo, true},
+               {kExclusivo, kExclusivo, true},
+               {kExclusivo, CFile::modeWrite | CFile::shareDenyRead, true},
+               {kEscritaG, CFile::modeWrite | CFile::shareDenyNone, false}};
   std::string s = ZelNovoDiretorio("exclusivo") + "a.crbkp";
-  Escreve(s, "x");
-  for (const auto& [primeiro, segundo] : casos) {
+  for (const auto& c : casos) {
+    SCOPED_TRACE(::testing::Message() << c.primeiro << " " << c.segundo);
+    Escreve(s, "dados");
     CFile a, b, leitor;
-    ASSERT_TRUE(a.Open(s, primeiro));
+    ASSERT_TRUE(a.Open(s, c.primeiro));
     CFileException e;
-    EXPECT_FALSE(b.Open(s, segundo, &e)) << primeiro << " " << segundo;
-    EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
+    EXPECT_EQ(b.Open(s, c.segundo, &e), !c.bConflita);
     EXPECT_TRUE(leitor.Open(s, kLeituraL));
+    if (!c.bConflita) continue;
+    EXPECT_EQ(std::make_pair(e.m_cause, e.m_lOsError),
+              std::make_pair(int(CFileException::sharingViolation), LONG(ERROR_SHARING_VIOLATION)));
+    EXPECT_FALSE(b.EstaAberto());
+    EXPECT_EQ(ZelLeArquivoInteiro(s), "dados");
     a.Close();
-    EXPECT_TRUE(b.Open(s, segundo));
+    EXPECT_TRUE(b.Open(s, c.segundo));
   }
 }

@@ -77,25 +77,6 @@ ZEL_AJUDANTE(IncrementaContador) {
   return 0;
 }
 
-TEST_F(MutexNomeado, ExcluiOutroProcessoAteSerLiberado) {
-  std::string sNome = Nome("exclui");
-  std::string sDir = ZelNovoDiretorio("exclui" + Serie());
-  CZelMutexNomeado m(sNome);
-  ASSERT_TRUE(m.Valido());
-  pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
-  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
-
-  EXPECT_EQ(m.Espera(0), WAIT_TIMEOUT);
-  EXPECT_EQ(m.Espera(30), WAIT_TIMEOUT);
-  EXPECT_FALSE(m.Libera());
-
-  ZelCriaMarcador(sDir + "solta");
-  // A holder that released before ending is not an abandonment.
-  EXPECT_EQ(m.Espera(20000), WAIT_OBJECT_0);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-}
-
 TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
   std::string sNome = Nome("corrida");
   std::string sContador = ZelNovoDiretorio("corrida" + Serie()) + "contador";
@@ -105,22 +86,6 @@ TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
     pids.push_back(ZelIniciaAjudante("IncrementaContador", {sNome, sContador, std::to_string(kRodadas)}));
   for (pid_t pid : pids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
   EXPECT_EQ(LeContador(sContador), kProcessos * kRodadas);
-}
-
-TEST_F(MutexNomeado, RecursivoNaThreadDonaESoElaLibera) {
-  CZelMutexNomeado m(Nome("recursivo"));
-  ASSERT_EQ(m.Espera(0), WAIT_OBJECT_0);
-  ASSERT_EQ(m.Espera(INFINITE), WAIT_OBJECT_0);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
-
-  bool bLiberouAlheio = true;
-  std::thread([&] { bLiberouAlheio = m.Libera(); }).join();
-  EXPECT_FALSE(bLiberouAlheio);
-
-  EXPECT_TRUE(m.Libera());
-  EXPECT_FALSE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_OBJECT_0);
 }
 
 TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
@@ -141,36 +106,55 @@ TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
   dona.join();
 }
 
-TEST_F(MutexNomeado, MesmoNomeEhUmMutexNomesDiferentesNao) {
+// One name is one mutex, recursive in the owning thread whichever object of
+// the name it uses; only the owner releases it, as often as it took it.
+TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   std::string sLongo = Nome(std::string(2000, 'x') + " {chave} com espa\xE7os");
   CZelMutexNomeado a(sLongo), b(sLongo), c(Nome("outro"));
   ASSERT_TRUE(a.Valido() && b.Valido() && c.Valido());
   EXPECT_EQ(a.ErroCriacao(), ERROR_SUCCESS);
   ASSERT_EQ(a.Espera(0), WAIT_OBJECT_0);
+  EXPECT_EQ(b.Espera(INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_TIMEOUT);
   EXPECT_EQ(EsperaEmOutraThread(c, 0), WAIT_OBJECT_0);
-  // Same thread, other object of the same name: recursion, not a deadlock.
-  EXPECT_EQ(b.Espera(0), WAIT_OBJECT_0);
+  bool bLiberouAlheio = true;
+  std::thread([&] { bLiberouAlheio = a.Libera(); }).join();
+  EXPECT_FALSE(bLiberouAlheio);
   EXPECT_TRUE(b.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(a, 0), WAIT_TIMEOUT);
   EXPECT_TRUE(a.Libera());
+  EXPECT_FALSE(a.Libera());
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(MutexNomeado, ProcessoMortoComOMutexEhAbandonoUmaVez) {
+// Another process's hold excludes this one until it releases (no abandonment)
+// or dies with it: an abandonment, seen once, by the waiter that now owns it.
+TEST_F(MutexNomeado, OutroProcessoExcluiEMortoComOMutexEhAbandonoUmaVez) {
   std::string sNome = Nome("morto");
-  std::string sDir = ZelNovoDiretorio("morto" + Serie());
   CZelMutexNomeado m(sNome);
-  pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
-  ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
-  ZelMataAjudante(pid);
-
-  ASSERT_EQ(m.Espera(20000), WAIT_ABANDONED);
-  // The waiter that saw the abandonment owns the mutex.
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(m.Espera(0), WAIT_OBJECT_0);
-  EXPECT_TRUE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 20000), WAIT_OBJECT_0);
+  ASSERT_TRUE(m.Valido());
+  for (bool bMorre : {false, true}) {
+    std::string sDir = ZelNovoDiretorio("morto" + Serie());
+    pid_t pid = ZelIniciaAjudante("SeguraMutex", {sNome, sDir});
+    ASSERT_TRUE(ZelEsperaArquivo(sDir + "pronto"));
+    EXPECT_EQ(m.Espera(0), WAIT_TIMEOUT);
+    EXPECT_EQ(m.Espera(30), WAIT_TIMEOUT);
+    EXPECT_FALSE(m.Libera());
+    if (!bMorre) {
+      ZelCriaMarcador(sDir + "solta");
+      EXPECT_EQ(m.Espera(20000), WAIT_OBJECT_0);
+      EXPECT_TRUE(m.Libera());
+      EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+      continue;
+    }
+    ZelMataAjudante(pid);
+    ASSERT_EQ(m.Espera(20000), WAIT_ABANDONED);
+    EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(m.Libera());
+    EXPECT_EQ(m.Espera(0), WAIT_OBJECT_0);
+    EXPECT_TRUE(m.Libera());
+    EXPECT_EQ(EsperaEmOutraThread(m, 20000), WAIT_OBJECT_0);
+  }
 }
 
 TEST_F(MutexNomeado, ThreadQueTerminouComOMutexEhAbandono) {

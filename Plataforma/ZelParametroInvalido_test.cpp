@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -35,170 +36,115 @@ int FormataV(char* p, size_t nTam, size_t nMax, const char* pFmt, ...) {
   return n;
 }
 
+// A C string with its terminator, to compare as bytes.
+std::string Z(const char* sz) { return std::string(sz, std::strlen(sz) + 1); }
+
 class ParametroInvalido : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_pAnterior = _set_thread_local_invalid_parameter_handler(Registra);
-    t_evento = {};
-  }
+  void SetUp() override { m_pAnterior = _set_thread_local_invalid_parameter_handler(Registra); }
   void TearDown() override { _set_thread_local_invalid_parameter_handler(m_pAnterior); }
-  // The event was raised once, for that function, with errno set first.
-  void EsperaEvento(const wchar_t* pszFuncao, int nErrno) {
-    EXPECT_EQ(t_evento.nChamadas, 1);
-    EXPECT_EQ(t_evento.sFuncao, pszFuncao);
-    EXPECT_EQ(t_evento.nErrno, nErrno);
-    EXPECT_EQ(errno, nErrno);
-    EXPECT_FALSE(t_evento.sExpressao.empty());
-    EXPECT_EQ(t_evento.sArquivo, L"");
-    t_evento = {};
-  }
   _invalid_parameter_handler m_pAnterior = nullptr;
-  char m_sz[8];
-  void Suja() { std::memcpy(m_sz, "sujo!!!", 8); }
 };
+
+// One call on an 8-byte buffer that held sAntes: its result, the bytes it
+// leaves, and the handler's event (none when pszFuncao is null).
+struct Caso {
+  std::string sAntes;
+  std::function<int(char*)> chama;
+  int nRetorno;
+  std::string sDepois;
+  const wchar_t* pszFuncao;
+  int nErrno;
+};
+const std::string kSujo = Z("sujo!!!");
 }  // namespace
 
-TEST_F(ParametroInvalido, StrcpyS) {
-  EXPECT_EQ(strcpy_s(m_sz, sizeof m_sz, "1234567"), 0);
-  EXPECT_STREQ(m_sz, "1234567");
-  EXPECT_EQ(t_evento.nChamadas, 0);
-
-  Suja();
-  EXPECT_EQ(strcpy_s(m_sz, sizeof m_sz, "12345678"), ERANGE);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"strcpy_s", ERANGE);
-
-  Suja();
-  EXPECT_EQ(strcpy_s(m_sz, sizeof m_sz, nullptr), EINVAL);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"strcpy_s", EINVAL);
-  EXPECT_EQ(strcpy_s(nullptr, 8, "x"), EINVAL);
+TEST_F(ParametroInvalido, CadaFuncaoFalhaComSeuCodigoEEsvaziaODestino) {
+  const Caso casos[] = {
+      {kSujo, [](char* p) { return strcpy_s(p, 8, "1234567"); }, 0, Z("1234567"), nullptr, 0},
+      {kSujo, [](char* p) { return strcpy_s(p, 8, "12345678"); }, ERANGE, Z(""), L"strcpy_s", ERANGE},
+      {kSujo, [](char* p) { return strcpy_s(p, 8, nullptr); }, EINVAL, Z(""), L"strcpy_s", EINVAL},
+      {kSujo, [](char*) { return strcpy_s(nullptr, 8, "x"); }, EINVAL, kSujo, L"strcpy_s", EINVAL},
+      // A zero size makes the destination untouchable.
+      {kSujo, [](char* p) { return strcpy_s(p, 0, "x"); }, EINVAL, kSujo, L"strcpy_s", EINVAL},
+      {kSujo, [](char* p) { return strncpy_s(p, 8, "abcdefghij", 3); }, 0, Z("abc"), nullptr, 0},
+      {kSujo, [](char* p) { return strncpy_s(p, 8, "abcdefg", _TRUNCATE); }, 0, Z("abcdefg"), nullptr, 0},
+      {kSujo, [](char* p) { return strncpy_s(p, 8, "abcdefgh", _TRUNCATE); }, STRUNCATE, Z("abcdefg"), nullptr, 0},
+      {kSujo, [](char* p) { return strncpy_s(p, 8, "abcdefghij", 8); }, ERANGE, Z(""), L"strncpy_s", ERANGE},
+      {kSujo, [](char* p) { return strncpy_s(p, 8, nullptr, 0); }, 0, Z(""), nullptr, 0},
+      {kSujo, [](char*) { return strncpy_s(nullptr, 0, nullptr, 0); }, 0, kSujo, nullptr, 0},
+      {kSujo, [](char* p) { return strncpy_s(p, 8, nullptr, 2); }, EINVAL, Z(""), L"strncpy_s", EINVAL},
+      {Z("abc") + "!!!!", [](char* p) { return strcat_s(p, 8, "defg"); }, 0, Z("abcdefg"), nullptr, 0},
+      {Z("abcdefg"), [](char* p) { return strcat_s(p, 8, "h"); }, ERANGE, Z(""), L"strcat_s", ERANGE},
+      // No terminator within the size.
+      {"12345678", [](char* p) { return strcat_s(p, 8, ""); }, EINVAL, Z(""), L"strcat_s", EINVAL},
+      {kSujo, [](char* p) { return strcat_s(p, 8, nullptr); }, EINVAL, Z(""), L"strcat_s", EINVAL},
+      {kSujo, [](char* p) { return memcpy_s(p, 8, "12345678", 8); }, 0, "12345678", nullptr, 0},
+      {kSujo, [](char*) { return memcpy_s(nullptr, 0, nullptr, 0); }, 0, kSujo, nullptr, 0},
+      // Only the given size is cleared.
+      {"12345678", [](char* p) { return memcpy_s(p, 4, "abcdefgh", 5); }, ERANGE,
+       std::string("\0\0\0\0" "5678", 8), L"memcpy_s", ERANGE},
+      {kSujo, [](char* p) { return memcpy_s(p, 8, nullptr, 1); }, EINVAL, std::string(8, '\0'), L"memcpy_s", EINVAL},
+      {kSujo, [](char*) { return memcpy_s(nullptr, 8, "x", 1); }, EINVAL, kSujo, L"memcpy_s", EINVAL},
+      {kSujo, [](char* p) { return sprintf_s(p, 8, "%d-%s", 12, "abcd"); }, 7, Z("12-abcd"), nullptr, 0},
+      {kSujo, [](char* p) { return sprintf_s(p, 8, "%d", 12345678); }, -1, Z(""), L"sprintf_s", ERANGE},
+      {kSujo, [](char* p) { return sprintf_s(p, 8, nullptr); }, -1, Z(""), L"sprintf_s", EINVAL},
+      {kSujo, [](char*) { return sprintf_s(nullptr, 8, "x"); }, -1, kSujo, L"sprintf_s", EINVAL},
+      // A count below the size cuts quietly; only a count that does not fit fails.
+      {kSujo, [](char* p) { return _snprintf_s(p, 8, 3, "%s", "abcdef"); }, -1, Z("abc"), nullptr, 0},
+      {kSujo, [](char* p) { return _snprintf_s(p, 8, 3, "%s", "ab"); }, 2, Z("ab"), nullptr, 0},
+      {kSujo, [](char* p) { return _snprintf_s(p, 8, _TRUNCATE, "%s", "abcdefghij"); }, -1, Z("abcdefg"), nullptr, 0},
+      {kSujo, [](char* p) { return _snprintf_s(p, 8, _TRUNCATE, "%s", "abcdefg"); }, 7, Z("abcdefg"), nullptr, 0},
+      {kSujo, [](char*) { return _snprintf_s(nullptr, 0, 0, "%s", "x"); }, 0, kSujo, nullptr, 0},
+      {kSujo, [](char* p) { return _snprintf_s(p, 8, 8, "%s", "abcdefgh"); }, -1, Z(""), L"_snprintf_s", ERANGE},
+      {kSujo, [](char* p) { return FormataV(p, 8, 20, "%s", "abcdefghij"); }, -1, Z(""), L"_vsnprintf_s", ERANGE},
+      {kSujo, [](char* p) { return FormataV(p, 8, 2, "%d", 987); }, -1, Z("98"), nullptr, 0},
+      {kSujo, [](char* p) { return FormataV(p, 0, 2, "%d", 1); }, -1, kSujo, L"_vsnprintf_s", EINVAL},
+  };
+  for (size_t i = 0; i < std::size(casos); ++i) {
+    const Caso& c = casos[i];
+    SCOPED_TRACE(i);
+    char sz[8];
+    std::memcpy(sz, c.sAntes.data(), 8);
+    t_evento = {};
+    errno = 0;
+    EXPECT_EQ(c.chama(sz), c.nRetorno);
+    const int nErrno = errno;
+    EXPECT_EQ(std::string(sz, c.sDepois.size()), c.sDepois);
+    if (c.pszFuncao == nullptr) {
+      EXPECT_EQ(t_evento.nChamadas, 0);
+      continue;
+    }
+    // Raised once, for that function, with errno set first.
+    EXPECT_EQ(t_evento.nChamadas, 1);
+    EXPECT_EQ(t_evento.sFuncao, c.pszFuncao);
+    EXPECT_EQ(t_evento.nErrno, c.nErrno);
+    EXPECT_EQ(nErrno, c.nErrno);
+    EXPECT_FALSE(t_evento.sExpressao.empty());
+    EXPECT_EQ(t_evento.sArquivo, L"");
+  }
+  char sz[8];
+  strcpy_s(nullptr, sizeof sz, "x");
   EXPECT_EQ(t_evento.sExpressao, L"(pDestino != nullptr)");
-  EsperaEvento(L"strcpy_s", EINVAL);
-
-  Suja();
-  EXPECT_EQ(strcpy_s(m_sz, 0, "x"), EINVAL);
-  EXPECT_STREQ(m_sz, "sujo!!!");  // a zero size makes the destination untouchable
-  EsperaEvento(L"strcpy_s", EINVAL);
-}
-
-TEST_F(ParametroInvalido, StrncpySContaETrunca) {
-  EXPECT_EQ(strncpy_s(m_sz, sizeof m_sz, "abcdefghij", 3), 0);
-  EXPECT_STREQ(m_sz, "abc");
-  EXPECT_EQ(strncpy_s(m_sz, sizeof m_sz, "abcdefg", _TRUNCATE), 0);
-  EXPECT_STREQ(m_sz, "abcdefg");
-  EXPECT_EQ(strncpy_s(m_sz, sizeof m_sz, "abcdefgh", _TRUNCATE), STRUNCATE);
-  EXPECT_STREQ(m_sz, "abcdefg");
-  EXPECT_EQ(t_evento.nChamadas, 0);
-
-  Suja();
-  EXPECT_EQ(strncpy_s(m_sz, sizeof m_sz, "abcdefghij", 8), ERANGE);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"strncpy_s", ERANGE);
-
-  Suja();
-  EXPECT_EQ(strncpy_s(m_sz, sizeof m_sz, nullptr, 0), 0);
-  EXPECT_STREQ(m_sz, "");
-  EXPECT_EQ(strncpy_s(nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(t_evento.nChamadas, 0);
-  EXPECT_EQ(strncpy_s(m_sz, sizeof m_sz, nullptr, 2), EINVAL);
-  EsperaEvento(L"strncpy_s", EINVAL);
-}
-
-TEST_F(ParametroInvalido, StrcatS) {
-  strcpy_s(m_sz, sizeof m_sz, "abc");
-  EXPECT_EQ(strcat_s(m_sz, sizeof m_sz, "defg"), 0);
-  EXPECT_STREQ(m_sz, "abcdefg");
-  EXPECT_EQ(t_evento.nChamadas, 0);
-  EXPECT_EQ(strcat_s(m_sz, sizeof m_sz, "h"), ERANGE);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"strcat_s", ERANGE);
-
-  std::memcpy(m_sz, "12345678", 8);  // no terminator within the size
-  EXPECT_EQ(strcat_s(m_sz, sizeof m_sz, ""), EINVAL);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"strcat_s", EINVAL);
-  Suja();
-  EXPECT_EQ(strcat_s(m_sz, sizeof m_sz, nullptr), EINVAL);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"strcat_s", EINVAL);
-}
-
-TEST_F(ParametroInvalido, MemcpyS) {
-  EXPECT_EQ(memcpy_s(m_sz, sizeof m_sz, "12345678", 8), 0);
-  EXPECT_EQ(std::memcmp(m_sz, "12345678", 8), 0);
-  EXPECT_EQ(memcpy_s(nullptr, 0, nullptr, 0), 0);
-  EXPECT_EQ(t_evento.nChamadas, 0);
-
-  EXPECT_EQ(memcpy_s(m_sz, 4, "abcdefgh", 5), ERANGE);
-  EXPECT_EQ(std::memcmp(m_sz, "\0\0\0\0" "5678", 8), 0);  // only the given size is cleared
-  EsperaEvento(L"memcpy_s", ERANGE);
-  Suja();
-  EXPECT_EQ(memcpy_s(m_sz, sizeof m_sz, nullptr, 1), EINVAL);
-  EXPECT_EQ(std::memcmp(m_sz, "\0\0\0\0\0\0\0\0", 8), 0);
-  EsperaEvento(L"memcpy_s", EINVAL);
-  EXPECT_EQ(memcpy_s(nullptr, 8, "x", 1), EINVAL);
-  EsperaEvento(L"memcpy_s", EINVAL);
-}
-
-TEST_F(ParametroInvalido, SprintfS) {
-  EXPECT_EQ(sprintf_s(m_sz, sizeof m_sz, "%d-%s", 12, "abcd"), 7);
-  EXPECT_STREQ(m_sz, "12-abcd");
-  EXPECT_EQ(t_evento.nChamadas, 0);
-
-  EXPECT_EQ(sprintf_s(m_sz, sizeof m_sz, "%d", 12345678), -1);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"sprintf_s", ERANGE);
-  Suja();
-  EXPECT_EQ(sprintf_s(m_sz, sizeof m_sz, nullptr), -1);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"sprintf_s", EINVAL);
-  EXPECT_EQ(sprintf_s(nullptr, 8, "x"), -1);
-  EsperaEvento(L"sprintf_s", EINVAL);
-}
-
-TEST_F(ParametroInvalido, SnprintfSCortaSoQuandoPedido) {
-  // A count below the size cuts quietly.
-  EXPECT_EQ(_snprintf_s(m_sz, sizeof m_sz, 3, "%s", "abcdef"), -1);
-  EXPECT_STREQ(m_sz, "abc");
-  EXPECT_EQ(_snprintf_s(m_sz, sizeof m_sz, 3, "%s", "ab"), 2);
-  EXPECT_EQ(_snprintf_s(m_sz, sizeof m_sz, _TRUNCATE, "%s", "abcdefghij"), -1);
-  EXPECT_STREQ(m_sz, "abcdefg");
-  EXPECT_EQ(_snprintf_s(m_sz, sizeof m_sz, _TRUNCATE, "%s", "abcdefg"), 7);
-  EXPECT_EQ(_snprintf_s(nullptr, 0, 0, "%s", "x"), 0);
-  EXPECT_EQ(t_evento.nChamadas, 0);
-
-  EXPECT_EQ(_snprintf_s(m_sz, sizeof m_sz, 8, "%s", "abcdefgh"), -1);
-  EXPECT_STREQ(m_sz, "");
-  EsperaEvento(L"_snprintf_s", ERANGE);
-  EXPECT_EQ(FormataV(m_sz, sizeof m_sz, 20, "%s", "abcdefghij"), -1);
-  EsperaEvento(L"_vsnprintf_s", ERANGE);
-  EXPECT_EQ(FormataV(m_sz, sizeof m_sz, 2, "%d", 987), -1);
-  EXPECT_STREQ(m_sz, "98");
-  EXPECT_EQ(FormataV(m_sz, 0, 2, "%d", 1), -1);
-  EsperaEvento(L"_vsnprintf_s", EINVAL);
 }
 
 TEST_F(ParametroInvalido, TratadorQueLancaPropagaDepoisDeEsvaziar) {
   _set_thread_local_invalid_parameter_handler(Lanca);
-  Suja();
-  EXPECT_THROW(
-      {
-        try {
-          strcpy_s(m_sz, sizeof m_sz, "longo demais");
-        } catch (long l) {
-          EXPECT_EQ(l, ERANGE);
-          throw;
-        }
-      },
-      long);
-  EXPECT_STREQ(m_sz, "");
-  EXPECT_THROW(sprintf_s(m_sz, sizeof m_sz, "%s", "longo demais"), long);
+  char sz[8] = "sujo!!";
+  try {
+    strcpy_s(sz, sizeof sz, "longo demais");
+    ADD_FAILURE() << "the handler's exception vanished";
+  } catch (long l) {
+    EXPECT_EQ(l, ERANGE);
+  }
+  EXPECT_STREQ(sz, "");
+  EXPECT_THROW(sprintf_s(sz, sizeof sz, "%s", "longo demais"), long);
   EXPECT_THROW(memcpy_s(nullptr, 1, "x", 1), long);
 }
 
 TEST_F(ParametroInvalido, TratadorEhDaThread) {
   EXPECT_EQ(_get_thread_local_invalid_parameter_handler(), &Registra);
+  t_evento = {};
   int nOutra = -1, nErrnoOutra = 0;
   _invalid_parameter_handler pNaOutra = &Registra;
   std::thread([&] {

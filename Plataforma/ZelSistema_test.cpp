@@ -44,13 +44,8 @@ TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
     if (Segundo() != antes) continue;  // a second boundary in between; try again
     tm t{};
     localtime_r(&antes, &t);
-    EXPECT_EQ(st.wYear, t.tm_year + 1900);
-    EXPECT_EQ(st.wMonth, t.tm_mon + 1);
-    EXPECT_EQ(st.wDay, t.tm_mday);
-    EXPECT_EQ(st.wDayOfWeek, t.tm_wday);
-    EXPECT_EQ(st.wHour, t.tm_hour);
-    EXPECT_EQ(st.wMinute, t.tm_min);
-    EXPECT_EQ(st.wSecond, t.tm_sec);
+    EXPECT_EQ((std::vector<int>{st.wYear, st.wMonth, st.wDay, st.wDayOfWeek, st.wHour, st.wMinute, st.wSecond}),
+              (std::vector<int>{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_wday, t.tm_hour, t.tm_min, t.tm_sec}));
     EXPECT_LT(st.wMilliseconds, 1000);
     return;
   }
@@ -77,14 +72,10 @@ TEST(ZelSistema, IdentidadesDeProcessoEThread) {
   EXPECT_NE(dwFilho, dwPai);
   EXPECT_EQ(GetCurrentProcessId(), dwPai);
   DWORD principal = GetCurrentThreadId();
-  std::vector<DWORD> outras(2);
-  std::thread a([&] { outras[0] = GetCurrentThreadId(); });
-  std::thread b([&] { outras[1] = GetCurrentThreadId(); });
-  a.join();
-  b.join();
-  EXPECT_NE(outras[0], principal);
-  EXPECT_NE(outras[1], principal);
-  EXPECT_NE(outras[0], outras[1]);
+  DWORD outra = principal;
+  std::thread([&] { outra = GetCurrentThreadId(); }).join();
+  EXPECT_NE(outra, principal);
+  EXPECT_NE(outra, dwPai);
   EXPECT_EQ(GetCurrentThreadId(), principal);
 }
 
@@ -114,15 +105,11 @@ TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
 }
 
 TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
-  EXPECT_EQ(ZelVersaoQuatroNumeros("6.1.0-13-amd64"), "6.1.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros("5.15"), "5.15.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros("1.2.3.4.5"), "1.2.3.4");
-  EXPECT_EQ(ZelVersaoQuatroNumeros("4.19.0-rc1"), "4.19.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros("6..2"), "6.0.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros("abc"), "0.0.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros(""), "0.0.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros(nullptr), "0.0.0.0");
-  EXPECT_EQ(ZelVersaoQuatroNumeros("99999999999.1"), "2147483647.1.0.0");
+  const std::pair<const char*, const char*> casos[] = {
+      {"6.1.0-13-amd64", "6.1.0.0"}, {"5.15", "5.15.0.0"}, {"1.2.3.4.5", "1.2.3.4"}, {"4.19.0-rc1", "4.19.0.0"},
+      {"6..2", "6.0.0.0"},           {"abc", "0.0.0.0"},   {"", "0.0.0.0"},         {nullptr, "0.0.0.0"},
+      {"99999999999.1", "2147483647.1.0.0"}};
+  for (const auto& [sz, sVersao] : casos) EXPECT_EQ(ZelVersaoQuatroNumeros(sz), sVersao) << (sz ? sz : "null");
 
   const std::regex quatro(R"(\d+\.\d+\.\d+\.\d+)");
   EXPECT_TRUE(std::regex_match(ZelVersaoPrograma(), quatro)) << ZelVersaoPrograma();

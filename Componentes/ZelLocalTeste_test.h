@@ -1,0 +1,39 @@
+// Test support shared by the runtime's tests: frames and peers written by
+// hand, as a hostile peer would.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "ZelLocalTransporte.h"
+
+// A frame header as it travels.
+inline std::string ZelCabecalhoTeste(uint32_t ulTamanho, ZelLocalTipoQuadro eTipo = ZelLocalTipoQuadro::Ativa,
+                                     uint32_t ulMagico = kZelLocalMagico, uint16_t usVersao = kZelLocalVersao,
+                                     uint32_t ulId = 0) {
+  std::string s(16, '\0');
+  const auto usTipo = static_cast<uint16_t>(eTipo);
+  std::memcpy(&s[0], &ulMagico, 4);
+  std::memcpy(&s[4], &usVersao, 2);
+  std::memcpy(&s[6], &usTipo, 2);
+  std::memcpy(&s[8], &ulId, 4);
+  std::memcpy(&s[12], &ulTamanho, 4);
+  return s;
+}
+
+// Asks for an object of the class over a connected peer: the server's answer,
+// or why there was none.
+inline HRESULT ZelAtivaTeste(CZelLocalSocket& s, REFCLSID clsid, REFIID iid) {
+  CZelLocalEscritor e;
+  e.Guid(clsid);
+  e.Guid(iid);
+  // A refused peer is answered at accept and may find the connection closed
+  // by the time it sends; the answer is waiting for it all the same.
+  s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados());
+  ZelLocalQuadro q;
+  HRESULT hr = s.RecebeQuadro(&q);
+  if (hr != S_OK) return hr;
+  if (q.dados.size() != 4) return RPC_X_BAD_STUB_DATA;
+  std::memcpy(&hr, q.dados.data(), 4);
+  return hr;
+}
