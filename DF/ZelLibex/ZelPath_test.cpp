@@ -24,11 +24,6 @@ class ZelPathDiretorios : public ZelAmbienteTeste {
   static void Registra(const std::string& sEmpresa, const std::string& sValor, const std::string& sDiretorio) {
     ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kEmpresas + sEmpresa, sValor, sDiretorio), ERROR_SUCCESS);
   }
-  static void LigaConexao() {
-    ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 1),
-              ERROR_SUCCESS);
-    CZelPath::ReleConfiguracao();
-  }
 };
 }  // namespace
 
@@ -72,7 +67,10 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(std::string(""), "EMP5"), "");
 }
 
-TEST_F(ZelPathDiretorios, ComZelSDataBaseOsDiretoriosVemDaBibliotecaDeConexao) {
+TEST_F(ZelPathDiretorios, ComZelSDataBaseOsDiretoriosEAEmpresaLogadaVemDaBibliotecaDeConexao) {
+  EXPECT_EQ(CZelPath::GetNomeEmpresaLogada(), "");
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
+  EXPECT_EQ(CZelPath::GetNomeEmpresaLogada(), "EMP1");
   Registra("EMP7", "DF", "/registro/emp7/");
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kEmpresasConexao + "EMP7", "-11", "/conexao/vovi/"),
             ERROR_SUCCESS);
@@ -82,19 +80,12 @@ TEST_F(ZelPathDiretorios, ComZelSDataBaseOsDiretoriosVemDaBibliotecaDeConexao) {
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 1), ERROR_SUCCESS);
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(1, "EMP7"), "/registro/emp7/");
 
-  LigaConexao();
+  CZelPath::ReleConfiguracao();
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(ZEL_ZELDATABASE_INFO_PLUS, "EMP7"), "/conexao/vovi/");
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(1, "EMP7"), "/conexao/df") << "the library's answer, as it gives it";
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(2, "EMP7"), "") << "a non-zero result";
   ZelLConxDefineAusente(true);
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(1, "EMP7"), "") << "a missing library";
-}
-
-TEST_F(ZelPathDiretorios, EmpresaLogadaVemDaBibliotecaDeConexao) {
-  EXPECT_EQ(CZelPath::GetNomeEmpresaLogada(), "");
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
-  EXPECT_EQ(CZelPath::GetNomeEmpresaLogada(), "EMP1");
-  ZelLConxDefineAusente(true);
   EXPECT_EQ(CZelPath::GetNomeEmpresaLogada(), "");
 }
 

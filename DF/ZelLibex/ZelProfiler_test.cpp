@@ -26,7 +26,7 @@ bool Contem(const std::string& s, const std::string& p) { return s.find(p) != st
 
 using ZelProfilerTeste = ZelAmbienteTeste;
 
-TEST_F(ZelProfilerTeste, PrimeiroErroDoMesDaEmpresaCriaArquivoComCabecalho) {
+TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosProgramas) {
   CZelProfilerEmpresa emp("EMP1");
   std::string sCaminho = ArquivoErrosEmpresa();
   SYSTEMTIME st{};
@@ -47,6 +47,18 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesDaEmpresaCriaArquivoComCabecalho) {
   EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU000\tS00000000\tT"));
   EXPECT_TRUE(Contem(linhas[0], "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
   EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas())) << "company errors stay out of the program file";
+
+  // Without a company, to the programs' file in the modules' directory.
+  ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
+  sCaminho = ArquivoErrosProgramas();
+  EXPECT_EQ(sCaminho.rfind(m_sModulos + "ZelProfilerErros_Pgms_", 0), 0u);
+  linhas = Linhas(sCaminho);
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tTolvan\t1\ttexto 42\t"));
+  // Year and month are bounded in the name.
+  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 1200, 150), "ZelProfilerErros_Pgms_184899.log"));
+  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 9999, -3), "ZelProfilerErros_Pgms_471700.log"));
 }
 
 TEST_F(ZelProfilerTeste, LinhaDoCodigoSoletraOCodigoEmWindows1252) {
@@ -80,19 +92,6 @@ TEST_F(ZelProfilerTeste, LinhasDeResultadoInteiroEDePosicaoDeArquivo) {
                                 "Registro = 24\tQtd. Registros = 11\t"))
       << linhas[1];
   EXPECT_TRUE(Contem(linhas[2], "\tPosi\xE7\xE3o = 5\tRegistro = 48\tGetLength = 96\t"));
-}
-
-TEST_F(ZelProfilerTeste, SemEmpresaVaiParaArquivoDosProgramasNoDiretorioDosModulos) {
-  ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
-  std::string sCaminho = ArquivoErrosProgramas();
-  EXPECT_EQ(sCaminho.rfind(m_sModulos + "ZelProfilerErros_Pgms_", 0), 0u);
-  auto linhas = Linhas(sCaminho);
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tTolvan\t1\ttexto 42\t"));
-  // Year and month are bounded in the name.
-  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 1200, 150), "ZelProfilerErros_Pgms_184899.log"));
-  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 9999, -3), "ZelProfilerErros_Pgms_471700.log"));
 }
 
 TEST_F(ZelProfilerTeste, DiretorioDoProfilerNoRegistroRecebeOsArquivos) {
