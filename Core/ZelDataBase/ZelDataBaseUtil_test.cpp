@@ -245,22 +245,44 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
-TEST_F(ZelDataBaseUtilTeste, SetConteudoDoArquivoDeTextoEsperaAMarca) {
+// args: company directory, signal directory. Holds the directory's marker,
+// announced by "pronto", until "fim" appears.
+ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
+  CZelProfilerEmpresa emp("EMP1");
+  CZelArqMarcaFila marca(&emp);
+  if (marca.Marca(args.at(0), 0) != 0) return 1;
+  ZelCriaMarcador(args.at(1) + "pronto");
+  return ZelEsperaArquivo(args.at(1) + "fim") ? 0 : 2;
+}
+
+TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
   CZelDataBaseUtil::ReleCondicaoMarca();
   CBaseTeste db;
+  CZelFile<REG_TESTE> arq("DADOS.dat", &db);
   CZelTextFile txt("LISTA.txt", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  uiPos = 0;
   ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois"}), S_OK);
-  const std::string sSinais = ZelNovoDiretorio("sinais-texto");
+  const std::string sSinais = ZelNovoDiretorio("sinais");
   pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
-  EXPECT_EQ(txt.SetConteudo({"tres"}),
-            HR(0x80040E43));
+  uiPos = 0;
+  HRESULT hr = arq.Grava(uiPos, Reg(3, 3));
+  EXPECT_EQ(hr, HR(0x80040E43)) << std::hex << hr;
+  EXPECT_EQ(arq.SetConteudo({Reg(3, 3)}), HR(0x80040E43));
+  EXPECT_EQ(txt.SetConteudo({"tres"}), HR(0x80040E43));
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)})) << "the writes stopped before the files";
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("dois"));
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  uiPos = 0;
+  EXPECT_EQ(arq.Grava(uiPos, Reg(3, 3)), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2), Reg(3, 3)}));
+  EXPECT_EQ(arq.SetConteudo({Reg(3, 3)}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3)}));
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }

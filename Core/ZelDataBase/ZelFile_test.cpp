@@ -250,43 +250,6 @@ TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
   EXPECT_EQ(ZelLeArquivoInteiro(sMarca), "");
 }
 
-ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
-  CZelProfilerEmpresa emp("EMP1");
-  CZelArqMarcaFila marca(&emp);
-  if (marca.Marca(args.at(0), 0) != 0) return 1;
-  ZelCriaMarcador(args.at(1) + "pronto");
-  return ZelEsperaArquivo(args.at(1) + "fim") ? 0 : 2;
-}
-
-TEST_F(ZelFileTeste, GravacaoESetConteudoEsperamAMarcaDoDiretorioQuandoPedida) {
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
-  CZelDataBaseUtil::ReleCondicaoMarca();
-  Aberto a;
-  ASSERT_EQ(a.hr, S_OK);
-  std::string sSinais = ZelNovoDiretorio("sinais");
-  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
-  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
-  ZelUInt uiPos = 0;
-  HRESULT hr = a.arq.Grava(uiPos, Reg(1, 1));
-  EXPECT_EQ(hr, HR(0x80040E43)) << std::hex << hr;
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat"))) << "the write stopped before the file";
-  ZelCriaMarcador(sSinais + "fim");
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  uiPos = 0;
-  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
-  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)}));
-
-  sSinais = ZelNovoDiretorio("sinais-conteudo");
-  pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
-  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
-  EXPECT_EQ(a.arq.SetConteudo({Reg(3, 3)}), HR(0x80040E43));
-  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)}));
-  ZelCriaMarcador(sSinais + "fim");
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  EXPECT_EQ(a.arq.SetConteudo({Reg(3, 3)}), S_OK);
-  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3)}));
-}
-
 TEST(ZelListaPosicoes, FicaEmOrdemSobInclusoesERemocoesComoUmMultiset) {
   // The list against a sorted model under a long run of mixed operations:
   // appends, inserts in the middle, removals of present and absent
