@@ -83,7 +83,7 @@ TEST_F(ZelDataBaseUtilTeste, NomesNumeradosApagamCadaArquivoEBandeiraUmOControle
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
 }
 
-TEST_F(ZelDataBaseUtilTeste, TrocaPeloIrmaoTra) {
+TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   CZelProfilerEmpresa emp("EMP1");
   EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   Escreve("T.dat", "antigo");
@@ -96,10 +96,7 @@ TEST_F(ZelDataBaseUtilTeste, TrocaPeloIrmaoTra) {
   EXPECT_FALSE(ZelExisteArquivo(Caminho("T.tra")));
   EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("T.dat"))
       << "the file taken over is registered";
-}
 
-TEST_F(ZelDataBaseUtilTeste, UmRegistroForaDeUmaBaseERemoveRegistroZero) {
-  CZelProfilerEmpresa emp("EMP1");
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("UM.dat")));
@@ -114,9 +111,7 @@ TEST_F(ZelDataBaseUtilTeste, UmRegistroForaDeUmaBaseERemoveRegistroZero) {
   EXPECT_EQ(Bytes("UNICO.dat"), BytesDe({Reg(4, 5)}));
   ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
   EXPECT_EQ(r.ulValor, 5u);
-}
 
-TEST_F(ZelDataBaseUtilTeste, DeletaDiretorioComSubdiretorios) {
   std::string sDir = ZelNovoDiretorio("apagar");
   ZelCriaDiretorio(sDir + "sub", true);
   std::ofstream(sDir + "a.txt") << "a";
