@@ -334,7 +334,7 @@ TEST_F(ZelFileTeste, LacoDeGravacaoTentaCinquentaVezesEParaNaFatal) {
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
 }
 
-TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaAEntradaComSeusArgumentos) {
+TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSaida) {
   EscreveLogIni("[Log]\r\nEntrada=1\r\nZelDataBase=todos\r\n");
   Aberto a;
   ASSERT_EQ(a.hr, S_OK);
@@ -365,15 +365,9 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaAEntradaComSeusArgumentos) {
            "\tCZelFileBase::CopiaArquivoParaEXT\t",
            "m_sNomeArquivo = DADOS.dat\tsEmpresa = EMP9\tzelModulo = 1\tsExtensao = tra\tbSubstitui = 1\t"})
     EXPECT_NE(sLog.find(szEsperado), std::string::npos) << szEsperado;
-}
 
-TEST_F(ZelFileTeste, SoASaidaLigadaAindaLevaOsParametros) {
+  std::remove(LogChamadas().c_str());
   EscreveLogIni("[Log]\r\nSaida=1\r\nZelDataBase=CZelFile::Le\r\n");
-  Aberto a;
-  ASSERT_EQ(a.hr, S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
-  REG_TESTE r{};
   ASSERT_EQ(a.arq.Le(1, &r), S_OK);
   const std::vector<std::string> linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 1u);
