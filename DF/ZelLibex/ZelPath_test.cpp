@@ -41,8 +41,9 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
     std::string sEsperado;
   };
   // Vovi Dadi, the NFe and the books use the DF value; the fixture's company
-  // already ends in a separator, which is not doubled. 999 is outside the
-  // catalogue: it names the key's default value, absent here.
+  // already ends in a separator, which is not doubled. Nothing is registered
+  // for FN (4); 999 is outside the catalogue: it names the key's default
+  // value, absent here.
   const Caso casos[] = {
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP2", "/dados/emp2/VOVIDADI/"}, {1, "EMP2", "/dados/emp2/"},
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP1", m_sEmpresa + "VOVIDADI/"}, {ZEL_ZELDATABASE_INFO_PLUS, "SEMCHAVE", ""},
