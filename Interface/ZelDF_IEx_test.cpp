@@ -18,32 +18,21 @@ int Slot(M metodo) {
 }  // namespace
 
 TEST(ZelDF_IEx, SlotsNaOrdemDoContrato) {
-  EXPECT_EQ(Slot(&IZelDF_IEx::QueryInterface), 1);
-  EXPECT_EQ(Slot(&IZelDF_IEx::Release), 3);
-  EXPECT_EQ(Slot(&IZelDF_IEx::Inicializa_Padrao), 4);
-  EXPECT_EQ(Slot(&IZelDF_IEx::KeepAlive), 5);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GetUltimoErro), 6);
-  EXPECT_EQ(Slot(&IZelDF_IEx::FuncaoGenerica), 7);
-  EXPECT_EQ(Slot(&IZelDF_IEx::AlteracaoMultiplaCadastro), 8);
-  EXPECT_EQ(Slot(&IZelDF_IEx::AlteracaoMultiplaMovimento), 9);
-  EXPECT_EQ(Slot(&IZelDF_IEx::CadastroTeveMovimentacao), 10);
-  EXPECT_EQ(Slot(&IZelDF_IEx::LeIEHeader), 11);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GravaIEHeader), 12);
-  EXPECT_EQ(Slot(&IZelDF_IEx::BuscaPtrsIEHeader), 13);
-  EXPECT_EQ(Slot(&IZelDF_IEx::ExisteVinculo), 14);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GravaCamposVinculo), 15);
-  EXPECT_EQ(Slot(&IZelDF_IEx::BuscaVinculosByOrigem), 16);
-  EXPECT_EQ(Slot(&IZelDF_IEx::NotificaExclusaoOrigem), 17);
-  EXPECT_EQ(Slot(&IZelDF_IEx::LeCabecalhoIntegracao), 18);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GravaCabecalhoIntegracao), 19);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GetPonteirosCabecalhoIntegracaoVoviDadi), 20);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GetListaCabecalhosIntegracao), 21);
-  EXPECT_EQ(Slot(&IZelDF_IEx::ExisteCabecalhoIntegracao), 22);
-  EXPECT_EQ(Slot(&IZelDF_IEx::LeVinculosCabecalhoIntegracao), 23);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GravaVinculosCabecalhosIntegracao), 24);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GetVinculoByIntegracao), 25);
-  EXPECT_EQ(Slot(&IZelDF_IEx::GetProcessoJaCadastradoNaIntegracao), 26);
-  EXPECT_EQ(Slot(&IZelDF_IEx::ExcluiIntegracoesQueUsamEsteProcesso), 27);
+  // AddRef is slot 2; every method after it follows in the contract's order.
+  const int slots[] = {
+      Slot(&IZelDF_IEx::QueryInterface), Slot(&IZelDF_IEx::Release), Slot(&IZelDF_IEx::Inicializa_Padrao),
+      Slot(&IZelDF_IEx::KeepAlive), Slot(&IZelDF_IEx::GetUltimoErro), Slot(&IZelDF_IEx::FuncaoGenerica),
+      Slot(&IZelDF_IEx::AlteracaoMultiplaCadastro), Slot(&IZelDF_IEx::AlteracaoMultiplaMovimento),
+      Slot(&IZelDF_IEx::CadastroTeveMovimentacao), Slot(&IZelDF_IEx::LeIEHeader), Slot(&IZelDF_IEx::GravaIEHeader),
+      Slot(&IZelDF_IEx::BuscaPtrsIEHeader), Slot(&IZelDF_IEx::ExisteVinculo), Slot(&IZelDF_IEx::GravaCamposVinculo),
+      Slot(&IZelDF_IEx::BuscaVinculosByOrigem), Slot(&IZelDF_IEx::NotificaExclusaoOrigem),
+      Slot(&IZelDF_IEx::LeCabecalhoIntegracao), Slot(&IZelDF_IEx::GravaCabecalhoIntegracao),
+      Slot(&IZelDF_IEx::GetPonteirosCabecalhoIntegracaoVoviDadi), Slot(&IZelDF_IEx::GetListaCabecalhosIntegracao),
+      Slot(&IZelDF_IEx::ExisteCabecalhoIntegracao), Slot(&IZelDF_IEx::LeVinculosCabecalhoIntegracao),
+      Slot(&IZelDF_IEx::GravaVinculosCabecalhosIntegracao), Slot(&IZelDF_IEx::GetVinculoByIntegracao),
+      Slot(&IZelDF_IEx::GetProcessoJaCadastradoNaIntegracao), Slot(&IZelDF_IEx::ExcluiIntegracoesQueUsamEsteProcesso),
+  };
+  for (size_t i = 0; i < std::size(slots); ++i) EXPECT_EQ(slots[i], i == 0 ? 1 : static_cast<int>(i) + 2) << i;
 }
 
 TEST(ZelDF_IEx, IdentidadesPublicadas) {

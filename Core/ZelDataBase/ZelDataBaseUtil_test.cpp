@@ -16,7 +16,7 @@ std::string Registro(const std::string& s) {
 }
 }  // namespace
 
-TEST(ZelDataBaseUtilNomes, FormatoDosNomesEModos) {
+TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("dfievinc.DAT", false), "DFIEVINC.dat");
   EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", true), "/d/Emp/DFIEVINC.dat");
   EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", false), "DFIEVINC.dat");
@@ -25,9 +25,6 @@ TEST(ZelDataBaseUtilNomes, FormatoDosNomesEModos) {
   EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(EZelDataBase_ModoAbertura::eModoLeituraGravacao), "LeituraGravacao");
   EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(EZelDataBase_ModoAbertura::eModoInvalido), "Invalido");
   EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(static_cast<EZelDataBase_ModoAbertura>(7)), "Desconhecido");
-}
-
-TEST_F(ZelDataBaseUtilTeste, CaminhosDosDados) {
   std::string s;
   EXPECT_EQ(CZelDataBaseUtil::GetPathArquivo(kModuloTeste, "EMP1", "X.dat", &s), S_OK);
   EXPECT_EQ(s, m_sEmpresa + "X.dat");
@@ -65,7 +62,7 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoEAuditoria) {
                 "1\t1\t0\tU65535\tArquivo \"" + sPath + "\" removido durante a convers\xE3o da base de dados\n");
 }
 
-TEST_F(ZelDataBaseUtilTeste, NomesNumeradosApagamCadaArquivo) {
+TEST_F(ZelDataBaseUtilTeste, NomesNumeradosApagamCadaArquivoEBandeiraUmOControle) {
   Escreve("LOTE01.dat", "1");
   Escreve("LOTE02.dat", "2");
   Escreve("LOTEAB.dat", "x");
@@ -74,9 +71,19 @@ TEST_F(ZelDataBaseUtilTeste, NomesNumeradosApagamCadaArquivo) {
   EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE01.dat")));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE02.dat")));
   EXPECT_TRUE(ZelExisteArquivo(Caminho("LOTEAB.dat"))) << "placeholders stand for digits";
+
+  // Flag 1 deletes the data file's control too; flag 0 nothing more.
+  Escreve("X.dat", "x");
+  Escreve("ZELCTLARQ.dat", std::string(32, '\0'));
+  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "X.dat", 0, false), S_OK);
+  EXPECT_TRUE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
+  Escreve("X.dat", "x");
+  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "X.dat", 1, false), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
 }
 
-TEST_F(ZelDataBaseUtilTeste, TrocaPeloIrmaoTra) {
+TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   CZelProfilerEmpresa emp("EMP1");
   EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   Escreve("T.dat", "antigo");
@@ -89,10 +96,7 @@ TEST_F(ZelDataBaseUtilTeste, TrocaPeloIrmaoTra) {
   EXPECT_FALSE(ZelExisteArquivo(Caminho("T.tra")));
   EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("T.dat"))
       << "the file taken over is registered";
-}
 
-TEST_F(ZelDataBaseUtilTeste, RemoveRegistroZero) {
-  CZelProfilerEmpresa emp("EMP1");
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("UM.dat")));
@@ -100,10 +104,6 @@ TEST_F(ZelDataBaseUtilTeste, RemoveRegistroZero) {
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "TRES.dat"), S_OK);
   EXPECT_EQ(Bytes("TRES.dat"), BytesDe({Reg(2, 2), Reg(3, 3)}));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("TRES.tra")));
-}
-
-TEST_F(ZelDataBaseUtilTeste, UmRegistroForaDeUmaBase) {
-  CZelProfilerEmpresa emp("EMP1");
   REG_TESTE r = Reg(9, 9);
   ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
   EXPECT_EQ(r.ulChave, 9u) << "an absent file leaves the record as it was";
@@ -111,9 +111,7 @@ TEST_F(ZelDataBaseUtilTeste, UmRegistroForaDeUmaBase) {
   EXPECT_EQ(Bytes("UNICO.dat"), BytesDe({Reg(4, 5)}));
   ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
   EXPECT_EQ(r.ulValor, 5u);
-}
 
-TEST_F(ZelDataBaseUtilTeste, DeletaDiretorioComSubdiretorios) {
   std::string sDir = ZelNovoDiretorio("apagar");
   ZelCriaDiretorio(sDir + "sub", true);
   std::ofstream(sDir + "a.txt") << "a";
@@ -125,8 +123,19 @@ TEST_F(ZelDataBaseUtilTeste, DeletaDiretorioComSubdiretorios) {
 
 // ---- creation control ----
 
-TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesRegistraUmaVez) {
+ZEL_AJUDANTE(AbreParaGravacao) {
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
+  return db.Inicializa("EMP1", 1, 1) == S_OK ? 0 : 1;
+}
+
+TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesOuEmDoisProcessosRegistraUmaVez) {
   Escreve("DFIEVINC.dat", "");
+  pid_t pidA = ZelIniciaAjudante("AbreParaGravacao");
+  pid_t pidB = ZelIniciaAjudante("AbreParaGravacao");
+  EXPECT_EQ(ZelEsperaAjudante(pidA), 0);
+  EXPECT_EQ(ZelEsperaAjudante(pidB), 0);
+  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("DFIEVINC.dat"));
   for (int i = 0; i < 2; ++i) {
     CBaseTeste db;
     CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
@@ -173,33 +182,6 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoria) {
   EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("C.dat"));
 }
 
-TEST_F(ZelDataBaseUtilTeste, BandeiraUmApagaOControleDoArquivoDeDados) {
-  CZelProfilerEmpresa emp("EMP1", 1, 1);
-  Escreve("X.dat", "x");
-  Escreve("ZELCTLARQ.dat", std::string(32, '\0'));
-  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "X.dat", 0, false), S_OK);
-  EXPECT_TRUE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat"))) << "flag 0 deletes nothing more";
-  Escreve("X.dat", "x");
-  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "X.dat", 1, false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
-}
-
-ZEL_AJUDANTE(AbreParaGravacao) {
-  CBaseTeste db;
-  CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
-  return db.Inicializa("EMP1", 1, 1) == S_OK ? 0 : 1;
-}
-
-TEST_F(ZelDataBaseUtilTeste, DoisProcessosRegistramOArquivoUmaVez) {
-  Escreve("DFIEVINC.dat", "");
-  pid_t a = ZelIniciaAjudante("AbreParaGravacao");
-  pid_t b = ZelIniciaAjudante("AbreParaGravacao");
-  EXPECT_EQ(ZelEsperaAjudante(a), 0);
-  EXPECT_EQ(ZelEsperaAjudante(b), 0);
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("DFIEVINC.dat"));
-}
-
 TEST_F(ZelDataBaseUtilTeste, ListaDanificadaEArquivoInexistente) {
   // A text longer than what follows it, and a length prefix cut short.
   for (const std::string& sCauda : {std::string("\x09\0\0\0abc", 7), std::string("\x01\0\0", 3)}) {
@@ -214,31 +196,7 @@ TEST_F(ZelDataBaseUtilTeste, ListaDanificadaEArquivoInexistente) {
   EXPECT_EQ(controle.CriaControleCriacaoArquivos(), HR(0x81080A50));
 }
 
-TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaOResto) {
-  CBaseTeste db;
-  CZelTextFile txt("LISTA.txt", &db);
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois", "tres"}), S_OK);
-  uiPos = 2;
-  ASSERT_EQ(txt.Grava(uiPos, "DOIS!"), S_OK);
-  EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("tres"));
-  std::string s;
-  ASSERT_EQ(txt.Le(3, &s), S_OK);
-  EXPECT_EQ(s, "tres");
-  uiPos = 4;
-  EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
-  // The same texts again, up to the last one, never reach the disk.
-  txt.FechaArquivo();
-  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("LISTA.txt"), true), ERROR_SUCCESS);
-  uiPos = 2;
-  EXPECT_EQ(txt.GravaColecao(uiPos, {"DOIS!", "tres"}), S_OK);
-  uiPos = 3;
-  EXPECT_EQ(txt.Grava(uiPos, "tres"), S_OK);
-  ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
-}
-
-TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoTemAsRegrasEOsRastrosDoArquivoIndexado) {
+TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegrasDoArquivoIndexado) {
   CBaseTeste db;
   CZelTextFile txt("LISTA.txt", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
@@ -264,24 +222,62 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoTemAsRegrasEOsRastrosDoArquivoIndexad
   EXPECT_EQ(nLinhas, 5) << "every refused read is traced";
   EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tArquivo = LISTA.txt\tPosi\xE7\xE3o = 4\t"),
             std::string::npos);
+
+  uiPos = 2;
+  ASSERT_EQ(txt.Grava(uiPos, "DOIS!"), S_OK);
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("tres"));
+  ASSERT_EQ(txt.Le(3, &s), S_OK);
+  EXPECT_EQ(s, "tres");
+  uiPos = 4;
+  EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
+  // The same texts again, up to the last one, never reach the disk.
+  txt.FechaArquivo();
+  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("LISTA.txt"), true), ERROR_SUCCESS);
+  uiPos = 2;
+  EXPECT_EQ(txt.GravaColecao(uiPos, {"DOIS!", "tres"}), S_OK);
+  uiPos = 3;
+  EXPECT_EQ(txt.Grava(uiPos, "tres"), S_OK);
+  ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
-TEST_F(ZelDataBaseUtilTeste, SetConteudoDoArquivoDeTextoEsperaAMarca) {
+// args: company directory, signal directory. Holds the directory's marker,
+// announced by "pronto", until "fim" appears.
+ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
+  CZelProfilerEmpresa emp("EMP1");
+  CZelArqMarcaFila marca(&emp);
+  if (marca.Marca(args.at(0), 0) != 0) return 1;
+  ZelCriaMarcador(args.at(1) + "pronto");
+  return ZelEsperaArquivo(args.at(1) + "fim") ? 0 : 2;
+}
+
+TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
   CZelDataBaseUtil::ReleCondicaoMarca();
   CBaseTeste db;
+  CZelFile<REG_TESTE> arq("DADOS.dat", &db);
   CZelTextFile txt("LISTA.txt", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  uiPos = 0;
   ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois"}), S_OK);
-  const std::string sSinais = ZelNovoDiretorio("sinais-texto");
+  const std::string sSinais = ZelNovoDiretorio("sinais");
   pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio", {m_sEmpresa, sSinais});
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
-  EXPECT_EQ(txt.SetConteudo({"tres"}),
-            HR(0x80040E43));
+  uiPos = 0;
+  HRESULT hr = arq.Grava(uiPos, Reg(3, 3));
+  EXPECT_EQ(hr, HR(0x80040E43)) << std::hex << hr;
+  EXPECT_EQ(arq.SetConteudo({Reg(3, 3)}), HR(0x80040E43));
+  EXPECT_EQ(txt.SetConteudo({"tres"}), HR(0x80040E43));
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)})) << "the writes stopped before the files";
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("dois"));
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  uiPos = 0;
+  EXPECT_EQ(arq.Grava(uiPos, Reg(3, 3)), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2), Reg(3, 3)}));
+  EXPECT_EQ(arq.SetConteudo({Reg(3, 3)}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3)}));
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }

@@ -32,11 +32,15 @@ std::string Versao(uint16_t v, uint16_t s) {
 }
 }  // namespace
 
-TEST_F(ZelDataBaseTesteV, SemArquivoDeVersaoNadaELidoNemGravado) {
+TEST_F(ZelDataBaseTesteV, SemArquivoDeVersaoNadaELidoNemGravadoENomeRepetidoNaoERegistrado) {
   CBaseTeste db;
-  CZelFile<REG_TESTE> arq("D.dat", &db);
+  CZelFile<REG_TESTE> primeiro("D.dat", &db);
+  CZelFile<REG_TESTE> segundo("d.DAT", &db);
+  EXPECT_EQ(db.GetFiles().size(), 1u);
+  EXPECT_EQ(db.GetFiles().begin()->second, &primeiro);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  EXPECT_TRUE(arq.EstaInicializado());
+  EXPECT_TRUE(primeiro.EstaInicializado());
+  EXPECT_FALSE(segundo.EstaInicializado());
   EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*").size(), 0u);
 }
 
@@ -56,7 +60,7 @@ TEST_F(ZelDataBaseTesteV, CadeiaDeConversaoGravaCadaPasso) {
   EXPECT_EQ(Bytes("VERSAO.dat"), Versao(4, 138)) << "an interrupted chain resumes at the failed step";
 }
 
-TEST_F(ZelDataBaseTesteV, VersaoPosteriorNaoIniciaArquivos) {
+TEST_F(ZelDataBaseTesteV, VersaoPosteriorOuArquivoDeVersaoComTamanhoErradoNaoIniciaArquivos) {
   Escreve("VERSAO.dat", Versao(6, 138));
   CBaseVersionada db(5);
   CZelFile<REG_TESTE> arq("D.dat", &db);
@@ -65,6 +69,12 @@ TEST_F(ZelDataBaseTesteV, VersaoPosteriorNaoIniciaArquivos) {
   Escreve("VERSAO.dat", Versao(5, 139));
   CBaseVersionada db2(5);
   EXPECT_EQ(db2.Inicializa("EMP1", 1, 1), HR(0x81080E80));
+  for (size_t n : {size_t{15}, size_t{17}}) {
+    Escreve("VERSAO.dat", std::string(n, '\0'));
+    CBaseTeste db;
+    CZelFileSingleReg<REG_CR_ZELDATABASE_VERSAO> versao("VERSAO.dat", &db);
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809E7)) << n;
+  }
 }
 
 TEST_F(ZelDataBaseTesteV, ShrinkUmaVezPorRelease) {
@@ -75,15 +85,6 @@ TEST_F(ZelDataBaseTesteV, ShrinkUmaVezPorRelease) {
   ASSERT_EQ(db.Finaliza(), S_OK);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(db.nShrinks, 1);
-}
-
-TEST_F(ZelDataBaseTesteV, ArquivoDeVersaoComTamanhoErrado) {
-  for (size_t n : {size_t{15}, size_t{17}}) {
-    Escreve("VERSAO.dat", std::string(n, '\0'));
-    CBaseTeste db;
-    CZelFileSingleReg<REG_CR_ZELDATABASE_VERSAO> versao("VERSAO.dat", &db);
-    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809E7)) << n;
-  }
 }
 
 TEST_F(ZelDataBaseTesteV, RegistroDeVersaoIgualNaoEGravado) {
@@ -102,17 +103,6 @@ TEST_F(ZelDataBaseTesteV, RegistroDeVersaoIgualNaoEGravado) {
   r.iVersaoBaseDados = 3;
   EXPECT_EQ(versao.Grava(r), S_OK);
   EXPECT_EQ(Bytes("VERSAO.dat"), Versao(3, 138));
-}
-
-TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistrado) {
-  CBaseTeste db;
-  CZelFile<REG_TESTE> primeiro("D.dat", &db);
-  CZelFile<REG_TESTE> segundo("d.DAT", &db);
-  EXPECT_EQ(db.GetFiles().size(), 1u);
-  EXPECT_EQ(db.GetFiles().begin()->second, &primeiro);
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  EXPECT_TRUE(primeiro.EstaInicializado());
-  EXPECT_FALSE(segundo.EstaInicializado());
 }
 
 TEST_F(ZelDataBaseTesteV, DeletaArquivosEmOrdem) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "ZelCrc.h"
 #include "ZelTempo.h"
 #include "ZelDataBaseTeste.h"
@@ -24,10 +23,16 @@ std::string Cabecalho(uint16_t usVersao, bool bCrcCerto) {
 }
 }  // namespace
 
-TEST_F(ZelFileBaseTeste, ModosDeAbertura) {
+TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatada) {
+  Escreve("dfievinc.DAT", std::string(24, 'v'));
   CBaseTeste db;
-  CZelFileBase arq("novo.dat", &db);
+  CZelFileBase arq("novo.dat", &db), vinc("DFIEVINC.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(vinc.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
+  EXPECT_TRUE(vinc.ExisteArquivo());
+  auto aNomes = ZelListaArquivos(m_sEmpresa, "dfievinc.*");
+  ASSERT_EQ(aNomes.size(), 1u);
+  EXPECT_EQ(aNomes[0], "DFIEVINC.dat");
   EXPECT_EQ(arq.GetNomeArquivo(), "NOVO.dat");
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
   EXPECT_FALSE(arq.ExisteArquivo());
@@ -59,39 +64,29 @@ TEST_F(ZelFileBaseTeste, LeituraSemBloqueioVenceOModoPedido) {
   EXPECT_TRUE(escritor.Open(Caminho("X.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
 }
 
-TEST_F(ZelFileBaseTeste, NomeNoDiscoGanhaAGrafiaFormatada) {
-  Escreve("dfievinc.DAT", std::string(24, 'v'));
-  CBaseTeste db;
-  CZelFileBase arq("DFIEVINC.dat", &db);
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  ASSERT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
-  EXPECT_TRUE(arq.ExisteArquivo());
-  auto aNomes = ZelListaArquivos(m_sEmpresa, "dfievinc.*");
-  ASSERT_EQ(aNomes.size(), 1u);
-  EXPECT_EQ(aNomes[0], "DFIEVINC.dat");
-}
-
-TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcs) {
-  Escreve("COM.dat", Cabecalho(1, true) + std::string(216, '\0') + std::string(24, 'r'));
+TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsEGravacoesDepoisDele) {
+  const std::string sCabecalho = Cabecalho(1, true) + std::string(216, '\0');
+  Escreve("COM.dat", sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 2)}));
   Escreve("RUIM.dat", Cabecalho(1, false) + std::string(216 + 24, '\0'));
   CBaseTeste db;
   CZelFile<REG_TESTE> com("COM.dat", &db);
   CZelFile<REG_TESTE> ruim("RUIM.dat", &db);
-  CZelFileBase tra("COM.tra", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_TRUE(com.PossuiCabecalho());
   EXPECT_EQ(com.GetSeekCabecalho(), 240u);
-  ASSERT_EQ(com.GetQtdRegistros(), 1u);
+  ASSERT_EQ(com.GetQtdRegistros(), 2u);
   REG_TESTE r{};
   ASSERT_EQ(com.Le(1, &r), S_OK);
   EXPECT_EQ(r.ulChave, 0x72727272u);
   EXPECT_EQ(ruim.GetSeekCabecalho(), 0u);
   EXPECT_EQ(ruim.GetQtdRegistros(), 11u) << "bytes with a bad checksum are records";
 
-  Escreve("COM.tra", Cabecalho(1, true) + std::string(216, '\0'));
-  ASSERT_EQ(tra.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
-  ASSERT_TRUE(tra.ExisteArquivo());
-  EXPECT_FALSE(tra.PossuiCabecalho()) << "transfer files never have a header";
+  ZelUInt uiPos = 2;
+  ASSERT_EQ(com.Grava(uiPos, Reg(2, 9)), S_OK);
+  uiPos = 0;
+  ASSERT_EQ(com.Grava(uiPos, Reg(3, 3)), S_OK);
+  EXPECT_EQ(uiPos, 3u);
+  EXPECT_EQ(Bytes("COM.dat"), sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 9), Reg(3, 3)}));
 }
 
 TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
@@ -181,6 +176,7 @@ TEST_F(ZelFileBaseTeste, AberturaTentaQuinhentasVezesAntesDaViolacaoDeCompartilh
   pid_t pid = ZelIniciaAjudanteEmEscala("AbreArquivoSegurado", "0.1");
   EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
 }
+
 TEST_F(ZelFileBaseTeste, CopiaParaOutraEmpresa) {
   std::string sOutra = ZelNovoDiretorio("emp2");
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP2", "DF", sOutra),

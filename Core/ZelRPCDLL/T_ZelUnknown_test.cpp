@@ -152,7 +152,7 @@ bool Contem(const std::string& s, const std::string& p) { return s.find(p) != st
 
 // ---- Inicializa_Padrao ----
 
-TEST_F(TZelUnknownTeste, VersaoDiferenteDe138FalhaMesmoSemControle) {
+TEST_F(TZelUnknownTeste, SemControleSoAVersaoDiferenteDe138Falha) {
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaControleInicializacao", 1),
             ERROR_SUCCESS);
   CTesteObjeto obj;
@@ -168,12 +168,8 @@ TEST_F(TZelUnknownTeste, VersaoDiferenteDe138FalhaMesmoSemControle) {
                                 "Inicializa_Padrao\t"))
       << linhas[0];
   EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t40\thr = E_ZELCR_VERSAO_INCOMPATIVEL\thr = 0X81080BFD "));
-}
 
-TEST_F(TZelUnknownTeste, ControleDesligadoAceitaCRCErradoEAplicativoVazio) {
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaControleInicializacao", 1),
-            ERROR_SUCCESS);
-  CTesteObjeto obj;
+  // A wrong check sum and an empty application pass.
   auto r = RegistroValido();
   r.szAplicativo[0] = '\0';
   r.uiCRC = 12345;
@@ -185,22 +181,24 @@ TEST_F(TZelUnknownTeste, ControleDesligadoAceitaCRCErradoEAplicativoVazio) {
 }
 
 TEST_F(TZelUnknownTeste, ChecagensDoRegistro) {
+  struct Caso {
+    void (*pfEstraga)(_REG_DF_INICIALIZAPS&);
+    uint32_t hr;
+  };
+  // The check sum is tested first: the others are broken behind a good one.
+  const Caso casos[] = {
+      {[](_REG_DF_INICIALIZAPS& r) { r.uiCRC ^= 1; }, 0x81080C17},
+      {[](_REG_DF_INICIALIZAPS& r) { r.cControle = 'b'; }, 0x81080C19},
+      {[](_REG_DF_INICIALIZAPS& r) { r.ulLinhaFonte = 0; }, 0x81080C19},
+      {[](_REG_DF_INICIALIZAPS& r) { r.szArquivoFonte[0] = '\0'; }, 0x81080C19},
+  };
   CTesteObjeto obj;
-  auto crc = RegistroValido();
-  crc.uiCRC ^= 1;
-  EXPECT_EQ(obj.Inicializa_Padrao(crc), HR(0x81080C17));
-  auto controle = RegistroValido();
-  controle.cControle = 'b';
-  Recalcula(controle);
-  EXPECT_EQ(obj.Inicializa_Padrao(controle), HR(0x81080C19));
-  auto linha = RegistroValido();
-  linha.ulLinhaFonte = 0;
-  Recalcula(linha);
-  EXPECT_EQ(obj.Inicializa_Padrao(linha), HR(0x81080C19));
-  auto fonte = RegistroValido();
-  fonte.szArquivoFonte[0] = '\0';
-  Recalcula(fonte);
-  EXPECT_EQ(obj.Inicializa_Padrao(fonte), HR(0x81080C19));
+  for (const Caso& c : casos) {
+    auto r = RegistroValido();
+    c.pfEstraga(r);
+    if (c.hr != 0x81080C17) Recalcula(r);
+    EXPECT_EQ(obj.Inicializa_Padrao(r), HR(c.hr)) << std::hex << c.hr;
+  }
   auto linhas = Linhas(ArquivoErrosProgramas());
   ASSERT_EQ(linhas.size(), 4u);
   EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t49\thr = E_ZELCR_CRC_INICIALIZACAO_INVALIDO\t"));
@@ -238,33 +236,7 @@ TEST_F(TZelUnknownTeste, RegistroRejeitadoPreservaOAceitoEFalhaNoInicializaZeraE
 
 // ---- base methods ----
 
-TEST_F(TZelUnknownTeste, ChamadaAntesDeInicializarNaoEscreveNada) {
-  CTesteObjeto obj;
-  EXPECT_EQ(obj.Metodo(Modo::Falha), HR(0x81080A04));
-  _REG_CR_LISTA_BYTESPS lista{};
-  _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
-  EXPECT_EQ(obj.FuncaoGenerica(1, lista, &pSaida), HR(0x81080A04));
-  EXPECT_EQ(LinhasErro(), 0u);
-  EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas()));
-}
-
-TEST_F(TZelUnknownTeste, KeepAliveEGetUltimoErroSemObjetoDeNegocio) {
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::NuloDesreferenciado), HR(0x8004EAC5));
-  I4 bOK = 0;
-  EXPECT_EQ(obj.KeepAlive(&bOK), S_OK);
-  EXPECT_EQ(bOK, 1);
-  _REG_DF_ERROPS reg;
-  std::memset(&reg, 0xAB, sizeof reg);
-  EXPECT_EQ(obj.GetUltimoErro(&reg), S_OK);
-  _REG_DF_ERROPS zero{};
-  EXPECT_EQ(std::memcmp(&reg, &zero, sizeof reg), 0);
-  EXPECT_EQ(obj.GetUltimoErro(nullptr), S_OK);
-  EXPECT_EQ(obj.KeepAlive(nullptr), E_POINTER);
-}
-
-TEST_F(TZelUnknownTeste, GetUltimoErroDizOQueONegocioRastreou) {
+TEST_F(TZelUnknownTeste, GetUltimoErroEFuncaoGenericaPassamPeloNegocio) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
   EXPECT_EQ(obj.Metodo(Modo::RastreiaFalha), HR(0x80043EEE));
@@ -274,12 +246,25 @@ TEST_F(TZelUnknownTeste, GetUltimoErroDizOQueONegocioRastreou) {
   EXPECT_STREQ(reg.szEmpresa, "EMP1");
   EXPECT_TRUE(Contem(reg.cMensagem, "CTesteBase::Faz"));
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 2u) << "one line where it failed, one at the frame";
+
+  _REG_CR_LISTA_BYTESPS lista{};
+  EXPECT_EQ(obj.FuncaoGenerica(7, lista, nullptr), S_FALSE);
+  EXPECT_EQ(obj.FuncaoGenerica(1, lista, nullptr), E_NOTIMPL);
+  auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 3u);
+  EXPECT_TRUE(Contem(linhas[2], "::FuncaoGenerica\t"));
+  EXPECT_TRUE(Contem(linhas[2], "\tT_ZelUnknown\t104\thr = pfInSEHFuncao()\thr = 0X80004001 "));
 }
 
-TEST_F(TZelUnknownTeste, AlteracoesMultiplasECadastroTeveMovimentacao) {
+TEST_F(TZelUnknownTeste, SemInicializarMetodosNaoEscrevemNadaEAlteracoesMultiplasPassamPelosGanchos) {
   CTesteObjeto obj;
+  EXPECT_EQ(obj.Metodo(Modo::Falha), HR(0x81080A04));
+  _REG_CR_LISTA_BYTESPS lista{};
+  _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
+  EXPECT_EQ(obj.FuncaoGenerica(1, lista, &pSaida), HR(0x81080A04));
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(0, nullptr, 0, nullptr), S_OK);
   EXPECT_EQ(obj.nHooks, 0);
+  EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas()));
   EXPECT_EQ(LinhasErro(), 0u);
   UI4 aPonteiros[3] = {1, 2, 3};
   UI1 aBytes[2] = {9, 8};
@@ -310,21 +295,9 @@ TEST_F(TZelUnknownTeste, AlteracoesMultiplasECadastroTeveMovimentacao) {
   EXPECT_EQ(b, 1234);
 }
 
-TEST_F(TZelUnknownTeste, FuncaoGenericaPassaPeloNegocio) {
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  _REG_CR_LISTA_BYTESPS lista{};
-  EXPECT_EQ(obj.FuncaoGenerica(7, lista, nullptr), S_FALSE);
-  EXPECT_EQ(obj.FuncaoGenerica(1, lista, nullptr), E_NOTIMPL);
-  auto linhas = Linhas(ArquivoErrosEmpresa());
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "::FuncaoGenerica\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t104\thr = pfInSEHFuncao()\thr = 0X80004001 "));
-}
-
 // ---- the guarded frame ----
 
-TEST_F(TZelUnknownTeste, SucessosNaoSaoErros) {
+TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesViramCodigos) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
   EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
@@ -338,11 +311,8 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErros) {
   EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU005\tS00000077\t"));
   EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t5\t77\t\tDF\tdf.exe\tcliente.cpp\t10\t"));
   EXPECT_TRUE(Contem(linhas[0], "\tTesteObjeto\t12\thr = pfInSEHFuncao()\thr = 0X80070057 "));
-}
 
-TEST_F(TZelUnknownTeste, ExcecoesViramCodigosEOObjetoContinuaServindo) {
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  // The object goes on serving after each.
   EXPECT_EQ(obj.Metodo(Modo::BadAlloc), HR(0x8004EA64));
   EXPECT_EQ(obj.Metodo(Modo::StdException), HR(0x8004EA65));
   EXPECT_EQ(obj.Metodo(Modo::Desconhecida), HR(0x8004EA66));
@@ -350,9 +320,11 @@ TEST_F(TZelUnknownTeste, ExcecoesViramCodigosEOObjetoContinuaServindo) {
   EXPECT_EQ(obj.Metodo(Modo::CZelExc), HR(0x8004EA61));
   EXPECT_EQ(obj.Metodo(Modo::Long), HR(0x80041234));
   EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
-  auto linhas = Linhas(ArquivoErrosEmpresa());
-  ASSERT_EQ(linhas.size(), 6u);
-  for (const auto& l : linhas) EXPECT_TRUE(Contem(l, "\thr = ZelTranslateThrownExceptionToHresult()\thr = 0X8")) << l;
+  linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 7u);
+  for (size_t i = 1; i < linhas.size(); ++i) {
+    EXPECT_TRUE(Contem(linhas[i], "\thr = ZelTranslateThrownExceptionToHresult()\thr = 0X8")) << linhas[i];
+  }
 }
 
 TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
@@ -363,10 +335,12 @@ TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
   std::string sRelatorio = UltimaLinhaErroProgramas();
   EXPECT_TRUE(Contem(sRelatorio, "\tZelTrataErroExported\t")) << sRelatorio;
   EXPECT_TRUE(Contem(sRelatorio, "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\t"));
-  EXPECT_TRUE(Contem(sRelatorio, "Expression = ")) << "the runtime's report reaches the message library";
+  // The runtime's report reaches the message library.
+  EXPECT_TRUE(Contem(sRelatorio,
+                     "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t"));
 }
 
-TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOProcessoContinua) {
+TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
   struct Caso {
     Modo m;
     HRESULT hr;
@@ -381,6 +355,18 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOProcessoContinua) {
     std::string sRelatorio = UltimaLinhaErroProgramas();
     EXPECT_TRUE(Contem(sRelatorio, "\tRelatorio = 0X81080BB1\tHR = "));
     EXPECT_TRUE(Contem(sRelatorio, "\tIdentificacao = EMP1\tFlag = 1\t"));
+
+    // Without its business object it still answers KeepAlive and GetUltimoErro.
+    I4 bOK = 0;
+    EXPECT_EQ(obj.KeepAlive(&bOK), S_OK);
+    EXPECT_EQ(bOK, 1);
+    _REG_DF_ERROPS reg;
+    std::memset(&reg, 0xAB, sizeof reg);
+    EXPECT_EQ(obj.GetUltimoErro(&reg), S_OK);
+    _REG_DF_ERROPS zero{};
+    EXPECT_EQ(std::memcmp(&reg, &zero, sizeof reg), 0);
+    EXPECT_EQ(obj.GetUltimoErro(nullptr), S_OK);
+    EXPECT_EQ(obj.KeepAlive(nullptr), E_POINTER);
   }
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 3u);
 }
@@ -397,17 +383,23 @@ TEST_F(TZelUnknownTeste, ConstrucaoQueLancaFalhaOFinalConstruct) {
                                 "m_hrConstruct = 0X8004EA65 "));
 }
 
-TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrame) {
-  EscreveLogIni("[Log]\nEntrada=1\nSaida=1\nZelDataBase=CTesteObjeto\n");
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
-  auto linhas = Linhas(LogChamadas());
-  ASSERT_EQ(linhas.size(), 2u) << "the constructor and Inicializa_Padrao are not selected";
-  EXPECT_TRUE(Contem(linhas[0], "\tCTesteObjeto::Metodo\t{"));
-  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tmodo = 1\t"));
-  EXPECT_TRUE(Contem(linhas[1], "\tSAIU\t"));
+TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametros) {
+  for (bool bEntrada : {true, false}) {
+    SCOPED_TRACE(bEntrada ? "entry and exit" : "exit only");
+    std::remove(LogChamadas().c_str());
+    EscreveLogIni(std::string("[Log]\n") + (bEntrada ? "Entrada=1\n" : "") + "Saida=1\nZelDataBase=CTesteObjeto\n");
+    CTesteObjeto obj;
+    ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+    EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
+    auto linhas = Linhas(LogChamadas());
+    // The constructor and Inicializa_Padrao are not selected.
+    ASSERT_EQ(linhas.size(), bEntrada ? 2u : 1u);
+    // A GUID pairs entry and exit lines only when both are written.
+    EXPECT_TRUE(Contem(linhas[0], bEntrada ? "\tCTesteObjeto::Metodo\t{" : "\tCTesteObjeto::Metodo\t"));
+    EXPECT_TRUE(Contem(linhas[0], bEntrada ? "\tENTROU\t" : "\tSAIU\t"));
+    EXPECT_TRUE(Contem(linhas[0], "\tmodo = 1\t")) << linhas[0];
+    EXPECT_TRUE(Contem(linhas.back(), "\tSAIU\t"));
+  }
 }
 
 TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
@@ -445,26 +437,6 @@ TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {
   EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EAC4)));
   EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EE46)));
   EXPECT_FALSE(ZelEhCodigoFalhaMaquina(HR(0x8004EE48)));
-}
-
-TEST_F(TZelUnknownTeste, MensagemExataDoParametroInvalido) {
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), HR(0x8004EAFB));
-  EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(),
-                     "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t"))
-      << UltimaLinhaErroProgramas();
-}
-
-TEST_F(TZelUnknownTeste, SoASaidaLigadaLevaOsParametrosDoFrame) {
-  EscreveLogIni("[Log]\nSaida=1\nZelDataBase=CTesteObjeto\n");
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
-  auto linhas = Linhas(LogChamadas());
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tmodo = 1\t")) << linhas[0];
 }
 
 TEST_F(TZelUnknownTeste, RelatorioDoParametroInvalidoEmWindows1252) {

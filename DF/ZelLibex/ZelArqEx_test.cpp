@@ -57,6 +57,10 @@ class ZelArqExTeste : public ZelAmbienteTeste {
     std::string s = Reg(c);
     return arq.Grava(s.data(), plPosicao);
   }
+  static int GravaZero(CZelArqEx& arq, char c) {
+    std::string s = Reg(c);
+    return arq.GravaZero(s.data(), kTamanho);
+  }
   static std::string Le(CZelArqEx& arq, LONG lPosicao, int* piRetorno = nullptr) {
     std::string s(kTamanho, '?');
     int r = arq.Le(lPosicao, s.data());
@@ -135,10 +139,18 @@ TEST_F(ZelArqExTeste, AbrirVazioComGDaCabecalhoEComCEsvazia) {
     ASSERT_EQ(leitura.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
     EXPECT_EQ(ZelLeArquivoInteiro(sPath), "") << "a reading open writes nothing";
   }
+  // Another spelling finds the file, and the log names it as the caller does.
+  const std::string sGrafia = m_sDir + "vazio.dat";
   CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(arq.Abre(sGrafia, 'G', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
-  LONG lPos = 0;
+  LONG lPos = 3;
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
+  EXPECT_EQ(LinhasErroCom("\tArquivo = " + sGrafia + "\tQtdRegistros = 1\t"), 1);
+  lPos = -2;
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
+  EXPECT_EQ(LinhasErroCom("\tArquivo = " + sGrafia + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -2\t"), 1);
+  lPos = 0;
   ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
   EXPECT_EQ(lPos, 1);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
@@ -170,7 +182,7 @@ TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
             1);
 }
 
-TEST_F(ZelArqExTeste, ArquivoNuncaCriadoECriadoEListadoNoControle) {
+TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   const std::string sPath = m_sDir + "DFIEHDR.DAT";
   const std::string sControle = m_sDir + "ZELCTLARQ.dat";
   {
@@ -190,26 +202,20 @@ TEST_F(ZelArqExTeste, ArquivoNuncaCriadoECriadoEListadoNoControle) {
   CZelArqEx longo;
   ASSERT_EQ(longo.Abre(m_sDir + sLongo, 'L', 16, 1, TRUE), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + sLongo), Zeros(16));
-  EXPECT_EQ(ZelLeArquivoInteiro(sControle), Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo));
-}
+  const std::string sListados = Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo);
+  EXPECT_EQ(ZelLeArquivoInteiro(sControle), sListados);
 
-TEST_F(ZelArqExTeste, ArquivoListadoNoControleNaoERecriado) {
-  const std::string sPath = m_sDir + "DFIECMP.DAT";
-  {
-    CZelArqEx arq;
-    ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 0);
-  }
+  // Listed once, deleted since: never created again.
+  ASSERT_EQ(arq.Fecha(), 0);
   ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
-  const std::string sControleAntes = ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat");
-
-  CZelArqEx arq;
-  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 16055);
-  EXPECT_FALSE(arq.EstaAberto());
-  EXPECT_EQ(arq.Abre(m_sDir + "dfiecmp.dat", 'L', kTamanho, 1, TRUE), 16055) << "names compare without case";
+  CZelArqEx outro;
+  EXPECT_EQ(outro.Abre(sPath, 'G', kTamanho, 1, TRUE), 16055);
+  EXPECT_FALSE(outro.EstaAberto());
+  EXPECT_EQ(outro.Abre(m_sDir + "dfiehdr.dat", 'L', kTamanho, 1, TRUE), 16055) << "names compare without case";
   EXPECT_FALSE(ZelExisteArquivo(sPath));
-  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), sControleAntes);
+  EXPECT_EQ(ZelLeArquivoInteiro(sControle), sListados);
   int r = 0;
-  Le(arq, 1, &r);
+  Le(outro, 1, &r);
   EXPECT_EQ(r, 16055) << "every operation retries the open";
 }
 
@@ -229,58 +235,30 @@ TEST_F(ZelArqExTeste, CriacaoSimultaneaListaOArquivoUmaVez) {
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), Zeros(32) + Controle("CORRIDA.DAT"));
 }
 
-TEST_F(ZelArqExTeste, EscritaDeOutroObjetoTornaOCacheVelho) {
-  const std::string sPath = m_sDir + "CACHE.DAT";
-  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
-  CZelArqEx leitor, escritor;
-  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  ASSERT_EQ(Le(leitor, 1), Reg('a'));
-
-  // Behind the process's back the cache still answers...
-  Escreve(sPath, Zeros(kTamanho) + Reg('p') + Reg('b'));
-  EXPECT_EQ(Le(leitor, 1), Reg('a'));
-  EXPECT_TRUE(leitor.ArquivoNaoAlterado());
-
-  // ...but a write by any object of the process reaches the next read.
-  ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  LONG lPos = 2;
-  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
-  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('p') + Reg('n'));
-  EXPECT_EQ(Le(leitor, 1), Reg('p'));
-  EXPECT_EQ(Le(leitor, 2), Reg('n'));
-  ASSERT_EQ(Grava(escritor, 'm', &lPos), 0);
-  EXPECT_FALSE(leitor.ArquivoNaoAlterado());
-  EXPECT_TRUE(leitor.ArquivoNaoAlterado()) << "the look is recorded";
-}
-
-TEST_F(ZelArqExTeste, LeituraDepoisDeFechaVemDoCache) {
-  const std::string sPath = m_sDir + "FECHADO.DAT";
-  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  ASSERT_EQ(Le(arq, 1), Reg('a'));
-  ASSERT_EQ(arq.Fecha(), 0);
-  ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
-
-  EXPECT_EQ(Le(arq, 2), Reg('b')) << "answered without reopening";
-  EXPECT_FALSE(arq.EstaAberto());
-  EXPECT_EQ(arq.GetTamanhoArquivo(), 0u) << "any other operation reopens, and fails";
-  ULONG ul = 7;
-  EXPECT_EQ(arq.Posiciona('I', 0, &ul), 16055);
-}
-
-TEST_F(ZelArqExTeste, CarregaArquivoInteiroLeTudoDeUmaVez) {
+TEST_F(ZelArqExTeste, LeituraDepoisDeFechaVemDoCacheQueCarregaArquivoInteiroEnche) {
   const std::string sPath = m_sDir + "INTEIRO.DAT";
   std::string sBytes = Zeros(kTamanho);
   for (int i = 1; i < 2000; ++i) sBytes += Reg(static_cast<char>('A' + i % 26));
   Escreve(sPath, sBytes);
   CZelArqEx arq;
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  arq.CarregaArquivoInteiro();
   ASSERT_EQ(Le(arq, 1), Reg('B'));
   ASSERT_EQ(arq.Fecha(), 0);
   ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
-  EXPECT_EQ(Le(arq, 1999), Reg(static_cast<char>('A' + 1999 % 26))) << "far beyond a 32 KB read-ahead";
+  EXPECT_EQ(Le(arq, 2), Reg('C')) << "answered without reopening";
+  EXPECT_FALSE(arq.EstaAberto());
+  EXPECT_EQ(arq.GetTamanhoArquivo(), 0u) << "any other operation reopens, and fails";
+  ULONG ul = 7;
+  EXPECT_EQ(arq.Posiciona('I', 0, &ul), 16055);
+
+  Escreve(sPath, sBytes);
+  CZelArqEx inteiro;
+  ASSERT_EQ(inteiro.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  inteiro.CarregaArquivoInteiro();
+  ASSERT_EQ(Le(inteiro, 1), Reg('B'));
+  ASSERT_EQ(inteiro.Fecha(), 0);
+  ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
+  EXPECT_EQ(Le(inteiro, 1999), Reg(static_cast<char>('A' + 1999 % 26))) << "far beyond a 32 KB read-ahead";
 }
 
 TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
@@ -358,6 +336,11 @@ TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   EXPECT_EQ(arq.Abre(sSomenteLeitura, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Le(arq, 0), Reg('r'));
   ZelDefineSomenteLeitura(sSomenteLeitura, false);
+
+  // A path longer than the platform's limit is cut at 259 characters.
+  const std::string sLongo = m_sDir + std::string(300, 'n');
+  EXPECT_EQ(arq.Abre(sLongo, 'L', kTamanho, 0, FALSE), 16055);
+  EXPECT_EQ(std::string(arq.GetPath()), sLongo.substr(0, 259));
 }
 
 TEST_F(ZelArqExTeste, OutroProcessoSegurandoGEsgotaAsTentativas) {
@@ -386,7 +369,7 @@ TEST_F(ZelArqExTeste, OutroProcessoSegurandoGEsgotaAsTentativas) {
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
 }
 
-TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEAbreLogoEmOutro) {
+TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEFechaOAntigoEAbreLogoEmOutro) {
   const std::string sUm = m_sDir + "UM.DAT", sOutro = m_sDir + "OUTRO.DAT";
   Escreve(sUm, Zeros(kTamanho) + Reg('u'));
   CZelArqEx arq;
@@ -400,6 +383,19 @@ TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEAbreLogoEmOutro) {
   Escreve(sOutro, Zeros(kTamanho) + Reg('o'));
   EXPECT_EQ(Le(arq, 1), Reg('o'));
   EXPECT_TRUE(arq.EstaAberto());
+
+  ASSERT_EQ(arq.Abre(sUm, 'G', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(arq, 1), Reg('u'));
+  ASSERT_EQ(arq.Abre(sOutro, 'L', kTamanho), 0);
+  EXPECT_TRUE(arq.EstaAberto());
+  EXPECT_EQ(Le(arq, 1), Reg('o'));
+  CZelArqEx outro;
+  EXPECT_EQ(outro.Abre(sUm, 'G', kTamanho, 0, TRUE), 0) << "the old file was closed";
+  CZelArqEx escritor;
+  ASSERT_EQ(escritor.Abre(sOutro, 'G', kTamanho, 0, TRUE), 0);
+  LONG lPos = 1;
+  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
+  EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
 }
 
 class ZelArqExBackup : public ZelArqExTeste {
@@ -418,51 +414,46 @@ class ZelArqExBackup : public ZelArqExTeste {
     ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaArquivoCRBackup", dwValor),
               ERROR_SUCCESS);
   }
+  // A data file of the company, written with the bytes and opened for writing.
+  std::string AbreDados(CZelArqEx& arq, const std::string& sNome, const std::string& sBytes = Zeros(kTamanho)) {
+    const std::string sPath = m_sBase + "dados/" + sNome;
+    Escreve(sPath, sBytes);
+    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+    return sPath;
+  }
   std::string m_sBase;
 };
 
-TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVazia) {
+TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
   Liga(1);
   const std::string sPath = m_sBase + "dados/VOVIDADI.X/DFIEHDR.DAT";
   ZelCriaDiretorio(m_sBase + "dados/VOVIDADI.X");
   CZelArqEx arq;
   ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 0);
   const std::string sMarcas = m_sBase + "BackupCRZel/";
-  EXPECT_TRUE(ZelExisteDiretorio(sMarcas));
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIEHDR.crbkp"));
   EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "DFIEHDR.crbkp"), "");
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "ZELCTLARQ.crbkp")) << "the control file's header is record 0 too";
 
   // Only record 0 leaves a marker.
-  const std::string sOutro = m_sBase + "dados/DFIECMP.DAT";
-  Escreve(sOutro, Zeros(kTamanho));
   CZelArqEx outro;
-  ASSERT_EQ(outro.Abre(sOutro, 'G', kTamanho, 0, TRUE), 0);
+  const std::string sOutro = AbreDados(outro, "DFIECMP.DAT");
   LONG lPos = 0;
   ASSERT_EQ(Grava(outro, 'a', &lPos), 0);
   EXPECT_FALSE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
-  std::string z = Reg('z');
-  ASSERT_EQ(outro.GravaZero(z.data(), kTamanho), 0);
+  ASSERT_EQ(GravaZero(outro, 'z'), 0);
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
   EXPECT_EQ(ZelLeArquivoInteiro(sOutro), Reg('z') + Reg('a'));
-  ASSERT_EQ(outro.GravaZero(z.data(), kTamanho), 0) << "an existing marker is left as it is";
-  EXPECT_EQ(LinhasErroCom("CZelArqEx::GravaZero"), 0);
-}
+  ASSERT_EQ(GravaZero(outro, 'z'), 0) << "an existing marker is left as it is";
 
-TEST_F(ZelArqExBackup, ChavesSoSaoRelidasDepoisDoPrazo) {
-  Liga(0);
-  const std::string sPath = m_sBase + "dados/PRAZO.DAT";
-  Escreve(sPath, Zeros(kTamanho));
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  std::string z = Zeros(kTamanho);
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
-  Liga(1);
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
-  EXPECT_FALSE(ZelExisteArquivo(m_sBase + "BackupCRZel/PRAZO.crbkp")) << "the switch was read moments ago";
-  CZelArqEx::ReleChavesGravacao();
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
-  EXPECT_TRUE(ZelExisteArquivo(m_sBase + "BackupCRZel/PRAZO.crbkp"));
+  // One already there in any case stays as it is.
+  Escreve(sMarcas + "existe.CRBKP", "guardado");
+  CZelArqEx existe;
+  AbreDados(existe, "EXISTE.DAT");
+  ASSERT_EQ(GravaZero(existe, 'z'), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "existe.CRBKP"), "guardado");
+  EXPECT_EQ(ZelListaArquivos(sMarcas, "*").size(), 4u);
+  EXPECT_EQ(LinhasErroCom("CZelArqEx::GravaZero"), 0);
 }
 
 // args: a data file. Run at a scale where the switches' re-read period is
@@ -488,18 +479,25 @@ TEST_F(ZelArqExBackup, ChavesSaoRelidasQuandoOPrazoPassa) {
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("ReleChavesNoPrazo", "0.0005", {sPath})), 0);
 }
 
-TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLoga) {
+TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLogaEDiretorioSoUmNivel) {
   Liga(1);
   Escreve(m_sBase + "BackupCRZel", "");  // a file where the directory should be
-  const std::string sPath = m_sBase + "dados/FALHA.DAT";
-  Escreve(sPath, Zeros(kTamanho));
   CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  std::string z = Reg('z');
-  EXPECT_EQ(arq.GravaZero(z.data(), kTamanho), 0) << "the write still counts";
+  const std::string sPath = AbreDados(arq, "FALHA.DAT");
+  EXPECT_EQ(GravaZero(arq, 'z'), 0) << "the write still counts";
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('z'));
   EXPECT_EQ(LinhasErroCom("\tCZelArqEx::GravaZero\t"), 1);
-  EXPECT_EQ(LinhasErroCom("\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t"), 1);
+  const std::string sLog = "\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t";
+  EXPECT_EQ(LinhasErroCom(sLog), 1);
+
+  // A company directory whose parent is missing: only the last level is created.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMPB", "DF",
+                                    m_sBase + "falta/dados"),
+            ERROR_SUCCESS);
+  CZelPath::ReleConfiguracao();
+  ASSERT_EQ(GravaZero(arq, 'z'), 0);
+  EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "falta"));
+  EXPECT_EQ(LinhasErroCom(sLog), 2);
 }
 
 namespace {
@@ -537,89 +535,81 @@ int64_t SegundosUltimaGravacao(const std::string& sPath) {
 }
 }  // namespace
 
-TEST_F(ZelArqExTeste, AberturaRepeteAsCausasPassageirasDuzentasVezesEParaNasOutras) {
-  const std::string sPath = m_sDir + "ABRE.DAT";
+// Passing causes are tried 200 times, and the 200th attempt still counts;
+// the others stop at the first. Failed writes leave the file alone.
+TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) {
+  const std::string sPath = m_sDir + "REPETE.DAT";
   Escreve(sPath, Zeros(kTamanho) + Reg('a'));
   struct Caso {
     int nCausa;
     int iCodigo;
     int nTentativas;
   };
-  const Caso casos[] = {
+  const Caso aberturas[] = {
       {CFileException::sharingViolation, 16110, 200}, {CFileException::lockViolation, 16128, 200},
-      {CFileException::diskFull, 16136, 200},         {CFileException::tooManyOpenFiles, 16071, 200},
-      {CFileException::accessDenied, 16080, 200},     {CFileException::genericException, 16144, 200},
-      {CFileException::badPath, 16063, 1},            {CFileException::invalidFile, 16098, 1},
-      {CFileException::directoryFull, 16101, 1},      {CFileException::fileNotFound, 16055, 1},
+      {CFileException::diskFull, 16136, 200}, {CFileException::tooManyOpenFiles, 16071, 200},
+      {CFileException::accessDenied, 16080, 200}, {CFileException::genericException, 16144, 200},
+      {CFileException::badPath, 16063, 1}, {CFileException::invalidFile, 16098, 1},
+      {CFileException::directoryFull, 16101, 1}, {CFileException::fileNotFound, 16055, 1},
   };
-  for (const Caso& c : casos) {
+  for (const Caso& c : aberturas) {
+    SCOPED_TRACE("open, cause " + std::to_string(c.nCausa));
     CZelArqExFalho arq;
     arq.m_nFalhasAbertura = 1000;
     arq.m_nCausaAbertura = c.nCausa;
-    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), c.iCodigo) << "cause " << c.nCausa;
-    EXPECT_EQ(arq.m_nAberturas, c.nTentativas) << "cause " << c.nCausa;
+    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), c.iCodigo);
+    EXPECT_EQ(arq.m_nAberturas, c.nTentativas);
     EXPECT_FALSE(arq.EstaAberto());
   }
-
-  CZelArqExFalho arq;
-  arq.m_nFalhasAbertura = 199;
-  arq.m_nCausaAbertura = CFileException::sharingViolation;
-  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0) << "the 200th attempt still counts";
-  EXPECT_EQ(arq.m_nAberturas, 200);
-  EXPECT_EQ(Le(arq, 1), Reg('a'));
-}
-
-TEST_F(ZelArqExTeste, GravacaoRepeteAsPassageirasEParaNaPrimeiraFatal) {
-  const std::string sPath = m_sDir + "GRAVA.DAT";
-  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
-  struct Caso {
-    int nCausa;
-    int iCodigo;
-    int nTentativas;
-  };
-  const Caso casos[] = {
+  const Caso gravacoes[] = {
       {CFileException::sharingViolation, 16110, 200}, {CFileException::diskFull, 16136, 200},
-      {CFileException::accessDenied, 16080, 200},     {CFileException::genericException, 16144, 200},
-      {CFileException::hardIO, 16039, 1},             {CFileException::badPath, 16063, 1},
+      {CFileException::accessDenied, 16080, 200}, {CFileException::genericException, 16144, 200},
+      {CFileException::hardIO, 16039, 1}, {CFileException::badPath, 16063, 1},
       {CFileException::endOfFile, 16021, 1},
   };
-  for (const Caso& c : casos) {
+  for (const Caso& c : gravacoes) {
     for (bool bZero : {false, true}) {
+      SCOPED_TRACE(std::string(bZero ? "GravaZero" : "Grava") + ", cause " + std::to_string(c.nCausa));
       CZelArqExFalho arq;
       ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
       arq.m_nFalhasEscrita = 1000;
       arq.m_nCausaEscrita = c.nCausa;
-      std::string z = Reg('z');
       LONG lPos = 1;
-      EXPECT_EQ(bZero ? arq.GravaZero(z.data(), kTamanho) : arq.Grava(z.data(), &lPos), c.iCodigo)
-          << "cause " << c.nCausa << (bZero ? " GravaZero" : " Grava");
-      EXPECT_EQ(arq.m_nEscritas, c.nTentativas) << "cause " << c.nCausa << (bZero ? " GravaZero" : " Grava");
+      EXPECT_EQ(bZero ? GravaZero(arq, 'z') : Grava(arq, 'z', &lPos), c.iCodigo);
+      EXPECT_EQ(arq.m_nEscritas, c.nTentativas);
     }
   }
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
 
   CZelArqExFalho arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  arq.m_nFalhasAbertura = 199;
+  arq.m_nCausaAbertura = CFileException::sharingViolation;
+  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(arq.m_nAberturas, 200);
+  EXPECT_EQ(Le(arq, 1), Reg('a'));
   arq.m_nFalhasEscrita = 199;
   arq.m_nCausaEscrita = CFileException::lockViolation;
   LONG lPos = 0;
-  EXPECT_EQ(Grava(arq, 'b', &lPos), 0) << "the 200th attempt still counts";
+  EXPECT_EQ(Grava(arq, 'b', &lPos), 0);
   EXPECT_EQ(arq.m_nEscritas, 200);
   EXPECT_EQ(lPos, 2);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
 }
 
-TEST_F(ZelArqExTeste, SoGravacoesFeitasEnvelhecemOsCaches) {
-  const std::string sPath = m_sDir + "GERACAO.DAT";
-  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
+// Behind the process's back a young cache still answers; a write that
+// happened in any object of the process, or the cache's age, makes a reader
+// look again. Failed writes leave every cache alone.
+TEST_F(ZelArqExTeste, CacheEnvelheceComGravacaoFeitaNoProcessoOuComAIdade) {
+  const std::string sPath = m_sDir + "CACHE.DAT";
+  Escreve(sPath, Zeros(kTamanho) + Reg('a') + Reg('b'));
   CZelArqExFalho escritor;
   ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
   CZelArqEx leitor;
   ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
   ASSERT_EQ(Le(leitor, 1), Reg('a'));
-  // Changed behind the process's back: only the cache's age or a write of
-  // this process would make the reader look again.
-  Escreve(sPath, Zeros(kTamanho) + Reg('b'));
+  Escreve(sPath, Zeros(kTamanho) + Reg('p') + Reg('b'));
+  EXPECT_EQ(Le(leitor, 1), Reg('a'));
+  EXPECT_TRUE(leitor.ArquivoNaoAlterado());
 
   LONG lPos = 5;
   EXPECT_EQ(Grava(escritor, 'x', &lPos), 2675);
@@ -627,26 +617,26 @@ TEST_F(ZelArqExTeste, SoGravacoesFeitasEnvelhecemOsCaches) {
   escritor.m_nCausaEscrita = CFileException::hardIO;
   lPos = 1;
   EXPECT_EQ(Grava(escritor, 'x', &lPos), 16039);
-  std::string z = Reg('x');
   escritor.m_nEscritas = 0;
-  EXPECT_EQ(escritor.GravaZero(z.data(), kTamanho), 16039);
-  EXPECT_EQ(Le(leitor, 1), Reg('a')) << "failed writes leave every cache alone";
+  EXPECT_EQ(GravaZero(escritor, 'x'), 16039);
+  EXPECT_EQ(Le(leitor, 1), Reg('a'));
 
   lPos = 2;
-  ASSERT_EQ(Grava(escritor, 'c', &lPos), 0);
-  EXPECT_EQ(Le(leitor, 1), Reg('b')) << "a write that happened makes the reader look again";
-}
+  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('p') + Reg('n'));
+  EXPECT_EQ(Le(leitor, 1), Reg('p'));
+  EXPECT_EQ(Le(leitor, 2), Reg('n'));
+  ASSERT_EQ(Grava(escritor, 'm', &lPos), 0);
+  EXPECT_FALSE(leitor.ArquivoNaoAlterado());
+  EXPECT_TRUE(leitor.ArquivoNaoAlterado()) << "the look is recorded";
 
-TEST_F(ZelArqExTeste, CacheExpiraContraOutrosProcessos) {
-  const std::string sPath = m_sDir + "EXPIRA.DAT";
-  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
-  CZelArqEx leitor;
-  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  ASSERT_EQ(Le(leitor, 1), Reg('a'));
-  Escreve(sPath, Zeros(kTamanho) + Reg('b'));
-  EXPECT_EQ(Le(leitor, 1), Reg('a')) << "trusted while young";
+  CZelArqEx novo;
+  ASSERT_EQ(novo.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(novo, 1), Reg('p'));
+  Escreve(sPath, Zeros(kTamanho) + Reg('q'));
+  EXPECT_EQ(Le(novo, 1), Reg('p')) << "trusted while young";
   Sleep(ZelTempoMs(ZelTempo::kValidadeCacheArqEx) + 50);
-  EXPECT_EQ(Le(leitor, 1), Reg('b')) << "read again once it expired";
+  EXPECT_EQ(Le(novo, 1), Reg('q')) << "read again once it expired";
 }
 
 TEST_F(ZelArqExTeste, CriacaoQueFalhaDeixaModoEParametrosComoEstavam) {
@@ -668,26 +658,6 @@ TEST_F(ZelArqExTeste, CriacaoQueFalhaDeixaModoEParametrosComoEstavam) {
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), sOutro) << "still mode 'G': nothing truncated";
 }
 
-TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoENaoCria) {
-  const std::string sPath = m_sDir + "NOVO.DAT";
-  CZelArqEx criador;
-  ASSERT_EQ(criador.Abre(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1, TRUE), 0);
-  const std::string sControle = ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat");
-  CZelArqEx controle;
-  ASSERT_EQ(controle.Abre(m_sDir + "ZELCTLARQ.dat", 'G', 32, 0, TRUE), 0);
-
-  CZelArqEx arq;
-  EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 16110);
-  EXPECT_FALSE(ZelExisteArquivo(sPath));
-  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), sControle);
-
-  ASSERT_EQ(controle.Fecha(), 0);
-  LONG lPos = 0;
-  ASSERT_EQ(Grava(arq, 'a', &lPos), 0) << "the next operation creates it with the stored parameters";
-  EXPECT_EQ(lPos, 1);
-  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
-}
-
 // args: data directory, signal directory. Creates NOVO.DAT while another
 // process holds the directory's control file: 0 created, 1 refused (16110).
 ZEL_AJUDANTE(CriaComControlePreso) {
@@ -697,11 +667,18 @@ ZEL_AJUDANTE(CriaComControlePreso) {
   return r == 0 ? 0 : r == 16110 ? 1 : 2;
 }
 
-TEST_F(ZelArqExTeste, ControleSeguradoETentadoDeNovoDepoisDeUmaEspera) {
+TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoEETentadoDeNovoDepoisDeUmaEspera) {
   CZelArqEx criador;
   ASSERT_EQ(criador.Abre(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1, TRUE), 0);
+  const std::string sControle = ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat");
   CZelArqEx controle;
   ASSERT_EQ(controle.Abre(m_sDir + "ZELCTLARQ.dat", 'G', 32, 0, TRUE), 0);
+  const std::string sRecusado = m_sDir + "RECUSADO.DAT";
+  CZelArqEx arq;
+  EXPECT_EQ(arq.Abre(sRecusado, 'G', kTamanho, 1, TRUE), 16110);
+  EXPECT_FALSE(ZelExisteArquivo(sRecusado));
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), sControle);
+
   // In real time the first 200 attempts take two seconds and the second
   // round ends two seconds after the pause; the control file is let go in
   // between, so only the second round can get it.
@@ -712,97 +689,32 @@ TEST_F(ZelArqExTeste, ControleSeguradoETentadoDeNovoDepoisDeUmaEspera) {
   ASSERT_EQ(controle.Fecha(), 0);
   EXPECT_EQ(ZelEsperaAjudante(pid, 30000), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "NOVO.DAT"), Zeros(kTamanho));
+
+  LONG lPos = 0;
+  ASSERT_EQ(Grava(arq, 'a', &lPos), 0) << "the next operation creates it with the stored parameters";
+  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sRecusado), Zeros(kTamanho) + Reg('a'));
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"),
-            Zeros(32) + Controle("PRIMEIRO.DAT") + Controle("NOVO.DAT"));
-}
-
-TEST_F(ZelArqExTeste, AbreEmOutroCaminhoFechaOAntigoEContinuaNaTabela) {
-  const std::string sUm = m_sDir + "PRIMEIRO.DAT", sDois = m_sDir + "SEGUNDO.DAT";
-  Escreve(sUm, Zeros(kTamanho) + Reg('u'));
-  Escreve(sDois, Zeros(kTamanho) + Reg('d'));
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sUm, 'G', kTamanho, 0, TRUE), 0);
-  ASSERT_EQ(Le(arq, 1), Reg('u'));
-  ASSERT_EQ(arq.Abre(sDois, 'L', kTamanho), 0);
-  EXPECT_TRUE(arq.EstaAberto());
-  EXPECT_EQ(Le(arq, 1), Reg('d'));
-
-  CZelArqEx outro;
-  EXPECT_EQ(outro.Abre(sUm, 'G', kTamanho, 0, TRUE), 0) << "the old file was closed";
-  CZelArqEx escritor;
-  ASSERT_EQ(escritor.Abre(sDois, 'G', kTamanho, 0, TRUE), 0);
-  ASSERT_EQ(Le(arq, 1), Reg('d'));
-  LONG lPos = 1;
-  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
-  EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
-}
-
-TEST_F(ZelArqExTeste, LogDeUmaGravacaoForaDoArquivoUsaAGrafiaDoChamador) {
-  Escreve(m_sDir + "GRAFIA.DAT", Zeros(kTamanho));
-  const std::string sPath = m_sDir + "grafia.dat";
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  LONG lPos = 3;
-  EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
-  EXPECT_EQ(LinhasErroCom("\tArquivo = " + sPath + "\tQtdRegistros = 1\t"), 1);
-  lPos = -2;
-  EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
-  EXPECT_EQ(LinhasErroCom("\tArquivo = " + sPath + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -2\t"), 1);
-}
-
-TEST_F(ZelArqExTeste, CaminhoLongoECortadoEm259) {
-  const std::string sLongo = m_sDir + std::string(300, 'n');
-  CZelArqEx arq;
-  EXPECT_EQ(arq.Abre(sLongo, 'L', kTamanho, 0, FALSE), 16055);
-  EXPECT_EQ(std::string(arq.GetPath()), sLongo.substr(0, 259));
+            Zeros(32) + Controle("PRIMEIRO.DAT") + Controle("NOVO.DAT") + Controle("RECUSADO.DAT"));
 }
 
 TEST_F(ZelArqExBackup, RefrescoDaHoraSoNoRegistroZeroEComAChave) {
-  const std::string sPath = m_sBase + "dados/HORA.DAT";
-  Escreve(sPath, Zeros(kTamanho) + Reg('a'));
   CZelArqExFalho arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  const std::string sPath = AbreDados(arq, "HORA.DAT", Zeros(kTamanho) + Reg('a'));
   arq.m_bAtrasaHora = true;
-  std::string z = Reg('z');
-
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaLastWriteRefresh", 0),
             ERROR_SUCCESS);
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  ASSERT_EQ(GravaZero(arq, 'z'), 0);
   EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "switch off";
 
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaLastWriteRefresh", 1),
             ERROR_SUCCESS);
   CZelArqEx::ReleChavesGravacao();
   LONG lPos = 1;
-  ASSERT_EQ(arq.Grava(z.data(), &lPos), 0);
+  ASSERT_EQ(Grava(arq, 'z', &lPos), 0);
   EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "only record 0 refreshes";
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+  ASSERT_EQ(GravaZero(arq, 'z'), 0);
   EXPECT_GT(SegundosUltimaGravacao(sPath), kHoraAntiga + 86400) << "record 0 sets the time to now";
-}
-
-TEST_F(ZelArqExBackup, MarcaExistenteFicaComoEstaEDiretorioSoUmNivel) {
-  Liga(1);
-  const std::string sMarcas = m_sBase + "BackupCRZel/";
-  ZelCriaDiretorio(sMarcas);
-  Escreve(sMarcas + "existe.CRBKP", "guardado");
-  const std::string sPath = m_sBase + "dados/EXISTE.DAT";
-  Escreve(sPath, Zeros(kTamanho));
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  std::string z = Reg('z');
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
-  EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "existe.CRBKP"), "guardado") << "an existing marker, in any case";
-  EXPECT_EQ(ZelListaArquivos(sMarcas, "*").size(), 1u);
-  EXPECT_EQ(LinhasErroCom("CZelArqEx::GravaZero"), 0);
-
-  // A company directory whose parent is missing: only the last level is created.
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMPB", "DF",
-                                    m_sBase + "falta/dados"),
-            ERROR_SUCCESS);
-  CZelPath::ReleConfiguracao();
-  ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
-  EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "falta"));
-  EXPECT_EQ(LinhasErroCom("\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t"), 1);
 }
 
 TEST_F(ZelArqExBackup, SemDiretorioDaEmpresaAMarcaVaiParaODiretorioAtual) {
@@ -810,14 +722,11 @@ TEST_F(ZelArqExBackup, SemDiretorioDaEmpresaAMarcaVaiParaODiretorioAtual) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "NINGUEM"),
             ERROR_SUCCESS);
   const std::string sAtual = ZelNovoDiretorio("atual" + m_sDir.substr(m_sDir.size() - 3, 2));
-  const std::string sPath = m_sBase + "dados/RELATIVO.DAT";
-  Escreve(sPath, Zeros(kTamanho));
   CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  std::string z = Reg('z');
+  AbreDados(arq, "RELATIVO.DAT");
   {
     ZelDiretorioAtual atual(sAtual);
-    ASSERT_EQ(arq.GravaZero(z.data(), kTamanho), 0);
+    ASSERT_EQ(GravaZero(arq, 'z'), 0);
   }
   EXPECT_TRUE(ZelExisteArquivo(sAtual + "BackupCRZel/RELATIVO.crbkp"));
   EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "BackupCRZel"));

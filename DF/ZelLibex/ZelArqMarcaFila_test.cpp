@@ -67,41 +67,29 @@ DWORD EsperaEmOutraThread(const std::string& sNome) {
 }
 }  // namespace
 
-TEST(ZelArqMarcaFilaNome, CrcDosBytesDoCaminhoEOTipo) {
+TEST(ZelArqMarcaFilaNome, CrcDosBytesDoCaminhoEOTipoECodigosDeTempoEsgotado) {
   EXPECT_EQ(CZelArqMarcaFila::NomeMutex("/dados/EMP1/VOVIDADI/", kVoviDadi),
             "{1E80C536-B97F-4642-AC9D-E11BD3E07233} 3410662971 253");
   // No case folding: another spelling is another marker.
   EXPECT_EQ(CZelArqMarcaFila::NomeMutex("/dados/emp1/VOVIDADI/", 188),
             "{1E80C536-B97F-4642-AC9D-E11BD3E07233} 2908847854 188");
+
+  // 0 too has a code of failure: a time-out never reads as success.
+  const std::pair<unsigned long, int> codigos[] = {{kVoviDadi, 253}, {188, 188}, {310, 310}, {311, 3651}, {0, 3651}};
+  for (const auto& [ul, n] : codigos) EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(ul), n) << ul;
 }
 
-TEST(ZelArqMarcaFilaNome, CodigosDeTempoEsgotado) {
-  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(IZelArqMarcaEnum::VoviDadi), 253);
-  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(188), 188);
-  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(310), 310);
-  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(311), 3651);
-  EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(0), 3651) << "a time-out never reads as success";
-}
-
-TEST_F(ZelArqMarcaFilaTeste, SegundoProcessoEsperaAteODonoDesmarcar) {
-  std::string sDir = Diretorio("espera"), sSinal = ZelNovoDiretorio("espera-sinal");
-  CZelArqMarcaFila marca(&m_dono);
-  ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0);
-
-  pid_t pid = ZelIniciaAjudante("TentaMarca", {sDir, std::to_string(kVoviDadi), sSinal});
-  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "tentando"));
-  Sleep(20);
-  EXPECT_FALSE(ZelExisteArquivo(sSinal + "obteve")) << "the marker is held here";
-  EXPECT_EQ(marca.Desmarca(), 0);
-
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  EXPECT_TRUE(ZelExisteArquivo(sSinal + "obteve"));
-}
-
-TEST_F(ZelArqMarcaFilaTeste, TempoEsgotadoDaOCodigoDoTipoERastreia) {
+TEST_F(ZelArqMarcaFilaTeste, TempoEsgotadoDaOCodigoDoTipoERastreiaMasOutroTipoOuGrafiaNaoEspera) {
   std::string sDir = Diretorio("esgota"), sSinal = ZelNovoDiretorio("esgota-sinal");
+  std::string sSemBarra = sDir.substr(0, sDir.size() - 1);
+  m_nomes.push_back(CZelArqMarcaFila::NomeMutex(sSemBarra, kVoviDadi));
   pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, std::to_string(kVoviDadi), sSinal});
   ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
+
+  CZelArqMarcaFila outroTipo(&m_dono), outraGrafia(&m_dono);
+  EXPECT_EQ(outroTipo.Marca(sDir, 188), 0);
+  EXPECT_EQ(outraGrafia.Marca(sSemBarra, kVoviDadi, "DF"), 0);
+  EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 0);
 
   CZelArqMarcaFila marca(&m_dono);
   EXPECT_EQ(marca.GetTimeOut(), ZelTempo::kEsperaMarcaFila);
@@ -137,23 +125,7 @@ TEST_F(ZelArqMarcaFilaTeste, EsperaLongaDevolveOCodigoSemRastro) {
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
 }
 
-TEST_F(ZelArqMarcaFilaTeste, OutroTipoOuOutraGrafiaNaoEspera) {
-  std::string sDir = Diretorio("tipos"), sSinal = ZelNovoDiretorio("tipos-sinal");
-  std::string sSemBarra = sDir.substr(0, sDir.size() - 1);
-  m_nomes.push_back(CZelArqMarcaFila::NomeMutex(sSemBarra, kVoviDadi));
-  pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, std::to_string(kVoviDadi), sSinal});
-  ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
-
-  CZelArqMarcaFila outroTipo(&m_dono), outraGrafia(&m_dono);
-  EXPECT_EQ(outroTipo.Marca(sDir, 188), 0);
-  EXPECT_EQ(outraGrafia.Marca(sSemBarra, kVoviDadi, "DF"), 0);
-  EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 0);
-
-  ZelCriaMarcador(sSinal + "solta");
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-}
-
-TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisAMarcaFicaLivre) {
+TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisOutroProcessoEsperaODonoDesmarcar) {
   std::string sDir = Diretorio("morto"), sSinal = ZelNovoDiretorio("morto-sinal");
   pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, std::to_string(kVoviDadi), sSinal});
   ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
@@ -164,12 +136,16 @@ TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisAMarcaFicaLivre) {
   EXPECT_EQ(static_cast<uint32_t>(r), 0x80070000u) << "an abandoned mutex sets no system error";
   EXPECT_EQ(HRESULT_FACILITY(r), FACILITY_WIN32);
   EXPECT_EQ(LinhasCom("\thr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, dwErro)\thr = 0X80070000 "), 1);
+  ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0) << "reported once, then free";
 
-  EXPECT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0) << "reported once, then free";
-  marca.Desmarca();
   std::string sSinal2 = ZelNovoDiretorio("morto-sinal2");
   pid_t pid2 = ZelIniciaAjudante("TentaMarca", {sDir, std::to_string(kVoviDadi), sSinal2});
-  EXPECT_EQ(ZelEsperaAjudante(pid2), 0) << "another process takes it too";
+  ASSERT_TRUE(ZelEsperaArquivo(sSinal2 + "tentando"));
+  Sleep(20);
+  EXPECT_FALSE(ZelExisteArquivo(sSinal2 + "obteve")) << "the marker is held here";
+  EXPECT_EQ(marca.Desmarca(), 0);
+  EXPECT_EQ(ZelEsperaAjudante(pid2), 0);
+  EXPECT_TRUE(ZelExisteArquivo(sSinal2 + "obteve"));
   EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 1);
 }
 

@@ -42,16 +42,12 @@ TEST(ZelException, CadaTipoDeExcecaoTemSeuCodigo) {
 }
 
 TEST(ZelException, ErrnosDoRuntimeSaoNumeradosEmSequencia) {
-  EXPECT_EQ(ZelErrnoParaHresult(1), HR(0x8004EADC));
-  EXPECT_EQ(ZelErrnoParaHresult(14), HR(0x8004EAE9));
-  EXPECT_EQ(ZelErrnoParaHresult(16), HR(0x8004EAEA));
-  EXPECT_EQ(ZelErrnoParaHresult(EINVAL), HR(0x8004EAF0));
-  EXPECT_EQ(ZelErrnoParaHresult(ERANGE), HR(0x8004EAFB));
-  EXPECT_EQ(ZelErrnoParaHresult(EILSEQ), HR(0x8004EB01));
-  EXPECT_EQ(ZelErrnoParaHresult(80), HR(0x8004EB02));
-  EXPECT_EQ(ZelErrnoParaHresult(15), HR(0x8004EA60));
-  EXPECT_EQ(ZelErrnoParaHresult(26), HR(0x8004EA60));
-  EXPECT_EQ(ZelErrnoParaHresult(0), HR(0x8004EA60));
+  // Numbers the runtime does not use (15, 26) and 0 share the first code.
+  const std::pair<int, uint32_t> pares[] = {
+      {1, 0x8004EADC}, {14, 0x8004EAE9}, {16, 0x8004EAEA}, {EINVAL, 0x8004EAF0}, {ERANGE, 0x8004EAFB},
+      {EILSEQ, 0x8004EB01}, {80, 0x8004EB02}, {15, 0x8004EA60}, {26, 0x8004EA60}, {0, 0x8004EA60},
+  };
+  for (const auto& [nErrno, u] : pares) EXPECT_EQ(ZelErrnoParaHresult(nErrno), HR(u)) << nErrno;
 }
 
 TEST(ZelException, RelatorioDaCZelException) {
@@ -66,8 +62,6 @@ TEST(ZelException, RelatorioDaCZelException) {
             "Abrindo\nErro do SO: 32 - O arquivo j\xE1 est\xE1 sendo usado por outro processo.");
   CZelException conhecido(static_cast<long>(HR(0x81080A04)), 1L, 0L);
   EXPECT_EQ(conhecido.GetMensagem(), "Objeto n\xE3o inicializado");
-  EXPECT_EQ(CZelException::TipoRelatorio(0), 0x30u);
-  EXPECT_EQ(CZelException::TipoRelatorio(1), 0x31u);
-  EXPECT_EQ(CZelException::TipoRelatorio(0x10), 0x10u);
-  EXPECT_EQ(CZelException::TipoRelatorio(0x41), 0x41u);
+  const std::pair<unsigned, unsigned> tipos[] = {{0, 0x30}, {1, 0x31}, {0x10, 0x10}, {0x41, 0x41}};
+  for (const auto& [n, u] : tipos) EXPECT_EQ(CZelException::TipoRelatorio(n), u) << n;
 }

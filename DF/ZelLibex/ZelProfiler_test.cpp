@@ -13,9 +13,12 @@
 #include "ZelTempo.h"
 
 namespace {
-class CIdentidadeTeste : public CZelUltimoErro, public CZelProfilerEmpresa {
+// An identity that keeps its last error and has a session record.
+class CIdentidadeTeste : public CZelUltimoErro, public CZelProfilerEmpresa, public IZelDF_ProfilerRegistro {
  public:
   explicit CIdentidadeTeste(const std::string& s) : CZelProfilerEmpresa(s) {}
+  const _REG_DF_INICIALIZAPS* GetRegistroInicializacao() const override { return &reg; }
+  _REG_DF_INICIALIZAPS reg{};
 };
 
 bool Contem(const std::string& s, const std::string& p) { return s.find(p) != std::string::npos; }
@@ -23,7 +26,7 @@ bool Contem(const std::string& s, const std::string& p) { return s.find(p) != st
 
 using ZelProfilerTeste = ZelAmbienteTeste;
 
-TEST_F(ZelProfilerTeste, PrimeiroErroDoMesDaEmpresaCriaArquivoComCabecalho) {
+TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosProgramas) {
   CZelProfilerEmpresa emp("EMP1");
   std::string sCaminho = ArquivoErrosEmpresa();
   SYSTEMTIME st{};
@@ -44,9 +47,21 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesDaEmpresaCriaArquivoComCabecalho) {
   EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU000\tS00000000\tT"));
   EXPECT_TRUE(Contem(linhas[0], "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
   EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas())) << "company errors stay out of the program file";
+
+  // Without a company, to the programs' file in the modules' directory.
+  ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
+  sCaminho = ArquivoErrosProgramas();
+  EXPECT_EQ(sCaminho.rfind(m_sModulos + "ZelProfilerErros_Pgms_", 0), 0u);
+  linhas = Linhas(sCaminho);
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tTolvan\t1\ttexto 42\t"));
+  // Year and month are bounded in the name.
+  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 1200, 150), "ZelProfilerErros_Pgms_184899.log"));
+  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 9999, -3), "ZelProfilerErros_Pgms_471700.log"));
 }
 
-TEST_F(ZelProfilerTeste, LinhaDeE_UNEXPECTEDSoletraOCodigoEmWindows1252) {
+TEST_F(ZelProfilerTeste, LinhaDoCodigoSoletraOCodigoEmWindows1252) {
   std::string s = ZelFormataErroHR("hr = pfInSEHFuncao()", "hr", E_UNEXPECTED);
   EXPECT_TRUE(Contem(s, "hr = pfInSEHFuncao()\thr = 0X8000FFFF ")) << s;
   EXPECT_TRUE(Contem(s, "\tSEVERITY = 1 SEVERITY_ERROR\t"));
@@ -54,44 +69,29 @@ TEST_F(ZelProfilerTeste, LinhaDeE_UNEXPECTEDSoletraOCodigoEmWindows1252) {
   EXPECT_TRUE(Contem(s, "\tCODE = 65535 "));
   EXPECT_TRUE(Contem(s, "\tDescri\xE7\xE3o = E_UNEXPECTED"));
   EXPECT_EQ(s.substr(s.size() - std::strlen("Descri\xE7\xE3o = E_UNEXPECTED")), "Descri\xE7\xE3o = E_UNEXPECTED");
-}
 
-TEST_F(ZelProfilerTeste, LinhaDaFacilidade264TemNomeDaSuiteESemNomeSimbolico) {
-  std::string s = ZelFormataErroHR("hr = x", "hr", HR(0x81080A04));
+  // Facility 264 has the suite's name and, the message library claiming
+  // it, no symbolic name.
+  s = ZelFormataErroHR("hr = x", "hr", HR(0x81080A04));
   EXPECT_TRUE(Contem(s, "\tFACILITY = 264 ZEL_FACILITY_CR_CORE\t")) << s;
-  EXPECT_TRUE(Contem(s, "\tCODE = 2564 \t")) << "the message library claims the facility";
+  EXPECT_TRUE(Contem(s, "\tCODE = 2564 \t"));
   EXPECT_EQ(s.substr(s.size() - std::strlen("Descri\xE7\xE3o = ")), "Descri\xE7\xE3o = ");
 }
 
-TEST_F(ZelProfilerTeste, LinhaDeResultadoInteiroCombinaComFacilityITF) {
+TEST_F(ZelProfilerTeste, LinhasDeResultadoInteiroEDePosicaoDeArquivo) {
   CZelProfilerEmpresa emp("EMP1");
   ZelTraceInt(&emp, "CZelArqEx::Abre", "ZelArqEx", 77, "iRetorno = Abre()", "iRetorno", 16110);
-  auto linhas = Linhas(ArquivoErrosEmpresa());
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tiRetorno = Abre()\tiRetorno = 16110\tHR = 0X80043EEE\tDescri\xE7\xE3o = \t"))
-      << linhas[0];
-}
-
-TEST_F(ZelProfilerTeste, LinhaDePosicaoDeArquivoDeRegistros) {
-  CZelProfilerEmpresa emp("EMP1");
   ZelTracePosicao(&emp, "CZelFile::Le", "ZelFile", 88, HR(0x810809DA), "/d/DFIEVINC.dat", 12, 24, 11);
   ZelTracePosicao(&emp, "CZelArqEx::Le", "ZelArqEx", 90, HR(0x80043E95), "/d/X.DAT", 5, 48, 96, "GetLength");
   auto linhas = Linhas(ArquivoErrosEmpresa());
-  ASSERT_EQ(linhas.size(), 2u);
-  EXPECT_TRUE(Contem(linhas[0], "\thr = 0x810809DA\tDescri\xE7\xE3o = \tArquivo = /d/DFIEVINC.dat\tPosi\xE7\xE3o = 12\t"
-                                "Registro = 24\tQtd. Registros = 11\t"))
+  ASSERT_EQ(linhas.size(), 3u);
+  // An integer result is combined with FACILITY_ITF.
+  EXPECT_TRUE(Contem(linhas[0], "\tiRetorno = Abre()\tiRetorno = 16110\tHR = 0X80043EEE\tDescri\xE7\xE3o = \t"))
       << linhas[0];
-  EXPECT_TRUE(Contem(linhas[1], "\tPosi\xE7\xE3o = 5\tRegistro = 48\tGetLength = 96\t"));
-}
-
-TEST_F(ZelProfilerTeste, SemEmpresaVaiParaArquivoDosProgramasNoDiretorioDosModulos) {
-  ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
-  std::string sCaminho = ArquivoErrosProgramas();
-  EXPECT_EQ(sCaminho.rfind(m_sModulos + "ZelProfilerErros_Pgms_", 0), 0u);
-  auto linhas = Linhas(sCaminho);
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tTolvan\t1\ttexto 42\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\thr = 0x810809DA\tDescri\xE7\xE3o = \tArquivo = /d/DFIEVINC.dat\tPosi\xE7\xE3o = 12\t"
+                                "Registro = 24\tQtd. Registros = 11\t"))
+      << linhas[1];
+  EXPECT_TRUE(Contem(linhas[2], "\tPosi\xE7\xE3o = 5\tRegistro = 48\tGetLength = 96\t"));
 }
 
 TEST_F(ZelProfilerTeste, DiretorioDoProfilerNoRegistroRecebeOsArquivos) {
@@ -104,17 +104,8 @@ TEST_F(ZelProfilerTeste, DiretorioDoProfilerNoRegistroRecebeOsArquivos) {
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
 }
 
-TEST_F(ZelProfilerTeste, AnoEMesSaoLimitadosNoNome) {
-  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 1200, 150), "ZelProfilerErros_Pgms_184899.log"));
-  EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 9999, -3), "ZelProfilerErros_Pgms_471700.log"));
-}
-
-TEST_F(ZelProfilerTeste, RegistroDeInicializacaoApareceSoComControleB) {
-  struct Identidade : CZelProfilerEmpresa, IZelDF_ProfilerRegistro {
-    _REG_DF_INICIALIZAPS reg{};
-    Identidade() : CZelProfilerEmpresa("EMP1") {}
-    const _REG_DF_INICIALIZAPS* GetRegistroInicializacao() const override { return &reg; }
-  } id;
+TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro) {
+  CIdentidadeTeste id("EMP1");
   std::strcpy(id.reg.szEmpresa, "EMP1");
   std::strcpy(id.reg.szAplicativo, "App");
   id.reg.ulUsuario = 7;
@@ -122,16 +113,12 @@ TEST_F(ZelProfilerTeste, RegistroDeInicializacaoApareceSoComControleB) {
   id.reg.cControle = 'B';
   ZelTraceHR(&id, "F", "A", 1, "hr = x", "hr", E_FAIL);
   id.reg.cControle = 'b';
-  ZelTraceHR(&id, "F", "A", 2, "hr = x", "hr", E_FAIL);
+  ZelTraceHR(&id, "CIExBase::LeIEHeader", "IExBase", 5, "hr = x", "hr", E_INVALIDARG);
   auto linhas = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(linhas.size(), 2u);
   EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t7\t0\t\tApp\t\t\t33\t0\t0\t\tERRO\t")) << linhas[0];
   EXPECT_TRUE(Contem(linhas[1], "\t\t0\t0\t\t\t\t\t0\t0\t0\t\tERRO\t")) << linhas[1];
-}
 
-TEST_F(ZelProfilerTeste, FalhaRastreadaFicaNoUltimoErroDaIdentidade) {
-  CIdentidadeTeste id("EMP1");
-  ZelTraceHR(&id, "CIExBase::LeIEHeader", "IExBase", 5, "hr = x", "hr", E_INVALIDARG);
   _REG_DF_ERROPS reg{};
   id.GetErro()->CopiarPara(&reg);
   EXPECT_EQ(reg.hr, E_INVALIDARG);
@@ -153,40 +140,31 @@ TEST_F(ZelProfilerTeste, ArquivoPresoPorOutroEscritorPerdeALinhaApos19Tentativas
   ZelTraceHR(&emp, "F", "A", 3, "hr = x", "hr", E_FAIL);
   EXPECT_EQ(ZelTentativasUltimaGravacao(), 1);
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 2u);
-}
-
-TEST_F(ZelProfilerTeste, DiretorioInexistenteDesisteNaPrimeiraTentativa) {
   EXPECT_FALSE(ZelAcrescentaLinhaLog(ZelDiretorioTeste() + "nao/existe/arq.log", "x", nullptr));
-  EXPECT_EQ(ZelTentativasUltimaGravacao(), 1);
+  EXPECT_EQ(ZelTentativasUltimaGravacao(), 1) << "a missing directory is given up at once";
 }
 
 // ---- call log ----
 
-TEST_F(ZelProfilerTeste, SemLogIniSoHaLinhasDeErro) {
+TEST_F(ZelProfilerTeste, SemEntradaNemSaidaOuComOutroProgramaNaoHaLinhasDeChamada) {
   CZelProfilerEmpresa emp("EMP1");
   {
     CZelProfiler prof(&emp);
     prof.Entrada("CZelDF_IEx::LeIEHeader", {{"uiQtd", "3"}});
     ZelTraceHR(&emp, "CZelDF_IEx::LeIEHeader", "ZelDF_IEx", 12, "hr = pfInSEHFuncao()", "hr", E_FAIL);
   }
-  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+  EXPECT_FALSE(ZelExisteArquivo(LogChamadas())) << "no log.ini: only error lines";
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
-  EscreveLogIni("");
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::LeIEHeader");
+  for (const char* szIni : {"", "[Log]\nPerformance=1\nZelDataBase=todos\n",
+                            "[Log]\nEntrada=1\nZelDataBase=todos\nProcessos=tolvan.exe, outro\n"}) {
+    SCOPED_TRACE(szIni);
+    EscreveLogIni(szIni);
+    {
+      CZelProfiler prof(&emp);
+      prof.Entrada("CZelDF_IEx::KeepAlive");
+    }
+    EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
   }
-  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
-}
-
-TEST_F(ZelProfilerTeste, SoPerformanceLigadaNaoEscreveLinhasDeChamada) {
-  EscreveLogIni("[Log]\nPerformance=1\nZelDataBase=todos\n");
-  CZelProfilerEmpresa emp("EMP1");
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::LeIEHeader");
-  }
-  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
 }
 
 TEST_F(ZelProfilerTeste, ZelDataBaseSelecionaAsFuncoesDoServico) {
@@ -210,35 +188,7 @@ TEST_F(ZelProfilerTeste, ZelDataBaseSelecionaAsFuncoesDoServico) {
   EXPECT_EQ(linhas[0].back(), '\t');
 }
 
-TEST_F(ZelProfilerTeste, EntradaESaidaCompartilhamOGuid) {
-  EscreveLogIni("[log]\nentrada=1\nSAIDA=1\nPerformance=1\nZelDataBase=1\nProcessos=OUTRO;" +
-                std::string("zellibex") + "\n");
-  CZelProfilerEmpresa emp("EMP1");
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::KeepAlive");
-  }
-  auto linhas = Linhas(LogChamadas());
-  ASSERT_EQ(linhas.size(), 2u);
-  size_t i = linhas[0].find("\t{");
-  ASSERT_NE(i, std::string::npos);
-  std::string sGuid = linhas[0].substr(i + 1, 38);
-  EXPECT_TRUE(Contem(linhas[1], sGuid));
-  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
-  EXPECT_TRUE(Contem(linhas[1], "\tSAIU\t"));
-}
-
-TEST_F(ZelProfilerTeste, ProgramaNaoSelecionadoNaoEscreve) {
-  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=todos\nProcessos=tolvan.exe, outro\n");
-  CZelProfilerEmpresa emp("EMP1");
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::KeepAlive");
-  }
-  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
-}
-
-TEST(ZelLogConfig, RegrasDasChaves) {
+TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
   auto c = ZelInterpretaLogIni("[Outra]\nEntrada=1\n[Log]\nSaida=2\nCoCreateInstance=1\nProcessos= TOLVAN \n");
   EXPECT_EQ(c.nEntrada, 0) << "keys of other sections do not count";
   EXPECT_EQ(c.nSaida, 2);
@@ -260,9 +210,7 @@ TEST(ZelLogConfig, RegrasDasChaves) {
   EXPECT_TRUE(zl.FuncaoSelecionada("CZelFile<T>::Grava"));
   EXPECT_FALSE(ZelLogConfig{}.FuncaoSelecionada("CZelDF_IEx::LeIEHeader"));
   EXPECT_TRUE(ZelLogConfig{}.ProgramaSelecionado("x"));
-}
 
-TEST(ZelLogConfig, ProcessosVazioNaoSelecionaNadaEChaveRepetidaValeAPrimeira) {
   auto vazio = ZelInterpretaLogIni("[Log]\nEntrada=1\nProcessos=\n");
   EXPECT_FALSE(vazio.ProgramaSelecionado("zellibex_testes")) << "a present, empty list names no program";
   auto repetida = ZelInterpretaLogIni("[Log]\nEntrada=1\nEntrada=0\nProcessos=um\nProcessos=todos\nSaida=0\nSaida=1\n");
@@ -292,7 +240,8 @@ std::string Coluna(const std::string& sLinha, const std::string& sNome) {
 }  // namespace
 
 TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
-  EscreveLogIni("[Log]\nEntrada=1\nSaida=1\nPerformance=1\nMemory=1\nZelDataBase=1\n");
+  // Keys without case; the program is chosen by its name without case.
+  EscreveLogIni("[log]\nentrada=1\nSAIDA=1\nPerformance=1\nMemory=1\nZelDataBase=1\nProcessos=OUTRO;zellibex\n");
   CZelProfilerEmpresa emp("EMP1");
   constexpr size_t kBytes = 32u << 20;
   {
@@ -315,9 +264,12 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
   EXPECT_GE(std::stoll(Coluna(sSaida, "DeltaMemoria")), static_cast<long long>(kBytes / 2)) << sSaida;
   EXPECT_GT(std::stoll(Coluna(sSaida, "MemoriaComponente")), 0);
   EXPECT_EQ(Coluna(sSaida, "Parameter1"), "qtd = 1");
+  const size_t i = linhas[0].find("\t{");
+  ASSERT_NE(i, std::string::npos);
+  EXPECT_TRUE(Contem(sSaida, linhas[0].substr(i + 1, 38))) << "entry and exit share the GUID";
 }
 
-TEST_F(ZelProfilerTeste, SemPerformanceNemMemoryASaidaTemZeros) {
+TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCreateInstance) {
   EscreveLogIni("[Log]\nSaida=1\nZelDataBase=1\n");
   CZelProfilerEmpresa emp("EMP1");
   {
@@ -325,24 +277,21 @@ TEST_F(ZelProfilerTeste, SemPerformanceNemMemoryASaidaTemZeros) {
     prof.Entrada("CZelDF_IEx::KeepAlive", {{"a", "b"}});
     Sleep(20);
   }
-  const auto linhas = Linhas(LogChamadas());
+  auto linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 1u) << "an exit-only configuration writes only exit lines";
   EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t"));
   EXPECT_TRUE(Contem(linhas[0], "\t0\t0\ta = b\t")) << linhas[0];
-}
 
-TEST_F(ZelProfilerTeste, LinhaDeAtivacaoSoComCoCreateInstance) {
-  CZelProfilerEmpresa emp("EMP1");
   EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=1\n");
   CZelProfiler::Ativacao(&emp, "CZelDF_IEx::Cria", "Zel.Outro.1", "ZelOutro.dll");
-  EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
+  EXPECT_EQ(Linhas(LogChamadas()).size(), 1u);
   EscreveLogIni("[Log]\nCoCreateInstance=1\n");
   CZelProfiler::Ativacao(&emp, "CZelDF_IEx::Cria", "Zel.Outro.1", "ZelOutro.dll");
-  const auto linhas = Linhas(LogChamadas());
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::Cria\t{")) << "an activation line has its own GUID";
-  EXPECT_TRUE(Contem(linhas[0], "\tCOCREATE\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t")) << linhas[0];
+  linhas = Linhas(LogChamadas());
+  ASSERT_EQ(linhas.size(), 2u);
+  EXPECT_TRUE(Contem(linhas[1], "\tCZelDF_IEx::Cria\t{")) << "an activation line has its own GUID";
+  EXPECT_TRUE(Contem(linhas[1], "\tCOCREATE\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t")) << linhas[1];
 }
 
 TEST_F(ZelProfilerTeste, LogIniERelidoDepoisDoTimeoutConfig) {
