@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -230,11 +229,8 @@ INSTANTIATE_TEST_SUITE_P(Arquivos, DanoArquivo,
 
 // The record size of a fixed-record file of the company (0: bytes or lines).
 size_t RegistroDe(const std::string& sNome) {
-  static const std::map<std::string, size_t> kTamanhos = {
-      {"DFIEHDR.DAT", 56},     {"DFIECMP.DAT", 80},     {"DFIEUSU.DAT", 8},          {"DFIEVINC.dat", 24},
-      {"DFIEINTCAB.DAT", 80},  {"DFIEINTVINC.DAT", 80}, {"DFIECONFIG.DAT", 4096},    {"ZELCTLARQ.dat", 32}};
-  auto it = kTamanhos.find(sNome);
-  if (it != kTamanhos.end()) return it->second;
+  for (const ArquivoDanificado& a : kArquivos)
+    if (sNome == a.szNome) return a.nRegistro > 1 ? a.nRegistro : 0;
   const bool bTexto = sNome.size() > 8 && sNome.compare(sNome.size() - 8, 8, "Text.DAT") == 0;
   return !bTexto && sNome.size() > 4 && sNome.compare(sNome.size() - 4, 4, ".DAT") == 0 ? 48 : 0;
 }

@@ -80,25 +80,16 @@ HRESULT GravaSeq(IZelDF_IEx* p, UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
   return p->GravaCamposVinculo(IE_VINCULO_PS{{kHeader, lChave}, QtdDe(ulSeq), {}, a, nullptr});
 }
 // The sequence a link read back holds, or 0 when its values are not all of
-// one write of that writer and key.
+// one write of that writer and key. The text tells the sequence.
 UI4 SeqLida(const IE_VINCULO_PS& v, UI4 ulEscritor, UI4 lChave) {
-  if (v.nQtdCampos == 0 || v.pCampos == nullptr) return 0;
-  UI4 ulSeq = 0;
-  if (v.nQtdCampos >= 2) std::memcpy(&ulSeq, v.pCampos[1].BinaryData, 4);
-  if (v.nQtdCampos == 1) {
-    // Only the text tells the sequence.
-    const char* sz = v.pCampos[0].pcTexto;
-    const char* s = sz != nullptr ? std::strrchr(sz, 's') : nullptr;
-    ulSeq = s != nullptr ? static_cast<UI4>(std::strtoul(s + 1, nullptr, 10)) : 0;
-  }
+  if (v.nQtdCampos == 0 || v.pCampos == nullptr || v.pCampos[0].pcTexto == nullptr) return 0;
+  const char* s = std::strrchr(v.pCampos[0].pcTexto, 's');
+  const UI4 ulSeq = s != nullptr ? static_cast<UI4>(std::strtoul(s + 1, nullptr, 10)) : 0;
+  const uint64_t ull = (uint64_t{ulEscritor} << 32) | ulSeq;
   if (ulSeq == 0 || v.nQtdCampos != QtdDe(ulSeq)) return 0;
-  const char* sz = v.pCampos[0].pcTexto;
-  if (sz == nullptr || TextoDe(ulEscritor, lChave, ulSeq) != sz) return 0;
-  if (v.nQtdCampos == 3) {
-    uint64_t ull = 0;
-    std::memcpy(&ull, v.pCampos[2].BinaryData, 8);
-    if (ull != ((uint64_t{ulEscritor} << 32) | ulSeq)) return 0;
-  }
+  if (TextoDe(ulEscritor, lChave, ulSeq) != v.pCampos[0].pcTexto) return 0;
+  if (v.nQtdCampos >= 2 && std::memcmp(v.pCampos[1].BinaryData, &ulSeq, 4) != 0) return 0;
+  if (v.nQtdCampos == 3 && std::memcmp(v.pCampos[2].BinaryData, &ull, 8) != 0) return 0;
   return ulSeq;
 }
 void LiberaValores(IE_VINCULO_PS& v) {

@@ -321,32 +321,27 @@ TEST_F(DanoTeste, VinculoDeHeaderInexistenteOuZero) {
 }
 
 TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
-  Resultado r = Executa({"EMP9", "verifica"});
-  EXPECT_EQ(r.iSaida, kInspecaoErro);
-  EXPECT_EQ(r.sErros, "tolvan-inspeciona: no such company: EMP9 (no data directory registered for it)\n");
-  r = Executa({"/nao/existe", "cabecalhos"});
-  EXPECT_EQ(r.iSaida, kInspecaoErro);
-  EXPECT_EQ(r.sErros, "tolvan-inspeciona: no such directory: /nao/existe\n");
-  for (std::vector<std::string> aArgs : {std::vector<std::string>{}, {"EMP1"}, {"EMP1", "apaga"}, {"EMP1", "valores", "1"},
-                                          {"EMP1", "cabecalhos", "x"}}) {
-    r = Executa(aArgs);
-    EXPECT_EQ(r.iSaida, kInspecaoErro);
-    EXPECT_EQ(r.sErros.rfind("uso: tolvan-inspeciona", 0), 0u);
+  // The error text of a run that must fail, printing nothing else.
+  auto Erro = [](std::vector<std::string> aArgs) {
+    Resultado r = Executa(aArgs);
+    EXPECT_EQ(r.iSaida, kInspecaoErro) << r.sErros;
     EXPECT_EQ(r.sSaida, "");
-  }
-  r = Executa({"EMP1", "valores", "69", "1"});
-  EXPECT_EQ(r.iSaida, kInspecaoErro);
-  EXPECT_EQ(r.sErros, "tolvan-inspeciona: unknown process: 69 (a number from 0 to 68 or a name such as FT_NF)\n");
-  for (const char* szChave : {"-1", "-0"}) {
-    r = Executa({"EMP1", "valores", "FT_NF", szChave});
-    EXPECT_EQ(r.sErros, std::string("tolvan-inspeciona: bad key: ") + szChave + "\n");
-  }
+    return r.sErros;
+  };
+  EXPECT_EQ(Erro({"EMP9", "verifica"}),
+            "tolvan-inspeciona: no such company: EMP9 (no data directory registered for it)\n");
+  EXPECT_EQ(Erro({"/nao/existe", "cabecalhos"}), "tolvan-inspeciona: no such directory: /nao/existe\n");
+  for (std::vector<std::string> aArgs : {std::vector<std::string>{}, {"EMP1"}, {"EMP1", "apaga"}, {"EMP1", "valores", "1"},
+                                          {"EMP1", "cabecalhos", "x"}})
+    EXPECT_EQ(Erro(aArgs).rfind("uso: tolvan-inspeciona", 0), 0u);
+  EXPECT_EQ(Erro({"EMP1", "valores", "69", "1"}),
+            "tolvan-inspeciona: unknown process: 69 (a number from 0 to 68 or a name such as FT_NF)\n");
+  for (const std::string sChave : {"-1", "-0"})
+    EXPECT_EQ(Erro({"EMP1", "valores", "FT_NF", sChave}), "tolvan-inspeciona: bad key: " + sChave + "\n");
   // A file that cannot be read as one.
   ZelCriaDiretorio(m_sVovi + "FTIEXNFText.DAT", false);
-  r = Executa({"EMP1", "verifica"});
-  EXPECT_EQ(r.iSaida, kInspecaoErro);
-  EXPECT_EQ(r.sErros.rfind("tolvan-inspeciona: FTIEXNFText.DAT: cannot be read (data-file code ", 0), 0u) << r.sErros;
-  EXPECT_EQ(r.sSaida, "");
+  const std::string sErro = Erro({"EMP1", "verifica"});
+  EXPECT_EQ(sErro.rfind("tolvan-inspeciona: FTIEXNFText.DAT: cannot be read (data-file code ", 0), 0u) << sErro;
 }
 
 TEST(InspecaoPrograma, ExecutavelResponde) {

@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <map>
-#include <thread>
 
+#include "IExAjuda_test.h"
 #include "IExBase.h"
-#include "IExTeste.h"
-#include "ZelArqMarcaFila.h"
 #include "ZelMutexNomeado.h"
 
 namespace {
@@ -17,45 +14,28 @@ constexpr HRESULT kMarcaOcupada = HR(0x800400FD);
 
 // A field as a client sends it; the users stay with the caller.
 IE_CAMPO_PS Campo(int id, const char* szNome, const std::vector<UI2>& aUsuarios = {}, UI4 dwFlags = 0) {
-  IE_CAMPO_PS c{};
+  IE_CAMPO_PS c = IECampo(static_cast<IE_E_CAMPO>(id), szNome);
   c.dwFlags = dwFlags;
   c.lPtrExtra = 7;
-  c.id = static_cast<IE_E_CAMPO>(id);
-  std::strncpy(c.szNome, szNome, 50);
   c.iQtdUsuarios = static_cast<UI2>(aUsuarios.size());
   c.pUsuarios = aUsuarios.empty() ? nullptr : const_cast<UI2*>(aUsuarios.data());
   return c;
 }
 
 IE_CAMPO_ARQ_V2 RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuarios, UI4 dwFlags = 0) {
-  IE_CAMPO_ARQ_V2 r{};
-  r.dwFlags = dwFlags;
-  r.lPtrExtra = 7;
-  r.ulPtrUsuarios = ulPtrUsuarios;
-  r.id = id;
-  r.iQtdUsuarios = nUsuarios;
+  IE_CAMPO_ARQ_V2 r{dwFlags, 7, ulPtrUsuarios, id, nUsuarios, {}, {}};
   std::strncpy(r.szNome, szNome, 50);
   return r;
 }
 
 std::string Usuarios(std::initializer_list<UI2> a) {
   std::string s;
-  for (UI2 us : a) {
-    IE_USUARIO_ARQ_V0 r{};
-    r.usUsuario = us;
-    s += IEBytes(r);
-  }
+  for (UI2 us : a) s += IEBytes(IE_USUARIO_ARQ_V0{us, {}});
   return s;
 }
 
 IE_HDR_ARQ_V0 RegHdr(UI4 dwFlags, UI4 eProcesso, UI4 nQtd, UI4 iPtr, UI8 ullCarimbo = 0) {
-  IE_HDR_ARQ_V0 r{};
-  r.dwFlags = dwFlags;
-  r.eProcesso = eProcesso;
-  r.nQtdCampos = nQtd;
-  r.iPtrCampos = iPtr;
-  r.ullCarimbo = ullCarimbo;
-  return r;
+  return IE_HDR_ARQ_V0{dwFlags, eProcesso, nQtd, iPtr, ullCarimbo, {}};
 }
 
 UI8 CarimboAgora() {
@@ -64,25 +44,18 @@ UI8 CarimboAgora() {
   return IECarimbo(st);
 }
 
-IE_CAMPO_DATA_PS Valor(int id, UI8 ullValor) {
-  IE_CAMPO_DATA_PS v{};
-  v.id = static_cast<IE_E_CAMPO>(id);
-  std::memcpy(v.BinaryData, &ullValor, 8);
-  return v;
-}
+IE_CAMPO_DATA_PS Valor(int id, UI8 ullValor) { return IEValor(static_cast<IE_E_CAMPO>(id), ullValor); }
 
 // A text as the client library sends it: ulTamanho characters, terminated or not.
 IE_CAMPO_DATA_PS Texto(int id, char* pcTexto, UI4 ulTamanho) {
-  IE_CAMPO_DATA_PS v{};
-  v.id = static_cast<IE_E_CAMPO>(id);
+  IE_CAMPO_DATA_PS v = Valor(id, 0);
   v.pcTexto = pcTexto;
   v.ulTamanhoTexto = ulTamanho;
   return v;
 }
 
 IE_CAMPO_DATA_ARQ_V2 RegValor(int id, UI8 ullValor) {
-  IE_CAMPO_DATA_ARQ_V2 r{};
-  r.id = id;
+  IE_CAMPO_DATA_ARQ_V2 r{{}, id, {}};
   std::memcpy(r.BinaryData, &ullValor, 8);
   return r;
 }
@@ -110,6 +83,17 @@ class IExCabecalho : public IExTeste {
     ps.nQtdCampos = static_cast<UINT>(aCampos.size());
     ps.pCampos = aCampos.empty() ? nullptr : aCampos.data();
     return m_ie.GravaIEHeader(pPos, ps);
+  }
+  // One header read back over whatever the caller left in the result; a
+  // failed read hands no fields out.
+  std::string Le(UI4 lPos) {
+    IE_HDR_PS ps;
+    std::memset(&ps, 0x5A, sizeof ps);
+    const HRESULT hr = m_ie.LeIEHeader(1, &lPos, &ps);
+    if (hr != S_OK) return "hr " + std::to_string(hr) + (ps.pCampos == nullptr ? "" : " with fields");
+    const std::string s = IEDescreveHeader(ps);
+    IELiberaCampos(ps.pCampos, ps.nQtdCampos);
+    return s;
   }
   // Every file of the directory with its bytes.
   std::map<std::string, std::string> Arquivos() const {
@@ -170,24 +154,7 @@ TEST_F(IExCabecalho, CabecalhoNovoNoFimComCamposEUsuariosEmSequencia) {
                                       IEBytes(RegCampo(250, "Peso", 0, 0)) + IEBytes(RegCampo(400, "Hora", 3, 1)));
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({11, 12, 13}));
   EXPECT_FALSE(m_ie.m_ArqIE.EstaAberto()) << "the write closed the reader it bypassed";
-
-  IE_HDR_PS ps{};
-  ASSERT_EQ(m_ie.LeIEHeader(1, &lPos, &ps), S_OK);
-  EXPECT_EQ(ps.dwFlags, 0x10u);
-  EXPECT_EQ(ps.eProcesso, IE_PROCESSO_FT_PED);
-  ASSERT_EQ(ps.nQtdCampos, 3u);
-  ASSERT_NE(ps.pCampos, nullptr);
-  EXPECT_STREQ(ps.pCampos[0].szNome, "Obs");
-  EXPECT_EQ(ps.pCampos[0].id, 101);
-  EXPECT_EQ(ps.pCampos[0].dwFlags, 4u);
-  EXPECT_EQ(ps.pCampos[0].lPtrExtra, 7u);
-  ASSERT_EQ(ps.pCampos[0].iQtdUsuarios, 2);
-  EXPECT_EQ(ps.pCampos[0].pUsuarios[0], 11);
-  EXPECT_EQ(ps.pCampos[0].pUsuarios[1], 12);
-  EXPECT_EQ(ps.pCampos[1].pUsuarios, nullptr);
-  ASSERT_EQ(ps.pCampos[2].iQtdUsuarios, 1);
-  EXPECT_EQ(ps.pCampos[2].pUsuarios[0], 13);
-  IELiberaCampos(ps.pCampos, ps.nQtdCampos);
+  EXPECT_EQ(Le(1), "16 27 3 | 101 Obs 4 7 u11 u12 | 250 Peso 0 7 - | 400 Hora 0 7 u13");
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
 }
 
@@ -219,11 +186,7 @@ TEST_F(IExCabecalho, ReescritaComMenosCamposNoLugarEComMaisNoFim) {
   ASSERT_EQ(Grava(&lPos, 3, {}), S_OK);
   EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0, 3, 0, 4)) + IEBytes(RegHdr(0, 4, 1, 3)));
   EXPECT_EQ(Bytes("DFIECMP.DAT"), sCampos);
-  IE_HDR_PS ps{};
-  ps.pCampos = reinterpret_cast<IE_CAMPO_PS*>(&ps);  // whatever the caller left there
-  ASSERT_EQ(m_ie.LeIEHeader(1, &lPos, &ps), S_OK);
-  EXPECT_EQ(ps.nQtdCampos, 0u);
-  EXPECT_EQ(ps.pCampos, nullptr);
+  EXPECT_EQ(Le(1), "0 3 0 null");
 }
 
 TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
@@ -233,9 +196,7 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   IE_HDR_PS aHdr[3] = {};
   aHdr[2].dwFlags = 0xABCD;
   EXPECT_EQ(m_ie.LeIEHeader(3, aPos, aHdr), kAlemDoFim);
-  EXPECT_EQ(aHdr[0].eProcesso, 7);
-  ASSERT_NE(aHdr[0].pCampos, nullptr);
-  EXPECT_STREQ(aHdr[0].pCampos[1].szNome, "B");
+  EXPECT_EQ(IEDescreveHeader(aHdr[0]), "0 7 2 | 0 A 0 7 - | 1 B 0 7 -");
   EXPECT_EQ(aHdr[1].pCampos, nullptr);
   EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
   EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)\thr = 0X80043E95"), 1);
@@ -257,9 +218,7 @@ TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
   ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B", aUsuarios)}), S_OK);
   m_ie.m_ArqUsuariosIE.Fecha();
   Escreve("DFIEUSU.DAT", IEZeros(8) + Usuarios({1}));
-  IE_HDR_PS ps{};
-  EXPECT_EQ(m_ie.LeIEHeader(1, &lPos, &ps), kAlemDoFim);
-  EXPECT_EQ(ps.pCampos, nullptr);
+  EXPECT_EQ(Le(lPos), "hr " + std::to_string(kAlemDoFim));
   EXPECT_EQ(Linhas2("\tCIExBase::LeCampos\t",
                     "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"),
             1);
@@ -274,10 +233,10 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   IE_HDR_PS ps{};
   ps.eProcesso = IE_PROCESSO_FT_PED;
   EXPECT_EQ(m_ie.GravaIEHeader(nullptr, ps), E_POINTER);
-  ps.eProcesso = static_cast<IE_E_PROCESSO>(69);
-  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
-  ps.eProcesso = static_cast<IE_E_PROCESSO>(-1);
-  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
+  for (int eProcesso : {69, -1}) {
+    ps.eProcesso = static_cast<IE_E_PROCESSO>(eProcesso);
+    EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
+  }
   EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t",
                     "ps.eProcesso < 0 || ps.eProcesso >= IE_PROCESSO_COUNT\thr = 0X80070057"),
             2);
@@ -316,7 +275,6 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   EXPECT_EQ(m_ie.LeIEHeader(1, &lMaximo, aLidos), kAlemDoFim);
   EXPECT_EQ(m_ie.LeIEHeader(0, nullptr, nullptr), S_OK);
   EXPECT_EQ(m_ie.LeCampos(1, 1, nullptr), E_POINTER);
-
   EXPECT_EQ(Arquivos(), antes);
 }
 
@@ -364,13 +322,11 @@ class IExBusca : public IExCabecalho {
   }
 };
 
-TEST_F(IExBusca, CabecalhosVivosDoProcessoOuDeTodos) {
+TEST_F(IExBusca, VivosDoProcessoOuOExcluidoMaisRecenteConformeOFiltro) {
   EXPECT_EQ(Busca(1, 5), std::vector<UI4>{2});
   EXPECT_EQ(Busca(0, 0), std::vector<UI4>{2}) << "without bit 0 every process";
+  EXPECT_EQ(Busca(0, -1), std::vector<UI4>{2}) << "the process is ignored without bit 0";
   EXPECT_EQ(Busca(1, 33), std::vector<UI4>{}) << "no header of the process at all";
-}
-
-TEST_F(IExBusca, SemVivoRecorreAoExcluidoMaisRecente) {
   EXPECT_EQ(Busca(1, 9), std::vector<UI4>{3}) << "the greatest stamp, the first of a tie, upper bits ignored";
   EXPECT_EQ(Busca(1, 12), std::vector<UI4>{}) << "a stamp not above 0 is never taken";
   EXPECT_EQ(Busca(1, 9, 6), std::vector<UI4>{6}) << "the deleted header named, whatever its stamp";
@@ -381,7 +337,7 @@ TEST_F(IExBusca, SemVivoRecorreAoExcluidoMaisRecente) {
   EXPECT_EQ(Busca(2, 0), (std::vector<UI4>{1, 2, 3, 4, 5, 6, 7}));
 }
 
-TEST_F(IExBusca, FiltroRuimOuResultadoNuloRecusados) {
+TEST_F(IExBusca, FiltroRuimResultadoNuloOuCabecalhoIlegivelDaoCodigoELinha) {
   IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(69), 0, {}};
   IE_ARRAY_PONTEIROS_PS r{};
   r.qtd = 3;
@@ -392,49 +348,22 @@ TEST_F(IExBusca, FiltroRuimOuResultadoNuloRecusados) {
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), E_INVALIDARG);
   filtro.dwFlags = 0;
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, nullptr), E_POINTER);
-  EXPECT_EQ(Busca(0, -1), std::vector<UI4>{2}) << "the process is ignored without bit 0";
-}
 
-TEST_F(IExBusca, CabecalhoIlegivelInterrompeABusca) {
   m_ie.m_ArqIE.Fecha();
   Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + "x");
-  IE_HEADER_FILTRO_PS filtro{0, IE_PROCESSO_FN_CRE, 0, {}};
-  IE_ARRAY_PONTEIROS_PS r{};
-  EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), HR(0x80043EE2));
-  EXPECT_EQ(r.qtd, 0u);
-  EXPECT_EQ(r.pPtrs, nullptr);
+  IE_ARRAY_PONTEIROS_PS vazio{};
+  EXPECT_EQ(m_ie.BuscaPtrsIEHeader({0, IE_PROCESSO_FN_CRE, 0, {}}, &vazio), HR(0x80043EE2));
+  EXPECT_EQ(vazio.qtd, 0u);
+  EXPECT_EQ(vazio.pPtrs, nullptr);
   EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", "hr = AbreArqHeader()\thr = 0X80043EE2"), 1);
 }
-
-// Holds the directory's marker from another thread until released.
-class SeguraMarca {
- public:
-  explicit SeguraMarca(const std::string& sDiretorio) {
-    m_thread = std::thread([this, sDiretorio] {
-      CZelArqMarcaFila marca;
-      m_iMarca = marca.Marca(sDiretorio, IZelArqMarcaEnum::VoviDadi, "DF");
-      m_bMarcou = true;
-      while (!m_bSolta) Sleep(1);
-    });
-    while (!m_bMarcou) Sleep(1);
-  }
-  ~SeguraMarca() {
-    m_bSolta = true;
-    m_thread.join();
-  }
-  int m_iMarca = -1;
-
- private:
-  std::atomic<bool> m_bMarcou{false}, m_bSolta{false};
-  std::thread m_thread;
-};
 
 TEST_F(IExCabecalho, MarcaOcupadaDevolveOCodigoDoTipoSemGravar) {
   UI4 lPos = 0;
   ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A")}), S_OK);
   const auto antes = Arquivos();
   {
-    SeguraMarca outra(m_ie.m_sLocalDados);
+    IESeguraMarca outra(m_ie.m_sLocalDados);
     ASSERT_EQ(outra.m_iMarca, 0);
     UI4 lNovo = 0;
     EXPECT_EQ(Grava(&lNovo, 7, {Campo(0, "B")}), kMarcaOcupada);
@@ -464,19 +393,14 @@ TEST_F(IExCabecalho, ChamadasSimultaneasDoMesmoObjeto) {
   ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
   std::atomic<int> nFalhas{0};
   std::thread leitor([&] {
-    for (int i = 0; i < 200; ++i) {
-      IE_HDR_PS ps{};
-      const UI4 lUm = 1;
-      if (m_ie.LeIEHeader(1, &lUm, &ps) != S_OK || ps.nQtdCampos != 2) ++nFalhas;
-      IELiberaCampos(ps.pCampos, ps.nQtdCampos);
-    }
+    for (int i = 0; i < 200; ++i) nFalhas += Le(1) != "0 7 2 | 0 A 0 7 - | 1 B 0 7 -";
   });
   for (int i = 0; i < 50; ++i) {
     UI4 lUm = 1;
-    if (Grava(&lUm, 7, {Campo(0, "A"), Campo(1, "B")}) != S_OK) ++nFalhas;
+    nFalhas += Grava(&lUm, 7, {Campo(0, "A"), Campo(1, "B")}) != S_OK;
     IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(7), 0, {}};
     IE_ARRAY_PONTEIROS_PS r{};
-    if (m_ie.BuscaPtrsIEHeader(filtro, &r) != S_OK || r.qtd != 1) ++nFalhas;
+    nFalhas += m_ie.BuscaPtrsIEHeader(filtro, &r) != S_OK || r.qtd != 1;
     CoTaskMemFree(r.pPtrs);
   }
   leitor.join();
@@ -492,6 +416,16 @@ class IExItens : public IExCabecalho {
   void TearDown() override {
     m_arq.Fecha();
     IExCabecalho::TearDown();
+  }
+  // Values read from iPtr, with or without their texts, or the failure's code.
+  std::string Le(UI4 iPtr, UINT nQtd, bool bTextos = true) {
+    IE_CAMPO_DATA_PS* pLidos = nullptr;
+    const HRESULT hr = bTextos ? m_ie.LeArrayItensWithText(m_arq, iPtr, nQtd, &pLidos)
+                               : m_ie.LeArrayItens(m_arq, iPtr, nQtd, &pLidos);
+    if (hr != S_OK) return "hr " + std::to_string(hr) + (pLidos == nullptr ? "" : " with an array");
+    const std::string s = IEDescreveValores(pLidos, nQtd);
+    IELiberaItens(pLidos, nQtd);
+    return s;
   }
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> m_arq{&m_ie};
 };
@@ -509,26 +443,9 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + IEBytes(RegValor(103, Lugar(1, 10))) +
                                        IEBytes(RegValor(251, 0x8000002A)) + IEBytes(RegValor(100, 0)) +
                                        IEBytes(RegValor(149, Lugar(11, 2))) + IEBytes(RegValor(400, 1234)));
-  // The caller's text values now hold their places, without text.
-  EXPECT_EQ(aValores[0].pcTexto, nullptr);
-  EXPECT_EQ(aValores[0].ulTamanhoTexto, 0u);
-  EXPECT_EQ(std::memcmp(aValores[0].BinaryData, "\x01\0\0\0\x0A\0\0\0", 8), 0);
-
-  IE_CAMPO_DATA_PS* pLidos = nullptr;
-  ASSERT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 5, &pLidos), S_OK);
-  ASSERT_NE(pLidos, nullptr);
-  EXPECT_STREQ(pLidos[0].pcTexto, "Observa\xE7\xE3o");
-  EXPECT_EQ(pLidos[0].ulTamanhoTexto, 11u) << "the length and its terminator";
-  EXPECT_EQ(pLidos[0].id, 103);
-  EXPECT_EQ(pLidos[1].pcTexto, nullptr);
-  UI8 ull = 0;
-  std::memcpy(&ull, pLidos[1].BinaryData, 8);
-  EXPECT_EQ(ull, 0x8000002Au);
-  EXPECT_EQ(pLidos[2].pcTexto, nullptr) << "an empty text";
-  EXPECT_EQ(pLidos[2].ulTamanhoTexto, 0u);
-  EXPECT_STREQ(pLidos[3].pcTexto, "ab");
-  EXPECT_EQ(pLidos[3].ulTamanhoTexto, 3u);
-  IELiberaItens(pLidos, 5);
+  EXPECT_EQ(IEDescreveValores(aValores, 1), "103:" + std::to_string(Lugar(1, 10)))
+      << "the caller's text values now hold their places, without text";
+  EXPECT_EQ(Le(1, 5), "103:'Observa\xE7\xE3o' 251:2147483690 100:0 149:'ab' 400:1234");
 
   // Rewritten in place: the records are overwritten, every text appended again.
   char szNovo[] = "x";
@@ -547,14 +464,9 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   EXPECT_EQ(Bytes("FNIEXCRE.DAT"),
             IEZeros(48) + IEBytes(RegValor(0, 20261205)) + IEBytes(RegValor(100, Lugar(99, 99))));
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0'));
+  EXPECT_EQ(Le(2, 1, false), "100:" + std::to_string(Lugar(99, 99))) << "the plain form reads no text";
 
   IE_CAMPO_DATA_PS* pLidos = nullptr;
-  ASSERT_EQ(m_ie.LeArrayItens(m_arq, 2, 1, &pLidos), S_OK);
-  EXPECT_EQ(pLidos[0].id, IE_CAMPO_LIVRE_TEXTO_0);
-  EXPECT_EQ(pLidos[0].pcTexto, nullptr) << "the plain form reads no text";
-  IELiberaItens(pLidos, 1);
-
-  pLidos = nullptr;
   ASSERT_EQ(m_ie.LeArrayItens(m_arq, 0, 0, &pLidos), S_OK);
   EXPECT_NE(pLidos, nullptr) << "allocated even for no value";
   CoTaskMemFree(pLidos);
@@ -563,9 +475,7 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   EXPECT_EQ(iZero, 0u);
 
   // A text place beyond the text file fails and frees the array.
-  pLidos = nullptr;
-  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 2, &pLidos), kAlemDoFim);
-  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Le(1, 2), "hr " + std::to_string(kAlemDoFim));
   EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
 }
 
@@ -577,29 +487,20 @@ TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   IE_CAMPO_DATA_PS aValores[2] = {Texto(IE_CAMPO_LIVRE_TEXTO_0, szAb, 3), Valor(251, 5)};
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
-
-  IE_CAMPO_DATA_PS* pLidos = nullptr;
-  EXPECT_EQ(m_ie.LeArrayItens(m_arq, 2, 2, &pLidos), kAlemDoFim);
-  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Le(2, 2, false), "hr " + std::to_string(kAlemDoFim));
   EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItens\t", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
 
   // A text whose start is inside the text file and whose end is not.
   IE_CAMPO_DATA_PS aLongo[1] = {Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(2, 5))};
   UI4 iPtrLongo = 0;
   ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 1, &iPtrLongo, aLongo), S_OK);
-  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, iPtrLongo, 1, &pLidos), kAlemDoFim);
-  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Le(iPtrLongo, 1), "hr " + std::to_string(kAlemDoFim));
 
   // The same chain, read after another reader filled its cache with it.
   IE_CAMPO_DATA_ARQ_V2 reg{};
   ASSERT_EQ(m_arq.Le(1, &reg), ZELARQ_OK);
   for (int i = 0; i < 2; ++i) {
-    ASSERT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 2, &pLidos), S_OK);
-    EXPECT_STREQ(pLidos[0].pcTexto, "ab");
-    UI8 ull = 0;
-    std::memcpy(&ull, pLidos[1].BinaryData, 8);
-    EXPECT_EQ(ull, 5u);
-    IELiberaItens(pLidos, 2);
+    EXPECT_EQ(Le(1, 2), "100:'ab' 251:5");
     m_arq.Fecha();
     ASSERT_EQ(m_arq.Abre('L', IE_PROCESSO_FN_CRE), S_OK);
   }
@@ -632,19 +533,14 @@ TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
   EXPECT_EQ(Arquivos(), antes);
 
   // Reading past the end, or a record of an unknown kind, hands nothing out.
-  IE_CAMPO_DATA_PS* pLidos = nullptr;
-  EXPECT_EQ(m_ie.LeArrayItens(m_arq, 2, 2, &pLidos), kAlemDoFim);
-  EXPECT_EQ(pLidos, nullptr);
-  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItens\t", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
-  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, 0xFFFFFFFF, 1, &pLidos), kAlemDoFim);
+  EXPECT_EQ(Le(0xFFFFFFFF, 1), "hr " + std::to_string(kAlemDoFim));
   EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t",
                     "hr = LeArrayItens(arq, iPtr, pQtd, ppArray, dwFlags, pHeader)\thr = 0X80043E95"),
             1);
   EXPECT_EQ(m_ie.LeArrayItens(m_arq, 1, 1, nullptr), E_POINTER);
   m_arq.Fecha();
   Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + IEBytes(RegValor(-1, 0)));
-  EXPECT_EQ(m_ie.LeArrayItensWithText(m_arq, 1, 3, &pLidos), E_FAIL);
-  EXPECT_EQ(pLidos, nullptr);
+  EXPECT_EQ(Le(1, 3), "hr " + std::to_string(E_FAIL));
   EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = E_FAIL\thr = 0X80004005"), 1);
 }
 }  // namespace

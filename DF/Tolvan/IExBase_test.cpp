@@ -25,6 +25,28 @@ bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
   }
   return true;
 }
+
+void Registra(const std::string& sEmpresa, const std::string& sDiretorio) {
+  const std::string sChave = std::string(kChaveZelSistemas) + "\\Empresas\\" + sEmpresa;
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, sChave, "DF", sDiretorio), ERROR_SUCCESS);
+}
+
+// The switch is read once per process: an earlier test of this process may
+// have fixed it already (ctest runs each test in a process of its own).
+bool LigaFechamentoAdiado() {
+  EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
+            ERROR_SUCCESS);
+  return ContainerDaEmpresa().GetFechamentoAdiado();
+}
+
+// An object of EMP1 started and let go without Finaliza.
+void IniciaESolta(int nConversoes = -1) {
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  if (nConversoes >= 0) {
+    EXPECT_EQ(ie.nConversoes, nConversoes);
+  }
+}
 }  // namespace
 
 TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias) {
@@ -87,7 +109,8 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   EXPECT_EQ(terceiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 3u);
 }
 
-TEST_F(IExBaseTeste, ObjetoDestruidoSemFinalizarDevolveABase) {
+TEST_F(IExBaseTeste, ObjetoDestruidoSemFinalizarDevolveABaseNaHora) {
+  EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
   {
     CIExBaseTeste ie;
     ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
@@ -97,11 +120,7 @@ TEST_F(IExBaseTeste, ObjetoDestruidoSemFinalizarDevolveABase) {
 }
 
 TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexao) {
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
-            ERROR_SUCCESS);
-  // The switch is read once per process: an earlier test of this process
-  // may have fixed it already (ctest runs each test in a process of its own).
-  if (!ContainerDaEmpresa().GetFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
+  if (!LigaFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
   CZelDataBase_DF_InfoExtras* pBase = nullptr;
@@ -138,41 +157,21 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
 }
 
 TEST_F(IExBaseTeste, CadaLiberacaoDuranteOSilencioORecomeca) {
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
-            ERROR_SUCCESS);
-  if (!ContainerDaEmpresa().GetFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
+  if (!LigaFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
   const auto quarto = std::chrono::milliseconds(ZelTempoMs(ZelTempo::kFechamentoAdiadoBase) / 4);
-  {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-  }
+  IniciaESolta();
   std::this_thread::sleep_for(quarto);
-  {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-    EXPECT_EQ(ie.nConversoes, 0) << "a quarter into the quiet period the base is still open";
-  }
+  IniciaESolta(0);  // a quarter into the quiet period the base is still open
   // The second release started the period again: a quarter later it is still open.
   std::this_thread::sleep_for(quarto);
   EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
   EXPECT_TRUE(EsperaFechar("EMP1"));
 }
 
-TEST_F(IExBaseTeste, SemFechamentoAdiadoALiberacaoFechaNaHora) {
-  EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
-  {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-  }
-  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-}
-
 TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
   // Registered, so that only the name's own rule can refuse them.
-  for (const char* szRegistrada : {"..", "EMP\x7F"})
-    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\" + szRegistrada,
-                                      "DF", m_sEmpresa),
-              ERROR_SUCCESS);
+  Registra("..", m_sEmpresa);
+  Registra("EMP\x7F", m_sEmpresa);
   for (const char* szEmpresa : {"SEMREGISTRO", "..", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", "EMP\x7F", ""}) {
     CIExBaseTeste ie;
     EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), HR(0x80043F59)) << szEmpresa;
@@ -184,27 +183,20 @@ TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
   EXPECT_TRUE(ErroContem("hr = E_ZELDF_FALHA_ACESSAR_REGISTRY"));
 }
 
-TEST_F(IExBaseTeste, DiretorioCriadoComOsPais) {
-  std::string sFundo = ZelDiretorioTeste() + "nao/existe/ainda/";
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP2", "DF",
-                                    sFundo),
-            ERROR_SUCCESS);
+TEST_F(IExBaseTeste, DiretorioCriadoComOsPaisOuCodigoQuandoNaoPode) {
+  const std::string sFundo = ZelDiretorioTeste() + "nao/existe/ainda/";
+  Registra("EMP2", sFundo);
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP2", 1, 1), S_OK);
   EXPECT_TRUE(ZelExisteArquivo(sFundo + "VOVIDADI/DFIEHDR.DAT"));
-}
 
-TEST_F(IExBaseTeste, DiretorioQueNaoPodeSerCriadoDaUmCodigoEUmaLinha) {
   // A file where the company's directory should be.
-  std::string sArquivo = ZelDiretorioTeste() + "ocupado";
+  const std::string sArquivo = ZelDiretorioTeste() + "ocupado";
   ZelCriaMarcador(sArquivo);
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP3", "DF",
-                                    sArquivo + "/"),
-            ERROR_SUCCESS);
-  CIExBaseTeste ie;
-  HRESULT hr = ie.Inicializa("EMP3", 1, 1);
-  EXPECT_TRUE(FAILED(hr));
-  EXPECT_EQ(ie.m_pDataBase, nullptr);
+  Registra("EMP3", sArquivo + "/");
+  CIExBaseTeste ocupado;
+  EXPECT_TRUE(FAILED(ocupado.Inicializa("EMP3", 1, 1)));
+  EXPECT_EQ(ocupado.m_pDataBase, nullptr);
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP3"));
   EXPECT_EQ(ZelLeArquivoInteiro(sArquivo), "");
 }
@@ -230,44 +222,42 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
   EXPECT_EQ(VersaoGravada(), 9u);
 }
 
-TEST_F(IExBaseTeste, FalhaDepoisDeAbrirABaseDevolveABase) {
+// A damaged file fails the start after the database opened: the database is
+// given back, nothing stays open and the file is never cut.
+TEST_F(IExBaseTeste, ArquivoDanificadoFalhaAPartidaEDevolveABase) {
+  struct Caso {
+    const char* szArquivo;
+    size_t nRegistro;
+    std::string sBytes;
+    const char* szTraco;
+  };
+  const Caso kCasos[] = {
+      {"DFIEHDR.DAT", 56, IEZeros(56) + "abc", "hr = m_ArqIE.Abre('L', TRUE, false)"},
+      {"DFIECMP.DAT", 80, IEZeros(81), "hr = m_ArqCamposIE.Abre('L', TRUE, false)"},
+      {"DFIEVINC.dat", 24, IEBytes(Vinculo(1, 1)) + "xy", nullptr},
+  };
   Escreve("DFIECONFIG.DAT", Configuracao(9));
-  const std::string sTruncado = IEZeros(56) + "abc";
-  Escreve("DFIEHDR.DAT", sTruncado);
-  {
+  for (const Caso& c : kCasos) {
+    SCOPED_TRACE(c.szArquivo);
+    Escreve(c.szArquivo, c.sBytes);
     CIExBaseTeste ie;
-    EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80043EE2));
+    const HRESULT hr = ie.Inicializa("EMP1", 1, 1);
+    EXPECT_TRUE(FAILED(hr));
     EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
     EXPECT_EQ(ie.m_pDataBase, nullptr);
     EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
-    EXPECT_TRUE(ErroContem("hr = m_ArqIE.Abre('L', TRUE, false)"));
-    EXPECT_TRUE(ErroContem("hr = AbreArqHeader()"));
+    EXPECT_EQ(Bytes(c.szArquivo), c.sBytes);
+    if (c.szTraco != nullptr) {
+      EXPECT_EQ(hr, HR(0x80043EE2));
+      EXPECT_TRUE(ErroContem(c.szTraco));
+      EXPECT_TRUE(ErroContem("hr = AbreArqHeader()"));
+    }
+    Escreve(c.szArquivo, c.sBytes.substr(0, c.sBytes.size() - c.sBytes.size() % c.nRegistro));
   }
-  EXPECT_EQ(Bytes("DFIEHDR.DAT"), sTruncado) << "a damaged file is never cut";
-
-  Escreve("DFIEHDR.DAT", IEZeros(56));
-  Escreve("DFIECMP.DAT", IEZeros(81));
-  CIExBaseTeste ie;
-  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80043EE2));
-  EXPECT_TRUE(ErroContem("hr = m_ArqCamposIE.Abre('L', TRUE, false)"));
-  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(81));
-}
-
-TEST_F(IExBaseTeste, ArquivoDeVinculosComRegistroPartidoRecusaAPartida) {
-  Escreve("DFIECONFIG.DAT", Configuracao(9));
-  const std::string sBytes = IEBytes(Vinculo(1, 1)) + "xy";
-  Escreve("DFIEVINC.dat", sBytes);
-  CIExBaseTeste ie;
-  EXPECT_TRUE(FAILED(ie.Inicializa("EMP1", 1, 1)));
-  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), sBytes);
 }
 
 TEST_F(IExBaseTeste, CabecalhoApagadoDepoisDeCriadoNaoVoltaVazio) {
-  {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-  }
+  IniciaESolta();
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEHDR.DAT"), ERROR_SUCCESS);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEINTCAB.DAT"), ERROR_SUCCESS);
   CIExBaseTeste ie;

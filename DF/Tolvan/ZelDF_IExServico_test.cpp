@@ -93,14 +93,23 @@ TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {
   EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
 }
 
-TEST_F(ZelDF_IExTeste, LinhasDeEntradaComOsParesDeCadaMetodo) {
-  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CZelDF_IEx\n");
+// The process names of an entry line's pairs are asked for only when the
+// line is written.
+TEST_F(ZelDF_IExTeste, LinhasDeEntradaComOsParesDeCadaMetodoSoQuandoPedidas) {
   PtrObjeto p = Cria();
   ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  int nConsultas = IEConsultasNomeProcesso();
+  ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
+  I4 b = 0;
+  ASSERT_EQ(p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, &b), S_OK);
+  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas);
+  EXPECT_TRUE(Linhas(LogChamadas()).empty());
+
+  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CZelDF_IEx\n");
   IE_ARRAY_PONTEIROS_PS ptrs{};
   ASSERT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-  const int nConsultas = IEConsultasNomeProcesso();
+  nConsultas = IEConsultasNomeProcesso();
   ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
   EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
   EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
@@ -115,18 +124,6 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaComOsParesDeCadaMetodo) {
   EXPECT_TRUE(Contem(linhas[2], "\tCZelDF_IEx::ExisteVinculo\t"));
   EXPECT_TRUE(Contem(linhas[2], "\tulPosHeader = 4"));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
-}
-
-TEST_F(ZelDF_IExTeste, SemLinhaDeEntradaONomeDoProcessoNaoEConsultado) {
-  PtrObjeto p = Cria();
-  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
-  const int nConsultas = IEConsultasNomeProcesso();
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-  ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
-  I4 b = 0;
-  ASSERT_EQ(p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, &b), S_OK);
-  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas);
-  EXPECT_TRUE(Linhas(LogChamadas()).empty());
 }
 
 TEST_F(ZelDF_IExTeste, FalhasDoNegocioComALinhaDoMetodo) {

@@ -22,33 +22,41 @@ TEST(InfoExtras, ChaveDaOrigem) {
   EXPECT_EQ(db.GetModulo(), -11);
 }
 
-TEST_F(InfoExtrasTeste, VinculosSemVazioNaoSaoReescritos) {
-  const std::string sVinculos = IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(1, 2, 1, 1, 1)});
-  Escreve("DFIEVINC.dat", sVinculos);
-  // A rewrite would give the file a new time.
-  const auto antigo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
-  std::filesystem::last_write_time(m_sVovi + "DFIEVINC.dat", antigo);
-  CZelDataBase_DF_InfoExtras db;
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
-  EXPECT_EQ(std::filesystem::last_write_time(m_sVovi + "DFIEVINC.dat"), antigo);
-  EXPECT_TRUE(ArquivosTRA().empty());
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(db.m_Vinculo.ExisteIndex(CZelDataBase_DF_InfoExtras::ChaveOrigem(1, 2), &uiPos, 0), S_OK);
-  EXPECT_EQ(uiPos, 2u) << "a flagged link is indexed too";
-}
-
-TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdem) {
-  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 5), Vinculo(3, 1), Vinculo(0, 0, 0, 0),
-                                                                   Vinculo(1, 9), Vinculo(2, 4)}));
-  CZelDataBase_DF_InfoExtras db;
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(3, 1), Vinculo(1, 9), Vinculo(2, 4)}));
-  EXPECT_TRUE(ArquivosTRA().empty());
-  ASSERT_EQ(db.m_Vinculo.GetQtdRegistros(), 3u);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(db.m_Vinculo.ExisteIndex(CZelDataBase_DF_InfoExtras::ChaveOrigem(2, 4), &uiPos, 0), S_OK);
-  EXPECT_EQ(uiPos, 3u);
+// Links without a header leave the file at the start, in order, and only
+// then is the file rewritten; the index finds an origin's first link,
+// flagged or not.
+TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
+  struct Caso {
+    std::vector<IE_VINCULO_ARQ_V0> aAntes, aDepois;  // no links after: the file as it was
+    UI4 lPosHeader, lChave;
+    ZelUInt uiPos;
+  };
+  const Caso kCasos[] = {
+      {{Vinculo(1, 1), Vinculo(1, 2, 1, 1, 1)}, {}, 1, 2, 2},
+      {{Vinculo(0, 5), Vinculo(3, 1), Vinculo(0, 0, 0, 0), Vinculo(1, 9), Vinculo(2, 4)},
+       {Vinculo(3, 1), Vinculo(1, 9), Vinculo(2, 4)}, 2, 4, 3},
+      {{Vinculo(4, 4), Vinculo(1, 1), Vinculo(1, 1, 2, 5)}, {}, 1, 1, 2},
+  };
+  for (const Caso& c : kCasos) {
+    SCOPED_TRACE(c.aAntes.size());
+    Escreve("DFIEVINC.dat", IEBytes(c.aAntes));
+    // A rewrite would give the file a new time.
+    const auto antigo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+    std::filesystem::last_write_time(m_sVovi + "DFIEVINC.dat", antigo);
+    CZelDataBase_DF_InfoExtras db;
+    ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+    const auto& aEsperados = c.aDepois.empty() ? c.aAntes : c.aDepois;
+    EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(aEsperados));
+    EXPECT_EQ(db.m_Vinculo.GetQtdRegistros(), aEsperados.size());
+    if (c.aDepois.empty()) {
+      EXPECT_EQ(std::filesystem::last_write_time(m_sVovi + "DFIEVINC.dat"), antigo);
+    }
+    EXPECT_TRUE(ArquivosTRA().empty());
+    ZelUInt uiPos = 0;
+    const ZelUInt uiChave = CZelDataBase_DF_InfoExtras::ChaveOrigem(c.lPosHeader, c.lChave);
+    ASSERT_EQ(db.m_Vinculo.ExisteIndex(uiChave, &uiPos, 0), S_OK);
+    EXPECT_EQ(uiPos, c.uiPos);
+  }
 }
 
 TEST_F(InfoExtrasTeste, ArquivoVazioOuAusenteAbreSemTransferencia) {
@@ -64,18 +72,6 @@ TEST_F(InfoExtrasTeste, ArquivoVazioOuAusenteAbreSemTransferencia) {
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), "");
   EXPECT_TRUE(ArquivosTRA().empty());
-}
-
-TEST_F(InfoExtrasTeste, OrigemRepetidaNoArquivoAchaAPrimeira) {
-  const std::string sVinculos =
-      IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(4, 4), Vinculo(1, 1), Vinculo(1, 1, 2, 5)});
-  Escreve("DFIEVINC.dat", sVinculos);
-  CZelDataBase_DF_InfoExtras db;
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(db.m_Vinculo.ExisteIndex(CZelDataBase_DF_InfoExtras::ChaveOrigem(1, 1), &uiPos, 0), S_OK);
-  EXPECT_EQ(uiPos, 2u);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
 }
 
 TEST_F(InfoExtrasTeste, TransferenciaPresenteImpedeAbrir) {

@@ -1,0 +1,64 @@
+// Helpers of the store's tests: values and headers as read, in one line, and
+// the directory's change marker held by another thread.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "IExTeste.h"
+#include "ZelArqMarcaFila.h"
+
+// Each value as "id:number" or "id:'text'"; a text's length shows ("/n") when
+// it is not its characters and terminator.
+inline std::string IEDescreveValores(const IE_CAMPO_DATA_PS* pValores, UINT nQtd) {
+  std::string s;
+  for (UINT i = 0; i < nQtd; ++i) {
+    const IE_CAMPO_DATA_PS& v = pValores[i];
+    uint64_t ull = 0;
+    std::memcpy(&ull, v.BinaryData, 8);
+    s += (i == 0 ? "" : " ") + std::to_string(v.id) + ":";
+    const UI4 ulTamanho = v.pcTexto == nullptr ? 0 : static_cast<UI4>(std::strlen(v.pcTexto) + 1);
+    s += v.pcTexto == nullptr ? std::to_string(ull) : "'" + std::string(v.pcTexto) + "'";
+    if (v.ulTamanhoTexto != ulTamanho) s += "/" + std::to_string(v.ulTamanhoTexto);
+  }
+  return s;
+}
+
+// A header as read: flags, process and field count, then each field's id,
+// name, flags, extra and users ("-" for no user array); "null" for no fields.
+inline std::string IEDescreveHeader(const IE_HDR_PS& ps) {
+  std::string s = std::to_string(ps.dwFlags) + " " + std::to_string(ps.eProcesso) + " " + std::to_string(ps.nQtdCampos);
+  if (ps.pCampos == nullptr) return s + " null";
+  for (UINT i = 0; i < ps.nQtdCampos; ++i) {
+    const IE_CAMPO_PS& c = ps.pCampos[i];
+    s += " | " + std::to_string(c.id) + " " + std::string(c.szNome, strnlen(c.szNome, sizeof c.szNome)) + " " +
+         std::to_string(c.dwFlags) + " " + std::to_string(c.lPtrExtra);
+    if (c.pUsuarios == nullptr) s += " -";
+    for (UI2 j = 0; c.pUsuarios != nullptr && j < c.iQtdUsuarios; ++j) s += " u" + std::to_string(c.pUsuarios[j]);
+  }
+  return s;
+}
+
+// Holds the directory's change marker from another thread until destroyed.
+class IESeguraMarca {
+ public:
+  explicit IESeguraMarca(const std::string& sDiretorio) {
+    m_thread = std::thread([this, sDiretorio] {
+      CZelArqMarcaFila marca;
+      m_iMarca = marca.Marca(sDiretorio, IZelArqMarcaEnum::VoviDadi, "DF");
+      m_bMarcou = true;
+      while (!m_bSolta) Sleep(1);
+    });
+    while (!m_bMarcou) Sleep(1);
+  }
+  ~IESeguraMarca() {
+    m_bSolta = true;
+    m_thread.join();
+  }
+  int m_iMarca = -1;
+
+ private:
+  std::atomic<bool> m_bMarcou{false}, m_bSolta{false};
+  std::thread m_thread;
+};
