@@ -27,17 +27,21 @@ class Pool {
   // the pool is stopping). A connection's reader, one per connection, always
   // gets a thread of its own; calls queue once the threads reach the cap.
   bool Submete(std::function<void()> tarefa, bool bLeitor = false) {
-    std::lock_guard<std::mutex> trava(m_mutex);
-    if (m_bParar) return false;
-    if (m_tarefas.size() >= m_nOciosos && (bLeitor || m_threads.size() < kMaxThreads)) {
-      try {
-        m_threads.emplace_back([this] { Trabalha(); });
-      } catch (const std::system_error&) {
-        // Queued behind the calls running now, when there are any.
-        if (bLeitor ? m_tarefas.size() >= m_nOciosos : m_threads.empty()) return false;
+    {
+      std::lock_guard<std::mutex> trava(m_mutex);
+      if (m_bParar) return false;
+      if (m_tarefas.size() >= m_nOciosos && (bLeitor || m_threads.size() < kMaxThreads)) {
+        try {
+          m_threads.emplace_back([this] { Trabalha(); });
+        } catch (const std::system_error&) {
+          // Queued behind the calls running now, when there are any.
+          if (bLeitor ? m_tarefas.size() >= m_nOciosos : m_threads.empty()) return false;
+        }
       }
+      m_tarefas.push_back(std::move(tarefa));
     }
-    m_tarefas.push_back(std::move(tarefa));
+    // Outside the lock, so that the thread woken does not wait at once for
+    // the one that woke it.
     m_cv.notify_one();
     return true;
   }
