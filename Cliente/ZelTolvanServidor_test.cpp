@@ -16,6 +16,7 @@
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalTransporte.h"
 #include "ZelRegistro.h"
+#include "ZelSessaoTeste.h"
 #include "ZelSistema.h"
 #include "ZelTesteAjudante.h"
 
@@ -27,12 +28,7 @@ class TolvanServidor : public ::testing::Test {
   void SetUp() override {
     static int nTeste = 0;  // each test its own files; short, for the socket path
     m_sDir = ZelNovoDiretorio("tolvan" + std::to_string(++nTeste));
-    fs::create_directories(m_sDir + "r");
-    fs::permissions(m_sDir + "r", fs::perms::owner_all);
-    setenv("XDG_RUNTIME_DIR", (m_sDir + "r").c_str(), 1);
-    setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "maquina.reg").c_str(), 1);
-    setenv("ZEL_REGISTRO_USUARIO", (m_sDir + "usuario.reg").c_str(), 1);
-    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioModulos", m_sDir), ERROR_SUCCESS);
+    ASSERT_TRUE(ZelAmbienteServidorTeste(m_sDir));
   }
   void TearDown() override {
     // The server ends by itself once idle; the test waits for it, bounded.

@@ -218,12 +218,7 @@ class TolvanFalhas : public ::testing::Test {
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     static int nTeste = 0;
     m_sDir = ZelNovoDiretorio("f" + std::to_string(++nTeste));  // short: the socket's path has a limit
-    fs::create_directories(m_sDir + "r");
-    fs::permissions(m_sDir + "r", fs::perms::owner_all);
-    setenv("XDG_RUNTIME_DIR", (m_sDir + "r").c_str(), 1);
-    setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "maquina.reg").c_str(), 1);
-    setenv("ZEL_REGISTRO_USUARIO", (m_sDir + "usuario.reg").c_str(), 1);
-    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioModulos", m_sDir), ERROR_SUCCESS);
+    ASSERT_TRUE(ZelAmbienteServidorTeste(m_sDir));
     fs::create_directories(m_sDir + "emp");
     ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP", "DF",
                                       m_sDir + "emp/"),
