@@ -41,6 +41,15 @@ ZelMemoria ZelLeMemoria();
 // Gives back to the system the free memory the allocator still holds, as
 // after loading a large file whose scratch buffers are gone.
 void ZelDevolveMemoriaLivre();
+// Asks for large pages under a big buffer not yet touched: a company's
+// records and indexes fault in a few pages instead of thousands.
+void ZelPreferePaginasGrandes(void* p, size_t nBytes);
+template <class V>
+void ZelReservaGrande(V& v, size_t n) {
+  if (n <= v.capacity()) return;
+  v.reserve(n);
+  ZelPreferePaginasGrandes(v.data(), v.capacity() * sizeof(typename V::value_type));
+}
 
 // "%d.%d.%d.%d" of the program and of the operating system kernel.
 std::string ZelVersaoPrograma();

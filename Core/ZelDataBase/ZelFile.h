@@ -227,7 +227,9 @@ class CZelIndiceChaves {
     m_aSlots[i] = Slot{0, 0};
   }
   void Redimensiona(size_t nSlots) {
-    std::vector<Slot> aVelhos(nSlots, Slot{0, 0});
+    std::vector<Slot> aVelhos;
+    ZelReservaGrande(aVelhos, nSlots);
+    aVelhos.assign(nSlots, Slot{0, 0});
     aVelhos.swap(m_aSlots);
     for (const Slot& s : aVelhos) {
       if (s.uiValor == 0) continue;
@@ -333,7 +335,8 @@ class CZelFile : public CZelFileBase {
 
   HRESULT GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aRegistros);
   HRESULT ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegistros, size_t uiColuna, ChavesLote* pLote);
-  void AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote);
+  template <class F>
+  void AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, F chave);
   HRESULT RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade);
   // Shared part of the look-ups: achou gets the index and the key's first
   // position, when it has one.
@@ -372,6 +375,7 @@ HRESULT CZelFile<T>::OnInicializa() {
             E_ZELCR_ARQUIVO_NAO_EH_MOD_ESTRUTURA);
       return E_ZELCR_ARQUIVO_NAO_EH_MOD_ESTRUTURA;
     }
+    ZelReservaGrande(m_aRegistros, nDados / sizeof(T));
     m_aRegistros.resize(nDados / sizeof(T));
     auto* p = reinterpret_cast<BYTE*>(m_aRegistros.data());
     for (ULONGLONG nFeito = 0; nFeito < nDados;) {
@@ -514,7 +518,8 @@ HRESULT CZelFile<T>::GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aR
     uiPosicao = uiNovaPosicao;
     m_aRegistros.insert(m_aRegistros.end(), aRegistros.begin(), aRegistros.end());
   }
-  for (size_t c = 0; c < m_aIndices.size(); ++c) AtualizaIndex(uiPosicao, aRegistros.size(), c, aLotes[c]);
+  for (size_t c = 0; c < m_aIndices.size(); ++c)
+    AtualizaIndex(uiPosicao, aRegistros.size(), c, [&](size_t j) { return aLotes[c].aChaves[j]; });
   return S_OK;
 }
 
@@ -522,10 +527,10 @@ template <class T>
 HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegistros, size_t uiColuna,
                                  ChavesLote* pLote) {
   Indice& ind = m_aIndices[uiColuna];
-  pLote->aChaves.reserve(aRegistros.size());
+  if (pLote != nullptr) pLote->aChaves.reserve(aRegistros.size());
   for (size_t j = 0; j < aRegistros.size(); ++j) {
     ZelUInt uiChave = ind.pfnGetChaveIndex(&aRegistros[j], uiColuna);
-    pLote->aChaves.push_back(uiChave);
+    if (pLote != nullptr) pLote->aChaves.push_back(uiChave);
     if (uiChave == 0) {
       if (!ind.bPermiteChaveZerada) {
         Traca("CZelFile::ValidaIndex", __LINE__, "hr = E_ZELCR_INDEXACAO_COM_POSICAO_ZERO",
@@ -546,13 +551,14 @@ HRESULT CZelFile<T>::ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegis
 }
 
 template <class T>
-void CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, const ChavesLote& lote) {
+template <class F>
+void CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, F chave) {
   Indice& ind = m_aIndices[uiColuna];
   // A unique index gets a key per record; one that repeats keys may get a
   // handful, and grows as they come.
   if (ind.mapa.empty() && !ind.bPermiteChaveRepetida) ind.mapa.Reserva(nLote);
   for (size_t j = 0; j < nLote; ++j) {
-    ZelUInt uiChave = lote.aChaves[j];
+    ZelUInt uiChave = chave(j);
     if (uiChave == 0 && !ind.bPermiteChaveZerada) continue;
     ind.mapa.Inclui(uiChave, uiPosicao + j);
   }
@@ -591,14 +597,16 @@ HRESULT CZelFile<T>::IncluiIndex(PFN_GetChaveIndex pfnGetChaveIndex, ZelUInt uiC
   m_aIndices.push_back(Indice{{}, pfnGetChaveIndex, bPermiteChaveZerada, bPermiteChaveRepetida});
   if (m_aRegistros.empty()) return S_OK;
   size_t c = m_aIndices.size() - 1;
-  ChavesLote lote;
-  HRESULT hr = ValidaIndex(ZELDATABASE_POSICAO_NOVO_REGISTRO, m_aRegistros, c, &lote);
+  // The keys are worked out again rather than kept: for a large file the
+  // kept copy would cost more than the second look.
+  HRESULT hr = ValidaIndex(ZELDATABASE_POSICAO_NOVO_REGISTRO, m_aRegistros, c, nullptr);
   if (FAILED(hr)) {
     Traca("CZelFile::IncluiIndex", __LINE__,
           "hr = AtualizaIndex(ZELDATABASE_POSICAO_NOVO_REGISTRO, m_aRegistros, uiColunaIndexacao)", hr);
     return hr;
   }
-  AtualizaIndex(1, m_aRegistros.size(), c, lote);
+  AtualizaIndex(1, m_aRegistros.size(), c,
+                [&](size_t j) { return pfnGetChaveIndex(&m_aRegistros[j], static_cast<ZelUInt>(c)); });
   return S_OK;
 }
 

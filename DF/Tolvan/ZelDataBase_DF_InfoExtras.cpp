@@ -75,14 +75,17 @@ HRESULT CZelDataBase_DF_InfoExtras::RemoverRegistrosZerados() {
 
   const ZelUInt iQtdInicialRegistros = arqDat.GetQtdRegistros();
   if (iQtdInicialRegistros == 0) return S_OK;
+  // The loaded records are looked at in place: a copy of a large company
+  // would cost as much as its load, and nearly every start has nothing to
+  // clean.
+  const auto* pCarregados = static_cast<const IE_VINCULO_ARQ_V0*>(arqDat.GetPtrArray());
+  auto zerado = [](const IE_VINCULO_ARQ_V0& r) { return r.lPosHeader == 0; };
+  if (std::none_of(pCarregados, pCarregados + iQtdInicialRegistros, zerado)) return S_OK;
   const ZelUInt iPosicaoInicial = 1;
   std::vector<IE_VINCULO_ARQ_V0> aRegistros;
   hr = arqDat.LeColecao(iPosicaoInicial, iQtdInicialRegistros, aRegistros);
   if (FAILED(hr)) return falha(__LINE__, "hr = arqDat.LeColecao(iPosicaoInicial, iQtdInicialRegistros, aRegistros)", hr);
-  auto itFim = std::remove_if(aRegistros.begin(), aRegistros.end(),
-                              [](const IE_VINCULO_ARQ_V0& r) { return r.lPosHeader == 0; });
-  if (itFim == aRegistros.end()) return S_OK;
-  aRegistros.erase(itFim, aRegistros.end());
+  aRegistros.erase(std::remove_if(aRegistros.begin(), aRegistros.end(), zerado), aRegistros.end());
 
   ZelUInt iPosicao = ZELDATABASE_POSICAO_NOVO_REGISTRO;
   hr = arqTra.GravaColecao(iPosicao, aRegistros);
