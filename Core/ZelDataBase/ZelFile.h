@@ -299,6 +299,12 @@ class CZelFile : public CZelFileBase {
                       bool bPermiteChaveRepetida = false) {
     return IncluiIndex(&D::GetChaveIndex, uiColunaIndexacao, bPermiteChaveZerada, bPermiteChaveRepetida);
   }
+  // An index whose keys may repeat and be 0, built over the loaded records
+  // apart from the file, so that another thread can build it while
+  // IncluiIndex builds the one before it; IncluiIndexMontado then adds it as
+  // column uiColunaIndexacao. The records may not change in between.
+  CZelIndiceChaves MontaIndiceRepetido(PFN_GetChaveIndex pfnGetChaveIndex, ZelUInt uiColunaIndexacao) const;
+  HRESULT IncluiIndexMontado(PFN_GetChaveIndex pfnGetChaveIndex, ZelUInt uiColunaIndexacao, CZelIndiceChaves mapa);
   // A missing key leaves *pPosicao / *pListaPosicao as they were.
   virtual HRESULT ExisteIndex(ZelUInt uiChave, ZelUInt* pPosicao, ZelUInt uiColunaIndexacao);
   virtual HRESULT ExisteIndex(ZelUInt uiChave, std::vector<ZelUInt>* pListaPosicao, ZelUInt uiColunaIndexacao);
@@ -337,6 +343,9 @@ class CZelFile : public CZelFileBase {
   HRESULT ValidaIndex(ZelUInt uiPosicao, const std::vector<T>& aRegistros, size_t uiColuna, ChavesLote* pLote);
   template <class F>
   void AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, F chave);
+  template <class F>
+  static void IncluiChaves(CZelIndiceChaves& mapa, bool bPermiteChaveZerada, bool bPermiteChaveRepetida,
+                           ZelUInt uiPosicao, size_t nLote, F chave);
   HRESULT RemoveIndex(ZelUInt uiPosicao, ZelUInt uiQuantidade);
   // Shared part of the look-ups: achou gets the index and the key's first
   // position, when it has one.
@@ -554,14 +563,43 @@ template <class T>
 template <class F>
 void CZelFile<T>::AtualizaIndex(ZelUInt uiPosicao, size_t nLote, size_t uiColuna, F chave) {
   Indice& ind = m_aIndices[uiColuna];
+  IncluiChaves(ind.mapa, ind.bPermiteChaveZerada, ind.bPermiteChaveRepetida, uiPosicao, nLote, chave);
+}
+
+template <class T>
+template <class F>
+void CZelFile<T>::IncluiChaves(CZelIndiceChaves& mapa, bool bPermiteChaveZerada, bool bPermiteChaveRepetida,
+                               ZelUInt uiPosicao, size_t nLote, F chave) {
   // A unique index gets a key per record; one that repeats keys may get a
   // handful, and grows as they come.
-  if (ind.mapa.empty() && !ind.bPermiteChaveRepetida) ind.mapa.Reserva(nLote);
+  if (mapa.empty() && !bPermiteChaveRepetida) mapa.Reserva(nLote);
   for (size_t j = 0; j < nLote; ++j) {
     ZelUInt uiChave = chave(j);
-    if (uiChave == 0 && !ind.bPermiteChaveZerada) continue;
-    ind.mapa.Inclui(uiChave, uiPosicao + j);
+    if (uiChave == 0 && !bPermiteChaveZerada) continue;
+    mapa.Inclui(uiChave, uiPosicao + j);
   }
+}
+
+template <class T>
+CZelIndiceChaves CZelFile<T>::MontaIndiceRepetido(PFN_GetChaveIndex pfnGetChaveIndex,
+                                                  ZelUInt uiColunaIndexacao) const {
+  CZelIndiceChaves mapa;
+  IncluiChaves(mapa, true, true, 1, m_aRegistros.size(),
+               [&](size_t j) { return pfnGetChaveIndex(&m_aRegistros[j], uiColunaIndexacao); });
+  return mapa;
+}
+
+template <class T>
+HRESULT CZelFile<T>::IncluiIndexMontado(PFN_GetChaveIndex pfnGetChaveIndex, ZelUInt uiColunaIndexacao,
+                                        CZelIndiceChaves mapa) {
+  std::unique_lock<std::shared_mutex> trava(m_lockArquivo);
+  if (uiColunaIndexacao != m_aIndices.size()) {
+    Traca("CZelFile::IncluiIndexMontado", __LINE__, "hr = E_ZELCR_COLUNA_INDEXACAO_INVALIDA",
+          E_ZELCR_COLUNA_INDEXACAO_INVALIDA);
+    return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
+  }
+  m_aIndices.push_back(Indice{std::move(mapa), pfnGetChaveIndex, true, true});
+  return S_OK;
 }
 
 template <class T>

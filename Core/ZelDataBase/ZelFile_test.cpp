@@ -145,6 +145,37 @@ TEST_F(ZelFileTeste, IndiceComChavesRepetidasEZeradasPermitidas) {
   EXPECT_EQ(uiPrimeira, 3u);
 }
 
+TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoes) {
+  Escreve("DADOS.dat", BytesDe({Reg(5, 1), Reg(0, 2), Reg(7, 3), Reg(5, 4)}));
+  Aberto a(false);
+  ASSERT_EQ(a.hr, S_OK);
+  ASSERT_EQ(a.arq.IncluiIndex(&CBaseTeste::GetChaveIndex, 0, true, true), S_OK);
+  CZelIndiceChaves mapa = a.arq.MontaIndiceRepetido(&CBaseTeste::GetChaveIndex, 1);
+  EXPECT_EQ(mapa.Posicoes(5), (std::vector<ZelUInt>{1, 4}));
+  EXPECT_EQ(mapa.Posicoes(0), std::vector<ZelUInt>{2});
+
+  // Only the next column is taken; a refused one adds nothing.
+  EXPECT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 2, mapa), HR(0x81080AA9));
+  EXPECT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 0, mapa), HR(0x81080AA9));
+  std::vector<ZelUInt> aLista;
+  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), HR(0x81080AA9));
+  ASSERT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 1, std::move(mapa)), S_OK);
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), S_OK);
+  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 4}));
+
+  // Later writes keep it up, as a repeatable index that takes key 0.
+  ZelUInt uiPos = 1;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(0, 8)), S_OK);
+  uiPos = 0;
+  ASSERT_EQ(a.arq.Grava(uiPos, Reg(7, 9)), S_OK);
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), S_OK);
+  EXPECT_EQ(aLista, std::vector<ZelUInt>{4});
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{7}, &aLista, 1), S_OK);
+  EXPECT_EQ(aLista, (std::vector<ZelUInt>{3, 5}));
+  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{0}, &aLista, 1), S_OK);
+  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 2}));
+}
+
 TEST_F(ZelFileTeste, ChaveTextoPassaPeloCrc64) {
   struct Base : CZelDataBase {
     Base() : CZelDataBase(kModuloTeste) {}

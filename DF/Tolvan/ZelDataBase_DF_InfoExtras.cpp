@@ -1,6 +1,9 @@
 #include "ZelDataBase_DF_InfoExtras.h"
 
 #include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "ZelDataBaseUtil.h"
@@ -33,16 +36,36 @@ HRESULT CZelDataBase_DF_InfoExtras::OnInicializa() {
     ZelTraceHR(this, kFuncao, kFonte, __LINE__, "hr = __super::OnInicializa()", "hr", hr);
     return hr;
   }
+  // Without the header index the look-ups by header scan. It is built on
+  // the other core while the origin index is, and accepts every record.
+  CZelIndiceChaves indiceCabecalho;
+  std::exception_ptr pErroCabecalho;
+  auto montaCabecalho = [&] {
+    try {
+      indiceCabecalho = m_Vinculo.MontaIndiceRepetido(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo);
+    } catch (...) {
+      pErroCabecalho = std::current_exception();
+    }
+  };
+  std::thread tCabecalho;
+  try {
+    tCabecalho = std::thread(montaCabecalho);
+  } catch (const std::system_error&) {
+    montaCabecalho();
+  }
   hr = m_Vinculo.IncluiIndex(this, eColunaOrigem);
+  if (tCabecalho.joinable()) tCabecalho.join();
+  if (pErroCabecalho) {
+    CZelDataBase::OnFinaliza();
+    std::rethrow_exception(pErroCabecalho);
+  }
   if (FAILED(hr)) {
     ZelTraceHR(this, kFuncao, kFonte, __LINE__, "hr = m_Vinculo.IncluiIndex(this, eColunaOrigem)", "hr", hr);
     // Nothing of a half-started database stays open.
     CZelDataBase::OnFinaliza();
     return hr;
   }
-  // It accepts every record, so it cannot fail here; without it the
-  // look-ups by header scan.
-  m_Vinculo.IncluiIndex(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo, true, true);
+  m_Vinculo.IncluiIndexMontado(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo, std::move(indiceCabecalho));
   // The load's scratch buffers would otherwise stay resident for the life
   // of the server.
   ZelDevolveMemoriaLivre();
