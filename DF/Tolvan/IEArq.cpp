@@ -31,6 +31,9 @@ std::string CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::GetNomeArquivoTexto(int eProcess
 }
 
 HRESULT CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::Abre(char cModo, int eProcesso, BOOL bCriaSeNaoExistir) {
+  // A reading call picks runs and texts at random places.
+  m_Arq.LePorVista(cModo == 'L');
+  m_ArqTexto.LePorVista(cModo == 'L');
   int iRetorno =
       m_Arq.Abre(GetNomeArquivoDados(eProcesso), cModo, sizeof(IE_CAMPO_DATA_ARQ_V2), bCriaSeNaoExistir, FALSE);
   if (iRetorno != ZELARQ_OK) return IES_MAKE_HR(iRetorno);

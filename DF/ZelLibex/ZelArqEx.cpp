@@ -199,6 +199,7 @@ int CZelArqEx::AbreArquivo() {
       if (!m_pCache) DefineTamanhoCache(kTamanhoCachePadrao);
       m_bAberto = true;
       RegistraAbertura();
+      if (m_bUsaVista && m_cModo == 'L') m_pVista = CZelVistaArquivo::Obtem(m_hFile, &m_ullTamanhoVista);
       if (m_cModo != 'G') return ZELARQ_OK;
       ULONGLONG ullTamanho = 0;
       try {
@@ -314,6 +315,7 @@ int CZelArqEx::Fecha() {
   if (!m_bAberto) return ZELARQ_OK;
   RegistraFechamento();
   m_bAberto = false;
+  m_pVista.reset();
   try {
     Close();
   } catch (CFileException* e) {
@@ -395,6 +397,10 @@ int CZelArqEx::LeTudo(LONG lTamanho, void* pBuffer, bool bPulaCabecalho) {
 
 bool CZelArqEx::LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer) {
   if (!m_bAberto || pBuffer == nullptr || lTamanho <= 0 || llOffset < 0) return false;
+  if (m_pVista && static_cast<uint64_t>(llOffset) + static_cast<uint64_t>(lTamanho) <= m_ullTamanhoVista) {
+    std::memcpy(pBuffer, m_pVista->Dados() + llOffset, static_cast<size_t>(lTamanho));
+    return true;
+  }
   UINT nLidos = 0;
   return LeEm(static_cast<ULONGLONG>(llOffset), pBuffer, static_cast<UINT>(lTamanho), &nLidos) == ERROR_SUCCESS &&
          nLidos == static_cast<UINT>(lTamanho);

@@ -25,6 +25,7 @@
 
 #include "BaseArquivo.h"
 #include "ZelArqMarcaEnum.h"
+#include "ZelVistaArquivo.h"
 
 class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
  public:
@@ -71,6 +72,11 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   // Made for runs read at random places, where a cache refill per run
   // would read 32 KB for a few hundred bytes.
   bool LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer);
+  // For an object that lives one call: once opened to read ('L'), LeDireto
+  // copies from a view of the file (CZelVistaArquivo) up to the length
+  // the file had at the opening, and reads past it as before. A file cut
+  // shorter by another program while open would fault such a copy.
+  void LePorVista(bool bUsa) { m_bUsaVista = bUsa; }
 
   LONG GetTamanhoRegistro() const { return m_lTamanhoRegistro; }
   // 0 when the file cannot be opened.
@@ -122,4 +128,7 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   bool m_bControlaGeracao = true;
   uint64_t m_ullGeracaoVista = 0;
   uint64_t m_ullChavePath = 0;
+  bool m_bUsaVista = false;
+  std::shared_ptr<const CZelVistaArquivo> m_pVista;
+  uint64_t m_ullTamanhoVista = 0;
 };

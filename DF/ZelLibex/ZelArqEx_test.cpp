@@ -321,6 +321,34 @@ TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
   EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "closed";
 }
 
+// Through a view, the same answers: what others wrote in place, the bytes
+// appended after the opening (read past the view) and nothing past the end.
+TEST_F(ZelArqExTeste, LeituraDiretaPorVistaDaAsMesmasRespostas) {
+  const std::string sPath = m_sDir + "VISTA.DAT";
+  Escreve(sPath, Reg('a') + Reg('b'));
+  CZelArqEx arq;
+  arq.LePorVista(true);
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  std::string s(kTamanho, '?');
+  ASSERT_TRUE(arq.LeDireto(kTamanho, kTamanho, s.data()));
+  EXPECT_EQ(s, Reg('b'));
+  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
+  {
+    CFile outro;
+    ASSERT_TRUE(outro.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone));
+    ASSERT_EQ(outro.GravaEm(0, Reg('x').data(), kTamanho), ERROR_SUCCESS);
+    ASSERT_EQ(outro.GravaEm(2 * kTamanho, Reg('c').data(), kTamanho), ERROR_SUCCESS);
+  }
+  ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
+  EXPECT_EQ(s, Reg('x'));
+  std::string s2(2 * kTamanho, '?');
+  ASSERT_TRUE(arq.LeDireto(kTamanho, 2 * kTamanho, s2.data())) << "across the length at the opening";
+  EXPECT_EQ(s2, Reg('b') + Reg('c'));
+  EXPECT_FALSE(arq.LeDireto(3 * kTamanho - 1, 2, s.data()));
+  arq.Fecha();
+  EXPECT_FALSE(arq.LeDireto(0, kTamanho, s.data())) << "closed";
+}
+
 TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   CZelArqEx arq;
   EXPECT_EQ(arq.Abre("", 'L', kTamanho, 1, TRUE), 16179);

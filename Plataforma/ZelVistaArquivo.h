@@ -1,0 +1,34 @@
+// Read-only views of whole files, kept across opens and shared by the
+// threads of the process: a read of a few hundred bytes at a random place
+// costs a copy instead of a system call. Views map the page cache itself,
+// so they see every write of every process as a read would. A view belongs
+// to the file's identity (device and inode): a file replaced under its name
+// gets a view of its own, and an old one lives while someone holds it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class CZelVistaArquivo {
+ public:
+  // The view of the open descriptor fd, with *pnTamanho set to the file's
+  // length now; null when the file cannot be mapped (then read it).
+  static std::shared_ptr<const CZelVistaArquivo> Obtem(int fd, uint64_t* pnTamanho);
+  // Forgets the kept views; holders keep theirs.
+  static void Esquece();
+
+  CZelVistaArquivo(const CZelVistaArquivo&) = delete;
+  CZelVistaArquivo& operator=(const CZelVistaArquivo&) = delete;
+  ~CZelVistaArquivo();
+
+  // Only bytes below a length the reader got from Obtem may be read: a
+  // page past the end of the file faults.
+  const char* Dados() const { return m_p; }
+  // The mapped length, which runs past the file's end so that it can grow.
+  uint64_t Mapeado() const { return m_nMapeado; }
+
+ private:
+  CZelVistaArquivo(const char* p, uint64_t nMapeado) : m_p(p), m_nMapeado(nMapeado) {}
+  const char* m_p;
+  uint64_t m_nMapeado;
+};

@@ -1,0 +1,129 @@
+#include "ZelVistaArquivo.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ZelTesteAjudante.h"
+
+namespace {
+std::string Caminho(const std::string& sNome) { return ZelDiretorioTeste() + "vista_" + sNome; }
+
+void Escreve(const std::string& sCaminho, const std::string& sConteudo) {
+  std::ofstream(sCaminho, std::ios::binary | std::ios::trunc) << sConteudo;
+}
+
+struct Fd {
+  int fd;
+  explicit Fd(const std::string& s, int iModo = O_RDONLY) : fd(open(s.c_str(), iModo | O_CLOEXEC)) {}
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+std::string Le(const CZelVistaArquivo& v, uint64_t nOffset, size_t n) { return std::string(v.Dados() + nOffset, n); }
+}  // namespace
+
+TEST(ZelVistaArquivo, VeOQueOutrosGravamDepoisEOCrescimentoDoArquivo) {
+  CZelVistaArquivo::Esquece();
+  const std::string s = Caminho("cresce.dat");
+  Escreve(s, "abcdef");
+  Fd leitor(s);
+  uint64_t nTamanho = 99;
+  auto pVista = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  ASSERT_NE(pVista, nullptr);
+  EXPECT_EQ(nTamanho, 6u);
+  EXPECT_EQ(Le(*pVista, 0, 6), "abcdef");
+
+  // A write in place and an append through another descriptor show at once,
+  // in the same view: the mapping has room past the end.
+  Fd escritor(s, O_WRONLY);
+  ASSERT_EQ(pwrite(escritor.fd, "XY", 2, 2), 2);
+  const std::string sMais(70000, 'm');
+  ASSERT_EQ(pwrite(escritor.fd, sMais.data(), sMais.size(), 6), static_cast<ssize_t>(sMais.size()));
+  auto pDeNovo = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  EXPECT_EQ(pDeNovo, pVista) << "one file, one view";
+  EXPECT_EQ(nTamanho, 6u + sMais.size());
+  EXPECT_EQ(Le(*pVista, 0, 8), "abXYefmm");
+  EXPECT_EQ(Le(*pVista, nTamanho - 1, 1), "m");
+  EXPECT_GE(pVista->Mapeado(), nTamanho);
+}
+
+TEST(ZelVistaArquivo, ArquivoQueExcedeOMapeadoGanhaVistaMaiorSemTirarAAntiga) {
+  CZelVistaArquivo::Esquece();
+  const std::string s = Caminho("grande.dat");
+  Escreve(s, "z");
+  Fd leitor(s);
+  uint64_t nTamanho = 0;
+  auto pPequena = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  ASSERT_NE(pPequena, nullptr);
+  Fd escritor(s, O_WRONLY);
+  const uint64_t nAlem = pPequena->Mapeado() + 10;
+  ASSERT_EQ(pwrite(escritor.fd, "fim", 3, static_cast<off_t>(nAlem)), 3);
+  auto pGrande = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  ASSERT_NE(pGrande, nullptr);
+  EXPECT_NE(pGrande, pPequena);
+  EXPECT_EQ(nTamanho, nAlem + 3);
+  EXPECT_GE(pGrande->Mapeado(), nTamanho);
+  EXPECT_EQ(Le(*pGrande, nAlem, 3), "fim");
+  EXPECT_EQ(Le(*pPequena, 0, 1), "z") << "a holder keeps its old view";
+  EXPECT_EQ(CZelVistaArquivo::Obtem(leitor.fd, &nTamanho), pGrande);
+}
+
+TEST(ZelVistaArquivo, ArquivoTrocadoSobOMesmoNomeTemVistaPropriaEAntigaContinuaLegivel) {
+  CZelVistaArquivo::Esquece();
+  const std::string s = Caminho("troca.dat");
+  Escreve(s, "velho");
+  Fd antigo(s);
+  uint64_t nTamanho = 0;
+  auto pVelha = CZelVistaArquivo::Obtem(antigo.fd, &nTamanho);
+  ASSERT_NE(pVelha, nullptr);
+  const std::string sNovo = Caminho("troca.tmp");
+  Escreve(sNovo, "novo!!");
+  ASSERT_EQ(rename(sNovo.c_str(), s.c_str()), 0);
+  Fd novo(s);
+  auto pNova = CZelVistaArquivo::Obtem(novo.fd, &nTamanho);
+  ASSERT_NE(pNova, nullptr);
+  EXPECT_NE(pNova, pVelha);
+  EXPECT_EQ(nTamanho, 6u);
+  EXPECT_EQ(Le(*pNova, 0, 6), "novo!!");
+  EXPECT_EQ(Le(*pVelha, 0, 5), "velho");
+}
+
+TEST(ZelVistaArquivo, SemVistaParaOQueNaoEArquivoEAsMenosUsadasSaemAlemDoLimite) {
+  CZelVistaArquivo::Esquece();
+  uint64_t nTamanho = 7;
+  Fd diretorio(ZelDiretorioTeste(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(CZelVistaArquivo::Obtem(diretorio.fd, &nTamanho), nullptr);
+  EXPECT_EQ(nTamanho, 0u);
+  EXPECT_EQ(CZelVistaArquivo::Obtem(-1, &nTamanho), nullptr);
+  int aPipe[2];
+  ASSERT_EQ(pipe(aPipe), 0);
+  EXPECT_EQ(CZelVistaArquivo::Obtem(aPipe[0], &nTamanho), nullptr);
+  close(aPipe[0]);
+  close(aPipe[1]);
+
+  // 32 views are kept; the 33rd file pushes out the one used longest ago,
+  // which then gets a new view, while the one used just now keeps its own.
+  std::vector<std::unique_ptr<Fd>> aFds;
+  std::vector<std::shared_ptr<const CZelVistaArquivo>> aVistas;
+  for (int i = 0; i < 33; ++i) {
+    const std::string s = Caminho("n" + std::to_string(i));
+    Escreve(s, "x");
+    aFds.push_back(std::make_unique<Fd>(s));
+    aVistas.push_back(CZelVistaArquivo::Obtem(aFds.back()->fd, &nTamanho));
+    if (i == 31) CZelVistaArquivo::Obtem(aFds[0]->fd, &nTamanho);
+  }
+  EXPECT_EQ(CZelVistaArquivo::Obtem(aFds[0]->fd, &nTamanho), aVistas[0]);
+  EXPECT_EQ(CZelVistaArquivo::Obtem(aFds[32]->fd, &nTamanho), aVistas[32]);
+  auto pRefeita = CZelVistaArquivo::Obtem(aFds[1]->fd, &nTamanho);
+  ASSERT_NE(pRefeita, nullptr);
+  EXPECT_NE(pRefeita, aVistas[1]);
+  EXPECT_EQ(Le(*pRefeita, 0, 1), "x");
+}
