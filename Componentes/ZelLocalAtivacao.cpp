@@ -653,8 +653,9 @@ HRESULT CZelLocalCanalCliente::Troca(ZelLocalTipoQuadro eTipo, const std::vector
       continue;
     }
     m_bLendo = true;
-    trava.unlock();
     ZelLocalQuadro q;
+    q.dados.swap(m_aGuardado);
+    trava.unlock();
     HRESULT hrLeitura;
     if (msLimite == 0) {
       hrLeitura = m_socket.RecebeQuadro(&q);
@@ -719,7 +720,12 @@ HRESULT CZelLocalCanalCliente::Chama(const ZelLocalMetodo& m, void* const* ap) {
   hr = Troca(ZelLocalTipoQuadro::Chamada, e.Dados(), 0, &resposta);
   if (FAILED(hr)) return hr;
   CZelLocalLeitor l(resposta);
-  return ZelLocalLeSaida(m, ap, l);
+  hr = ZelLocalLeSaida(m, ap, l);
+  if (resposta.capacity() <= kZelLocalMaxRespostaGuardada) {
+    std::lock_guard<std::mutex> trava(m_mutex);
+    if (resposta.capacity() > m_aGuardado.capacity()) m_aGuardado.swap(resposta);
+  }
+  return hr;
 }
 
 void CZelLocalCanalCliente::DerrubaTravado() {

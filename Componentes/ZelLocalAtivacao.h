@@ -93,6 +93,10 @@ class CZelLocalCanalCliente {
   uint32_t m_ulProximoId = 0;
   bool m_bCaiu = false;
   bool m_bLendo = false;  // a waiting caller is reading the socket
+  // The buffer of an answer already used, for the next one to be read into:
+  // a large answer would otherwise take fresh pages from the system at
+  // every call. Kept only up to kZelLocalMaxRespostaGuardada bytes.
+  std::vector<uint8_t> m_aGuardado;
 };
 
 // Serves an object over one already connected socket (the in-process

@@ -10,6 +10,8 @@ constexpr uint32_t kZelLocalMaxQuadro = 64u << 20;
 // Frames are read in pieces of at most this, so that a peer that announces a
 // large frame and sends little costs no more than what it sent.
 constexpr size_t kZelLocalPedacoLeitura = 64u << 10;
+// The largest answer buffer a client channel keeps for the next answer.
+constexpr size_t kZelLocalMaxRespostaGuardada = 8u << 20;
 // The activation record (CLSID, IID): the largest frame a peer may send before
 // it is activated.
 constexpr uint32_t kZelLocalTamanhoAtivacao = 32;

@@ -195,6 +195,14 @@ std::string ZelTextoErroSO(LONG lErro) {
 
 void ZelDevolveMemoriaLivre() { malloc_trim(0); }
 
+void ZelGuardaMemoriaEntreChamadas() {
+  constexpr int kGuardado = 32 << 20;
+  // Fixed thresholds: below them a buffer comes from the heap and its pages
+  // stay for the next; only what lies free beyond kGuardado goes back.
+  mallopt(M_MMAP_THRESHOLD, kGuardado);
+  mallopt(M_TRIM_THRESHOLD, kGuardado);
+}
+
 void ZelPreferePaginasGrandes(void* p, size_t nBytes) {
   constexpr uintptr_t kGrande = uintptr_t{2} << 20;
   if (nBytes < kGrande) return;

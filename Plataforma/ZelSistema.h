@@ -41,6 +41,10 @@ ZelMemoria ZelLeMemoria();
 // Gives back to the system the free memory the allocator still holds, as
 // after loading a large file whose scratch buffers are gone.
 void ZelDevolveMemoriaLivre();
+// For a server whose calls build and drop buffers of up to some megabytes:
+// the allocator keeps them for the next call instead of handing them back
+// to the system and taking them again, a page fault a page, every call.
+void ZelGuardaMemoriaEntreChamadas();
 // Asks for large pages under a big buffer not yet touched: a company's
 // records and indexes fault in a few pages instead of thousands.
 void ZelPreferePaginasGrandes(void* p, size_t nBytes);

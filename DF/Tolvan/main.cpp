@@ -3,6 +3,7 @@
 // or by hand with one of the four registration words; ends once idle.
 #include "ZelDF_IExServico.h"
 #include "ZelLocalModulo.h"
+#include "ZelSistema.h"
 #include "ZelTolvanRegistro.h"
 
 namespace {
@@ -12,5 +13,6 @@ CZelLocalModulo g_modulo({APPID_Tolvan, LIBID_TOLVANLib, "TOLVANLib", kScriptApl
 
 int main(int argc, char** argv) {
   ZelInstalaRelatorErroServico();
+  ZelGuardaMemoriaEntreChamadas();
   return g_modulo.WinMain(argc, argv);
 }
