@@ -132,9 +132,10 @@ class CZelListaPosicoes {
 class CZelIndiceChaves {
  public:
   bool empty() const { return m_nChaves == 0; }
-  // Room for n keys without growing.
+  // Room for n keys and a fifth more without growing: a table sized for
+  // exactly n would be rebuilt whole at the first key after a load.
   void Reserva(size_t n) {
-    const size_t nSlots = n + n / 4 + 1;
+    const size_t nSlots = n + n / 2 + 16;
     if (nSlots > m_aSlots.size()) Redimensiona(nSlots);
   }
   // The smallest position of the key, 0 when it has none.
@@ -384,7 +385,9 @@ HRESULT CZelFile<T>::OnInicializa() {
             E_ZELCR_ARQUIVO_NAO_EH_MOD_ESTRUTURA);
       return E_ZELCR_ARQUIVO_NAO_EH_MOD_ESTRUTURA;
     }
-    ZelReservaGrande(m_aRegistros, nDados / sizeof(T));
+    // Room for the appends to come: pages past the end are not touched
+    // until used, and growing a large file's copy costs a copy of it all.
+    ZelReservaGrande(m_aRegistros, nDados / sizeof(T) + nDados / sizeof(T) / 8);
     m_aRegistros.resize(nDados / sizeof(T));
     auto* p = reinterpret_cast<BYTE*>(m_aRegistros.data());
     for (ULONGLONG nFeito = 0; nFeito < nDados;) {
@@ -525,6 +528,10 @@ HRESULT CZelFile<T>::GravaRegistros(ZelUInt& uiPosicao, const std::vector<T>& aR
     std::copy(aRegistros.begin(), aRegistros.end(), m_aRegistros.begin() + static_cast<ptrdiff_t>(uiPosicao - 1));
   } else {
     uiPosicao = uiNovaPosicao;
+    // Grown here rather than by insert, so that a large file's new buffer
+    // gets large pages too.
+    if (m_aRegistros.size() + aRegistros.size() > m_aRegistros.capacity())
+      ZelReservaGrande(m_aRegistros, 2 * (m_aRegistros.size() + aRegistros.size()));
     m_aRegistros.insert(m_aRegistros.end(), aRegistros.begin(), aRegistros.end());
   }
   for (size_t c = 0; c < m_aIndices.size(); ++c)
