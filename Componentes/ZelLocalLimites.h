@@ -10,6 +10,9 @@ constexpr uint32_t kZelLocalMaxQuadro = 64u << 20;
 // Frames are read in pieces of at most this, so that a peer that announces a
 // large frame and sends little costs no more than what it sent.
 constexpr size_t kZelLocalPedacoLeitura = 64u << 10;
+// A read of a socket asks for up to this, so that a small frame and its
+// header come in one read; what lies beyond the frame waits for the next.
+constexpr size_t kZelLocalLeituraAntecipada = 4096;
 // The largest answer buffer a client channel keeps for the next answer.
 constexpr size_t kZelLocalMaxRespostaGuardada = 8u << 20;
 // The activation record (CLSID, IID): the largest frame a peer may send before

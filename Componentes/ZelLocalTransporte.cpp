@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 void CZelLocalEscritor::Bytes(const void* p, size_t n) {
   if (n == 0) return;
@@ -37,8 +38,10 @@ bool CZelLocalLeitor::Bytes(void* p, size_t n) {
 CZelLocalSocket& CZelLocalSocket::operator=(CZelLocalSocket&& o) noexcept {
   if (this != &o) {
     Fecha();
-    m_fd = o.m_fd;
-    o.m_fd = -1;
+    m_fd = std::exchange(o.m_fd, -1);
+    m_pAntecipados = std::move(o.m_pAntecipados);
+    m_iAntecipados = std::exchange(o.m_iAntecipados, 0);
+    m_nAntecipados = std::exchange(o.m_nAntecipados, 0);
   }
   return *this;
 }
@@ -118,6 +121,36 @@ HRESULT CZelLocalSocket::EnviaBytes(const void* p, size_t n) {
   return EscreveTudo(m_fd, &iov, 1) ? S_OK : RPC_E_DISCONNECTED;
 }
 
+size_t CZelLocalSocket::TiraAntecipados(uint8_t* p, size_t n) {
+  const size_t nTira = std::min(n, m_nAntecipados - m_iAntecipados);
+  if (nTira != 0) std::memcpy(p, m_pAntecipados.get() + m_iAntecipados, nTira);
+  m_iAntecipados += nTira;
+  return nTira;
+}
+
+int CZelLocalSocket::Le(void* pDestino, size_t n) {
+  auto* p = static_cast<uint8_t*>(pDestino);
+  size_t lidos = TiraAntecipados(p, n);
+  if (lidos == n) return 1;
+  if (n - lidos >= kZelLocalLeituraAntecipada) {
+    const int r = LeTudo(m_fd, p + lidos, n - lidos);
+    return r == 0 && lidos != 0 ? -1 : r;
+  }
+  if (!m_pAntecipados) m_pAntecipados = std::make_unique<uint8_t[]>(kZelLocalLeituraAntecipada);
+  while (lidos < n) {
+    const ssize_t r = recv(m_fd, m_pAntecipados.get(), kZelLocalLeituraAntecipada, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+    }
+    if (r == 0) return lidos == 0 ? 0 : -1;
+    m_iAntecipados = 0;
+    m_nAntecipados = static_cast<size_t>(r);
+    lidos += TiraAntecipados(p + lidos, n - lidos);
+  }
+  return 1;
+}
+
 namespace {
 HRESULT ResultadoLeitura(int r) { return r == -2 ? HRESULT_FROM_WIN32(ERROR_TIMEOUT) : RPC_E_DISCONNECTED; }
 }  // namespace
@@ -125,7 +158,7 @@ HRESULT ResultadoLeitura(int r) { return r == -2 ? HRESULT_FROM_WIN32(ERROR_TIME
 HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro, uint32_t ulMax) {
   if (m_fd < 0) return RPC_E_DISCONNECTED;
   uint8_t cab[kZelLocalTamanhoCabecalho];
-  int r = LeTudo(m_fd, cab, sizeof cab);
+  int r = Le(cab, sizeof cab);
   if (r == 0) return S_FALSE;
   if (r < 0) return ResultadoLeitura(r);
   uint32_t ulMagico, ulTamanho;
@@ -143,7 +176,7 @@ HRESULT CZelLocalSocket::RecebeQuadro(ZelLocalQuadro* pQuadro, uint32_t ulMax) {
     size_t lidos = pQuadro->dados.size();
     size_t n = std::min<size_t>(ulTamanho - lidos, kZelLocalPedacoLeitura);
     pQuadro->dados.resize(lidos + n);
-    r = LeTudo(m_fd, pQuadro->dados.data() + lidos, n);
+    r = Le(pQuadro->dados.data() + lidos, n);
     if (r != 1) return ResultadoLeitura(r);
   }
   return S_OK;

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,7 @@ class CZelLocalSocket {
   CZelLocalSocket() = default;
   explicit CZelLocalSocket(int fd) : m_fd(fd) {}
   ~CZelLocalSocket() { Fecha(); }
-  CZelLocalSocket(CZelLocalSocket&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+  CZelLocalSocket(CZelLocalSocket&& o) noexcept { *this = std::move(o); }
   CZelLocalSocket& operator=(CZelLocalSocket&& o) noexcept;
   CZelLocalSocket(const CZelLocalSocket&) = delete;
   CZelLocalSocket& operator=(const CZelLocalSocket&) = delete;
@@ -114,7 +115,16 @@ class CZelLocalSocket {
   bool CredenciaisPar(uint32_t* pUid, int32_t* pPid) const;
 
  private:
+  // n bytes, first from what an earlier read brought beyond its frame; a
+  // short rest is read with room for more, so that a small frame comes in
+  // one read. 1, 0 (orderly end before the first byte), -1 or -2 (deadline).
+  int Le(void* p, size_t n);
+  size_t TiraAntecipados(uint8_t* p, size_t n);
+
   int m_fd = -1;
+  std::unique_ptr<uint8_t[]> m_pAntecipados;
+  size_t m_iAntecipados = 0;
+  size_t m_nAntecipados = 0;
 };
 
 // Two connected sockets (in-process transport and tests).

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -42,6 +43,45 @@ TEST(ZelLocalTransporte, QuadrosChegamInteirosENaOrdem) {
   EXPECT_EQ(q.dados, grande);
   t.join();
   EXPECT_EQ(b.RecebeQuadro(&q), S_FALSE);  // closed between frames
+}
+
+// Frames sent in one burst come out one by one, whole and in order, though a
+// read brings several at once: also across the room of one read, after the
+// socket changed hands, and with the rest of a frame still on its way.
+TEST(ZelLocalTransporte, QuadrosJuntosNumEnvioSaemUmAUm) {
+  constexpr auto kChamada = ZelLocalTipoQuadro::Chamada;
+  std::string sRajada;
+  std::vector<std::string> aCorpos;
+  for (size_t n : {size_t{0}, size_t{5}, kZelLocalLeituraAntecipada - 20, size_t{1}, 3 * kZelLocalLeituraAntecipada}) {
+    aCorpos.emplace_back(n, static_cast<char>('a' + aCorpos.size()));
+    sRajada += ZelCabecalhoTeste(static_cast<uint32_t>(n), kChamada) + aCorpos.back();
+  }
+  const std::string sUltimo = ZelCabecalhoTeste(6, kChamada) + "fim!!!";
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  ASSERT_EQ(a.EnviaBytes(sRajada.data(), sRajada.size()), S_OK);
+  ASSERT_EQ(a.EnviaBytes(sUltimo.data(), 20), S_OK);
+  ZelLocalQuadro q;
+  for (size_t i = 0; i < aCorpos.size(); ++i) {
+    ASSERT_EQ(b.RecebeQuadro(&q), S_OK) << i;
+    EXPECT_EQ(std::string(q.dados.begin(), q.dados.end()), aCorpos[i]) << i;
+    if (i == 1) {
+      CZelLocalSocket outro(std::move(b));
+      b = std::move(outro);
+    }
+  }
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    a.EnviaBytes(sUltimo.data() + 20, sUltimo.size() - 20);
+    // A frame cut off after its first bytes were read ahead is lost.
+    const std::string sCortado = ZelCabecalhoTeste(10, kChamada) + "abc";
+    a.EnviaBytes(sCortado.data(), sCortado.size());
+    a.Fecha();
+  });
+  ASSERT_EQ(b.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(std::string(q.dados.begin(), q.dados.end()), "fim!!!");
+  t.join();
+  EXPECT_EQ(b.RecebeQuadro(&q), RPC_E_DISCONNECTED);
 }
 
 TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
