@@ -1,5 +1,6 @@
 #include "ZelLocalAtivacao.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -49,7 +50,58 @@ class Pool {
     std::lock_guard<std::mutex> trava(m_mutex);
     return m_bParar;
   }
+  // A reader's task handed to a thread only if not called off within
+  // msEspera: a reader that runs a call itself goes on reading when the call
+  // is quick, and no thread is woken for it. Cancela tells the reader
+  // whether it keeps the reading (true) or another thread has it.
+  struct Passagem {
+    std::function<void()> tarefa;
+    std::chrono::steady_clock::time_point quando;
+    enum { Esperando, Passada, Cancelada, Falhou } eEstado = Esperando;
+  };
+  std::shared_ptr<Passagem> Adia(std::function<void()> tarefa, uint32_t msEspera) {
+    auto p = std::make_shared<Passagem>();
+    p->tarefa = std::move(tarefa);
+    p->quando = std::chrono::steady_clock::now() + std::chrono::milliseconds(msEspera);
+    bool bAcorda;
+    {
+      std::lock_guard<std::mutex> trava(m_mutexVigia);
+      if (!m_vigia.joinable()) {
+        try {
+          m_vigia = std::thread([this] { Vigia(); });
+        } catch (const std::system_error&) {
+          p->eEstado = Submete(std::move(p->tarefa), true) ? Passagem::Passada : Passagem::Falhou;
+          return p;
+        }
+      }
+      m_passagens.push_back(p);
+      bAcorda = m_bVigiaDorme;
+    }
+    if (bAcorda) m_cvVigia.notify_one();
+    return p;
+  }
+  bool Cancela(const std::shared_ptr<Passagem>& p) {
+    std::lock_guard<std::mutex> trava(m_mutexVigia);
+    if (p->eEstado == Passagem::Esperando) {
+      p->eEstado = Passagem::Cancelada;
+      m_passagens.erase(std::find(m_passagens.begin(), m_passagens.end(), p));
+      return true;
+    }
+    return p->eEstado == Passagem::Falhou;
+  }
+
   void Para() {
+    {
+      std::lock_guard<std::mutex> trava(m_mutexVigia);
+      m_bPararVigia = true;
+    }
+    m_cvVigia.notify_all();
+    if (m_vigia.joinable()) m_vigia.join();
+    {
+      std::lock_guard<std::mutex> trava(m_mutexVigia);
+      m_vigia = std::thread();
+      m_bPararVigia = false;
+    }
     std::vector<std::thread> threads;
     {
       std::lock_guard<std::mutex> trava(m_mutex);
@@ -80,6 +132,36 @@ class Pool {
       trava.lock();
     }
   }
+  // Hands on, one at a time, the passages whose time came; they are in
+  // the order of their times, which share one delay.
+  void Vigia() {
+    std::unique_lock<std::mutex> trava(m_mutexVigia);
+    while (!m_bPararVigia) {
+      if (m_passagens.empty()) {
+        m_bVigiaDorme = true;
+        m_cvVigia.wait(trava, [this] { return m_bPararVigia || !m_passagens.empty(); });
+        m_bVigiaDorme = false;
+        continue;
+      }
+      std::shared_ptr<Passagem> p = m_passagens.front();
+      if (std::chrono::steady_clock::now() < p->quando) {
+        m_cvVigia.wait_until(trava, p->quando);
+        continue;
+      }
+      m_passagens.pop_front();
+      p->eEstado = Submete(std::move(p->tarefa), true) ? Passagem::Passada : Passagem::Falhou;
+    }
+    // Stopping: the readers keep what was not handed on.
+    for (auto& p : m_passagens) p->eEstado = Passagem::Falhou;
+    m_passagens.clear();
+  }
+
+  std::mutex m_mutexVigia;
+  std::condition_variable m_cvVigia;
+  std::deque<std::shared_ptr<Passagem>> m_passagens;
+  std::thread m_vigia;
+  bool m_bVigiaDorme = false;
+  bool m_bPararVigia = false;
   std::mutex m_mutex;
   std::condition_variable m_cv;
   std::deque<std::function<void()>> m_tarefas;
@@ -505,9 +587,12 @@ class Runtime {
         RelataServidor(__LINE__, "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA);
         return false;
       }
-      if (m_pool.Submete([this, c] { Le(c, Inicio::Sequencia); }, true)) {
+      if (auto pPassagem =
+              m_pool.Adia([this, c] { Le(c, Inicio::Sequencia); }, ZelTempoMs(ZelTempo::kPassagemLeitura));
+          pPassagem->eEstado != Pool::Passagem::Falhou) {
         Executa(*c, *q, *pMetodo, usSlot);
         c->LiberaVaga();
+        if (m_pool.Cancela(pPassagem)) continue;
         return true;
       }
       if (!m_pool.Submete([c, q, pMetodo, usSlot] {

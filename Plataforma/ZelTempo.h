@@ -35,6 +35,9 @@ constexpr uint32_t kPrazoQuadroAtivacao = 10000;
 constexpr uint32_t kEsperaRespostaAtivacao = 60000;
 constexpr uint32_t kPrazoEnvioResposta = 10000;
 constexpr uint32_t kEsperaEndpointServidor = 10000;
+// A server thread that reads a call runs it; when the call lasts this long,
+// another thread takes up reading its connection.
+constexpr uint32_t kPassagemLeitura = 2;
 // The test server's rendezvous call waits this long for its partner call.
 constexpr uint32_t kEsperaChamadaParceira = 120000;
 // Default re-read period of log.ini, in seconds.

@@ -30,12 +30,13 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
     std::vector<IE_VINCULO_ARQ_V0> aAntes, aDepois;  // no links after: the file as it was
     UI4 lPosHeader, lChave;
     ZelUInt uiPos;
+    ZelUInt uiPrimeiroAtivo;  // the header's first unflagged link
   };
   const Caso kCasos[] = {
-      {{Vinculo(1, 1), Vinculo(1, 2, 1, 1, 1)}, {}, 1, 2, 2},
+      {{Vinculo(1, 2, 1, 1, 1), Vinculo(1, 1)}, {}, 1, 2, 1, 2},
       {{Vinculo(0, 5), Vinculo(3, 1), Vinculo(0, 0, 0, 0), Vinculo(1, 9), Vinculo(2, 4)},
-       {Vinculo(3, 1), Vinculo(1, 9), Vinculo(2, 4)}, 2, 4, 3},
-      {{Vinculo(4, 4), Vinculo(1, 1), Vinculo(1, 1, 2, 5)}, {}, 1, 1, 2},
+       {Vinculo(3, 1), Vinculo(1, 9), Vinculo(2, 4)}, 2, 4, 3, 3},
+      {{Vinculo(4, 4), Vinculo(1, 1), Vinculo(1, 1, 2, 5)}, {}, 1, 1, 2, 2},
   };
   for (const Caso& c : kCasos) {
     SCOPED_TRACE(c.aAntes.size());
@@ -56,6 +57,10 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
     const ZelUInt uiChave = CZelDataBase_DF_InfoExtras::ChaveOrigem(c.lPosHeader, c.lChave);
     ASSERT_EQ(db.m_Vinculo.ExisteIndex(uiChave, &uiPos, 0), S_OK);
     EXPECT_EQ(uiPos, c.uiPos);
+    uiPos = 0;
+    ASSERT_EQ(db.m_Vinculo.ExisteIndex(ZelUInt{c.lPosHeader}, &uiPos, CZelDataBase_DF_InfoExtras::eColunaCabecalhoAtivo),
+              S_OK);
+    EXPECT_EQ(uiPos, c.uiPrimeiroAtivo);
   }
 }
 
