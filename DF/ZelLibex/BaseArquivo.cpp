@@ -39,6 +39,8 @@ HRESULT CBaseArquivo::ValidaPosicaoGravacao(LONGLONG llPosicao, LONGLONG llTaman
                       GetPathLog().c_str(), static_cast<int64_t>(llPosicao));
     return ZEL_E_POSICAO_NEGATIVA;
   }
+  // An append is never past the end: no need to ask the length.
+  if (llPosicao == 0) return S_OK;
   const LONGLONG llUnidade = m_bValidaPorByte ? 1 : llTamanhoRegistro;
   try {
     const LONGLONG llQtd = llUnidade > 0 ? static_cast<LONGLONG>(GetLength()) / llUnidade : 0;

@@ -346,7 +346,10 @@ int CZelArqEx::Le(LONG lPosicao, void* pBuffer, LONG lTamanho) {
       // The fill holds the file as of now: a write after this look makes it stale.
       ArquivoNaoAlterado();
       Seek(llOffset, CFile::begin);
-      const UINT nLidos = Read(m_pCache.get(), static_cast<UINT>(m_lTamanhoCache));
+      // No more than the file holds, so that one read fills it without a
+      // second to find the end.
+      const UINT nLidos = Read(m_pCache.get(), static_cast<UINT>(std::min<int64_t>(m_lTamanhoCache,
+                                                                                   llTamanhoArquivo - llOffset)));
       m_llOffsetCache = llOffset;
       m_lQtdCache = static_cast<int32_t>(nLidos);
       g_lUltimoPreenchimento.store(m_lQtdCache);
