@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,15 +29,28 @@ struct Fd {
 };
 
 std::string Le(const CZelVistaArquivo& v, uint64_t nOffset, size_t n) { return std::string(v.Dados() + nOffset, n); }
+
+// A new file with its first view, no other view kept.
+struct ComVista {
+  std::string s;
+  std::unique_ptr<Fd> pLeitor;
+  uint64_t nTamanho = 99;
+  std::shared_ptr<const CZelVistaArquivo> pVista;
+  ComVista(const std::string& sNome, const std::string& sConteudo) : s(Caminho(sNome)) {
+    CZelVistaArquivo::Esquece();
+    Escreve(s, sConteudo);
+    pLeitor = std::make_unique<Fd>(s);
+    pVista = CZelVistaArquivo::Obtem(pLeitor->fd, &nTamanho);
+  }
+};
 }  // namespace
 
 TEST(ZelVistaArquivo, VeOQueOutrosGravamDepoisEOCrescimentoDoArquivo) {
-  CZelVistaArquivo::Esquece();
-  const std::string s = Caminho("cresce.dat");
-  Escreve(s, "abcdef");
-  Fd leitor(s);
-  uint64_t nTamanho = 99;
-  auto pVista = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  ComVista v("cresce.dat", "abcdef");
+  const std::string& s = v.s;
+  Fd& leitor = *v.pLeitor;
+  uint64_t& nTamanho = v.nTamanho;
+  auto pVista = v.pVista;
   ASSERT_NE(pVista, nullptr);
   EXPECT_EQ(nTamanho, 6u);
   EXPECT_EQ(Le(*pVista, 0, 6), "abcdef");
@@ -56,12 +70,11 @@ TEST(ZelVistaArquivo, VeOQueOutrosGravamDepoisEOCrescimentoDoArquivo) {
 }
 
 TEST(ZelVistaArquivo, ArquivoQueExcedeOMapeadoGanhaVistaMaiorSemTirarAAntiga) {
-  CZelVistaArquivo::Esquece();
-  const std::string s = Caminho("grande.dat");
-  Escreve(s, "z");
-  Fd leitor(s);
-  uint64_t nTamanho = 0;
-  auto pPequena = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  ComVista v("grande.dat", "z");
+  const std::string& s = v.s;
+  Fd& leitor = *v.pLeitor;
+  uint64_t& nTamanho = v.nTamanho;
+  auto pPequena = v.pVista;
   ASSERT_NE(pPequena, nullptr);
   Fd escritor(s, O_WRONLY);
   const uint64_t nAlem = pPequena->Mapeado() + 10;
@@ -77,12 +90,10 @@ TEST(ZelVistaArquivo, ArquivoQueExcedeOMapeadoGanhaVistaMaiorSemTirarAAntiga) {
 }
 
 TEST(ZelVistaArquivo, ArquivoTrocadoSobOMesmoNomeTemVistaPropriaEAntigaContinuaLegivel) {
-  CZelVistaArquivo::Esquece();
-  const std::string s = Caminho("troca.dat");
-  Escreve(s, "velho");
-  Fd antigo(s);
-  uint64_t nTamanho = 0;
-  auto pVelha = CZelVistaArquivo::Obtem(antigo.fd, &nTamanho);
+  ComVista v("troca.dat", "velho");
+  const std::string& s = v.s;
+  uint64_t& nTamanho = v.nTamanho;
+  auto pVelha = v.pVista;
   ASSERT_NE(pVelha, nullptr);
   const std::string sNovo = Caminho("troca.tmp");
   Escreve(sNovo, "novo!!");
