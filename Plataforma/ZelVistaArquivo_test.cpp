@@ -47,62 +47,54 @@ struct ComVista {
 
 TEST(ZelVistaArquivo, VeOQueOutrosGravamDepoisEOCrescimentoDoArquivo) {
   ComVista v("cresce.dat", "abcdef");
-  const std::string& s = v.s;
-  Fd& leitor = *v.pLeitor;
-  uint64_t& nTamanho = v.nTamanho;
-  auto pVista = v.pVista;
+  const auto pVista = v.pVista;
   ASSERT_NE(pVista, nullptr);
-  EXPECT_EQ(nTamanho, 6u);
+  EXPECT_EQ(v.nTamanho, 6u);
   EXPECT_EQ(Le(*pVista, 0, 6), "abcdef");
 
   // A write in place and an append through another descriptor show at once,
   // in the same view: the mapping has room past the end.
-  Fd escritor(s, O_WRONLY);
+  Fd escritor(v.s, O_WRONLY);
   ASSERT_EQ(pwrite(escritor.fd, "XY", 2, 2), 2);
   const std::string sMais(70000, 'm');
   ASSERT_EQ(pwrite(escritor.fd, sMais.data(), sMais.size(), 6), static_cast<ssize_t>(sMais.size()));
-  auto pDeNovo = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  auto pDeNovo = CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho);
   EXPECT_EQ(pDeNovo, pVista) << "one file, one view";
-  EXPECT_EQ(nTamanho, 6u + sMais.size());
+  EXPECT_EQ(v.nTamanho, 6u + sMais.size());
   EXPECT_EQ(Le(*pVista, 0, 8), "abXYefmm");
-  EXPECT_EQ(Le(*pVista, nTamanho - 1, 1), "m");
-  EXPECT_GE(pVista->Mapeado(), nTamanho);
+  EXPECT_EQ(Le(*pVista, v.nTamanho - 1, 1), "m");
+  EXPECT_GE(pVista->Mapeado(), v.nTamanho);
 }
 
 TEST(ZelVistaArquivo, ArquivoQueExcedeOMapeadoGanhaVistaMaiorSemTirarAAntiga) {
   ComVista v("grande.dat", "z");
-  const std::string& s = v.s;
-  Fd& leitor = *v.pLeitor;
-  uint64_t& nTamanho = v.nTamanho;
-  auto pPequena = v.pVista;
+  const auto pPequena = v.pVista;
   ASSERT_NE(pPequena, nullptr);
-  Fd escritor(s, O_WRONLY);
+  Fd escritor(v.s, O_WRONLY);
   const uint64_t nAlem = pPequena->Mapeado() + 10;
   ASSERT_EQ(pwrite(escritor.fd, "fim", 3, static_cast<off_t>(nAlem)), 3);
-  auto pGrande = CZelVistaArquivo::Obtem(leitor.fd, &nTamanho);
+  auto pGrande = CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho);
   ASSERT_NE(pGrande, nullptr);
   EXPECT_NE(pGrande, pPequena);
-  EXPECT_EQ(nTamanho, nAlem + 3);
-  EXPECT_GE(pGrande->Mapeado(), nTamanho);
+  EXPECT_EQ(v.nTamanho, nAlem + 3);
+  EXPECT_GE(pGrande->Mapeado(), v.nTamanho);
   EXPECT_EQ(Le(*pGrande, nAlem, 3), "fim");
   EXPECT_EQ(Le(*pPequena, 0, 1), "z") << "a holder keeps its old view";
-  EXPECT_EQ(CZelVistaArquivo::Obtem(leitor.fd, &nTamanho), pGrande);
+  EXPECT_EQ(CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho), pGrande);
 }
 
 TEST(ZelVistaArquivo, ArquivoTrocadoSobOMesmoNomeTemVistaPropriaEAntigaContinuaLegivel) {
   ComVista v("troca.dat", "velho");
-  const std::string& s = v.s;
-  uint64_t& nTamanho = v.nTamanho;
-  auto pVelha = v.pVista;
+  const auto pVelha = v.pVista;
   ASSERT_NE(pVelha, nullptr);
   const std::string sNovo = Caminho("troca.tmp");
   Escreve(sNovo, "novo!!");
-  ASSERT_EQ(rename(sNovo.c_str(), s.c_str()), 0);
-  Fd novo(s);
-  auto pNova = CZelVistaArquivo::Obtem(novo.fd, &nTamanho);
+  ASSERT_EQ(rename(sNovo.c_str(), v.s.c_str()), 0);
+  Fd novo(v.s);
+  auto pNova = CZelVistaArquivo::Obtem(novo.fd, &v.nTamanho);
   ASSERT_NE(pNova, nullptr);
   EXPECT_NE(pNova, pVelha);
-  EXPECT_EQ(nTamanho, 6u);
+  EXPECT_EQ(v.nTamanho, 6u);
   EXPECT_EQ(Le(*pNova, 0, 6), "novo!!");
   EXPECT_EQ(Le(*pVelha, 0, 5), "velho");
 }
