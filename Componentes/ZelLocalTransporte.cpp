@@ -81,17 +81,24 @@ bool EscreveTudo(int fd, iovec* iov, int nIov) {
   return true;
 }
 
+// One recv, tried again when a signal cuts it: the bytes read (0 at an
+// orderly end), or -1 on an error, -2 when the read deadline passed.
+ssize_t RecebeUmaVez(int fd, void* p, size_t n) {
+  for (;;) {
+    const ssize_t r = recv(fd, p, n, 0);
+    if (r >= 0) return r;
+    if (errno != EINTR) return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
+  }
+}
+
 // 1 read all, 0 orderly end before the first byte, -1 error or truncation,
 // -2 read deadline passed.
 int LeTudo(int fd, void* p, size_t n) {
   auto* b = static_cast<uint8_t*>(p);
   size_t lidos = 0;
   while (lidos < n) {
-    ssize_t r = recv(fd, b + lidos, n - lidos, 0);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
-    }
+    const ssize_t r = RecebeUmaVez(fd, b + lidos, n - lidos);
+    if (r < 0) return static_cast<int>(r);
     if (r == 0) return lidos == 0 ? 0 : -1;
     lidos += static_cast<size_t>(r);
   }
@@ -138,11 +145,8 @@ int CZelLocalSocket::Le(void* pDestino, size_t n) {
   }
   if (!m_pAntecipados) m_pAntecipados = std::make_unique<uint8_t[]>(kZelLocalLeituraAntecipada);
   while (lidos < n) {
-    const ssize_t r = recv(m_fd, m_pAntecipados.get(), kZelLocalLeituraAntecipada, 0);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
-    }
+    const ssize_t r = RecebeUmaVez(m_fd, m_pAntecipados.get(), kZelLocalLeituraAntecipada);
+    if (r < 0) return static_cast<int>(r);
     if (r == 0) return lidos == 0 ? 0 : -1;
     m_iAntecipados = 0;
     m_nAntecipados = static_cast<size_t>(r);

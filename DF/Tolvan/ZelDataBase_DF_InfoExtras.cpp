@@ -1,9 +1,8 @@
 #include "ZelDataBase_DF_InfoExtras.h"
 
 #include <algorithm>
-#include <exception>
+#include <future>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "ZelDataBaseUtil.h"
@@ -38,26 +37,20 @@ HRESULT CZelDataBase_DF_InfoExtras::OnInicializa() {
   }
   // Without the header index the look-ups by header scan. It is built on
   // the other core while the origin index is, and accepts every record.
-  CZelIndiceChaves indiceCabecalho;
-  std::exception_ptr pErroCabecalho;
-  auto montaCabecalho = [&] {
-    try {
-      indiceCabecalho = m_Vinculo.MontaIndiceRepetido(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo);
-    } catch (...) {
-      pErroCabecalho = std::current_exception();
-    }
-  };
-  std::thread tCabecalho;
+  auto montaCabecalho = [this] { return m_Vinculo.MontaIndiceRepetido(&ChaveCabecalhoAtivo, eColunaCabecalhoAtivo); };
+  std::future<CZelIndiceChaves> cabecalho;
   try {
-    tCabecalho = std::thread(montaCabecalho);
+    cabecalho = std::async(std::launch::async, montaCabecalho);
   } catch (const std::system_error&) {
-    montaCabecalho();
+    cabecalho = std::async(std::launch::deferred, montaCabecalho);  // no thread: built here, after
   }
   hr = m_Vinculo.IncluiIndex(this, eColunaOrigem);
-  if (tCabecalho.joinable()) tCabecalho.join();
-  if (pErroCabecalho) {
+  CZelIndiceChaves indiceCabecalho;
+  try {
+    indiceCabecalho = cabecalho.get();
+  } catch (...) {
     CZelDataBase::OnFinaliza();
-    std::rethrow_exception(pErroCabecalho);
+    throw;
   }
   if (FAILED(hr)) {
     ZelTraceHR(this, kFuncao, kFonte, __LINE__, "hr = m_Vinculo.IncluiIndex(this, eColunaOrigem)", "hr", hr);
