@@ -337,6 +337,9 @@ BOOL CFile::Open(const std::string& sNome, UINT nOpenFlags, CFileException* pErr
 
   m_hFile = fd.Libera();
   m_strFileName = sCaminho;
+  m_nTamanhoAoAbrir = (bGrava && (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate))
+                          ? 0
+                          : static_cast<ULONGLONG>(st.st_size);
   return TRUE;
 }
 
@@ -434,7 +437,7 @@ void CFile::Abort() {
   m_strFileName.clear();
 }
 
-LONG CFile::LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos) {
+LONG CFile::LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos, bool bCurtoEhFim) {
   if (pnLidos != nullptr) *pnLidos = 0;
   if (m_hFile < 0) return ERROR_INVALID_HANDLE;
   if (pBuf == nullptr && nCount > 0) return ERROR_INVALID_PARAMETER;
@@ -450,6 +453,7 @@ LONG CFile::LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos) {
     }
     if (n == 0) break;
     nLidos += static_cast<UINT>(n);
+    if (bCurtoEhFim) break;
   }
   if (pnLidos != nullptr) *pnLidos = nLidos;
   return lErro;

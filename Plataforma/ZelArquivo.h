@@ -105,17 +105,23 @@ class CFile {
 
   // Positioned transfers that neither move the file position nor throw:
   // ERROR_SUCCESS or the Windows error; *pnLidos gets the bytes read.
-  LONG LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos);
+  // bCurtoEhFim: a short read is taken as the end of the file, as it is for
+  // a regular file, which spares the read that would find nothing more.
+  LONG LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos, bool bCurtoEhFim = false);
   LONG GravaEm(ULONGLONG nOffset, const void* pBuf, UINT nCount);
   // Sets the last-write time to now.
   LONG AtualizaUltimaGravacao();
 
   bool EstaAberto() const { return m_hFile >= 0; }
   const std::string& GetFilePath() const { return m_strFileName; }
+  // The length seen by Open, before any share lock was taken: another
+  // writer may have grown the file since, but only grown it.
+  ULONGLONG TamanhoAoAbrir() const { return m_nTamanhoAoAbrir; }
 
  protected:
   int m_hFile = -1;
   std::string m_strFileName;  // the path as found on disk
+  ULONGLONG m_nTamanhoAoAbrir = 0;
 };
 
 // Letter-case folding of file and registry names (Windows-1252 bytes: ASCII

@@ -31,6 +31,7 @@ struct Guarda {
   sigjmp_buf jb;
   Guarda* pAnterior;
   DWORD dwCodigo;
+  int nSinal;
   size_t nPilha;
   char szPilha[kTamPilhaTexto];
 };
@@ -214,6 +215,7 @@ void Tratador(int sinal, siginfo_t* pInfo, void* pContexto) {
     return;
   }
   g->dwCodigo = CodigoDaFalha(sinal, pInfo);
+  g->nSinal = sinal;
   g->nPilha = 0;
   CapturaPilha(g, pContexto);
   siglongjmp(g->jb, 1);
@@ -242,8 +244,11 @@ bool ZelExecutaProtegido(const std::function<void()>& corpo, ZelFalhaMaquina* pF
   Guarda g;
   g.pAnterior = t_pGuarda;
   g.dwCodigo = 0;
+  g.nSinal = 0;
   g.nPilha = 0;
-  if (sigsetjmp(g.jb, 1) == 0) {
+  // The mask is not saved (a system call on every guarded call): the handler
+  // only adds its own signal to it, and the way back takes that one off.
+  if (sigsetjmp(g.jb, 0) == 0) {
     t_pGuarda = &g;
     try {
       corpo();
@@ -256,6 +261,10 @@ bool ZelExecutaProtegido(const std::function<void()>& corpo, ZelFalhaMaquina* pF
   }
   // The body's frames are abandoned: their destructors do not run.
   t_pGuarda = g.pAnterior;
+  sigset_t sinal;
+  sigemptyset(&sinal);
+  sigaddset(&sinal, g.nSinal);
+  pthread_sigmask(SIG_UNBLOCK, &sinal, nullptr);
   if (pFalha != nullptr) {
     pFalha->dwCodigo = g.dwCodigo;
     pFalha->sPilha.assign(g.szPilha, g.nPilha);

@@ -94,10 +94,20 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
       {[] { raise(SIGBUS); }, EXCEPTION_IN_PAGE_ERROR},
       {[] { raise(SIGFPE); }, EXCEPTION_INT_DIVIDE_BY_ZERO},
   };
+  // The thread's signal mask comes back as it was: what it blocked stays
+  // blocked, and no fault's signal is left blocked behind it.
   auto todas = [&](const char* szOnde) {
+    sigset_t bloqueados, depois;
+    sigemptyset(&bloqueados);
+    sigaddset(&bloqueados, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &bloqueados, nullptr);
     for (size_t k = 0; k < std::size(casos); ++k) EXPECT_EQ(CodigoDe(casos[k].first), casos[k].second) << szOnde << k;
     fedisableexcept(FE_ALL_EXCEPT);
     feclearexcept(FE_ALL_EXCEPT);
+    pthread_sigmask(SIG_BLOCK, nullptr, &depois);
+    EXPECT_EQ(sigismember(&depois, SIGUSR1), 1) << szOnde;
+    for (int sinal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) EXPECT_EQ(sigismember(&depois, sinal), 0) << szOnde << sinal;
+    pthread_sigmask(SIG_UNBLOCK, &bloqueados, nullptr);
   };
   todas("first ");
   todas("again ");

@@ -201,9 +201,11 @@ int CZelArqEx::AbreArquivo() {
       RegistraAbertura();
       if (m_bUsaVista && m_cModo == 'L') m_pVista = CZelVistaArquivo::Obtem(m_hFile, &m_ullTamanhoVista);
       if (m_cModo != 'G') return ZELARQ_OK;
-      ULONGLONG ullTamanho = 0;
+      // A file that had records when it was opened still has them; only an
+      // empty one is looked at again, now under the share lock.
+      ULONGLONG ullTamanho = TamanhoAoAbrir();
       try {
-        ullTamanho = GetLength();
+        if (ullTamanho == 0) ullTamanho = GetLength();
       } catch (CFileException* e) {
         int iCodigo = CodigoFalha(e->m_cause);
         e->Delete();
@@ -339,36 +341,37 @@ int CZelArqEx::Le(LONG lPosicao, void* pBuffer, LONG lTamanho) {
 
   int iRetorno = AbreArquivo();
   if (iRetorno != ZELARQ_OK) return iRetorno;
-  try {
-    const int64_t llTamanhoArquivo = static_cast<int64_t>(GetLength());
-    if (llOffset < llTamanhoArquivo) {
-      if (m_lTamanhoCache < lTamanho) DefineTamanhoCache(lTamanho);
-      // The fill holds the file as of now: a write after this look makes it stale.
-      ArquivoNaoAlterado();
-      Seek(llOffset, CFile::begin);
-      // No more than the file holds, so that one read fills it without a
-      // second to find the end.
-      const UINT nLidos = Read(m_pCache.get(), static_cast<UINT>(std::min<int64_t>(m_lTamanhoCache,
-                                                                                   llTamanhoArquivo - llOffset)));
-      m_llOffsetCache = llOffset;
-      m_lQtdCache = static_cast<int32_t>(nLidos);
-      g_lUltimoPreenchimento.store(m_lQtdCache);
-      m_ulTickCache = GetTickCount();
-      // A short last record (a file cut mid-record) reads as zero-padded.
-      const size_t nCopia = std::min<size_t>(nLidos, static_cast<size_t>(lTamanho));
-      std::memcpy(pBuffer, m_pCache.get(), nCopia);
-      std::memset(static_cast<char*>(pBuffer) + nCopia, 0, static_cast<size_t>(lTamanho) - nCopia);
-      return ZELARQ_OK;
-    }
-    if (m_bLogLeituraAposFim && llOffset > llTamanhoArquivo + lTamanho)
-      ZelTracePosicao(nullptr, "CZelArqEx::Le", "ZelArqEx", __LINE__, kLeituraAlemDoFim, m_szPath, lPosicao, lTamanho,
-                      llTamanhoArquivo, "GetLength");
-    return ZELARQ_FIM_DE_ARQUIVO;
-  } catch (CFileException* e) {
-    int iCodigo = CodigoFalha(e->m_cause);
-    e->Delete();
+  if (m_lTamanhoCache < lTamanho) DefineTamanhoCache(lTamanho);
+  // The fill holds the file as of now: a write after this look makes it stale.
+  ArquivoNaoAlterado();
+  // One read at the offset: it stops at the end of the file, and nothing
+  // read means the record lies past it.
+  UINT nLidos = 0;
+  const LONG lErro =
+      LeEm(static_cast<ULONGLONG>(llOffset), m_pCache.get(), static_cast<UINT>(m_lTamanhoCache), &nLidos, true);
+  if (lErro != ERROR_SUCCESS) {
+    m_lQtdCache = -1;
+    const int iCodigo = CodigoFalha(CFileException::ErroSOParaCausa(lErro));
     return iCodigo != 0 ? iCodigo : ZELARQ_TENTATIVAS_ESGOTADAS;
   }
+  if (nLidos > 0) {
+    m_llOffsetCache = llOffset;
+    m_lQtdCache = static_cast<int32_t>(nLidos);
+    g_lUltimoPreenchimento.store(m_lQtdCache);
+    m_ulTickCache = GetTickCount();
+    // A short last record (a file cut mid-record) reads as zero-padded.
+    const size_t nCopia = std::min<size_t>(nLidos, static_cast<size_t>(lTamanho));
+    std::memcpy(pBuffer, m_pCache.get(), nCopia);
+    std::memset(static_cast<char*>(pBuffer) + nCopia, 0, static_cast<size_t>(lTamanho) - nCopia);
+    return ZELARQ_OK;
+  }
+  if (m_bLogLeituraAposFim) {
+    const int64_t llTamanhoArquivo = static_cast<int64_t>(GetTamanhoArquivo());
+    if (llOffset > llTamanhoArquivo + lTamanho)
+      ZelTracePosicao(nullptr, "CZelArqEx::Le", "ZelArqEx", __LINE__, kLeituraAlemDoFim, m_szPath, lPosicao, lTamanho,
+                      llTamanhoArquivo, "GetLength");
+  }
+  return ZELARQ_FIM_DE_ARQUIVO;
 }
 
 int CZelArqEx::LeSequencial(LONG lTamanho, void* pBuffer) {
