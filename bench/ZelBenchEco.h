@@ -15,6 +15,7 @@ class CZelBenchEco {
   bool Inicia();
   // One request and its whole reply.
   bool IdaEVolta();
+  pid_t Pid() const { return m_pid; }
 
  private:
   int m_fd = -1;

@@ -8,6 +8,7 @@
 //
 // Each figure is the median of N batches (5 by default). --rapido runs few
 // operations per batch: a smoke run, not a measure.
+#include <sched.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +39,9 @@ struct Opcoes {
   int64_t nGrande = 1000000;
   int nLotes = 5;
   bool bRapido = false;
+  // -1: round trips run where the scheduler puts them; 0: client and server
+  // on CPU 0; 1: the client on CPU 0 and the server on CPU 1.
+  int iNucleoServidor = -1;
 };
 
 using Relogio = std::chrono::steady_clock;
@@ -223,6 +227,24 @@ long PidDoServidor() {
     if (s.find(sMarca + '\0') != std::string::npos) return std::stol(sNome);
   }
   return -1;
+}
+
+// Every thread of a process (0: the calling thread) on the given CPUs;
+// threads it makes later inherit the place.
+bool Fixa(long pid, const cpu_set_t& cpus) {
+  if (pid == 0) return sched_setaffinity(0, sizeof cpus, &cpus) == 0;
+  std::error_code ec;
+  bool bAlguma = false;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec))
+    bAlguma |= sched_setaffinity(static_cast<pid_t>(std::stol(e.path().filename().string())), sizeof cpus, &cpus) == 0;
+  return bAlguma;
+}
+
+cpu_set_t Cpu(int i) {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  CPU_SET(i, &cpus);
+  return cpus;
 }
 
 // Resident bytes of a process, -1 when unknown.
@@ -416,12 +438,26 @@ int Compara(const Opcoes& o) {
     std::fprintf(stderr, "o servidor Tolvan nao atendeu\n");
     return 1;
   }
+  // Both round trips with the same placement when one is asked for: on a VM
+  // a pair on one CPU and a pair on two differ by a third.
+  const bool bFixa = o.iNucleoServidor >= 0;
+  cpu_set_t cpusAntes;
+  sched_getaffinity(0, sizeof cpusAntes, &cpusAntes);
+  if (bFixa && !(Fixa(0, Cpu(0)) && Fixa(PidDoServidor(), Cpu(o.iNucleoServidor)))) {
+    std::fprintf(stderr, "a afinidade pedida falhou\n");
+    return 1;
+  }
   I4 bOk = 0;
   const double dKeepAlive = Mede(nLotes, nKeepAlive, [&] { return apServidor[0]->KeepAlive(&bOk) == S_OK; });
   double dEco = -1;
   {
     CZelBenchEco eco;
-    if (eco.Inicia()) dEco = Mede(nLotes, nKeepAlive, [&] { return eco.IdaEVolta(); });
+    if (eco.Inicia() && (!bFixa || Fixa(eco.Pid(), Cpu(o.iNucleoServidor))))
+      dEco = Mede(nLotes, nKeepAlive, [&] { return eco.IdaEVolta(); });
+  }
+  if (bFixa) {
+    Fixa(0, cpusAntes);
+    Fixa(PidDoServidor(), cpusAntes);
   }
   const long pid = PidDoServidor();
   const int64_t llAntes = Residente(pid);
@@ -477,6 +513,10 @@ bool LeOpcoes(int argc, char** argv, Opcoes* o) {
     const std::string s = argv[i];
     if (s == "--rapido") {
       o->bRapido = true;
+    } else if (s == "--nucleos" && i + 1 < argc) {
+      const std::string sNucleos = argv[++i];
+      if (sNucleos != "um" && sNucleos != "dois") return false;
+      o->iNucleoServidor = sNucleos == "um" ? 0 : 1;
     } else if (s == "--lotes" && i + 1 < argc) {
       o->nLotes = std::atoi(argv[++i]);
     } else if (s == "--origens" && i + 1 < argc) {
@@ -496,7 +536,7 @@ int main(int argc, char** argv) {
     return Filho(argv[2], std::atoll(argv[3]), std::atoi(argv[4]), static_cast<size_t>(std::atoll(argv[5])));
   Opcoes o;
   if (!LeOpcoes(argc, argv, &o)) {
-    std::fprintf(stderr, "uso: tolvan-comparacao [--origens PEQUENO,GRANDE] [--lotes N] [--rapido]\n");
+    std::fprintf(stderr, "uso: tolvan-comparacao [--origens PEQUENO,GRANDE] [--lotes N] [--rapido] [--nucleos um|dois]\n");
     return 2;
   }
   std::random_device rd;
