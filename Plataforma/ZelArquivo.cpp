@@ -321,15 +321,16 @@ BOOL CFile::Open(const std::string& sNome, UINT nOpenFlags, CFileException* pErr
   Descritor fd(iFd);
   if (fd.get() < 0) return falha(ErroCaminho(errno, sCaminho));
 
+  // A writer that shares takes its lock first, so that the length it sees
+  // is one no other writer can change while it holds the file.
+  const bool bTrava = bGrava && (nOpenFlags & 0x70) != shareDenyNone;
+  const LONG lTrava = bTrava ? TravaSentinela(fd.get()) : ERROR_SUCCESS;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return falha(CFileException::ErrnoParaErroSO(errno));
   if (S_ISDIR(st.st_mode)) return falha(ERROR_ACCESS_DENIED);
   // Root passes every permission check, so the read-only attribute is ours to enforce.
   if (bGrava && !(st.st_mode & S_IWUSR)) return falha(ERROR_ACCESS_DENIED);
-  if (bGrava && (nOpenFlags & 0x70) != shareDenyNone) {
-    LONG lErro = TravaSentinela(fd.get());
-    if (lErro != ERROR_SUCCESS) return falha(lErro);
-  }
+  if (lTrava != ERROR_SUCCESS) return falha(lTrava);
   // Only now, holding the share lock, may the contents go; a reading open
   // holds no lock and so never truncates.
   if (bGrava && (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate) && ::ftruncate(fd.get(), 0) != 0)
@@ -340,24 +341,24 @@ BOOL CFile::Open(const std::string& sNome, UINT nOpenFlags, CFileException* pErr
   m_nTamanhoAoAbrir = (bGrava && (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate))
                           ? 0
                           : static_cast<ULONGLONG>(st.st_size);
+  m_nPosicao = 0;
+  m_llFim = bTrava ? static_cast<int64_t>(m_nTamanhoAoAbrir) : -1;
   return TRUE;
+}
+
+void CFile::Avanca(ULONGLONG nFim) {
+  m_nPosicao = nFim;
+  if (m_llFim >= 0 && static_cast<int64_t>(nFim) > m_llFim) m_llFim = static_cast<int64_t>(nFim);
 }
 
 UINT CFile::Read(void* pBuf, UINT nCount) {
   if (m_hFile < 0) AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
   if (nCount == 0) return 0;
   if (pBuf == nullptr) LancaErroSO(ERROR_INVALID_PARAMETER, m_strFileName);
-  auto p = static_cast<char*>(pBuf);
   UINT nLidos = 0;
-  while (nLidos < nCount) {
-    ssize_t n = ::read(m_hFile, p + nLidos, nCount - nLidos);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      LancaErroSO(ErroTransferencia(errno, m_hFile), m_strFileName);
-    }
-    if (n == 0) break;
-    nLidos += static_cast<UINT>(n);
-  }
+  const LONG lErro = LeEm(m_nPosicao, pBuf, nCount, &nLidos);
+  m_nPosicao += nLidos;
+  if (lErro != ERROR_SUCCESS) LancaErroSO(lErro, m_strFileName);
   return nLidos;
 }
 
@@ -365,37 +366,35 @@ void CFile::Write(const void* pBuf, UINT nCount) {
   if (m_hFile < 0) AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
   if (nCount == 0) return;
   if (pBuf == nullptr) LancaErroSO(ERROR_INVALID_PARAMETER, m_strFileName);
-  auto p = static_cast<const char*>(pBuf);
   UINT nGravados = 0;
-  while (nGravados < nCount) {
-    ssize_t n = ::write(m_hFile, p + nGravados, nCount - nGravados);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      LancaErroSO(ErroTransferencia(errno, m_hFile), m_strFileName);
-    }
-    if (n == 0) LancaErroSO(ERROR_DISK_FULL, m_strFileName);
-    nGravados += static_cast<UINT>(n);
-  }
+  const LONG lErro = GravaEm(m_nPosicao, pBuf, nCount, &nGravados);
+  Avanca(m_nPosicao + nGravados);
+  if (lErro != ERROR_SUCCESS) LancaErroSO(lErro, m_strFileName);
 }
 
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom) {
   if (m_hFile < 0) AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
-  int whence = nFrom == begin ? SEEK_SET : nFrom == current ? SEEK_CUR : nFrom == end ? SEEK_END : -1;
-  if (whence < 0) AfxThrowFileException(CFileException::badSeek, ERROR_INVALID_PARAMETER, m_strFileName);
-  off_t r = ::lseek(m_hFile, static_cast<off_t>(lOff), whence);
-  if (r < 0) LancaErroSO(errno == EINVAL ? ERROR_SEEK : CFileException::ErrnoParaErroSO(errno), m_strFileName);
-  return static_cast<ULONGLONG>(r);
+  if (nFrom != begin && nFrom != current && nFrom != end)
+    AfxThrowFileException(CFileException::badSeek, ERROR_INVALID_PARAMETER, m_strFileName);
+  LONGLONG llBase = 0;
+  if (nFrom == current) {
+    llBase = static_cast<LONGLONG>(m_nPosicao);
+  } else if (nFrom == end) {
+    llBase = m_llFim >= 0 ? m_llFim : static_cast<LONGLONG>(GetLength());
+  }
+  if (lOff > 0 ? llBase > LLONG_MAX - lOff : llBase + lOff < 0) LancaErroSO(ERROR_SEEK, m_strFileName);
+  m_nPosicao = static_cast<ULONGLONG>(llBase + lOff);
+  return m_nPosicao;
 }
 
 ULONGLONG CFile::GetPosition() const {
   if (m_hFile < 0) AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
-  off_t r = ::lseek(m_hFile, 0, SEEK_CUR);
-  if (r < 0) LancaErroSO(CFileException::ErrnoParaErroSO(errno), m_strFileName);
-  return static_cast<ULONGLONG>(r);
+  return m_nPosicao;
 }
 
 ULONGLONG CFile::GetLength() const {
   if (m_hFile < 0) AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
+  if (m_llFim >= 0) return static_cast<ULONGLONG>(m_llFim);
   struct stat st;
   if (::fstat(m_hFile, &st) != 0) LancaErroSO(CFileException::ErrnoParaErroSO(errno), m_strFileName);
   return static_cast<ULONGLONG>(st.st_size);
@@ -405,7 +404,7 @@ void CFile::SetLength(ULONGLONG nNovo) {
   if (m_hFile < 0) AfxThrowFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_strFileName);
   if (nNovo > static_cast<ULONGLONG>(LLONG_MAX)) LancaErroSO(ERROR_INVALID_PARAMETER, m_strFileName);
   // The position moves to the new end, as the framework's callers expect.
-  Seek(static_cast<LONGLONG>(nNovo), begin);
+  m_nPosicao = nNovo;
   int r;
   do r = ::ftruncate(m_hFile, static_cast<off_t>(nNovo));
   while (r != 0 && errno == EINTR);
@@ -414,6 +413,7 @@ void CFile::SetLength(ULONGLONG nNovo) {
     if (nErrno == EINVAL && (::fcntl(m_hFile, F_GETFL) & O_ACCMODE) == O_RDONLY) nErrno = EBADF;
     LancaErroSO(ErroTransferencia(nErrno, m_hFile), m_strFileName);
   }
+  if (m_llFim >= 0) m_llFim = static_cast<int64_t>(nNovo);
 }
 
 void CFile::Flush() {
@@ -425,6 +425,7 @@ void CFile::Flush() {
 
 void CFile::Close() {
   if (m_hFile < 0) return;
+  m_llFim = -1;
   int fd = std::exchange(m_hFile, -1);
   std::string sNome = std::move(m_strFileName);
   m_strFileName.clear();
@@ -433,6 +434,7 @@ void CFile::Close() {
 }
 
 void CFile::Abort() {
+  m_llFim = -1;
   if (m_hFile >= 0) ::close(std::exchange(m_hFile, -1));
   m_strFileName.clear();
 }
@@ -459,21 +461,30 @@ LONG CFile::LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos, bool
   return lErro;
 }
 
-LONG CFile::GravaEm(ULONGLONG nOffset, const void* pBuf, UINT nCount) {
+LONG CFile::GravaEm(ULONGLONG nOffset, const void* pBuf, UINT nCount, UINT* pnGravados) {
+  if (pnGravados != nullptr) *pnGravados = 0;
   if (m_hFile < 0) return ERROR_INVALID_HANDLE;
   if (pBuf == nullptr && nCount > 0) return ERROR_INVALID_PARAMETER;
   auto p = static_cast<const char*>(pBuf);
   UINT nGravados = 0;
+  LONG lErro = ERROR_SUCCESS;
   while (nGravados < nCount) {
     ssize_t n = ::pwrite(m_hFile, p + nGravados, nCount - nGravados, static_cast<off_t>(nOffset + nGravados));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return ErroTransferencia(errno, m_hFile);
+      lErro = ErroTransferencia(errno, m_hFile);
+      break;
     }
-    if (n == 0) return ERROR_DISK_FULL;
+    if (n == 0) {
+      lErro = ERROR_DISK_FULL;
+      break;
+    }
     nGravados += static_cast<UINT>(n);
   }
-  return ERROR_SUCCESS;
+  if (nGravados > 0 && m_llFim >= 0 && static_cast<int64_t>(nOffset + nGravados) > m_llFim)
+    m_llFim = static_cast<int64_t>(nOffset + nGravados);
+  if (pnGravados != nullptr) *pnGravados = nGravados;
+  return lErro;
 }
 
 LONG CFile::AtualizaUltimaGravacao() {

@@ -108,20 +108,28 @@ class CFile {
   // bCurtoEhFim: a short read is taken as the end of the file, as it is for
   // a regular file, which spares the read that would find nothing more.
   LONG LeEm(ULONGLONG nOffset, void* pBuf, UINT nCount, UINT* pnLidos, bool bCurtoEhFim = false);
-  LONG GravaEm(ULONGLONG nOffset, const void* pBuf, UINT nCount);
+  LONG GravaEm(ULONGLONG nOffset, const void* pBuf, UINT nCount, UINT* pnGravados = nullptr);
   // Sets the last-write time to now.
   LONG AtualizaUltimaGravacao();
 
   bool EstaAberto() const { return m_hFile >= 0; }
   const std::string& GetFilePath() const { return m_strFileName; }
-  // The length seen by Open, before any share lock was taken: another
-  // writer may have grown the file since, but only grown it.
+  // The length seen by Open: exact while a writer holds its share lock;
+  // otherwise another writer may have grown the file since.
   ULONGLONG TamanhoAoAbrir() const { return m_nTamanhoAoAbrir; }
 
  protected:
   int m_hFile = -1;
   std::string m_strFileName;  // the path as found on disk
   ULONGLONG m_nTamanhoAoAbrir = 0;
+
+ private:
+  // The position is kept here and transfers name it (pread, pwrite), so
+  // that moving costs no system call. A writer holding its share lock is
+  // the only one that changes the length, so it keeps that too (-1: ask).
+  void Avanca(ULONGLONG nFim);
+  ULONGLONG m_nPosicao = 0;
+  int64_t m_llFim = -1;
 };
 
 // Letter-case folding of file and registry names (Windows-1252 bytes: ASCII

@@ -109,6 +109,33 @@ TEST(CFile, PosicionadasNaoMovemAPosicao) {
   EXPECT_EQ(f.GravaEm(0, buf, 1), ERROR_INVALID_HANDLE);
 }
 
+// A writer holding its share lock keeps the file's length itself; every
+// other open asks the system, and so sees what the writer did.
+TEST(CFile, ComprimentoGuardadoPeloEscritorAcompanhaOQueSeGrava) {
+  std::string s = ZelNovoDiretorio("comprimento") + "a.dat";
+  Escreve(s, "abc");
+  CFile w, leitor, partilha, outro;
+  ASSERT_TRUE(w.Open(s, kEscritaG));
+  ASSERT_TRUE(leitor.Open(s, kLeituraL));
+  ASSERT_TRUE(partilha.Open(s, CFile::modeWrite | CFile::shareDenyNone));
+  EXPECT_EQ(w.SeekToEnd(), 3u);
+  w.Write("def", 3);
+  EXPECT_EQ(leitor.GetLength(), 6u);
+  EXPECT_EQ(partilha.SeekToEnd(), 6u);
+  EXPECT_EQ(w.GravaEm(10, "x", 1), ERROR_SUCCESS);
+  EXPECT_EQ(w.GetLength(), 11u);
+  EXPECT_EQ(leitor.Seek(-1, CFile::end), 10u);
+  w.SetLength(4);
+  EXPECT_EQ(w.SeekToEnd(), 4u);
+  EXPECT_EQ(leitor.GetLength(), 4u);
+  w.Write("Z", 1);
+  w.Close();
+  EXPECT_EQ(ZelLeArquivoInteiro(s), std::string("abcdZ"));
+  // The next writer starts from the length on disk.
+  ASSERT_TRUE(outro.Open(s, kEscritaG));
+  EXPECT_EQ(outro.GetLength(), 5u);
+}
+
 TEST(CFile, ExcecoesTrazemACausa) {
   CFile fechado;
   char buf[4] = {};

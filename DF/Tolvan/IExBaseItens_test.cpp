@@ -68,7 +68,10 @@ class IExItensEmBloco : public IExTeste {
 
 TEST_F(IExItensEmBloco, LongasCorridasETextosDaoOsMesmosBytesQueUmAUm) {
   // Texts past a megabyte in all, and a partial record left by a crash at
-  // the end of both value files: the run takes its place.
+  // the end of both value files (before they were opened again): the run
+  // takes its place.
+  m_arq.Fecha();
+  m_copia.Fecha();
   for (const char* szNome : {"FNIEXCRE.DAT", "FNIEXCRE.cop"}) {
     std::string s = Bytes(szNome);
     Escreve(szNome, s + IEBytes(IE_CAMPO_DATA_ARQ_V2{}) + std::string(20, 'x'));
