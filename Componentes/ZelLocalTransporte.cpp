@@ -6,11 +6,14 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/un.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <utility>
 
 void CZelLocalEscritor::Bytes(const void* p, size_t n) {
@@ -42,6 +45,7 @@ CZelLocalSocket& CZelLocalSocket::operator=(CZelLocalSocket&& o) noexcept {
     m_pAntecipados = std::move(o.m_pAntecipados);
     m_iAntecipados = std::exchange(o.m_iAntecipados, 0);
     m_nAntecipados = std::exchange(o.m_nAntecipados, 0);
+    m_usEsperaAtiva = o.m_usEsperaAtiva;
   }
   return *this;
 }
@@ -91,6 +95,36 @@ ssize_t RecebeUmaVez(int fd, void* p, size_t n) {
   }
 }
 
+std::atomic<uint64_t> g_nTentativasAtivas{0};
+
+uint64_t AgoraUs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+// As RecebeUmaVez, but first asking again without sleeping for up to
+// usEspera: bytes the peer sends meanwhile then cost neither side a wake-up
+// (on this class of machine that is most of a round trip). Each empty try
+// yields; a yield that lasted means another task wanted this CPU, perhaps
+// the peer itself, and the read then sleeps at once.
+ssize_t RecebeComEsperaAtiva(int fd, void* p, size_t n, uint32_t usEspera) {
+  if (usEspera > 0) {
+    const uint64_t t0 = AgoraUs();
+    for (uint64_t t = t0;;) {
+      g_nTentativasAtivas.fetch_add(1, std::memory_order_relaxed);
+      const ssize_t r = recv(fd, p, n, MSG_DONTWAIT);
+      if (r >= 0) return r;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+      sched_yield();
+      const uint64_t tDepois = AgoraUs();
+      if (tDepois - t0 >= usEspera || tDepois - t >= ZelTempo::kCessaoOcupadaUs) break;
+      t = tDepois;
+    }
+  }
+  return RecebeUmaVez(fd, p, n);
+}
+
 // 1 read all, 0 orderly end before the first byte, -1 error or truncation,
 // -2 read deadline passed.
 int LeTudo(int fd, void* p, size_t n) {
@@ -106,6 +140,9 @@ int LeTudo(int fd, void* p, size_t n) {
 }
 
 }  // namespace
+
+uint64_t ZelLocalTentativasEsperaAtiva() { return g_nTentativasAtivas.load(std::memory_order_relaxed); }
+
 
 HRESULT CZelLocalSocket::EnviaQuadro(ZelLocalTipoQuadro eTipo, uint32_t ulId, const void* p, size_t n) {
   if (m_fd < 0) return RPC_E_DISCONNECTED;
@@ -145,7 +182,7 @@ int CZelLocalSocket::Le(void* pDestino, size_t n) {
   }
   if (!m_pAntecipados) m_pAntecipados = std::make_unique<uint8_t[]>(kZelLocalLeituraAntecipada);
   while (lidos < n) {
-    const ssize_t r = RecebeUmaVez(m_fd, m_pAntecipados.get(), kZelLocalLeituraAntecipada);
+    const ssize_t r = RecebeComEsperaAtiva(m_fd, m_pAntecipados.get(), kZelLocalLeituraAntecipada, m_usEsperaAtiva);
     if (r < 0) return static_cast<int>(r);
     if (r == 0) return lidos == 0 ? 0 : -1;
     m_iAntecipados = 0;

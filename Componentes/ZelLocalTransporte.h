@@ -18,6 +18,7 @@
 
 #include "ZelCom.h"
 #include "ZelLocalLimites.h"
+#include "ZelTempo.h"
 
 constexpr uint32_t kZelLocalMagico = 0x314C435Au;  // "ZCL1"
 constexpr uint16_t kZelLocalVersao = 1;
@@ -113,6 +114,9 @@ class CZelLocalSocket {
 
   // Identity of the process at the other end, from the kernel.
   bool CredenciaisPar(uint32_t* pUid, int32_t* pPid) const;
+  // How long a read asks again without sleeping before it waits, in
+  // microseconds (0: it waits at once).
+  void DefineEsperaAtiva(uint32_t us) { m_usEsperaAtiva = us; }
 
  private:
   // n bytes, first from what an earlier read brought beyond its frame; a
@@ -125,7 +129,11 @@ class CZelLocalSocket {
   std::unique_ptr<uint8_t[]> m_pAntecipados;
   size_t m_iAntecipados = 0;
   size_t m_nAntecipados = 0;
+  uint32_t m_usEsperaAtiva = ZelTempoUs(ZelTempo::kEsperaAtivaLeituraUs);
 };
+
+// Reads tried without sleeping so far in the process (tests).
+uint64_t ZelLocalTentativasEsperaAtiva();
 
 // Two connected sockets (in-process transport and tests).
 HRESULT ZelLocalParSockets(CZelLocalSocket* pA, CZelLocalSocket* pB);

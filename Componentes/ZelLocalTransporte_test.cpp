@@ -1,8 +1,11 @@
 #include "ZelLocalTransporte.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -140,6 +143,64 @@ TEST(ZelLocalTransporte, PrazoDeLeituraAbaixoDeUmSegundo) {
   t.join();
   ASSERT_TRUE(b.DefinePrazos(20, 0));
   EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+}
+
+// A read that asks again before it sleeps hands over what comes meanwhile,
+// an orderly end and a passed deadline as a sleeping read would; and it stops
+// asking as soon as another task wants its CPU.
+TEST(ZelLocalTransporte, EsperaAtivaEntregaOQueChegaECedeOProcessadorDisputado) {
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  b.DefineEsperaAtiva(2'000'000);
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint8_t dados[3] = {1, 2, 3};
+    EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 9, dados, sizeof dados), S_OK);
+  });
+  ZelLocalQuadro q;
+  ASSERT_EQ(b.RecebeQuadro(&q), S_OK);
+  t.join();
+  EXPECT_EQ(q.ulId, 9u);
+  EXPECT_EQ(q.dados, (std::vector<uint8_t>{1, 2, 3}));
+
+  // Past the wait, the deadline still holds.
+  b.DefineEsperaAtiva(5'000);
+  ASSERT_TRUE(b.DefinePrazos(30, 0));
+  EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+
+  // A task that never sleeps shares the reader's CPU: the reader's first
+  // yield lets it run a whole slice, and the read goes to sleep at once
+  // instead of taking turns with it until the frame comes.
+  CZelLocalSocket c, d;
+  ASSERT_EQ(ZelLocalParSockets(&c, &d), S_OK);
+  d.DefineEsperaAtiva(2'000'000);
+  cpu_set_t antes, um;
+  ASSERT_EQ(sched_getaffinity(0, sizeof antes, &antes), 0);
+  CPU_ZERO(&um);
+  CPU_SET(sched_getcpu(), &um);
+  ASSERT_EQ(sched_setaffinity(0, sizeof um, &um), 0);
+  std::atomic<bool> bPara{false};
+  std::thread ocupado([&] {
+    while (!bPara.load()) {
+    }
+  });
+  ASSERT_EQ(pthread_setaffinity_np(ocupado.native_handle(), sizeof um, &um), 0);
+  std::thread envia([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(c.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 10, nullptr, 0), S_OK);
+    c.Fecha();
+  });
+  const uint64_t nAntes = ZelLocalTentativasEsperaAtiva();
+  EXPECT_EQ(d.RecebeQuadro(&q), S_OK);
+  const uint64_t nTentativas = ZelLocalTentativasEsperaAtiva() - nAntes;
+  bPara = true;
+  ocupado.join();
+  envia.join();
+  sched_setaffinity(0, sizeof antes, &antes);
+  EXPECT_EQ(q.ulId, 10u);
+  EXPECT_LE(nTentativas, 3u);
+  // The end comes through the wait as an orderly end.
+  EXPECT_EQ(d.RecebeQuadro(&q), S_FALSE);
 }
 
 TEST(ZelLocalTransporte, LeitorNaoPassaDoFim) {

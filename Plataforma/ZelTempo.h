@@ -38,6 +38,12 @@ constexpr uint32_t kEsperaEndpointServidor = 10000;
 // A server thread that reads a call runs it; when the call lasts this long,
 // another thread takes up reading its connection.
 constexpr uint32_t kPassagemLeitura = 2;
+// In microseconds: a local-server socket read asks again without sleeping
+// for this long before it waits, and gives that up as soon as a yield lasts
+// kCessaoOcupadaUs (another task wanted the CPU). The second is a measure,
+// not a wait, and is never scaled.
+constexpr uint32_t kEsperaAtivaLeituraUs = 100;
+constexpr uint32_t kCessaoOcupadaUs = 10;
 // The test server's rendezvous call waits this long for its partner call.
 constexpr uint32_t kEsperaChamadaParceira = 120000;
 // Default re-read period of log.ini, in seconds.
@@ -48,3 +54,5 @@ constexpr uint32_t kTimeoutConfigLogSegundos = 600;
 double ZelEscalaTempo();
 // A nominal period in milliseconds, scaled.
 uint32_t ZelTempoMs(uint32_t msNominal);
+// The same for the few periods counted in microseconds.
+inline uint32_t ZelTempoUs(uint32_t usNominal) { return ZelTempoMs(usNominal); }
