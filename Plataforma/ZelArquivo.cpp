@@ -338,17 +338,10 @@ BOOL CFile::Open(const std::string& sNome, UINT nOpenFlags, CFileException* pErr
 
   m_hFile = fd.Libera();
   m_strFileName = sCaminho;
-  m_nTamanhoAoAbrir = (bGrava && (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate))
-                          ? 0
-                          : static_cast<ULONGLONG>(st.st_size);
   m_nPosicao = 0;
-  m_llFim = bTrava ? static_cast<int64_t>(m_nTamanhoAoAbrir) : -1;
+  const bool bTruncou = bGrava && (nOpenFlags & modeCreate) && !(nOpenFlags & modeNoTruncate);
+  m_llFim = !bTrava ? -1 : bTruncou ? 0 : static_cast<int64_t>(st.st_size);
   return TRUE;
-}
-
-void CFile::Avanca(ULONGLONG nFim) {
-  m_nPosicao = nFim;
-  if (m_llFim >= 0 && static_cast<int64_t>(nFim) > m_llFim) m_llFim = static_cast<int64_t>(nFim);
 }
 
 UINT CFile::Read(void* pBuf, UINT nCount) {
@@ -368,7 +361,7 @@ void CFile::Write(const void* pBuf, UINT nCount) {
   if (pBuf == nullptr) LancaErroSO(ERROR_INVALID_PARAMETER, m_strFileName);
   UINT nGravados = 0;
   const LONG lErro = GravaEm(m_nPosicao, pBuf, nCount, &nGravados);
-  Avanca(m_nPosicao + nGravados);
+  m_nPosicao += nGravados;
   if (lErro != ERROR_SUCCESS) LancaErroSO(lErro, m_strFileName);
 }
 

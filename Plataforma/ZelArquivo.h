@@ -114,20 +114,15 @@ class CFile {
 
   bool EstaAberto() const { return m_hFile >= 0; }
   const std::string& GetFilePath() const { return m_strFileName; }
-  // The length seen by Open: exact while a writer holds its share lock;
-  // otherwise another writer may have grown the file since.
-  ULONGLONG TamanhoAoAbrir() const { return m_nTamanhoAoAbrir; }
 
  protected:
   int m_hFile = -1;
   std::string m_strFileName;  // the path as found on disk
-  ULONGLONG m_nTamanhoAoAbrir = 0;
 
  private:
   // The position is kept here and transfers name it (pread, pwrite), so
   // that moving costs no system call. A writer holding its share lock is
   // the only one that changes the length, so it keeps that too (-1: ask).
-  void Avanca(ULONGLONG nFim);
   ULONGLONG m_nPosicao = 0;
   int64_t m_llFim = -1;
 };

@@ -201,11 +201,9 @@ int CZelArqEx::AbreArquivo() {
       RegistraAbertura();
       if (m_bUsaVista && m_cModo == 'L') m_pVista = CZelVistaArquivo::Obtem(m_hFile, &m_ullTamanhoVista);
       if (m_cModo != 'G') return ZELARQ_OK;
-      // A file that had records when it was opened still has them; only an
-      // empty one is looked at again, now under the share lock.
-      ULONGLONG ullTamanho = TamanhoAoAbrir();
+      ULONGLONG ullTamanho = 0;
       try {
-        if (ullTamanho == 0) ullTamanho = GetLength();
+        ullTamanho = GetLength();
       } catch (CFileException* e) {
         int iCodigo = CodigoFalha(e->m_cause);
         e->Delete();
@@ -341,6 +339,8 @@ int CZelArqEx::Le(LONG lPosicao, void* pBuffer, LONG lTamanho) {
 
   int iRetorno = AbreArquivo();
   if (iRetorno != ZELARQ_OK) return iRetorno;
+  // A position past 2^31 records arrives negative: a move before the start.
+  if (llOffset < 0) return ZELARQ_POSICIONAMENTO;
   if (m_lTamanhoCache < lTamanho) DefineTamanhoCache(lTamanho);
   // The fill holds the file as of now: a write after this look makes it stale.
   ArquivoNaoAlterado();

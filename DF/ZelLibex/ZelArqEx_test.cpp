@@ -364,6 +364,14 @@ TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   EXPECT_EQ(arq.Abre(sSomenteLeitura, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Le(arq, 0), Reg('r'));
   ZelDefineSomenteLeitura(sSomenteLeitura, false);
+  char buf[kTamanho] = {};
+
+  // A position before the start, and a read the system refuses (this
+  // process's memory at address 0), are failures, not the end of a file.
+  EXPECT_EQ(arq.Le(-1, buf), 16012);
+  CZelArqEx memoria;
+  ASSERT_EQ(memoria.Abre("/proc/self/mem", 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(memoria.Le(0, buf), 16039);
 
   // A path longer than the platform's limit is cut at 259 characters.
   const std::string sLongo = m_sDir + std::string(300, 'n');
