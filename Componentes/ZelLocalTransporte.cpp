@@ -13,8 +13,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <utility>
+
+#include "ZelSistema.h"
 
 void CZelLocalEscritor::Bytes(const void* p, size_t n) {
   if (n == 0) return;
@@ -97,11 +98,7 @@ ssize_t RecebeUmaVez(int fd, void* p, size_t n) {
 
 std::atomic<uint64_t> g_nTentativasAtivas{0};
 
-uint64_t AgoraUs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
-}
+uint64_t AgoraUs() { return ZelRelogioNs() / 1000u; }
 
 // As RecebeUmaVez, but first asking again without sleeping for up to
 // usEspera: bytes the peer sends meanwhile then cost neither side a wake-up
@@ -142,7 +139,6 @@ int LeTudo(int fd, void* p, size_t n) {
 }  // namespace
 
 uint64_t ZelLocalTentativasEsperaAtiva() { return g_nTentativasAtivas.load(std::memory_order_relaxed); }
-
 
 HRESULT CZelLocalSocket::EnviaQuadro(ZelLocalTipoQuadro eTipo, uint32_t ulId, const void* p, size_t n) {
   if (m_fd < 0) return RPC_E_DISCONNECTED;

@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "ZelCrc.h"
+#include "ZelSistema.h"
 
 // The shared segment. Zero-filled when created, so kLivre is its first state.
 struct CZelMutexNomeado::Memoria {
@@ -30,12 +31,6 @@ constexpr uint32_t kPronto = 2;
 constexpr uint64_t kEsperaIniciacaoNs = 5'000'000'000ull;
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "the flag is shared between processes");
-
-uint64_t AgoraNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000ull + static_cast<uint64_t>(ts.tv_nsec);
-}
 
 LONG ErroDeErrno(int e) {
   switch (e) {
@@ -114,9 +109,9 @@ LONG IniciaOuEspera(std::atomic<uint32_t>* pEstado, pthread_mutex_t* pMutex) {
     pEstado->store(kPronto, std::memory_order_release);
     return ERROR_SUCCESS;
   }
-  uint64_t limite = AgoraNs() + kEsperaIniciacaoNs;
+  uint64_t limite = ZelRelogioNs() + kEsperaIniciacaoNs;
   while (pEstado->load(std::memory_order_acquire) != kPronto) {
-    if (AgoraNs() > limite) return ERROR_TIMEOUT;
+    if (ZelRelogioNs() > limite) return ERROR_TIMEOUT;
     sched_yield();
   }
   return ERROR_SUCCESS;

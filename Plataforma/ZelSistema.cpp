@@ -17,11 +17,13 @@
 #include <fstream>
 #include <vector>
 
-uint64_t GetTickCount64() {
+uint64_t ZelRelogioNs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
+
+uint64_t GetTickCount64() { return ZelRelogioNs() / 1'000'000u; }
 
 DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 

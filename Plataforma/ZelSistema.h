@@ -9,6 +9,8 @@
 
 // Milliseconds of the monotonic clock.
 uint64_t GetTickCount64();
+// Nanoseconds of the monotonic clock, for measuring short waits.
+uint64_t ZelRelogioNs();
 DWORD GetTickCount();
 void Sleep(DWORD dwMilliseconds);
 
