@@ -11,6 +11,47 @@ const ZelLocalCampo* ZelLocalTipo::Campo(const char* szNome) const {
   return nullptr;
 }
 
+namespace {
+void MontaPlano(const ZelLocalTipo& t, uint32_t ulBase, std::vector<uint8_t>& zerar, ZelLocalPlano& plano) {
+  std::vector<uint8_t> coberto(t.ulTamanho, 0);
+  for (const auto& c : t.campos) {
+    const uint32_t ulFim = std::min(t.ulTamanho, c.ulOffset + c.ulTamanho);
+    for (uint32_t b = c.ulOffset; b < ulFim; ++b) coberto[b] = 1;
+  }
+  for (uint32_t b = 0; b < t.ulTamanho; ++b)
+    if (coberto[b] == 0) zerar[ulBase + b] = 1;
+  for (const auto& c : t.campos) {
+    if (c.eTipo == ZelLocalTipoValor::Registro) {
+      MontaPlano(*c.pTipo, ulBase + c.ulOffset, zerar, plano);
+    } else if (c.eTipo == ZelLocalTipoValor::Array || c.eTipo == ZelLocalTipoValor::Reservado) {
+      for (uint32_t b = 0; b < sizeof(void*); ++b) zerar[ulBase + c.ulOffset + b] = 1;
+      if (c.eTipo == ZelLocalTipoValor::Reservado) continue;
+      const ZelLocalCampo* pContagem = c.szContagem != nullptr ? t.Campo(c.szContagem) : nullptr;
+      uint8_t nBytes = 0;
+      if (pContagem != nullptr)
+        nBytes = pContagem->eTipo == ZelLocalTipoValor::U16 || pContagem->eTipo == ZelLocalTipoValor::I16 ? 2 : 4;
+      plano.arrays.push_back({ulBase + c.ulOffset, ulBase + (pContagem != nullptr ? pContagem->ulOffset : 0), nBytes,
+                              c.pTipo});
+    }
+  }
+}
+}  // namespace
+
+const ZelLocalPlano& ZelLocalTipo::Plano() const {
+  std::call_once(onceFlagPlano, [this] {
+    std::vector<uint8_t> zerar(ulTamanho, 0);
+    MontaPlano(*this, 0, zerar, plano);
+    for (uint32_t b = 0; b < ulTamanho; ++b) {
+      if (zerar[b] == 0) continue;
+      uint32_t ulFim = b;
+      while (ulFim < ulTamanho && zerar[ulFim] != 0) ++ulFim;
+      plano.zeros.emplace_back(b, ulFim - b);
+      b = ulFim;
+    }
+  });
+  return plano;
+}
+
 const ZelLocalMetodo* ZelLocalInterface::Metodo(uint16_t usSlot) const {
   for (const auto& m : metodos)
     if (m.usSlot == usSlot) return &m;
@@ -81,58 +122,46 @@ uint8_t* LePonteiro(const uint8_t* p) {
 }
 void GravaPonteiro(uint8_t* p, const void* q) { std::memcpy(p, &q, sizeof q); }
 
-void ZeraPonteiros(const ZelLocalTipo& t, uint8_t* p) {
-  for (const auto& c : t.campos) {
-    if (c.eTipo == ZelLocalTipoValor::Registro)
-      ZeraPonteiros(*c.pTipo, p + c.ulOffset);
-    else if (c.eTipo == ZelLocalTipoValor::Array || c.eTipo == ZelLocalTipoValor::Reservado)
-      GravaPonteiro(p + c.ulOffset, nullptr);
-  }
+// Clears what must not travel: pointers, and bytes that no field covers
+// (alignment padding), so that whatever lay in the sender's memory never
+// reaches its peer.
+void Limpa(const ZelLocalPlano& plano, uint8_t* p) {
+  for (const auto& [ulOffset, ulTamanho] : plano.zeros) std::memset(p + ulOffset, 0, ulTamanho);
 }
 
-bool Coberto(const ZelLocalTipo& t, uint32_t ulByte) {
-  for (const auto& c : t.campos)
-    if (ulByte >= c.ulOffset && ulByte - c.ulOffset < c.ulTamanho) return true;
-  return false;
-}
-
-// Bytes of a record that no field covers (alignment padding) are zeroed, so
-// that whatever lay in the sender's memory never reaches its peer.
-void ZeraEnchimento(const ZelLocalTipo& t, uint8_t* p) {
-  uint32_t ulFim = 0;  // end of the fields seen so far, in description order
-  for (const auto& c : t.campos) {
-    for (uint32_t b = ulFim; b < c.ulOffset; ++b)
-      if (!Coberto(t, b)) p[b] = 0;
-    ulFim = std::max(ulFim, c.ulOffset + c.ulTamanho);
-    if (c.eTipo == ZelLocalTipoValor::Registro) ZeraEnchimento(*c.pTipo, p + c.ulOffset);
+uint32_t Contagem(const ZelLocalPlano::Array& a, const uint8_t* p) {
+  if (a.nBytesContagem == 2) {
+    uint16_t v;
+    std::memcpy(&v, p + a.ulContagem, 2);
+    return v;
   }
-  for (uint32_t b = ulFim; b < t.ulTamanho; ++b)
-    if (!Coberto(t, b)) p[b] = 0;
+  uint32_t v = 0;
+  if (a.nBytesContagem == 4) std::memcpy(&v, p + a.ulContagem, 4);
+  return v;
 }
 
 void EscreveValor(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e);
 
-void EscreveArrays(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e) {
-  for (const auto& c : t.campos) {
-    if (c.eTipo == ZelLocalTipoValor::Registro) {
-      EscreveArrays(*c.pTipo, p + c.ulOffset, e);
-    } else if (c.eTipo == ZelLocalTipoValor::Array) {
-      const uint8_t* q = LePonteiro(p + c.ulOffset);
-      e.U8(q != nullptr);
-      if (q == nullptr) continue;
-      uint32_t n = ZelLocalContagem(t, p, c);
-      for (uint32_t k = 0; k < n; ++k) EscreveValor(*c.pTipo, q + size_t{k} * c.pTipo->ulTamanho, e);
-    }
+// Scalars travel as they lie, in one piece.
+void EscreveValores(const ZelLocalTipo& t, const uint8_t* p, uint32_t n, CZelLocalEscritor& e) {
+  if (!t.EhRegistro()) {
+    e.Acrescenta(p, size_t{n} * t.ulTamanho);
+    return;
   }
+  for (uint32_t k = 0; k < n; ++k) EscreveValor(t, p + size_t{k} * t.ulTamanho, e);
 }
 
 void EscreveValor(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e) {
-  uint8_t* d = e.Reserva(t.ulTamanho);
-  std::memcpy(d, p, t.ulTamanho);
+  uint8_t* d = e.Acrescenta(p, t.ulTamanho);
   if (!t.EhRegistro()) return;
-  ZeraPonteiros(t, d);
-  ZeraEnchimento(t, d);
-  EscreveArrays(t, p, e);
+  const ZelLocalPlano& plano = t.Plano();
+  Limpa(plano, d);
+  for (const auto& a : plano.arrays) {
+    const uint8_t* q = LePonteiro(p + a.ulPonteiro);
+    e.U8(q != nullptr);
+    if (q == nullptr) continue;
+    EscreveValores(*a.pElemento, q, Contagem(a, p), e);
+  }
 }
 
 // Zeroed blocks for values read from the wire.
@@ -144,35 +173,34 @@ class Alocador {
 
 bool LeValor(const ZelLocalTipo& t, uint8_t* p, CZelLocalLeitor& l, Alocador& a);
 
-bool LeArrays(const ZelLocalTipo& t, uint8_t* p, CZelLocalLeitor& l, Alocador& a) {
-  for (const auto& c : t.campos) {
-    if (c.eTipo == ZelLocalTipoValor::Registro) {
-      if (!LeArrays(*c.pTipo, p + c.ulOffset, l, a)) return false;
-    } else if (c.eTipo == ZelLocalTipoValor::Array) {
-      uint8_t bPresente = 0;
-      if (!l.U8(&bPresente) || bPresente > 1) return false;
-      if (bPresente == 0) continue;
-      const ZelLocalTipo& elem = *c.pTipo;
-      uint32_t n = ZelLocalContagem(t, p, c);
-      if (n > l.Restante() / elem.ulTamanho) return false;
-      // Counted texts get a terminator, so that code reading them as C strings
-      // stays inside the block.
-      size_t nBytes = size_t{n} * elem.ulTamanho + (elem.eEscalar == ZelLocalTipoValor::Caractere ? 1 : 0);
-      uint8_t* q = a.Aloca(nBytes);
-      if (q == nullptr) return false;
-      GravaPonteiro(p + c.ulOffset, q);
-      for (uint32_t k = 0; k < n; ++k)
-        if (!LeValor(elem, q + size_t{k} * elem.ulTamanho, l, a)) return false;
-    }
-  }
+bool LeValores(const ZelLocalTipo& t, uint8_t* p, uint32_t n, CZelLocalLeitor& l, Alocador& a) {
+  if (!t.EhRegistro()) return l.Bytes(p, size_t{n} * t.ulTamanho);
+  for (uint32_t k = 0; k < n; ++k)
+    if (!LeValor(t, p + size_t{k} * t.ulTamanho, l, a)) return false;
   return true;
 }
 
 bool LeValor(const ZelLocalTipo& t, uint8_t* p, CZelLocalLeitor& l, Alocador& a) {
   if (!l.Bytes(p, t.ulTamanho)) return false;
   if (!t.EhRegistro()) return true;
-  ZeraPonteiros(t, p);
-  return LeArrays(t, p, l, a);
+  const ZelLocalPlano& plano = t.Plano();
+  Limpa(plano, p);
+  for (const auto& array : plano.arrays) {
+    uint8_t bPresente = 0;
+    if (!l.U8(&bPresente) || bPresente > 1) return false;
+    if (bPresente == 0) continue;
+    const ZelLocalTipo& elem = *array.pElemento;
+    const uint32_t n = Contagem(array, p);
+    if (n > l.Restante() / elem.ulTamanho) return false;
+    // Counted texts get a terminator, so that code reading them as C strings
+    // stays inside the block.
+    size_t nBytes = size_t{n} * elem.ulTamanho + (elem.eEscalar == ZelLocalTipoValor::Caractere ? 1 : 0);
+    uint8_t* q = a.Aloca(nBytes);
+    if (q == nullptr) return false;
+    GravaPonteiro(p + array.ulPonteiro, q);
+    if (!LeValores(elem, q, n, l, a)) return false;
+  }
+  return true;
 }
 
 uint32_t Valor32(void* const* ap, int i) {
@@ -244,7 +272,7 @@ HRESULT ZelLocalEscreveEntrada(const ZelLocalMetodo& m, void* const* ap, CZelLoc
         e.U8(p != nullptr);
         if (p == nullptr) break;
         e.U32(n);
-        for (uint32_t k = 0; k < n; ++k) EscreveValor(t, p + size_t{k} * t.ulTamanho, e);
+        EscreveValores(t, p, n, e);
         break;
       }
       case ZelLocalForma::PonteiroDuplo:
@@ -297,8 +325,7 @@ HRESULT ZelLocalLeSaida(const ZelLocalMetodo& m, void* const* ap, CZelLocalLeito
         break;
       case ZelLocalForma::Array: {
         uint32_t n = 0;
-        bOk = l.U32(&n) && n == Valor32(ap, par.iContagem);
-        for (uint32_t k = 0; bOk && k < n; ++k) bOk = LeValor(t, p + size_t{k} * t.ulTamanho, l, a);
+        bOk = l.U32(&n) && n == Valor32(ap, par.iContagem) && LeValores(t, p, n, l, a);
         break;
       }
       case ZelLocalForma::PonteiroDuplo: {
@@ -383,8 +410,7 @@ HRESULT CZelLocalChamadaStub::LeEntrada(CZelLocalLeitor& l) {
       nRecebidos[i] = n;
       *pp = a.Aloca(size_t{n} * t.ulTamanho);
       if (*pp == nullptr) return RPC_X_BAD_STUB_DATA;
-      for (uint32_t k = 0; k < n; ++k)
-        if (!LeValor(t, *pp + size_t{k} * t.ulTamanho, l, a)) return RPC_X_BAD_STUB_DATA;
+      if (!LeValores(t, *pp, n, l, a)) return RPC_X_BAD_STUB_DATA;
     }
   }
   if (!l.Fim()) return RPC_X_BAD_STUB_DATA;
@@ -434,7 +460,7 @@ void CZelLocalChamadaStub::EscreveSaida(HRESULT hr, CZelLocalEscritor& e) {
       case ZelLocalForma::Array: {
         uint32_t n = Valor32(m_ap.data(), par.iContagem);
         e.U32(n);
-        for (uint32_t k = 0; k < n; ++k) EscreveValor(t, p + size_t{k} * t.ulTamanho, e);
+        EscreveValores(t, p, n, e);
         break;
       }
       case ZelLocalForma::PonteiroDuplo: {
@@ -451,19 +477,16 @@ namespace {
 // Frees the blocks the object allocated inside a value; blocks of the call's
 // own storage stay for the arena.
 void LiberaArrays(const ZelLocalTipo& t, uint8_t* p, const CZelLocalChamadaStub::Arena& a) {
-  for (const auto& c : t.campos) {
-    if (c.eTipo == ZelLocalTipoValor::Registro) {
-      LiberaArrays(*c.pTipo, p + c.ulOffset, a);
-    } else if (c.eTipo == ZelLocalTipoValor::Array) {
-      uint8_t* q = LePonteiro(p + c.ulOffset);
-      if (q == nullptr) continue;
-      if (c.pTipo->EhRegistro()) {
-        uint32_t n = ZelLocalContagem(t, p, c);
-        for (uint32_t k = 0; k < n; ++k) LiberaArrays(*c.pTipo, q + size_t{k} * c.pTipo->ulTamanho, a);
-      }
-      if (!a.Possui(q)) CoTaskMemFree(q);
-      GravaPonteiro(p + c.ulOffset, nullptr);
+  for (const auto& array : t.Plano().arrays) {
+    uint8_t* q = LePonteiro(p + array.ulPonteiro);
+    if (q == nullptr) continue;
+    const ZelLocalTipo& elem = *array.pElemento;
+    if (elem.EhRegistro()) {
+      const uint32_t n = Contagem(array, p);
+      for (uint32_t k = 0; k < n; ++k) LiberaArrays(elem, q + size_t{k} * elem.ulTamanho, a);
     }
+    if (!a.Possui(q)) CoTaskMemFree(q);
+    GravaPonteiro(p + array.ulPonteiro, nullptr);
   }
 }
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +49,20 @@ struct ZelLocalCampo {
   const char* szContagem = nullptr;      // Array: the sibling field holding the count
 };
 
+// What marshalling does to every value of a record, worked out once from its
+// description: the bytes to clear (pointers and padding, nested records
+// included) and its counted arrays in wire order.
+struct ZelLocalPlano {
+  struct Array {
+    uint32_t ulPonteiro;      // offset of the pointer in the outer record
+    uint32_t ulContagem;      // offset of its count
+    uint8_t nBytesContagem;   // 2 or 4; 0 when the record names no count field
+    const ZelLocalTipo* pElemento;
+  };
+  std::vector<std::pair<uint32_t, uint32_t>> zeros;  // offset, length; sorted, disjoint
+  std::vector<Array> arrays;
+};
+
 struct ZelLocalTipo {
   const char* szNome;
   uint32_t ulTamanho;
@@ -56,6 +71,10 @@ struct ZelLocalTipo {
   std::vector<std::pair<const char*, int32_t>> enumeradores;  // Enum: named values
   bool EhRegistro() const { return !campos.empty(); }
   const ZelLocalCampo* Campo(const char* szNome) const;
+  const ZelLocalPlano& Plano() const;
+
+  mutable std::once_flag onceFlagPlano{};
+  mutable ZelLocalPlano plano{};
 };
 
 // The count of an Array field of the record at p.

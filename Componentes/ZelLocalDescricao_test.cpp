@@ -1,5 +1,6 @@
 #include "ZelLocalDescricao.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
   Item itens[2] = {{3, 0, t1}, {0, 0, nullptr}};
   uint32_t aIn[2] = {7, 9};
   Chamada c;
-  c.lista = {2, {}, itens, reinterpret_cast<void*>(0xDEADBEEF)};
+  c.lista = {2, {}, itens, reinterpret_cast<void*>(uintptr_t{0xDEADBEEFCAFE0000})};
   c.n = 2;
   c.aIn = aIn;
   int64_t nBlocos = CoTaskMemBlocosVivos();
@@ -217,6 +218,46 @@ TEST(ZelLocalDescricao, BytesDeEnchimentoViajamZerados) {
   stub.EscreveSaida(S_OK, r);
   ASSERT_GE(r.Tamanho(), 5u + sizeof(Lista));
   for (size_t i = 5 + 2; i < 5 + 8; ++i) EXPECT_EQ(r.Dados()[i], 0) << "reply padding at " << i;
+}
+
+// A record inside a record: its padding, pointers and arrays lie at its own
+// offset in the outer one.
+struct Par {
+  uint8_t cTipo;
+  Lista lista;
+};
+const ZelLocalTipo kPar{"Par", sizeof(Par), V::Registro,
+                        {{"cTipo", 0, V::U8, 1}, {"lista", offsetof(Par, lista), V::Registro, sizeof(Lista), &kLista}},
+                        {}};
+const ZelLocalMetodo kMetodoPar{11, "Par", {{"par", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kPar}}};
+
+TEST(ZelLocalDescricao, RegistroAninhadoViajaComSeusArraysESemEnderecos) {
+  char t[] = {'a', 'b', 'c'};
+  Item item{3, 0xBBBBBBBBu, t};
+  Par par;
+  std::memset(&par, 0xAA, sizeof par);
+  par.cTipo = 5;
+  par.lista.usQtd = 1;
+  par.lista.pItens = &item;
+  par.lista.pReservado = reinterpret_cast<void*>(uintptr_t{0xDEADBEEFCAFE0000});
+  void* ap[1] = {&par};
+  CZelLocalEscritor e;
+  ASSERT_EQ(ZelLocalEscreveEntrada(kMetodoPar, ap, e), S_OK);
+  const std::vector<uint8_t>& v = e.Dados();
+  ASSERT_GE(v.size(), sizeof(Par));
+  const size_t l = offsetof(Par, lista);
+  for (size_t i = 1; i < l; ++i) EXPECT_EQ(v[i], 0) << "outer padding at " << i;
+  for (size_t i = l + 2; i < l + 8; ++i) EXPECT_EQ(v[i], 0) << "inner padding at " << i;
+  for (size_t i = l + 8; i < l + 24; ++i) EXPECT_EQ(v[i], 0) << "inner pointer byte at " << i;
+
+  CZelLocalChamadaStub stub(kMetodoPar);
+  ASSERT_EQ(Le(v, &stub), S_OK);
+  const Par& recebido = *static_cast<const Par*>(stub.Argumentos()[0]);
+  EXPECT_EQ(recebido.cTipo, 5);
+  ASSERT_EQ(recebido.lista.usQtd, 1);
+  ASSERT_NE(recebido.lista.pItens, nullptr);
+  EXPECT_STREQ(recebido.lista.pItens[0].pcTexto, "abc");
+  EXPECT_EQ(recebido.lista.pReservado, nullptr);
 }
 
 // IO(UI4 n, UI4* a [in,out, n])

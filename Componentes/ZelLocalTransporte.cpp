@@ -17,15 +17,13 @@
 
 #include "ZelSistema.h"
 
-void CZelLocalEscritor::Bytes(const void* p, size_t n) {
-  if (n == 0) return;
+void CZelLocalEscritor::Bytes(const void* p, size_t n) { Acrescenta(p, n); }
+
+uint8_t* CZelLocalEscritor::Acrescenta(const void* p, size_t n) {
+  const size_t pos = m_dados.size();
+  if (n == 0) return nullptr;
   const auto* b = static_cast<const uint8_t*>(p);
   m_dados.insert(m_dados.end(), b, b + n);
-}
-
-uint8_t* CZelLocalEscritor::Reserva(size_t n) {
-  size_t pos = m_dados.size();
-  m_dados.resize(pos + n);
   return m_dados.data() + pos;
 }
 

@@ -47,8 +47,8 @@ class CZelLocalEscritor {
   void U16(uint16_t v) { Bytes(&v, 2); }
   void U32(uint32_t v) { Bytes(&v, 4); }
   void Guid(const GUID& g) { Bytes(&g, sizeof g); }
-  // Room for n bytes, filled by the caller.
-  uint8_t* Reserva(size_t n);
+  // Appends n bytes and gives where the copy lies, for the caller to adjust.
+  uint8_t* Acrescenta(const void* p, size_t n);
   size_t Tamanho() const { return m_dados.size(); }
   std::vector<uint8_t>& Dados() { return m_dados; }
 
