@@ -192,9 +192,13 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {kVinculo + "00112233445566FF00\"}]}}", false},
   };
   for (const auto& [sLinha, bBoa] : casos) EXPECT_EQ(Chama(sLinha, bBoa).contains("erro"), !bBoa) << sLinha;
-  // A count is weighed in bytes: one element over what one call may return.
-  const auto nAlem = kZelLocalMaxSaidaChamada / sizeof(IE_HDR_PS) + 1;
-  json r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nAlem) + "}", false);
+  // A count is weighed in bytes: what one call may return exactly, and one
+  // element over.
+  static_assert(kZelLocalMaxSaidaChamada % sizeof(IE_HDR_PS) == 0);
+  const auto nNoLimite = kZelLocalMaxSaidaChamada / sizeof(IE_HDR_PS);
+  json r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nNoLimite) + "}");
+  EXPECT_EQ(r["pTipDoc"].size(), nNoLimite);
+  r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nNoLimite + 1) + "}", false);
   EXPECT_NE(r["erro"].get<std::string>().find("limite"), std::string::npos) << r.dump();
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <utility>
@@ -290,9 +291,16 @@ namespace {
 
 CFile::~CFile() { Abort(); }
 
+namespace {
+std::atomic<uint64_t> g_nViolacoes{0};
+}  // namespace
+
+uint64_t ZelViolacoesDeCompartilhamento() { return g_nViolacoes.load(std::memory_order_relaxed); }
+
 BOOL CFile::Open(const std::string& sNome, UINT nOpenFlags, CFileException* pError) {
   Abort();
   auto falha = [&](LONG lErro) -> BOOL {
+    if (lErro == ERROR_SHARING_VIOLATION) g_nViolacoes.fetch_add(1, std::memory_order_relaxed);
     if (pError != nullptr) {
       pError->m_cause = CFileException::ErroSOParaCausa(lErro);
       pError->m_lOsError = lErro;

@@ -130,6 +130,9 @@ class CFile {
 // Letter-case folding of file and registry names (Windows-1252 bytes: ASCII
 // and the accented letters).
 char ZelMaiusculaNome(char c);
+// Opens this process saw refused for sharing, for tests that count retries.
+uint64_t ZelViolacoesDeCompartilhamento();
+
 std::string ZelMaiusculasNome(std::string_view s);
 bool ZelNomesIguais(std::string_view a, std::string_view b);
 

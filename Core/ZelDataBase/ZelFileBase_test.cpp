@@ -153,16 +153,19 @@ TEST_F(ZelFileBaseTeste, ExtensoesCabSrkETraNuncaTemCabecalho) {
 }
 
 // Opens a file another process holds: 0 when the open gave up with the
-// sharing violation only after 500 attempts' worth of waits.
+// sharing violation after exactly 500 attempts and their waits.
 ZEL_AJUDANTE(AbreArquivoSegurado) {
   CBaseTeste db;
   CZelFileBase arq("PRESO.dat", &db);
   db.DesabilitaControleCriacaoArquivos();
   if (db.Inicializa("EMP1", 1, 1) != S_OK) return 3;
   const uint64_t ullInicio = GetTickCount64();
+  const uint64_t nAntes = ZelViolacoesDeCompartilhamento();
   HRESULT hr = arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
+  const uint64_t nTentativas = ZelViolacoesDeCompartilhamento() - nAntes;
   const uint64_t ullDecorrido = GetTickCount64() - ullInicio;
   if (static_cast<uint32_t>(hr) != 0x80043EEEu) return 1;
+  if (nTentativas != 500) return 4;
   // Each of the 499 waits between the 500 attempts lasts at least one interval.
   return ullDecorrido >= 499u * ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) ? 0 : 2;
 }

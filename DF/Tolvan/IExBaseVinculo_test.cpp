@@ -60,11 +60,15 @@ TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 1)));
   EXPECT_EQ(Le(1, 7), "100:'abc' 250:42 0:9");
 
-  // The same number of values: the chain is rewritten where it is.
+  // Fewer values, then as many: the chain is rewritten where it is.
   ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), IEValor(IE_CAMPO_LIVRE_V4_0, 43)}), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
   EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
   EXPECT_EQ(Le(1, 7), "100:'xy' 250:43");
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 5), IEValor(IE_CAMPO_LIVRE_V4_0, 6)}), S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
+  EXPECT_EQ(Le(1, 7), "250:5 250:6");
 
   // More values than before: a new chain at the end.
   ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1), IEValor(IE_CAMPO_LIVRE_V4_0, 2), IEValor(IE_CAMPO_LIVRE_V4_0, 3)}),
@@ -94,6 +98,11 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
   EXPECT_EQ(aVinculos[3].origem.lPosHeader, 1u);
   EXPECT_EQ(aVinculos[3].nQtdCampos, 1u);
   for (auto& v : aVinculos) IELiberaItens(v.pCampos, v.nQtdCampos);
+  UI4 aZeroPrimeiro[] = {0, 7};
+  ASSERT_EQ(m_ie.BuscaVinculosByOrigem(1, 2, aZeroPrimeiro, aVinculos), S_OK);
+  EXPECT_EQ(IEBytes(aVinculos[0]), IEZeros(32));
+  EXPECT_EQ(aVinculos[1].nQtdCampos, 1u) << "a leading key 0 stops no other";
+  IELiberaItens(aVinculos[1].pCampos, aVinculos[1].nQtdCampos);
 
   // Header 0, or the single key 0: nothing is read.
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "FTIEXNF.DAT"), ERROR_SUCCESS);
