@@ -157,7 +157,7 @@ TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLe) {
 
 TEST_F(InspecaoTeste, ValoresSaoOsQueOServicoLeIncluindoOrigemRemovida) {
   EmpresaSa();
-  std::vector<json> a = Json({"valores", "FT_NF", "7", "8", "99"});
+  std::vector<json> a = Json({"valores", "FT_NF", "7", "8", "4294967295"});
   ASSERT_EQ(a.size(), 3u);
   for (UI4 i = 0; i < 2; ++i) {
     UI4 ulChave = 7 + i;
@@ -184,6 +184,7 @@ TEST_F(InspecaoTeste, ValoresSaoOsQueOServicoLeIncluindoOrigemRemovida) {
   EXPECT_EQ(a[1]["valores"][0]["texto"], "Jo\xC3\xA3o");
   EXPECT_EQ(a[1]["excluido"], true);
   EXPECT_EQ(a[2]["header"], 0);
+  EXPECT_EQ(a[2]["chave"], 4294967295u) << "the largest key is a key";
   EXPECT_TRUE(a[2]["valores"].empty());
   // By number, another process: its empty text reads as empty.
   std::vector<json> b = Json({"valores", std::to_string(IE_PROCESSO_FN_CRE), "7"});
@@ -336,7 +337,7 @@ TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
     EXPECT_EQ(Erro(aArgs).rfind("uso: tolvan-inspeciona", 0), 0u);
   EXPECT_EQ(Erro({"EMP1", "valores", "69", "1"}),
             "tolvan-inspeciona: unknown process: 69 (a number from 0 to 68 or a name such as FT_NF)\n");
-  for (const std::string sChave : {"-1", "-0"})
+  for (const std::string sChave : {"-1", "-0", "4294967296"})
     EXPECT_EQ(Erro({"EMP1", "valores", "FT_NF", sChave}), "tolvan-inspeciona: bad key: " + sChave + "\n");
   // A file that cannot be read as one.
   ZelCriaDiretorio(m_sVovi + "FTIEXNFText.DAT", false);
