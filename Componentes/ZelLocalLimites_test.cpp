@@ -297,3 +297,55 @@ TEST_F(Limites, CanalEntregaCadaRespostaASeuChamadorComUmaChamadaLentaPendente) 
   EXPECT_EQ(lenta.get(), S_OK);
   close(fd);
 }
+
+namespace {
+// A factory that answers S_OK without an object.
+class CFabricaVazia final : public IClassFactory {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+    return *ppv != nullptr ? S_OK : E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+  HRESULT CreateInstance(IUnknown*, REFIID, void** ppv) override {
+    *ppv = nullptr;
+    return S_OK;
+  }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+};
+constexpr CLSID kClsidVazia = {0x5E1F0C2C, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
+}  // namespace
+
+TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
+  CFabricaVazia fabrica;
+  DWORD cookie = 0;
+  EXPECT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, 0, REGCLS_MULTIPLEUSE, &cookie), E_INVALIDARG)
+      << "a class offered to no kind of server";
+  ASSERT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+  CZelLocalSocket s;
+  ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(kClsidVazia), &s), S_OK);
+  EXPECT_EQ(ZelAtivaTeste(s, kClsidVazia, kIidTesteLocal), E_UNEXPECTED) << "S_OK without an object is no object";
+  s.Fecha();
+  EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+}
+
+TEST_F(Limites, RespostaDeOutroTipoDerrubaOCanal) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  CZelLocalSocket servidor(fds[1]);
+  CZelLocalCanalCliente canal{CZelLocalSocket(fds[0])};
+  // The peer answers the call with the same id and the kind of another request's answer.
+  auto par = std::async(std::launch::async, [&] {
+    ZelLocalQuadro q;
+    servidor.DefinePrazos(20000, 20000);
+    if (servidor.RecebeQuadro(&q) != S_OK || q.usTipo != static_cast<uint16_t>(ZelLocalTipoQuadro::Chamada)) return false;
+    const uint32_t ulHr = S_OK;
+    std::vector<uint8_t> d(4);
+    std::memcpy(d.data(), &ulHr, 4);
+    return servidor.EnviaQuadro(ZelLocalTipoQuadro::RespostaConsulta, q.ulId, d) == S_OK;
+  });
+  EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED);
+  EXPECT_TRUE(par.get());
+  EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
+}
