@@ -186,6 +186,21 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor2), RPC_X_BAD_STUB_DATA);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
 
+  // A count its frame cannot hold, though it is below the bytes left: refused
+  // before anything is allocated for it.
+  CZelLocalEscritor r4;
+  r4.U32(0);
+  r4.U8(1);
+  Lista longa{40, {}, nullptr, nullptr};
+  r4.Bytes(&longa, sizeof longa);
+  r4.U8(1);
+  r4.Bytes(std::string(40, 'x').data(), 40);
+  const uint64_t nBytesAntes = CoTaskMemBytesPedidos();
+  CZelLocalLeitor leitor4(r4.Dados());
+  EXPECT_EQ(ZelLocalLeSaida(kMetodo, c.ap, leitor4), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(CoTaskMemBytesPedidos(), nBytesAntes);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+
   // A reply carrying only a result.
   CZelLocalEscritor r3;
   ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, r3);
@@ -311,4 +326,18 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   c.n = 1;
   c.aOut = nullptr;
   EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);
+}
+
+TEST(ZelLocalDescricao, NovaDescricaoDeUmaInterfaceSubstituiAAnterior) {
+  static constexpr IID kIid = {0x5E1F0C2D, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
+  auto invoca = [](void*, uint16_t, void* const*) { return E_NOTIMPL; };
+  auto proxy = [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; };
+  static const ZelLocalInterface primeira{kIid, "IPrimeira", {}, invoca, proxy};
+  static const ZelLocalInterface segunda{kIid, "ISegunda", {kMetodo}, invoca, proxy};
+  EXPECT_EQ(ZelLocalBuscaInterface(kIid), nullptr);
+  ZelLocalRegistraInterface(&primeira);
+  EXPECT_EQ(ZelLocalBuscaInterface(kIid), &primeira);
+  ZelLocalRegistraInterface(&segunda);
+  EXPECT_EQ(ZelLocalBuscaInterface(kIid), &segunda);
+  EXPECT_EQ(ZelLocalBuscaInterface(kIid)->Metodo(9), &segunda.metodos[0]);
 }

@@ -72,10 +72,12 @@ HRESULT CoCreateGuid(GUID* pGuid) {
 
 namespace {
 std::atomic<int64_t> g_nBlocosVivos{0};
+std::atomic<uint64_t> g_nBytesPedidos{0};
 }
 
 void* CoTaskMemAlloc(size_t cb) {
   void* pv = std::malloc(cb == 0 ? 1 : cb);
+  g_nBytesPedidos.fetch_add(cb, std::memory_order_relaxed);
   if (pv != nullptr) ++g_nBlocosVivos;
   return pv;
 }
@@ -87,3 +89,4 @@ void CoTaskMemFree(void* pv) {
 }
 
 int64_t CoTaskMemBlocosVivos() { return g_nBlocosVivos.load(); }
+uint64_t CoTaskMemBytesPedidos() { return g_nBytesPedidos.load(std::memory_order_relaxed); }

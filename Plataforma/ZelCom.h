@@ -195,3 +195,5 @@ void* CoTaskMemAlloc(size_t cb);
 void CoTaskMemFree(void* pv);
 // Blocks allocated and not yet freed in this process (for leak checks).
 int64_t CoTaskMemBlocosVivos();
+// Bytes asked of the task allocator in this process so far (for bound checks).
+uint64_t CoTaskMemBytesPedidos();
