@@ -156,12 +156,16 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   c.aSaida[0] = 1;
   c.n = 2;
   int64_t nBlocos = CoTaskMemBlocosVivos();
-  // hr, outputs present, pOut with one item whose text is announced but cut.
-  CZelLocalEscritor r;
-  r.U32(0);
-  r.U8(1);
-  Lista l{1, {}, nullptr, nullptr};
-  r.Bytes(&l, sizeof l);
+  // A reply's start: hr, outputs present, pOut.
+  auto resposta = [](const Lista& l) {
+    CZelLocalEscritor e;
+    e.U32(0);
+    e.U8(1);
+    e.Bytes(&l, sizeof l);
+    return e;
+  };
+  // pOut with one item whose text is announced but cut.
+  CZelLocalEscritor r = resposta({1, {}, nullptr, nullptr});
   r.U8(1);
   Item it{4, 0, nullptr};
   r.Bytes(&it, sizeof it);
@@ -174,11 +178,7 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   EXPECT_EQ(c.aSaida[0], 0u);
 
   // An [out] array of another length than the caller's count.
-  CZelLocalEscritor r2;
-  r2.U32(0);
-  r2.U8(1);
-  Lista vazia{};
-  r2.Bytes(&vazia, sizeof vazia);
+  CZelLocalEscritor r2 = resposta({});
   r2.U8(0);
   r2.U32(3);
   for (uint32_t v : {1u, 2u, 3u}) r2.U32(v);
@@ -188,11 +188,7 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
 
   // A count its frame cannot hold, though it is below the bytes left: refused
   // before anything is allocated for it.
-  CZelLocalEscritor r4;
-  r4.U32(0);
-  r4.U8(1);
-  Lista longa{40, {}, nullptr, nullptr};
-  r4.Bytes(&longa, sizeof longa);
+  CZelLocalEscritor r4 = resposta({40, {}, nullptr, nullptr});
   r4.U8(1);
   r4.Bytes(std::string(40, 'x').data(), 40);
   const uint64_t nBytesAntes = CoTaskMemBytesPedidos();
