@@ -326,10 +326,9 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
 
 TEST(ZelLocalDescricao, NovaDescricaoDeUmaInterfaceSubstituiAAnterior) {
   static constexpr IID kIid = {0x5E1F0C2D, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
-  auto invoca = [](void*, uint16_t, void* const*) { return E_NOTIMPL; };
-  auto proxy = [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; };
-  static const ZelLocalInterface primeira{kIid, "IPrimeira", {}, invoca, proxy};
-  static const ZelLocalInterface segunda{kIid, "ISegunda", {kMetodo}, invoca, proxy};
+  // Descriptions that are only looked up, never served nor proxied.
+  static const ZelLocalInterface primeira{kIid, "IPrimeira", {}, nullptr, nullptr};
+  static const ZelLocalInterface segunda{kIid, "ISegunda", {kMetodo}, nullptr, nullptr};
   EXPECT_EQ(ZelLocalBuscaInterface(kIid), nullptr);
   ZelLocalRegistraInterface(&primeira);
   EXPECT_EQ(ZelLocalBuscaInterface(kIid), &primeira);

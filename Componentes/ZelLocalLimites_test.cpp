@@ -299,26 +299,15 @@ TEST_F(Limites, CanalEntregaCadaRespostaASeuChamadorComUmaChamadaLentaPendente) 
 }
 
 namespace {
-// A factory that answers S_OK without an object.
-class CFabricaVazia final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
-    return *ppv != nullptr ? S_OK : E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown*, REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return S_OK;
-  }
-  HRESULT LockServer(BOOL) override { return S_OK; }
-};
 constexpr CLSID kClsidVazia = {0x5E1F0C2C, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
 }  // namespace
 
 TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
-  CFabricaVazia fabrica;
+  // A factory that answers S_OK without an object.
+  CZelFabricaTesteLocal fabrica([](REFIID, void** ppv) {
+    *ppv = nullptr;
+    return S_OK;
+  });
   DWORD cookie = 0;
   EXPECT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, 0, REGCLS_MULTIPLEUSE, &cookie), E_INVALIDARG)
       << "a class offered to no kind of server";

@@ -25,9 +25,12 @@ class CZelObjetoTesteLocal final : public T_ZelObjetoCom<IUnknown, kIidTesteLoca
   CZelLocalTravaModulo m_trava;
 };
 
-// The class factory of a class-map entry, for tests without a module.
+// The class factory of a class-map entry, for tests without a module; a test
+// may give it another way of creating its objects.
 class CZelFabricaTesteLocal final : public IClassFactory {
  public:
+  using Cria = HRESULT (*)(REFIID riid, void** ppv);
+  explicit CZelFabricaTesteLocal(Cria pfCria = &CZelObjetoTesteLocal::CriaInstancia) : m_pfCria(pfCria) {}
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {
       *ppv = this;
@@ -38,10 +41,11 @@ class CZelFabricaTesteLocal final : public IClassFactory {
   }
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }  // static lifetime
-  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override {
-    return CZelObjetoTesteLocal::CriaInstancia(riid, ppv);
-  }
+  HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return m_pfCria(riid, ppv); }
   HRESULT LockServer(BOOL) override { return S_OK; }
+
+ private:
+  Cria m_pfCria;
 };
 
 inline void ZelRegistraInterfaceTesteLocal() {
