@@ -31,6 +31,10 @@ std::pair<int, LONG> CausaLancada(F fn) {
 
 constexpr UINT kEscritaG = CFile::modeReadWrite | CFile::shareDenyWrite;
 constexpr UINT kLeituraL = CFile::modeRead | CFile::shareDenyNone;
+const std::pair<int, LONG> kNegado{CFileException::accessDenied, ERROR_ACCESS_DENIED};
+const std::pair<int, LONG> kPartilhado{CFileException::sharingViolation, ERROR_SHARING_VIOLATION};
+
+std::pair<int, LONG> Causa(const CFileException& e) { return {e.m_cause, e.m_lOsError}; }
 
 }  // namespace
 
@@ -52,7 +56,7 @@ ZEL_AJUDANTE(AbreSemPermissao) {
   return e.m_cause == CFileException::accessDenied && e.m_lOsError == ERROR_ACCESS_DENIED ? 0 : 10 + e.m_cause;
 }
 
-TEST(CFile, LeituraCurtaNoFimEPosicionamento) {
+TEST(CFile, LeituraCurtaNoFimPosicionamentoEPosicionadas) {
   std::string s = ZelNovoDiretorio("posicao") + "a.dat";
   CFile f;
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
@@ -81,16 +85,11 @@ TEST(CFile, LeituraCurtaNoFimEPosicionamento) {
   f.Close();
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
   EXPECT_EQ(f.GetLength(), 0u);
-}
 
-TEST(CFile, PosicionadasNaoMovemAPosicao) {
-  std::string s = ZelNovoDiretorio("posicionadas") + "a.dat";
-  CFile f;
-  ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
+  // Positioned reads and writes leave the position.
   EXPECT_EQ(f.GravaEm(10, "WXYZ", 4), ERROR_SUCCESS);
   EXPECT_EQ(f.GetPosition(), 0u);
   EXPECT_EQ(f.GetLength(), 14u);
-  char buf[8] = {};
   UINT n = 99;
   EXPECT_EQ(f.LeEm(12, buf, sizeof buf, &n), ERROR_SUCCESS);
   EXPECT_EQ(std::string(buf, n), "YZ");
@@ -109,8 +108,7 @@ TEST(CFile, PosicionadasNaoMovemAPosicao) {
   EXPECT_EQ(f.GravaEm(0, buf, 1), ERROR_INVALID_HANDLE);
 }
 
-// A writer holding its share lock keeps the file's length itself; every
-// other open asks the system, and so sees what the writer did.
+// A writer holding its share lock keeps the length itself; other opens ask the system.
 TEST(CFile, ComprimentoGuardadoPeloEscritorAcompanhaOQueSeGrava) {
   std::string s = ZelNovoDiretorio("comprimento") + "a.dat";
   Escreve(s, "abc");
@@ -149,7 +147,6 @@ TEST(CFile, ExcecoesTrazemACausa) {
   Escreve(s, "abcd");
   CFile leitura;
   ASSERT_TRUE(leitura.Open(s, kLeituraL));
-  const auto kNegado = std::make_pair(int(CFileException::accessDenied), ERROR_ACCESS_DENIED);
   EXPECT_EQ(CausaLancada([&] { leitura.Write(buf, 4); }), kNegado);
   EXPECT_EQ(CausaLancada([&] { leitura.SetLength(0); }), kNegado);
   CFile escrita;
@@ -176,7 +173,7 @@ TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
     CFile f;
     CFileException e;
     EXPECT_FALSE(f.Open(c.sCaminho, CFile::modeRead, &e));
-    EXPECT_EQ(std::make_pair(e.m_cause, e.m_lOsError), std::make_pair(c.nCausa, c.lErro)) << c.sCaminho;
+    EXPECT_EQ(Causa(e), std::make_pair(c.nCausa, c.lErro)) << c.sCaminho;
     EXPECT_EQ(e.m_strFileName, c.sCaminho);
     EXPECT_FALSE(f.EstaAberto());
   }
@@ -195,33 +192,13 @@ TEST(CFile, AberturaDeEscritaConflitaEntreProcessos) {
   CFile f;
   CFileException e;
   EXPECT_FALSE(f.Open(d + "a.dat", kEscritaG, &e));
-  EXPECT_EQ(e.m_cause, CFileException::sharingViolation);
+  EXPECT_EQ(Causa(e), kPartilhado);
   EXPECT_TRUE(f.Open(d + "a.dat", kLeituraL));
   f.Close();
 
   ZelCriaMarcador(d + "para");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
   EXPECT_TRUE(f.Open(d + "a.dat", kEscritaG));
-}
-
-TEST(CFile, SomenteLeituraRecusaEscrita) {
-  std::string s = ZelNovoDiretorio("somenteleitura") + "a.dat";
-  Escreve(s, "x");
-  ASSERT_EQ(ZelDefineSomenteLeitura(s, true), ERROR_SUCCESS);
-  EXPECT_TRUE(ZelSomenteLeitura(s));
-  CFile f;
-  CFileException e;
-  EXPECT_FALSE(f.Open(s, CFile::modeCreate | kEscritaG, &e));
-  EXPECT_EQ(e.m_cause, CFileException::accessDenied);
-  EXPECT_EQ(e.m_lOsError, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(ZelLeArquivoInteiro(s), "x");
-  EXPECT_EQ(ZelExcluiArquivo(s), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(f.Open(s, kLeituraL));
-  f.Close();
-
-  ASSERT_EQ(ZelDefineSomenteLeitura(s, false), ERROR_SUCCESS);
-  EXPECT_FALSE(ZelSomenteLeitura(s));
-  EXPECT_TRUE(f.Open(s, kEscritaG));
 }
 
 TEST(ZelArquivo, NomesSemDiferencaDeCaixa) {
@@ -271,16 +248,25 @@ TEST(ZelArquivo, ListaCasaCuringasSemCaixa) {
   EXPECT_TRUE(ZelListaArquivos(d + "falta", "*").empty());
 }
 
-TEST(ZelArquivo, CopiaDiretoriosETamanho) {
+TEST(ZelArquivo, SomenteLeituraCopiaDiretoriosETamanho) {
   std::string d = ZelNovoDiretorio("copia");
   Escreve(d + "origem", "conteudo");
   ASSERT_EQ(ZelDefineSomenteLeitura(d + "origem", true), ERROR_SUCCESS);
+  EXPECT_TRUE(ZelSomenteLeitura(d + "origem"));
+  CFile f;
+  CFileException e;
+  EXPECT_FALSE(f.Open(d + "origem", CFile::modeCreate | kEscritaG, &e));
+  EXPECT_EQ(Causa(e), kNegado);
+  EXPECT_EQ(ZelExcluiArquivo(d + "origem"), ERROR_ACCESS_DENIED);
   EXPECT_EQ(ZelCopiaArquivo(d + "ORIGEM", d + "Copia", true), ERROR_SUCCESS);
   EXPECT_EQ(ZelLeArquivoInteiro(d + "Copia"), "conteudo");
   EXPECT_TRUE(ZelSomenteLeitura(d + "copia"));
   EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "copia", true), ERROR_FILE_EXISTS);
   EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "ORIGEM", false), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(ZelLeArquivoInteiro(d + "origem"), "conteudo");
+  ASSERT_EQ(ZelDefineSomenteLeitura(d + "origem", false), ERROR_SUCCESS);
+  EXPECT_FALSE(ZelSomenteLeitura(d + "origem"));
+  EXPECT_TRUE(f.Open(d + "origem", kEscritaG));
 
   Escreve(d + "alvo", "antigo");
   CFile escritor;
@@ -301,8 +287,7 @@ TEST(ZelArquivo, CopiaDiretoriosETamanho) {
   EXPECT_FALSE(ZelExisteDiretorio(d + "x/y/z"));
 }
 
-// A directory that breaks the one-spelling rule still answers every spelling
-// with the same file, whichever of the two the directory lists first.
+// Two spellings in one directory: every spelling gets the same file, whichever is listed first.
 TEST(ZelArquivo, DuasGrafiasDoMesmoNomeDaoSempreOMesmoArquivo) {
   for (bool bMaiusculaAntes : {true, false}) {
     std::string d = ZelNovoDiretorio(bMaiusculaAntes ? "grafias1" : "grafias2");
@@ -318,9 +303,8 @@ TEST(ZelArquivo, DuasGrafiasDoMesmoNomeDaoSempreOMesmoArquivo) {
   }
 }
 
-// A writer that shares nothing (the backup marker's open) and any other writer
-// exclude each other, in either order, as two ordinary writers do; a creating
-// open that loses leaves the held file whole, and readers still get in.
+// An exclusive writer (the backup marker's) and any other writer exclude each other, in either
+// order; a creating open that loses leaves the held file whole, and readers still get in.
 TEST(CFile, EscritoresSeExcluemSalvoQuemPartilhaAEscrita) {
   constexpr UINT kExclusivo = CFile::modeReadWrite | CFile::shareExclusive;
   const struct {
@@ -342,8 +326,7 @@ TEST(CFile, EscritoresSeExcluemSalvoQuemPartilhaAEscrita) {
     EXPECT_EQ(b.Open(s, c.segundo, &e), !c.bConflita);
     EXPECT_TRUE(leitor.Open(s, kLeituraL));
     if (!c.bConflita) continue;
-    EXPECT_EQ(std::make_pair(e.m_cause, e.m_lOsError),
-              std::make_pair(int(CFileException::sharingViolation), LONG(ERROR_SHARING_VIOLATION)));
+    EXPECT_EQ(Causa(e), kPartilhado);
     EXPECT_FALSE(b.EstaAberto());
     EXPECT_EQ(ZelLeArquivoInteiro(s), "dados");
     a.Close();

@@ -31,8 +31,7 @@ TEST(ZelCom, GuidIdaEVolta) {
 }
 
 TEST(ZelCom, GuidsNaoSeRepetemEntreProcessos) {
-  // A child forked without exec shares every byte of its parent's memory: its
-  // GUIDs must still come from the system, not from a copied generator.
+  // A child forked without exec shares its parent's memory: GUIDs must come from the system.
   GUID antes{};
   ASSERT_EQ(CoCreateGuid(&antes), S_OK);
   EXPECT_EQ(CoCreateGuid(nullptr), E_INVALIDARG);

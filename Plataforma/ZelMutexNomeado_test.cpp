@@ -14,8 +14,7 @@
 #include "ZelTesteAjudante.h"
 
 namespace {
-// Names as callers build them, with spaces and braces. Each is used once: the
-// process keeps its mapping of a name after the test removes the object.
+// Names as callers build them; each used once, as the process keeps a removed name's mapping.
 std::string Serie() {
   static int nSerie = 0;
   return std::to_string(++nSerie);
@@ -53,8 +52,7 @@ int LeContador(const std::string& sArquivo) {
 }
 }  // namespace
 
-// args: name, directory. Holds the mutex, announced by "pronto", until
-// "solta" appears or the test kills it.
+// args: name, directory. Holds the mutex, announced by "pronto", until "solta" appears.
 ZEL_AJUDANTE(SeguraMutex) {
   CZelMutexNomeado m(args.at(0));
   if (m.Espera(INFINITE) != WAIT_OBJECT_0) return 2;
@@ -106,8 +104,7 @@ TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
   dona.join();
 }
 
-// One name is one mutex, recursive in the owning thread whichever object of
-// the name it uses; only the owner releases it, as often as it took it.
+// One name is one mutex, recursive in its owner thread through any object; only the owner releases it.
 TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   std::string sLongo = Nome(std::string(2000, 'x') + " {chave} com espa\xE7os");
   CZelMutexNomeado a(sLongo), b(sLongo), c(Nome("outro"));
@@ -127,8 +124,7 @@ TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_OBJECT_0);
 }
 
-// Another process's hold excludes this one until it releases (no abandonment)
-// or dies with it: an abandonment, seen once, by the waiter that now owns it.
+// Another process's hold excludes this one until it releases, or dies: an abandonment, seen once.
 TEST_F(MutexNomeado, OutroProcessoExcluiEMortoComOMutexEhAbandonoUmaVez) {
   std::string sNome = Nome("morto");
   CZelMutexNomeado m(sNome);

@@ -46,8 +46,7 @@ class ParametroInvalido : public ::testing::Test {
   _invalid_parameter_handler m_pAnterior = nullptr;
 };
 
-// One call on an 8-byte buffer that held sAntes: its result, the bytes it
-// leaves, and the handler's event (none when pszFuncao is null).
+// One call on an 8-byte buffer, its result, bytes left and handler event (none for a null pszFuncao).
 struct Caso {
   std::string sAntes;
   std::function<int(char*)> chama;

@@ -14,8 +14,7 @@
 
 #include "ZelTesteAjudante.h"
 
-// The deliberate faults: external names so the stack text can show them, and
-// no sanitizer checks, which would report the fault before the hardware does.
+// Named for the stack text; unsanitized, as a sanitizer would report the fault before the hardware.
 #define ZEL_FALHA_PROPOSITAL __attribute__((noinline, no_sanitize("address", "undefined")))
 
 volatile int g_nSumidouro = 0;
@@ -73,8 +72,7 @@ TEST(ZelSEH, AcessoNuloViraAccessViolationComPilha) {
   EXPECT_NE(f.sPilha.find("ZelExecutaProtegido"), std::string::npos) << f.sPilha;
 }
 
-// Every kind of fault becomes its code, again and again on one thread (its
-// alternate stack stays usable), on any thread, and the process goes on.
+// Every fault becomes its code, again on one thread (its alternate stack stays usable) and on another.
 TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
   const std::string sVazio = ZelNovoDiretorio("sigbus") + "vazio";
   const std::pair<std::function<void()>, DWORD> casos[] = {
@@ -94,8 +92,7 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
       {[] { raise(SIGBUS); }, EXCEPTION_IN_PAGE_ERROR},
       {[] { raise(SIGFPE); }, EXCEPTION_INT_DIVIDE_BY_ZERO},
   };
-  // The thread's signal mask comes back as it was: what it blocked stays
-  // blocked, and no fault's signal is left blocked behind it.
+  // The signal mask comes back as it was: no fault's signal is left blocked, SIGUSR1 stays blocked.
   auto todas = [&](const char* szOnde) {
     sigset_t bloqueados, depois;
     sigemptyset(&bloqueados);
@@ -119,8 +116,7 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
   EXPECT_EQ(f.dwCodigo, 0u);
 }
 
-// An inner guard catches its own fault; a C++ exception crosses a guard
-// unchanged and the guard it left is gone: a later fault reaches the outer one.
+// An inner guard catches its own fault; a C++ exception crosses a guard, which is gone afterwards.
 TEST(ZelSEH, GuardasAninhadasEExcecaoCppQueAsAtravessa) {
   try {
     ZelExecutaProtegido([] { throw std::runtime_error("intacta"); }, nullptr);

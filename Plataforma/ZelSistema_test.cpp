@@ -128,8 +128,7 @@ TEST(ZelSistema, TextoDoErroDoSistema) {
   EXPECT_EQ(ZelTextoErroSO(4242), "") << "an error without a text";
 }
 
-// The scale a process reads from ZEL_ESCALA_TEMPO, as the milliseconds that
-// 100 nominal ones become.
+// What 100 nominal milliseconds become under the process's ZEL_ESCALA_TEMPO.
 ZEL_AJUDANTE(CemMsEscalados) { return static_cast<int>(ZelTempoMs(100)); }
 
 TEST(ZelSistema, EscalaDoTempoSoAceitaNumerosPositivos) {

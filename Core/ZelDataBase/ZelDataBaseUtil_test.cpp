@@ -14,6 +14,7 @@ std::string Registro(const std::string& s) {
   uint32_t n = static_cast<uint32_t>(s.size());
   return std::string(reinterpret_cast<const char*>(&n), 4) + s;
 }
+const std::string kLista = ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS;
 }  // namespace
 
 TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
@@ -63,9 +64,7 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoEAuditoria) {
 }
 
 TEST_F(ZelDataBaseUtilTeste, NomesNumeradosApagamCadaArquivoEBandeiraUmOControle) {
-  Escreve("LOTE01.dat", "1");
-  Escreve("LOTE02.dat", "2");
-  Escreve("LOTEAB.dat", "x");
+  for (const char* sz : {"LOTE01.dat", "LOTE02.dat", "LOTEAB.dat"}) Escreve(sz, "x");
   CZelProfilerEmpresa emp("EMP1");
   ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&emp, kModuloTeste, "LOTE??.dat", 0, false), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE01.dat")));
@@ -94,8 +93,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   EXPECT_EQ(Bytes("T.dat"), "novo");
   EXPECT_FALSE(ZelExisteArquivo(Caminho("T.tra")));
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("T.dat"))
-      << "the file taken over is registered";
+  EXPECT_EQ(Bytes(kLista), Registro("T.dat")) << "the file taken over is registered";
 
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
@@ -135,21 +133,20 @@ TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesOuEmDoisProcessosRegistraUmaVez) {
   pid_t pidB = ZelIniciaAjudante("AbreParaGravacao");
   EXPECT_EQ(ZelEsperaAjudante(pidA), 0);
   EXPECT_EQ(ZelEsperaAjudante(pidB), 0);
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("DFIEVINC.dat"));
+  EXPECT_EQ(Bytes(kLista), Registro("DFIEVINC.dat"));
   for (int i = 0; i < 2; ++i) {
     CBaseTeste db;
     CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
     ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   }
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("DFIEVINC.dat"));
+  EXPECT_EQ(Bytes(kLista), Registro("DFIEVINC.dat"));
 
   // Deleting through the engine takes the name off the list.
   CBaseTeste db;
   CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_EQ(arq.DeletaArquivo(false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS)))
-      << "the last name gone, the list goes";
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista))) << "the last name gone, the list goes";
 }
 
 TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoria) {
@@ -158,41 +155,39 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoria) {
   CBaseTeste db;
   CZelFile<REG_TESTE> a("A.dat", &db), b("B.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  ASSERT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("A.dat") + Registro("B.dat"));
+  ASSERT_EQ(Bytes(kLista), Registro("A.dat") + Registro("B.dat"));
   ASSERT_EQ(a.DeletaArquivo(false), S_OK);
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("B.dat"));
+  EXPECT_EQ(Bytes(kLista), Registro("B.dat"));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELDATABASE_FILE_CTRL.tra")));
   ASSERT_EQ(b.DeletaArquivo(false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS)));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELDATABASE_FILE_CTRL.tra")));
   const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
-  EXPECT_NE(sAuditoria.find("Arquivo \"" + Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS) + "\" removido"),
-            std::string::npos)
-      << sAuditoria;
+  EXPECT_NE(sAuditoria.find("Arquivo \"" + Caminho(kLista) + "\" removido"), std::string::npos) << sAuditoria;
   EXPECT_EQ(sAuditoria.find("A.dat"), std::string::npos) << "the data files were deleted without a log";
 
   // An empty list that lacks the name goes too; a list with other names stays.
-  Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, "");
+  Escreve(kLista, "");
   CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
   ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS)));
-  Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, Registro("C.dat"));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
+  Escreve(kLista, Registro("C.dat"));
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
-  EXPECT_EQ(Bytes(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS), Registro("C.dat"));
+  EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
 }
 
 TEST_F(ZelDataBaseUtilTeste, ListaDanificadaEArquivoInexistente) {
   // A text longer than what follows it, and a length prefix cut short.
   for (const std::string& sCauda : {std::string("\x09\0\0\0abc", 7), std::string("\x01\0\0", 3)}) {
-    Escreve(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, Registro("A.dat") + sCauda);
+    Escreve(kLista, Registro("A.dat") + sCauda);
     CBaseTeste db;
-    CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &db);
+    CZelTextFile lista(kLista, &db);
     EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080C5E)) << sCauda.size();
   }
   CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
   ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
-  std::remove(Caminho(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS).c_str());
+  std::remove(Caminho(kLista).c_str());
   EXPECT_EQ(controle.CriaControleCriacaoArquivos(), HR(0x81080A50));
 }
 
@@ -215,10 +210,8 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   ASSERT_EQ(txt.LeColecao(2, 2, v), S_OK);
   EXPECT_EQ(v, (std::vector<std::string>{"dois", "tres"}));
   int nLinhas = 0;
-  for (const auto& l : Linhas(ArquivoErrosEmpresa())) {
-    nLinhas += l.find("\tCZelTextFile::Le\t") != std::string::npos ||
-               l.find("\tCZelTextFile::LeColecao\t") != std::string::npos;
-  }
+  for (const auto& l : Linhas(ArquivoErrosEmpresa()))
+    nLinhas += l.find("\tCZelTextFile::Le\t") != std::string::npos || l.find("::LeColecao\t") != std::string::npos;
   EXPECT_EQ(nLinhas, 5) << "every refused read is traced";
   EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tArquivo = LISTA.txt\tPosi\xE7\xE3o = 4\t"),
             std::string::npos);
@@ -240,8 +233,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
-// args: company directory, signal directory. Holds the directory's marker,
-// announced by "pronto", until "fim" appears.
+// args: company directory, signal directory. Holds the marker, announced by "pronto", until "fim".
 ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
   CZelProfilerEmpresa emp("EMP1");
   CZelArqMarcaFila marca(&emp);

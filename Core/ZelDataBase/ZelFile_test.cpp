@@ -22,6 +22,21 @@ class ZelFileTeste : public ZelDataBaseTeste {
       if (SUCCEEDED(hr) && bIndice) hr = arq.IncluiIndex(&db, 0);
     }
   };
+  // A write at a position (0 appends), for the tests that look only at its code.
+  static HRESULT Grava(CZelFile<REG_TESTE>& arq, ZelUInt uiPos, const REG_TESTE& r) { return arq.Grava(uiPos, r); }
+  static HRESULT GravaColecao(CZelFile<REG_TESTE>& arq, ZelUInt uiPos, const std::vector<REG_TESTE>& a) {
+    return arq.GravaColecao(uiPos, a);
+  }
+  // The first position of a key in column 0; uiSem when the key has none.
+  static ZelUInt Posicao(CZelFile<REG_TESTE>& arq, ZelUInt uiChave, ZelUInt uiSem = 0) {
+    EXPECT_EQ(arq.ExisteIndex(uiChave, &uiSem, 0), S_OK);
+    return uiSem;
+  }
+  static std::vector<ZelUInt> Posicoes(CZelFile<REG_TESTE>& arq, ZelUInt uiChave, ZelUInt uiColuna = 0) {
+    std::vector<ZelUInt> a;
+    EXPECT_EQ(arq.ExisteIndex(uiChave, &a, uiColuna), S_OK);
+    return a;
+  }
 };
 }  // namespace
 
@@ -58,20 +73,15 @@ TEST_F(ZelFileTeste, AnexarCriaOArquivoNaPosicao1EGravaByteAByte) {
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(10, 1), Reg(20, 2), Reg(30, 3)}));
 
   // Position count + 1 is refused; two records at count overwrite one and append one.
-  uiPos = 4;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(40, 4)), HR(0x810809DB));
+  EXPECT_EQ(Grava(a.arq, 4, Reg(40, 4)), HR(0x810809DB));
   uiPos = 3;
   ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(31, 5), Reg(40, 6)}), S_OK);
   EXPECT_EQ(uiPos, 3u);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(10, 1), Reg(20, 2), Reg(31, 5), Reg(40, 6)}));
-  ZelUInt uiAchada = 0;
-  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{30}, &uiAchada, 0), S_OK);
-  EXPECT_EQ(uiAchada, 0u) << "the overwritten key left the index";
-  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{31}, &uiAchada, 0), S_OK);
-  EXPECT_EQ(uiAchada, 3u);
+  EXPECT_EQ(Posicao(a.arq, 30), 0u) << "the overwritten key left the index";
+  EXPECT_EQ(Posicao(a.arq, 31), 3u);
 
-  // What was written is what the next user loads (once this one lets go:
-  // two writing opens exclude each other).
+  // The next user loads what was written, once this one lets go (two writers exclude each other).
   Aberto b;
   EXPECT_EQ(b.hr, HR(0x80043EEE));
   a.db.Finaliza();
@@ -84,65 +94,46 @@ TEST_F(ZelFileTeste, AnexarCriaOArquivoNaPosicao1EGravaByteAByte) {
 
 TEST_F(ZelFileTeste, RegrasDoIndice) {
   Aberto a;
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(1, 1), Reg(2, 2)}), S_OK);
   std::string antes = Bytes("DADOS.dat");
 
-  uiPos = 0;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 9)), HR(0x81080AAD)) << "the key belongs to position 2";
-  uiPos = 1;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 9)), HR(0x81080AAD));
-  uiPos = 0;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(0, 9)), HR(0x81080AAC));
+  EXPECT_EQ(Grava(a.arq, 0, Reg(2, 9)), HR(0x81080AAD)) << "the key belongs to position 2";
+  EXPECT_EQ(Grava(a.arq, 1, Reg(2, 9)), HR(0x81080AAD));
+  EXPECT_EQ(Grava(a.arq, 0, Reg(0, 9)), HR(0x81080AAC));
   EXPECT_EQ(Bytes("DADOS.dat"), antes) << "refused writes leave the file";
   EXPECT_EQ(a.arq.GetQtdRegistros(), 2u) << "and memory unchanged";
   REG_TESTE r{};
   ASSERT_EQ(a.arq.Le(2, &r), S_OK);
   EXPECT_EQ(r.ulValor, 2u);
 
-  uiPos = 2;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 22)), S_OK) << "its own position, same key";
+  EXPECT_EQ(Grava(a.arq, 2, Reg(2, 22)), S_OK) << "its own position, same key";
   ASSERT_EQ(a.arq.Le(2, &r), S_OK);
   EXPECT_EQ(r.ulValor, 22u);
 
   EXPECT_EQ(a.arq.IncluiIndex(&a.db, 0), HR(0x81080AA9));
-  ZelUInt uiAchada = 77;
-  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{999}, &uiAchada, 0), S_OK);
-  EXPECT_EQ(uiAchada, 77u) << "a missing key leaves the caller's position";
+  EXPECT_EQ(Posicao(a.arq, 999, 77), 77u) << "a missing key leaves the caller's position";
   std::vector<ZelUInt> aLista{5};
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{999}, &aLista, 0), S_OK);
   EXPECT_EQ(aLista, std::vector<ZelUInt>{5});
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{1}, &aLista, 1), HR(0x81080AA9));
 
-  // Record j = 1 of an append carries the key held by position 1 = 0 + j;
-  // an overwrite in place keeps its key.
-  uiPos = 0;
-  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(3, 3), Reg(1, 4)}), HR(0x81080AAD));
-  uiPos = 1;
-  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 4), Reg(9, 5)}), S_OK);
+  // Record j of an append at 0 carries the key of position j; an overwrite in place keeps its key.
+  EXPECT_EQ(GravaColecao(a.arq, 0, {Reg(3, 3), Reg(1, 4)}), HR(0x81080AAD));
+  EXPECT_EQ(GravaColecao(a.arq, 1, {Reg(1, 4), Reg(9, 5)}), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 4), Reg(9, 5)}));
 }
 
 TEST_F(ZelFileTeste, IndiceComChavesRepetidasEZeradasPermitidas) {
   Aberto a(false);
   ASSERT_EQ(a.arq.IncluiIndex(&CBaseTeste::GetChaveIndex, 0, true, true), S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(5, 1), Reg(0, 2), Reg(5, 3)}), S_OK);
-  uiPos = 0;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(5, 4)), S_OK);
-  std::vector<ZelUInt> aLista;
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 0), S_OK);
-  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 3, 4}));
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{0}, &aLista, 0), S_OK);
-  EXPECT_EQ(aLista, std::vector<ZelUInt>{2});
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(5, 1), Reg(0, 2), Reg(5, 3)}), S_OK);
+  ASSERT_EQ(Grava(a.arq, 0, Reg(5, 4)), S_OK);
+  EXPECT_EQ(Posicoes(a.arq, 5), (std::vector<ZelUInt>{1, 3, 4}));
+  EXPECT_EQ(Posicoes(a.arq, 0), std::vector<ZelUInt>{2});
   // Overwriting position 1 with key 0 moves it between the lists, sorted.
-  uiPos = 1;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(0, 5)), S_OK);
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{0}, &aLista, 0), S_OK);
-  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 2}));
-  ZelUInt uiPrimeira = 0;
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &uiPrimeira, 0), S_OK);
-  EXPECT_EQ(uiPrimeira, 3u);
+  ASSERT_EQ(Grava(a.arq, 1, Reg(0, 5)), S_OK);
+  EXPECT_EQ(Posicoes(a.arq, 0), (std::vector<ZelUInt>{1, 2}));
+  EXPECT_EQ(Posicao(a.arq, 5), 3u);
 }
 
 TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoes) {
@@ -160,20 +151,14 @@ TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoe
   std::vector<ZelUInt> aLista;
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), HR(0x81080AA9));
   ASSERT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 1, std::move(mapa)), S_OK);
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), S_OK);
-  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 4}));
+  EXPECT_EQ(Posicoes(a.arq, 5, 1), (std::vector<ZelUInt>{1, 4}));
 
   // Later writes keep it up, as a repeatable index that takes key 0.
-  ZelUInt uiPos = 1;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(0, 8)), S_OK);
-  uiPos = 0;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(7, 9)), S_OK);
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), S_OK);
-  EXPECT_EQ(aLista, std::vector<ZelUInt>{4});
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{7}, &aLista, 1), S_OK);
-  EXPECT_EQ(aLista, (std::vector<ZelUInt>{3, 5}));
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{0}, &aLista, 1), S_OK);
-  EXPECT_EQ(aLista, (std::vector<ZelUInt>{1, 2}));
+  ASSERT_EQ(Grava(a.arq, 1, Reg(0, 8)), S_OK);
+  ASSERT_EQ(Grava(a.arq, 0, Reg(7, 9)), S_OK);
+  EXPECT_EQ(Posicoes(a.arq, 5, 1), std::vector<ZelUInt>{4});
+  EXPECT_EQ(Posicoes(a.arq, 7, 1), (std::vector<ZelUInt>{3, 5}));
+  EXPECT_EQ(Posicoes(a.arq, 0, 1), (std::vector<ZelUInt>{1, 2}));
 }
 
 TEST_F(ZelFileTeste, ChaveTextoPassaPeloCrc64) {
@@ -186,22 +171,19 @@ TEST_F(ZelFileTeste, ChaveTextoPassaPeloCrc64) {
   ASSERT_EQ(arq.IncluiIndex(&db, 0), S_OK);
   REG_TESTE r = Reg(1, 1);
   r.ullB = ZelCrc64("123456789");
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(arq.Grava(uiPos, r), S_OK);
+  ASSERT_EQ(Grava(arq, 0, r), S_OK);
   ZelUInt uiAchada = 0;
   EXPECT_EQ(arq.ExisteIndex(std::string("123456789"), &uiAchada, 0), S_OK);
   EXPECT_EQ(uiAchada, 1u);
-  EXPECT_EQ(ZelCrc64("123456789"), 0x2B9C7EE4E2780C8Aull);
 }
 
-TEST_F(ZelFileTeste, LeituraDeColecao) {
+TEST_F(ZelFileTeste, LeituraDeColecaoESetConteudoQueRenumeraSemIndice) {
   Aberto a;
   std::vector<REG_TESTE> aLidos{Reg(9, 9)};
   EXPECT_EQ(a.arq.LeColecao(0, 0, aLidos), S_OK);
   EXPECT_TRUE(aLidos.empty());
   EXPECT_EQ(a.arq.LeColecao(3, 0, aLidos), HR(0x810809CA));
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2), Reg(3, 3)}), S_OK);
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(1, 1), Reg(2, 2), Reg(3, 3)}), S_OK);
   EXPECT_EQ(a.arq.LeColecao(2, 3, aLidos), HR(0x810809DA));
   ASSERT_EQ(a.arq.LeColecao(2, 2, aLidos), S_OK);
   ASSERT_EQ(aLidos.size(), 2u);
@@ -210,20 +192,14 @@ TEST_F(ZelFileTeste, LeituraDeColecao) {
   EXPECT_EQ(a.arq.Le(4, &r), HR(0x810809DA));
   EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tPosi\xE7\xE3o = 4\tRegistro = 24\tQtd. Registros = 3\t"),
             std::string::npos);
-}
 
-TEST_F(ZelFileTeste, SetConteudoRenumeraESemIndice) {
-  Aberto a;
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2), Reg(3, 3)}), S_OK);
   ASSERT_EQ(a.arq.SetConteudo({Reg(3, 3), Reg(1, 1)}), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3), Reg(1, 1)}));
   EXPECT_EQ(a.arq.GetQtdRegistros(), 2u);
   ZelUInt uiAchada = 0;
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{3}, &uiAchada, 0), HR(0x81080AA9)) << "indexes are gone";
   ASSERT_EQ(a.arq.IncluiIndex(&a.db, 0), S_OK);
-  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{3}, &uiAchada, 0), S_OK);
-  EXPECT_EQ(uiAchada, 1u);
+  EXPECT_EQ(Posicao(a.arq, 3), 1u);
 
   ASSERT_EQ(a.arq.SetConteudo({}), S_OK);
   EXPECT_TRUE(ZelExisteArquivo(Caminho("DADOS.dat")));
@@ -238,8 +214,7 @@ TEST_F(ZelFileTeste, SetConteudoRenumeraESemIndice) {
 
 TEST_F(ZelFileTeste, PonteirosSoComAcessoHabilitadoERegistrosIguaisNaoTocamODisco) {
   Aberto a;
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(1, 1), Reg(2, 2)}), S_OK);
   EXPECT_EQ(a.arq.GetPtrRegistros(), nullptr);
   a.db.HabilitaAcessoPonteiros();
   ASSERT_NE(a.arq.GetPtrRegistros(), nullptr);
@@ -254,10 +229,8 @@ TEST_F(ZelFileTeste, PonteirosSoComAcessoHabilitadoERegistrosIguaisNaoTocamODisc
 
   a.arq.FechaArquivo();
   ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("DADOS.dat"), true), ERROR_SUCCESS);
-  uiPos = 1;
-  EXPECT_EQ(a.arq.GravaColecao(uiPos, {Reg(5, 5), Reg(2, 2)}), S_OK);
-  uiPos = 2;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(2, 3)), HR(0x80043ED1)) << "a real change needs the read-only file";
+  EXPECT_EQ(GravaColecao(a.arq, 1, {Reg(5, 5), Reg(2, 2)}), S_OK);
+  EXPECT_EQ(Grava(a.arq, 2, Reg(2, 3)), HR(0x80043ED1)) << "a real change needs the read-only file";
   ZelDefineSomenteLeitura(Caminho("DADOS.dat"), false);
 }
 
@@ -269,8 +242,8 @@ struct REG_BACKUP {
 
 TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaArquivoCRBackup", 1), ERROR_SUCCESS);
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaLastWriteRefresh", 1), ERROR_SUCCESS);
+  for (const char* sz : {"HabilitaArquivoCRBackup", "HabilitaLastWriteRefresh"})
+    ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, 1), ERROR_SUCCESS);
   CBaseTeste db;
   CZelFile<REG_BACKUP> arq("BKP.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
@@ -282,9 +255,7 @@ TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
 }
 
 TEST(ZelListaPosicoes, FicaEmOrdemSobInclusoesERemocoesComoUmMultiset) {
-  // The list against a sorted model under a long run of mixed operations:
-  // appends, inserts in the middle, removals of present and absent
-  // positions, and re-adding what was removed (an overwrite keeping its key).
+  // Against a sorted model: appends, inserts in the middle, removals of present and absent positions.
   CZelListaPosicoes vazia;
   EXPECT_TRUE(vazia.empty());
   EXPECT_TRUE(vazia.Vetor().empty());
@@ -315,20 +286,15 @@ TEST(ZelListaPosicoes, FicaEmOrdemSobInclusoesERemocoesComoUmMultiset) {
 TEST_F(ZelFileTeste, IndiceRecusadoFicaNaColunaEValeParaAsGravacoes) {
   Aberto a(false);
   ASSERT_EQ(a.hr, S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(1, 1), Reg(0, 2)}), S_OK);
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(1, 1), Reg(0, 2)}), S_OK);
   EXPECT_EQ(a.arq.IncluiIndex(&a.db, 0), HR(0x81080AAC)) << "a loaded record has key 0";
   EXPECT_EQ(a.arq.IncluiIndex(&a.db, 0), HR(0x81080AA9)) << "the refused index holds column 0";
-  ZelUInt uiAchada = 99;
-  EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{1}, &uiAchada, 0), S_OK);
-  EXPECT_EQ(uiAchada, 99u) << "it holds no key";
-  uiPos = 0;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(0, 3)), HR(0x81080AAC)) << "later writes keep its rules";
+  EXPECT_EQ(Posicao(a.arq, 1, 99), 99u) << "it holds no key";
+  EXPECT_EQ(Grava(a.arq, 0, Reg(0, 3)), HR(0x81080AAC)) << "later writes keep its rules";
   EXPECT_EQ(a.arq.IncluiIndex(&a.db, 1, true), S_OK);
 }
 
-// Appends to DADOS.dat with a full disk: 0 when the write failed with
-// eDiskFull after 50 attempts' worth of waits, memory unchanged.
+// 0 when an append on a full disk failed with eDiskFull after 50 attempts' waits, memory unchanged.
 ZEL_AJUDANTE(GravaComDiscoCheio) {
   CBaseTeste db;
   CZelFile<REG_TESTE> arq("dados.DAT", &db);
@@ -345,20 +311,17 @@ ZEL_AJUDANTE(GravaComDiscoCheio) {
 TEST_F(ZelFileTeste, LacoDeGravacaoTentaCinquentaVezesEParaNaFatal) {
   Aberto a;
   ASSERT_EQ(a.hr, S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  ASSERT_EQ(Grava(a.arq, 0, Reg(1, 1)), S_OK);
   auto tentativas = [this] {
     int n = 0;
     for (const auto& l : Linhas(ArquivoErrosEmpresa()))
       n += l.find("\thr = GravaRegistros(uiPosicao, aRegistros)\t") != std::string::npos;
     return n;
   };
-  uiPos = 0;
-  EXPECT_EQ(a.arq.Grava(uiPos, Reg(1, 2)), HR(0x81080AAD));
+  EXPECT_EQ(Grava(a.arq, 0, Reg(1, 2)), HR(0x81080AAD));
   EXPECT_EQ(tentativas(), 1) << "a fatal error is not retried";
 
-  // A full disk is retried: a helper at a tenth of real time shows the 49
-  // waits between the 50 attempts (the log lines cannot be written then).
+  // A full disk is retried; with no log line then, a helper at a tenth of real time times the 49 waits.
   a.arq.FechaArquivo();
   pid_t pid = ZelIniciaAjudanteEmEscala("GravaComDiscoCheio", "0.1");
   EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
@@ -369,19 +332,22 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSai
   EscreveLogIni("[Log]\r\nEntrada=1\r\nZelDataBase=todos\r\n");
   Aberto a;
   ASSERT_EQ(a.hr, S_OK);
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(a.arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  ASSERT_EQ(Grava(a.arq, 0, Reg(1, 1)), S_OK);
   REG_TESTE r{};
   ASSERT_EQ(a.arq.Le(1, &r), S_OK);
   std::vector<REG_TESTE> v;
   ASSERT_EQ(a.arq.LeColecao(1, 1, v), S_OK);
-  ZelUInt uiAchada = 0;
-  ASSERT_EQ(a.arq.ExisteIndex(ZelUInt{1}, &uiAchada, 0), S_OK);
+  EXPECT_EQ(Posicao(a.arq, 1), 1u);
   ASSERT_EQ(a.arq.SetConteudo({Reg(2, 2)}, false), S_OK);
   std::string sOutra = ZelNovoDiretorio("emp-copia");
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP9", "DF", sOutra),
             ERROR_SUCCESS);
+  // Copies to another company replace what was there, longer or not.
+  std::ofstream(sOutra + "DADOS.dat", std::ios::binary) << "velho conteudo mais longo que o novo registro...";
+  ASSERT_EQ(a.arq.CopiaArquivoPara("EMP9", kModuloTeste), S_OK);
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.dat"), BytesDe({Reg(2, 2)}));
   ASSERT_EQ(a.arq.CopiaArquivoParaEXT("EMP9", kModuloTeste, "tra", true), S_OK);
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.tra"), BytesDe({Reg(2, 2)}));
   const std::string sLog = ZelLeArquivoInteiro(LogChamadas());
   for (const char* szEsperado : {
            "\tCZelFile::IncluiIndex\t",
@@ -407,9 +373,8 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSai
   EXPECT_NE(linhas[0].find("\tm_sNomeArquivo = DADOS.dat\tuiPosicao = 1\t"), std::string::npos) << linhas[0];
 }
 
-// The index table against a plain map of sets, through inserts, removals
-// (with the probe runs shifted back, across the end of the table) and
-// growth; keys crowd into few slots and include 0.
+// Against a map of sets, through inserts, removals (probe runs shifted back across the table's end)
+// and growth; keys crowd into few slots and include 0.
 TEST(ZelIndiceChaves, MesmasPosicoesQueUmMapaDeConjuntos) {
   CZelIndiceChaves indice;
   std::map<ZelUInt, std::set<ZelUInt>> modelo;

@@ -13,24 +13,6 @@
 #include "ZelTempo.h"
 
 namespace {
-enum class Modo {
-  Sucesso,
-  Falso,
-  Falha,
-  BadAlloc,
-  StdException,
-  Desconhecida,
-  CFileExc,
-  CZelExc,
-  Long,
-  NuloDesreferenciado,
-  DivisaoPorZero,
-  EstouroDePilha,
-  ParametroInvalido,
-  RastreiaFalha,
-};
-
-std::atomic<int> g_nConstrucoes{0};
 volatile int g_nNuncaAlcancado = -1;
 std::atomic<bool> g_bConstrutorLanca{false};
 std::atomic<HRESULT> g_hrOnInicializa{S_OK};
@@ -55,33 +37,7 @@ __attribute__((no_sanitize("address", "undefined"), noinline)) int Recursa(int n
 class CTesteBase : public CZelBaseParaRotinas {
  public:
   CTesteBase() {
-    ++g_nConstrucoes;
     if (g_bConstrutorLanca) throw std::runtime_error("construtor");
-  }
-  HRESULT Faz(Modo m) {
-    switch (m) {
-      case Modo::Sucesso: return S_OK;
-      case Modo::Falso: return S_FALSE;
-      case Modo::Falha: return E_INVALIDARG;
-      case Modo::BadAlloc: throw std::bad_alloc();
-      case Modo::StdException: throw std::logic_error("x");
-      case Modo::Desconhecida: throw 1.5;
-      case Modo::CFileExc: AfxThrowFileException(CFileException::accessDenied, ERROR_ACCESS_DENIED);
-      case Modo::CZelExc: throw new CZelException("m", 1L, 0L);
-      case Modo::Long: throw static_cast<long>(HR(0x80041234));
-      case Modo::NuloDesreferenciado: return LeNulo();
-      case Modo::DivisaoPorZero: return Divide(1, 0);
-      case Modo::EstouroDePilha: return Recursa(0);
-      case Modo::ParametroInvalido: {
-        char sz[2];
-        strcpy_s(sz, sizeof sz, "longo demais");
-        return S_OK;
-      }
-      case Modo::RastreiaFalha:
-        ZelTraceHR(this, "CTesteBase::Faz", "TesteBase", 9, "hr = arq.Grava()", "hr", HR(0x80043EEE));
-        return HR(0x80043EEE);
-    }
-    return E_UNEXPECTED;
   }
   bool EstaInicializado() const { return !g_bFingeNaoIniciado && CZelBaseParaRotinas::EstaInicializado(); }
   HRESULT FuncaoGenerica(unsigned long ulFuncao, const _REG_CR_LISTA_BYTESPS&, _REG_CR_LISTA_BYTESPS**) override {
@@ -92,17 +48,31 @@ class CTesteBase : public CZelBaseParaRotinas {
   HRESULT OnInicializa() override { return g_hrOnInicializa; }
 };
 
+// What a method does in the business object.
+using Corpo = HRESULT (*)(CTesteBase&);
+HRESULT Sucesso(CTesteBase&) { return S_OK; }
+HRESULT Falso(CTesteBase&) { return S_FALSE; }
+HRESULT Falha(CTesteBase&) { return E_INVALIDARG; }
+HRESULT CopiaLongaDemais(CTesteBase&) {
+  char sz[2];
+  strcpy_s(sz, sizeof sz, "longo demais");
+  return S_OK;
+}
+HRESULT RastreiaFalha(CTesteBase& b) {
+  ZelTraceHR(&b, "CTesteBase::Faz", "TesteBase", 9, "hr = arq.Grava()", "hr", HR(0x80043EEE));
+  return HR(0x80043EEE);
+}
+
 class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
  public:
   HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
 
-  HRESULT Metodo(Modo m) {
+  HRESULT Metodo(Corpo corpo, int nModo = 0) {
     return ChamaGuardado(
-        "CTesteObjeto::Metodo", "TesteObjeto", 12, true,
-        [m] { return ZelPares{{"modo", std::to_string(static_cast<int>(m))}}; },
-        [m](CTesteBase& b) { return b.Faz(m); });
+        "CTesteObjeto::Metodo", "TesteObjeto", 12, true, [nModo] { return ZelPares{{"modo", std::to_string(nModo)}}; },
+        [corpo](CTesteBase& b) { return corpo(b); });
   }
   bool TemBase() const { return Base() != nullptr; }
 
@@ -177,7 +147,7 @@ TEST_F(TZelUnknownTeste, SemControleSoAVersaoDiferenteDe138Falha) {
   EXPECT_EQ(obj.GetEmpresa(), "EMP1");
   EXPECT_EQ(obj.GetUsuario(), 5);
   EXPECT_EQ(obj.GetNumeroSessao(), 77u);
-  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
 }
 
 TEST_F(TZelUnknownTeste, ChecagensDoRegistro) {
@@ -223,7 +193,7 @@ TEST_F(TZelUnknownTeste, RegistroRejeitadoPreservaOAceitoEFalhaNoInicializaZeraE
   EXPECT_FALSE(outro.TemBase());
   g_hrOnInicializa = S_OK;
   EXPECT_EQ(outro.Inicializa_Padrao(RegistroValido()), HR(0x81080AA8));
-  EXPECT_EQ(outro.Metodo(Modo::Sucesso), HR(0x81080A04));
+  EXPECT_EQ(outro.Metodo(Sucesso), HR(0x81080A04));
 
   // S_OK without becoming started: the object is not kept either.
   CTesteObjeto fingido;
@@ -231,7 +201,7 @@ TEST_F(TZelUnknownTeste, RegistroRejeitadoPreservaOAceitoEFalhaNoInicializaZeraE
   EXPECT_EQ(fingido.Inicializa_Padrao(RegistroValido()), S_OK);
   g_bFingeNaoIniciado = false;
   EXPECT_FALSE(fingido.TemBase());
-  EXPECT_EQ(fingido.Metodo(Modo::Sucesso), HR(0x81080A04));
+  EXPECT_EQ(fingido.Metodo(Sucesso), HR(0x81080A04));
 }
 
 // ---- base methods ----
@@ -239,7 +209,7 @@ TEST_F(TZelUnknownTeste, RegistroRejeitadoPreservaOAceitoEFalhaNoInicializaZeraE
 TEST_F(TZelUnknownTeste, GetUltimoErroEFuncaoGenericaPassamPeloNegocio) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::RastreiaFalha), HR(0x80043EEE));
+  EXPECT_EQ(obj.Metodo(RastreiaFalha), HR(0x80043EEE));
   _REG_DF_ERROPS reg{};
   EXPECT_EQ(obj.GetUltimoErro(&reg), S_OK);
   EXPECT_EQ(reg.hr, HR(0x80043EEE));
@@ -258,7 +228,7 @@ TEST_F(TZelUnknownTeste, GetUltimoErroEFuncaoGenericaPassamPeloNegocio) {
 
 TEST_F(TZelUnknownTeste, SemInicializarMetodosNaoEscrevemNadaEAlteracoesMultiplasPassamPelosGanchos) {
   CTesteObjeto obj;
-  EXPECT_EQ(obj.Metodo(Modo::Falha), HR(0x81080A04));
+  EXPECT_EQ(obj.Metodo(Falha), HR(0x81080A04));
   _REG_CR_LISTA_BYTESPS lista{};
   _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
   EXPECT_EQ(obj.FuncaoGenerica(1, lista, &pSaida), HR(0x81080A04));
@@ -297,14 +267,14 @@ TEST_F(TZelUnknownTeste, SemInicializarMetodosNaoEscrevemNadaEAlteracoesMultipla
 
 // ---- the guarded frame ----
 
-TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesViramCodigos) {
+TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesEParametroInvalidoViramCodigos) {
   CTesteObjeto obj;
   ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr) << "the call's default access ends with it";
-  EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
+  EXPECT_EQ(obj.Metodo(Falso), S_FALSE);
   EXPECT_EQ(LinhasErro(), 0u);
-  EXPECT_EQ(obj.Metodo(Modo::Falha), E_INVALIDARG);
+  EXPECT_EQ(obj.Metodo(Falha), E_INVALIDARG);
   auto linhas = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(linhas.size(), 1u);
   EXPECT_TRUE(Contem(linhas[0], "\tCTesteObjeto::Metodo\t{"));
@@ -313,25 +283,26 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesViramCodigos) {
   EXPECT_TRUE(Contem(linhas[0], "\tTesteObjeto\t12\thr = pfInSEHFuncao()\thr = 0X80070057 "));
 
   // The object goes on serving after each.
-  EXPECT_EQ(obj.Metodo(Modo::BadAlloc), HR(0x8004EA64));
-  EXPECT_EQ(obj.Metodo(Modo::StdException), HR(0x8004EA65));
-  EXPECT_EQ(obj.Metodo(Modo::Desconhecida), HR(0x8004EA66));
-  EXPECT_EQ(obj.Metodo(Modo::CFileExc), HR(0x80070005));
-  EXPECT_EQ(obj.Metodo(Modo::CZelExc), HR(0x8004EA61));
-  EXPECT_EQ(obj.Metodo(Modo::Long), HR(0x80041234));
-  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  const std::pair<Corpo, uint32_t> excecoes[] = {
+      {[](CTesteBase&) -> HRESULT { throw std::bad_alloc(); }, 0x8004EA64},
+      {[](CTesteBase&) -> HRESULT { throw std::logic_error("x"); }, 0x8004EA65},
+      {[](CTesteBase&) -> HRESULT { throw 1.5; }, 0x8004EA66},
+      {[](CTesteBase&) -> HRESULT { AfxThrowFileException(CFileException::accessDenied, ERROR_ACCESS_DENIED); },
+       0x80070005},
+      {[](CTesteBase&) -> HRESULT { throw new CZelException("m", 1L, 0L); }, 0x8004EA61},
+      {[](CTesteBase&) -> HRESULT { throw static_cast<long>(HR(0x80041234)); }, 0x80041234},
+  };
+  for (const auto& [corpo, hr] : excecoes) EXPECT_EQ(obj.Metodo(corpo), HR(hr)) << std::hex << hr;
+  EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   linhas = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(linhas.size(), 7u);
   for (size_t i = 1; i < linhas.size(); ++i) {
     EXPECT_TRUE(Contem(linhas[i], "\thr = ZelTranslateThrownExceptionToHresult()\thr = 0X8")) << linhas[i];
   }
-}
 
-TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  EXPECT_EQ(obj.Metodo(Modo::ParametroInvalido), HR(0x8004EAFB));
-  EXPECT_EQ(obj.Metodo(Modo::Sucesso), S_OK);
+  // An invalid parameter is reported and answers its errno's code.
+  EXPECT_EQ(obj.Metodo(CopiaLongaDemais), HR(0x8004EAFB));
+  EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   std::string sRelatorio = UltimaLinhaErroProgramas();
   EXPECT_TRUE(Contem(sRelatorio, "\tZelTrataErroExported\t")) << sRelatorio;
   EXPECT_TRUE(Contem(sRelatorio, "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\t"));
@@ -341,17 +312,15 @@ TEST_F(TZelUnknownTeste, ParametroInvalidoReportaEDevolveOCodigoDoErrno) {
 }
 
 TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
-  struct Caso {
-    Modo m;
-    HRESULT hr;
-  };
-  for (Caso c : {Caso{Modo::NuloDesreferenciado, HR(0x8004EAC5)}, Caso{Modo::DivisaoPorZero, HR(0x8004EAD3)},
-                 Caso{Modo::EstouroDePilha, HR(0x8004EADA)}}) {
+  const std::pair<Corpo, uint32_t> falhas[] = {{[](CTesteBase&) -> HRESULT { return LeNulo(); }, 0x8004EAC5},
+                                               {[](CTesteBase&) -> HRESULT { return Divide(1, 0); }, 0x8004EAD3},
+                                               {[](CTesteBase&) -> HRESULT { return Recursa(0); }, 0x8004EADA}};
+  for (const auto& [corpo, hr] : falhas) {
     CTesteObjeto obj;
     ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-    EXPECT_EQ(obj.Metodo(c.m), c.hr);
+    EXPECT_EQ(obj.Metodo(corpo), HR(hr));
     EXPECT_FALSE(obj.TemBase());
-    EXPECT_EQ(obj.Metodo(Modo::Sucesso), HR(0x81080A04));
+    EXPECT_EQ(obj.Metodo(Sucesso), HR(0x81080A04));
     std::string sRelatorio = UltimaLinhaErroProgramas();
     EXPECT_TRUE(Contem(sRelatorio, "\tRelatorio = 0X81080BB1\tHR = "));
     EXPECT_TRUE(Contem(sRelatorio, "\tIdentificacao = EMP1\tFlag = 1\t"));
@@ -390,7 +359,7 @@ TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametros) {
     EscreveLogIni(std::string("[Log]\n") + (bEntrada ? "Entrada=1\n" : "") + "Saida=1\nZelDataBase=CTesteObjeto\n");
     CTesteObjeto obj;
     ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-    EXPECT_EQ(obj.Metodo(Modo::Falso), S_FALSE);
+    EXPECT_EQ(obj.Metodo(Falso, 1), S_FALSE);
     auto linhas = Linhas(LogChamadas());
     // The constructor and Inicializa_Padrao are not selected.
     ASSERT_EQ(linhas.size(), bEntrada ? 2u : 1u);
