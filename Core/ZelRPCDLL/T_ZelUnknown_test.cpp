@@ -382,22 +382,14 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
 }
 
 TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {
-  struct Par {
-    DWORD dwExcecao;
-    uint32_t hr;
-  };
-  // Exception code and result, as the suite publishes them.
-  const Par pares[] = {
-      {0xC0000005, 0x8004EAC5}, {0xC000008C, 0x8004EAC6}, {0x80000003, 0x8004EAC7}, {0x80000002, 0x8004EAC8},
-      {0xC000008D, 0x8004EAC9}, {0xC000008E, 0x8004EACA}, {0xC000008F, 0x8004EACB}, {0xC0000090, 0x8004EACC},
-      {0xC0000091, 0x8004EACD}, {0xC0000092, 0x8004EACE}, {0xC0000093, 0x8004EACF}, {0x80000001, 0x8004EAD0},
-      {0xC000001D, 0x8004EAD1}, {0xC0000006, 0x8004EAD2}, {0xC0000094, 0x8004EAD3}, {0xC0000095, 0x8004EAD4},
-      {0xC0000026, 0x8004EAD5}, {0xC0000008, 0x8004EAD6}, {0xC0000025, 0x8004EAD7}, {0xC0000096, 0x8004EAD8},
-      {0x80000004, 0x8004EAD9}, {0xC00000FD, 0x8004EADA},
-  };
-  for (const Par& p : pares) {
-    EXPECT_EQ(static_cast<uint32_t>(ZelSEHParaHresult(p.dwExcecao)), p.hr) << std::hex << p.dwExcecao;
-    EXPECT_TRUE(ZelEhCodigoFalhaMaquina(HR(p.hr)));
+  // Exception codes in the order of their published results, from 0x8004EAC5 on.
+  const DWORD excecoes[] = {0xC0000005, 0xC000008C, 0x80000003, 0x80000002, 0xC000008D, 0xC000008E,
+                            0xC000008F, 0xC0000090, 0xC0000091, 0xC0000092, 0xC0000093, 0x80000001,
+                            0xC000001D, 0xC0000006, 0xC0000094, 0xC0000095, 0xC0000026, 0xC0000008,
+                            0xC0000025, 0xC0000096, 0x80000004, 0xC00000FD};
+  for (uint32_t i = 0; i < std::size(excecoes); ++i) {
+    EXPECT_EQ(static_cast<uint32_t>(ZelSEHParaHresult(excecoes[i])), 0x8004EAC5u + i) << std::hex << excecoes[i];
+    EXPECT_TRUE(ZelEhCodigoFalhaMaquina(HR(0x8004EAC5u + i)));
   }
   EXPECT_EQ(ZelSEHParaHresult(0xC0000017), HR(0x8004EE47)) << "a code outside the table";
   EXPECT_TRUE(ZelEhCodigoFalhaMaquina(HR(0x8004EE47)));
