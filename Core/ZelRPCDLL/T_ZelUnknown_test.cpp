@@ -70,9 +70,8 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
   ULONG Release() override { return 1; }
 
   HRESULT Metodo(Corpo corpo, int nModo = 0) {
-    return ChamaGuardado(
-        "CTesteObjeto::Metodo", "TesteObjeto", 12, true, [nModo] { return ZelPares{{"modo", std::to_string(nModo)}}; },
-        [corpo](CTesteBase& b) { return corpo(b); });
+    return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
+                         [nModo] { return ZelPares{{"modo", std::to_string(nModo)}}; }, corpo);
   }
   bool TemBase() const { return Base() != nullptr; }
 
