@@ -83,6 +83,7 @@ TEST(CFile, LeituraCurtaNoFimPosicionamentoEPosicionadas) {
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | CFile::modeNoTruncate | kEscritaG));
   EXPECT_EQ(f.GetLength(), 3u);
   f.Close();
+  EXPECT_EQ(ZelLeArquivoInteiro(s), "abc");
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
   EXPECT_EQ(f.GetLength(), 0u);
 
@@ -243,6 +244,8 @@ TEST(ZelArquivo, ListaCasaCuringasSemCaixa) {
   EXPECT_EQ(ZelListaArquivos(d, "*.dat"), (std::vector<std::string>{"A.dat", "b.DAT"}));
   EXPECT_EQ(ZelListaArquivos(d, "?.*"), (std::vector<std::string>{"A.dat", "b.DAT", "c.txt"}));
   EXPECT_EQ(ZelListaArquivos(d, "*.*").size(), 5u);
+  // Only a name without an extension drops the ".*".
+  EXPECT_EQ(ZelListaArquivos(d, "*T.*"), (std::vector<std::string>{"ab.dat.bak", "SEMEXT"}));
   EXPECT_EQ(ZelListaArquivos(d, "a*.DAT*"), (std::vector<std::string>{"A.dat", "ab.dat.bak"}));
   EXPECT_EQ(ZelListaArquivos(d, "*e*t"), std::vector<std::string>{"SEMEXT"});
   EXPECT_TRUE(ZelListaArquivos(d + "falta", "*").empty());

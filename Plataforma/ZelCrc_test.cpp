@@ -26,7 +26,8 @@ TEST(ZelCom, GuidIdaEVolta) {
   ASSERT_TRUE(TextoParaGuid("AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A", &sem));
   EXPECT_EQ(sem, g);
   for (const char* sz : {"{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6}", "{AEDCC5AC+C54A-410A-AC6D-B6B7B7BAFD6A}",
-                         "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFDZA}"})
+                         "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFDZA}",
+                         "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A)"})
     EXPECT_FALSE(TextoParaGuid(sz, &g)) << sz;
 }
 

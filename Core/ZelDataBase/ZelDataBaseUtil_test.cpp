@@ -175,11 +175,15 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoria) {
   Escreve(kLista, Registro("C.dat"));
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  // Index, rewrite and transfer files, and the list itself, are never listed.
+  for (const char* sz : {"A.cab", "A.SRK", "a.Tra", kLista.c_str()})
+    EXPECT_TRUE(CZelDataBaseControleCriacaoArquivos::NomeSemControle(sz)) << sz;
+  EXPECT_FALSE(CZelDataBaseControleCriacaoArquivos::NomeSemControle("A.dat"));
 }
 
 TEST_F(ZelDataBaseUtilTeste, ListaDanificadaEArquivoInexistente) {
   // A text longer than what follows it, and a length prefix cut short.
-  for (const std::string& sCauda : {std::string("\x09\0\0\0abc", 7), std::string("\x01\0\0", 3)}) {
+  for (const std::string& sCauda : {std::string("\x05\0\0\0abc", 7), std::string("\x01\0\0", 3)}) {
     Escreve(kLista, Registro("A.dat") + sCauda);
     CBaseTeste db;
     CZelTextFile lista(kLista, &db);
@@ -219,6 +223,10 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   uiPos = 2;
   ASSERT_EQ(txt.Grava(uiPos, "DOIS!"), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("tres"));
+  uiPos = 3;
+  ASSERT_EQ(txt.Grava(uiPos, "3"), S_OK);
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("3")) << "a shorter text leaves no tail";
+  ASSERT_EQ(txt.Grava(uiPos, "tres"), S_OK);
   ASSERT_EQ(txt.Le(3, &s), S_OK);
   EXPECT_EQ(s, "tres");
   uiPos = 4;
