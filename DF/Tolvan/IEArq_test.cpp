@@ -32,14 +32,9 @@ IE_CAMPO_DATA_ARQ_V2 Lugar(UI4 ulOffset, UI2 usTamanho) {
 }  // namespace
 
 TEST(IExRegistros, NomesDosArquivosDeValoresPorProcesso) {
-  EXPECT_STREQ(IEGetNomeBaseProcesso(0), "FNIEXCRE");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(16), "PPIEXNECESSPRODUCAO");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(39), "DFIEXEFCONTPAGENT");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(66), "GEIEXCONTRATOSERVICO");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(67), "FTIEXCTR");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(68), "");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(-1), "");
-  EXPECT_STREQ(IEGetNomeBaseProcesso(1000), "");
+  std::string sNomes;
+  for (int e : {0, 16, 39, 66, 67, 68, -1, 1000}) sNomes += std::string(IEGetNomeBaseProcesso(e)) + ",";
+  EXPECT_EQ(sNomes, "FNIEXCRE,PPIEXNECESSPRODUCAO,DFIEXEFCONTPAGENT,GEIEXCONTRATOSERVICO,FTIEXCTR,,,,");
 
   CDiretorio dir("/d/VOVIDADI/");
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);

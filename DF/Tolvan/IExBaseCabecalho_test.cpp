@@ -112,11 +112,11 @@ class IExCabecalho : public IExTeste {
     std::memcpy(&ull, Bytes("DFIEHDR.DAT").data() + lPos * sizeof(IE_HDR_ARQ_V0) + 16, 8);
     return ull;
   }
-  // Error lines holding both texts.
-  int Linhas2(const std::string& sA, const std::string& sB) const {
+  // Error lines of the method that hold the text.
+  int Erros(const std::string& sMetodo, const std::string& sTexto) const {
     int n = 0;
     for (const std::string& s : Linhas(ArquivoErrosEmpresa()))
-      n += s.find(sA) != std::string::npos && s.find(sB) != std::string::npos;
+      n += s.find("\tCIExBase::" + sMetodo + "\t") != std::string::npos && s.find(sTexto) != std::string::npos;
     return n;
   }
 
@@ -199,7 +199,7 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   EXPECT_EQ(IEDescreveHeader(aHdr[0]), "0 7 2 | 0 A 0 7 - | 1 B 0 7 -");
   EXPECT_EQ(aHdr[1].pCampos, nullptr);
   EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
-  EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(Erros("LeIEHeader", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)\thr = 0X80043E95"), 1);
   IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
 
   // A header whose run lies beyond the field file frees what it read.
@@ -208,8 +208,8 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   const UI4 lQuebrado = 2;
   EXPECT_EQ(m_ie.LeIEHeader(1, &lQuebrado, &ps), kAlemDoFim);
   EXPECT_EQ(ps.pCampos, nullptr);
-  EXPECT_EQ(Linhas2("\tCIExBase::LeCampos\t", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)\thr = 0X80043E95"), 1);
-  EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
+  EXPECT_EQ(Erros("LeCampos", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(Erros("LeIEHeader", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
 }
 
 TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
@@ -219,9 +219,8 @@ TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
   m_ie.m_ArqUsuariosIE.Fecha();
   Escreve("DFIEUSU.DAT", IEZeros(8) + Usuarios({1}));
   EXPECT_EQ(Le(lPos), "hr " + std::to_string(kAlemDoFim));
-  EXPECT_EQ(Linhas2("\tCIExBase::LeCampos\t",
-                    "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"),
-            1);
+  EXPECT_EQ(
+      Erros("LeCampos", "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"), 1);
 }
 
 TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
@@ -237,9 +236,7 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
     ps.eProcesso = static_cast<IE_E_PROCESSO>(eProcesso);
     EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
   }
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t",
-                    "ps.eProcesso < 0 || ps.eProcesso >= IE_PROCESSO_COUNT\thr = 0X80070057"),
-            2);
+  EXPECT_EQ(Erros("GravaIEHeader", "ps.eProcesso < 0 || ps.eProcesso >= IE_PROCESSO_COUNT\thr = 0X80070057"), 2);
   ps.eProcesso = IE_PROCESSO_FT_PED;
   ps.nQtdCampos = 2;
   EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "fields counted but not given";
@@ -248,7 +245,7 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   ps.pCampos = aCampos;
   std::memset(aCampos[1].szNome, 'x', sizeof aCampos[1].szNome);
   EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG) << "a name without its terminator";
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t", "strnlen(pCampos[i].szNome, 51) == 51"), 1);
+  EXPECT_EQ(Erros("GravaIEHeader", "strnlen(pCampos[i].szNome, 51) == 51"), 1);
   aCampos[1] = Campo(IE_CAMPO_COUNT, "B");
   EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG) << "a field kind the catalogue does not know";
   aCampos[1] = Campo(1, "B");
@@ -258,7 +255,7 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   UI4 lLonge = 3;
   EXPECT_EQ(m_ie.GravaIEHeader(&lLonge, ps), kAlemDoFim);
   EXPECT_EQ(lLonge, 3u);
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t", "hr = arqIE.Le(*pPos, &regIE)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(Erros("GravaIEHeader", "hr = arqIE.Le(*pPos, &regIE)\thr = 0X80043E95"), 1);
   lLonge = 0xFFFFFFFF;
   EXPECT_EQ(m_ie.GravaIEHeader(&lLonge, ps), kAlemDoFim);
   EXPECT_EQ(m_ie.GravaCampos(aCampos, 2, nullptr), E_POINTER);
@@ -268,7 +265,7 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   const UI4 aPos[2] = {1, 0};
   EXPECT_EQ(m_ie.LeIEHeader(2, aPos, aLidos), E_INVALIDARG);
   EXPECT_EQ(aLidos[0].pCampos, nullptr) << "positions are checked before anything is read";
-  EXPECT_EQ(Linhas2("\tCIExBase::LeIEHeader\t", "pPos[i] == 0\thr = 0X80070057"), 1);
+  EXPECT_EQ(Erros("LeIEHeader", "pPos[i] == 0\thr = 0X80070057"), 1);
   EXPECT_EQ(m_ie.LeIEHeader(1, nullptr, aLidos), E_POINTER);
   EXPECT_EQ(m_ie.LeIEHeader(1, aPos, nullptr), E_POINTER);
   const UI4 lMaximo = 0xFFFFFFFF;
@@ -276,22 +273,18 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   EXPECT_EQ(m_ie.LeIEHeader(0, nullptr, nullptr), S_OK);
   EXPECT_EQ(m_ie.LeCampos(1, 1, nullptr), E_POINTER);
   EXPECT_EQ(Arquivos(), antes);
-}
 
-TEST_F(IExCabecalho, CorridaDeCamposAlemDoFimRecusadaAntesDeGravarUsuarios) {
-  const std::vector<UI2> aUsuarios{1};
-  UI4 lPos = 0, lSegundo = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A")}), S_OK);
+  // The field file lost its tail: a rewrite of a run past its end is refused
+  // before any user is written.
+  UI4 lSegundo = 0;
   ASSERT_EQ(Grava(&lSegundo, 7, {Campo(0, "A"), Campo(1, "B"), Campo(2, "C")}), S_OK);
-  // The field file lost its tail: the second header's run starts past its end.
   Escreve("DFIECMP.DAT", Bytes("DFIECMP.DAT").substr(0, 80));
-  const auto antes = Arquivos();
+  const auto truncados = Arquivos();
   EXPECT_EQ(Grava(&lSegundo, 7, {Campo(0, "A", aUsuarios)}), kGravacaoAlemDoFim);
-  EXPECT_EQ(Arquivos(), antes);
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaCampos\t", "*piPtr > arqCamposIE.GetQtdRegistros()\thr = 0X80040A73"), 1);
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t",
-                    "hr = GravaCampos(ps.pCampos, regIE.nQtdCampos, &regIE.iPtrCampos)\thr = 0X80040A73"),
-            1);
+  EXPECT_EQ(Arquivos(), truncados);
+  EXPECT_EQ(Erros("GravaCampos", "*piPtr > arqCamposIE.GetQtdRegistros()\thr = 0X80040A73"), 1);
+  EXPECT_EQ(
+      Erros("GravaIEHeader", "hr = GravaCampos(ps.pCampos, regIE.nQtdCampos, &regIE.iPtrCampos)\thr = 0X80040A73"), 1);
 }
 
 class IExBusca : public IExCabecalho {
@@ -343,7 +336,7 @@ TEST_F(IExBusca, FiltroRuimResultadoNuloOuCabecalhoIlegivelDaoCodigoELinha) {
   r.qtd = 3;
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), E_INVALIDARG);
   EXPECT_EQ(r.qtd, 3u) << "nothing written on refusal";
-  EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", "filtro.eProc < 0 || filtro.eProc >= IE_PROCESSO_COUNT"), 1);
+  EXPECT_EQ(Erros("BuscaPtrsIEHeader", "filtro.eProc < 0 || filtro.eProc >= IE_PROCESSO_COUNT"), 1);
   filtro.eProc = static_cast<IE_E_PROCESSO>(-1);
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), E_INVALIDARG);
   filtro.dwFlags = 0;
@@ -355,7 +348,7 @@ TEST_F(IExBusca, FiltroRuimResultadoNuloOuCabecalhoIlegivelDaoCodigoELinha) {
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader({0, IE_PROCESSO_FN_CRE, 0, {}}, &vazio), HR(0x80043EE2));
   EXPECT_EQ(vazio.qtd, 0u);
   EXPECT_EQ(vazio.pPtrs, nullptr);
-  EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", "hr = AbreArqHeader()\thr = 0X80043EE2"), 1);
+  EXPECT_EQ(Erros("BuscaPtrsIEHeader", "hr = AbreArqHeader()\thr = 0X80043EE2"), 1);
 }
 
 TEST_F(IExCabecalho, MarcaOcupadaDevolveOCodigoDoTipoSemGravar) {
@@ -379,8 +372,8 @@ TEST_F(IExCabecalho, MarcaOcupadaDevolveOCodigoDoTipoSemGravar) {
   const std::string sTraco =
       "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")\tiRetorno = -2147221251\tHR = "
       "0X800400FD";
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaIEHeader\t", sTraco), 1);
-  EXPECT_EQ(Linhas2("\tCIExBase::BuscaPtrsIEHeader\t", sTraco), 1);
+  EXPECT_EQ(Erros("GravaIEHeader", sTraco), 1);
+  EXPECT_EQ(Erros("BuscaPtrsIEHeader", sTraco), 1);
 
   // Released: both work again, and the failed call left the marker free.
   UI4 lNovo = 0;
@@ -476,7 +469,7 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
 
   // A text place beyond the text file fails and frees the array.
   EXPECT_EQ(Le(1, 2), "hr " + std::to_string(kAlemDoFim));
-  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(Erros("LeArrayItensWithText", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
 }
 
 // A chain or a text that runs past the end of its file fails where the
@@ -488,7 +481,7 @@ TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
   EXPECT_EQ(Le(2, 2, false), "hr " + std::to_string(kAlemDoFim));
-  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItens\t", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
+  EXPECT_EQ(Erros("LeArrayItens", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
 
   // A text whose start is inside the text file and whose end is not.
   IE_CAMPO_DATA_PS aLongo[1] = {Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(2, 5))};
@@ -516,12 +509,12 @@ TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
   IE_CAMPO_DATA_PS aRuins[2] = {Texto(100, szTexto, 4), Valor(IE_CAMPO_COUNT, 1)};
   UI4 iNovo = 0;
   EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_FAIL);
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaArrayItensWithText\t", "hr = E_FAIL\thr = 0X80004005"), 1);
+  EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
   EXPECT_EQ(aRuins[0].pcTexto, szTexto) << "the caller's values stay as they were";
   std::string sLongo(0x10000, 'y');
   aRuins[1] = Texto(101, sLongo.data(), static_cast<UI4>(sLongo.size()));
   EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_INVALIDARG) << "longer than 16 bits hold";
-  EXPECT_EQ(Linhas2("\tCIExBase::GravaArrayItensWithText\t", "sTexto.GetLength() > 0xFFFF"), 1);
+  EXPECT_EQ(Erros("GravaArrayItensWithText", "sTexto.GetLength() > 0xFFFF"), 1);
   aRuins[1] = Valor(251, 1);
   UI4 iLonge = 4;
   EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iLonge, aRuins), kGravacaoAlemDoFim);
@@ -534,13 +527,129 @@ TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
 
   // Reading past the end, or a record of an unknown kind, hands nothing out.
   EXPECT_EQ(Le(0xFFFFFFFF, 1), "hr " + std::to_string(kAlemDoFim));
-  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t",
-                    "hr = LeArrayItens(arq, iPtr, pQtd, ppArray, dwFlags, pHeader)\thr = 0X80043E95"),
-            1);
+  EXPECT_EQ(
+      Erros("LeArrayItensWithText", "hr = LeArrayItens(arq, iPtr, pQtd, ppArray, dwFlags, pHeader)\thr = 0X80043E95"),
+      1);
   EXPECT_EQ(m_ie.LeArrayItens(m_arq, 1, 1, nullptr), E_POINTER);
   m_arq.Fecha();
   Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + IEBytes(RegValor(-1, 0)));
   EXPECT_EQ(Le(1, 3), "hr " + std::to_string(E_FAIL));
-  EXPECT_EQ(Linhas2("\tCIExBase::LeArrayItensWithText\t", "hr = E_FAIL\thr = 0X80004005"), 1);
+  EXPECT_EQ(Erros("LeArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
+}
+
+constexpr UINT kMuitos = 4096 * 2 + 5;  // more records than one write takes
+
+// A run of values and its texts go out in few writes; the files must hold
+// exactly what writing them one record and one text at a time would leave.
+class IExItensEmBloco : public IExItens {
+ protected:
+  void SetUp() override {
+    IExItens::SetUp();
+    ASSERT_EQ(m_copia.Abre('G', IE_PROCESSO_FN_CRE), S_OK);
+  }
+  void TearDown() override {
+    m_copia.Fecha();
+    IExItens::TearDown();
+  }
+  // The values of record i: every third a text, some empty, the rest numbers.
+  std::vector<IE_CAMPO_DATA_PS> Valores(UINT n, size_t nTamanhoTexto) {
+    m_aTextos.assign(n, std::string());
+    std::vector<IE_CAMPO_DATA_PS> a(n);
+    for (UINT i = 0; i < n; ++i) {
+      if (i % 3 == 0) {
+        if (i % 7 != 0) m_aTextos[i] = std::string(nTamanhoTexto + i % 11, static_cast<char>('a' + i % 26));
+        a[i] = IEValor(static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_TEXTO_0 + i % 5), 0, m_aTextos[i].c_str());
+      } else {
+        a[i] = IEValor(static_cast<IE_E_CAMPO>(251), 0x1000000000ull + i);
+      }
+    }
+    return a;
+  }
+  // The same values written the old way into the copy's files: each text
+  // appended alone, then each record at its own position.
+  void GravaUmAUm(std::vector<IE_CAMPO_DATA_PS> a, UI4 iPtr) {
+    std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs(a.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+      IEConverte(a[i], &aRegs[i]);
+      if (i % 3 != 0) continue;
+      std::memset(aRegs[i].BinaryData, 0, sizeof aRegs[i].BinaryData);
+      if (!m_aTextos[i].empty()) {
+        ASSERT_EQ(m_copia.GravaTexto(m_aTextos[i], &aRegs[i]), 0);
+      }
+    }
+    for (size_t i = 0; i < aRegs.size(); ++i) {
+      ULONG ulPos = iPtr == 0 && i == 0 ? 0 : iPtr + static_cast<ULONG>(i);
+      ASSERT_EQ(m_copia.Grava(&aRegs[i], &ulPos), 0);
+      if (i == 0) iPtr = ulPos;
+    }
+  }
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> m_copia{&m_ie, ".cop"};
+  std::vector<std::string> m_aTextos;
+};
+
+TEST_F(IExItensEmBloco, LongasCorridasETextosDaoOsMesmosBytesQueUmAUm) {
+  // Texts past a megabyte in all, and a partial record left by a crash at
+  // the end of both value files (before they were opened again): the run
+  // takes its place.
+  m_arq.Fecha();
+  m_copia.Fecha();
+  for (const char* szNome : {"FNIEXCRE.DAT", "FNIEXCRE.cop"}) {
+    std::string s = Bytes(szNome);
+    Escreve(szNome, s + IEBytes(IE_CAMPO_DATA_ARQ_V2{}) + std::string(20, 'x'));
+  }
+  std::vector<IE_CAMPO_DATA_PS> a = Valores(kMuitos, 500);
+  UI4 iPtr = 0;
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, kMuitos, &iPtr, a.data()), S_OK);
+  EXPECT_EQ(iPtr, 2u);
+  GravaUmAUm(Valores(kMuitos, 500), 0);
+  ASSERT_GT(Bytes("FNIEXCREText.DAT").size(), 1u << 20);
+  EXPECT_TRUE(Bytes("FNIEXCRE.DAT") == Bytes("FNIEXCRE.cop"));
+  EXPECT_TRUE(Bytes("FNIEXCREText.DAT") == Bytes("FNIEXCREText.cop"));
+  // The caller's array holds what it would have held.
+  EXPECT_EQ(a[3].pcTexto, nullptr);
+  EXPECT_EQ(a[kMuitos - 2].id, 251);
+
+  // Rewritten in place from the second record, running past the end.
+  a = Valores(kMuitos, 9);
+  iPtr = 3;
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, kMuitos, &iPtr, a.data()), S_OK);
+  EXPECT_EQ(iPtr, 3u);
+  GravaUmAUm(Valores(kMuitos, 9), 3);
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), (2u + kMuitos + 1) * sizeof(IE_CAMPO_DATA_ARQ_V2));
+  EXPECT_TRUE(Bytes("FNIEXCRE.DAT") == Bytes("FNIEXCRE.cop"));
+  EXPECT_TRUE(Bytes("FNIEXCREText.DAT") == Bytes("FNIEXCREText.cop"));
+
+  IE_CAMPO_DATA_PS* pLidos = nullptr;
+  ASSERT_EQ(m_ie.LeArrayItensWithText(m_arq, 3, kMuitos, &pLidos), S_OK);
+  for (UINT i : {0u, 3u, 7u, kMuitos - 2}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(pLidos[i].pcTexto == nullptr ? std::string() : std::string(pLidos[i].pcTexto), m_aTextos[i]);
+  }
+  IELiberaItens(pLidos, kMuitos);
+}
+
+TEST_F(IExItensEmBloco, FalhaDosTextosOuDosValoresDizQualENaoDeixaRegistroNovo) {
+  std::vector<IE_CAMPO_DATA_PS> a = Valores(10, 5);
+  UI4 iPtr = 0;
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 10, &iPtr, a.data()), S_OK);
+  m_arq.Fecha();
+  struct Caso {
+    const char* szSomenteLeitura;
+    const char* szTrace;
+  };
+  for (const Caso& c : {Caso{"FNIEXCREText.DAT", "arq.GravaTexto(sTexto, reg)"},
+                        Caso{"FNIEXCRE.DAT", "arq.Grava(&reg, &lPosGrava)"}}) {
+    SCOPED_TRACE(c.szSomenteLeitura);
+    const std::string sValores = Bytes("FNIEXCRE.DAT");
+    ASSERT_EQ(ZelDefineSomenteLeitura(m_sVovi + c.szSomenteLeitura, true), ERROR_SUCCESS);
+    a = Valores(10, 5);
+    iPtr = 0;
+    EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 10, &iPtr, a.data()), IES_MAKE_HR(ZELARQ_SOMENTE_LEITURA));
+    m_arq.Fecha();
+    ZelDefineSomenteLeitura(m_sVovi + c.szSomenteLeitura, false);
+    EXPECT_EQ(iPtr, 0u);
+    EXPECT_TRUE(ErroContem(c.szTrace));
+    EXPECT_EQ(Bytes("FNIEXCRE.DAT"), sValores);
+  }
 }
 }  // namespace

@@ -24,14 +24,19 @@ class IExIntegracaoTeste : public IExTeste {
   static IE_HEADER_FILTRO_PS Filtro(int eProc, UI4 dwFlags = 0) {
     return IE_HEADER_FILTRO_PS{dwFlags, static_cast<IE_E_PROCESSO>(eProc), 0, {}};
   }
-  static _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 CabecalhoArq(UI4 eOrigem, UI4 eDestino, UI4 ulPtr, UI4 ulQtd, UI1 cFlags) {
-    _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 r{};
-    r.eProcessoOrigem = eOrigem;
-    r.eProcessoDestino = eDestino;
-    r.ulPonteiroPrimeiroVinculoIntegracao = ulPtr;
-    r.ulQtdVinculosIntegracoes = ulQtd;
-    r.cFlags = cFlags;
-    return r;
+  // A header as the file holds it, with no links.
+  static std::string CabecalhoArq(UI4 eOrigem, UI4 eDestino, UI1 cFlags) {
+    return IEBytes(_REG_IE_CABECALHO_INTEGRACAO_ARQ_V0{eOrigem, eDestino, 0, 0, cFlags, {}});
+  }
+  // The header ExisteCabecalhoIntegracao finds, over a dirty output: origin,
+  // inactive and excluded, or "none" when it cleared the output.
+  std::string Existe(IE_HEADER_FILTRO_PS origem, IE_HEADER_FILTRO_PS destino) {
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab;
+    std::memset(&cab, 0x5A, sizeof cab);
+    EXPECT_EQ(m_ie.ExisteCabecalhoIntegracao(origem, destino, &cab), S_OK);
+    if (IEBytes(cab) == IEZeros(80)) return "none";
+    return std::to_string(cab.eProcessoOrigem) + " " + std::to_string(static_cast<UI1>(cab.cInativo)) + " " +
+           std::to_string(static_cast<UI1>(cab.cExcluido));
   }
   std::string LogGeral() const { return ZelLeArquivoInteiro(m_sEmpresa + "ZelLogGeral.log"); }
   CIExBaseTeste m_ie;
@@ -48,8 +53,8 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   EXPECT_EQ(GravaCabecalho(3, 4, 0, 1), 2u);
   EXPECT_EQ(GravaCabecalho(5, 6), 3u);
   EXPECT_EQ(GravaCabecalho(3, 4, static_cast<char>(255), 1, 2), 2u) << "rewritten in place";
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80) + IEBytes(CabecalhoArq(1, 2, 0, 0, 0)) +
-                                         IEBytes(CabecalhoArq(3, 4, 0, 0, 3)) + IEBytes(CabecalhoArq(5, 6, 0, 0, 0)));
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"),
+            IEZeros(80) + CabecalhoArq(1, 2, 0) + CabecalhoArq(3, 4, 3) + CabecalhoArq(5, 6, 0));
 
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(std::vector<UI4>(ptrs.pPtrs, ptrs.pPtrs + ptrs.qtd), (std::vector<UI4>{1, 3}));
@@ -109,21 +114,11 @@ TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
   GravaCabecalho(7, 8, static_cast<char>(255));  // excluded
   GravaCabecalho(7, 8, 0, 1);                    // inactive
   GravaCabecalho(8, 7);
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab;
-  std::memset(&cab, 0x5A, sizeof cab);
-  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(7), Filtro(8), &cab), S_OK);
-  EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "no match clears the output";
-  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(7, 2), Filtro(8), &cab), S_OK);
-  EXPECT_EQ(IEBytes(cab), IEZeros(80));
-  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(7, 2), Filtro(8, 2), &cab), S_OK);
-  EXPECT_EQ(cab.eProcessoOrigem, 7);
-  EXPECT_EQ(static_cast<UI1>(cab.cInativo), 255);
-  EXPECT_EQ(cab.cExcluido, 0);
-  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(8), Filtro(7), &cab), S_OK);
-  EXPECT_EQ(cab.eProcessoOrigem, 8);
-  EXPECT_EQ(cab.cInativo, 0);
-  ASSERT_EQ(m_ie.ExisteCabecalhoIntegracao(Filtro(8), Filtro(9), &cab), S_OK);
-  EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "the origin alone is not a match";
+  EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "none");
+  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8)), "none");
+  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
+  EXPECT_EQ(Existe(Filtro(8), Filtro(7)), "8 0 0");
+  EXPECT_EQ(Existe(Filtro(8), Filtro(9)), "none") << "the origin alone is not a match";
 }
 
 TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
@@ -181,8 +176,8 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   EXPECT_EQ(bUsado, 1);
 
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10)), S_OK);
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80) + IEBytes(CabecalhoArq(10, 11, 0, 0, 2)) +
-                                         IEBytes(CabecalhoArq(12, 10, 0, 0, 1)) + IEBytes(CabecalhoArq(12, 13, 0, 0, 0)));
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"),
+            IEZeros(80) + CabecalhoArq(10, 11, 2) + CabecalhoArq(12, 10, 1) + CabecalhoArq(12, 13, 0));
   const std::string sLinha = "Vovi Dadi: Integra\xE7\xE3o entre processo origem 10 e destino 11 removida.\n";
   EXPECT_EQ(LogGeral(), sLinha);
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10), &bUsado), S_OK);
@@ -192,7 +187,7 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
 
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10, 2)), S_OK);
   EXPECT_EQ(LogGeral(), sLinha + "Vovi Dadi: Integra\xE7\xE3o entre processo origem 12 e destino 10 removida.\n");
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), IEBytes(CabecalhoArq(12, 10, 0, 0, 3)))
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), CabecalhoArq(12, 10, 3))
       << "the deletion mark joins the inactive one";
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
   EXPECT_EQ(bUsado, 0);

@@ -54,7 +54,7 @@ TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias)
   ASSERT_EQ(ie.Inicializa("EMP1", 3, 77), S_OK);
   EXPECT_EQ(ie.m_sLocalDados, m_sVovi);
   EXPECT_EQ(ie.nConversoes, 1);
-  EXPECT_NE(ie.m_pDataBase, nullptr);
+  ASSERT_NE(ie.m_pDataBase, nullptr);
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), Configuracao(9));
   EXPECT_EQ(Bytes("DFIEHDR.DAT"), IEZeros(56));
   EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80));
@@ -62,6 +62,7 @@ TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias)
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80));
   EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80));
   EXPECT_FALSE(Existe("DFIEVINC.DAT"));
+  EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 0u);
   EXPECT_TRUE(ArquivosTRA().empty());
   EXPECT_TRUE(ie.m_ArqIE.EstaAberto());
   EXPECT_TRUE(ie.m_ArqCamposIE.EstaAberto());
@@ -102,20 +103,15 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   ASSERT_EQ(segundo.Finaliza(), S_OK);
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
 
-  // Closed: the next start reads the file again.
-  CIExBaseTeste terceiro;
-  ASSERT_EQ(terceiro.Inicializa("EMP1", 1, 1), S_OK);
-  EXPECT_EQ(terceiro.nConversoes, 1);
-  EXPECT_EQ(terceiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 3u);
-}
-
-TEST_F(IExBaseTeste, ObjetoDestruidoSemFinalizarDevolveABaseNaHora) {
-  EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
+  // Closed: the next start reads the file again; one let go without Finaliza
+  // gives the base back at once.
   {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-    EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+    CIExBaseTeste terceiro;
+    ASSERT_EQ(terceiro.Inicializa("EMP1", 1, 1), S_OK);
+    EXPECT_EQ(terceiro.nConversoes, 1);
+    EXPECT_EQ(terceiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 3u);
   }
+  EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
 }
 
@@ -267,17 +263,22 @@ TEST_F(IExBaseTeste, CabecalhoApagadoDepoisDeCriadoNaoVoltaVazio) {
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
 }
 
+// Found before the links without a header are taken out, whatever the case
+// of its name.
 TEST_F(IExBaseTeste, TransferenciaDeVinculosPendenteImpedeCadaPartida) {
   Escreve("DFIECONFIG.DAT", Configuracao(9));
-  Escreve("DFIEVINC.tra", IEBytes(Vinculo(1, 1)));
+  Escreve("DFIEVINC.dat", IEBytes(Vinculo(0, 1)));
+  Escreve("dfievinc.TRA", IEBytes(Vinculo(1, 1)));
   for (int i = 0; i < 2; ++i) {
     CIExBaseTeste ie;
     EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x810809CB));
     EXPECT_EQ(ie.nConversoes, 1) << "nothing stays open, so each start converts again";
     EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
   }
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(0, 1)));
   EXPECT_TRUE(ErroContem("hr = E_ZELCR_ARQUIVO_TRA_ENCONTRADO"));
-  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEVINC.tra"), ERROR_SUCCESS);
+  EXPECT_TRUE(ErroContem("hr = RemoverRegistrosZerados()"));
+  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "dfievinc.TRA"), ERROR_SUCCESS);
   CIExBaseTeste ie;
   EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
 }

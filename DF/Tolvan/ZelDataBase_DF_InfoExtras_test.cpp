@@ -64,27 +64,12 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
   }
 }
 
-TEST_F(InfoExtrasTeste, ArquivoVazioOuAusenteAbreSemTransferencia) {
-  {
-    CZelDataBase_DF_InfoExtras db;
-    CriaDiretorio();
-    ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-    EXPECT_EQ(db.m_Vinculo.GetQtdRegistros(), 0u);
-    EXPECT_FALSE(Existe("DFIEVINC.dat"));
-  }
+// An empty file stays empty: no transfer, no rewrite.
+TEST_F(InfoExtrasTeste, ArquivoVazioAbreSemTransferencia) {
   Escreve("DFIEVINC.dat", "");
   CZelDataBase_DF_InfoExtras db;
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(db.m_Vinculo.GetQtdRegistros(), 0u);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), "");
   EXPECT_TRUE(ArquivosTRA().empty());
-}
-
-TEST_F(InfoExtrasTeste, TransferenciaPresenteImpedeAbrir) {
-  Escreve("DFIEVINC.dat", IEBytes(Vinculo(0, 1)));
-  Escreve("dfievinc.TRA", "");
-  CZelDataBase_DF_InfoExtras db;
-  EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809CB));
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(0, 1)));
-  EXPECT_TRUE(ErroContem("hr = E_ZELCR_ARQUIVO_TRA_ENCONTRADO"));
-  EXPECT_TRUE(ErroContem("hr = RemoverRegistrosZerados()"));
 }
