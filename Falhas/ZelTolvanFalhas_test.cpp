@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "IEInspeciona.h"
+#include "IExTeste.h"
 #include "ZelCrc.h"
 #include "ZelDF_IEx.h"
 #include "ZelSessaoTeste.h"
@@ -67,16 +68,9 @@ std::string TextoDe(UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
 }
 UINT QtdDe(UI4 ulSeq) { return 1 + ulSeq % 3; }
 HRESULT GravaSeq(IZelDF_IEx* p, UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
-  std::string sTexto = TextoDe(ulEscritor, lChave, ulSeq);
-  IE_CAMPO_DATA_PS a[3] = {};
-  a[0].id = IE_CAMPO_LIVRE_TEXTO_0;
-  a[0].pcTexto = sTexto.data();
-  a[0].ulTamanhoTexto = static_cast<UI4>(sTexto.size() + 1);
-  a[1].id = IE_CAMPO_LIVRE_V4_0;
-  std::memcpy(a[1].BinaryData, &ulSeq, 4);
-  a[2].id = IE_CAMPO_LIVRE_V8_0;
-  const uint64_t ull = (uint64_t{ulEscritor} << 32) | ulSeq;
-  std::memcpy(a[2].BinaryData, &ull, 8);
+  const std::string sTexto = TextoDe(ulEscritor, lChave, ulSeq);
+  IE_CAMPO_DATA_PS a[3] = {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, sTexto.c_str()), IEValor(IE_CAMPO_LIVRE_V4_0, ulSeq),
+                           IEValor(IE_CAMPO_LIVRE_V8_0, (uint64_t{ulEscritor} << 32) | ulSeq)};
   return p->GravaCamposVinculo(IE_VINCULO_PS{{kHeader, lChave}, QtdDe(ulSeq), {}, a, nullptr});
 }
 // The sequence a link read back holds, or 0 when its values are not all of
@@ -257,10 +251,8 @@ class TolvanFalhas : public ::testing::Test {
     HRESULT hr = S_OK;
     IZelDF_IEx* p = CriaNoServidor(99, &hr);
     ASSERT_NE(p, nullptr) << std::hex << hr;
-    IE_CAMPO_PS aCampos[3] = {};
-    aCampos[0].id = IE_CAMPO_LIVRE_TEXTO_0;
-    aCampos[1].id = IE_CAMPO_LIVRE_V4_0;
-    aCampos[2].id = IE_CAMPO_LIVRE_V8_0;
+    IE_CAMPO_PS aCampos[3] = {IECampo(IE_CAMPO_LIVRE_TEXTO_0, ""), IECampo(IE_CAMPO_LIVRE_V4_0, ""),
+                              IECampo(IE_CAMPO_LIVRE_V8_0, "")};
     UI4 ulPos = 0;
     ASSERT_EQ(p->GravaIEHeader(&ulPos, IE_HDR_PS{0, IE_PROCESSO_FT_NF, 3, {}, aCampos, nullptr}), S_OK);
     ASSERT_EQ(ulPos, kHeader);

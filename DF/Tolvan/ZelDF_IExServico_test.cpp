@@ -5,19 +5,12 @@
 #include "IExTeste.h"
 #include "Pardak.h"
 #include "ZelLocalSeguranca.h"
+#include "ZelSessaoTeste.h"
 
 namespace {
 _REG_DF_INICIALIZAPS Sessao(const char* szEmpresa = "EMP1") {
-  _REG_DF_INICIALIZAPS r{};
-  r.ulUsuario = 5;
-  r.ulNumeroSessao = 77;
-  r.ulLinhaFonte = 10;
-  r.usVersaoMorvo = kVersaoMorvo;
+  _REG_DF_INICIALIZAPS r = ZelSessaoTeste(77, "DF");
   std::snprintf(r.szEmpresa, sizeof r.szEmpresa, "%s", szEmpresa);
-  std::strcpy(r.szAplicativo, "DF");
-  std::strcpy(r.szModuleName, "df.exe");
-  std::strcpy(r.szArquivoFonte, "cliente.cpp");
-  r.cControle = 'B';
   r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
   return r;
 }
