@@ -86,11 +86,6 @@ UI4 SeqLida(const IE_VINCULO_PS& v, UI4 ulEscritor, UI4 lChave) {
   if (v.nQtdCampos == 3 && std::memcmp(v.pCampos[2].BinaryData, &ull, 8) != 0) return 0;
   return ulSeq;
 }
-void LiberaValores(IE_VINCULO_PS& v) {
-  for (UINT i = 0; i < v.nQtdCampos && v.pCampos != nullptr; ++i) CoTaskMemFree(v.pCampos[i].pcTexto);
-  CoTaskMemFree(v.pCampos);
-  v = {};
-}
 
 // A writer's journal: "A key seq" before each write, "K key seq" after one
 // that answered S_OK; what the test expects of every key follows from it.
@@ -154,14 +149,14 @@ int Cliente(const std::vector<std::string>& args, bool bMisto) {
           UI4 aChaves[3] = {ChaveDe(ulEscritor, ulSeq + 1), 0, ChaveDe(ulEscritor, ulSeq + 7)};
           IE_VINCULO_PS aV[3] = {};
           if (p->BuscaVinculosByOrigem(kHeader, 3, aChaves, aV) != S_OK) r = 4;
-          for (auto& v : aV) LiberaValores(v);
+          for (auto& v : aV) IELiberaItens(v.pCampos, v.nQtdCampos);
           break;
         }
         case 1: {  // the integration of its header
           IE_VINCULO_PS v{};
           if (FAILED(p->GetVinculoByIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, lChave, {0, IE_PROCESSO_FT_PED, 0, {}}, &v)))
             r = 5;
-          LiberaValores(v);
+          IELiberaItens(v.pCampos, v.nQtdCampos);
           break;
         }
         case 2: {  // a release and a new object
@@ -303,7 +298,7 @@ class TolvanFalhas : public ::testing::Test {
         ASSERT_EQ(p->BuscaVinculosByOrigem(kHeader, 1, &ulChave, &v), S_OK);
         const UI4 ulSeq = SeqLida(v, e, lChave);
         const bool bNada = v.nQtdCampos == 0;
-        LiberaValores(v);
+        IELiberaItens(v.pCampos, v.nQtdCampos);
         *pnIncertas += esperado.incertos.size();
         if (esperado.incertos.count(ulSeq) != 0) continue;
         if (esperado.ulConfirmado == 0 && bNada) continue;

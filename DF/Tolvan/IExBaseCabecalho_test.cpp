@@ -8,7 +8,7 @@
 #include "ZelMutexNomeado.h"
 
 namespace {
-constexpr HRESULT kAlemDoFim = HR(0x80043E95);        // a read past the end
+constexpr HRESULT kAlemDoFim = HR(0x80043E95);          // a read past the end
 constexpr HRESULT kGravacaoAlemDoFim = HR(0x80040A73);  // a write beyond the next free record
 constexpr HRESULT kMarcaOcupada = HR(0x800400FD);
 
@@ -22,10 +22,11 @@ IE_CAMPO_PS Campo(int id, const char* szNome, const std::vector<UI2>& aUsuarios 
   return c;
 }
 
-IE_CAMPO_ARQ_V2 RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuarios, UI4 dwFlags = 0) {
+// Records as the files hold them.
+std::string RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuarios, UI4 dwFlags = 0) {
   IE_CAMPO_ARQ_V2 r{dwFlags, 7, ulPtrUsuarios, id, nUsuarios, {}, {}};
   std::strncpy(r.szNome, szNome, 50);
-  return r;
+  return IEBytes(r);
 }
 
 std::string Usuarios(std::initializer_list<UI2> a) {
@@ -34,8 +35,8 @@ std::string Usuarios(std::initializer_list<UI2> a) {
   return s;
 }
 
-IE_HDR_ARQ_V0 RegHdr(UI4 dwFlags, UI4 eProcesso, UI4 nQtd, UI4 iPtr, UI8 ullCarimbo = 0) {
-  return IE_HDR_ARQ_V0{dwFlags, eProcesso, nQtd, iPtr, ullCarimbo, {}};
+std::string RegHdr(UI4 dwFlags, UI4 eProcesso, UI4 nQtd, UI4 iPtr, UI8 ullCarimbo = 0) {
+  return IEBytes(IE_HDR_ARQ_V0{dwFlags, eProcesso, nQtd, iPtr, ullCarimbo, {}});
 }
 
 UI8 CarimboAgora() {
@@ -54,10 +55,10 @@ IE_CAMPO_DATA_PS Texto(int id, char* pcTexto, UI4 ulTamanho) {
   return v;
 }
 
-IE_CAMPO_DATA_ARQ_V2 RegValor(int id, UI8 ullValor) {
+std::string RegValor(int id, UI8 ullValor) {
   IE_CAMPO_DATA_ARQ_V2 r{{}, id, {}};
   std::memcpy(r.BinaryData, &ullValor, 8);
-  return r;
+  return IEBytes(r);
 }
 UI8 Lugar(UI4 ulOffset, UI2 usTamanho) { return ulOffset | (UI8{usTamanho} << 32); }
 
@@ -147,11 +148,11 @@ TEST_F(IExCabecalho, CabecalhoNovoNoFimComCamposEUsuariosEmSequencia) {
             S_OK);
   const UI8 ullDepois = CarimboAgora();
   EXPECT_EQ(lPos, 1u) << "the first header of a new file";
-  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0x10, IE_PROCESSO_FT_PED, 3, 1)));
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(0x10, IE_PROCESSO_FT_PED, 3, 1));
   EXPECT_GE(Carimbo(1), ullAntes);
   EXPECT_LE(Carimbo(1), ullDepois);
-  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(RegCampo(101, "Obs", 1, 2, 4)) +
-                                      IEBytes(RegCampo(250, "Peso", 0, 0)) + IEBytes(RegCampo(400, "Hora", 3, 1)));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"),
+            IEZeros(80) + RegCampo(101, "Obs", 1, 2, 4) + RegCampo(250, "Peso", 0, 0) + RegCampo(400, "Hora", 3, 1));
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({11, 12, 13}));
   EXPECT_FALSE(m_ie.m_ArqIE.EstaAberto()) << "the write closed the reader it bypassed";
   EXPECT_EQ(Le(1), "16 27 3 | 101 Obs 4 7 u11 u12 | 250 Peso 0 7 - | 400 Hora 0 7 u13");
@@ -168,23 +169,23 @@ TEST_F(IExCabecalho, ReescritaComMenosCamposNoLugarEComMaisNoFim) {
   // Fewer fields: the run is overwritten in place; the users move to the end.
   ASSERT_EQ(Grava(&lPos, 3, {Campo(200, "A2", aUsuarios)}, 1), S_OK);
   EXPECT_EQ(lPos, 1u);
-  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(1, 3, 1, 1)) + IEBytes(RegHdr(0, 4, 1, 3)));
-  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(RegCampo(200, "A2", 2, 1)) + IEBytes(RegCampo(50, "B", 0, 0)) +
-                                      IEBytes(RegCampo(150, "C", 0, 0)));
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(1, 3, 1, 1) + RegHdr(0, 4, 1, 3));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"),
+            IEZeros(80) + RegCampo(200, "A2", 2, 1) + RegCampo(50, "B", 0, 0) + RegCampo(150, "C", 0, 0));
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({5, 5}));
   // As many fields: in place too.
   ASSERT_EQ(Grava(&lOutro, 4, {Campo(150, "C2")}), S_OK);
-  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(3 * 80), IEBytes(RegCampo(150, "C2", 0, 0)));
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(3 * 80), RegCampo(150, "C2", 0, 0));
 
   // More fields than the run holds: a new run at the end, the old one left behind.
   ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "X"), Campo(50, "Y")}), S_OK);
-  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0, 3, 2, 4)) + IEBytes(RegHdr(0, 4, 1, 3)));
-  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), IEBytes(RegCampo(0, "X", 0, 0)) + IEBytes(RegCampo(50, "Y", 0, 0)));
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(0, 3, 2, 4) + RegHdr(0, 4, 1, 3));
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), RegCampo(0, "X", 0, 0) + RegCampo(50, "Y", 0, 0));
 
   // No fields: the header keeps its run and no field is written.
   const std::string sCampos = Bytes("DFIECMP.DAT");
   ASSERT_EQ(Grava(&lPos, 3, {}), S_OK);
-  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + IEBytes(RegHdr(0, 3, 0, 4)) + IEBytes(RegHdr(0, 4, 1, 3)));
+  EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(0, 3, 0, 4) + RegHdr(0, 4, 1, 3));
   EXPECT_EQ(Bytes("DFIECMP.DAT"), sCampos);
   EXPECT_EQ(Le(1), "0 3 0 null");
 }
@@ -203,7 +204,7 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
 
   // A header whose run lies beyond the field file frees what it read.
-  Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + IEBytes(RegHdr(0, 7, 1000000, 1)));
+  Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + RegHdr(0, 7, 1000000, 1));
   IE_HDR_PS ps{};
   const UI4 lQuebrado = 2;
   EXPECT_EQ(m_ie.LeIEHeader(1, &lQuebrado, &ps), kAlemDoFim);
@@ -295,11 +296,10 @@ class IExBusca : public IExCabecalho {
   void AntesDeIniciar() override {
     Escreve("DFIECONFIG.DAT", Configuracao(9));
     const UI8 ullNegativo = UI8{1} << 37;
-    Escreve("DFIEHDR.DAT", IEZeros(56) + IEBytes(RegHdr(1, 9, 0, 0, 100)) + IEBytes(RegHdr(0, 5, 0, 0, 50)) +
-                               IEBytes(RegHdr(3, 9, 0, 0, (UI8{0xABC} << 40) | 300)) +
-                               IEBytes(RegHdr(1, 9, 0, 0, 300)) + IEBytes(RegHdr(1, 12, 0, 0, 0)) +
-                               IEBytes(RegHdr(1, 9, 0, 0, ullNegativo | 999)) +
-                               IEBytes(RegHdr(1, 12, 0, 0, ullNegativo)));
+    Escreve("DFIEHDR.DAT", IEZeros(56) + RegHdr(1, 9, 0, 0, 100) + RegHdr(0, 5, 0, 0, 50) +
+                               RegHdr(3, 9, 0, 0, (UI8{0xABC} << 40) | 300) + RegHdr(1, 9, 0, 0, 300) +
+                               RegHdr(1, 12, 0, 0, 0) + RegHdr(1, 9, 0, 0, ullNegativo | 999) +
+                               RegHdr(1, 12, 0, 0, ullNegativo));
   }
   std::vector<UI4> Busca(UI4 dwFlags, int eProc, UI4 ulPonteiro = 0) {
     IE_HEADER_FILTRO_PS filtro{dwFlags, static_cast<IE_E_PROCESSO>(eProc), ulPonteiro, {}};
@@ -413,8 +413,8 @@ class IExItens : public IExCabecalho {
   // Values read from iPtr, with or without their texts, or the failure's code.
   std::string Le(UI4 iPtr, UINT nQtd, bool bTextos = true) {
     IE_CAMPO_DATA_PS* pLidos = nullptr;
-    const HRESULT hr = bTextos ? m_ie.LeArrayItensWithText(m_arq, iPtr, nQtd, &pLidos)
-                               : m_ie.LeArrayItens(m_arq, iPtr, nQtd, &pLidos);
+    const HRESULT hr =
+        bTextos ? m_ie.LeArrayItensWithText(m_arq, iPtr, nQtd, &pLidos) : m_ie.LeArrayItens(m_arq, iPtr, nQtd, &pLidos);
     if (hr != S_OK) return "hr " + std::to_string(hr) + (pLidos == nullptr ? "" : " with an array");
     const std::string s = IEDescreveValores(pLidos, nQtd);
     IELiberaItens(pLidos, nQtd);
@@ -433,9 +433,8 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 5, &iPtr, aValores), S_OK);
   EXPECT_EQ(iPtr, 1u);
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "ab");
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + IEBytes(RegValor(103, Lugar(1, 10))) +
-                                       IEBytes(RegValor(251, 0x8000002A)) + IEBytes(RegValor(100, 0)) +
-                                       IEBytes(RegValor(149, Lugar(11, 2))) + IEBytes(RegValor(400, 1234)));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + RegValor(103, Lugar(1, 10)) + RegValor(251, 0x8000002A) +
+                                       RegValor(100, 0) + RegValor(149, Lugar(11, 2)) + RegValor(400, 1234));
   EXPECT_EQ(IEDescreveValores(aValores, 1), "103:" + std::to_string(Lugar(1, 10)))
       << "the caller's text values now hold their places, without text";
   EXPECT_EQ(Le(1, 5), "103:'Observa\xE7\xE3o' 251:2147483690 100:0 149:'ab' 400:1234");
@@ -446,7 +445,7 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aNovos), S_OK);
   EXPECT_EQ(iPtr, 1u);
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "abx");
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), IEBytes(RegValor(103, Lugar(13, 1))) + IEBytes(RegValor(251, 7)));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), RegValor(103, Lugar(13, 1)) + RegValor(251, 7));
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), 6u * 48);
 }
 
@@ -454,8 +453,7 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   IE_CAMPO_DATA_PS aValores[2] = {Valor(0, 20261205), Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(99, 99))};
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 2, &iPtr, aValores), S_OK) << "the plain form writes places as they come";
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT"),
-            IEZeros(48) + IEBytes(RegValor(0, 20261205)) + IEBytes(RegValor(100, Lugar(99, 99))));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + RegValor(0, 20261205) + RegValor(100, Lugar(99, 99)));
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0'));
   EXPECT_EQ(Le(2, 1, false), "100:" + std::to_string(Lugar(99, 99))) << "the plain form reads no text";
 
@@ -532,7 +530,7 @@ TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
       1);
   EXPECT_EQ(m_ie.LeArrayItens(m_arq, 1, 1, nullptr), E_POINTER);
   m_arq.Fecha();
-  Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + IEBytes(RegValor(-1, 0)));
+  Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + RegValor(-1, 0));
   EXPECT_EQ(Le(1, 3), "hr " + std::to_string(E_FAIL));
   EXPECT_EQ(Erros("LeArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
 }
@@ -637,8 +635,8 @@ TEST_F(IExItensEmBloco, FalhaDosTextosOuDosValoresDizQualENaoDeixaRegistroNovo) 
     const char* szSomenteLeitura;
     const char* szTrace;
   };
-  for (const Caso& c : {Caso{"FNIEXCREText.DAT", "arq.GravaTexto(sTexto, reg)"},
-                        Caso{"FNIEXCRE.DAT", "arq.Grava(&reg, &lPosGrava)"}}) {
+  for (const Caso& c :
+       {Caso{"FNIEXCREText.DAT", "arq.GravaTexto(sTexto, reg)"}, Caso{"FNIEXCRE.DAT", "arq.Grava(&reg, &lPosGrava)"}}) {
     SCOPED_TRACE(c.szSomenteLeitura);
     const std::string sValores = Bytes("FNIEXCRE.DAT");
     ASSERT_EQ(ZelDefineSomenteLeitura(m_sVovi + c.szSomenteLeitura, true), ERROR_SUCCESS);

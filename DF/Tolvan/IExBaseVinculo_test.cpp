@@ -5,13 +5,14 @@
 #include "IExAjuda_test.h"
 
 namespace {
-IE_CAMPO_DATA_ARQ_V2 ValorArq(I4 id, uint64_t ullValor) {
+std::string ValorArq(I4 id, uint64_t ullValor) {
   IE_CAMPO_DATA_ARQ_V2 r{};
   r.id = id;
   std::memcpy(r.BinaryData, &ullValor, 8);
-  return r;
+  return IEBytes(r);
 }
 
+IE_CAMPO_DATA_PS Numero(uint64_t ull) { return IEValor(IE_CAMPO_LIVRE_V4_0, ull); }
 uint64_t Lugar(uint32_t ulOffset, uint16_t usTamanho) { return ulOffset | (uint64_t{usTamanho} << 32); }
 
 // Looks a link up through the origin index and by a scan, which must agree:
@@ -31,8 +32,9 @@ class IExVinculoTeste : public IExTeste {
   void SetUp() override {
     IExTeste::SetUp();
     ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
-    m_ulHeader = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF, {IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"),
-                                                 IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
+    m_ulHeader = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
+                               {IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"),
+                                IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
     ASSERT_EQ(m_ulHeader, 1u);
   }
   HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
@@ -52,38 +54,36 @@ class IExVinculoTeste : public IExTeste {
 }  // namespace
 
 TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 42), IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), Numero(42), IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
             S_OK);
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0abc", 4));
-  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48) + IEBytes(ValorArq(100, Lugar(1, 3))) + IEBytes(ValorArq(250, 42)) +
-                                      IEBytes(ValorArq(0, 9)));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48) + ValorArq(100, Lugar(1, 3)) + ValorArq(250, 42) + ValorArq(0, 9));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 1)));
   EXPECT_EQ(Le(1, 7), "100:'abc' 250:42 0:9");
 
   // Fewer values, then as many: the chain is rewritten where it is.
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), IEValor(IE_CAMPO_LIVRE_V4_0, 43)}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), Numero(43)}), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
   EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
   EXPECT_EQ(Le(1, 7), "100:'xy' 250:43");
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 5), IEValor(IE_CAMPO_LIVRE_V4_0, 6)}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {Numero(5), Numero(6)}), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
   EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
   EXPECT_EQ(Le(1, 7), "250:5 250:6");
 
   // More values than before: a new chain at the end.
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1), IEValor(IE_CAMPO_LIVRE_V4_0, 2), IEValor(IE_CAMPO_LIVRE_V4_0, 3)}),
-            S_OK);
+  ASSERT_EQ(Grava(1, 7, {Numero(1), Numero(2), Numero(3)}), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 4)));
   EXPECT_EQ(Le(1, 7), "250:1 250:2 250:3");
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
 }
 
 TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {Numero(70)}), S_OK);
   // A text sent with size 0 is an empty text, whatever its pointer holds.
   IE_CAMPO_DATA_PS vazio = IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "ignorado");
   vazio.ulTamanhoTexto = 0;
-  ASSERT_EQ(Grava(1, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 90), vazio}), S_OK);
+  ASSERT_EQ(Grava(1, 9, {Numero(90), vazio}), S_OK);
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1)) << "an empty text is never written";
   UI4 aChaves[] = {9, 0, 8, 7};
   IE_VINCULO_PS aVinculos[4];
@@ -118,7 +118,7 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
 }
 
 TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 70)}), S_OK);
+  ASSERT_EQ(Grava(1, 7, {Numero(70)}), S_OK);
   EXPECT_EQ(m_ie.ExisteVinculo(1), S_OK);
   EXPECT_EQ(m_ie.ExisteVinculo(2), S_FALSE);
   const std::string sAntes = Bytes("DFIEVINC.dat");
@@ -129,14 +129,14 @@ TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
   EXPECT_EQ(m_ie.ExisteVinculo(1), S_FALSE);
   EXPECT_EQ(Le(1, 7), "250:70") << "the index still finds the flagged link";
 
-  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 71)}), HR(0x81080AAD));
+  EXPECT_EQ(Grava(1, 7, {Numero(71)}), HR(0x81080AAD));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
   EXPECT_TRUE(ErroContem("hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"));
 }
 
 TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
-  EXPECT_EQ(Grava(0, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80040CE4));
-  EXPECT_EQ(Grava(1, 0, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x8004097B));
+  EXPECT_EQ(Grava(0, 7, {Numero(1)}), HR(0x80040CE4));
+  EXPECT_EQ(Grava(1, 0, {Numero(1)}), HR(0x8004097B));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
   EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 0}), HR(0x80040CE3));
   EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)"));
@@ -144,7 +144,7 @@ TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
   semValores.origem = {1, 5};
   semValores.nQtdCampos = 2;
   EXPECT_EQ(m_ie.GravaCamposVinculo(semValores), E_POINTER);
-  EXPECT_EQ(Grava(3, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), HR(0x80043E95)) << "a header that does not exist";
+  EXPECT_EQ(Grava(3, 7, {Numero(1)}), HR(0x80043E95)) << "a header that does not exist";
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
 }
@@ -164,7 +164,7 @@ TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
       for (int o = 1; o <= kOrigens; ++o) {
         // Distinct origins per thread, and origin 1000 shared by all.
         for (UI4 lChave : {static_cast<UI4>(t * 100 + o), 1000u}) {
-          IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, lChave * 10 + t)};
+          IE_CAMPO_DATA_PS aValores[] = {Numero(lChave * 10 + t)};
           IE_VINCULO_PS v{{1, lChave}, 1, {}, aValores, nullptr};
           if (aObjetos[t]->GravaCamposVinculo(v) != S_OK) ++nFalhas;
         }
@@ -185,9 +185,10 @@ TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
   // Repeated origins, flagged records before and after live ones, other
   // headers with the same key.
   Escreve("DFIECONFIG.DAT", Configuracao(9));
-  Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{
-                              Vinculo(1, 5, 1, 1, 1), Vinculo(1, 6), Vinculo(1, 5, 2, 2), Vinculo(2, 5),
-                              Vinculo(1, 5, 3, 3), Vinculo(1, 7, 1, 4, 1), Vinculo(3, 8, 1, 5, 1), Vinculo(3, 8, 1, 6)}));
+  Escreve("DFIEVINC.dat",
+          IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 5, 1, 1, 1), Vinculo(1, 6), Vinculo(1, 5, 2, 2),
+                                                 Vinculo(2, 5), Vinculo(1, 5, 3, 3), Vinculo(1, 7, 1, 4, 1),
+                                                 Vinculo(3, 8, 1, 5, 1), Vinculo(3, 8, 1, 6)}));
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
   IE_VINCULO_ARQ_V0 regNovo = Vinculo(1, 6, 9, 9);
