@@ -122,20 +122,15 @@ TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
 }
 
 TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
-  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {};
-  aVinculos[0] = {0, 1, 2, 0, 0, {}};
-  aVinculos[1] = {0, 3, 4, static_cast<char>(255), 0, {}};
-  aVinculos[2] = {0, 5, 6, 0, 1, {}};
+  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {
+      {0, 1, 2, 0, 0, {}}, {0, 3, 4, static_cast<char>(255), 0, {}}, {0, 5, 6, 0, 1, {}}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{3, {}, aVinculos, nullptr};
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
   cab.ulQtdVinculosIntegracoes = 9;
   ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
   EXPECT_EQ(cab.ulPonteiroPrimeiroVinculoIntegracao, 1u);
   EXPECT_EQ(cab.ulQtdVinculosIntegracoes, 3u);
-  _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 esperados[3] = {};
-  esperados[0] = {0, 1, 2, 0, {}};
-  esperados[1] = {0, 3, 4, 2, {}};
-  esperados[2] = {0, 5, 6, 1, {}};
+  const _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 esperados[3] = {{0, 1, 2, 0, {}}, {0, 3, 4, 2, {}}, {0, 5, 6, 1, {}}};
   EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80) + IEBytes(esperados));
 
   // A second write appends; the first run stays, unreferenced.
@@ -218,8 +213,8 @@ class IExCarregaTeste : public IExIntegracaoTeste {
     m_ulOrigem = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
                                {IECampo(static_cast<IE_E_CAMPO>(101), "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor")});
     m_ulDestino = IEGravaHeader(m_ie, IE_PROCESSO_FT_PED,
-                                {IECampo(static_cast<IE_E_CAMPO>(251), "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota"),
-                                 IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
+                                {IECampo(static_cast<IE_E_CAMPO>(251), "Total"),
+                                 IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
     ASSERT_NE(m_ulOrigem, 0u);
     ASSERT_NE(m_ulDestino, 0u);
     IE_CAMPO_DATA_PS aValores[] = {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)};
