@@ -88,7 +88,7 @@ TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {
 
 // The process names of an entry line's pairs are asked for only when the
 // line is written.
-TEST_F(ZelDF_IExTeste, LinhasDeEntradaComOsParesDeCadaMetodoSoQuandoPedidas) {
+TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   PtrObjeto p = Cria();
   ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
@@ -117,11 +117,8 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaComOsParesDeCadaMetodoSoQuandoPedidas) {
   EXPECT_TRUE(Contem(linhas[2], "\tCZelDF_IEx::ExisteVinculo\t"));
   EXPECT_TRUE(Contem(linhas[2], "\tulPosHeader = 4"));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
-}
 
-TEST_F(ZelDF_IExTeste, FalhasDoNegocioComALinhaDoMetodo) {
-  PtrObjeto p = Cria();
-  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
+  // A failure of the business class adds the method's own line.
   IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, 1)};
   EXPECT_EQ(p->GravaCamposVinculo({{9, 1}, 1, {}, aValores, nullptr}), HR(0x80043E95));
   UI4 ulChave = 1;
