@@ -55,6 +55,9 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   EXPECT_EQ(GravaCabecalho(3, 4, static_cast<char>(255), 1, 2), 2u) << "rewritten in place";
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"),
             IEZeros(80) + CabecalhoArq(1, 2, 0) + CabecalhoArq(3, 4, 3) + CabecalhoArq(5, 6, 0));
+  GravaCabecalho(3, 4, 0, 0, 2);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), CabecalhoArq(3, 4, 0)) << "a rewrite sets both marks anew";
+  GravaCabecalho(3, 4, static_cast<char>(255), 1, 2);
 
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(std::vector<UI4>(ptrs.pPtrs, ptrs.pPtrs + ptrs.qtd), (std::vector<UI4>{1, 3}));
