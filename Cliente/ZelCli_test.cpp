@@ -1,8 +1,5 @@
 #include "ZelCli.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -10,7 +7,6 @@
 
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
-#include "ZelTesteAjudante.h"
 
 using json = nlohmann::json;
 
@@ -214,50 +210,4 @@ TEST_F(Cli, ContagensEnormesRespondemErroSemAlocar) {
   // Up to the limit a count is served; the limit does not stop honest calls.
   json r = Chama(R"({"metodo":"LeIEHeader","qtd":3,"pPos":[1,2,3]})");
   EXPECT_EQ(r["pTipDoc"].size(), 3u);
-}
-
-namespace {
-// Runs tolvan-cli on the lines: its exit code and the answers it wrote.
-std::pair<int, std::vector<json>> RodaCli(const std::string& sDir, const std::string& sLinhas) {
-  std::ofstream(sDir + "entrada") << sLinhas;
-  int r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + sDir + "entrada >" + sDir + "saida").c_str());
-  return {WIFEXITED(r) ? WEXITSTATUS(r) : -1, Respostas(ZelLeArquivoInteiro(sDir + "saida"))};
-}
-}  // namespace
-
-TEST(CliExecutavel, PeloServidorLocal) {
-  std::string d = ZelNovoDiretorio("cliexe");
-  std::filesystem::create_directories(d + "r");
-  setenv("XDG_RUNTIME_DIR", (d + "r").c_str(), 1);
-  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
-  std::filesystem::create_directories(d + "m");
-  setenv("ZEL_SERVIDOR_MARCAS", (d + "m").c_str(), 1);
-  // However the test ends, the servers its runs started end too: by
-  // themselves within the bound, else killed (and the test fails).
-  struct Servidores {
-    std::string sMarcas;
-    int nServidores = 0;
-    ~Servidores() {
-      for (const auto& e : std::filesystem::directory_iterator(sMarcas)) {
-        if (e.path().extension() != ".inicio") continue;
-        ++nServidores;
-        if (ZelEsperaArquivo(sMarcas + e.path().stem().string() + ".fim", 20000)) continue;
-        ADD_FAILURE() << "server " << e.path().stem() << " did not end by itself";
-        ZelMataAjudante(std::stoi(e.path().stem().string()));
-      }
-      EXPECT_GE(nServidores, 1);
-    }
-  } servidores{d + "m/"};
-  ASSERT_EQ(std::system((std::string(ZEL_SERVIDOR_TESTE) + " -RegServer").c_str()), 0);
-  auto [r, respostas] = RodaCli(d, R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Ação"}})"
-                                   "\n{\"metodo\":\"GetUltimoErro\"}\n{\"metodo\":\"LeIEHeader\",\"pPos\":[1]}\n");
-  EXPECT_EQ(r, 0);
-  ASSERT_EQ(respostas.size(), 3u);
-  EXPECT_EQ(respostas[0]["hr"], "0x00000000");
-  EXPECT_EQ(respostas[1]["pregErrops"]["szEmpresa"], "Ação");
-  EXPECT_EQ(respostas[2]["pTipDoc"][0]["eProcesso"], 1);
-
-  // A line in error makes the exit code 2; the in-process tests show the
-  // lines after it are still served.
-  EXPECT_EQ(RodaCli(d, "{}\n{\"metodo\":\"KeepAlive\"}\n").first, 2);
 }

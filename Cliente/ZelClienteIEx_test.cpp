@@ -128,7 +128,9 @@ TEST(ZelClienteIEx, TodosOsMetodosDaoOMesmoPeloProxyQueDireto) {
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
 }
 
-TEST(ZelClienteIEx, PonteiroDeSaidaNuloRecusadoSemChamar) {
+// The proxy refuses a null [out] pointer without calling, answers its two
+// interfaces only, and its last release frees the served object.
+TEST(ZelClienteIEx, ProxyRecusaSaidaNulaERespondeSoSuasInterfaces) {
   IZelDF_IEx* p = ProxyParaFalso();
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->KeepAlive(nullptr), RPC_X_NULL_REF_POINTER);
@@ -142,12 +144,7 @@ TEST(ZelClienteIEx, PonteiroDeSaidaNuloRecusadoSemChamar) {
   // A null [in] pointer is passed on as null.
   _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
   EXPECT_EQ(p->GetListaCabecalhosIntegracao(nullptr, &lista), E_POINTER);
-  p->Release();
-}
 
-TEST(ZelClienteIEx, ProxyResponde_IUnknown_E_IZelDF_IEx_Apenas) {
-  IZelDF_IEx* p = ProxyParaFalso();
-  ASSERT_NE(p, nullptr);
   void* pv = nullptr;
   EXPECT_EQ(p->QueryInterface(IID_IUnknown, &pv), S_OK);
   EXPECT_EQ(pv, static_cast<void*>(p));
@@ -160,7 +157,7 @@ TEST(ZelClienteIEx, ProxyResponde_IUnknown_E_IZelDF_IEx_Apenas) {
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 1);
   EXPECT_EQ(p->Release(), 0u);
   EsperaFalsosLiberados(0);
-  EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);  // the last release freed the served object
+  EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
 }
 
 TEST(ZelClienteIEx, ChamadasDeVariasThreadsCorremJuntasNoServidor) {

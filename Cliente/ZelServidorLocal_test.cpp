@@ -6,11 +6,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
@@ -53,8 +55,8 @@ class ServidorLocal : public ::testing::Test {
     }
   }
 
-  int Executa(const std::string& sArgs) {
-    int r = std::system((std::string(ZEL_SERVIDOR_TESTE) + " " + sArgs + " >/dev/null 2>&1").c_str());
+  int Executa(const std::string& sArgs, const std::string& sPrograma = ZEL_SERVIDOR_TESTE) {
+    int r = std::system((sPrograma + " " + sArgs + " >/dev/null 2>&1").c_str());
     return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
   }
   void Registra() { ASSERT_EQ(Executa("-RegServer"), 0); }
@@ -129,10 +131,18 @@ HRESULT Responde(IZelDF_IEx* p) {
 
 // An honest client, meanwhile: a new object and a call on it.
 void ClienteHonestoAtendido() {
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
+  HRESULT hr = E_FAIL;
+  IZelDF_IEx* p = Cria(&hr);
+  ASSERT_NE(p, nullptr) << std::hex << hr;
   EXPECT_EQ(Responde(p), S_OK);
   p->Release();
+}
+
+// The sockets' directory, as a server prepares it.
+std::string DiretorioDosSockets() {
+  const std::string sDir = ZelLocalDiretorioSockets();
+  EXPECT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
+  return sDir;
 }
 
 std::string Texto(HKEY raiz, const std::string& sChave, const std::string& sNome = "") {
@@ -147,8 +157,7 @@ std::string Texto(HKEY raiz, const std::string& sChave, const std::string& sNome
 // when the end file appears.
 ZEL_AJUDANTE(ClienteQueCria) {
   if (!ZelEsperaArquivo(args[0])) return 10;
-  HRESULT hr;
-  IZelDF_IEx* p = Cria(&hr);
+  IZelDF_IEx* p = Cria();
   if (p == nullptr) return 11;
   I4 b = 0;
   if (p->KeepAlive(&b) != S_OK || b != 1) return 12;
@@ -171,9 +180,8 @@ TEST_F(ServidorLocal, PalavrasDeRegistroGravamERemovemOsScripts) {
 
   // Any case, '/' and trailing text.
   ASSERT_EQ(Executa("/uNREGsERVER depois"), 0);
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx.1"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE"), ERROR_FILE_NOT_FOUND);
+  for (const std::string& sChave : {kChaveClasse, std::string("Tolvan.ZelDF_IEx.1"), std::string("AppID\\Tolvan.EXE")})
+    EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, sChave), ERROR_FILE_NOT_FOUND) << sChave;
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID"), ERROR_SUCCESS);  // NoRemove
 
   ASSERT_EQ(Executa("-regserverperuser"), 0);
@@ -189,21 +197,18 @@ TEST_F(ServidorLocal, PalavrasDeRegistroGravamERemovemOsScripts) {
   EXPECT_NE(Executa("-RegServer"), 0);
 }
 
+// Not registered, a program that is missing, one that ends without offering
+// the class.
 TEST_F(ServidorLocal, ClasseNaoRegistradaOuServidorQueNaoSobe) {
-  HRESULT hr = S_OK;
-  EXPECT_EQ(Cria(&hr), nullptr);
-  EXPECT_EQ(hr, REGDB_E_CLASSNOTREG);
-
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32", "", m_sDir + "falta"),
-            ERROR_SUCCESS);
-  EXPECT_EQ(Cria(&hr), nullptr);
-  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
-
-  // Runs, but ends without offering the class.
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32", "", "/bin/false"),
-            ERROR_SUCCESS);
-  EXPECT_EQ(Cria(&hr), nullptr);
-  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+  for (const std::string& sPrograma : {std::string(), m_sDir + "falta", std::string("/bin/false")}) {
+    if (!sPrograma.empty()) {
+      ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32", "", sPrograma),
+                ERROR_SUCCESS);
+    }
+    HRESULT hr = S_OK;
+    EXPECT_EQ(Cria(&hr), nullptr) << sPrograma;
+    EXPECT_EQ(hr, sPrograma.empty() ? REGDB_E_CLASSNOTREG : CO_E_SERVER_EXEC_FAILURE) << sPrograma;
+  }
 }
 
 // Clients racing to activate share one server; one killed holding its object
@@ -223,21 +228,39 @@ TEST_F(ServidorLocal, ClientesDisputandoAAtivacaoFicamComUmServidor) {
   UmServidorQueTerminouSozinho();
 }
 
-TEST_F(ServidorLocal, NovoObjetoNoPeriodoOciosoReusaOServidor) {
+// An object created as IUnknown reaches the interface through QueryInterface
+// and lives while a proxy holds it; a new one in the quiet period after its
+// release reuses the server.
+TEST_F(ServidorLocal, CriacaoComoIUnknownENovoObjetoNoPeriodoOcioso) {
   Registra();
   // The server runs on a slower clock than this test, so the 20 s left of
   // its quiet period hold on a loaded machine too.
   const std::string sEscala = std::to_string(ZelEscalaTempo() * 4);
   setenv("ZEL_ESCALA_TEMPO", sEscala.c_str(), 1);
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
+  IUnknown* pUnk = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&pUnk)),
+            S_OK);
+  ASSERT_NE(pUnk, nullptr);
+  IUnknown* pMesmo = nullptr;
+  EXPECT_EQ(pUnk->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pMesmo)), S_OK);
+  EXPECT_EQ(pMesmo, pUnk);
+  pMesmo->Release();
+  void* pOutra = nullptr;
+  EXPECT_EQ(pUnk->QueryInterface(IID_IClassFactory, &pOutra), E_NOINTERFACE);
+  EXPECT_EQ(pOutra, nullptr);
+  IZelDF_IEx* p = nullptr;
+  IZelDF_IEx* p2 = nullptr;
+  ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+  ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p2)), S_OK);
+  EXPECT_EQ(Responde(p2), S_OK);
+  p2->Release();
+  pUnk->Release();
+  EXPECT_EQ(Responde(p), S_OK) << "the object lives while a proxy holds it";
   Sleep(ZelTempoMs(10000));
   p->Release();
   Sleep(ZelTempoMs(30000));
-  p = Cria();
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(Responde(p), S_OK);
-  p->Release();
+  ClienteHonestoAtendido();
   UmServidorQueTerminouSozinho();
 }
 
@@ -259,29 +282,10 @@ TEST_F(ServidorLocal, ServidorSemNenhumObjetoNaoTerminaSozinho) {
   EXPECT_EQ(FimDoServidor(servidores[0]), 0);
 }
 
-TEST_F(ServidorLocal, SocketDeServidorMortoESubstituido) {
-  Registra();
-  IZelDF_IEx* p = Cria();
-  ASSERT_NE(p, nullptr);
-  auto servidores = Servidores();
-  ASSERT_EQ(servidores.size(), 1u);
-  ZelMataAjudante(servidores[0]);
-  for (int i = 0; i < 5000 && ZelLocalProcessoVivo(servidores[0]); ++i) Sleep(2);
-  EXPECT_EQ(Responde(p), RPC_E_DISCONNECTED);
-  p->Release();
-  ASSERT_TRUE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));  // left behind
-
-  p = Cria();
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(Responde(p), S_OK);
-  p->Release();
-  EXPECT_EQ(Servidores().size(), 2u);
-}
-
 // Hostile peers lose their own connection and nothing else: the server stays
 // one, its memory does not grow with what they announce, and an object
-// created before and a new client are served.
-TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmos) {
+// created before and a new client are served. A killed server is replaced.
+TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmosEServidorMortoESubstituido) {
   Registra();
   IZelDF_IEx* p = Cria();
   ASSERT_NE(p, nullptr);
@@ -343,8 +347,15 @@ TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmos) {
   EXPECT_LT(nDepois - nAntes, 32 * 1024) << "KiB grown for 8 announced frames of " << kZelLocalMaxQuadro << " bytes";
   pares.clear();
   EXPECT_EQ(Responde(p), S_OK);
-  p->Release();
   EXPECT_EQ(Servidores().size(), 1u);
+
+  ZelMataAjudante(pid);
+  for (int i = 0; i < 5000 && ZelLocalProcessoVivo(pid); ++i) Sleep(2);
+  EXPECT_EQ(Responde(p), RPC_E_DISCONNECTED);
+  p->Release();
+  ASSERT_TRUE(fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"));  // left behind
+  ClienteHonestoAtendido();
+  EXPECT_EQ(Servidores().size(), 2u);
 }
 
 TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
@@ -383,51 +394,18 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
   EXPECT_TRUE(ZelLocalProcessoVivo(pid));
 }
 
-TEST_F(ServidorLocal, CriacaoComoIUnknownChegaAoObjetoPeloQueryInterface) {
-  Registra();
-  IUnknown* pUnk = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                             reinterpret_cast<void**>(&pUnk)),
-            S_OK);
-  ASSERT_NE(pUnk, nullptr);
-  IUnknown* pMesmo = nullptr;
-  EXPECT_EQ(pUnk->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pMesmo)), S_OK);
-  EXPECT_EQ(pMesmo, pUnk);
-  pMesmo->Release();
-  void* pOutra = nullptr;
-  EXPECT_EQ(pUnk->QueryInterface(IID_IClassFactory, &pOutra), E_NOINTERFACE);
-  EXPECT_EQ(pOutra, nullptr);
-
-  IZelDF_IEx* p = nullptr;
-  ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
-  EXPECT_EQ(Responde(p), S_OK);
-  IZelDF_IEx* p2 = nullptr;
-  ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p2)), S_OK);
-  EXPECT_EQ(Responde(p2), S_OK);
-  p2->Release();
-  pUnk->Release();
-  EXPECT_EQ(Responde(p), S_OK) << "the object lives while a proxy holds it";
-  p->Release();
-  UmServidorQueTerminouSozinho();
-}
-
 TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
   Registra();
   // The test plays a server that removed its socket and still holds the lock.
-  const std::string sDir = ZelLocalDiretorioSockets();
-  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
   auto trava = std::make_unique<CZelLocalTravaArquivo>();
-  ASSERT_EQ(trava->Trava(sDir + kClsid + ".servidor", 0), S_OK);
+  ASSERT_EQ(trava->Trava(DiretorioDosSockets() + kClsid + ".servidor", 0), S_OK);
   setenv("ZEL_ESCALA_TEMPO", "1", 1);  // the new server may wait its full period
   std::thread soltar([&] {
     for (int i = 0; i < 10000 && Servidores().empty(); ++i) Sleep(2);
     trava.reset();
   });
-  IZelDF_IEx* p = Cria();
+  ClienteHonestoAtendido();
   soltar.join();
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(Responde(p), S_OK);
-  p->Release();
   EXPECT_EQ(Servidores().size(), 1u);
   // Servers of this test run on the real clock: its end is not waited for.
   ZelMataAjudante(Servidores().at(0));
@@ -437,8 +415,7 @@ TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
 // gets its object from the server that replaces it.
 TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
   Registra();
-  const std::string sDir = ZelLocalDiretorioSockets();
-  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
+  DiretorioDosSockets();
   CZelLocalSocket ouvinte;
   ASSERT_EQ(ZelLocalEscuta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), false, &ouvinte), S_OK);
   std::atomic<int> nRecusas{0};
@@ -452,23 +429,17 @@ TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
         ++nRecusas;
     }
   });
-  HRESULT hr = E_FAIL;
-  IZelDF_IEx* p = Cria(&hr);
+  ClienteHonestoAtendido();
   ouvinte.Interrompe();
   parando.join();
-  ASSERT_NE(p, nullptr) << std::hex << hr;
   EXPECT_GE(nRecusas.load(), 1);
-  EXPECT_EQ(Responde(p), S_OK);
-  p->Release();
   UmServidorQueTerminouSozinho();
 }
 
 TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {
   Registra();
-  const std::string sDir = ZelLocalDiretorioSockets();
-  ASSERT_EQ(ZelLocalPreparaDiretorio(sDir, false, true), S_OK);
   CZelLocalTravaArquivo trava;
-  ASSERT_EQ(trava.Trava(sDir + kClsid + ".servidor", 0), S_OK);
+  ASSERT_EQ(trava.Trava(DiretorioDosSockets() + kClsid + ".servidor", 0), S_OK);
   HRESULT hr = S_OK;
   EXPECT_EQ(Cria(&hr), nullptr);
   EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
@@ -477,16 +448,34 @@ TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {
   for (int32_t pid : servidores) EXPECT_EQ(FimDoServidor(pid), static_cast<int>(CO_E_SERVER_STOPPING));
 }
 
-TEST_F(ServidorLocal, CaminhoDoModuloComAspasEPorcento) {
-  const std::string sPasta = m_sDir + "it's 100% {Zel} \"x\"/";
-  fs::create_directories(sPasta);
-  const std::string sServidor = sPasta + "servidor";
+// tolvan-cli through a server started on demand from a path that quotes and
+// substitutions would spoil.
+TEST_F(ServidorLocal, CliPeloServidorDeCaminhoComAspasEPorcento) {
+  const std::string sServidor = m_sDir + "it's 100% {Zel} \"x\"/servidor";
+  fs::create_directories(m_sDir + "it's 100% {Zel} \"x\"");
   fs::copy_file(ZEL_SERVIDOR_TESTE, sServidor);
   fs::permissions(sServidor, fs::perms::owner_all);
-  int r = std::system(("'" + std::string(m_sDir) + "it'\\''s 100% {Zel} \"x\"/servidor' -RegServer >/dev/null 2>&1").c_str());
-  ASSERT_TRUE(WIFEXITED(r));
-  ASSERT_EQ(WEXITSTATUS(r), 0);
+  ASSERT_EQ(Executa("-RegServer", "'" + m_sDir + "it'\\''s 100% {Zel} \"x\"/servidor'"), 0);
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32"), sServidor);
-  ClienteHonestoAtendido();
-  UmServidorQueTerminouSozinho();
+  auto roda = [&](const std::string& sLinhas) {
+    std::ofstream(m_sDir + "entrada") << sLinhas;
+    int r = std::system((std::string(ZEL_TOLVAN_CLI) + " <" + m_sDir + "entrada >" + m_sDir + "saida").c_str());
+    return WIFEXITED(r) ? WEXITSTATUS(r) : -1;
+  };
+  EXPECT_EQ(roda(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Ação"}})"
+                 "\n{\"metodo\":\"GetUltimoErro\"}\n{\"metodo\":\"LeIEHeader\",\"pPos\":[1]}\n"),
+            0);
+  std::istringstream saida(ZelLeArquivoInteiro(m_sDir + "saida"));
+  std::vector<nlohmann::json> respostas;
+  for (std::string s; std::getline(saida, s);) respostas.push_back(nlohmann::json::parse(s));
+  ASSERT_EQ(respostas.size(), 3u);
+  EXPECT_EQ(respostas[0]["hr"], "0x00000000");
+  EXPECT_EQ(respostas[1]["pregErrops"]["szEmpresa"], "Ação");
+  EXPECT_EQ(respostas[2]["pTipDoc"][0]["eProcesso"], 1);
+  // A line in error makes the exit code 2; the in-process tests show the
+  // lines after it are still served.
+  EXPECT_EQ(roda("{}\n{\"metodo\":\"KeepAlive\"}\n"), 2);
+  const auto servidores = Servidores();
+  EXPECT_FALSE(servidores.empty());
+  for (int32_t pid : servidores) EXPECT_EQ(FimDoServidor(pid), 0);
 }

@@ -7,9 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <vector>
 #include <string>
 
 #include "ZelDF_IEx.h"
@@ -47,13 +45,24 @@ class TolvanServidor : public ::testing::Test {
                                       m_sDir + sDiretorio + "/"),
               ERROR_SUCCESS);
   }
-  std::string Executa(const std::string& sArgs, const std::string& sRoteiro = "todos_os_metodos") {
+  std::string Executa(const std::string& sArgs, const std::string& sRoteiro) {
     const std::string sSaida = m_sDir + "saida";
     int r = std::system((std::string(ZEL_TOLVAN_CLI) + " " + sArgs + " <" + ZEL_ROTEIROS + "/" + sRoteiro +
                          ".jsonl >" + sSaida)
                             .c_str());
     EXPECT_EQ(WIFEXITED(r) ? WEXITSTATUS(r) : -1, 0);
     return ZelLeArquivoInteiro(sSaida);
+  }
+  // Runs the script in process and through the server, each on its own
+  // company, expecting the same answers and files; returns the answers.
+  std::string EmProcessoEPeloServidor(const std::string& sRoteiro) {
+    EmpresaEm("emProcesso");
+    const std::string sEmProcesso = Executa("--inproc", sRoteiro);
+    EmpresaEm("peloServidor");
+    EXPECT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
+    EXPECT_EQ(sEmProcesso, Executa("", sRoteiro));
+    EXPECT_EQ(Arquivos("emProcesso"), Arquivos("peloServidor"));
+    return sEmProcesso;
   }
   // Every file of a Vovi Dadi directory; the header stamps (the time of each
   // write) left out.
@@ -72,29 +81,17 @@ class TolvanServidor : public ::testing::Test {
 }  // namespace
 
 TEST_F(TolvanServidor, RoteiroDeTodosOsMetodosDaOMesmoEmProcessoEPeloServidor) {
-  EmpresaEm("emProcesso");
-  const std::string sEmProcesso = Executa("--inproc");
-  EmpresaEm("peloServidor");
-  ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
-  const std::string sPeloServidor = Executa("");
-
+  const std::string sEmProcesso = EmProcessoEPeloServidor("todos_os_metodos");
   EXPECT_EQ(std::count(sEmProcesso.begin(), sEmProcesso.end(), '\n'), 29);
   EXPECT_NE(sEmProcesso.find(R"({"hr":"0x00000000","pVinculo":{"origem":{"lPosHeader":2,"lChave":0},"nQtdCampos":2)"),
             std::string::npos);
-  EXPECT_EQ(sEmProcesso, sPeloServidor);
   const auto arquivos = Arquivos("emProcesso");
   EXPECT_EQ(arquivos.count("FTIEXNFText.DAT"), 1u);
   EXPECT_EQ(arquivos.count("DFIEVINC.dat"), 1u);
-  EXPECT_EQ(arquivos, Arquivos("peloServidor"));
 }
 
 TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
-  EmpresaEm("emProcesso");
-  const std::string sEmProcesso = Executa("--inproc", "entradas_ruins");
-  EmpresaEm("peloServidor");
-  ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
-  const std::string sPeloServidor = Executa("", "entradas_ruins");
-  EXPECT_EQ(sEmProcesso, sPeloServidor);
+  const std::string sEmProcesso = EmProcessoEPeloServidor("entradas_ruins");
   // Every call but the start, the one good header and the release fails.
   size_t nFalhas = 0;
   for (size_t i = sEmProcesso.find("{\"hr\":\"0x8"); i != std::string::npos; i = sEmProcesso.find("{\"hr\":\"0x8", i + 1))
@@ -107,5 +104,4 @@ TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
   EXPECT_EQ(arquivos.count("FTIEXNF.DAT"), 0u);
   EXPECT_EQ(arquivos.at("DFIEHDR.DAT").size(), 2u * 56);
   EXPECT_EQ(arquivos.at("DFIEINTCAB.DAT").size(), 80u);
-  EXPECT_EQ(arquivos, Arquivos("emProcesso"));
 }

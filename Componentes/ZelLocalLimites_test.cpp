@@ -22,7 +22,6 @@
 #include "ZelLocalTeste_test.h"
 #include "ZelLocalTesteClasse.h"
 #include "ZelSistema.h"
-#include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
@@ -133,6 +132,28 @@ CZelLocalSocket Ativado(CZelLocalSocket s) {
   return s;
 }
 
+// Lets the Espera calls go (or holds the next ones).
+void Solta(bool bSolta) {
+  {
+    std::lock_guard<std::mutex> trava(g_mutexEspera);
+    g_bSolta = bSolta;
+  }
+  g_cvEspera.notify_all();
+}
+
+bool EsperaRodando(int n) {
+  std::unique_lock<std::mutex> trava(g_mutexEspera);
+  return g_cvEspera.wait_for(trava, std::chrono::seconds(20), [n] { return g_nRodando == n; });
+}
+
+// Waits for an answer, freeing the callers through their socket should it never come.
+template <class T>
+void EsperaOuSolta(std::future<T>& f, int fd, const char* szFalha) {
+  if (f.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return;
+  ADD_FAILURE() << szFalha;
+  shutdown(fd, SHUT_RDWR);
+}
+
 bool FechadaSemResposta(CZelLocalSocket& s) {
   s.DefinePrazos(20000, 0);
   ZelLocalQuadro q;
@@ -179,32 +200,6 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   Ativado(Conecta());
 }
 
-// A reply larger than any frame is answered RPC_X_BAD_STUB_DATA, with one
-// line, in bounded time; the connection goes on serving its object.
-TEST_F(Limites, RespostaAlemDoTetoDaErroSemPrenderAConexao) {
-  CZelLocalSocket s = Conecta();
-  const int fd = dup(s.Fd());  // to free the client should the answer never come
-  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
-  ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
-  Bloco* pBloco = reinterpret_cast<Bloco*>(1);
-  Bloco** ppBloco = &pBloco;
-  void* ap[] = {&ppBloco};
-  auto resposta = std::async(std::launch::async, [&] { return canal->Chama(kEnorme, ap); });
-  if (resposta.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    ADD_FAILURE() << "no answer";
-    shutdown(fd, SHUT_RDWR);
-  }
-  EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
-  EXPECT_EQ(pBloco, nullptr);
-  EXPECT_EQ(Linhas(), std::vector<std::string>{"hr = EnviaQuadro(resposta)"});
-
-  uint32_t n = 3;
-  uint8_t buf[3] = {}, *a = buf;
-  void* apGrande[] = {&n, &a};
-  EXPECT_EQ(canal->Chama(*ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3), apGrande), S_OK);
-  close(fd);
-}
-
 // The cap is exact: the last connection it allows gets its object, the next
 // one is told at once that the server is too busy.
 TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
@@ -227,40 +222,40 @@ TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
   const uint32_t nChamadas = 2 * kZelLocalMaxChamadasPorConexao;
   const int nAntes = g_nChamadas.load();
   for (uint32_t i = 1; i <= nChamadas; ++i) ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()), S_OK);
-  {
-    std::unique_lock<std::mutex> trava(g_mutexEspera);
-    g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_nRodando == kZelLocalMaxChamadasPorConexao; });
-  }
+  EsperaRodando(kZelLocalMaxChamadasPorConexao);
   Sleep(50);  // room for a call over the share to start, were it let in
   {
     std::lock_guard<std::mutex> trava(g_mutexEspera);
     EXPECT_EQ(g_nMaxRodando, kZelLocalMaxChamadasPorConexao);
-    g_bSolta = true;
   }
-  g_cvEspera.notify_all();
+  Solta(true);
   s.DefinePrazos(20000, 0);
   ZelLocalQuadro q;
   for (uint32_t i = 0; i < nChamadas; ++i) ASSERT_EQ(s.RecebeQuadro(&q), S_OK) << i;
   EXPECT_EQ(g_nChamadas.load() - nAntes, static_cast<int>(nChamadas));
 }
 
-// Whichever caller waits reads for all: answers to quick calls reach their
-// callers while a slow call on the same channel is still waiting, and the
-// slow one still gets its own answer.
-TEST_F(Limites, CanalEntregaCadaRespostaASeuChamadorComUmaChamadaLentaPendente) {
+// A reply larger than any frame is answered RPC_X_BAD_STUB_DATA, with one
+// line, in bounded time. The connection goes on: whichever caller waits reads
+// for all, so answers to quick calls reach their callers while a slow call on
+// the same channel is still waiting, and the slow one still gets its own.
+TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   CZelLocalSocket s = Conecta();
-  const int fd = dup(s.Fd());  // to free the callers should an answer never come
+  const int fd = dup(s.Fd());
   auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
   ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
-  {
-    std::lock_guard<std::mutex> trava(g_mutexEspera);
-    g_bSolta = false;
-  }
+  Bloco* pBloco = reinterpret_cast<Bloco*>(1);
+  Bloco** ppBloco = &pBloco;
+  void* ap[] = {&ppBloco};
+  auto resposta = std::async(std::launch::async, [&] { return canal->Chama(kEnorme, ap); });
+  EsperaOuSolta(resposta, fd, "no answer");
+  EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(pBloco, nullptr);
+  EXPECT_EQ(Linhas(), std::vector<std::string>{"hr = EnviaQuadro(resposta)"});
+
+  Solta(false);
   auto lenta = std::async(std::launch::async, [&] { return canal->Chama(kEspera, nullptr); });
-  {
-    std::unique_lock<std::mutex> trava(g_mutexEspera);
-    ASSERT_TRUE(g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_nRodando == 1; }));
-  }
+  ASSERT_TRUE(EsperaRodando(1));
   const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
   auto rapidas = std::async(std::launch::async, [&] {
     std::vector<std::future<bool>> a;
@@ -279,21 +274,11 @@ TEST_F(Limites, CanalEntregaCadaRespostaASeuChamadorComUmaChamadaLentaPendente) 
     for (auto& f : a) bTodas = f.get() && bTodas;
     return bTodas;
   });
-  if (rapidas.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    ADD_FAILURE() << "the quick calls waited for the slow one";
-    shutdown(fd, SHUT_RDWR);
-  }
+  EsperaOuSolta(rapidas, fd, "the quick calls waited for the slow one");
   EXPECT_TRUE(rapidas.get()) << "each caller got an answer of the size it asked for";
   EXPECT_EQ(lenta.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
-  {
-    std::lock_guard<std::mutex> trava(g_mutexEspera);
-    g_bSolta = true;
-  }
-  g_cvEspera.notify_all();
-  if (lenta.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    ADD_FAILURE() << "the slow call never got its answer";
-    shutdown(fd, SHUT_RDWR);
-  }
+  Solta(true);
+  EsperaOuSolta(lenta, fd, "the slow call never got its answer");
   EXPECT_EQ(lenta.get(), S_OK);
   close(fd);
 }

@@ -8,12 +8,6 @@
 #include "ZelTesteAjudante.h"
 
 namespace {
-void UsaRegistroNovo(const std::string& sNome) {
-  std::string d = ZelNovoDiretorio(sNome);
-  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
-  setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
-}
-
 std::string Texto(HKEY raiz, const std::string& chave, const std::string& nome = "") {
   std::string s = "<falta>";
   ZelRegistro::LeTexto(raiz, chave, nome, &s);
@@ -46,10 +40,7 @@ const std::string kClasse = "CLSID\\{11111111-2222-3333-4444-555555555555}";
 
 TEST(ZelLocalRegistro, PalavrasDeComando) {
   using C = ZelLocalComando;
-  struct {
-    const char* sz;
-    C e;
-  } casos[] = {
+  const std::pair<const char*, C> casos[] = {
       {"-RegServer", C::RegServer},
       {"/regserver e mais texto", C::RegServer},
       {"-REGSERVERPERUSER", C::RegServerPerUser},
@@ -62,14 +53,16 @@ TEST(ZelLocalRegistro, PalavrasDeComando) {
       {"-Embedding /UnregServerPerUser -RegServer", C::UnregServerPerUser},
       {"/usr/lib/x -RegServer", C::RegServer},
   };
-  for (const auto& c : casos) EXPECT_EQ(ZelLocalPalavraComando(c.sz), c.e) << c.sz;
+  for (const auto& [sz, e] : casos) EXPECT_EQ(ZelLocalPalavraComando(sz), e) << sz;
   const char* argv[] = {"Tolvan", "-Embedding", "/RegServerPerUser"};
   EXPECT_EQ(ZelLocalPalavraComando(3, argv), C::RegServerPerUser);
   EXPECT_EQ(ZelLocalPalavraComando(1, argv), C::Nenhum);  // the program's own path never counts
 }
 
 TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
-  UsaRegistroNovo("scripts");
+  const std::string d = ZelNovoDiretorio("scripts");
+  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  setenv("ZEL_REGISTRO_USUARIO", (d + "usuario.reg").c_str(), 1);
   CZelLocalRegistrador r;
   r.AdicionaSubstituicao("MODULE", "/opt/Zel Sistemas/Tolvan");
   r.AdicionaSubstituicao("APPID", "{APP}");
@@ -98,14 +91,11 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Teste.Classe\\CurVer"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe\\Outro"), "o");
   EXPECT_EQ(r.Desregistra(kScript), S_OK);  // twice is harmless
-}
 
-TEST(ZelLocalRegistro, ScriptMalFormadoNaoEscreveNada) {
-  UsaRegistroNovo("malformado");
-  CZelLocalRegistrador r;
-  r.AdicionaSubstituicao("MODULE", "/m");
+  // A malformed script writes nothing.
   for (const char* sz : {"HKCR { A = s 'x' { B = s 'y' }", "HKCR { A = q 'x' }", "HKXX { A }",
                          "HKCR { A = s '%DESCONHECIDA%' }", "HKCR { A = s 'sem fim }", "HKCR { A = d 'x1' }"})
     EXPECT_EQ(r.Registra(sz), E_INVALIDARG) << sz;
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "A"), ERROR_FILE_NOT_FOUND);
 }
+
