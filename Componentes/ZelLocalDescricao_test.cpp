@@ -1,5 +1,7 @@
 #include "ZelLocalDescricao.h"
 
+#include <malloc.h>
+
 #include <cstddef>
 #include <cstring>
 
@@ -281,6 +283,19 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   }
   CZelLocalChamadaStub stub(kMetodo);
   EXPECT_EQ(Le(pedido(nMax + 1), &stub), RPC_X_BAD_STUB_DATA);
+
+  // An [in] count its bytes cannot hold is refused before its elements are
+  // allocated (a stub keeps what it allocated until it goes).
+  std::vector<uint8_t> v = pedido(1);
+  const uint32_t ulBytes = 4u << 20;  // a count of bytes, not of elements
+  v.back() = 1;
+  v.resize(v.size() + 4 + ulBytes);
+  std::memcpy(v.data() + v.size() - ulBytes - 4, &ulBytes, 4);
+  const struct mallinfo2 antes = mallinfo2();
+  CZelLocalChamadaStub stubIn(kMetodo);
+  EXPECT_EQ(Le(v, &stubIn), RPC_X_BAD_STUB_DATA);
+  const struct mallinfo2 depois = mallinfo2();
+  EXPECT_LT(depois.uordblks + depois.hblkhd, antes.uordblks + antes.hblkhd + (1u << 20));
 
   // The client refuses the same call before it travels, as it does a null
   // [out] pointer.
