@@ -17,8 +17,7 @@
 namespace {
 class CBaseTeste : public CZelBaseParaRotinas {
  public:
-  int nInicializacoes = 0;
-  int nFinalizacoes = 0;
+  int nInicializacoes = 0, nFinalizacoes = 0;
   HRESULT hrOnInicializa = S_OK;
 
  protected:
@@ -32,9 +31,8 @@ class CBaseTeste : public CZelBaseParaRotinas {
   }
 };
 
-void RegistraEmpresa(const std::string& sDir) {
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP1", "DF", sDir),
-            ERROR_SUCCESS);
+void Grava(const std::string& sChave, const std::string& sNome, const std::string& sValor) {
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas + sChave, sNome, sValor), ERROR_SUCCESS);
 }
 }  // namespace
 
@@ -57,12 +55,10 @@ TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
   _REG_DF_INICIALIZAPS reg{};
   std::strcpy(reg.szEmpresa, "EMP1");
   reg.ulUsuario = 65535;
-  reg.ulNumeroSessao = 12;
   EXPECT_EQ(base.Inicializa(reg), S_OK);
   EXPECT_TRUE(base.EstaInicializado());
   EXPECT_EQ(base.GetEmpresa(), "EMP1");
   EXPECT_EQ(base.GetUsuario(), PSEUDO_USUARIO);
-  EXPECT_EQ(base.GetNumeroSessao(), 12u);
   EXPECT_EQ(base.Inicializa(reg), S_OK);
   EXPECT_EQ(base.nInicializacoes, 1) << "OnInicializa runs once";
   EXPECT_EQ(base.Finaliza(), S_OK);
@@ -98,7 +94,7 @@ TEST(ZelBaseParaRotinas, AcessoDefaultPorThread) {
 
 TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   std::string sDir = ZelNovoDiretorio("emp");
-  RegistraEmpresa(sDir);
+  Grava("\\Empresas\\EMP1", "DF", sDir);
   CBaseTeste base;
   ASSERT_EQ(base.Inicializa("EMP1", 3, 9), S_OK);
   auto pEmp = base.GetAcessoServidores()->GetAcessoEmpresarial();
@@ -113,13 +109,11 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   EXPECT_TRUE(pEmp->GravaLog(log));
   EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogAuditoria.log"), "4\t2\t77\tU003\tarquivo apagado\n");
 
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "3", "Maria"),
-            ERROR_SUCCESS);
+  Grava("\\Usuarios", "3", "Maria");
   CZelDadosDF_Usuario usu;
   EXPECT_TRUE(pEmp->LeUsuario(3, &usu));
   EXPECT_EQ(usu.GetNome(), "Maria");
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "5", ""),
-            ERROR_SUCCESS);
+  Grava("\\Usuarios", "5", "");
   for (unsigned short us : {5, 8}) {  // a name left empty, and none at all
     EXPECT_TRUE(pEmp->LeUsuario(us, &usu));
     EXPECT_EQ(usu.GetNome(), "Usuario " + std::to_string(us));
@@ -196,16 +190,13 @@ TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {
 }
 
 TEST(ZelLConx, ExportacoesPorNomeEAusencia) {
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE,
-                                    std::string(kChaveZelSistemas) + "\\ZelSDataBase\\Empresas\\EMP1", "1", "/dados/emp1/"),
-            ERROR_SUCCESS);
+  Grava("\\ZelSDataBase\\Empresas\\EMP1", "1", "/dados/emp1/");
   auto pfn = reinterpret_cast<PFN_GetDiretorioDadosModulo>(ZelLConxProcuraExportacao("GetDiretorioDadosModulo"));
   ASSERT_NE(pfn, nullptr);
   std::string s;
   EXPECT_EQ(pfn(1, "EMP1", s), 0);
   EXPECT_EQ(s, "/dados/emp1/");
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\ZelSDataBase\\Empresas\\EMP1", "4", ""),
-            ERROR_SUCCESS);
+  Grava("\\ZelSDataBase\\Empresas\\EMP1", "4", "");
   for (int nModulo : {2, 4}) {  // missing, and registered empty
     EXPECT_NE(pfn(nModulo, "EMP1", s), 0) << nModulo;
     EXPECT_TRUE(s.empty());
@@ -215,7 +206,7 @@ TEST(ZelLConx, ExportacoesPorNomeEAusencia) {
   EXPECT_EQ(ZelLConxProcuraExportacao("GetDiretorioDadosModulo"), nullptr);
   ZelLConxDefineAusente(false);
 
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
+  Grava("", "EmpresaLogada", "EMP1");
   EXPECT_EQ(ZelGetNomeEmpresaLogada(), "EMP1");
 }
 
@@ -231,6 +222,7 @@ TEST(ZelCatalogoModulos, CodigosSemDiferencaDeCaixa) {
   EXPECT_EQ(CZelCatalogoModulos::GetNumero("df"), 1);
   EXPECT_EQ(CZelCatalogoModulos::GetNumero("Ne"), 23);
   EXPECT_EQ(CZelCatalogoModulos::GetNumero("XX"), 0);
+  EXPECT_EQ(CZelCatalogoModulos::GetCodigo(1), "DF");
   EXPECT_EQ(CZelCatalogoModulos::GetCodigo(26), "LF");
   EXPECT_EQ(CZelCatalogoModulos::GetCodigo(99), "");
 }

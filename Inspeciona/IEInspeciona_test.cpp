@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <sstream>
 
 #include "IExTeste.h"
@@ -116,18 +117,24 @@ class InspecaoTeste : public IExTeste {
 };
 }  // namespace
 
-TEST_F(InspecaoTeste, EmpresaSaNaoTemProblemasEnquantoOServicoAServe) {
+TEST_F(InspecaoTeste, EmpresaSaNaoTemProblemasEnquantoOServicoEOutroEscritorAUsam) {
   EmpresaSa();
   Resultado r = Executa({"EMP1", "verifica"});
   EXPECT_EQ(r.iSaida, kInspecaoOk) << r.sSaida;
   EXPECT_EQ(r.sSaida, "no problems found\n");
   EXPECT_EQ(Executa({"--json", m_sVovi, "verifica"}).sSaida, "");
-  // The service goes on writing after the inspection.
+  // The service goes on writing after the inspection, and another writer holds files open.
   EXPECT_EQ(Grava(m_ulNf, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), S_OK);
+  CZelArqEx hdr, valores;
+  ASSERT_EQ(hdr.Abre(m_sVovi + "DFIEHDR.DAT", 'G', sizeof(IE_HDR_ARQ_V0), 0, TRUE), ZELARQ_OK);
+  ASSERT_EQ(valores.Abre(m_sVovi + "FTIEXNF.DAT", 'G', sizeof(IE_CAMPO_DATA_ARQ_V2), 0, TRUE), ZELARQ_OK);
+  EXPECT_EQ(Json({"cabecalhos"}).size(), 2u);
+  EXPECT_EQ(Json({"valores", "FT_NF", "7"}).at(0)["valores"].size(), 3u);
   EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
+  EXPECT_FALSE(ZelListaArquivos(m_sVovi, "*").empty());  // the listing the empty directory's test relies on
 }
 
-TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLe) {
+TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLeEmJsonOuTabela) {
   EmpresaSa();
   std::vector<json> a = Json({"cabecalhos"});
   ASSERT_EQ(a.size(), 2u);
@@ -153,6 +160,21 @@ TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLe) {
   EXPECT_EQ(a[0]["nome_processo"], "FT_NF");
   EXPECT_EQ(a[0]["campos"][0]["nome"], "Observa\xC3\xA7\xC3\xA3o");
   EXPECT_EQ(a[0]["campos"][0]["usuarios"], json::array({3, 5}));
+
+  // The readable table: one row per field.
+  Resultado r = Executa({"EMP1", "cabecalhos"});
+  ASSERT_EQ(r.iSaida, kInspecaoOk);
+  std::vector<std::string> aLinhas;
+  std::istringstream linhas(r.sSaida);
+  for (std::string s; std::getline(linhas, s);) aLinhas.push_back(s);
+  ASSERT_EQ(aLinhas.size(), 1u + 3 + 2);
+  EXPECT_EQ(aLinhas[0].rfind("posicao  processo  nome_processo  flags  excluido  carimbo", 0), 0u) << aLinhas[0];
+  EXPECT_EQ(aLinhas[1].substr(aLinhas[0].find("excluido"), 4), "nao ") << "a live header";
+  EXPECT_NE(aLinhas[1].find("Observa\xC3\xA7\xC3\xA3o"), std::string::npos);
+  EXPECT_NE(aLinhas[1].find("3,5"), std::string::npos);
+  // Columns line up, counted in characters; a row ends at its last text.
+  EXPECT_EQ(aLinhas[1].find("Observa"), aLinhas[2].find("Valor"));
+  EXPECT_EQ(aLinhas[2].back(), '0');
 }
 
 TEST_F(InspecaoTeste, ValoresSaoOsQueOServicoLeIncluindoOrigemRemovida) {
@@ -217,108 +239,82 @@ TEST_F(InspecaoTeste, IntegracoesSaoAsQueOServicoLe) {
   CoTaskMemFree(ptrs.pPtrs);
 }
 
-TEST_F(InspecaoTeste, TabelaLegivelUmaLinhaPorCampo) {
-  EmpresaSa();
-  Resultado r = Executa({"EMP1", "cabecalhos"});
-  ASSERT_EQ(r.iSaida, kInspecaoOk);
-  std::vector<std::string> aLinhas;
-  std::istringstream linhas(r.sSaida);
-  for (std::string s; std::getline(linhas, s);) aLinhas.push_back(s);
-  ASSERT_EQ(aLinhas.size(), 1u + 3 + 2);
-  EXPECT_EQ(aLinhas[0].rfind("posicao  processo  nome_processo  flags  excluido  carimbo", 0), 0u) << aLinhas[0];
-  EXPECT_EQ(aLinhas[1].substr(aLinhas[0].find("excluido"), 4), "nao ") << "a live header";
-  EXPECT_NE(aLinhas[1].find("Observa\xC3\xA7\xC3\xA3o"), std::string::npos);
-  EXPECT_NE(aLinhas[1].find("3,5"), std::string::npos);
-  // Columns line up, counted in characters; a row ends at its last text.
-  EXPECT_EQ(aLinhas[1].find("Observa"), aLinhas[2].find("Valor"));
-  EXPECT_EQ(aLinhas[2].back(), '0');
-}
-
 // Each kind of damage, one at a time, on a sound company whose service has
 // let go of it.
-class DanoTeste : public InspecaoTeste {
- protected:
-  void SetUp() override {
-    InspecaoTeste::SetUp();
-    EmpresaSa();
-    ASSERT_EQ(m_ie.Finaliza(), S_OK);
+TEST_F(InspecaoTeste, CadaDanoEApontado) {
+  EmpresaSa();
+  ASSERT_EQ(m_ie.Finaliza(), S_OK);
+  std::map<std::string, std::string> sa;
+  for (const std::string& sNome : ZelListaArquivos(m_sVovi, "*")) sa[sNome] = Bytes(sNome);
+  constexpr size_t kFim = std::string::npos, kTudo = kFim - 1;  // appended; the whole file
+  struct Dano {
+    const char* szArquivo;
+    size_t nOffset;
+    std::string sBytes;
+  };
+  const struct {
+    std::vector<Dano> aDanos;
+    std::vector<std::string> aEsperados;
+  } casos[] = {
+      // Link 1 (origin 1/7 after its rewrite) points past FTIEXNF.DAT's 6 records.
+      {{{"DFIEVINC.dat", 12, U4(5)}},
+       {"DFIEVINC.dat 1: origin (1, 7): its 3 values (records 5 to 7) lie beyond FTIEXNF.DAT (6 records)"}},
+      // Value 4 of FTIEXNF.DAT is the text "abcdef" of origin 1/7; offset 0 is
+      // the text file's header byte, which only an empty text may name.
+      {{{"FTIEXNF.DAT", 48 * 4, U4(9)}},
+       {"FTIEXNF.DAT 4: value of link 1: text at offset 9, length 6 lies outside the texts of FTIEXNFText.DAT (14 "
+        "bytes)"}},
+      {{{"FTIEXNF.DAT", 48 * 4, U4(0)}},
+       {"FTIEXNF.DAT 4: value of link 1: text at offset 0, length 6 lies outside the texts of FTIEXNFText.DAT (14 "
+        "bytes)"}},
+      {{{"DFIEVINC.dat", kFim, sa["DFIEVINC.dat"].substr(0, 24)}},
+       {"DFIEVINC.dat 4: origin (1, 7) is also the origin of record 1"}},
+      {{{"FTIEXNF.DAT", 48 * 5 + 8, U4(IE_CAMPO_LIVRE_V4_0 + 3)}},
+       {"FTIEXNF.DAT 5: value of link 1: field 253 is not in header 1"}},
+      // Link 2 maps origin field 0 to destination field 1; header 2 has 2 fields.
+      {{{"DFIEINTVINC.DAT", 80 * 2 + 8, U4(2)}, {"DFIEINTVINC.DAT", 80 * 1 + 4, U4(3)}},
+       {"DFIEINTVINC.DAT 1: origin field 3 is beyond the 3 fields of the origin's header",
+        "DFIEINTVINC.DAT 2: destination field 2 is beyond the 2 fields of the destination's header"}},
+      {{{"DFIEINTCAB.DAT", 80 + 4, U4(IE_PROCESSO_CM_OC)}}, {"DFIEINTCAB.DAT 1: destination process 23 has no header"}},
+      {{{"DFIEINTCAB.DAT", 80 + 4, U4(IE_PROCESSO_CM_OC)}, {"DFIEINTCAB.DAT", 80 + 8, U4(9)}},
+       {"DFIEINTCAB.DAT 1: destination process 23 has no header",
+        "DFIEINTCAB.DAT 1: its 2 links (records 9 to 10) lie beyond DFIEINTVINC.DAT (2 records)"}},
+      // Header 1's fields were appended as records 3 to 5; field 3 has the users.
+      {{{"DFIEHDR.DAT", 56 * 2 + 12, U4(7)}, {"DFIECMP.DAT", 80 * 3 + 8, U4(4)}},
+       {"DFIECMP.DAT 3: its 2 users (records 4 to 5) lie beyond DFIEUSU.DAT (4 records)",
+        "DFIEHDR.DAT 2: its 2 fields (records 7 to 8) lie beyond DFIECMP.DAT (7 records)"}},
+      {{{"DFIECMP.DAT", kFim, "xyz"}, {"DFIEVINC.dat", kFim, "x"}, {"DFIEUSU.DAT", 2, "\x01"},
+        {"FNIEXCRE.DAT", kTudo, ""}},
+       {"DFIECMP.DAT -: size 643 is not a whole number of 80-byte records", "DFIEUSU.DAT 0: record 0 is not zero",
+        "DFIEVINC.dat -: size 73 is not a whole number of 24-byte records", "FNIEXCRE.DAT -: record 0 is missing",
+        "DFIEVINC.dat 3: origin (2, 7): its 2 values (records 1 to 2) lie beyond FNIEXCRE.DAT (0 records)"}},
+      {{{"DFIEVINC.dat", 24 * 2, U4(6)}, {"DFIEVINC.dat", 24 * 1, U4(0)}},
+       {"DFIEVINC.dat 2: header position 0", "DFIEVINC.dat 3: origin (6, 7): header 6 does not exist"}},
+      // A removed origin's chain is not checked: nothing reads it through an active link.
+      {{{"DFIEVINC.dat", 16, U4(2)}, {"DFIEINTVINC.DAT", 80 * 2, U4(5)}, {"DFIEVINC.dat", 24 + 12, U4(50)}},
+       {"DFIEVINC.dat 1: removal mark 2 is neither 0 nor 1",
+        "DFIEINTVINC.DAT 2: names integration 5 but belongs to integration 1"}},
+      {{{"DFIEHDR.DAT", 56 * 2 + 4, U4(99)}},
+       {"DFIEHDR.DAT 2: unknown process 99", "DFIEINTCAB.DAT 1: destination process 0 has no header"}},
+  };
+  for (size_t i = 0; i < std::size(casos); ++i) {
+    SCOPED_TRACE("damage " + std::to_string(i));
+    for (const Dano& d : casos[i].aDanos) {
+      if (d.nOffset < kTudo) Altera(d.szArquivo, d.nOffset, d.sBytes);
+      if (d.nOffset >= kTudo) Escreve(d.szArquivo, (d.nOffset == kFim ? Bytes(d.szArquivo) : "") + d.sBytes);
+    }
+    EXPECT_EQ(Problemas(), casos[i].aEsperados);
+    for (const auto& [sNome, sBytes] : sa) Escreve(sNome, sBytes);
   }
-  using Problemas_ = std::vector<std::string>;
-};
 
-TEST_F(DanoTeste, CadeiaDeValoresForaDoArquivo) {
-  // Link 1 (origin 1/7 after its rewrite) points past FTIEXNF.DAT's 6 records.
-  Altera("DFIEVINC.dat", 12, U4(5));
-  EXPECT_EQ(Problemas(), Problemas_{"DFIEVINC.dat 1: origin (1, 7): its 3 values (records 5 to 7) lie beyond "
-                                    "FTIEXNF.DAT (6 records)"});
-}
-
-TEST_F(DanoTeste, TextoForaDoArquivoDeTextos) {
-  // Value 4 of FTIEXNF.DAT is the text "abcdef" of origin 1/7.
-  Altera("FTIEXNF.DAT", 48 * 4, U4(9));
-  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 4: value of link 1: text at offset 9, length 6 lies outside the "
-                                    "texts of FTIEXNFText.DAT (14 bytes)"});
-  // Offset 0 is the text file's header byte: only an empty text may name it.
-  Altera("FTIEXNF.DAT", 48 * 4, U4(0));
-  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 4: value of link 1: text at offset 0, length 6 lies outside the "
-                                    "texts of FTIEXNFText.DAT (14 bytes)"});
-}
-
-TEST_F(DanoTeste, DuasOrigensIguais) {
-  std::string s = Bytes("DFIEVINC.dat");
-  Escreve("DFIEVINC.dat", s + s.substr(0, 24));
-  EXPECT_EQ(Problemas(), Problemas_{"DFIEVINC.dat 4: origin (1, 7) is also the origin of record 1"});
-}
-
-TEST_F(DanoTeste, CampoDoValorAusenteDoHeader) {
-  Altera("FTIEXNF.DAT", 48 * 5 + 8, U4(IE_CAMPO_LIVRE_V4_0 + 3));
-  EXPECT_EQ(Problemas(), Problemas_{"FTIEXNF.DAT 5: value of link 1: field 253 is not in header 1"});
-}
-
-TEST_F(DanoTeste, VinculoDeIntegracaoAlemDosCampos) {
-  // Link 2 maps origin field 0 to destination field 1; header 2 has 2 fields.
-  Altera("DFIEINTVINC.DAT", 80 * 2 + 8, U4(2));
-  Altera("DFIEINTVINC.DAT", 80 * 1 + 4, U4(3));
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIEINTVINC.DAT 1: origin field 3 is beyond the 3 fields of the origin's header",
-                                     "DFIEINTVINC.DAT 2: destination field 2 is beyond the 2 fields of the "
-                                     "destination's header"}));
-}
-
-TEST_F(DanoTeste, IntegracaoDeProcessoSemHeader) {
-  Altera("DFIEINTCAB.DAT", 80 + 4, U4(IE_PROCESSO_CM_OC));
-  EXPECT_EQ(Problemas(), Problemas_{"DFIEINTCAB.DAT 1: destination process 23 has no header"});
-  Altera("DFIEINTCAB.DAT", 80 + 8, U4(9));
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIEINTCAB.DAT 1: destination process 23 has no header",
-                                     "DFIEINTCAB.DAT 1: its 2 links (records 9 to 10) lie beyond DFIEINTVINC.DAT "
-                                     "(2 records)"}));
-}
-
-TEST_F(DanoTeste, CamposEUsuariosForaDosArquivos) {
-  Altera("DFIEHDR.DAT", 56 * 2 + 12, U4(7));
-  // Header 1's fields were appended as records 3 to 5; field 3 has the users.
-  Altera("DFIECMP.DAT", 80 * 3 + 8, U4(4));
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIECMP.DAT 3: its 2 users (records 4 to 5) lie beyond DFIEUSU.DAT (4 records)",
-                                     "DFIEHDR.DAT 2: its 2 fields (records 7 to 8) lie beyond DFIECMP.DAT (7 records)"}));
-}
-
-TEST_F(DanoTeste, ArquivosQueNaoSaoRegistrosInteiros) {
-  Escreve("DFIECMP.DAT", Bytes("DFIECMP.DAT") + "xyz");
-  Escreve("DFIEVINC.dat", Bytes("DFIEVINC.dat") + "x");
-  Altera("DFIEUSU.DAT", 2, "\x01");
-  Escreve("FNIEXCRE.DAT", "");
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIECMP.DAT -: size 643 is not a whole number of 80-byte records",
-                                     "DFIEUSU.DAT 0: record 0 is not zero",
-                                     "DFIEVINC.dat -: size 73 is not a whole number of 24-byte records",
-                                     "FNIEXCRE.DAT -: record 0 is missing",
-                                     "DFIEVINC.dat 3: origin (2, 7): its 2 values (records 1 to 2) lie beyond "
-                                     "FNIEXCRE.DAT (0 records)"}));
-}
-
-TEST_F(DanoTeste, VinculoDeHeaderInexistenteOuZero) {
-  Altera("DFIEVINC.dat", 24 * 2, U4(6));
-  Altera("DFIEVINC.dat", 24 * 1, U4(0));
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIEVINC.dat 2: header position 0",
-                                     "DFIEVINC.dat 3: origin (6, 7): header 6 does not exist"}));
+  // The table tells how many.
+  Altera("DFIEVINC.dat", 16, U4(2));
+  Resultado r = Executa({m_sVovi, "verifica"});
+  EXPECT_EQ(r.iSaida, kInspecaoProblemas);
+  EXPECT_EQ(r.sSaida,
+            "arquivo       registro  problema\n"
+            "DFIEVINC.dat  1         removal mark 2 is neither 0 nor 1\n"
+            "1 problem(s)\n");
 }
 
 TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
@@ -352,21 +348,6 @@ TEST(InspecaoPrograma, ExecutavelResponde) {
   EXPECT_EQ(WEXITSTATUS(i), kInspecaoErro);
 }
 
-TEST_F(DanoTeste, MarcaDeRemocaoEIntegracaoTrocadas) {
-  Altera("DFIEVINC.dat", 16, U4(2));
-  Altera("DFIEINTVINC.DAT", 80 * 2, U4(5));
-  // A removed origin's chain is not checked: nothing reads it through an active link.
-  Altera("DFIEVINC.dat", 24 + 12, U4(50));
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIEVINC.dat 1: removal mark 2 is neither 0 nor 1",
-                                     "DFIEINTVINC.DAT 2: names integration 5 but belongs to integration 1"}));
-}
-
-TEST_F(DanoTeste, HeaderDeProcessoDesconhecido) {
-  Altera("DFIEHDR.DAT", 56 * 2 + 4, U4(99));
-  EXPECT_EQ(Problemas(), (Problemas_{"DFIEHDR.DAT 2: unknown process 99",
-                                     "DFIEINTCAB.DAT 1: destination process 0 has no header"}));
-}
-
 TEST_F(InspecaoTeste, IntegracaoUsaOHeaderExcluidoMaisRecenteComoOServico) {
   EmpresaSa();
   std::vector<IE_CAMPO_PS> aCampos = {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")};
@@ -380,27 +361,6 @@ TEST_F(InspecaoTeste, IntegracaoUsaOHeaderExcluidoMaisRecenteComoOServico) {
   // A deleted header without a stamp is never taken.
   Altera("DFIEHDR.DAT", 56 * 2 + 16, std::string(8, '\0'));
   EXPECT_EQ(Problemas(), std::vector<std::string>{"DFIEINTCAB.DAT 1: destination process 0 has no header"});
-}
-
-TEST_F(DanoTeste, VerificaEmTabelaDizQuantosProblemas) {
-  Altera("DFIEVINC.dat", 16, U4(2));
-  Resultado r = Executa({m_sVovi, "verifica"});
-  EXPECT_EQ(r.iSaida, kInspecaoProblemas);
-  EXPECT_EQ(r.sSaida,
-            "arquivo       registro  problema\n"
-            "DFIEVINC.dat  1         removal mark 2 is neither 0 nor 1\n"
-            "1 problem(s)\n");
-}
-
-TEST_F(InspecaoTeste, LeArquivosQueUmEscritorMantemAbertos) {
-  EmpresaSa();
-  CZelArqEx hdr, valores;
-  ASSERT_EQ(hdr.Abre(m_sVovi + "DFIEHDR.DAT", 'G', sizeof(IE_HDR_ARQ_V0), 0, TRUE), ZELARQ_OK);
-  ASSERT_EQ(valores.Abre(m_sVovi + "FTIEXNF.DAT", 'G', sizeof(IE_CAMPO_DATA_ARQ_V2), 0, TRUE), ZELARQ_OK);
-  EXPECT_EQ(Json({"cabecalhos"}).size(), 2u);
-  EXPECT_EQ(Json({"valores", "FT_NF", "7"}).at(0)["valores"].size(), 3u);
-  EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
-  EXPECT_FALSE(ZelListaArquivos(m_sVovi, "*").empty());  // the listing the empty directory's test relies on
 }
 
 TEST(InspecaoDiretorio, DiretorioVazioNaoGanhaArquivos) {

@@ -43,33 +43,23 @@ TEST(ZelDF_IEx, IdentidadesPublicadas) {
 }
 
 TEST(ZelDF_IEx, NumerosDosProcessosSaoOsDoContrato) {
-  // Clients send these numbers: a reordered list moves every file after it.
-  struct Numero {
-    int n;
-    const char* sz;
-  };
-  static constexpr Numero kNumeros[] = {
-    {0, "FN_CRE"}, {1, "FN_CPA"}, {2, "FN_TES"}, {3, "FP_FUNC"}, {4, "FP_SIND"}, {5, "FP_EVT"},
-    {6, "FP_TERC_ALIM"}, {7, "FP_TERC_CONTRIB"}, {8, "FP_TERC_SAUDE"}, {9, "FP_TERC_SEG"},
-    {10, "FP_TERC_TRA"}, {11, "GE_ATTEC"}, {12, "GE_PROTC_SAIDA"}, {13, "GE_PROTC_ENTRADA"},
-    {14, "GE_CONTRATOS"}, {15, "PP_FICHA_TECNICA"}, {16, "PP_NECESSIDADE_PRODUCAO"},
-    {17, "PP_ORDEM_PRODUCAO"}, {18, "MM_GESTAO"}, {19, "ES_CADASTRO_LOCAL"}, {20, "ES_MOVIMENTOS"},
-    {21, "CM_SC"}, {22, "CM_CP"}, {23, "CM_OC"}, {24, "CM_RE"}, {25, "CM_CT"}, {26, "FT_ORC"}, {27, "FT_PED"},
-    {28, "FT_ROM"}, {29, "FT_NF"}, {30, "FP_TRANSF"}, {31, "FP_PAGAMENTOS"}, {32, "DF_RI"}, {33, "FT_AGV"},
-    {34, "DF_CAD_PRO"}, {35, "DF_CAD_SERV"}, {36, "CM_CC"}, {37, "MM_PLANO"}, {38, "DF_RECURSO"},
-    {39, "EF_CONTAS_PAGAR_ENTRADAS"}, {40, "EF_CONTAS_PAGAR_TOMADOS"}, {41, "EF_CONTAS_RECEBER_SAIDAS"},
-    {42, "EF_CONTAS_RECEBER_PRESTADOS"}, {43, "PP_APONTAMENTO_INTERMEDIARIO"}, {44, "PP_APONTAMENTO_FINAL"},
-    {45, "PP_APONTAMENTO_PERDAS_DEFEITOS"}, {46, "PP_APONTAMENTO_RECURSO"}, {47, "DF_CAD_FOR"},
-    {48, "DF_CAD_CLI"}, {49, "DF_CAD_TRA"}, {50, "DF_CAD_REP"}, {51, "GE_ACOMP_SEV"}, {52, "NF_AER_NF"},
-    {53, "NF_AER_CT"}, {54, "GE_AGRUPAR_REGISTROS"}, {55, "PP_DESENV_PRODUTO"}, {56, "PP_ENSAIO_PRODUTO"},
-    {57, "EF_SAIDAS"}, {58, "EF_ENTRADAS"}, {59, "EF_TOMADOS"}, {60, "EF_PRESTADOS"}, {61, "FP_CARGOS"},
-    {62, "EF_ITENS_NOTA_ENTRADAS"}, {63, "EF_ITENS_NOTA_SAIDAS"}, {64, "EF_ITENS_NOTA_PRESTADOS"},
-    {65, "EF_ITENS_NOTA_TOMADOS"}, {66, "GE_CONTRATOS_SERVICOS"}, {67, "FT_CONTRATO_VENDA"},
-    {68, "NF_AER_NFS"},
+  // Clients send these numbers (the position in the list): a reordered list moves every file after it.
+  static const char* const kEsperados[] = {
+      "FN_CRE", "FN_CPA", "FN_TES", "FP_FUNC", "FP_SIND", "FP_EVT", "FP_TERC_ALIM", "FP_TERC_CONTRIB", "FP_TERC_SAUDE",
+      "FP_TERC_SEG", "FP_TERC_TRA", "GE_ATTEC", "GE_PROTC_SAIDA", "GE_PROTC_ENTRADA", "GE_CONTRATOS",
+      "PP_FICHA_TECNICA", "PP_NECESSIDADE_PRODUCAO", "PP_ORDEM_PRODUCAO", "MM_GESTAO", "ES_CADASTRO_LOCAL",
+      "ES_MOVIMENTOS", "CM_SC", "CM_CP", "CM_OC", "CM_RE", "CM_CT", "FT_ORC", "FT_PED", "FT_ROM", "FT_NF",
+      "FP_TRANSF", "FP_PAGAMENTOS", "DF_RI", "FT_AGV", "DF_CAD_PRO", "DF_CAD_SERV", "CM_CC", "MM_PLANO", "DF_RECURSO",
+      "EF_CONTAS_PAGAR_ENTRADAS", "EF_CONTAS_PAGAR_TOMADOS", "EF_CONTAS_RECEBER_SAIDAS", "EF_CONTAS_RECEBER_PRESTADOS",
+      "PP_APONTAMENTO_INTERMEDIARIO", "PP_APONTAMENTO_FINAL", "PP_APONTAMENTO_PERDAS_DEFEITOS",
+      "PP_APONTAMENTO_RECURSO", "DF_CAD_FOR", "DF_CAD_CLI", "DF_CAD_TRA", "DF_CAD_REP", "GE_ACOMP_SEV", "NF_AER_NF",
+      "NF_AER_CT", "GE_AGRUPAR_REGISTROS", "PP_DESENV_PRODUTO", "PP_ENSAIO_PRODUTO", "EF_SAIDAS", "EF_ENTRADAS",
+      "EF_TOMADOS", "EF_PRESTADOS", "FP_CARGOS", "EF_ITENS_NOTA_ENTRADAS", "EF_ITENS_NOTA_SAIDAS",
+      "EF_ITENS_NOTA_PRESTADOS", "EF_ITENS_NOTA_TOMADOS", "GE_CONTRATOS_SERVICOS", "FT_CONTRATO_VENDA", "NF_AER_NFS",
   };
 #define ZEL_NOME_PROCESSO(nome) #nome,
   static const char* const kNomes[] = {ZEL_IE_PROCESSOS(ZEL_NOME_PROCESSO)};
 #undef ZEL_NOME_PROCESSO
-  ASSERT_EQ(std::size(kNomes), std::size(kNumeros));
-  for (const Numero& p : kNumeros) EXPECT_STREQ(kNomes[p.n], p.sz) << p.n;
+  ASSERT_EQ(std::size(kNomes), std::size(kEsperados));
+  for (size_t n = 0; n < std::size(kNomes); ++n) EXPECT_STREQ(kNomes[n], kEsperados[n]) << n;
 }

@@ -7,11 +7,9 @@ TEST(ZelDescricaoErro, NomesDosCodigos) {
     uint32_t u;
     const char* szNome;
   };
-  // FACILITY_CONTROL (10) codes of the control family; the start of its
-  // custom range (0x800A0258) is no code. A range's first value is a real
-  // code too, and the code's own name wins; a marker with no code of its own
-  // (OLE_E_LAST) stays. CLASS_E_NOAGGREGATION (0x80040110) and
-  // CACHE_E_NOCACHE_UPDATED (0x80040170) are of families the service does not name.
+  // 0x800A0258 starts a custom range and is no code; a range's first value
+  // keeps its own name, a marker without a code of its own (OLE_E_LAST) stays,
+  // and 0x80040110 and 0x80040170 are of families the service does not name.
   const Caso casos[] = {
       {0, "S_OK"}, {0x80004001, "E_NOTIMPL"}, {0x80040154, "REGDB_E_CLASSNOTREG"},
       {0x80010108, "RPC_E_DISCONNECTED"}, {0x81080A04, ""}, {0x800A0005, "CTL_E_ILLEGALFUNCTIONCALL"},

@@ -22,6 +22,9 @@ class CIdentidadeTeste : public CZelUltimoErro, public CZelProfilerEmpresa, publ
 };
 
 bool Contem(const std::string& s, const std::string& p) { return s.find(p) != std::string::npos; }
+void Chave(const std::string& sChave, const char* szNome, const std::string& sValor) {
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas + sChave, szNome, sValor), ERROR_SUCCESS);
+}
 }  // namespace
 
 using ZelProfilerTeste = ZelAmbienteTeste;
@@ -96,8 +99,7 @@ TEST_F(ZelProfilerTeste, LinhasDeResultadoInteiroEDePosicaoDeArquivo) {
 
 TEST_F(ZelProfilerTeste, DiretorioDoProfilerNoRegistroRecebeOsArquivos) {
   std::string sDir = ZelDiretorioTeste() + "profiler";
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioZelProfiler", sDir),
-            ERROR_SUCCESS);
+  Chave("", "DiretorioZelProfiler", sDir);
   CZelProfilerEmpresa emp("EMP1");
   ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
   EXPECT_EQ(ArquivoErrosEmpresa().rfind(sDir + "/EMP1/ZelProfilerErros_Base_", 0), 0u);
@@ -143,8 +145,6 @@ TEST_F(ZelProfilerTeste, ArquivoPresoPorOutroEscritorPerdeALinhaApos19Tentativas
   EXPECT_FALSE(ZelAcrescentaLinhaLog(ZelDiretorioTeste() + "nao/existe/arq.log", "x", nullptr));
   EXPECT_EQ(ZelTentativasUltimaGravacao(), 1) << "a missing directory is given up at once";
 }
-
-// ---- call log ----
 
 TEST_F(ZelProfilerTeste, SemEntradaNemSaidaOuComOutroProgramaNaoHaLinhasDeChamada) {
   CZelProfilerEmpresa emp("EMP1");
@@ -198,21 +198,18 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
   EXPECT_FALSE(c.ProgramaSelecionado("outro"));
   EXPECT_EQ(c.nTimeoutConfig, 600);
 
-  auto m = ZelInterpretaLogIni("[Log]\nEntrada=1\nMemory=1\n");
-  EXPECT_TRUE(m.LogChamadas()) << "measures are refused only when Entrada and Saida are both off";
-  auto p = ZelInterpretaLogIni("[Log]\nCoCreateInstance=1\nMemory=1\n");
-  EXPECT_FALSE(p.LogChamadas());
-
-  auto z = ZelInterpretaLogIni("[Log]\nZelDataBase=TODOS\n");
-  EXPECT_TRUE(z.FuncaoSelecionada("qualquer"));
+  EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nEntrada=1\nMemory=1\n").LogChamadas())
+      << "measures are refused only when Entrada and Saida are both off";
+  EXPECT_FALSE(ZelInterpretaLogIni("[Log]\nCoCreateInstance=1\nMemory=1\n").LogChamadas());
+  EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nZelDataBase=TODOS\n").FuncaoSelecionada("qualquer"));
   auto zl = ZelInterpretaLogIni("[Log]\nZelDataBase=czeldf_iex;CZelFile\n");
   EXPECT_FALSE(zl.FuncaoSelecionada("CZelDF_IEx::LeIEHeader")) << "function names compare with case";
   EXPECT_TRUE(zl.FuncaoSelecionada("CZelFile<T>::Grava"));
   EXPECT_FALSE(ZelLogConfig{}.FuncaoSelecionada("CZelDF_IEx::LeIEHeader"));
   EXPECT_TRUE(ZelLogConfig{}.ProgramaSelecionado("x"));
 
-  auto vazio = ZelInterpretaLogIni("[Log]\nEntrada=1\nProcessos=\n");
-  EXPECT_FALSE(vazio.ProgramaSelecionado("zellibex_testes")) << "a present, empty list names no program";
+  EXPECT_FALSE(ZelInterpretaLogIni("[Log]\nEntrada=1\nProcessos=\n").ProgramaSelecionado("zellibex_testes"))
+      << "a present, empty list names no program";
   auto repetida = ZelInterpretaLogIni("[Log]\nEntrada=1\nEntrada=0\nProcessos=um\nProcessos=todos\nSaida=0\nSaida=1\n");
   EXPECT_EQ(repetida.nEntrada, 1);
   EXPECT_EQ(repetida.nSaida, 0);
@@ -309,9 +306,7 @@ TEST_F(ZelProfilerTeste, ArquivoDeErrosDaEmpresaVemDoServicoDeCaminhos) {
   // With the connection library answering, the registry's DF value is not used.
   const std::string sOutro = ZelNovoDiretorio("sdatabase");
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 1), ERROR_SUCCESS);
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\ZelSDataBase\\Empresas\\EMP1",
-                                    "1", sOutro),
-            ERROR_SUCCESS);
+  Chave("\\ZelSDataBase\\Empresas\\EMP1", "1", sOutro);
   CZelPath::ReleConfiguracao();
   CZelProfilerEmpresa emp("EMP1");
   ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
