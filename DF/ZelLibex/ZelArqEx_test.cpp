@@ -115,6 +115,10 @@ TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
   EXPECT_EQ(arq.GetQtdRegistros(true), 3u);
   EXPECT_EQ(arq.GetTamanhoArquivo(), 4u * kTamanho);
   EXPECT_EQ(Le(arq, 1), Reg('x'));
+  const std::string sSerie = Reg('e') + Reg('f');
+  lPos = 0;
+  ASSERT_EQ(arq.GravaRegistros(sSerie.data(), 2, &lPos), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c') + Reg('d') + sSerie) << "every record of a run";
 }
 
 TEST_F(ZelArqExTeste, PosicaoUmDeArquivoVazioGanhaCabecalhoEAlemDoFimFalha) {
@@ -156,6 +160,7 @@ TEST_F(ZelArqExTeste, AbrirVazioComGDaCabecalhoEComCEsvazia) {
   CZelArqEx arq;
   ASSERT_EQ(arq.Abre(sGrafia, 'G', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
+  EXPECT_EQ(arq.GetQtdRegistros(true), 0u) << "the header alone is no record";
   LONG lPos = 3;
   EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
   EXPECT_EQ(LinhasErroCom("\tArquivo = " + sGrafia + "\tQtdRegistros = 1\t"), 1);
