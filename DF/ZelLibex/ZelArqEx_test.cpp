@@ -300,42 +300,56 @@ TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
 }
 
 // The direct read answers only for bytes wholly in an open file, reads what
-// another program wrote in place or appended since the opening (past a view
-// too), and leaves the file position to the sequential reads.
-TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivoComOuSemVista) {
-  for (bool bVista : {false, true}) {
-    SCOPED_TRACE(bVista ? "view" : "file");
-    const std::string sPath = Escreve(m_sDir + (bVista ? "V.DAT" : "D.DAT"), Zeros(kTamanho) + Reg('a') + Reg('b'));
-    CZelArqEx arq;
-    arq.LePorVista(bVista);
-    std::string s(2 * kTamanho, '?');
-    EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "never opened";
-    ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-    EXPECT_EQ(Le(arq, 1), Reg('a'));
-    EXPECT_FALSE(arq.LeDireto(2 * kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
-    {
-      CFile outro;
-      ASSERT_TRUE(outro.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone));
-      ASSERT_EQ(outro.GravaEm(kTamanho, Reg('c').data(), kTamanho), ERROR_SUCCESS);
-      ASSERT_EQ(outro.GravaEm(3 * kTamanho, Reg('d').data(), kTamanho), ERROR_SUCCESS);
-    }
-    ASSERT_TRUE(arq.LeDireto(kTamanho, kTamanho, s.data()));
-    EXPECT_EQ(s.substr(0, kTamanho), Reg('c'));
-    ASSERT_TRUE(arq.LeDireto(2 * kTamanho, 2 * kTamanho, s.data())) << "across the length at the opening";
-    EXPECT_EQ(s, Reg('b') + Reg('d'));
-    EXPECT_FALSE(arq.LeDireto(3 * kTamanho, kTamanho + 1, s.data()));
-    EXPECT_FALSE(arq.LeDireto(4 * kTamanho - 1, 2, s.data()));
-    EXPECT_FALSE(arq.LeDireto(4 * kTamanho, 1, s.data()));
-    EXPECT_FALSE(arq.LeDireto(-1, 1, s.data()));
-    EXPECT_FALSE(arq.LeDireto(0, 0, s.data()));
-    ASSERT_EQ(arq.Posiciona('P', 3 * kTamanho, nullptr), 0);
-    ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
-    std::string sSeq(kTamanho, '?');
-    ASSERT_EQ(arq.LeSequencial(kTamanho, sSeq.data()), 0);
-    EXPECT_EQ(sSeq, Reg('d'));
-    arq.Fecha();
-    EXPECT_FALSE(arq.LeDireto(0, kTamanho, s.data())) << "closed";
+// another program wrote since the cache was filled, and leaves the file
+// position to the sequential reads.
+TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
+  const std::string sPath = Escreve(m_sDir + "DIR.DAT", Zeros(kTamanho) + Reg('a') + Reg('b'));
+  CZelArqEx arq;
+  std::string s(2 * kTamanho, '?');
+  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "never opened";
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Le(arq, 1), Reg('a'));
+  Escreve(sPath, Zeros(kTamanho) + Reg('c') + Reg('d'));
+  ASSERT_TRUE(arq.LeDireto(kTamanho, 2 * kTamanho, s.data()));
+  EXPECT_EQ(s, Reg('c') + Reg('d'));
+  EXPECT_FALSE(arq.LeDireto(2 * kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
+  EXPECT_FALSE(arq.LeDireto(3 * kTamanho, 1, s.data()));
+  EXPECT_FALSE(arq.LeDireto(-1, 1, s.data()));
+  EXPECT_FALSE(arq.LeDireto(0, 0, s.data()));
+  ASSERT_EQ(arq.Posiciona('P', 2 * kTamanho, nullptr), 0);
+  ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
+  std::string sSeq(kTamanho, '?');
+  ASSERT_EQ(arq.LeSequencial(kTamanho, sSeq.data()), 0);
+  EXPECT_EQ(sSeq, Reg('d'));
+  arq.Fecha();
+  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "closed";
+}
+
+// Through a view, the same answers: what others wrote in place, the bytes
+// appended after the opening (read past the view) and nothing past the end.
+TEST_F(ZelArqExTeste, LeituraDiretaPorVistaDaAsMesmasRespostas) {
+  const std::string sPath = Escreve(m_sDir + "VISTA.DAT", Reg('a') + Reg('b'));
+  CZelArqEx arq;
+  arq.LePorVista(true);
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  std::string s(kTamanho, '?');
+  ASSERT_TRUE(arq.LeDireto(kTamanho, kTamanho, s.data()));
+  EXPECT_EQ(s, Reg('b'));
+  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
+  {
+    CFile outro;
+    ASSERT_TRUE(outro.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone));
+    ASSERT_EQ(outro.GravaEm(0, Reg('x').data(), kTamanho), ERROR_SUCCESS);
+    ASSERT_EQ(outro.GravaEm(2 * kTamanho, Reg('c').data(), kTamanho), ERROR_SUCCESS);
   }
+  ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
+  EXPECT_EQ(s, Reg('x'));
+  std::string s2(2 * kTamanho, '?');
+  ASSERT_TRUE(arq.LeDireto(kTamanho, 2 * kTamanho, s2.data())) << "across the length at the opening";
+  EXPECT_EQ(s2, Reg('b') + Reg('c'));
+  EXPECT_FALSE(arq.LeDireto(3 * kTamanho - 1, 2, s.data()));
+  arq.Fecha();
+  EXPECT_FALSE(arq.LeDireto(0, kTamanho, s.data())) << "closed";
 }
 
 TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
