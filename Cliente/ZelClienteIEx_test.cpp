@@ -35,6 +35,8 @@ void EsperaFalsosLiberados(int nEsperados) {
 TEST(ZelClienteIEx, DescricaoConfereComAsAssinaturasDaInterface) {
   const ZelLocalInterface& d = ZelDescricaoIZelDF_IEx();
   ASSERT_EQ(d.metodos.size(), 24u);
+  // The stub refuses slots outside the interface without calling anything.
+  for (uint16_t usSlot : {0, 3, 28, 0xFFFF}) EXPECT_EQ(d.pfInvoca(nullptr, usSlot, nullptr), RPC_X_BAD_STUB_DATA);
   for (uint16_t usSlot = 4; usSlot <= 27; ++usSlot) {
     const ZelLocalMetodo* m = d.Metodo(usSlot);
     ASSERT_NE(m, nullptr) << usSlot;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "Pardak.h"
@@ -197,8 +198,10 @@ TEST(ZelLConx, ExportacoesPorNomeEAusencia) {
   EXPECT_EQ(pfn(1, "EMP1", s), 0);
   EXPECT_EQ(s, "/dados/emp1/");
   Grava("\\ZelSDataBase\\Empresas\\EMP1", "4", "");
-  for (int nModulo : {2, 4}) {  // missing, and registered empty
-    EXPECT_NE(pfn(nModulo, "EMP1", s), 0) << nModulo;
+  // No company, a module missing, and one registered empty.
+  for (const auto& [szEmpresa, nModulo, nCodigo] :
+       std::initializer_list<std::tuple<const char*, int, int>>{{"", 1, 1}, {"EMP1", 2, 2}, {"EMP1", 4, 3}}) {
+    EXPECT_EQ(pfn(nModulo, szEmpresa, s), nCodigo) << nModulo;
     EXPECT_TRUE(s.empty());
   }
   EXPECT_EQ(ZelLConxProcuraExportacao("Inexistente"), nullptr);

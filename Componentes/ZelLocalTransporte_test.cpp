@@ -258,7 +258,7 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
 TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
   using V = std::vector<std::string>;
   EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/zel/Tolvan"), (V{"/opt/zel/Tolvan"}));
-  EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/Zel Sistemas/Tolvan "), (V{"/opt/Zel Sistemas/Tolvan"}));
+  EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/Zel Sistemas/Tolvan \t"), (V{"/opt/Zel Sistemas/Tolvan"}));
   EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/Zel Sistemas/Tolvan\" -a  b"), (V{"/opt/Zel Sistemas/Tolvan", "-a", "b"}));
   EXPECT_TRUE(ZelLocalDivideLinhaComando("  ").empty());
   CZelLocalInicioServidor s;

@@ -294,8 +294,8 @@ TEST_F(InspecaoTeste, CadaDanoEApontado) {
       {{{"DFIEVINC.dat", 16, U4(2)}, {"DFIEINTVINC.DAT", 80 * 2, U4(5)}, {"DFIEVINC.dat", 24 + 12, U4(50)}},
        {"DFIEVINC.dat 1: removal mark 2 is neither 0 nor 1",
         "DFIEINTVINC.DAT 2: names integration 5 but belongs to integration 1"}},
-      {{{"DFIEHDR.DAT", 56 * 2 + 4, U4(99)}},
-       {"DFIEHDR.DAT 2: unknown process 99", "DFIEINTCAB.DAT 1: destination process 0 has no header"}},
+      {{{"DFIEHDR.DAT", 56 * 2 + 4, U4(69)}},
+       {"DFIEHDR.DAT 2: unknown process 69", "DFIEINTCAB.DAT 1: destination process 0 has no header"}},
   };
   for (size_t i = 0; i < std::size(casos); ++i) {
     SCOPED_TRACE("damage " + std::to_string(i));

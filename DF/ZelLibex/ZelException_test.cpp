@@ -6,6 +6,9 @@
 #include <new>
 #include <stdexcept>
 
+#include "ZelAmbienteTeste.h"
+#include "ZelMens.h"
+
 namespace {
 template <class F>
 HRESULT Traduz(F lancar) {
@@ -64,4 +67,14 @@ TEST(ZelException, RelatorioDaCZelException) {
   EXPECT_EQ(conhecido.GetMensagem(), "Objeto n\xE3o inicializado");
   const std::pair<unsigned, unsigned> tipos[] = {{0, 0x30}, {1, 0x31}, {0x10, 0x10}, {0x41, 0x41}};
   for (const auto& [n, u] : tipos) EXPECT_EQ(CZelException::TipoRelatorio(n), u) << n;
+}
+
+using ZelMensTeste = ZelAmbienteTeste;
+
+TEST_F(ZelMensTeste, RelatorioDeVariasLinhasFicaNumaLinhaDeErro) {
+  ZelTrataErroExported(HR(0x81080BB1), E_FAIL, 7, "EMP1", "Fonte", 12, 1, 0, "mod", "um\r\ndois\nfim");
+  const auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_NE(linhas[0].find("\tIdentificacao = EMP1\tFlag = 1\tModulo = mod\tum |  | dois | fim"), std::string::npos)
+      << linhas[0];
 }
