@@ -157,6 +157,8 @@ TEST_F(TZelUnknownTeste, ChecagensDoRegistro) {
   // The check sum is tested first: the others are broken behind a good one.
   const Caso casos[] = {
       {[](_REG_DF_INICIALIZAPS& r) { r.uiCRC ^= 1; }, 0x81080C17},
+      // The sum covers the filler too, up to the sum itself.
+      {[](_REG_DF_INICIALIZAPS& r) { r.szFiller[sizeof r.szFiller - 1] ^= 1; }, 0x81080C17},
       {[](_REG_DF_INICIALIZAPS& r) { r.cControle = 'b'; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.ulLinhaFonte = 0; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.szArquivoFonte[0] = '\0'; }, 0x81080C19},
@@ -169,9 +171,10 @@ TEST_F(TZelUnknownTeste, ChecagensDoRegistro) {
     EXPECT_EQ(obj.Inicializa_Padrao(r), HR(c.hr)) << std::hex << c.hr;
   }
   auto linhas = Linhas(ArquivoErrosProgramas());
-  ASSERT_EQ(linhas.size(), 4u);
+  ASSERT_EQ(linhas.size(), 5u);
   EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t49\thr = E_ZELCR_CRC_INICIALIZACAO_INVALIDO\t"));
-  EXPECT_TRUE(Contem(linhas[1], "\tT_ZelUnknown\t66\thr = E_ZELCR_ESTRUTURA_INICIALIZACAO_INVALIDA\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\tT_ZelUnknown\t49\thr = E_ZELCR_CRC_INICIALIZACAO_INVALIDO\t"));
+  EXPECT_TRUE(Contem(linhas[2], "\tT_ZelUnknown\t66\thr = E_ZELCR_ESTRUTURA_INICIALIZACAO_INVALIDA\t"));
   EXPECT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK) << "rejected records leave the object usable";
 }
 
