@@ -34,7 +34,14 @@ def copia_arvore(destino, revisao_testes=None):
     """The tracked files as they are in the working tree (the tests, with
     revisao_testes, as they were at that revision)."""
     arquivos = subprocess.run(["git", "ls-files", "-z"], cwd=RAIZ, stdout=subprocess.PIPE, check=True).stdout
-    for nome in filter(None, arquivos.decode().split("\0")):
+    nomes = set(filter(None, arquivos.decode().split("\0")))
+    # A file the tree no longer has would still be built from an old copy.
+    for pasta, _, contidos in os.walk(destino):
+        for c in contidos:
+            caminho = os.path.join(pasta, c)
+            if os.path.relpath(caminho, destino) not in nomes:
+                os.remove(caminho)
+    for nome in sorted(nomes):
         origem = os.path.join(RAIZ, nome)
         if not os.path.isfile(origem):
             continue
