@@ -39,6 +39,8 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoEAuditoria) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "3", "Maria"),
             ERROR_SUCCESS);
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "AUSENTE.dat", 0, true), S_OK);
+  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "FALTA/AUSENTE.dat", 0, true), S_OK)
+      << "a file in a missing directory is absent too";
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log"))) << "an absent file is no deletion";
 
   Escreve("X.dat", "x");

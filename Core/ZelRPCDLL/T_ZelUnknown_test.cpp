@@ -381,6 +381,9 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   Sleep(ZelTempoMs(ZelTempo::kRefrescoPrevineErroRPC) + 5);
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 2u);
+  ZelReiniciaPrevineErroRPC();
+  PrevineErroRPC();
+  EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u) << "a first call reads, however recent the last reading";
 }
 
 TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {
