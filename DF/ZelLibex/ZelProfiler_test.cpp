@@ -201,7 +201,7 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
   EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nEntrada=1\nMemory=1\n").LogChamadas())
       << "measures are refused only when Entrada and Saida are both off";
   EXPECT_FALSE(ZelInterpretaLogIni("[Log]\nCoCreateInstance=1\nMemory=1\n").LogChamadas());
-  EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nZelDataBase=TODOS\n").FuncaoSelecionada("qualquer"));
+  EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nZelDataBase=TODOS\n").FuncaoSelecionada("CZelFile::Le"));
   auto zl = ZelInterpretaLogIni("[Log]\nZelDataBase=czeldf_iex;CZelFile\n");
   EXPECT_FALSE(zl.FuncaoSelecionada("CZelDF_IEx::LeIEHeader")) << "function names compare with case";
   EXPECT_TRUE(zl.FuncaoSelecionada("CZelFile<T>::Grava"));
