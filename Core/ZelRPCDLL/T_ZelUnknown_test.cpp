@@ -7,6 +7,7 @@
 #include <climits>
 #include <new>
 #include <stdexcept>
+#include <tuple>
 
 #include "ZelAmbienteTeste.h"
 #include "ZelParametroInvalido.h"
@@ -14,7 +15,9 @@
 
 namespace {
 volatile int g_nNuncaAlcancado = -1;
-std::atomic<bool> g_bConstrutorLanca{false};
+volatile int g_nLido = 0;
+// 1: the business object's constructor throws; 2: it faults.
+std::atomic<int> g_iConstrutorFalha{0};
 std::atomic<HRESULT> g_hrOnInicializa{S_OK};
 // A business object whose start answers S_OK and yet leaves it unstarted.
 std::atomic<bool> g_bFingeNaoIniciado{false};
@@ -37,7 +40,8 @@ __attribute__((no_sanitize("address", "undefined"), noinline)) int Recursa(int n
 class CTesteBase : public CZelBaseParaRotinas {
  public:
   CTesteBase() {
-    if (g_bConstrutorLanca) throw std::runtime_error("construtor");
+    if (g_iConstrutorFalha == 1) throw std::runtime_error("construtor");
+    if (g_iConstrutorFalha == 2) g_nLido = LeNulo();
   }
   bool EstaInicializado() const { return !g_bFingeNaoIniciado && CZelBaseParaRotinas::EstaInicializado(); }
   HRESULT FuncaoGenerica(unsigned long ulFuncao, const _REG_CR_LISTA_BYTESPS&, _REG_CR_LISTA_BYTESPS**) override {
@@ -104,7 +108,7 @@ class TZelUnknownTeste : public ZelAmbienteTeste {
  protected:
   void SetUp() override {
     ZelAmbienteTeste::SetUp();
-    g_bConstrutorLanca = false;
+    g_iConstrutorFalha = 0;
     g_hrOnInicializa = S_OK;
     g_bFingeNaoIniciado = false;
     ZelReiniciaPrevineErroRPC();
@@ -342,16 +346,21 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 3u);
 }
 
-TEST_F(TZelUnknownTeste, ConstrucaoQueLancaFalhaOFinalConstruct) {
-  g_bConstrutorLanca = true;
-  CTesteObjeto obj;
-  EXPECT_EQ(obj.FinalConstruct(), HR(0x8004EA65));
-  EXPECT_FALSE(obj.TemBase());
-  auto linhas = Linhas(ArquivoErrosProgramas());
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "::T_ZelUnknown\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tT_ZelUnknown\t14\tm_hrConstruct = ZelTranslateThrownExceptionToHresult()\t"
-                                "m_hrConstruct = 0X8004EA65 "));
+TEST_F(TZelUnknownTeste, ConstrucaoQueLancaOuFalhaFalhaOFinalConstruct) {
+  const std::tuple<int, uint32_t, std::string> casos[] = {
+      {1, 0x8004EA65, "ZelTranslateThrownExceptionToHresult()\tm_hrConstruct = 0X8004EA65 "},
+      {2, 0x8004EAC5, "pfInSEHFuncao()\tm_hrConstruct = 0X8004EAC5 "}};
+  size_t nLinhas = 0;
+  for (const auto& [iFalha, hr, sTraco] : casos) {
+    g_iConstrutorFalha = iFalha;
+    CTesteObjeto obj;
+    EXPECT_EQ(obj.FinalConstruct(), HR(hr)) << iFalha;
+    EXPECT_FALSE(obj.TemBase());
+    auto linhas = Linhas(ArquivoErrosProgramas());
+    ASSERT_EQ(linhas.size(), ++nLinhas);
+    EXPECT_TRUE(Contem(linhas.back(), "::T_ZelUnknown\t"));
+    EXPECT_TRUE(Contem(linhas.back(), "\tT_ZelUnknown\t14\tm_hrConstruct = " + sTraco)) << linhas.back();
+  }
 }
 
 TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametros) {
