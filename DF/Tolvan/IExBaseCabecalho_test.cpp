@@ -447,6 +447,15 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "abx");
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), RegValor(103, Lugar(13, 1)) + RegValor(251, 7));
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), 6u * 48);
+
+  // The longest text a 16-bit length holds is kept whole.
+  std::string sMaximo(0xFFFF, 'm');
+  IE_CAMPO_DATA_PS aMaximo[1] = {Texto(103, sMaximo.data(), 0xFFFF)};
+  UI4 iMaximo = 0;
+  ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 1, &iMaximo, aMaximo), S_OK);
+  EXPECT_EQ(iMaximo, 6u);
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(6 * 48), RegValor(103, Lugar(14, 0xFFFF)));
+  EXPECT_TRUE(Bytes("FNIEXCREText.DAT").substr(14) == sMaximo);
 }
 
 TEST_F(IExItens, ArraysSemTextoEVazios) {
