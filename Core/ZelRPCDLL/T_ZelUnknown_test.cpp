@@ -18,6 +18,7 @@
 
 namespace {
 volatile int g_nNuncaAlcancado = -1;
+// Where a faulting read's result goes: unused, the optimiser dropped the call.
 volatile int g_nLido = 0;
 // 1: the business object's constructor throws; 2: it faults.
 std::atomic<int> g_iConstrutorFalha{0};
