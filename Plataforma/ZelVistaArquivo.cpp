@@ -14,6 +14,8 @@ namespace {
 constexpr size_t kMaximoVistas = 32;
 // Room past the end, so that a growing file keeps its view for a while.
 constexpr uint64_t kMinimoMapeado = uint64_t{64} << 20;
+// The unit of the marks of pages asked for.
+constexpr uint64_t kPagina = 4096;
 
 struct Entrada {
   dev_t dev;
@@ -33,6 +35,20 @@ Vistas& Tabela() {
   return *p;
 }
 }  // namespace
+
+CZelVistaArquivo::CZelVistaArquivo(const char* p, uint64_t nMapeado)
+    : m_p(p), m_nMapeado(nMapeado), m_aPedidas(new std::atomic<uint64_t>[(nMapeado / kPagina + 63) / 64]()) {}
+
+bool CZelVistaArquivo::MarcaPedido(uint64_t llOffset, uint64_t nBytes) const {
+  if (nBytes == 0 || llOffset >= m_nMapeado) return true;
+  const uint64_t nUltima = (std::min(llOffset + nBytes, m_nMapeado) - 1) / kPagina;
+  bool bTodas = true;
+  for (uint64_t n = llOffset / kPagina; n <= nUltima; ++n) {
+    const uint64_t ullBit = uint64_t{1} << (n % 64);
+    bTodas &= (m_aPedidas[n / 64].fetch_or(ullBit, std::memory_order_relaxed) & ullBit) != 0;
+  }
+  return bTodas;
+}
 
 CZelVistaArquivo::~CZelVistaArquivo() { munmap(const_cast<char*>(m_p), m_nMapeado); }
 

@@ -6,6 +6,7 @@
 // gets a view of its own, and an old one lives while someone holds it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -27,8 +28,16 @@ class CZelVistaArquivo {
   // The mapped length, which runs past the file's end so that it can grow.
   uint64_t Mapeado() const { return m_nMapeado; }
 
+  // Marks the pages of nBytes at llOffset as asked for; true when each of
+  // them had been asked for before. A first touch of a page of the view
+  // costs several reads, so it is worth it for a page asked for again, not
+  // for one read once at random (see ZelLeTrechos).
+  bool MarcaPedido(uint64_t llOffset, uint64_t nBytes) const;
+
  private:
-  CZelVistaArquivo(const char* p, uint64_t nMapeado) : m_p(p), m_nMapeado(nMapeado) {}
+  CZelVistaArquivo(const char* p, uint64_t nMapeado);
   const char* m_p;
   uint64_t m_nMapeado;
+  // One bit per page.
+  std::unique_ptr<std::atomic<uint64_t>[]> m_aPedidas;
 };

@@ -123,3 +123,28 @@ TEST(ZelVistaArquivo, SemVistaParaOQueNaoEArquivoEAsMenosUsadasSaemAlemDoLimite)
   EXPECT_NE(pRefeita, aVistas[1]);
   EXPECT_EQ(Le(*pRefeita, 0, 1), "x");
 }
+
+TEST(ZelVistaArquivo, UmaPaginaSoContaComoPedidaDepoisDaPrimeiraVez) {
+  ComVista v("pedidas.dat", std::string(5 * 4096, 'p'));
+  ASSERT_NE(v.pVista, nullptr);
+  const CZelVistaArquivo& vista = *v.pVista;
+  EXPECT_FALSE(vista.MarcaPedido(4096 + 10, 20));
+  EXPECT_TRUE(vista.MarcaPedido(4096, 4096)) << "the same page";
+  EXPECT_FALSE(vista.MarcaPedido(4000, 200)) << "page 0 is new, page 1 is not";
+  EXPECT_TRUE(vista.MarcaPedido(0, 2 * 4096));
+  EXPECT_FALSE(vista.MarcaPedido(3 * 4096 - 1, 2)) << "the last byte of page 2 is on it";
+  EXPECT_FALSE(vista.MarcaPedido(4 * 4096, 1));
+  EXPECT_TRUE(vista.MarcaPedido(2 * 4096, 3 * 4096));
+  // Marks past page 63 live in another word.
+  EXPECT_FALSE(vista.MarcaPedido(64 * 4096, 1));
+  EXPECT_FALSE(vista.MarcaPedido(65 * 4096, 1));
+  EXPECT_TRUE(vista.MarcaPedido(64 * 4096, 2 * 4096));
+  EXPECT_TRUE(vista.MarcaPedido(7, 0)) << "nothing to ask for";
+  EXPECT_TRUE(vista.MarcaPedido(vista.Mapeado(), 4096)) << "past the mapping";
+  // Another view of the same file starts with no page asked for.
+  CZelVistaArquivo::Esquece();
+  uint64_t nTamanho = 0;
+  auto pNova = CZelVistaArquivo::Obtem(v.pLeitor->fd, &nTamanho);
+  ASSERT_NE(pNova, nullptr);
+  EXPECT_FALSE(pNova->MarcaPedido(4096 + 10, 20));
+}

@@ -1,5 +1,6 @@
 #include "IEArq.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -28,6 +29,35 @@ std::string CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::GetNomeArquivoTexto(int eProcess
   char szNome[50] = {};
   std::snprintf(szNome, sizeof szNome, "%sText", IEGetNomeBaseProcesso(eProcesso));
   return CZelPath::Junta(m_pBind->GetDiretorioDados(), std::string(szNome) + m_sExtensao);
+}
+
+void CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::AdiantaRuns(const std::vector<std::pair<UI4, UINT>>& aRuns,
+                                                      bool (*bTexto)(I4 id)) {
+  constexpr int64_t kTamanho = sizeof(IE_CAMPO_DATA_ARQ_V2);
+  std::vector<std::pair<int64_t, LONG>> aTrechos;
+  for (const auto& [iPtr, nQtd] : aRuns)
+    if (nQtd > 0 && nQtd <= kMaximoRun)
+      aTrechos.emplace_back(int64_t{iPtr} * kTamanho, static_cast<LONG>(nQtd * kTamanho));
+  m_Arq.AdiantaLeitura(std::move(aTrechos));
+  std::vector<std::pair<int64_t, LONG>> aTextos;
+  std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs;
+  uint64_t ullTextos = 0;
+  for (const auto& [iPtr, nQtd] : aRuns) {
+    if (ullTextos > CZelArqEx::kMaximoAdiantado) break;
+    aRegs.resize(nQtd <= kMaximoRun ? nQtd : 0);
+    if (aRegs.empty() || UI8{iPtr} + nQtd > static_cast<UI8>(INT32_MAX) ||
+        !LeRun(static_cast<LONG>(iPtr), nQtd, aRegs.data()))
+      continue;
+    for (const IE_CAMPO_DATA_ARQ_V2& r : aRegs) {
+      ULONG ulOffset = 0;
+      UI2 usTamanho = 0;
+      LeLugar(r, &ulOffset, &usTamanho);
+      if (usTamanho == 0 || !bTexto(r.id)) continue;
+      aTextos.emplace_back(ulOffset, usTamanho);
+      ullTextos += usTamanho;
+    }
+  }
+  m_ArqTexto.AdiantaLeitura(std::move(aTextos));
 }
 
 HRESULT CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::Abre(char cModo, int eProcesso, BOOL bCriaSeNaoExistir) {

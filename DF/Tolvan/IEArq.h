@@ -147,6 +147,11 @@ class CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> : public CIEArqT<IE_CAMPO_DATA_ARQ_V2> 
   virtual std::string GetNomeArquivoDados(int eProcesso) const;
   virtual std::string GetNomeArquivoTexto(int eProcesso) const;
 
+  // Reads ahead the runs (first record, count), then the texts of their
+  // records whose field bTexto names, so that reading one run after the
+  // other costs no system call each (see CZelArqEx::AdiantaLeitura).
+  void AdiantaRuns(const std::vector<std::pair<UI4, UINT>>& aRuns, bool (*bTexto)(I4 id));
+
   ULONG GetOffsetTexto() const { return m_ulOffsetTexto; }
   UI2 GetTamanhoTexto() const { return m_usTamanhoTexto; }
 

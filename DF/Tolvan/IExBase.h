@@ -51,6 +51,9 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
   HRESULT LeArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd, IE_CAMPO_DATA_PS** ppArray);
   HRESULT GravaArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd, UI4* piPtr, const IE_CAMPO_DATA_PS* pArray);
   HRESULT LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd, IE_CAMPO_DATA_PS** ppArray);
+  // Before many LeArrayItensWithText of the chains (first record, count).
+  static void AdiantaItensWithText(CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>& arq,
+                                   const std::vector<std::pair<UI4, UINT>>& aRuns);
   // Text values come back as their place in the text file, without text.
   HRESULT GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UINT nQtd, UI4* piPtr,
                                   IE_CAMPO_DATA_PS* pArray);

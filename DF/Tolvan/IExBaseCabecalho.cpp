@@ -493,6 +493,14 @@ HRESULT CIExBase::GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI
   return S_OK;
 }
 
+void CIExBase::AdiantaItensWithText(CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>& arq,
+                                    const std::vector<std::pair<UI4, UINT>>& aRuns) {
+  arq.AdiantaRuns(aRuns, [](I4 id) {
+    bool bTexto = false;
+    return CampoDeTexto(static_cast<IE_E_CAMPO>(id), &bTexto) && bTexto;
+  });
+}
+
 HRESULT CIExBase::LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UINT nQtd,
                                        IE_CAMPO_DATA_PS** ppArray) {
   static constexpr const char* kFuncao = "CIExBase::LeArrayItensWithText";

@@ -104,6 +104,9 @@ HRESULT CIExBase::BuscaVinculosByOrigem(UI4 lPosHeader, UINT qtd, UI4* pChaves, 
   if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arquivoCampos.Abre('L', (IE_E_PROCESSO)regTipDoc.iProcesso)", hr);
 
   const ZelUInt uiChaveHeader = CZelDataBase_DF_InfoExtras::ChaveOrigem(lPosHeader, 0);
+  // The links first, then their values: the value runs of many origins lie
+  // at random places, and are read ahead together.
+  std::vector<std::pair<UINT, IE_VINCULO_ARQ_V0>> aAchados;
   for (UINT i = 0; i < qtd; ++i) {
     if (pChaves[i] == 0) continue;
     ZelUInt iPosicao = 0;
@@ -118,6 +121,15 @@ HRESULT CIExBase::BuscaVinculosByOrigem(UI4 lPosHeader, UINT qtd, UI4* pChaves, 
     IE_VINCULO_ARQ_V0 rVinculo{};
     hr = m_pDataBase->m_Vinculo.Le(iPosicao, &rVinculo);
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "m_pDataBase->m_Vinculo.Le(iPosicao, &rVinculo)", hr);
+    aAchados.emplace_back(i, rVinculo);
+  }
+  if (aAchados.size() > 1) {
+    std::vector<std::pair<UI4, UINT>> aRuns;
+    aRuns.reserve(aAchados.size());
+    for (const auto& [i, rVinculo] : aAchados) aRuns.emplace_back(rVinculo.iPtrCampos, rVinculo.nQtdCampos);
+    AdiantaItensWithText(arquivoCampos, aRuns);
+  }
+  for (const auto& [i, rVinculo] : aAchados) {
     IE_VINCULO_PS& rVinculoPS = pVinculos[i];
     IEConverte(rVinculo, &rVinculoPS);
     hr = LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos, rVinculo.nQtdCampos, &rVinculoPS.pCampos);

@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "IExAjuda_test.h"
+#include "ZelLeituraLote.h"
+#include "ZelVistaArquivo.h"
 
 namespace {
 std::string ValorArq(I4 id, uint64_t ullValor) {
@@ -115,6 +117,67 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
   EXPECT_EQ(m_ie.BuscaVinculosByOrigem(5, 1, aChaves, aVinculos), HR(0x80043E95)) << "no header at 5";
   EXPECT_TRUE(ErroContem("hr = m_ArqIE.Le(lPosHeader, &regTipDoc)"));
   EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 2, nullptr, aVinculos), E_POINTER);
+}
+
+// A read of many origins reads their runs and texts ahead, together; one
+// origin at a time reads through the view. Both give the same values, for
+// chains rewritten in place, moved, empty or deleted, and keys missing or
+// repeated.
+TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensLeOMesmoQueUmaAUma) {
+  std::vector<std::string> aTextos;
+  auto Valores = [&](UI4 k, UI4 n) {
+    std::vector<IE_CAMPO_DATA_PS> a;
+    for (UI4 j = 0; j < n; ++j) {
+      aTextos.push_back("t" + std::to_string(k) + "." + std::string(j % 4, 'x'));
+      a.push_back(j % 3 == 1 ? IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, aTextos.back().c_str()) : Numero(k * 100 + j));
+    }
+    return a;
+  };
+  aTextos.reserve(8000);
+  for (UI4 k = 1; k <= 400; ++k) ASSERT_EQ(Grava(1, k, Valores(k, k % 11)), S_OK);
+  for (UI4 k = 7; k <= 400; k += 7) ASSERT_EQ(Grava(1, k, Valores(k + 1, k % 11 + 3)), S_OK);
+  for (UI4 k = 13; k <= 400; k += 13) ASSERT_EQ(Grava(1, k, Valores(k + 2, k % 11 / 2)), S_OK);
+  ASSERT_EQ(m_ie.NotificaExclusaoOrigem({1, 50}), S_OK);
+  std::vector<UI4> aChaves;
+  for (UI4 k = 400; k >= 1; --k) aChaves.push_back(k);
+  aChaves.insert(aChaves.begin() + 100, {401, 0, 5, 5});
+
+  auto Descreve = [](const IE_VINCULO_PS& v) {
+    std::string s = std::to_string(v.origem.lPosHeader) + "/" + std::to_string(v.origem.lChave) + "/" +
+                    std::to_string(v.nQtdCampos) + " " + IEDescreveValores(v.pCampos, v.nQtdCampos);
+    for (UINT i = 0; i < v.nQtdCampos; ++i) s += " " + IEBytes(v.pCampos[i].BinaryData);
+    return s;
+  };
+  auto Muitas = [&] {
+    std::vector<IE_VINCULO_PS> a(aChaves.size());
+    EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, static_cast<UINT>(a.size()), aChaves.data(), a.data()), S_OK);
+    std::vector<std::string> aDescritos;
+    for (auto& v : a) {
+      aDescritos.push_back(Descreve(v));
+      IELiberaItens(v.pCampos, v.nQtdCampos);
+    }
+    return aDescritos;
+  };
+  CZelVistaArquivo::Esquece();
+  uint64_t n = ZelLeTrechosChamadas();
+  const std::vector<std::string> aAdiantadas = Muitas();
+  EXPECT_GT(ZelLeTrechosChamadas(), n) << "read ahead";
+  std::vector<std::string> aUmaAUma;
+  for (UI4 k : aChaves) {
+    IE_VINCULO_PS v{};
+    EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 1, &k, &v), S_OK);
+    aUmaAUma.push_back(Descreve(v));
+    IELiberaItens(v.pCampos, v.nQtdCampos);
+  }
+  EXPECT_EQ(aAdiantadas, aUmaAUma);
+  ASSERT_EQ(aUmaAUma.size(), 404u);
+  EXPECT_EQ(aUmaAUma[0].rfind("1/400/4 250:40000 100:'t400.x' 250:40002 250:40003 ", 0), 0u) << aUmaAUma[0];
+  EXPECT_EQ(aUmaAUma[397].rfind("1/7/10 250:800 100:'t8.x' 250:802 250:803 100:'t8.' 250:805 ", 0), 0u) << "moved";
+  EXPECT_EQ(aUmaAUma[101], "0/0/0 ") << "the key 0";
+  EXPECT_EQ(aUmaAUma[102], aUmaAUma[103]);
+  n = ZelLeTrechosChamadas();
+  EXPECT_EQ(Muitas(), aUmaAUma);
+  EXPECT_EQ(ZelLeTrechosChamadas(), n) << "every page asked for before: the view";
 }
 
 TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ZelCrc.h"
+#include "ZelLeituraLote.h"
 #include "ZelMarcaBackupCR.h"
 #include "ZelPath.h"
 #include "ZelProfiler.h"
@@ -31,6 +32,39 @@ struct EntradaGeracao {
   uint64_t ullGeracao = 0;
   uint32_t ulAberturas = 0;
 };
+// What a thread keeps for the next call: a read of a thousand origins' values
+// and their texts. Every connection may have a thread.
+constexpr size_t kMaximoGuardado = size_t{1} << 20;
+constexpr size_t kBuffersGuardados = 2;
+
+// Buffers of reads ahead, kept by the thread from one call to the next:
+// fresh memory pays a first touch per page, as a view does. A file object
+// closed while its thread ends finds the pool gone and frees its buffer.
+thread_local bool t_bBuffersEncerrados = false;
+struct BuffersLivres {
+  std::vector<std::vector<char>> a;
+  ~BuffersLivres() { t_bBuffersEncerrados = true; }
+};
+BuffersLivres* Livres() {
+  if (t_bBuffersEncerrados) return nullptr;
+  thread_local BuffersLivres b;
+  return &b;
+}
+
+std::vector<char> TomaBuffer() {
+  BuffersLivres* p = Livres();
+  if (p == nullptr || p->a.empty()) return {};
+  std::vector<char> a = std::move(p->a.back());
+  p->a.pop_back();
+  return a;
+}
+
+void DevolveBuffer(std::vector<char>&& a) {
+  if (a.capacity() == 0 || a.capacity() > kMaximoGuardado) return;
+  BuffersLivres* p = Livres();
+  if (p != nullptr && p->a.size() < kBuffersGuardados) p->a.push_back(std::move(a));
+}
+
 // Entries are never removed: a file reopened later keeps counting.
 struct TabelaGeracoes {
   std::mutex trava;
@@ -315,6 +349,7 @@ int CZelArqEx::Fecha() {
   if (!m_bAberto) return ZELARQ_OK;
   RegistraFechamento();
   m_bAberto = false;
+  DescartaAdiantado();
   m_pVista.reset();
   try {
     Close();
@@ -401,9 +436,65 @@ int CZelArqEx::LeTudo(LONG lTamanho, void* pBuffer, bool bPulaCabecalho) {
   return LeSequencial(lTamanho, pBuffer);
 }
 
+void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
+  DescartaAdiantado();
+  if (!m_bAberto || !m_pVista) return;
+  std::sort(aTrechos.begin(), aTrechos.end());
+  // Pieces that meet or overlap are read as one.
+  std::vector<ZelTrecho> aLer;
+  uint64_t ullTotal = 0;
+  for (const auto& [llOffset, lTamanho] : aTrechos) {
+    if (llOffset < 0 || lTamanho <= 0) continue;
+    const uint64_t ullInicio = static_cast<uint64_t>(llOffset);
+    const uint64_t ullFim = ullInicio + static_cast<uint64_t>(lTamanho);
+    if (ullFim > m_ullTamanhoVista) continue;
+    const bool bJunta = !aLer.empty() && ullInicio <= aLer.back().llOffset + aLer.back().nBytes;
+    const uint64_t ullDe = bJunta ? aLer.back().llOffset + aLer.back().nBytes : ullInicio;
+    const uint64_t ullMais = ullFim > ullDe ? ullFim - ullDe : 0;
+    if (ullTotal + ullMais > CZelArqEx::kMaximoAdiantado) break;
+    ullTotal += ullMais;
+    if (bJunta)
+      aLer.back().nBytes += static_cast<uint32_t>(ullMais);
+    else
+      aLer.push_back(ZelTrecho{ullInicio, static_cast<uint32_t>(lTamanho), nullptr, false});
+  }
+  // What was asked for before comes from the view.
+  std::erase_if(aLer, [&](const ZelTrecho& t) { return m_pVista->MarcaPedido(t.llOffset, t.nBytes); });
+  if (aLer.empty()) return;
+  m_aAdiantado = TomaBuffer();
+  size_t nPosicao = 0;
+  for (const ZelTrecho& t : aLer) nPosicao += t.nBytes;
+  m_aAdiantado.resize(nPosicao);
+  nPosicao = 0;
+  for (ZelTrecho& t : aLer) {
+    t.pDestino = m_aAdiantado.data() + nPosicao;
+    nPosicao += t.nBytes;
+  }
+  ZelLeTrechos(m_hFile, aLer.data(), aLer.size());
+  for (const ZelTrecho& t : aLer)
+    if (t.bLido)
+      m_aAdiantados.push_back(Adiantado{static_cast<int64_t>(t.llOffset), static_cast<LONG>(t.nBytes),
+                                        static_cast<size_t>(t.pDestino - m_aAdiantado.data())});
+}
+
+void CZelArqEx::DescartaAdiantado() {
+  m_aAdiantados.clear();
+  DevolveBuffer(std::move(m_aAdiantado));
+  m_aAdiantado = {};
+}
+
 bool CZelArqEx::LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer) {
   if (!m_bAberto || pBuffer == nullptr || lTamanho <= 0 || llOffset < 0) return false;
+  if (!m_aAdiantados.empty()) {
+    auto it = std::upper_bound(m_aAdiantados.begin(), m_aAdiantados.end(), llOffset,
+                               [](int64_t ll, const Adiantado& a) { return ll < a.llOffset; });
+    if (it != m_aAdiantados.begin() && llOffset + lTamanho <= (--it)->llOffset + it->lTamanho) {
+      std::memcpy(pBuffer, m_aAdiantado.data() + it->nPosicao + (llOffset - it->llOffset), static_cast<size_t>(lTamanho));
+      return true;
+    }
+  }
   if (m_pVista && static_cast<uint64_t>(llOffset) + static_cast<uint64_t>(lTamanho) <= m_ullTamanhoVista) {
+    m_pVista->MarcaPedido(static_cast<uint64_t>(llOffset), static_cast<uint64_t>(lTamanho));
     std::memcpy(pBuffer, m_pVista->Dados() + llOffset, static_cast<size_t>(lTamanho));
     return true;
   }

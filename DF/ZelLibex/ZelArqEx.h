@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "BaseArquivo.h"
 #include "ZelArqMarcaEnum.h"
@@ -77,6 +79,13 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   // the file had at the opening, and reads past it as before. A file cut
   // shorter by another program while open would fault such a copy.
   void LePorVista(bool bUsa) { m_bUsaVista = bUsa; }
+  // With a view: reads ahead, in few system calls, the pieces (offset,
+  // length) inside that length whose pages the view was not asked for
+  // before; until the file is closed, LeDireto copies them from memory.
+  // For a call that reads many runs at random places of a large file.
+  void AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos);
+  // Most of a read ahead, in bytes; pieces past it are read as before.
+  static constexpr uint64_t kMaximoAdiantado = uint64_t{8} << 20;
 
   LONG GetTamanhoRegistro() const { return m_lTamanhoRegistro; }
   // 0 when the file cannot be opened.
@@ -131,4 +140,12 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   bool m_bUsaVista = false;
   std::shared_ptr<const CZelVistaArquivo> m_pVista;
   uint64_t m_ullTamanhoVista = 0;
+  struct Adiantado {
+    int64_t llOffset;
+    LONG lTamanho;
+    size_t nPosicao;
+  };
+  std::vector<Adiantado> m_aAdiantados;  // by offset
+  std::vector<char> m_aAdiantado;
+  void DescartaAdiantado();
 };

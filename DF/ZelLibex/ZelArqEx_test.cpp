@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ZelAmbienteTeste.h"
+#include "ZelLeituraLote.h"
 #include "ZelPath.h"
 #include "ZelTempo.h"
 
@@ -350,6 +351,69 @@ TEST_F(ZelArqExTeste, LeituraDiretaPorVistaDaAsMesmasRespostas) {
   EXPECT_FALSE(arq.LeDireto(3 * kTamanho - 1, 2, s.data()));
   arq.Fecha();
   EXPECT_FALSE(arq.LeDireto(0, kTamanho, s.data())) << "closed";
+}
+
+// Pieces read ahead answer the direct reads until the file is closed, as
+// they stood when read; pieces that meet or overlap are read as one, those
+// past the length at the opening or past the limit not at all, and pages
+// asked for before come from the view.
+TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
+  std::string sConteudo;
+  for (int i = 0; i < 2000; ++i) sConteudo += Reg(static_cast<char>('a' + i % 26));
+  const std::string sPath = Escreve(m_sDir + "ADIANTA.DAT", sConteudo);
+  auto Registro = [](CZelArqEx& arq, LONG lPos, LONG nRegs = 1) {
+    std::string s(static_cast<size_t>(nRegs * kTamanho), '?');
+    return arq.LeDireto(int64_t{lPos} * kTamanho, nRegs * kTamanho, s.data()) ? s : std::string("falhou");
+  };
+  auto Troca = [&](LONG lPos) {
+    CFile outro;
+    ASSERT_TRUE(outro.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone));
+    ASSERT_EQ(outro.GravaEm(static_cast<ULONGLONG>(lPos) * kTamanho, Reg('Z').data(), kTamanho), ERROR_SUCCESS);
+  };
+  CZelVistaArquivo::Esquece();
+  ZelLeTrechosPorAnel(false);  // one pread per piece read
+  CZelArqEx arq;
+  arq.LePorVista(true);
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  const auto K = [](LONG lPos) { return int64_t{lPos} * kTamanho; };
+  uint64_t n = ZelLeTrechosChamadas();
+  arq.AdiantaLeitura({{K(101), 2 * kTamanho}, {K(100), kTamanho}, {K(1000), 10 * kTamanho}, {K(1005), kTamanho},
+                      {K(1999), 2 * kTamanho}, {-5, 10}, {K(1500), 0}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
+  Troca(100);
+  Troca(1009);
+  Troca(1500);
+  EXPECT_EQ(Registro(arq, 100, 3), Reg('w') + Reg('x') + Reg('y')) << "as read ahead";
+  EXPECT_EQ(Registro(arq, 1009), Reg('v'));
+  EXPECT_EQ(Registro(arq, 1500), Reg('Z')) << "not read ahead: the view";
+  EXPECT_EQ(Registro(arq, 1999), Reg('x'));
+  arq.Fecha();
+  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Registro(arq, 100), Reg('Z')) << "closing dropped what was read ahead";
+  n = ZelLeTrechosChamadas();
+  arq.AdiantaLeitura({{K(100), kTamanho}, {K(1009), kTamanho}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u) << "asked for before";
+  arq.AdiantaLeitura({{K(100), kTamanho}, {K(1300), kTamanho}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 1u) << "only the new page";
+  EXPECT_EQ(Registro(arq, 1009), Reg('Z'));
+  arq.Fecha();
+
+  // Without a view, nothing is read ahead.
+  CZelArqEx semVista;
+  ASSERT_EQ(semVista.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  semVista.AdiantaLeitura({{K(1700), kTamanho}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 1u);
+
+  // The limit: 8 MB in all.
+  const std::string sGrande = m_sDir + "GRANDE.DAT";
+  Escreve(sGrande, std::string(10u << 20, 'g'));
+  CZelArqEx grande;
+  grande.LePorVista(true);
+  ASSERT_EQ(grande.Abre(sGrande, 'L', kTamanho, 0, TRUE), 0);
+  n = ZelLeTrechosChamadas();
+  grande.AdiantaLeitura({{0, 4 << 20}, {5 << 20, 4 << 20}, {int64_t{9} << 20, 1}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
+  ZelLeTrechosPorAnel(true);
 }
 
 TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
