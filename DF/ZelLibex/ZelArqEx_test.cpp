@@ -385,14 +385,15 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
   Troca(1500);
   EXPECT_EQ(Registro(arq, 100, 3), Reg('w') + Reg('x') + Reg('y')) << "as read ahead";
   EXPECT_EQ(Registro(arq, 1009), Reg('v'));
+  EXPECT_EQ(Registro(arq, 1009, 2), Reg('Z') + Reg('w')) << "past the piece: the view";
   EXPECT_EQ(Registro(arq, 1500), Reg('Z')) << "not read ahead: the view";
   EXPECT_EQ(Registro(arq, 1999), Reg('x'));
   arq.Fecha();
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Registro(arq, 100), Reg('Z')) << "closing dropped what was read ahead";
   n = ZelLeTrechosChamadas();
-  arq.AdiantaLeitura({{K(100), kTamanho}, {K(1009), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u) << "asked for before";
+  arq.AdiantaLeitura({{K(100), kTamanho}, {K(1009), kTamanho}, {K(1500), kTamanho}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u) << "asked for before, or read through the view";
   arq.AdiantaLeitura({{K(100), kTamanho}, {K(1300), kTamanho}});
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 1u) << "only the new page";
   EXPECT_EQ(Registro(arq, 1009), Reg('Z'));
