@@ -412,7 +412,7 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
   grande.LePorVista(true);
   ASSERT_EQ(grande.Abre(sGrande, 'L', kTamanho, 0, TRUE), 0);
   n = ZelLeTrechosChamadas();
-  grande.AdiantaLeitura({{0, 4 << 20}, {5 << 20, 4 << 20}, {int64_t{9} << 20, 1}});
+  grande.AdiantaLeitura({{0, 4 << 20}, {5 << 20, 4 << 20}, {(int64_t{9} << 20) + 8192, 1}});
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
   ZelLeTrechosPorAnel(true);
 }
