@@ -113,6 +113,8 @@ class CFile {
   LONG AtualizaUltimaGravacao();
 
   bool EstaAberto() const { return m_hFile >= 0; }
+  // For the batched reads of ZelLeituraLote; -1 when closed.
+  int GetDescritor() const { return m_hFile; }
   const std::string& GetFilePath() const { return m_strFileName; }
 
  protected:

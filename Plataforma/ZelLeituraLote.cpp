@@ -25,16 +25,12 @@ thread_local bool t_bUsaAnel = true;
 // Set when the kernel refuses rings to this process altogether.
 std::atomic<bool> g_bSemAnel{false};
 
-bool LeUm(int fd, ZelTrecho& t) {
-  uint32_t nFeitos = 0;
-  while (nFeitos < t.nBytes) {
-    ++t_nChamadas;
-    const ssize_t r = pread(fd, t.pDestino + nFeitos, t.nBytes - nFeitos, static_cast<off_t>(t.llOffset + nFeitos));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    nFeitos += static_cast<uint32_t>(r);
-  }
-  return nFeitos == t.nBytes;
+bool LeUm(CFile& arq, ZelTrecho& t) {
+  if (t.nBytes == 0) return true;
+  ++t_nChamadas;
+  UINT nLidos = 0;
+  return arq.LeEm(t.llOffset, t.pDestino, t.nBytes, &nLidos, /*bCurtoEhFim=*/true) == ERROR_SUCCESS &&
+         nLidos == t.nBytes;
 }
 
 // The kernel writes into the ring's own buffer, which outlives any read in
@@ -180,13 +176,14 @@ CAnel* AnelDaThread() {
 }
 }  // namespace
 
-size_t ZelLeTrechos(int fd, ZelTrecho* aTrechos, size_t nTrechos) {
+size_t ZelLeTrechos(CFile& arq, ZelTrecho* aTrechos, size_t nTrechos) {
+  const int fd = arq.GetDescritor();
   for (size_t i = 0; i < nTrechos; ++i) aTrechos[i].bLido = false;
   size_t i = 0;
   if (CAnel* pAnel = fd >= 0 ? AnelDaThread() : nullptr) {
     while (i < nTrechos) {
       if (aTrechos[i].nBytes > kMaximoLote) {
-        aTrechos[i].bLido = LeUm(fd, aTrechos[i]);
+        aTrechos[i].bLido = LeUm(arq, aTrechos[i]);
         ++i;
         continue;
       }
@@ -203,7 +200,7 @@ size_t ZelLeTrechos(int fd, ZelTrecho* aTrechos, size_t nTrechos) {
     }
   }
   for (; i < nTrechos; ++i)
-    if (!aTrechos[i].bLido) aTrechos[i].bLido = LeUm(fd, aTrechos[i]);
+    if (!aTrechos[i].bLido) aTrechos[i].bLido = LeUm(arq, aTrechos[i]);
   return static_cast<size_t>(std::count_if(aTrechos, aTrechos + nTrechos, [](const ZelTrecho& t) { return t.bLido; }));
 }
 

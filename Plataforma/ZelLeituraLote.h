@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ZelArquivo.h"
+
 struct ZelTrecho {
   uint64_t llOffset = 0;
   uint32_t nBytes = 0;
@@ -16,10 +18,10 @@ struct ZelTrecho {
   bool bLido = false;  // set: the whole piece was read
 };
 
-// Reads every piece of fd into its destination; returns how many were read
-// whole. A piece that runs past the file's end, or fails, is not: its
+// Reads every piece of the open file into its destination; returns how many
+// were read whole. A piece that runs past the file's end, or fails, is not: its
 // destination may hold part of it.
-size_t ZelLeTrechos(int fd, ZelTrecho* aTrechos, size_t nTrechos);
+size_t ZelLeTrechos(CFile& arq, ZelTrecho* aTrechos, size_t nTrechos);
 
 // Whether the calling thread may use its ring (tests take the other way).
 void ZelLeTrechosPorAnel(bool bUsa);

@@ -22,16 +22,15 @@ constexpr size_t kTamanho = 3u << 20;
 
 struct Arquivo {
   std::string sConteudo;
-  int fd = -1;
+  CFile f;
   Arquivo() {
     std::mt19937 g(7);
     sConteudo.resize(kTamanho);
     for (char& c : sConteudo) c = static_cast<char>(g());
     const std::string s = ZelDiretorioTeste() + "lote.bin";
     std::ofstream(s, std::ios::binary | std::ios::trunc) << sConteudo;
-    fd = open(s.c_str(), O_RDONLY | O_CLOEXEC);
+    f.Open(s, CFile::modeRead | CFile::shareDenyNone);
   }
-  ~Arquivo() { close(fd); }
 };
 
 // Pieces at random places, and the bounds: empty, at the end, across it,
@@ -78,11 +77,11 @@ class ZelLeituraLoteTeste : public ::testing::TestWithParam<bool> {
 };
 
 // Whether this kernel gives the process rings at all.
-bool TemAnel(int fd) {
+bool TemAnel(CFile& f) {
   char c = 0;
   ZelTrecho a[2] = {{0, 1, &c, false}, {1, 1, &c, false}};
   const uint64_t n = ZelLeTrechosChamadas();
-  ZelLeTrechos(fd, a, 2);
+  ZelLeTrechos(f, a, 2);
   return ZelLeTrechosChamadas() - n == 1;
 }
 
@@ -102,14 +101,15 @@ int AneisAbertos() {
 TEST_P(ZelLeituraLoteTeste, CadaTrechoChegaInteiroOuNaoChega) {
   std::vector<std::string> aDestinos;
   std::vector<ZelTrecho> a = Pedidos(aDestinos, 1000, 1);
-  const size_t n = ZelLeTrechos(m_arq.fd, a.data(), a.size());
+  const size_t n = ZelLeTrechos(m_arq.f, a.data(), a.size());
   ConfereTrechos(m_arq, a, aDestinos, n);
   // Twice on one thread: the second batch finds its ring as the first left it.
   a = Pedidos(aDestinos, 700, 2);
-  ConfereTrechos(m_arq, a, aDestinos, ZelLeTrechos(m_arq.fd, a.data(), a.size()));
+  ConfereTrechos(m_arq, a, aDestinos, ZelLeTrechos(m_arq.f, a.data(), a.size()));
 
   std::vector<ZelTrecho> aFechado = Pedidos(aDestinos, 3, 3);
-  EXPECT_EQ(ZelLeTrechos(-1, aFechado.data(), aFechado.size()), 1u) << "only the empty piece";
+  CFile fechado;
+  EXPECT_EQ(ZelLeTrechos(fechado, aFechado.data(), aFechado.size()), 1u) << "only the empty piece";
   EXPECT_EQ(aDestinos[0], std::string(aDestinos[0].size(), '#'));
 }
 
@@ -122,7 +122,7 @@ TEST_P(ZelLeituraLoteTeste, CadaThreadLeSemAtrapalharAsOutras) {
       for (uint32_t r = 0; r < 20; ++r) {
         std::vector<std::string> aDestinos;
         std::vector<ZelTrecho> aTrechos = Pedidos(aDestinos, 300, 100 * t + r);
-        ZelLeTrechos(m_arq.fd, aTrechos.data(), aTrechos.size());
+        ZelLeTrechos(m_arq.f, aTrechos.data(), aTrechos.size());
         for (size_t i = 0; i < aTrechos.size(); ++i)
           if (aTrechos[i].bLido && aDestinos[i] != m_arq.sConteudo.substr(aTrechos[i].llOffset, aTrechos[i].nBytes))
             ++aFalhas[t];
@@ -141,33 +141,33 @@ TEST(ZelLeituraLote, UmaChamadaPorCentenasDeTrechos) {
   a.resize(1000);  // small pieces only: 256 to a submission
   ZelLeTrechosPorAnel(false);
   uint64_t n = ZelLeTrechosChamadas();
-  ZelLeTrechos(arq.fd, a.data(), a.size());
+  ZelLeTrechos(arq.f, a.data(), a.size());
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 1000u) << "one pread each";
   ZelLeTrechosPorAnel(true);
-  if (!TemAnel(arq.fd)) GTEST_SKIP() << "this kernel gives no io_uring";
+  if (!TemAnel(arq.f)) GTEST_SKIP() << "this kernel gives no io_uring";
   n = ZelLeTrechosChamadas();
-  ZelLeTrechos(arq.fd, a.data(), a.size());
+  ZelLeTrechos(arq.f, a.data(), a.size());
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 4u);
   // Pieces past a submission's bytes start another.
   std::vector<std::string> aGrandes(8, std::string(100u << 10, '\0'));
   std::vector<ZelTrecho> aTrechos;
   for (auto& s : aGrandes) aTrechos.push_back(ZelTrecho{aTrechos.size() * s.size(), 100u << 10, s.data(), false});
   n = ZelLeTrechosChamadas();
-  EXPECT_EQ(ZelLeTrechos(arq.fd, aTrechos.data(), aTrechos.size()), 8u);
+  EXPECT_EQ(ZelLeTrechos(arq.f, aTrechos.data(), aTrechos.size()), 8u);
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 4u) << "two of 100 KB to each 256 KB";
   EXPECT_EQ(aGrandes[7], arq.sConteudo.substr(7 * aGrandes[7].size(), aGrandes[7].size()));
 }
 
 TEST(ZelLeituraLote, FilhoDeForkTemAnelProprio) {
   Arquivo arq;
-  if (!TemAnel(arq.fd)) GTEST_SKIP() << "this kernel gives no io_uring";
+  if (!TemAnel(arq.f)) GTEST_SKIP() << "this kernel gives no io_uring";
   const int nPai = AneisAbertos();
   const pid_t pid = fork();
   if (pid == 0) {
     std::vector<std::string> aDestinos;
     std::vector<ZelTrecho> a = Pedidos(aDestinos, 100, 5);
     a.resize(100);
-    const bool bCerto = ZelLeTrechos(arq.fd, a.data(), a.size()) == 100 &&
+    const bool bCerto = ZelLeTrechos(arq.f, a.data(), a.size()) == 100 &&
                         aDestinos[99] == arq.sConteudo.substr(a[99].llOffset, a[99].nBytes);
     _exit(!bCerto ? 1 : AneisAbertos() == nPai + 1 ? 0 : 2);
   }

@@ -470,7 +470,7 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
     t.pDestino = m_aAdiantado.data() + nPosicao;
     nPosicao += t.nBytes;
   }
-  ZelLeTrechos(m_hFile, aLer.data(), aLer.size());
+  ZelLeTrechos(*this, aLer.data(), aLer.size());
   for (const ZelTrecho& t : aLer)
     if (t.bLido)
       m_aAdiantados.push_back(Adiantado{static_cast<int64_t>(t.llOffset), static_cast<LONG>(t.nBytes),
