@@ -39,15 +39,28 @@ Vistas& Tabela() {
 CZelVistaArquivo::CZelVistaArquivo(const char* p, uint64_t nMapeado)
     : m_p(p), m_nMapeado(nMapeado), m_aPedidas(new std::atomic<uint64_t>[(nMapeado / kPagina + 63) / 64]()) {}
 
-bool CZelVistaArquivo::MarcaPedido(uint64_t llOffset, uint64_t nBytes) const {
+template <class F>
+bool CZelVistaArquivo::CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const {
   if (nBytes == 0 || llOffset >= m_nMapeado) return true;
   const uint64_t nUltima = (std::min(llOffset + nBytes, m_nMapeado) - 1) / kPagina;
   bool bTodas = true;
-  for (uint64_t n = llOffset / kPagina; n <= nUltima; ++n) {
-    const uint64_t ullBit = uint64_t{1} << (n % 64);
-    bTodas &= (m_aPedidas[n / 64].fetch_or(ullBit, std::memory_order_relaxed) & ullBit) != 0;
-  }
+  for (uint64_t n = llOffset / kPagina; n <= nUltima; ++n) bTodas &= f(m_aPedidas[n / 64], uint64_t{1} << (n % 64));
   return bTodas;
+}
+
+bool CZelVistaArquivo::MarcaPedido(uint64_t llOffset, uint64_t nBytes) const {
+  return CadaPagina(llOffset, nBytes, [](std::atomic<uint64_t>& w, uint64_t ullBit) {
+    // Most pages asked for are marked already; a plain read spares them the
+    // locked write.
+    return (w.load(std::memory_order_relaxed) & ullBit) != 0 ||
+           (w.fetch_or(ullBit, std::memory_order_relaxed) & ullBit) != 0;
+  });
+}
+
+bool CZelVistaArquivo::Pedido(uint64_t llOffset, uint64_t nBytes) const {
+  return CadaPagina(llOffset, nBytes, [](const std::atomic<uint64_t>& w, uint64_t ullBit) {
+    return (w.load(std::memory_order_relaxed) & ullBit) != 0;
+  });
 }
 
 CZelVistaArquivo::~CZelVistaArquivo() { munmap(const_cast<char*>(m_p), m_nMapeado); }

@@ -33,9 +33,14 @@ class CZelVistaArquivo {
   // costs several reads, so it is worth it for a page asked for again, not
   // for one read once at random (see ZelLeTrechos).
   bool MarcaPedido(uint64_t llOffset, uint64_t nBytes) const;
+  // The same answer, marking nothing.
+  bool Pedido(uint64_t llOffset, uint64_t nBytes) const;
 
  private:
   CZelVistaArquivo(const char* p, uint64_t nMapeado);
+  // f(word, bit) for each page of the range; true when it was true for all.
+  template <class F>
+  bool CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const;
   const char* m_p;
   uint64_t m_nMapeado;
   // One bit per page.

@@ -128,7 +128,10 @@ TEST(ZelVistaArquivo, UmaPaginaSoContaComoPedidaDepoisDaPrimeiraVez) {
   ComVista v("pedidas.dat", std::string(5 * 4096, 'p'));
   ASSERT_NE(v.pVista, nullptr);
   const CZelVistaArquivo& vista = *v.pVista;
-  EXPECT_FALSE(vista.MarcaPedido(4096 + 10, 20));
+  EXPECT_FALSE(vista.Pedido(4096 + 10, 20));
+  EXPECT_FALSE(vista.MarcaPedido(4096 + 10, 20)) << "asking marks nothing";
+  EXPECT_TRUE(vista.Pedido(4096, 4096));
+  EXPECT_FALSE(vista.Pedido(4000, 200));
   EXPECT_TRUE(vista.MarcaPedido(4096, 4096)) << "the same page";
   EXPECT_FALSE(vista.MarcaPedido(4000, 200)) << "page 0 is new, page 1 is not";
   EXPECT_TRUE(vista.MarcaPedido(0, 2 * 4096));
@@ -139,7 +142,10 @@ TEST(ZelVistaArquivo, UmaPaginaSoContaComoPedidaDepoisDaPrimeiraVez) {
   EXPECT_FALSE(vista.MarcaPedido(64 * 4096, 1));
   EXPECT_FALSE(vista.MarcaPedido(65 * 4096, 1));
   EXPECT_TRUE(vista.MarcaPedido(64 * 4096, 2 * 4096));
+  EXPECT_TRUE(vista.Pedido(65 * 4096, 4096)) << "marked on the first ask";
+  EXPECT_FALSE(vista.Pedido(63 * 4096, 2 * 4096 + 1)) << "page 63 never asked for";
   EXPECT_TRUE(vista.MarcaPedido(7, 0)) << "nothing to ask for";
+  EXPECT_TRUE(vista.Pedido(vista.Mapeado(), 4096));
   EXPECT_TRUE(vista.MarcaPedido(vista.Mapeado(), 4096)) << "past the mapping";
   // Another view of the same file starts with no page asked for.
   CZelVistaArquivo::Esquece();

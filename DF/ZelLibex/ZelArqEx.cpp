@@ -439,15 +439,20 @@ int CZelArqEx::LeTudo(LONG lTamanho, void* pBuffer, bool bPulaCabecalho) {
 void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
   DescartaAdiantado();
   if (!m_bAberto || !m_pVista) return;
+  // Pieces outside the view are left to the reads that ask for them, and
+  // pages asked for before come from the view: neither is sorted or read.
+  std::erase_if(aTrechos, [&](const std::pair<int64_t, LONG>& t) {
+    return t.first < 0 || t.second <= 0 ||
+           static_cast<uint64_t>(t.first) + static_cast<uint64_t>(t.second) > m_ullTamanhoVista ||
+           m_pVista->Pedido(static_cast<uint64_t>(t.first), static_cast<uint64_t>(t.second));
+  });
   std::sort(aTrechos.begin(), aTrechos.end());
   // Pieces that meet or overlap are read as one.
   std::vector<ZelTrecho> aLer;
   uint64_t ullTotal = 0;
   for (const auto& [llOffset, lTamanho] : aTrechos) {
-    if (llOffset < 0 || lTamanho <= 0) continue;
     const uint64_t ullInicio = static_cast<uint64_t>(llOffset);
     const uint64_t ullFim = ullInicio + static_cast<uint64_t>(lTamanho);
-    if (ullFim > m_ullTamanhoVista) continue;
     const bool bJunta = !aLer.empty() && ullInicio <= aLer.back().llOffset + aLer.back().nBytes;
     const uint64_t ullDe = bJunta ? aLer.back().llOffset + aLer.back().nBytes : ullInicio;
     const uint64_t ullMais = ullFim > ullDe ? ullFim - ullDe : 0;
@@ -458,8 +463,9 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
     else
       aLer.push_back(ZelTrecho{ullInicio, static_cast<uint32_t>(lTamanho), nullptr, false});
   }
-  // What was asked for before comes from the view.
-  std::erase_if(aLer, [&](const ZelTrecho& t) { return m_pVista->MarcaPedido(t.llOffset, t.nBytes); });
+  // Marked only now, so that pieces of one new page asked for together are
+  // all read here.
+  for (const ZelTrecho& t : aLer) m_pVista->MarcaPedido(t.llOffset, t.nBytes);
   if (aLer.empty()) return;
   m_aAdiantado = TomaBuffer();
   size_t nPosicao = 0;

@@ -397,13 +397,26 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
   arq.AdiantaLeitura({{K(100), kTamanho}, {K(1300), kTamanho}});
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 1u) << "only the new page";
   EXPECT_EQ(Registro(arq, 1009), Reg('Z'));
+  // Two pieces of one new page, apart, asked for together: both read ahead.
+  n = ZelLeTrechosChamadas();
+  arq.AdiantaLeitura({{K(1602), kTamanho}, {K(1600), kTamanho}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
+  Troca(1600);
+  Troca(1602);
+  EXPECT_EQ(Registro(arq, 1600), Reg('o'));
+  EXPECT_EQ(Registro(arq, 1602), Reg('q'));
+  n = ZelLeTrechosChamadas();
+  arq.AdiantaLeitura({{K(1601), kTamanho}, {K(1620), kTamanho}});
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u) << "a page read ahead counts as asked for";
+  EXPECT_EQ(Registro(arq, 1601), Reg('p'));
   arq.Fecha();
 
   // Without a view, nothing is read ahead.
   CZelArqEx semVista;
   ASSERT_EQ(semVista.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  n = ZelLeTrechosChamadas();
   semVista.AdiantaLeitura({{K(1700), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 1u);
+  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u);
 
   // The limit: 8 MB in all.
   const std::string sGrande = m_sDir + "GRANDE.DAT";
