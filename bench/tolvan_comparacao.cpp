@@ -23,6 +23,8 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "IExBase.h"
@@ -48,18 +50,38 @@ using Relogio = std::chrono::steady_clock;
 
 double Segundos(Relogio::time_point t0) { return std::chrono::duration<double>(Relogio::now() - t0).count(); }
 
+// The time of one operation in one batch, in seconds; negative when an
+// operation failed.
+double Lote(int nPorLote, const std::function<bool()>& op) {
+  const auto t0 = Relogio::now();
+  for (int i = 0; i < nPorLote; ++i)
+    if (!op()) return -1;
+  return Segundos(t0) / nPorLote;
+}
+
+double Mediana(std::vector<double> a) {
+  std::sort(a.begin(), a.end());
+  return a.front() < 0 ? -1 : a[a.size() / 2];
+}
+
 // Median over the batches of the time of one operation, in seconds; a
 // failed operation makes it negative.
 double Mede(int nLotes, int nPorLote, const std::function<bool()>& op) {
   std::vector<double> a;
+  for (int l = 0; l < nLotes; ++l) a.push_back(Lote(nPorLote, op));
+  return Mediana(std::move(a));
+}
+
+// Two sides' medians, their batches taken in turn: a slow spell of the
+// machine then falls on both sides alike instead of on one.
+std::pair<double, double> MedeEmTurnos(int nLotes, int nPorLote, const std::function<bool()>& opA,
+                                       const std::function<bool()>& opB) {
+  std::vector<double> a, b;
   for (int l = 0; l < nLotes; ++l) {
-    const auto t0 = Relogio::now();
-    for (int i = 0; i < nPorLote; ++i)
-      if (!op()) return -1;
-    a.push_back(Segundos(t0) / nPorLote);
+    a.push_back(Lote(nPorLote, opA));
+    b.push_back(Lote(nPorLote, opB));
   }
-  std::sort(a.begin(), a.end());
-  return a[a.size() / 2];
+  return {Mediana(std::move(a)), Mediana(std::move(b))};
 }
 
 // The keys of one read: nChaves origins spread over 1..n, a different set
@@ -387,19 +409,12 @@ int Compara(const Opcoes& o) {
     }
   }
 
-  // The peer, in process.
+  // The peer's writes, in process; its reads are timed in turns with ours.
   double aParGrava[2], aParBusca[2];
   for (int t = 0; t < 2; ++t) {
     CZelBenchValores valores;
     UI4 lChave = static_cast<UI4>(aTamanhos[t]);
     aParGrava[t] = Mede(nLotes, nGravacoes, [&] { return aPar[t].Grava(valores.Vinculo(++lChave)); });
-    CChaves chaves(aTamanhos[t], nChaves);
-    std::vector<IE_VINCULO_PS> aVinculos(nChaves);
-    aParBusca[t] = Mede(nLotes, nBuscas, [&] {
-      const bool b = aPar[t].Busca(chaves.Proximas(), aVinculos) && aVinculos[0].nQtdCampos == kZelBenchCampos;
-      LiberaVinculos(aVinculos);
-      return b;
-    });
   }
 
   // Ours in process: the opening of the large company, then the writes.
@@ -413,8 +428,7 @@ int Compara(const Opcoes& o) {
     aAberturas.push_back(b ? Segundos(t0) : -1);
     ie.Finaliza();
   }
-  std::sort(aAberturas.begin(), aAberturas.end());
-  const double dAbertura = aAberturas.front() < 0 ? -1 : aAberturas[aAberturas.size() / 2];
+  const double dAbertura = Mediana(std::move(aAberturas));
   double dLeituraSimples = Mede(nLotes, nAberturas, [&] {
     std::ifstream f(ZelDiretorioBench() + aEmpresas[1] + "/VOVIDADI/DFIEVINC.dat", std::ios::binary);
     std::vector<char> a(static_cast<size_t>(std::filesystem::file_size(ZelDiretorioBench() + aEmpresas[1] +
@@ -470,9 +484,17 @@ int Compara(const Opcoes& o) {
     UI4 lChave = static_cast<UI4>(aTamanhos[t] + 10000000);
     aGravaServidor[t] =
         Mede(nLotes, nGravacoes, [&] { return apServidor[t]->GravaCamposVinculo(valores.Vinculo(++lChave)) == S_OK; });
-    CChaves chaves(aTamanhos[t], nChaves);
-    std::vector<IE_VINCULO_PS> aVinculos(nChaves);
-    aBuscaServidor[t] = Mede(nLotes, nBuscas, [&] { return Busca(apServidor[t], chaves, aVinculos); });
+    // Both sides read the same keys, a batch each in turn.
+    CChaves chaves(aTamanhos[t], nChaves), chavesPar(aTamanhos[t], nChaves);
+    std::vector<IE_VINCULO_PS> aVinculos(nChaves), aVinculosPar(nChaves);
+    std::tie(aBuscaServidor[t], aParBusca[t]) = MedeEmTurnos(
+        nLotes, nBuscas, [&] { return Busca(apServidor[t], chaves, aVinculos); },
+        [&] {
+          const bool b = aPar[t].Busca(chavesPar.Proximas(), aVinculosPar) &&
+                         aVinculosPar[0].nQtdCampos == kZelBenchCampos;
+          LiberaVinculos(aVinculosPar);
+          return b;
+        });
   }
   const int nChamadasFilho = o.bRapido ? 2 : 40;
   const double dUm = ChamadasPorSegundo(1, aEmpresas[1], aTamanhos[1], nChamadasFilho, nChaves);
