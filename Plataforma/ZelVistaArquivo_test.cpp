@@ -129,7 +129,7 @@ TEST(ZelVistaArquivo, UmaPaginaSoContaComoPedidaDepoisDaPrimeiraVez) {
   ASSERT_NE(v.pVista, nullptr);
   const CZelVistaArquivo& vista = *v.pVista;
   EXPECT_FALSE(vista.Pedido(4096 + 10, 20));
-  EXPECT_FALSE(vista.MarcaPedido(4096 + 10, 20)) << "asking marks nothing";
+  EXPECT_FALSE(vista.MarcaPedido(4096 + 10, 20)) << "the check before it marked nothing";
   EXPECT_TRUE(vista.Pedido(4096, 4096));
   EXPECT_FALSE(vista.Pedido(4000, 200));
   EXPECT_TRUE(vista.MarcaPedido(4096, 4096)) << "the same page";
