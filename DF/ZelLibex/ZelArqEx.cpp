@@ -468,10 +468,8 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
   for (const ZelTrecho& t : aLer) m_pVista->MarcaPedido(t.llOffset, t.nBytes);
   if (aLer.empty()) return;
   m_aAdiantado = TomaBuffer();
+  m_aAdiantado.resize(ullTotal);
   size_t nPosicao = 0;
-  for (const ZelTrecho& t : aLer) nPosicao += t.nBytes;
-  m_aAdiantado.resize(nPosicao);
-  nPosicao = 0;
   for (ZelTrecho& t : aLer) {
     t.pDestino = m_aAdiantado.data() + nPosicao;
     nPosicao += t.nBytes;
