@@ -59,7 +59,10 @@ const ZelLocalTipo kInicializa{"_REG_DF_INICIALIZAPS",
                                {{ZEL_CAMPO(INI, ulUsuario), V::U32, 4},
                                 {ZEL_CAMPO(INI, ulNumeroSessao), V::U32, 4},
                                 {ZEL_CAMPO(INI, ulLinhaFonte), V::U32, 4},
+                                // The fillers travel: the checksum covers them.
+                                {ZEL_CAMPO(INI, ulFiller), V::U32, 4},
                                 {ZEL_CAMPO(INI, usVersaoMorvo), V::U16, 2},
+                                {ZEL_CAMPO(INI, usFiller), V::Bytes, ZEL_TAM(INI, usFiller)},
                                 {ZEL_CAMPO(INI, szEmpresa), V::Texto, ZEL_TAM(INI, szEmpresa)},
                                 {ZEL_CAMPO(INI, szAplicativo), V::Texto, ZEL_TAM(INI, szAplicativo)},
                                 {ZEL_CAMPO(INI, szModuleName), V::Texto, ZEL_TAM(INI, szModuleName)},
@@ -67,6 +70,7 @@ const ZelLocalTipo kInicializa{"_REG_DF_INICIALIZAPS",
                                 {ZEL_CAMPO(INI, szNomeUsuarioDominio), V::Texto, ZEL_TAM(INI, szNomeUsuarioDominio)},
                                 {ZEL_CAMPO(INI, cControle), V::U8, 1},
                                 {ZEL_CAMPO(INI, cWTS), V::U8, 1},
+                                {ZEL_CAMPO(INI, szFiller), V::Texto, ZEL_TAM(INI, szFiller)},
                                 {ZEL_CAMPO(INI, uiCRC), V::U64, 8}},
                                {}};
 

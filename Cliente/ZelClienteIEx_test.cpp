@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ZelCrc.h"
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelRoteiroIEx.h"
@@ -160,6 +161,31 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaERespondeSoSuasInterfaces) {
   EXPECT_EQ(p->Release(), 0u);
   EsperaFalsosLiberados(0);
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
+}
+
+// The session record reaches the object byte for byte, reserved fields too:
+// its checksum covers them.
+TEST(ZelClienteIEx, RegistroDeSessaoChegaInteiroComOsReservados) {
+  IZelDF_IEx* p = ProxyParaFalso();
+  ASSERT_NE(p, nullptr);
+  _REG_DF_INICIALIZAPS r{};
+  r.ulUsuario = 1;
+  r.ulLinhaFonte = 1;
+  r.usVersaoMorvo = kVersaoMorvo;
+  std::strcpy(r.szAplicativo, "app");
+  r.cControle = 'B';
+  r.ulFiller = 7;
+  r.usFiller[0] = 1;
+  r.usFiller[2] = 0xFFFF;
+  std::strcpy(r.szFiller, "reservado");
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  EXPECT_EQ(p->Inicializa_Padrao(r), S_OK);
+  r.szFiller[20] = 'x';  // after the text's end: still covered
+  EXPECT_EQ(p->Inicializa_Padrao(r), HR(0x81080C17));
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  EXPECT_EQ(p->Inicializa_Padrao(r), S_OK);
+  p->Release();
+  EsperaFalsosLiberados(0);
 }
 
 TEST(ZelClienteIEx, ChamadasDeVariasThreadsCorremJuntasNoServidor) {

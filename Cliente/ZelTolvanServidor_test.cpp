@@ -98,10 +98,12 @@ TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
     ++nFalhas;
   EXPECT_EQ(nFalhas, 25u);
   EXPECT_EQ(sEmProcesso.find("\"erro\""), std::string::npos);
-  // Only the good header was written: no value, text or link file.
+  // Only the good header was written, and the value files that the write of
+  // an unknown field opened before refusing it: no value, text or link.
   const auto arquivos = Arquivos("peloServidor");
   EXPECT_EQ(arquivos.count("DFIEVINC.dat"), 0u);
-  EXPECT_EQ(arquivos.count("FTIEXNF.DAT"), 0u);
+  EXPECT_EQ(arquivos.at("FTIEXNF.DAT"), std::string(48, '\0'));
+  EXPECT_EQ(arquivos.at("FTIEXNFText.DAT"), std::string(1, '\0'));
   EXPECT_EQ(arquivos.at("DFIEHDR.DAT").size(), 2u * 56);
   EXPECT_EQ(arquivos.at("DFIEINTCAB.DAT").size(), 80u);
 }

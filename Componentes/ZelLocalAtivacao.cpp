@@ -329,7 +329,7 @@ class Runtime {
     m_conexoes.clear();
   }
 
-  HRESULT CriaInProc(REFCLSID clsid, REFIID riid, void** ppv) {
+  HRESULT CriaInProc(REFCLSID clsid, IUnknown* pUnkOuter, REFIID riid, void** ppv) {
     IUnknown* pUnk = nullptr;
     {
       std::lock_guard<std::mutex> trava(m_mutex);
@@ -341,7 +341,7 @@ class Runtime {
         }
     }
     if (pUnk == nullptr) return REGDB_E_CLASSNOTREG;
-    HRESULT hr = CriaPelaFabrica(pUnk, riid, ppv);
+    HRESULT hr = CriaPelaFabrica(pUnk, riid, ppv, pUnkOuter);
     pUnk->Release();
     return hr;
   }
@@ -375,11 +375,11 @@ class Runtime {
     std::thread aceitador;
   };
 
-  static HRESULT CriaPelaFabrica(IUnknown* pUnk, REFIID riid, void** ppv) {
+  static HRESULT CriaPelaFabrica(IUnknown* pUnk, REFIID riid, void** ppv, IUnknown* pUnkOuter = nullptr) {
     IClassFactory* pFabrica = nullptr;
     HRESULT hr = pUnk->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&pFabrica));
     if (FAILED(hr) || pFabrica == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
-    hr = pFabrica->CreateInstance(nullptr, riid, ppv);
+    hr = pFabrica->CreateInstance(pUnkOuter, riid, ppv);
     pFabrica->Release();
     return hr;
   }
@@ -941,12 +941,13 @@ HRESULT AtivaLocal(REFCLSID clsid, REFIID riid, void** ppv) {
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
   HRESULT hr = REGDB_E_CLASSNOTREG;
   if ((dwClsContext & CLSCTX_INPROC_SERVER) != 0) {
-    hr = Runtime::Instancia().CriaInProc(clsid, riid, ppv);
+    hr = Runtime::Instancia().CriaInProc(clsid, pUnkOuter, riid, ppv);
     if (hr != REGDB_E_CLASSNOTREG) return hr;
   }
-  if ((dwClsContext & CLSCTX_LOCAL_SERVER) != 0) hr = AtivaLocal(clsid, riid, ppv);
+  // An object in another process cannot be part of one in this process.
+  if ((dwClsContext & CLSCTX_LOCAL_SERVER) != 0)
+    hr = pUnkOuter != nullptr ? CLASS_E_NOAGGREGATION : AtivaLocal(clsid, riid, ppv);
   return hr;
 }

@@ -193,16 +193,31 @@ class DanoArquivo : public ServicoTeste, public ::testing::WithParamInterface<st
   }
 };
 
+// Whether the answer holds links, and whether none of them holds a value.
+bool TemVinculos(const json& j) { return j.dump().find("\"origem\"") != std::string::npos; }
+bool SemValores(const json& j) {
+  if (j.is_object() && j.contains("origem") && j["nQtdCampos"] != 0) return false;
+  if (j.is_structured())
+    for (const auto& e : j)
+      if (!SemValores(e)) return false;
+  return true;
+}
+
 TEST_P(DanoArquivo, InicioEMetodosRespondemCodigoSemPerderRegistrosInteiros) {
   const auto& [arquivo, eDano] = GetParam();
   const std::vector<json> aSaudaveis = Monta();
   Danifica(arquivo, eDano);
+  // The database takes a directory in its link file's place for no file: no
+  // link, and a write that would create the file fails.
+  const bool bSemVinculos = std::string(arquivo.szNome) == "DFIEVINC.dat" && eDano == Dano::Diretorio;
 
   CZelCli cli(CLSCTX_INPROC_SERVER);
   ChamaConfere(cli, kInicia);
   for (size_t i = 0; i < std::size(kLeituras); ++i) {
     Resposta r = ChamaConfere(cli, kLeituras[i]);
-    if (r.hr == S_OK) {
+    if (r.hr == S_OK && bSemVinculos && TemVinculos(r.j)) {
+      EXPECT_TRUE(SemValores(r.j)) << kLeituras[i] << " -> " << r.j.dump();
+    } else if (r.hr == S_OK) {
       EXPECT_EQ(r.j, aSaudaveis[i]) << "a whole record reads differently: " << kLeituras[i];
     }
   }

@@ -376,7 +376,7 @@ void VerificaVinculos(CEmpresaVovi& e, CProblemas& p) {
       p.Anota(sVinc, ulPos, "header position 0");
       continue;
     }
-    // The origin index allows no repeated key: the company's database would not open.
+    // The origin index answers only the first of a repeated key: later writes of it fail.
     auto [it, bNova] = mOrigens.emplace((uint64_t{v.lPosHeader} << 32) | v.lChave, ulPos);
     if (!bNova) p.Anota(sVinc, ulPos, sOrigem + " is also the origin of record " + std::to_string(it->second));
     if (v.ulExcluido > 1) p.Anota(sVinc, ulPos, "removal mark " + std::to_string(v.ulExcluido) + " is neither 0 nor 1");

@@ -112,7 +112,7 @@ TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
   for (const auto& [sz, sVersao] : casos) EXPECT_EQ(ZelVersaoQuatroNumeros(sz), sVersao) << (sz ? sz : "null");
 
   const std::regex quatro(R"(\d+\.\d+\.\d+\.\d+)");
-  EXPECT_TRUE(std::regex_match(ZelVersaoPrograma(), quatro)) << ZelVersaoPrograma();
+  EXPECT_EQ(ZelVersaoPrograma(), "7.12.77.0") << "the product version of the suite's release";
   std::string so = ZelVersaoSO();
   EXPECT_TRUE(std::regex_match(so, quatro)) << so;
   utsname u{};

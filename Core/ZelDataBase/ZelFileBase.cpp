@@ -83,10 +83,10 @@ HRESULT CZelFileBase::AbreArquivo(EZelDataBase_ModoAbertura eModoAbertura) {
           "hr = CZelDataBaseUtil::GetPathArquivo(m_eModulo, GetEmpresa(), m_sNomeArquivo, &sPathArquivo)", hr);
     return hr;
   }
-  // A missing file is an empty table; a directory in its place is not, and
-  // fails below like any file that cannot be opened.
+  // A missing file is an empty table, and so is a directory in its place:
+  // only an open that creates meets it.
   if (eModoAbertura != EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao &&
-      !CZelDataBaseUtil::ExisteArquivo(sPathArquivo) && !ZelExisteDiretorio(sPathArquivo))
+      !CZelDataBaseUtil::ExisteArquivo(sPathArquivo))
     return S_OK;
   hr = m_ControleCriacaoArquivos.GerenciaControleCriacaoArquivos(eModoAbertura);
   if (FAILED(hr)) {

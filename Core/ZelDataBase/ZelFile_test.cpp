@@ -62,6 +62,21 @@ TEST_F(ZelFileTeste, LerPosicaoZeroFalhaMesmoSemArquivoECargaDeArquivoVazioOuFor
   EXPECT_EQ(b.hr, HR(0x810809D8));
 }
 
+// A directory in the file's place is no file: the table loads empty, and
+// only the write that would create the file meets it.
+TEST_F(ZelFileTeste, DiretorioNoLugarDoArquivoCarregaVazioEFalhaAGravacao) {
+  ASSERT_EQ(ZelCriaDiretorio(Caminho("DADOS.dat")), ERROR_SUCCESS);
+  Aberto a;
+  ASSERT_EQ(a.hr, S_OK);
+  EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
+  EXPECT_FALSE(a.arq.ExisteArquivo());
+  REG_TESTE r{};
+  EXPECT_EQ(a.arq.Le(1, &r), HR(0x810809E3));
+  EXPECT_TRUE(FAILED(Grava(a.arq, 0, Reg(1, 1))));
+  EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
+  EXPECT_TRUE(ZelExisteDiretorio(Caminho("DADOS.dat")));
+}
+
 TEST_F(ZelFileTeste, AnexarCriaOArquivoNaPosicao1EGravaByteAByte) {
   Aberto a;
   ZelUInt uiPos = 0;

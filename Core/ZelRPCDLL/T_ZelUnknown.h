@@ -218,6 +218,9 @@ HRESULT T_ZelUnknown<I, B>::ChamaGuardado(const std::string& sFuncao, const char
   HRESULT hr = S_OK;
   ZelFalhaMaquina falha;
   try {
+    // Looked up again: a fault in another thread's call may have discarded
+    // the object since the entry check, and its state is no longer trusted.
+    pBase = Base();
     bool bNormal = ZelExecutaProtegido([&] { hr = pBase ? corpo(*pBase) : E_ZELCR_OBJETO_NAO_CRIADO; }, &falha);
     if (!bNormal) {
       hr = ZelSEHParaHresult(falha.dwCodigo);

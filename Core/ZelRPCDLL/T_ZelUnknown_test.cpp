@@ -81,6 +81,16 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
     return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
                          [nModo] { return ZelPares{{"modo", std::to_string(nModo)}}; }, corpo);
   }
+  // As Metodo, with the object discarded between the entry check and the
+  // body, as a fault in another thread's call would (entry lines must be on).
+  HRESULT MetodoDescartadoNaEntrada(Corpo corpo) {
+    return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
+                         [this] {
+                           DescartaBase();
+                           return ZelPares{};
+                         },
+                         corpo);
+  }
   bool TemBase() const { return Base() != nullptr; }
 
   int nHooks = 0;
@@ -348,6 +358,24 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
     EXPECT_EQ(obj.KeepAlive(nullptr), E_POINTER);
   }
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 3u);
+}
+
+TEST_F(TZelUnknownTeste, ObjetoDescartadoDuranteAChamadaNaoRodaOCorpo) {
+  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CTesteObjeto\n");
+  CTesteObjeto obj;
+  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
+  static std::atomic<int> nCorpos{0};
+  nCorpos = 0;
+  EXPECT_EQ(obj.MetodoDescartadoNaEntrada([](CTesteBase&) -> HRESULT {
+    ++nCorpos;
+    return S_OK;
+  }),
+            HR(0x81080AA8));
+  EXPECT_EQ(nCorpos, 0);
+  EXPECT_FALSE(obj.TemBase());
+  // Without its business object the line has no company to go to.
+  EXPECT_EQ(LinhasErro(), 1u);
+  EXPECT_TRUE(Contem(UltimaLinhaErroProgramas(), "\thr = pfInSEHFuncao()\thr = 0X81080AA8 "));
 }
 
 TEST_F(TZelUnknownTeste, ConstrucaoQueLancaOuFalhaFalhaOFinalConstruct) {

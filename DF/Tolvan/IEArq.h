@@ -94,9 +94,8 @@ class CIEArqT : public CIEArqBase {
   // Every data record (record 0 left out).
   int LeTudo(std::vector<T>& aRegistros) {
     aRegistros.clear();
-    ULONGLONG nTamanho = m_Arq.GetTamanhoArquivo();
-    if (nTamanho % sizeof(T) != 0) return ZELARQ_ARQUIVO_INVALIDO;
-    ULONGLONG nQtd = nTamanho / sizeof(T);
+    // A partial record at the end is no record (a crash during an append).
+    ULONGLONG nQtd = m_Arq.GetTamanhoArquivo() / sizeof(T);
     if (nQtd < 2) return ZELARQ_OK;
     aRegistros.resize(nQtd - 1);
     int iRetorno =

@@ -43,11 +43,6 @@ HRESULT CriaSeAusente(IIEArqBind* pBind, const IZelDF_Profiler* pIdentidade, con
 }
 }  // namespace
 
-int IEVerificaTamanho(CZelArqEx& arq) {
-  const ULONGLONG nTamanho = arq.GetTamanhoArquivo();
-  return nTamanho % static_cast<ULONGLONG>(arq.GetTamanhoRegistro()) == 0 ? ZELARQ_OK : ZELARQ_ARQUIVO_INVALIDO;
-}
-
 CIExBase::CIExBase() : m_ArqIE(this), m_ArqCamposIE(this), m_ArqUsuariosIE(this) {}
 
 CIExBase::~CIExBase() { Finaliza(); }
@@ -122,20 +117,13 @@ HRESULT CIExBase::VerificaArquivosIntegracao() {
 }
 
 namespace {
-// Opens a long-lived file for reading; a file that is not a whole number of
-// records is refused rather than read short.
+// Opens a long-lived file for reading; a partial record at its end (a crash
+// during an append) is not counted, and the next append takes its place.
 template <class T>
 HRESULT AbreLeitura(CIEArqT<T>& arq, const IZelDF_Profiler* pIdentidade, const char* szFuncao, const char* szTraco,
                     BOOL bCria) {
   if (arq.EstaAberto()) return S_OK;
   HRESULT hr = arq.Abre('L', bCria, false);
-  if (SUCCEEDED(hr)) {
-    int iRetorno = IEVerificaTamanho(arq.GetArquivo());
-    if (iRetorno != ZELARQ_OK) {
-      arq.Fecha();
-      hr = IES_MAKE_HR(iRetorno);
-    }
-  }
   if (FAILED(hr)) Traca(pIdentidade, szFuncao, __LINE__, szTraco, hr);
   return hr;
 }

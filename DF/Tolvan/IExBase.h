@@ -105,20 +105,20 @@ class CIExBase : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseP
 
  private:
   void FechaArquivos();
-  // Runs fTrabalho under the directory's change marker; szFonte names the
-  // source file of the trace lines.
+  // Runs fTrabalho under the directory's change marker; szFonte and nLinha
+  // name the caller's place in the trace lines.
   template <class F>
-  HRESULT SobMarca(const char* szFuncao, const char* szFonte, F&& fTrabalho);
+  HRESULT SobMarca(const char* szFuncao, const char* szFonte, int nLinha, F&& fTrabalho);
   HRESULT VerificaCampos(const char* szFuncao, const IE_CAMPO_PS* pCampos, UINT nQtd);
 };
 
 template <class F>
-HRESULT CIExBase::SobMarca(const char* szFuncao, const char* szFonte, F&& fTrabalho) {
+HRESULT CIExBase::SobMarca(const char* szFuncao, const char* szFonte, int nLinha, F&& fTrabalho) {
   // Ends with the operation, so a failed one gives the marker up too.
   CZelArqMarcaFila marcaFila(this);
   int iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, "DF");
   if (iRetorno != 0) {
-    ZelTraceInt(this, szFuncao, szFonte, __LINE__,
+    ZelTraceInt(this, szFuncao, szFonte, nLinha,
                 "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")", "iRetorno", iRetorno);
     return IES_MAKE_HR(iRetorno);
   }
@@ -126,7 +126,7 @@ HRESULT CIExBase::SobMarca(const char* szFuncao, const char* szFonte, F&& fTraba
   if (FAILED(hr)) return hr;
   iRetorno = marcaFila.Desmarca();
   if (iRetorno != 0) {
-    ZelTraceInt(this, szFuncao, szFonte, __LINE__, "iRetorno = marcaFila.Desmarca()", "iRetorno", iRetorno);
+    ZelTraceInt(this, szFuncao, szFonte, nLinha, "iRetorno = marcaFila.Desmarca()", "iRetorno", iRetorno);
     return IES_MAKE_HR(iRetorno);
   }
   return hr;
@@ -176,5 +176,3 @@ int64_t IECarimboComSinal(UI8 ullCarimbo);
 void IELiberaCampos(IE_CAMPO_PS* pCampos, UINT nQtd);
 void IELiberaItens(IE_CAMPO_DATA_PS* pItens, UINT nQtd);
 
-// A file of whole records: 0, or the data-file code of a damaged file.
-int IEVerificaTamanho(CZelArqEx& arq);

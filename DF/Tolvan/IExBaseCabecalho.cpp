@@ -5,6 +5,7 @@
 #include "IExBase.h"
 #include "Pardak.h"
 #include "ZelArqMarcaFila.h"
+#include "ZelLocalLimites.h"
 #include "ZelProfiler.h"
 
 namespace {
@@ -26,13 +27,24 @@ int LeNaPosicao(CIEArqT<T>& arq, UI8 ullPosicao, T* pReg) {
   return arq.Le(static_cast<LONG>(ullPosicao), pReg);
 }
 
-// Copies what was read into a task-allocated array (one of nQtd entries even
-// when nQtd is 0); null when memory ran out.
+// Copies what was read into a task-allocated array of nQtd entries, the rest
+// zeroed (one even when nQtd is 0); null when memory ran out.
 template <class T>
-T* EntregaArray(const std::vector<T>& a) {
-  T* p = IEAlocaZerado<T>(a.size());
+T* EntregaArray(const std::vector<T>& a, size_t nQtd) {
+  T* p = IEAlocaZerado<T>(nQtd);
   if (p != nullptr && !a.empty()) std::memcpy(p, a.data(), a.size() * sizeof(T));
   return p;
+}
+template <class T>
+T* EntregaArray(const std::vector<T>& a) {
+  return EntregaArray(a, a.size());
+}
+// After a failed read the caller still gets the array of the count it asked
+// for, with what was read; none when no answer could carry it, so that a
+// damaged count never makes the service allocate without bound.
+template <class T>
+T* EntregaParcial(const std::vector<T>& a, UINT nQtd) {
+  return UI8{nQtd} * sizeof(T) > kZelLocalMaxSaidaChamada ? nullptr : EntregaArray(a, nQtd);
 }
 
 // The text a value carries: pcTexto up to its terminator, never beyond the
@@ -142,7 +154,9 @@ HRESULT CIExBase::LeCampos(UI4 iPtr, UINT nQtd, IE_CAMPO_PS** ppCampos) {
   // the service allocate without bound.
   std::vector<IE_CAMPO_PS> aCampos;
   auto falha = [&](HRESULT hrFalha) {
-    for (IE_CAMPO_PS& campo : aCampos) CoTaskMemFree(campo.pUsuarios);
+    *ppCampos = EntregaParcial(aCampos, nQtd);
+    if (*ppCampos == nullptr)
+      for (IE_CAMPO_PS& campo : aCampos) CoTaskMemFree(campo.pUsuarios);
     return hrFalha;
   };
   for (UINT iCampo = 0; iCampo < nQtd; ++iCampo) {
@@ -173,7 +187,8 @@ HRESULT CIExBase::LeCampos(UI4 iPtr, UINT nQtd, IE_CAMPO_PS** ppCampos) {
   IE_CAMPO_PS* pCampos = EntregaArray(aCampos);
   if (pCampos == nullptr) {
     IE_TRACA_HR(kFuncao, "E_OUTOFMEMORY", E_OUTOFMEMORY);
-    return falha(E_OUTOFMEMORY);
+    for (IE_CAMPO_PS& campo : aCampos) CoTaskMemFree(campo.pUsuarios);
+    return E_OUTOFMEMORY;
   }
   *ppCampos = pCampos;
   return S_OK;
@@ -202,7 +217,7 @@ HRESULT CIExBase::GravaIEHeader(UI4* pPos, IE_HDR_PS ps) {
   HRESULT hr = VerificaCampos(kFuncao, ps.pCampos, ps.nQtdCampos);
   if (FAILED(hr)) return hr;
 
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     std::lock_guard<std::recursive_mutex> trava(m_csArquivos);
     m_ArqIE.Fecha();
     CIEArqT<IE_HDR_ARQ_V0> arqIE(this);
@@ -315,7 +330,7 @@ HRESULT CIExBase::BuscaPtrsIEHeader(IE_HEADER_FILTRO_PS filtro, IE_ARRAY_PONTEIR
   std::memset(pRegPtrs, 0, sizeof *pRegPtrs);
 
   std::vector<UI4> aPtrs;
-  HRESULT hr = SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  HRESULT hr = SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     std::lock_guard<std::recursive_mutex> trava(m_csArquivos);
     HRESULT hrArq = AbreArqHeader();
     if (FAILED(hrArq)) {
@@ -425,6 +440,7 @@ HRESULT CIExBase::LeArrayItens(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 iPtr, UIN
     HRESULT hr = HrDoCodigo(LeNaPosicao(arq, UI8{iPtr} + i, &reg));
     if (FAILED(hr)) {
       IE_TRACA_HR(kFuncao, "arq.Le(iPtr + i, &reg)", hr);
+      *ppArray = EntregaParcial(aItens, nQtd);
       return hr;
     }
     IEConverte(reg, &aItens.emplace_back());
@@ -510,17 +526,13 @@ HRESULT CIExBase::LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 i
     return hr;
   }
   if (nQtd == 0) return S_OK;
+  // A failure keeps the array handed out with the texts read so far.
   IE_CAMPO_DATA_PS* pArray = *ppArray;
-  auto falha = [&](HRESULT hrFalha) {
-    IELiberaItens(pArray, nQtd);
-    *ppArray = nullptr;
-    return hrFalha;
-  };
   for (UINT i = 0; i < nQtd; ++i) {
     bool bTexto = false;
     if (!CampoDeTexto(pArray[i].id, &bTexto)) {
       IE_TRACA_HR(kFuncao, "E_FAIL", E_FAIL);
-      return falha(E_FAIL);
+      return E_FAIL;
     }
     if (!bTexto) continue;
     IE_CAMPO_DATA_ARQ_V2 reg{};
@@ -529,13 +541,13 @@ HRESULT CIExBase::LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 i
     hr = HrDoCodigo(arq.LeTexto(reg, &sTexto));
     if (FAILED(hr)) {
       IE_TRACA_HR(kFuncao, "arq.LeTexto(reg, sTexto)", hr);
-      return falha(hr);
+      return hr;
     }
     if (sTexto.empty()) continue;
     char* pcTexto = IEAlocaZerado<char>(sTexto.size() + 1);
     if (pcTexto == nullptr) {
       IE_TRACA_HR(kFuncao, "E_OUTOFMEMORY", E_OUTOFMEMORY);
-      return falha(E_OUTOFMEMORY);
+      return E_OUTOFMEMORY;
     }
     std::memcpy(pcTexto, sTexto.data(), sTexto.size());
     pArray[i].pcTexto = pcTexto;

@@ -71,9 +71,6 @@ HRESULT CIExBaseConversao::GetConfiguracao(REG_IE_CONFIGURACAO_INFO_PLUS_PS* pRe
   }
   auto pRegArq = std::make_unique<REG_IE_CONFIGURACAO_INFO_PLUS_ARQ>();
   iRetorno = arqConfig.Le(0, pRegArq.get());
-  // A short or grown file holds no version one could trust.
-  if (iRetorno == ZELARQ_OK && arqConfig.GetTamanhoArquivo() != sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))
-    iRetorno = ZELARQ_ARQUIVO_INVALIDO;
   if (iRetorno != ZELARQ_OK) {
     IE_TRACA_INT(kFuncao, "arqConfig.Le(0, &regConfig)", iRetorno);
     return IES_MAKE_HR(iRetorno);
@@ -167,11 +164,11 @@ HRESULT CIExBaseConversao::VerificaExistenciaTRA() {
   return S_OK;
 }
 
-HRESULT CIExBaseConversao::SubstituiPorTRA(const char* const* aszNomes, int nQtd) {
+HRESULT CIExBaseConversao::SubstituiPorTRA(const char* szFuncao, const char* const* aszNomes, int nQtd) {
   for (int i = 0; i < nQtd; ++i) {
     const std::string sBase = m_sLocalDados + aszNomes[i];
     if (ZelCopiaArquivo(sBase + kExtensaoTransferenciaIE, sBase + kExtensaoIE, false) != ERROR_SUCCESS) {
-      IE_TRACA_HR("CIExBaseConversao::SubstituiPorTRA", "IES_MAKE_HR(IE_ERRO_CONVERSAO)", kErroConversao);
+      IE_TRACA_HR(szFuncao, "IES_MAKE_HR(IE_ERRO_CONVERSAO)", kErroConversao);
       return kErroConversao;
     }
   }
@@ -227,7 +224,7 @@ HRESULT CIExBaseConversao::EliminaRegistrosZerados() {
       }
     }
   }
-  return SubstituiPorTRA(kNomes, 1);
+  return SubstituiPorTRA(kFuncao, kNomes, 1);
 }
 
 HRESULT CIExBaseConversao::RemoveRegistroZero() {
@@ -279,12 +276,7 @@ HRESULT CIExBaseConversao::ConverteIE_CAMPO_ARQ_V1ParaV2() {
       IE_TRACA_HR(kFuncao, "arqUsuarioTRA.Abre('C')", hr);
       return falha(hr);
     }
-    // A field file of partial records would lose its tail in the new layout.
-    int iRetorno = IEVerificaTamanho(arqCampoDAT.GetArquivo());
-    if (iRetorno != ZELARQ_OK) {
-      IE_TRACA_INT(kFuncao, "IEVerificaTamanho(arqCampoDAT)", iRetorno);
-      return falha(IES_MAKE_HR(iRetorno));
-    }
+    int iRetorno = ZELARQ_OK;
     const ULONGLONG nQtdCampos = arqCampoDAT.GetQtdRegistros(true);
     for (ULONGLONG idx = 1; idx <= nQtdCampos; ++idx) {
       IE_CAMPO_ARQ_V1 regCampoV1{};
@@ -326,5 +318,5 @@ HRESULT CIExBaseConversao::ConverteIE_CAMPO_ARQ_V1ParaV2() {
       }
     }
   }
-  return SubstituiPorTRA(kNomes, 2);
+  return SubstituiPorTRA(kFuncao, kNomes, 2);
 }

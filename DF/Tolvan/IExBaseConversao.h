@@ -36,7 +36,8 @@ class CIExBaseConversao : public IIEArqBind, public IZelDF_Profiler {
     return m_sLocalDados + REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT();
   }
   // Replaces each file by its transfer file and deletes the transfer files.
-  HRESULT SubstituiPorTRA(const char* const* aszNomes, int nQtd);
+  // The step's trace lines carry szFuncao, the step's name.
+  HRESULT SubstituiPorTRA(const char* szFuncao, const char* const* aszNomes, int nQtd);
   void ApagaTRA(const char* const* aszNomes, int nQtd);
 
   std::string m_sEmpresa;

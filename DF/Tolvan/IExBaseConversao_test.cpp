@@ -62,6 +62,27 @@ TEST_F(IExBaseConversaoTeste, VersaoZeroPassaPelosTresPassos) {
   EXPECT_TRUE(ArquivosTRA().empty());
 }
 
+// A partial record at a file's end (an append cut short) is no record: the
+// conversion carries the whole ones, and a grown configuration keeps its
+// version.
+TEST_F(IExBaseConversaoTeste, RegistroParcialNoFimNaoContaNaConversao) {
+  ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos + "xx"},
+                          {"DFIECMP.DAT", kCamposAntigos + "rest"},
+                          {"DFIEUSU.DAT", kUsuariosAntigos + "u"}}),
+            S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(5, 1)) + IEBytes(Vinculo(6, 3, 2, 4, 1)));
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({12, 13, 14}));
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(CampoV2(100, "Observa\xE7\xE3o", 2, 1)) +
+                                      IEBytes(CampoV2(150, "Valor", 0, 0)) + IEBytes(CampoV2(0, "Data", 1, 3)));
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+
+  const std::string sConfiguracao = Configuracao(9) + IEZeros(10);
+  Escreve("DFIECONFIG.DAT", sConfiguracao);
+  EXPECT_EQ(Converte(-1, {{"DFIECMP.TRA", "x"}}), S_OK) << "version 9: no step runs";
+  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), sConfiguracao);
+  EXPECT_EQ(Bytes("DFIECMP.TRA"), "x");
+}
+
 TEST_F(IExBaseConversaoTeste, VersaoSeteSoRemoveORegistroZeroEConverteOsCampos) {
   // A name without its terminator: its 51 bytes are copied, the old reserve is not.
   IE_CAMPO_ARQ_V1 v1 = CampoV1(5, "", 0, 0, 0);
@@ -111,12 +132,21 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_TRUE(ErroContem("hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"));
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIECMP.TRA"), ERROR_SUCCESS);
 
-  // A field file with a partial record.
-  const std::string sCampos = IEZeros(72) + IEBytes(CampoV1(1, "A", 0, 0, 0)) + "rest";
-  EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", sCampos}}), HR(0x80043EE2));
-  EXPECT_EQ(Bytes("DFIECMP.DAT"), sCampos);
+  // The converted file cannot take the old one's place: the step that made
+  // it reports the failure under its own name.
+  const size_t nLinhas = Linhas(ArquivoErrosEmpresa()).size();
+  Escreve("DFIEUSU.DAT", kUsuariosAntigos);
+  ASSERT_EQ(ZelDefineSomenteLeitura(m_sVovi + "DFIECMP.DAT", true), ERROR_SUCCESS);
+  EXPECT_EQ(Converte(8, {}), HR(0x80040979));
+  ZelDefineSomenteLeitura(m_sVovi + "DFIECMP.DAT", false);
   EXPECT_EQ(VersaoGravada(), 8u);
-  EXPECT_TRUE(ArquivosTRA().empty());
+  const auto linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_GT(linhas.size(), nLinhas);
+  EXPECT_NE(linhas[nLinhas].find("\tCIExBaseConversao::ConverteIE_CAMPO_ARQ_V1ParaV2\t"), std::string::npos)
+      << linhas[nLinhas];
+  EXPECT_NE(linhas[nLinhas].find("\thr = IES_MAKE_HR(IE_ERRO_CONVERSAO)\t"), std::string::npos);
+  for (const char* sz : {"DFIECMP.TRA", "DFIEUSU.TRA"}) ZelExcluiArquivo(m_sVovi + sz);
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
 
   // A field whose users lie outside the users' file.
   EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", IEZeros(72) + IEBytes(CampoV1(1, "A", 2, 4, 0))},
@@ -142,10 +172,15 @@ TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNa
 }
 
 TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodigo) {
-  Escreve("DFIECONFIG.DAT", "abc");
-  EXPECT_TRUE(FAILED(Converte(-1, {})));
+  // An empty file has no record 0 to read.
+  Escreve("DFIECONFIG.DAT", "");
+  EXPECT_EQ(Converte(-1, {}), HR(0x80043E95));
   EXPECT_TRUE(ErroContem("iRetorno = arqConfig.Le(0, &regConfig)"));
   EXPECT_TRUE(ErroContem("hr = GetConfiguracao(&regConfigPS)"));
+  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "");
+  // A short one reads zero-padded: here a version from the future.
+  Escreve("DFIECONFIG.DAT", "abc");
+  EXPECT_EQ(Converte(-1, {}), HR(0x80040975));
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "abc");
   CIExBaseConversao conversao;
   EXPECT_EQ(conversao.Inicializa("NENHUMA", 1, 1), HR(0x80043F59));

@@ -75,7 +75,7 @@ HRESULT CIExBase::GravaCabecalhoIntegracao(UI4 ulPosicaoIn, _REG_IE_CABECALHO_IN
   if (pulPosicaoOut == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
   if (!IEProcessoValido(reg.eProcessoOrigem) || !IEProcessoValido(reg.eProcessoDestino))
     IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);
@@ -98,7 +98,7 @@ HRESULT CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi(IE_ARRAY_PONTEIROS_PS*
   static constexpr const char* kFuncao = "CIExBase::GetPonteirosCabecalhoIntegracaoVoviDadi";
   if (pregPonteiros == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
   std::memset(pregPonteiros, 0, sizeof *pregPonteiros);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -125,7 +125,7 @@ HRESULT CIExBase::GetListaCabecalhosIntegracao(IE_ARRAY_PONTEIROS_PS* pRegPontei
   std::memset(pRegLista, 0, sizeof *pRegLista);
   for (UINT ul = 0; ul < pRegPonteiros->qtd; ++ul)
     if (pRegPonteiros->pPtrs[ul] == 0) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -154,7 +154,7 @@ HRESULT CIExBase::ExisteCabecalhoIntegracao(IE_HEADER_FILTRO_PS regHeaderOrigem,
     IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
   std::memset(pRegCabecalho, 0, sizeof *pRegCabecalho);
   const bool bIncluiInativos = IncluiInativos(regHeaderOrigem) && IncluiInativos(regHeaderDestino);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -182,7 +182,7 @@ HRESULT CIExBase::LeVinculosCabecalhoIntegracao(_REG_IE_CABECALHO_INTEGRACAO_PS*
   const UI4 ulQtd = pRegCabecalho->ulQtdVinculosIntegracoes;
   // Links start at record 1; the header record is nobody's link.
   if (ulQtd > 0 && ulPosLeitura == 0) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqVinculo arqVinculo(this);
     HRESULT hr = arqVinculo.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqVinculo.Abre('L')", hr);
@@ -208,7 +208,7 @@ HRESULT CIExBase::GravaVinculosCabecalhosIntegracao(_REG_IE_CABECALHO_INTEGRACAO
   static constexpr const char* kFuncao = "CIExBase::GravaVinculosCabecalhosIntegracao";
   if (pRegCabecalho == nullptr || pRegLista == nullptr || (pRegLista->ulQtd > 0 && pRegLista->pRegListaVinculos == nullptr))
     IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqVinculo arqVinculo(this);
     HRESULT hr = arqVinculo.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqVinculo.Abre('G')", hr);
@@ -233,7 +233,7 @@ HRESULT CIExBase::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header
   if (bProcessoJaCadastrado == nullptr) IE_FALHA_HR(kFuncao, "E_POINTER", E_POINTER);
   if (!IEProcessoValido(header.eProc)) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
   *bProcessoJaCadastrado = 0;
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('L');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('L')", hr);
@@ -252,7 +252,7 @@ HRESULT CIExBase::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header
 HRESULT CIExBase::ExcluiIntegracoesQueUsamEsteProcesso(IE_HEADER_FILTRO_PS header) {
   static constexpr const char* kFuncao = "CIExBase::ExcluiIntegracoesQueUsamEsteProcesso";
   if (!IEProcessoValido(header.eProc)) IE_FALHA_HR(kFuncao, "E_INVALIDARG", E_INVALIDARG);
-  return SobMarca(kFuncao, kFonte, [&]() -> HRESULT {
+  return SobMarca(kFuncao, kFonte, __LINE__, [&]() -> HRESULT {
     ArqCabecalho arqCabecalho(this);
     HRESULT hr = arqCabecalho.Abre('G');
     if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCabecalho.Abre('G')", hr);

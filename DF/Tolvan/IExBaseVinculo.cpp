@@ -156,11 +156,6 @@ HRESULT CIExBase::GravaCamposVinculo(IE_VINCULO_PS vinculo) {
   if (!IEProcessoValido(regHeaderPS.eProcesso))
     IE_FALHA_HR(kFuncao, "IES_MAKE_HR(ZELARQ_ARQUIVO_INVALIDO)", IES_MAKE_HR(ZELARQ_ARQUIVO_INVALIDO));
 
-  // A value the catalogue does not know fails before the value file is made.
-  for (UINT i = 0; i < vinculo.nQtdCampos; ++i) {
-    IE_E_CAMPO eGrupo = vinculo.pCampos[i].id;
-    if (!IEAlteraCampoParaPrimeiro(eGrupo)) IE_FALHA_HR(kFuncao, "E_FAIL", E_FAIL);
-  }
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arqCmp(this);
   hr = arqCmp.Abre('G', regHeaderPS.eProcesso);
   if (FAILED(hr)) IE_FALHA_HR(kFuncao, "arqCmp.Abre('G', regHeaderPS.eProcesso)", hr);

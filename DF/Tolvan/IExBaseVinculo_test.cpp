@@ -212,6 +212,38 @@ TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
 }
 
+// A chain cut short by a damaged value file fails where it ends; the entry
+// keeps its link and the values read, in an array of its count.
+TEST_F(IExVinculoTeste, CadeiaCortadaEntregaOQueLeu) {
+  ASSERT_EQ(Grava(1, 7, {Numero(1), Numero(2), Numero(3)}), S_OK);
+  Escreve("FTIEXNF.DAT", Bytes("FTIEXNF.DAT").substr(0, 3 * 48));
+  CIExBaseTeste ie;  // its own value file, read afresh
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  UI4 lChave = 7;
+  IE_VINCULO_PS v{};
+  EXPECT_EQ(ie.BuscaVinculosByOrigem(1, 1, &lChave, &v), HR(0x80043E95));
+  EXPECT_EQ(v.origem.lChave, 7u);
+  ASSERT_EQ(v.nQtdCampos, 3u);
+  const std::string sV4 = std::to_string(IE_CAMPO_LIVRE_V4_0);
+  EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), sV4 + ":1 " + sV4 + ":2 0:0");
+  IELiberaItens(v.pCampos, v.nQtdCampos);
+  EXPECT_EQ(Erros("BuscaVinculosByOrigem", "LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos"), 1);
+}
+
+TEST_F(IExVinculoTeste, ValorDeCampoDesconhecidoFalhaSemTextoNemVinculo) {
+  ASSERT_FALSE(Existe("FTIEXNF.DAT"));
+  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}),
+            E_FAIL);
+  // Failed at the value file's own check, reported at both levels; the file
+  // was made for the write, and holds neither the text nor a value.
+  EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
+  EXPECT_TRUE(ErroContem(
+      "hr = GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos)\thr = 0X80004005"));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1));
+  EXPECT_FALSE(Existe("DFIEVINC.dat"));
+}
+
 TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
   constexpr int kThreads = 4;
   constexpr int kOrigens = 25;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <thread>
 
+#include "IExAjuda_test.h"
 #include "IExTeste.h"
 #include "ZelRegistro.h"
 #include "ZelTesteAjudante.h"
@@ -218,38 +219,53 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
   EXPECT_EQ(VersaoGravada(), 9u);
 }
 
-// A damaged file fails the start after the database opened: the database is
-// given back, nothing stays open and the file is never cut.
+// A damaged link file fails the start after the database opened: the
+// database is given back, nothing stays open and the file is never cut.
 TEST_F(IExBaseTeste, ArquivoDanificadoFalhaAPartidaEDevolveABase) {
-  struct Caso {
-    const char* szArquivo;
-    size_t nRegistro;
-    std::string sBytes;
-    const char* szTraco;
-  };
-  const Caso kCasos[] = {
-      {"DFIEHDR.DAT", 56, IEZeros(56) + "abc", "hr = m_ArqIE.Abre('L', TRUE, false)"},
-      {"DFIECMP.DAT", 80, IEZeros(81), "hr = m_ArqCamposIE.Abre('L', TRUE, false)"},
-      {"DFIEVINC.dat", 24, IEBytes(Vinculo(1, 1)) + "xy", nullptr},
-  };
   Escreve("DFIECONFIG.DAT", Configuracao(9));
-  for (const Caso& c : kCasos) {
-    SCOPED_TRACE(c.szArquivo);
-    Escreve(c.szArquivo, c.sBytes);
+  const std::string sVinculos = IEBytes(Vinculo(1, 1)) + "xy";
+  Escreve("DFIEVINC.dat", sVinculos);
+  CIExBaseTeste ie;
+  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x810809D8));
+  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+  EXPECT_EQ(ie.m_pDataBase, nullptr);
+  EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
+}
+
+// A partial record at the end of a header, field or user file (an append cut
+// short by a crash) is no record: the whole ones read as before, and the next
+// append takes its place.
+TEST_F(IExBaseTeste, RegistroParcialNoFimNaoContaEAProximaGravacaoOCobre) {
+  {
     CIExBaseTeste ie;
-    const HRESULT hr = ie.Inicializa("EMP1", 1, 1);
-    EXPECT_TRUE(FAILED(hr));
-    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-    EXPECT_EQ(ie.m_pDataBase, nullptr);
-    EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
-    EXPECT_EQ(Bytes(c.szArquivo), c.sBytes);
-    if (c.szTraco != nullptr) {
-      EXPECT_EQ(hr, HR(0x80043EE2));
-      EXPECT_TRUE(ErroContem(c.szTraco));
-      EXPECT_TRUE(ErroContem("hr = AbreArqHeader()"));
-    }
-    Escreve(c.szArquivo, c.sBytes.substr(0, c.sBytes.size() - c.sBytes.size() % c.nRegistro));
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+    IE_CAMPO_PS campo = IECampo(IE_CAMPO_LIVRE_V4_0, "Peso");
+    UI2 aUsuarios[] = {4, 9};
+    campo.iQtdUsuarios = 2;
+    campo.pUsuarios = aUsuarios;
+    ASSERT_EQ(IEGravaHeader(ie, IE_PROCESSO_FT_NF, {campo, IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Obs")}), 1u);
   }
+  const std::string sHeaders = Bytes("DFIEHDR.DAT"), sCampos = Bytes("DFIECMP.DAT"), sUsuarios = Bytes("DFIEUSU.DAT");
+  Escreve("DFIEHDR.DAT", sHeaders + "abc");
+  Escreve("DFIECMP.DAT", sCampos + IEZeros(20));
+  Escreve("DFIEUSU.DAT", sUsuarios + "xyz");
+
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  UI4 lPos = 1;
+  IE_HDR_PS h{};
+  ASSERT_EQ(ie.LeIEHeader(1, &lPos, &h, 0), S_OK);
+  EXPECT_EQ(IEDescreveHeader(h), "0 " + std::to_string(IE_PROCESSO_FT_NF) + " 2 | " +
+                                    std::to_string(IE_CAMPO_LIVRE_V4_0) + " Peso 0 0 u4 u9 | " +
+                                    std::to_string(IE_CAMPO_LIVRE_TEXTO_0) + " Obs 0 0 -");
+  IELiberaCampos(h.pCampos, h.nQtdCampos);
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+
+  ASSERT_EQ(IEGravaHeader(ie, IE_PROCESSO_FT_PED, {IECampo(IE_CAMPO_HORA, "Hora")}), 2u);
+  EXPECT_EQ(Bytes("DFIEHDR.DAT").size(), 3u * 56) << "the new header took the partial one's place";
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(0, sCampos.size()), sCampos);
+  EXPECT_EQ(Bytes("DFIECMP.DAT").size(), sCampos.size() + 80);
 }
 
 TEST_F(IExBaseTeste, CabecalhoApagadoDepoisDeCriadoNaoVoltaVazio) {

@@ -82,6 +82,13 @@ class IExTeste : public ZelAmbienteTeste {
       if (s.find(sTexto) != std::string::npos) return true;
     return false;
   }
+  // Error lines of the CIExBase method that hold the text.
+  int Erros(const std::string& sMetodo, const std::string& sTexto) const {
+    int n = 0;
+    for (const std::string& s : Linhas(ArquivoErrosEmpresa()))
+      n += s.find("\tCIExBase::" + sMetodo + "\t") != std::string::npos && s.find(sTexto) != std::string::npos;
+    return n;
+  }
   std::vector<std::string> ArquivosTRA() const { return ZelListaArquivos(m_sVovi, "*.tra"); }
 
   std::string m_sVovi;

@@ -25,8 +25,7 @@ class CFabricaZelDF_IEx final : public IClassFactory {
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }
   HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
-    if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
-    return CZelDF_IEx::CriaInstancia(riid, ppv);
+    return CZelDF_IEx::Cria(pUnkOuter, riid, ppv);
   }
   HRESULT LockServer(BOOL) override { return S_OK; }
 };
@@ -39,13 +38,15 @@ void RelataErroRuntime(const char* szFuncao, const char* szArquivo, int nLinha, 
 
 void ZelInstalaRelatorErroServico() { ZelLocalDefineRelatorErro(&RelataErroRuntime); }
 
-HRESULT CZelDF_IEx::CriaInstancia(REFIID riid, void** ppv) {
+HRESULT CZelDF_IEx::Cria(IUnknown* pExterno, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
+  if (pExterno != nullptr && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
   auto* p = new CZelDF_IEx;
+  p->m_pExterno = pExterno;
   HRESULT hr = p->FinalConstruct();
-  if (SUCCEEDED(hr)) hr = p->QueryInterface(riid, ppv);
-  p->Release();
+  if (SUCCEEDED(hr)) hr = p->m_interno.QueryInterface(riid, ppv);
+  p->m_interno.Release();
   return hr;
 }
 
@@ -55,19 +56,29 @@ IClassFactory* CZelDF_IEx::Fabrica() {
 }
 
 HRESULT CZelDF_IEx::QueryInterface(REFIID riid, void** ppv) {
+  return m_pExterno != nullptr ? m_pExterno->QueryInterface(riid, ppv) : m_interno.QueryInterface(riid, ppv);
+}
+
+HRESULT CZelDF_IEx::CInterno::QueryInterface(REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IZelDF_IEx) {
-    *ppv = static_cast<IZelDF_IEx*>(this);
+  // Alone, the object's unknown is its interface, as it always was.
+  if (riid == IID_IUnknown && m_dono.m_pExterno != nullptr) {
+    *ppv = static_cast<IUnknown*>(this);
     AddRef();
+    return S_OK;
+  }
+  if (riid == IID_IUnknown || riid == IID_IZelDF_IEx) {
+    *ppv = static_cast<IZelDF_IEx*>(&m_dono);
+    m_dono.AddRef();
     return S_OK;
   }
   *ppv = nullptr;
   return E_NOINTERFACE;
 }
 
-ULONG CZelDF_IEx::Release() {
+ULONG CZelDF_IEx::CInterno::Release() {
   ULONG n = --m_cRef;
-  if (n == 0) delete this;
+  if (n == 0) delete &m_dono;
   return n;
 }
 

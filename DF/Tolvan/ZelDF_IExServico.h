@@ -15,13 +15,17 @@ class CZelDF_IEx final : public T_ZelUnknown<IZelDF_IEx, CIExBase> {
  public:
   CZelDF_IEx() = default;
   // The class-map entry: a new object answering riid.
-  static HRESULT CriaInstancia(REFIID riid, void** ppv);
+  static HRESULT CriaInstancia(REFIID riid, void** ppv) { return Cria(nullptr, riid, ppv); }
+  // The same inside an outer object (pExterno not null), which may ask only
+  // for IID_IUnknown and gets the new object's own inner unknown.
+  static HRESULT Cria(IUnknown* pExterno, REFIID riid, void** ppv);
   // A class factory of process lifetime, for serving the class in process.
   static IClassFactory* Fabrica();
 
+  // Within an outer object these go to it.
   HRESULT QueryInterface(REFIID riid, void** ppv) override;
-  ULONG AddRef() override { return ++m_cRef; }
-  ULONG Release() override;
+  ULONG AddRef() override { return m_pExterno != nullptr ? m_pExterno->AddRef() : m_interno.AddRef(); }
+  ULONG Release() override { return m_pExterno != nullptr ? m_pExterno->Release() : m_interno.Release(); }
 
   HRESULT LeIEHeader(UINT qtd, UI4* pPos, IE_HDR_PS* pTipDoc, UI4 dwFlags) override;
   HRESULT GravaIEHeader(UI4* pPos, IE_HDR_PS ps) override;
@@ -53,8 +57,23 @@ class CZelDF_IEx final : public T_ZelUnknown<IZelDF_IEx, CIExBase> {
     return ChamaGuardado(std::string("CZelDF_IEx::") + szMetodo, "ZelDF_IEx", nLinha, true, fnPares, corpo);
   }
 
+  // The object's own unknown, which holds its life: the outer object keeps
+  // it, and reaches the interface through it.
+  class CInterno final : public IUnknown {
+   public:
+    explicit CInterno(CZelDF_IEx& dono) : m_dono(dono) {}
+    HRESULT QueryInterface(REFIID riid, void** ppv) override;
+    ULONG AddRef() override { return ++m_cRef; }
+    ULONG Release() override;
+
+   private:
+    CZelDF_IEx& m_dono;
+    std::atomic<ULONG> m_cRef{1};
+  };
+
   CZelLocalTravaModulo m_travaModulo;
-  std::atomic<ULONG> m_cRef{1};
+  IUnknown* m_pExterno = nullptr;
+  CInterno m_interno{*this};
 };
 
 // Makes the component runtime's own failures error lines of the program

@@ -4,6 +4,7 @@
 
 #include "IExTeste.h"
 #include "Pardak.h"
+#include "ZelLocalAtivacao.h"
 #include "ZelLocalSeguranca.h"
 #include "ZelSessaoTeste.h"
 
@@ -41,11 +42,79 @@ TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterface) {
   void* pOutra = reinterpret_cast<void*>(1);
   EXPECT_EQ(pUnk->QueryInterface(IID_IZelUnknown, &pOutra), E_NOINTERFACE);
   EXPECT_EQ(pOutra, nullptr);
+  EXPECT_EQ(pIEx, pv) << "alone, its unknown is its interface";
   static_cast<IUnknown*>(pIEx)->Release();
   EXPECT_EQ(pUnk->Release(), 0u);
-  IUnknown* pFora = nullptr;
-  EXPECT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(pUnk, IID_IZelDF_IEx, reinterpret_cast<void**>(&pFora)),
+}
+
+// An outer object that reaches the service's interface through the inner
+// unknown it keeps; it lives on the stack and only counts.
+class CExterno final : public IUnknown {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown) {
+      *ppv = static_cast<IUnknown*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (riid == IID_IZelDF_IEx) return pInterno->QueryInterface(riid, ppv);
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++nRef; }
+  ULONG Release() override { return --nRef; }
+  ULONG nRef = 1;
+  IUnknown* pInterno = nullptr;
+};
+
+TEST_F(ZelDF_IExTeste, ClasseSeAgregaEmProcessoPeloSeuIUnknown) {
+  CExterno externo;
+  void* pv = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(&externo, IID_IZelDF_IEx, &pv), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(pv, nullptr);
+  ASSERT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(&externo, IID_IUnknown, reinterpret_cast<void**>(&externo.pInterno)),
+            S_OK);
+  EXPECT_EQ(externo.nRef, 1u) << "making the inner object does not hold the outer one";
+
+  IZelDF_IEx* pIEx = nullptr;
+  ASSERT_EQ(externo.QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&pIEx)), S_OK);
+  EXPECT_NE(static_cast<void*>(pIEx), static_cast<void*>(externo.pInterno));
+  EXPECT_EQ(externo.nRef, 2u) << "the interface is counted on the outer object";
+  // The interface's own unknown is the outer object's.
+  void* pUnk = nullptr;
+  ASSERT_EQ(pIEx->QueryInterface(IID_IUnknown, &pUnk), S_OK);
+  EXPECT_EQ(pUnk, static_cast<void*>(static_cast<IUnknown*>(&externo)));
+  EXPECT_EQ(pIEx->AddRef(), 4u);
+  I4 bOk = 0;
+  EXPECT_EQ(pIEx->KeepAlive(&bOk), S_OK);
+  EXPECT_EQ(bOk, 1);
+  EXPECT_EQ(pIEx->Release(), 3u);
+  static_cast<IUnknown*>(pUnk)->Release();
+  pIEx->Release();
+  EXPECT_EQ(externo.nRef, 1u);
+  void* pNenhuma = nullptr;
+  EXPECT_EQ(externo.pInterno->QueryInterface(IID_IZelUnknown, &pNenhuma), E_NOINTERFACE);
+  EXPECT_EQ(externo.pInterno->Release(), 0u) << "the inner unknown's last release ends the object";
+
+  // Through the runtime: in process the outer object reaches the class; an
+  // object in another process cannot be aggregated.
+  DWORD dwCookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelDF_IEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                  &dwCookie),
+            S_OK);
+  IUnknown* pInterno = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                             reinterpret_cast<void**>(&pInterno)),
+            S_OK);
+  void* pDoInterno = nullptr;
+  ASSERT_EQ(pInterno->QueryInterface(IID_IZelDF_IEx, &pDoInterno), S_OK);
+  EXPECT_EQ(externo.nRef, 2u) << "made inside the outer object";
+  static_cast<IZelDF_IEx*>(pDoInterno)->Release();
+  EXPECT_EQ(pInterno->Release(), 0u);
+  EXPECT_EQ(CoRevokeClassObject(dwCookie), S_OK);
+  EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_LOCAL_SERVER, IID_IUnknown, &pv),
             CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(externo.nRef, 1u);
 }
 
 TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {

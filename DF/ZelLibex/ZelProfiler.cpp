@@ -138,7 +138,10 @@ std::string Compoe(const Linha& l) {
       if (p != nullptr && p->cControle == 'B') reg = *p;
     }
   }
-  s += Formata("E%s\tU%03u\tS%08lu\tT%08u\t", sEmpresa.c_str(), usUsuario, ulSessao, GetCurrentThreadId());
+  // Printed as the suite's 32-bit signed numbers: a session past 2^31 reads negative.
+  s += Formata("E%s\tU%03d\tS%08d\tT%08d\t", sEmpresa.c_str(), static_cast<int32_t>(usUsuario),
+               static_cast<int32_t>(static_cast<uint32_t>(ulSessao)),
+               static_cast<int32_t>(static_cast<uint32_t>(GetCurrentThreadId())));
   s += Formata("%s\t%u\t%u\t%s\t%s\t%s\t%s\t%u\t%d\t%d\t%s\t", Campo(reg.szEmpresa).c_str(), reg.ulUsuario,
                reg.ulNumeroSessao, Campo(reg.szNomeUsuarioDominio).c_str(), Campo(reg.szAplicativo).c_str(),
                Campo(reg.szModuleName).c_str(), Campo(reg.szArquivoFonte).c_str(), reg.ulLinhaFonte, reg.cWTS,

@@ -50,6 +50,14 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosP
   EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU000\tS00000000\tT"));
   EXPECT_TRUE(Contem(linhas[0], "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
   EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas())) << "company errors stay out of the program file";
+  // The user and session columns are signed 32-bit numbers, zero-padded.
+  const CZelProfilerEmpresa grande("EMP1", 42, 4000000000UL), pequena("EMP1", 7, 7);
+  ZelTraceHR(&grande, "f", "IExBase", 1, "x", "hr", E_FAIL);
+  ZelTraceHR(&pequena, "f", "IExBase", 1, "x", "hr", E_FAIL);
+  linhas = Linhas(sCaminho);
+  ASSERT_EQ(linhas.size(), 4u);
+  EXPECT_TRUE(Contem(linhas[2], "\tEEMP1\tU042\tS-294967296\tT")) << linhas[2];
+  EXPECT_TRUE(Contem(linhas[3], "\tEEMP1\tU007\tS00000007\tT")) << linhas[3];
 
   // Without a company, to the programs' file in the modules' directory.
   ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
