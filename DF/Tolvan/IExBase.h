@@ -175,4 +175,3 @@ int64_t IECarimboComSinal(UI8 ullCarimbo);
 // Free a task-allocated array handed out above, with the blocks it points to.
 void IELiberaCampos(IE_CAMPO_PS* pCampos, UINT nQtd);
 void IELiberaItens(IE_CAMPO_DATA_PS* pItens, UINT nQtd);
-
