@@ -93,6 +93,7 @@ class IExCabecalho : public IExTeste {
     IE_HDR_PS ps;
     std::memset(&ps, 0x5A, sizeof ps);
     const HRESULT hr = m_ie.LeIEHeader(1, &lPos, &ps);
+    if (hr != S_OK && ps.dwFlags == 0x5A5A5A5Au) return "hr " + std::to_string(hr) + ": untouched";
     const std::string s = IEDescreveHeader(ps);
     IELiberaCampos(ps.pCampos, ps.nQtdCampos);
     return hr == S_OK ? s : "hr " + std::to_string(hr) + ": " + s;
@@ -205,6 +206,7 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   EXPECT_EQ(Erros("LeIEHeader", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
   // Unless no answer could carry such an array: a damaged count allocates nothing.
   EXPECT_EQ(Le(3), "hr " + std::to_string(kAlemDoFim) + ": 0 7 200000 null");
+  EXPECT_EQ(Le(9), "hr " + std::to_string(kAlemDoFim) + ": untouched") << "no header there";
 }
 
 TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
