@@ -38,10 +38,9 @@ void Grava(const std::string& sChave, const std::string& sNome, const std::strin
 }  // namespace
 
 TEST(Pardak, NomesDosProcessosECampoParaPrimeiroDaFaixa) {
-  EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_FN_CRE), "FN_CRE");
-  EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_NF_AER_NFS), "NF_AER_NFS");
-  EXPECT_STREQ(IEGetNomeProcesso(IE_PROCESSO_COUNT), "?");
-  EXPECT_STREQ(IEGetNomeProcesso(static_cast<IE_E_PROCESSO>(-1)), "?");
+  for (auto [e, sz] : {std::pair(IE_PROCESSO_FN_CRE, "FN_CRE"), std::pair(IE_PROCESSO_NF_AER_NFS, "NF_AER_NFS"),
+                       std::pair(IE_PROCESSO_COUNT, "?"), std::pair(static_cast<IE_E_PROCESSO>(-1), "?")})
+    EXPECT_STREQ(IEGetNomeProcesso(e), sz) << e;
   for (auto [nCampo, ePrimeiro] : {std::pair(137, IE_CAMPO_LIVRE_TEXTO_0), std::pair(499, IE_CAMPO_CHECK_BOX),
                                    std::pair(int(IE_CAMPO_COUNT), IE_CAMPO_COUNT)}) {
     IE_E_CAMPO e = static_cast<IE_E_CAMPO>(nCampo);
@@ -222,10 +221,8 @@ TEST(ZelMensagem, FacilidadesDaSuite) {
 }
 
 TEST(ZelCatalogoModulos, CodigosSemDiferencaDeCaixa) {
-  EXPECT_EQ(CZelCatalogoModulos::GetNumero("df"), 1);
-  EXPECT_EQ(CZelCatalogoModulos::GetNumero("Ne"), 23);
-  EXPECT_EQ(CZelCatalogoModulos::GetNumero("XX"), 0);
-  EXPECT_EQ(CZelCatalogoModulos::GetCodigo(1), "DF");
-  EXPECT_EQ(CZelCatalogoModulos::GetCodigo(26), "LF");
-  EXPECT_EQ(CZelCatalogoModulos::GetCodigo(99), "");
+  for (auto [sz, n] : {std::pair("df", 1), std::pair("Ne", 23), std::pair("XX", 0)})
+    EXPECT_EQ(CZelCatalogoModulos::GetNumero(sz), n) << sz;
+  for (auto [n, sz] : {std::pair(1, "DF"), std::pair(26, "LF"), std::pair(99, "")})
+    EXPECT_EQ(CZelCatalogoModulos::GetCodigo(n), sz) << n;
 }

@@ -277,12 +277,10 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
     return e.Dados();
   };
   const uint32_t nMax = static_cast<uint32_t>(kZelLocalMaxSaidaChamada / sizeof(uint32_t));
-  {
+  for (uint32_t n : {nMax, nMax + 1}) {
     CZelLocalChamadaStub stub(kMetodo);
-    EXPECT_EQ(Le(pedido(nMax), &stub), S_OK);
+    EXPECT_EQ(Le(pedido(n), &stub), n == nMax ? S_OK : RPC_X_BAD_STUB_DATA) << n;
   }
-  CZelLocalChamadaStub stub(kMetodo);
-  EXPECT_EQ(Le(pedido(nMax + 1), &stub), RPC_X_BAD_STUB_DATA);
 
   // An [in] count its bytes cannot hold is refused before its elements are
   // allocated (a stub keeps what it allocated until it goes).

@@ -104,18 +104,15 @@ ZEL_AJUDANTE(ModuloAtivacaoNaCorrida) {
   return nResultado != 0 ? nResultado.load() : modulo.bMonitorEncerrou ? r : 62;
 }
 
-ZEL_AJUDANTE(ModuloAteSinal) {
+// Runs a server started by hand, until a signal; a second argument has
+// OnPreRun refuse it.
+ZEL_AJUDANTE(ModuloSemEmbedding) {
   UsaDiretorio(args);
-  ModuloTeste modulo;
+  const HRESULT hrPreRun = args.size() > 1 ? HR(0x8000002A) : S_OK;
+  ModuloTeste modulo(hrPreRun);
   const char* argv[] = {"servidor"};
-  return modulo.WinMain(1, argv) == S_OK && !modulo.bMonitorEncerrou ? 0 : 51;
-}
-
-ZEL_AJUDANTE(ModuloPreRunRecusa) {
-  UsaDiretorio(args);
-  ModuloTeste modulo(HR(0x8000002A));
-  const char* argv[] = {"servidor"};
-  return modulo.WinMain(1, argv) == HR(0x8000002A) && !std::filesystem::exists(Socket(args[0])) ? 0 : 52;
+  if (modulo.WinMain(1, argv) != hrPreRun || modulo.bMonitorEncerrou) return 51;
+  return std::filesystem::exists(Socket(args[0])) ? 52 : 0;
 }
 
 TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
@@ -125,12 +122,10 @@ TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
   EXPECT_FALSE(modulo.m_bDelayShutdown);
   EXPECT_EQ(modulo.Lock(), 1);
   EXPECT_FALSE(modulo.m_bActivity);
-  {
-    IUnknown* p = nullptr;
-    ASSERT_EQ(CZelObjetoTesteLocal::CriaInstancia(IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
-    EXPECT_EQ(modulo.GetLockCount(), 2);
-    p->Release();
-  }
+  IUnknown* p = nullptr;
+  ASSERT_EQ(CZelObjetoTesteLocal::CriaInstancia(IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
+  EXPECT_EQ(modulo.GetLockCount(), 2);
+  p->Release();
   EXPECT_EQ(modulo.GetLockCount(), 1);
   EXPECT_FALSE(modulo.m_bActivity);
   EXPECT_EQ(modulo.Unlock(), 0);
@@ -155,15 +150,16 @@ TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
 }
 
 // Each helper runs a server to its end and answers 0 when it ended as it
-// should: idle, with an activation racing the suspension, refused by OnPreRun.
+// should: idle, with an activation racing the suspension, refused by OnPreRun
+// (the only one that reads the second argument).
 TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
-  for (const char* sz : {"ModuloOcioso", "ModuloAtivacaoNaCorrida", "ModuloPreRunRecusa"})
-    EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz)})), 0) << sz;
+  for (const char* sz : {"ModuloOcioso", "ModuloAtivacaoNaCorrida", "ModuloSemEmbedding"})
+    EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz), "recusa"})), 0) << sz;
 }
 
 TEST(ZelLocalModulo, SigtermPostaAMensagemDeSaida) {
   std::string d = ZelNovoDiretorio("sinal");
-  pid_t pid = ZelIniciaAjudante("ModuloAteSinal", {d});
+  pid_t pid = ZelIniciaAjudante("ModuloSemEmbedding", {d});
   ASSERT_TRUE(ZelEsperaArquivo(Socket(d)));
   kill(pid, SIGTERM);
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -23,6 +24,14 @@ mode_t Modo(const std::string& s) {
   struct stat st{};
   stat(s.c_str(), &st);
   return st.st_mode & 0777;
+}
+
+// Runs f on a thread of its own after ms milliseconds.
+std::thread Depois(int ms, std::function<void()> f) {
+  return std::thread([ms, f] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    f();
+  });
 }
 }  // namespace
 
@@ -78,8 +87,7 @@ TEST(ZelLocalTransporte, QuadrosJuntosNumEnvioSaemUmAUm) {
       pLeitor = &c;
     }
   }
-  std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::thread t = Depois(20, [&] {
     a.EnviaBytes(sUltimo.data() + 20, sUltimo.size() - 20);
     // A frame cut off after its first bytes were read ahead is lost.
     const std::string sCortado = ZelCabecalhoTeste(10, kChamada) + "abc";
@@ -118,48 +126,31 @@ TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
 }
 
 // A read deadline below a second lasts its milliseconds: a frame sent a
-// moment later arrives; with nothing sent, the deadline passes.
-TEST(ZelLocalTransporte, PrazoDeLeituraAbaixoDeUmSegundo) {
-  CZelLocalSocket a, b;
-  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
-  ASSERT_TRUE(b.DefinePrazos(900, 0));
-  std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0);
-  });
-  ZelLocalQuadro q;
-  EXPECT_EQ(b.RecebeQuadro(&q), S_OK);
-  t.join();
-  ASSERT_TRUE(b.DefinePrazos(20, 0));
-  EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+// moment later arrives, also to a read that asks again before it sleeps;
+// with nothing sent, the deadline passes, also after such asking.
+TEST(ZelLocalTransporte, PrazoAbaixoDeUmSegundoComOuSemEsperaAtiva) {
+  for (uint32_t usEspera : {0u, 2'000'000u}) {
+    SCOPED_TRACE(usEspera);
+    CZelLocalSocket a, b;
+    ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+    b.DefineEsperaAtiva(usEspera);
+    ASSERT_TRUE(b.DefinePrazos(900, 0));
+    std::thread t = Depois(50, [&] { EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 9, {1, 2, 3}), S_OK); });
+    ZelLocalQuadro q;
+    ASSERT_EQ(b.RecebeQuadro(&q), S_OK);
+    t.join();
+    EXPECT_EQ(q.ulId, 9u);
+    EXPECT_EQ(q.dados, (std::vector<uint8_t>{1, 2, 3}));
+    b.DefineEsperaAtiva(usEspera / 400);
+    ASSERT_TRUE(b.DefinePrazos(20, 0));
+    EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  }
 }
 
-// A read that asks again before it sleeps hands over what comes meanwhile,
-// an orderly end and a passed deadline as a sleeping read would; and it stops
-// asking as soon as another task wants its CPU.
-TEST(ZelLocalTransporte, EsperaAtivaEntregaOQueChegaECedeOProcessadorDisputado) {
-  CZelLocalSocket a, b;
-  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
-  b.DefineEsperaAtiva(2'000'000);
-  std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const uint8_t dados[3] = {1, 2, 3};
-    EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 9, dados, sizeof dados), S_OK);
-  });
-  ZelLocalQuadro q;
-  ASSERT_EQ(b.RecebeQuadro(&q), S_OK);
-  t.join();
-  EXPECT_EQ(q.ulId, 9u);
-  EXPECT_EQ(q.dados, (std::vector<uint8_t>{1, 2, 3}));
-
-  // Past the wait, the deadline still holds.
-  b.DefineEsperaAtiva(5'000);
-  ASSERT_TRUE(b.DefinePrazos(30, 0));
-  EXPECT_EQ(b.RecebeQuadro(&q), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
-
-  // A task that never sleeps shares the reader's CPU: the reader's first
-  // yield lets it run a whole slice, and the read goes to sleep at once
-  // instead of taking turns with it until the frame comes.
+// A task that never sleeps shares the reader's CPU: the reader's first yield
+// lets it run a whole slice, and the read goes to sleep at once instead of
+// taking turns with it until the frame comes.
+TEST(ZelLocalTransporte, EsperaAtivaCedeOProcessadorDisputado) {
   CZelLocalSocket c, d;
   ASSERT_EQ(ZelLocalParSockets(&c, &d), S_OK);
   d.DefineEsperaAtiva(2'000'000);
@@ -174,12 +165,12 @@ TEST(ZelLocalTransporte, EsperaAtivaEntregaOQueChegaECedeOProcessadorDisputado) 
     }
   });
   ASSERT_EQ(pthread_setaffinity_np(ocupado.native_handle(), sizeof um, &um), 0);
-  std::thread envia([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::thread envia = Depois(100, [&] {
     EXPECT_EQ(c.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 10, nullptr, 0), S_OK);
     c.Fecha();
   });
   const uint64_t nAntes = ZelLocalTentativasEsperaAtiva();
+  ZelLocalQuadro q;
   EXPECT_EQ(d.RecebeQuadro(&q), S_OK);
   const uint64_t nTentativas = ZelLocalTentativasEsperaAtiva() - nAntes;
   bPara = true;
@@ -271,10 +262,7 @@ TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
   ASSERT_EQ(a.Trava(s, 0), S_OK);
   EXPECT_EQ(b.Trava(s, 20), E_ABORT);
   EXPECT_FALSE(b.Travada());
-  std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    a.Libera();
-  });
+  std::thread t = Depois(20, [&] { a.Libera(); });
   EXPECT_EQ(b.Trava(s, 20000), S_OK);
   t.join();
 }

@@ -23,7 +23,7 @@ std::string Cabecalho(uint16_t usVersao, bool bCrcCerto) {
 }
 }  // namespace
 
-TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatada) {
+TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatadaESemBloqueioVenceOPedido) {
   Escreve("dfievinc.DAT", std::string(24, 'v'));
   CBaseTeste db;
   CZelFileBase arq("novo.dat", &db), vinc("DFIEVINC.dat", &db);
@@ -49,21 +49,20 @@ TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatada) {
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio), S_OK);
   EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
   EXPECT_TRUE(outro.Open(Caminho("NOVO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
-}
 
-TEST_F(ZelFileBaseTeste, LeituraSemBloqueioVenceOModoPedido) {
+  // A database that reads without locks does so whatever mode is asked.
   Escreve("X.dat", std::string(24, 'a'));
-  CBaseTeste db;
-  db.HabilitaLeituraSemBloqueio();
-  CZelFileBase arq("X.dat", &db);
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  ASSERT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
-  EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
+  CBaseTeste semBloqueio;
+  semBloqueio.HabilitaLeituraSemBloqueio();
+  CZelFileBase x("X.dat", &semBloqueio);
+  ASSERT_EQ(semBloqueio.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(x.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
+  EXPECT_EQ(x.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
   CFile escritor;
   EXPECT_TRUE(escritor.Open(Caminho("X.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
 }
 
-TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsEGravacoesDepoisDele) {
+TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepoisDele) {
   const std::string sCabecalho = Cabecalho(1, true) + std::string(216, '\0');
   Escreve("COM.dat", sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 2)}));
   Escreve("RUIM.dat", Cabecalho(1, false) + std::string(216 + 24, '\0'));
@@ -86,6 +85,25 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsEGravacoesDepoisDele) {
   ASSERT_EQ(com.Grava(uiPos, Reg(3, 3)), S_OK);
   EXPECT_EQ(uiPos, 3u);
   EXPECT_EQ(Bytes("COM.dat"), sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 9), Reg(3, 3)}));
+
+  // Index, rewrite, transfer and list files never have one.
+  CBaseTeste semControle;
+  CZelFileBase cab("H.cab", &semControle), srk("H.srk", &semControle), tra("H.tra", &semControle),
+      maiusculas("I.CAB", &semControle), dat("H.dat", &semControle);
+  CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &semControle);
+  semControle.DesabilitaControleCriacaoArquivos();
+  // Started while the siblings are absent, which would stop the start.
+  ASSERT_EQ(semControle.Inicializa("EMP1", 1, 1), S_OK);
+  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista, &dat}) {
+    Escreve(p->GetNomeArquivo(), sCabecalho + std::string(24, 'r'));
+    ASSERT_EQ(p->AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK) << p->GetNomeArquivo();
+    ASSERT_TRUE(p->ExisteArquivo());
+  }
+  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista}) {
+    EXPECT_FALSE(p->PossuiCabecalho()) << p->GetNomeArquivo();
+    EXPECT_EQ(p->GetSeekCabecalho(), 0u) << p->GetNomeArquivo();
+  }
+  EXPECT_EQ(dat.GetSeekCabecalho(), 240u) << "the same bytes under another name are a header";
 }
 
 TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
@@ -103,17 +121,6 @@ TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
   EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080D05));
 }
 
-TEST_F(ZelFileBaseTeste, SomenteLeituraSoAposTodasAsTentativas) {
-  Escreve("RO.dat", std::string(24, 'x'));
-  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("RO.dat"), true), ERROR_SUCCESS);
-  CBaseTeste db;
-  CZelFileBase arq("RO.dat", &db);
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), HR(0x80043ED1));
-  EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\thr = eZelReadOnly\t"), std::string::npos);
-  ZelDefineSomenteLeitura(Caminho("RO.dat"), false);
-}
-
 TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   CBaseTeste db;
   CZelFileBase arq("M.dat", &db);
@@ -129,26 +136,6 @@ TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   for (uint32_t u : {0x80043EC7u, 0x80043ED0u, 0x80043ED1u, 0x80043EE2u, 0x80043EE5u, 0x80043EEEu, 0x80043F00u,
                      0x80043F08u, 0x80043F10u, 0x810809DBu, 0x80004005u, 0u})
     EXPECT_FALSE(CZelFileBase::EhUmaExcecaoFatal(HR(u))) << std::hex << u;
-}
-
-TEST_F(ZelFileBaseTeste, ExtensoesCabSrkETraNuncaTemCabecalho) {
-  const std::string sComCabecalho = Cabecalho(1, true) + std::string(216, '\0') + std::string(24, 'r');
-  CBaseTeste db;
-  CZelFileBase cab("H.cab", &db), srk("H.srk", &db), tra("H.tra", &db), maiusculas("I.CAB", &db), dat("H.dat", &db);
-  CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &db);
-  db.DesabilitaControleCriacaoArquivos();
-  // Started while the siblings are absent, which would stop the start.
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista, &dat}) {
-    Escreve(p->GetNomeArquivo(), sComCabecalho);
-    ASSERT_EQ(p->AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK) << p->GetNomeArquivo();
-    ASSERT_TRUE(p->ExisteArquivo());
-  }
-  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista}) {
-    EXPECT_FALSE(p->PossuiCabecalho()) << p->GetNomeArquivo();
-    EXPECT_EQ(p->GetSeekCabecalho(), 0u) << p->GetNomeArquivo();
-  }
-  EXPECT_EQ(dat.GetSeekCabecalho(), 240u) << "the same bytes under another name are a header";
 }
 
 // 0 when opening a file another process holds gave up after exactly 500 attempts and their waits.
