@@ -86,7 +86,7 @@ TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
   EXPECT_EQ(vps.ulPosicaoCampoDestino, 7u);
 }
 
-TEST_F(IEArqTeste, AbreCriaComRegistroZeroELeTudoPulaOCabecalho) {
+TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   CDiretorio dir(m_sVovi);
   CIEArqT<IE_VINCULO_ARQ_V0> arq(&dir);
   ASSERT_EQ(arq.Abre('G'), S_OK);
@@ -106,18 +106,16 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroELeTudoPulaOCabecalho) {
   CIEArqT<IE_HDR_ARQ_V0> criado(&dir);
   ASSERT_EQ(criado.Abre('C'), S_OK);
   EXPECT_EQ(Bytes("DFIEHDR.DAT"), IEZeros(56));
-}
 
-TEST_F(IEArqTeste, TextosNoFimOuNoMesmoLugar) {
-  CDiretorio dir(m_sVovi);
-  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);
-  ASSERT_EQ(arq.Abre('G', IE_PROCESSO_FT_NF), S_OK);
+  // Values and their texts: texts at the end or in the same place.
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arqDados(&dir);
+  ASSERT_EQ(arqDados.Abre('G', IE_PROCESSO_FT_NF), S_OK);
   EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1)) << "no text starts at offset 0";
 
   // The place a text is written to, over the record's old one.
   auto Grava = [&](const std::string& sTexto, IE_CAMPO_DATA_ARQ_V2* pReg) {
-    return arq.GravaTexto(sTexto, pReg) == 0 ? IEBytes(*pReg) : "failed";
+    return arqDados.GravaTexto(sTexto, pReg) == 0 ? IEBytes(*pReg) : "failed";
   };
   IE_CAMPO_DATA_ARQ_V2 reg = Lugar(0, 0);
   EXPECT_EQ(Grava("abcd", &reg), IEBytes(Lugar(1, 4)));
@@ -131,17 +129,17 @@ TEST_F(IEArqTeste, TextosNoFimOuNoMesmoLugar) {
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0xycdlonger", 11));
 
   std::string s = "lixo";
-  ASSERT_EQ(arq.LeTexto(Lugar(1, 2), &s), 0);
+  ASSERT_EQ(arqDados.LeTexto(Lugar(1, 2), &s), 0);
   EXPECT_EQ(s, "xy");
-  EXPECT_EQ(arq.GetOffsetTexto(), 1u);
-  EXPECT_EQ(arq.GetTamanhoTexto(), 2);
-  ASSERT_EQ(arq.LeTexto(Lugar(0, 0), &s), 0);
+  EXPECT_EQ(arqDados.GetOffsetTexto(), 1u);
+  EXPECT_EQ(arqDados.GetTamanhoTexto(), 2);
+  ASSERT_EQ(arqDados.LeTexto(Lugar(0, 0), &s), 0);
   EXPECT_EQ(s, "");
-  EXPECT_NE(arq.LeTexto(Lugar(40, 3), &s), 0) << "a place beyond the file";
+  EXPECT_NE(arqDados.LeTexto(Lugar(40, 3), &s), 0) << "a place beyond the file";
   EXPECT_EQ(s, "");
 
   // A record without a place always appends, whatever was read before.
-  ASSERT_EQ(arq.LeTexto(Lugar(5, 6), &s), 0);
+  ASSERT_EQ(arqDados.LeTexto(Lugar(5, 6), &s), 0);
   IE_CAMPO_DATA_ARQ_V2 novo = Lugar(0, 0);
   EXPECT_EQ(Grava("ab", &novo), IEBytes(Lugar(11, 2)));
 

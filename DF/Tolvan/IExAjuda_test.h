@@ -9,6 +9,15 @@
 #include "IExTeste.h"
 #include "ZelArqMarcaFila.h"
 
+// A value record as the files hold it, and a text's place in its number.
+inline std::string IERegValor(I4 id, uint64_t ullValor) {
+  IE_CAMPO_DATA_ARQ_V2 r{};
+  r.id = id;
+  std::memcpy(r.BinaryData, &ullValor, 8);
+  return IEBytes(r);
+}
+inline UI8 IELugar(UI4 ulOffset, UI2 usTamanho) { return ulOffset | (UI8{usTamanho} << 32); }
+
 // Each value as "id:number" or "id:'text'"; a text's length shows ("/n") when
 // it is not its characters and terminator.
 inline std::string IEDescreveValores(const IE_CAMPO_DATA_PS* pValores, UINT nQtd) {

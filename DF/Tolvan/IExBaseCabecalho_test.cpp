@@ -57,13 +57,6 @@ IE_CAMPO_DATA_PS Texto(int id, char* pcTexto, UI4 ulTamanho) {
   return v;
 }
 
-std::string RegValor(int id, UI8 ullValor) {
-  IE_CAMPO_DATA_ARQ_V2 r{{}, id, {}};
-  std::memcpy(r.BinaryData, &ullValor, 8);
-  return IEBytes(r);
-}
-UI8 Lugar(UI4 ulOffset, UI2 usTamanho) { return ulOffset | (UI8{usTamanho} << 32); }
-
 class IExCabecalho : public IExTeste {
  protected:
   void SetUp() override {
@@ -339,9 +332,9 @@ TEST_F(IExBusca, FiltroRuimOuResultadoNuloDaoCodigoELinha) {
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, nullptr), E_POINTER);
 }
 
-TEST_F(IExCabecalho, MarcaOcupadaDevolveOCodigoDoTipoSemGravar) {
+TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
   UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A")}), S_OK);
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
   const auto antes = Arquivos();
   {
     IESeguraMarca outra(m_ie.m_sLocalDados);
@@ -379,13 +372,10 @@ TEST_F(IExCabecalho, MarcaOcupadaDevolveOCodigoDoTipoSemGravar) {
 
   // Released: both work again, and the failed call left the marker free.
   UI4 lNovo = 0;
-  EXPECT_EQ(Grava(&lNovo, 7, {Campo(0, "B")}), S_OK);
+  EXPECT_EQ(Grava(&lNovo, 8, {Campo(0, "B")}), S_OK);
   EXPECT_EQ(lNovo, 2u);
-}
 
-TEST_F(IExCabecalho, ChamadasSimultaneasDoMesmoObjeto) {
-  UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
+  // Calls of the same object at once.
   std::atomic<int> nFalhas{0};
   std::thread leitor([&] {
     for (int i = 0; i < 200; ++i) nFalhas += Le(1) != "0 7 2 | 0 A 0 7 - | 1 B 0 7 -";
@@ -434,9 +424,9 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 5, &iPtr, aValores), S_OK);
   EXPECT_EQ(iPtr, 1u);
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "ab");
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + RegValor(103, Lugar(1, 10)) + RegValor(251, 0x8000002A) +
-                                       RegValor(100, 0) + RegValor(149, Lugar(11, 2)) + RegValor(400, 1234));
-  EXPECT_EQ(IEDescreveValores(aValores, 1), "103:" + std::to_string(Lugar(1, 10)))
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + IERegValor(103, IELugar(1, 10)) + IERegValor(251, 0x8000002A) +
+                                       IERegValor(100, 0) + IERegValor(149, IELugar(11, 2)) + IERegValor(400, 1234));
+  EXPECT_EQ(IEDescreveValores(aValores, 1), "103:" + std::to_string(IELugar(1, 10)))
       << "the caller's text values now hold their places, without text";
   EXPECT_EQ(Le(1, 5), "103:'Observa\xE7\xE3o' 251:2147483690 100:0 149:'ab' 400:1234");
 
@@ -446,7 +436,7 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aNovos), S_OK);
   EXPECT_EQ(iPtr, 1u);
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "abx");
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), RegValor(103, Lugar(13, 1)) + RegValor(251, 7));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), IERegValor(103, IELugar(13, 1)) + IERegValor(251, 7));
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), 6u * 48);
 
   // The longest text a 16-bit length holds is kept whole.
@@ -455,17 +445,17 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   UI4 iMaximo = 0;
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 1, &iMaximo, aMaximo), S_OK);
   EXPECT_EQ(iMaximo, 6u);
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(6 * 48), RegValor(103, Lugar(14, 0xFFFF)));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(6 * 48), IERegValor(103, IELugar(14, 0xFFFF)));
   EXPECT_TRUE(Bytes("FNIEXCREText.DAT").substr(14) == sMaximo);
 }
 
 TEST_F(IExItens, ArraysSemTextoEVazios) {
-  IE_CAMPO_DATA_PS aValores[2] = {Valor(0, 20261205), Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(99, 99))};
+  IE_CAMPO_DATA_PS aValores[2] = {Valor(0, 20261205), Valor(IE_CAMPO_LIVRE_TEXTO_0, IELugar(99, 99))};
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 2, &iPtr, aValores), S_OK) << "the plain form writes places as they come";
-  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + RegValor(0, 20261205) + RegValor(100, Lugar(99, 99)));
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + IERegValor(0, 20261205) + IERegValor(100, IELugar(99, 99)));
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0'));
-  EXPECT_EQ(Le(2, 1, false), "100:" + std::to_string(Lugar(99, 99))) << "the plain form reads no text";
+  EXPECT_EQ(Le(2, 1, false), "100:" + std::to_string(IELugar(99, 99))) << "the plain form reads no text";
 
   IE_CAMPO_DATA_PS* pLidos = nullptr;
   ASSERT_EQ(m_ie.LeArrayItens(m_arq, 0, 0, &pLidos), S_OK);
@@ -492,7 +482,7 @@ TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   EXPECT_EQ(Erros("LeArrayItens", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
 
   // A text whose start is inside the text file and whose end is not.
-  IE_CAMPO_DATA_PS aLongo[1] = {Valor(IE_CAMPO_LIVRE_TEXTO_0, Lugar(2, 5))};
+  IE_CAMPO_DATA_PS aLongo[1] = {Valor(IE_CAMPO_LIVRE_TEXTO_0, IELugar(2, 5))};
   UI4 iPtrLongo = 0;
   ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 1, &iPtrLongo, aLongo), S_OK);
   EXPECT_EQ(Le(iPtrLongo, 1), "hr " + std::to_string(kAlemDoFim) + ": 100:21474836482");
@@ -540,7 +530,7 @@ TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
       1);
   EXPECT_EQ(m_ie.LeArrayItens(m_arq, 1, 1, nullptr), E_POINTER);
   m_arq.Fecha();
-  Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + RegValor(-1, 0));
+  Escreve("FNIEXCRE.DAT", Bytes("FNIEXCRE.DAT") + IERegValor(-1, 0));
   EXPECT_EQ(Le(1, 3), "hr " + std::to_string(E_FAIL) + ": 100:'abc' 251:1 -1:0");
   EXPECT_EQ(Erros("LeArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
 }

@@ -47,10 +47,12 @@ class IExBaseConversaoTeste : public IExTeste {
 };
 }  // namespace
 
-TEST_F(IExBaseConversaoTeste, VersaoZeroPassaPelosTresPassos) {
-  ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos},
-                          {"DFIECMP.DAT", kCamposAntigos},
-                          {"DFIEUSU.DAT", kUsuariosAntigos}}),
+// A partial record at a file's end (an append cut short) is no record: the
+// conversion carries the whole ones.
+TEST_F(IExBaseConversaoTeste, VersaoZeroPassaPelosTresPassosSemOsRegistrosParciais) {
+  ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos + "xx"},
+                          {"DFIECMP.DAT", kCamposAntigos + "rest"},
+                          {"DFIEUSU.DAT", kUsuariosAntigos + "u"}}),
             S_OK);
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), Configuracao(9)) << "a new configuration, read as version 0, then converted";
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(5, 1)) + IEBytes(Vinculo(6, 3, 2, 4, 1)))
@@ -60,27 +62,7 @@ TEST_F(IExBaseConversaoTeste, VersaoZeroPassaPelosTresPassos) {
   EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(CampoV2(100, "Observa\xE7\xE3o", 2, 1)) +
                                       IEBytes(CampoV2(150, "Valor", 0, 0)) + IEBytes(CampoV2(0, "Data", 1, 3)));
   EXPECT_TRUE(ArquivosTRA().empty());
-}
-
-// A partial record at a file's end (an append cut short) is no record: the
-// conversion carries the whole ones, and a grown configuration keeps its
-// version.
-TEST_F(IExBaseConversaoTeste, RegistroParcialNoFimNaoContaNaConversao) {
-  ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos + "xx"},
-                          {"DFIECMP.DAT", kCamposAntigos + "rest"},
-                          {"DFIEUSU.DAT", kUsuariosAntigos + "u"}}),
-            S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(5, 1)) + IEBytes(Vinculo(6, 3, 2, 4, 1)));
-  EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({12, 13, 14}));
-  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80) + IEBytes(CampoV2(100, "Observa\xE7\xE3o", 2, 1)) +
-                                      IEBytes(CampoV2(150, "Valor", 0, 0)) + IEBytes(CampoV2(0, "Data", 1, 3)));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
-
-  const std::string sConfiguracao = Configuracao(9) + IEZeros(10);
-  Escreve("DFIECONFIG.DAT", sConfiguracao);
-  EXPECT_EQ(Converte(-1, {{"DFIECMP.TRA", "x"}}), S_OK) << "version 9: no step runs";
-  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), sConfiguracao);
-  EXPECT_EQ(Bytes("DFIECMP.TRA"), "x");
 }
 
 TEST_F(IExBaseConversaoTeste, VersaoSeteSoRemoveORegistroZeroEConverteOsCampos) {
@@ -99,13 +81,17 @@ TEST_F(IExBaseConversaoTeste, VersaoSeteSoRemoveORegistroZeroEConverteOsCampos) 
   EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), IEBytes(v2));
 }
 
+// A grown configuration keeps its version.
 TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivo) {
-  ASSERT_EQ(Converte(9, {{"DFIEVINC.DAT", kVinculosAntigos}, {"DFIECMP.DAT", kCamposAntigos}, {"DFIECMP.TRA", "x"}}),
+  const std::string sConfiguracao = Configuracao(9) + IEZeros(10);
+  Escreve("DFIECONFIG.DAT", sConfiguracao);
+  ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos}, {"DFIECMP.DAT", kCamposAntigos}, {"DFIECMP.TRA", "x"}}),
             S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.DAT"), kVinculosAntigos);
   EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
+  EXPECT_EQ(Bytes("DFIECMP.TRA"), "x");
   EXPECT_FALSE(Existe("DFIEUSU.DAT"));
-  EXPECT_EQ(VersaoGravada(), 9u);
+  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), sConfiguracao);
 }
 
 TEST_F(IExBaseConversaoTeste, VersaoPosteriorERecusadaSemEscrever) {

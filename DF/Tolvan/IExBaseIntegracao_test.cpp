@@ -82,7 +82,7 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "an excluded header reads as a zero header";
 }
 
-TEST_F(IExIntegracaoTeste, PosicoesRuinsDaoCodigoELinhaSemEscrever) {
+TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscrever) {
   GravaCabecalho(1, 2);
   const std::string sAntes = Bytes("DFIEINTCAB.DAT");
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
@@ -109,8 +109,14 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsDaoCodigoELinhaSemEscrever) {
   EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
   EXPECT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr), E_POINTER);
   EXPECT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(500)), E_INVALIDARG);
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
   EXPECT_TRUE(ErroContem("hr = E_INVALIDARG"));
+  {
+    IESeguraMarca outra(m_sVovi);
+    EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
+  }
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
+  EXPECT_TRUE(ErroContem("iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"));
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
 }
 
 TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
@@ -193,19 +199,6 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   EXPECT_EQ(bUsado, 1);
 }
 
-TEST_F(IExIntegracaoTeste, MarcadorOcupadoFalhaSemTocarOArquivo) {
-  const std::string sAntes = Bytes("DFIEINTCAB.DAT");
-  _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
-  UI4 ulSaida = 0;
-  {
-    IESeguraMarca outra(m_sVovi);
-    EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
-  }
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
-  EXPECT_TRUE(ErroContem("iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"));
-  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
-}
-
 namespace {
 // Origin process FT_NF with a text and a value field; destination FT_PED with
 // a value, a text and a date field; origin record 7 has values.
@@ -241,10 +234,25 @@ class IExCarregaTeste : public IExIntegracaoTeste {
 }  // namespace
 
 TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
+  IE_VINCULO_PS v;
+  std::memset(&v, 0x5A, sizeof v);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
+  EXPECT_EQ(v.origem.lPosHeader, m_ulDestino) << "no integration: the destination header and no values";
+  EXPECT_EQ(v.nQtdCampos, 0u);
+  EXPECT_EQ(v.pCampos, nullptr);
+  std::memset(&v, 0x5A, sizeof v);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 8, Filtro(IE_PROCESSO_CM_OC), &v), S_OK)
+      << "a record without values needs no destination header";
+  EXPECT_EQ(IEBytes(v), IEZeros(32));
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_CM_OC), &v), HR(0x80040A5E));
+  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"));
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_CM_SC), 7, Filtro(IE_PROCESSO_FT_PED), &v), HR(0x80040A5D));
+  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"));
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
+
   // Text to text, value to value; a link past the origin's values and one past
   // the destination's fields are skipped; the inactive last one too.
   Integra({{0, 1}, {1, 0}, {5, 2}, {0, 9}, {1, 2}}, 1);
-  IE_VINCULO_PS v;
   std::memset(&v, 0x5A, sizeof v);
   ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
   EXPECT_EQ(v.origem.lPosHeader, m_ulDestino);
@@ -252,24 +260,4 @@ TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
   EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), "251:4242 100:'abc' 0:0");
   EXPECT_EQ(IEBytes(v.pCampos[1].BinaryData), IEZeros(8)) << "a text carries no place";
   IELiberaItens(v.pCampos, v.nQtdCampos);
-}
-
-TEST_F(IExCarregaTeste, SemIntegracaoOuSemValoresNadaELevado) {
-  IE_VINCULO_PS v;
-  std::memset(&v, 0x5A, sizeof v);
-  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
-  EXPECT_EQ(v.origem.lPosHeader, m_ulDestino) << "no integration: the destination header and no values";
-  EXPECT_EQ(v.nQtdCampos, 0u);
-  EXPECT_EQ(v.pCampos, nullptr);
-
-  std::memset(&v, 0x5A, sizeof v);
-  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 8, Filtro(IE_PROCESSO_CM_OC), &v), S_OK)
-      << "a record without values needs no destination header";
-  EXPECT_EQ(IEBytes(v), IEZeros(32));
-
-  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_CM_OC), &v), HR(0x80040A5E));
-  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"));
-  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_CM_SC), 7, Filtro(IE_PROCESSO_FT_PED), &v), HR(0x80040A5D));
-  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"));
-  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
 }

@@ -7,15 +7,7 @@
 #include "ZelVistaArquivo.h"
 
 namespace {
-std::string ValorArq(I4 id, uint64_t ullValor) {
-  IE_CAMPO_DATA_ARQ_V2 r{};
-  r.id = id;
-  std::memcpy(r.BinaryData, &ullValor, 8);
-  return IEBytes(r);
-}
-
 IE_CAMPO_DATA_PS Numero(uint64_t ull) { return IEValor(IE_CAMPO_LIVRE_V4_0, ull); }
-uint64_t Lugar(uint32_t ulOffset, uint16_t usTamanho) { return ulOffset | (uint64_t{usTamanho} << 32); }
 
 // Looks a link up through the origin index and by a scan, which must agree:
 // its position (0: none). Without a key, the first active link of the header.
@@ -59,7 +51,8 @@ TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
   ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), Numero(42), IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
             S_OK);
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0abc", 4));
-  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48) + ValorArq(100, Lugar(1, 3)) + ValorArq(250, 42) + ValorArq(0, 9));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT"),
+            IEZeros(48) + IERegValor(100, IELugar(1, 3)) + IERegValor(250, 42) + IERegValor(0, 9));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 1)));
   EXPECT_EQ(Le(1, 7), "100:'abc' 250:42 0:9");
 
@@ -197,7 +190,7 @@ TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
   EXPECT_TRUE(ErroContem("hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"));
 }
 
-TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
+TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveTextoNemVinculo) {
   EXPECT_EQ(Grava(0, 7, {Numero(1)}), HR(0x80040CE4));
   EXPECT_EQ(Grava(1, 0, {Numero(1)}), HR(0x8004097B));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
@@ -210,6 +203,17 @@ TEST_F(IExVinculoTeste, OrigensInvalidasNaoEscrevemNada) {
   EXPECT_EQ(Grava(3, 7, {Numero(1)}), HR(0x80043E95)) << "a header that does not exist";
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
+
+  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}),
+            E_FAIL);
+  // Failed at the value file's own check, reported at both levels; the file
+  // was made for the write, and holds neither the text nor a value.
+  EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
+  EXPECT_TRUE(ErroContem(
+      "hr = GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos)\thr = 0X80004005"));
+  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1));
+  EXPECT_FALSE(Existe("DFIEVINC.dat"));
 }
 
 // A chain cut short by a damaged value file fails where it ends; the entry
@@ -228,20 +232,6 @@ TEST_F(IExVinculoTeste, CadeiaCortadaEntregaOQueLeu) {
   EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), sV4 + ":1 " + sV4 + ":2 0:0");
   IELiberaItens(v.pCampos, v.nQtdCampos);
   EXPECT_EQ(Erros("BuscaVinculosByOrigem", "LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos"), 1);
-}
-
-TEST_F(IExVinculoTeste, ValorDeCampoDesconhecidoFalhaSemTextoNemVinculo) {
-  ASSERT_FALSE(Existe("FTIEXNF.DAT"));
-  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}),
-            E_FAIL);
-  // Failed at the value file's own check, reported at both levels; the file
-  // was made for the write, and holds neither the text nor a value.
-  EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
-  EXPECT_TRUE(ErroContem(
-      "hr = GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos)\thr = 0X80004005"));
-  EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
-  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1));
-  EXPECT_FALSE(Existe("DFIEVINC.dat"));
 }
 
 TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {

@@ -40,12 +40,16 @@ bool LigaFechamentoAdiado() {
   return ContainerDaEmpresa().GetFechamentoAdiado();
 }
 
-// An object of EMP1 started and let go without Finaliza.
-void IniciaESolta(int nConversoes = -1) {
+// An object of EMP1 started and let go without Finaliza; its conversions
+// and the links it found, when given.
+void IniciaESolta(int nConversoes = -1, int nVinculos = -1) {
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
   if (nConversoes >= 0) {
     EXPECT_EQ(ie.nConversoes, nConversoes);
+  }
+  if (nVinculos >= 0) {
+    EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), static_cast<ZelUInt>(nVinculos));
   }
 }
 }  // namespace
@@ -57,11 +61,6 @@ TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias)
   EXPECT_EQ(ie.nConversoes, 1);
   ASSERT_NE(ie.m_pDataBase, nullptr);
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), Configuracao(9));
-  EXPECT_EQ(Bytes("DFIEHDR.DAT"), IEZeros(56));
-  EXPECT_EQ(Bytes("DFIECMP.DAT"), IEZeros(80));
-  EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8));
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80));
-  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80));
   EXPECT_FALSE(Existe("DFIEVINC.DAT"));
   EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 0u);
   EXPECT_TRUE(ArquivosTRA().empty());
@@ -87,18 +86,14 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
 
   // A record that only a reload would see.
   Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(2, 7), Vinculo(2, 8), Vinculo(3, 1)}));
-  CIExBaseTeste segundo, outraGrafia;
-  ASSERT_EQ(segundo.Inicializa("EMP1", 2, 2), S_OK);
-  ASSERT_EQ(outraGrafia.Inicializa("emp1", 2, 3), S_OK) << "a company name in another case is the same company";
+  CIExBaseTeste segundo;
+  ASSERT_EQ(segundo.Inicializa("emp1", 2, 2), S_OK) << "a company name in another case is the same company";
   EXPECT_EQ(segundo.nConversoes, 0);
-  EXPECT_EQ(outraGrafia.nConversoes, 0);
   EXPECT_EQ(segundo.m_pDataBase, primeiro.m_pDataBase);
-  EXPECT_EQ(outraGrafia.m_pDataBase, primeiro.m_pDataBase);
   EXPECT_EQ(segundo.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
-  EXPECT_EQ(ContainerDaEmpresa().GetReferencias("Emp1"), 3u);
+  EXPECT_EQ(ContainerDaEmpresa().GetReferencias("Emp1"), 2u);
 
   ASSERT_EQ(primeiro.Finaliza(), S_OK);
-  ASSERT_EQ(outraGrafia.Finaliza(), S_OK);
   EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1")) << "still held by one object";
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
   ASSERT_EQ(segundo.Finaliza(), S_OK);
@@ -106,12 +101,7 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
 
   // Closed: the next start reads the file again; one let go without Finaliza
   // gives the base back at once.
-  {
-    CIExBaseTeste terceiro;
-    ASSERT_EQ(terceiro.Inicializa("EMP1", 1, 1), S_OK);
-    EXPECT_EQ(terceiro.nConversoes, 1);
-    EXPECT_EQ(terceiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 3u);
-  }
+  IniciaESolta(1, 3);
   EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
 }
@@ -147,12 +137,7 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   EXPECT_GE(std::chrono::steady_clock::now() - inicio,
             std::chrono::milliseconds(ZelTempoMs(ZelTempo::kFechamentoAdiadoBase) / 2))
       << "closed only after the quiet period";
-  {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-    EXPECT_EQ(ie.nConversoes, 1);
-    EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
-  }
+  IniciaESolta(1, 2);
 
   // Each release starts the period again: a quarter after the second one,
   // half a period after the first, the base is still open.
@@ -164,7 +149,7 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   EXPECT_TRUE(EsperaFechar("EMP1"));
 }
 
-TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
+TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   // Registered, so that only the name's own rule can refuse them.
   Registra("..", m_sEmpresa);
   Registra("EMP\x7F", m_sEmpresa);
@@ -178,16 +163,14 @@ TEST_F(IExBaseTeste, EmpresaSemDiretorioOuComNomePerigosoNaoEscreveNada) {
   }
   EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
   EXPECT_TRUE(ErroContem("hr = E_ZELDF_FALHA_ACESSAR_REGISTRY"));
-}
 
-TEST_F(IExBaseTeste, DiretorioCriadoComOsPaisOuCodigoQuandoNaoPode) {
+  // A registered directory is made with its parents; a file in its place fails.
   const std::string sFundo = ZelDiretorioTeste() + "nao/existe/ainda/";
   Registra("EMP2", sFundo);
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP2", 1, 1), S_OK);
   EXPECT_TRUE(ZelExisteArquivo(sFundo + "VOVIDADI/DFIEHDR.DAT"));
 
-  // A file where the company's directory should be.
   const std::string sArquivo = ZelDiretorioTeste() + "ocupado";
   ZelCriaMarcador(sArquivo);
   Registra("EMP3", sArquivo + "/");

@@ -27,10 +27,8 @@ PtrObjeto Cria() {
   return PtrObjeto(static_cast<IZelDF_IEx*>(pv));
 }
 
-class ZelDF_IExTeste : public IExTeste {
- protected:
-  static bool Contem(const std::string& s, const std::string& sParte) { return s.find(sParte) != std::string::npos; }
-};
+using ZelDF_IExTeste = IExTeste;
+bool Contem(const std::string& s, const std::string& sParte) { return s.find(sParte) != std::string::npos; }
 }  // namespace
 
 TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterface) {
