@@ -30,6 +30,17 @@ std::string Escreve(const std::string& sCaminho, const std::string& sBytes) {
   f.Close();
   return sCaminho;
 }
+// Writes one record in place, as another program would.
+void TrocaEm(const std::string& sCaminho, LONG lPos, char c) {
+  CFile f;
+  ASSERT_TRUE(f.Open(sCaminho, CFile::modeReadWrite | CFile::shareDenyNone));
+  ASSERT_EQ(f.GravaEm(static_cast<ULONGLONG>(lPos) * kTamanho, Reg(c).data(), kTamanho), ERROR_SUCCESS);
+}
+// The bytes of a direct read, or "falhou".
+std::string Direto(CZelArqEx& arq, int64_t llInicio, LONG lBytes) {
+  std::string s(static_cast<size_t>(lBytes), '?');
+  return arq.LeDireto(llInicio, lBytes, s.data()) ? s : std::string("falhou");
+}
 void Chave(const char* szNome, DWORD dwValor) {
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, szNome, dwValor), ERROR_SUCCESS);
 }
@@ -65,20 +76,20 @@ class ZelArqExTeste : public ZelAmbienteTeste {
     std::string s = Reg(c);
     return arq.Grava(s.data(), plPosicao);
   }
+  // The position written at lPos (0 appends), or minus the code.
+  static LONG GravaEm(CZelArqEx& arq, char c, LONG lPos) {
+    const int r = Grava(arq, c, &lPos);
+    return r == 0 ? lPos : -r;
+  }
   static int GravaZero(CZelArqEx& arq, char c) {
     std::string s = Reg(c);
     return arq.GravaZero(s.data(), kTamanho);
   }
-  static std::string Le(CZelArqEx& arq, LONG lPosicao, int* piRetorno = nullptr) {
+  // The record at the position, or the code of the failure.
+  static std::string Le(CZelArqEx& arq, LONG lPosicao) {
     std::string s(kTamanho, '?');
-    int r = arq.Le(lPosicao, s.data());
-    if (piRetorno != nullptr) *piRetorno = r;
-    return r == 0 ? s : std::string();
-  }
-  static int CodigoLe(CZelArqEx& arq, LONG lPosicao) {
-    int r = 0;
-    Le(arq, lPosicao, &r);
-    return r;
+    const int r = arq.Le(lPosicao, s.data());
+    return r == 0 ? s : "erro " + std::to_string(r);
   }
 
   std::string m_sDir;
@@ -91,64 +102,31 @@ TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
   ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), "");
 
-  LONG lPos = 0;
-  ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
-  EXPECT_EQ(lPos, 0) << "an empty file's first append is record 0";
+  EXPECT_EQ(GravaEm(arq, 'a', 0), 0) << "an empty file's first append is record 0";
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a'));
 
-  lPos = 0;
-  ASSERT_EQ(Grava(arq, 'b', &lPos), 0);
-  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(GravaEm(arq, 'b', 0), 1);
   ULONG ulPos = 0;
   std::string c = Reg('c');
   ASSERT_EQ(arq.Grava(c.data(), &ulPos), 0);
   EXPECT_EQ(ulPos, 2u);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('b') + Reg('c'));
 
-  lPos = 1;
-  ASSERT_EQ(Grava(arq, 'x', &lPos), 0);
-  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(GravaEm(arq, 'x', 1), 1);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c'));
-  lPos = 3;
-  ASSERT_EQ(Grava(arq, 'd', &lPos), 0) << "the next free record";
+  EXPECT_EQ(GravaEm(arq, 'd', 3), 3) << "the next free record";
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c') + Reg('d'));
   EXPECT_EQ(arq.GetQtdRegistros(), 4u);
   EXPECT_EQ(arq.GetQtdRegistros(true), 3u);
   EXPECT_EQ(arq.GetTamanhoArquivo(), 4u * kTamanho);
   EXPECT_EQ(Le(arq, 1), Reg('x'));
   const std::string sSerie = Reg('e') + Reg('f');
-  lPos = 0;
+  LONG lPos = 0;
   ASSERT_EQ(arq.GravaRegistros(sSerie.data(), 2, &lPos), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c') + Reg('d') + sSerie) << "every record of a run";
 }
 
-TEST_F(ZelArqExTeste, PosicaoUmDeArquivoVazioGanhaCabecalhoEAlemDoFimFalha) {
-  const std::string sPath = m_sDir + "POSICAO.DAT";
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
-  LONG lPos = 1;
-  ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
-  EXPECT_EQ(lPos, 1);
-  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
-
-  lPos = 3;  // count + 1
-  EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
-  EXPECT_EQ(lPos, 3);
-  EXPECT_EQ(LinhasErroCom("\tCBaseArquivo::ValidaPosicaoGravacao\t"), 1);
-  EXPECT_EQ(LinhasErroCom("\thr = -2147218829\tDescri\xE7\xE3o = Posi\xE7\xE3o de grava\xE7\xE3o al\xE9m do fim do "
-                          "arquivo\tArquivo = " + sPath + "\tQtdRegistros = 2\tPosi\xE7\xE3o Grava\xE7\xE3o = 3\t"),
-            1);
-  EXPECT_EQ(LinhasErroCom("\thr = ValidaPosicaoGravacao(*plPosicao, lTamanhoDoRegistro)\thr = 0X80040A73 "), 1);
-
-  lPos = -1;
-  EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
-  EXPECT_EQ(LinhasErroCom("\thr = -2147218828\tDescri\xE7\xE3o = Posi\xE7\xE3o de grava\xE7\xE3o negativa\tArquivo = " +
-                          sPath + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -1\t"),
-            1);
-  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "failed writes leave the file alone";
-}
-
-TEST_F(ZelArqExTeste, AbrirVazioComGDaCabecalhoEComCEsvazia) {
+TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
   const std::string sPath = m_sDir + "VAZIO.DAT";
   ZelCriaMarcador(sPath);
   {
@@ -165,15 +143,29 @@ TEST_F(ZelArqExTeste, AbrirVazioComGDaCabecalhoEComCEsvazia) {
   LONG lPos = 3;
   EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
   EXPECT_EQ(LinhasErroCom("\tArquivo = " + sGrafia + "\tQtdRegistros = 1\t"), 1);
-  lPos = 0;
-  ASSERT_EQ(Grava(arq, 'a', &lPos), 0);
-  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(GravaEm(arq, 'a', 0), 1);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
   ASSERT_EQ(arq.Fecha(), 0);
 
   ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), "");
   EXPECT_EQ(arq.GetQtdRegistros(true), 0u);
+  EXPECT_EQ(GravaEm(arq, 'a', 1), 1) << "position 1 of an empty file: the header comes first";
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
+  lPos = 3;  // count + 1
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2675);
+  EXPECT_EQ(lPos, 3);
+  EXPECT_EQ(LinhasErroCom("\tCBaseArquivo::ValidaPosicaoGravacao\t"), 2);
+  EXPECT_EQ(LinhasErroCom("\thr = -2147218829\tDescri\xE7\xE3o = Posi\xE7\xE3o de grava\xE7\xE3o al\xE9m do fim do "
+                          "arquivo\tArquivo = " + sPath + "\tQtdRegistros = 2\tPosi\xE7\xE3o Grava\xE7\xE3o = 3\t"),
+            1);
+  EXPECT_EQ(LinhasErroCom("\thr = ValidaPosicaoGravacao(*plPosicao, lTamanhoDoRegistro)\thr = 0X80040A73 "), 2);
+  lPos = -1;
+  EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
+  EXPECT_EQ(LinhasErroCom("\thr = -2147218828\tDescri\xE7\xE3o = Posi\xE7\xE3o de grava\xE7\xE3o negativa\tArquivo = " +
+                          sPath + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -1\t"),
+            1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "failed writes leave the file alone";
 }
 
 TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
@@ -181,10 +173,10 @@ TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
   CZelArqEx arq;
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Le(arq, 1), Reg('a'));
-  EXPECT_EQ(CodigoLe(arq, 2), 16021);
-  EXPECT_EQ(CodigoLe(arq, 3), 16021);
+  EXPECT_EQ(Le(arq, 2), "erro 16021");
+  EXPECT_EQ(Le(arq, 3), "erro 16021");
   EXPECT_EQ(LinhasErroCom("CZelArqEx::Le"), 0) << "up to one record past the end is not logged";
-  EXPECT_EQ(CodigoLe(arq, 4), 16021);
+  EXPECT_EQ(Le(arq, 4), "erro 16021");
   EXPECT_EQ(LinhasErroCom("\tCZelArqEx::Le\t"), 1);
   EXPECT_EQ(LinhasErroCom("\thr = 0x80043E95\tDescri\xE7\xE3o = Posi\xE7\xE3o al\xE9m do fim do arquivo\tArquivo = " +
                           sPath + "\tPosi\xE7\xE3o = 4\tRegistro = 48\tGetLength = 96\t"),
@@ -204,8 +196,7 @@ TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   EXPECT_TRUE(arq.EstaAberto());
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
   EXPECT_EQ(ZelLeArquivoInteiro(sControle), Zeros(32) + Controle("DFIEHDR.DAT"));
-  LONG lPos = 0;
-  ASSERT_EQ(Grava(arq, 'a', &lPos), 0) << "opened in the caller's mode";
+  EXPECT_EQ(GravaEm(arq, 'a', 0), 1) << "opened in the caller's mode";
 
   const std::string sLongo = "UM_NOME_DE_ARQUIVO_BEM_COMPRIDO_DEMAIS.DAT";
   CZelArqEx longo;
@@ -223,7 +214,7 @@ TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   EXPECT_EQ(outro.Abre(m_sDir + "dfiehdr.dat", 'L', kTamanho, 1, TRUE), 16055) << "names compare without case";
   EXPECT_FALSE(ZelExisteArquivo(sPath));
   EXPECT_EQ(ZelLeArquivoInteiro(sControle), sListados);
-  EXPECT_EQ(CodigoLe(outro, 1), 16055) << "every operation retries the open";
+  EXPECT_EQ(Le(outro, 1), "erro 16055") << "every operation retries the open";
 }
 
 TEST_F(ZelArqExTeste, CriacaoSimultaneaListaOArquivoUmaVez) {
@@ -300,57 +291,35 @@ TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
   EXPECT_EQ(Le(arq, 2), Reg('y')) << "the sequential write reached the cache too";
 }
 
-// The direct read answers only for bytes wholly in an open file, reads what
-// another program wrote since the cache was filled, and leaves the file
+// With or without a view, the direct read answers only for bytes wholly in an
+// open file, reads what another program wrote in place since the cache was
+// filled and the bytes appended after the opening, and leaves the file
 // position to the sequential reads.
 TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
-  const std::string sPath = Escreve(m_sDir + "DIR.DAT", Zeros(kTamanho) + Reg('a') + Reg('b'));
-  CZelArqEx arq;
-  std::string s(2 * kTamanho, '?');
-  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "never opened";
-  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(Le(arq, 1), Reg('a'));
-  Escreve(sPath, Zeros(kTamanho) + Reg('c') + Reg('d'));
-  ASSERT_TRUE(arq.LeDireto(kTamanho, 2 * kTamanho, s.data()));
-  EXPECT_EQ(s, Reg('c') + Reg('d'));
-  EXPECT_FALSE(arq.LeDireto(2 * kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
-  EXPECT_FALSE(arq.LeDireto(3 * kTamanho, 1, s.data()));
-  EXPECT_FALSE(arq.LeDireto(-1, 1, s.data()));
-  EXPECT_FALSE(arq.LeDireto(0, 0, s.data()));
-  ASSERT_EQ(arq.Posiciona('P', 2 * kTamanho, nullptr), 0);
-  ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
-  std::string sSeq(kTamanho, '?');
-  ASSERT_EQ(arq.LeSequencial(kTamanho, sSeq.data()), 0);
-  EXPECT_EQ(sSeq, Reg('d'));
-  arq.Fecha();
-  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho, s.data())) << "closed";
-}
-
-// Through a view, the same answers: what others wrote in place, the bytes
-// appended after the opening (read past the view) and nothing past the end.
-TEST_F(ZelArqExTeste, LeituraDiretaPorVistaDaAsMesmasRespostas) {
-  const std::string sPath = Escreve(m_sDir + "VISTA.DAT", Reg('a') + Reg('b'));
-  CZelArqEx arq;
-  arq.LePorVista(true);
-  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  std::string s(kTamanho, '?');
-  ASSERT_TRUE(arq.LeDireto(kTamanho, kTamanho, s.data()));
-  EXPECT_EQ(s, Reg('b'));
-  EXPECT_FALSE(arq.LeDireto(kTamanho, kTamanho + 1, s.data())) << "one byte past the end";
-  {
-    CFile outro;
-    ASSERT_TRUE(outro.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone));
-    ASSERT_EQ(outro.GravaEm(0, Reg('x').data(), kTamanho), ERROR_SUCCESS);
-    ASSERT_EQ(outro.GravaEm(2 * kTamanho, Reg('c').data(), kTamanho), ERROR_SUCCESS);
+  for (bool bVista : {false, true}) {
+    SCOPED_TRACE(bVista ? "through a view" : "without a view");
+    const std::string sPath = Escreve(m_sDir + (bVista ? "VISTA.DAT" : "D.DAT"), Zeros(kTamanho) + Reg('a') + Reg('b'));
+    CZelArqEx arq;
+    arq.LePorVista(bVista);
+    EXPECT_EQ(Direto(arq, kTamanho, kTamanho), "falhou") << "never opened";
+    ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+    EXPECT_EQ(Le(arq, 1), Reg('a'));
+    EXPECT_EQ(Direto(arq, 2 * kTamanho, kTamanho), Reg('b'));
+    // One byte past the end, wholly past it, before the start, and nothing.
+    const std::pair<int64_t, LONG> fora[] = {{2 * kTamanho, kTamanho + 1}, {3 * kTamanho, 1}, {-1, 1}, {0, 0}};
+    for (auto [llInicio, lBytes] : fora) EXPECT_EQ(Direto(arq, llInicio, lBytes), "falhou") << llInicio;
+    TrocaEm(sPath, 1, 'c');
+    TrocaEm(sPath, 3, 'd');
+    EXPECT_EQ(Direto(arq, kTamanho, 3 * kTamanho), Reg('c') + Reg('b') + Reg('d')) << "past the length at the opening";
+    EXPECT_EQ(Direto(arq, 4 * kTamanho - 1, 2), "falhou");
+    ASSERT_EQ(arq.Posiciona('P', 2 * kTamanho, nullptr), 0);
+    EXPECT_EQ(Direto(arq, 0, kTamanho), Zeros(kTamanho));
+    std::string sSeq(kTamanho, '?');
+    ASSERT_EQ(arq.LeSequencial(kTamanho, sSeq.data()), 0);
+    EXPECT_EQ(sSeq, Reg('b'));
+    arq.Fecha();
+    EXPECT_EQ(Direto(arq, kTamanho, kTamanho), "falhou") << "closed";
   }
-  ASSERT_TRUE(arq.LeDireto(0, kTamanho, s.data()));
-  EXPECT_EQ(s, Reg('x'));
-  std::string s2(2 * kTamanho, '?');
-  ASSERT_TRUE(arq.LeDireto(kTamanho, 2 * kTamanho, s2.data())) << "across the length at the opening";
-  EXPECT_EQ(s2, Reg('b') + Reg('c'));
-  EXPECT_FALSE(arq.LeDireto(3 * kTamanho - 1, 2, s.data()));
-  arq.Fecha();
-  EXPECT_FALSE(arq.LeDireto(0, kTamanho, s.data())) << "closed";
 }
 
 // Pieces read ahead answer the direct reads until the file is closed, as
@@ -361,28 +330,23 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
   std::string sConteudo;
   for (int i = 0; i < 2000; ++i) sConteudo += Reg(static_cast<char>('a' + i % 26));
   const std::string sPath = Escreve(m_sDir + "ADIANTA.DAT", sConteudo);
-  auto Registro = [](CZelArqEx& arq, LONG lPos, LONG nRegs = 1) {
-    std::string s(static_cast<size_t>(nRegs * kTamanho), '?');
-    return arq.LeDireto(int64_t{lPos} * kTamanho, nRegs * kTamanho, s.data()) ? s : std::string("falhou");
-  };
-  auto Troca = [&](LONG lPos) {
-    CFile outro;
-    ASSERT_TRUE(outro.Open(sPath, CFile::modeReadWrite | CFile::shareDenyNone));
-    ASSERT_EQ(outro.GravaEm(static_cast<ULONGLONG>(lPos) * kTamanho, Reg('Z').data(), kTamanho), ERROR_SUCCESS);
+  const auto K = [](LONG lPos) { return int64_t{lPos} * kTamanho; };
+  auto Registro = [&](CZelArqEx& arq, LONG lPos, LONG nRegs = 1) { return Direto(arq, K(lPos), nRegs * kTamanho); };
+  // The system reads that reading the pieces ahead took.
+  auto Adianta = [](CZelArqEx& arq, std::vector<std::pair<int64_t, LONG>> aTrechos) {
+    const uint64_t n = ZelLeTrechosChamadas();
+    arq.AdiantaLeitura(std::move(aTrechos));
+    return ZelLeTrechosChamadas() - n;
   };
   CZelVistaArquivo::Esquece();
   ZelLeTrechosPorAnel(false);  // one pread per piece read
   CZelArqEx arq;
   arq.LePorVista(true);
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  const auto K = [](LONG lPos) { return int64_t{lPos} * kTamanho; };
-  uint64_t n = ZelLeTrechosChamadas();
-  arq.AdiantaLeitura({{K(101), 2 * kTamanho}, {K(100), kTamanho}, {K(1000), 10 * kTamanho}, {K(1005), kTamanho},
-                      {K(1999), 2 * kTamanho}, {-5, 10}, {K(1500), 0}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
-  Troca(100);
-  Troca(1009);
-  Troca(1500);
+  EXPECT_EQ(Adianta(arq, {{K(101), 2 * kTamanho}, {K(100), kTamanho}, {K(1000), 10 * kTamanho}, {K(1005), kTamanho},
+                          {K(1999), 2 * kTamanho}, {-5, 10}, {K(1500), 0}}),
+            2u);
+  for (LONG lPos : {100, 1009, 1500}) TrocaEm(sPath, lPos, 'Z');
   EXPECT_EQ(Registro(arq, 100, 3), Reg('w') + Reg('x') + Reg('y')) << "as read ahead";
   EXPECT_EQ(Registro(arq, 1009), Reg('v'));
   EXPECT_EQ(Registro(arq, 1009, 2), Reg('Z') + Reg('w')) << "past the piece: the view";
@@ -391,42 +355,30 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
   arq.Fecha();
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Registro(arq, 100), Reg('Z')) << "closing dropped what was read ahead";
-  n = ZelLeTrechosChamadas();
-  arq.AdiantaLeitura({{K(100), kTamanho}, {K(1009), kTamanho}, {K(1500), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u) << "asked for before, or read through the view";
-  arq.AdiantaLeitura({{K(100), kTamanho}, {K(1300), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 1u) << "only the new page";
+  EXPECT_EQ(Adianta(arq, {{K(100), kTamanho}, {K(1009), kTamanho}, {K(1500), kTamanho}}), 0u)
+      << "asked for before, or read through the view";
+  EXPECT_EQ(Adianta(arq, {{K(100), kTamanho}, {K(1300), kTamanho}}), 1u) << "only the new page";
   EXPECT_EQ(Registro(arq, 1009), Reg('Z'));
   // Two pieces of one new page, apart, asked for together: both read ahead.
-  n = ZelLeTrechosChamadas();
-  arq.AdiantaLeitura({{K(1602), kTamanho}, {K(1600), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
-  Troca(1600);
-  Troca(1602);
+  EXPECT_EQ(Adianta(arq, {{K(1602), kTamanho}, {K(1600), kTamanho}}), 2u);
+  for (LONG lPos : {1600, 1602}) TrocaEm(sPath, lPos, 'Z');
   EXPECT_EQ(Registro(arq, 1600), Reg('o'));
   EXPECT_EQ(Registro(arq, 1602), Reg('q'));
-  n = ZelLeTrechosChamadas();
-  arq.AdiantaLeitura({{K(1601), kTamanho}, {K(1620), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u) << "a page read ahead counts as asked for";
+  EXPECT_EQ(Adianta(arq, {{K(1601), kTamanho}, {K(1620), kTamanho}}), 0u) << "a page read ahead counts as asked for";
   EXPECT_EQ(Registro(arq, 1601), Reg('p'));
   arq.Fecha();
 
   // Without a view, nothing is read ahead.
   CZelArqEx semVista;
   ASSERT_EQ(semVista.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  n = ZelLeTrechosChamadas();
-  semVista.AdiantaLeitura({{K(1700), kTamanho}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 0u);
+  EXPECT_EQ(Adianta(semVista, {{K(1700), kTamanho}}), 0u);
 
   // The limit: 8 MB in all.
-  const std::string sGrande = m_sDir + "GRANDE.DAT";
-  Escreve(sGrande, std::string(10u << 20, 'g'));
+  const std::string sGrande = Escreve(m_sDir + "GRANDE.DAT", std::string(10u << 20, 'g'));
   CZelArqEx grande;
   grande.LePorVista(true);
   ASSERT_EQ(grande.Abre(sGrande, 'L', kTamanho, 0, TRUE), 0);
-  n = ZelLeTrechosChamadas();
-  grande.AdiantaLeitura({{0, 4 << 20}, {5 << 20, 4 << 20}, {(int64_t{9} << 20) + 8192, 1}});
-  EXPECT_EQ(ZelLeTrechosChamadas() - n, 2u);
+  EXPECT_EQ(Adianta(grande, {{0, 4 << 20}, {5 << 20, 4 << 20}, {(int64_t{9} << 20) + 8192, 1}}), 2u);
   ZelLeTrechosPorAnel(true);
 }
 
@@ -444,14 +396,13 @@ TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   EXPECT_EQ(arq.Abre(sSomenteLeitura, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Le(arq, 0), Reg('r'));
   ZelDefineSomenteLeitura(sSomenteLeitura, false);
-  char buf[kTamanho] = {};
 
   // A position before the start, and a read the system refuses (this
   // process's memory at address 0), are failures, not the end of a file.
-  EXPECT_EQ(arq.Le(-1, buf), 16012);
+  EXPECT_EQ(Le(arq, -1), "erro 16012");
   CZelArqEx memoria;
   ASSERT_EQ(memoria.Abre("/proc/self/mem", 'L', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(memoria.Le(0, buf), 16039);
+  EXPECT_EQ(Le(memoria, 0), "erro 16039");
 
   // A path longer than the platform's limit is cut at 259 characters.
   const std::string sLongo = m_sDir + std::string(300, 'n');
@@ -474,13 +425,12 @@ TEST_F(ZelArqExTeste, OutroProcessoSegurandoGEsgotaAsTentativas) {
   CZelArqEx leitor;
   ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0) << "readers are never refused";
   EXPECT_EQ(Le(leitor, 1), Reg('a'));
-  LONG lPos = 0;
-  EXPECT_EQ(Grava(leitor, 'z', &lPos), 16080) << "a reading open cannot write, after every attempt";
+  EXPECT_EQ(GravaEm(leitor, 'z', 0), -16080) << "a reading open cannot write, after every attempt";
 
   ZelCriaMarcador(sSinal + "solta");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
   EXPECT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  ASSERT_EQ(Grava(escritor, 'b', &lPos), 0);
+  EXPECT_EQ(GravaEm(escritor, 'b', 0), 2);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
 }
 
@@ -507,8 +457,7 @@ TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEFechaOAntigoEAbreLogoEmOutro) {
   EXPECT_EQ(outro.Abre(sUm, 'G', kTamanho, 0, TRUE), 0) << "the old file was closed";
   CZelArqEx escritor;
   ASSERT_EQ(escritor.Abre(sOutro, 'G', kTamanho, 0, TRUE), 0);
-  LONG lPos = 1;
-  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
+  ASSERT_EQ(GravaEm(escritor, 'n', 1), 1);
   EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
 }
 
@@ -546,8 +495,7 @@ TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
   // Only record 0 leaves a marker.
   CZelArqEx outro;
   const std::string sOutro = AbreDados(outro, "DFIECMP.DAT");
-  LONG lPos = 0;
-  ASSERT_EQ(Grava(outro, 'a', &lPos), 0);
+  ASSERT_EQ(GravaEm(outro, 'a', 0), 1);
   EXPECT_FALSE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
   ASSERT_EQ(GravaZero(outro, 'z'), 0);
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
@@ -693,10 +641,8 @@ TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) 
   EXPECT_EQ(Le(arq, 1), Reg('a'));
   arq.m_nFalhasEscrita = 199;
   arq.m_nCausaEscrita = CFileException::lockViolation;
-  LONG lPos = 0;
-  EXPECT_EQ(Grava(arq, 'b', &lPos), 0);
+  EXPECT_EQ(GravaEm(arq, 'b', 0), 2);
   EXPECT_EQ(arq.m_nEscritas, 200);
-  EXPECT_EQ(lPos, 2);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
 }
 
@@ -714,22 +660,19 @@ TEST_F(ZelArqExTeste, CacheEnvelheceComGravacaoFeitaNoProcessoOuComAIdade) {
   EXPECT_EQ(Le(leitor, 1), Reg('a'));
   EXPECT_TRUE(leitor.ArquivoNaoAlterado());
 
-  LONG lPos = 5;
-  EXPECT_EQ(Grava(escritor, 'x', &lPos), 2675);
+  EXPECT_EQ(GravaEm(escritor, 'x', 5), -2675);
   escritor.m_nFalhasEscrita = 1;
   escritor.m_nCausaEscrita = CFileException::hardIO;
-  lPos = 1;
-  EXPECT_EQ(Grava(escritor, 'x', &lPos), 16039);
+  EXPECT_EQ(GravaEm(escritor, 'x', 1), -16039);
   escritor.m_nEscritas = 0;
   EXPECT_EQ(GravaZero(escritor, 'x'), 16039);
   EXPECT_EQ(Le(leitor, 1), Reg('a'));
 
-  lPos = 2;
-  ASSERT_EQ(Grava(escritor, 'n', &lPos), 0);
+  ASSERT_EQ(GravaEm(escritor, 'n', 2), 2);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('p') + Reg('n'));
   EXPECT_EQ(Le(leitor, 1), Reg('p'));
   EXPECT_EQ(Le(leitor, 2), Reg('n'));
-  ASSERT_EQ(Grava(escritor, 'm', &lPos), 0);
+  ASSERT_EQ(GravaEm(escritor, 'm', 2), 2);
   EXPECT_FALSE(leitor.ArquivoNaoAlterado());
   EXPECT_TRUE(leitor.ArquivoNaoAlterado()) << "the look is recorded";
 
@@ -793,9 +736,7 @@ TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoEETentadoDeNovoDepoisDeU
   EXPECT_EQ(ZelEsperaAjudante(pid, 30000), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "NOVO.DAT"), Zeros(kTamanho));
 
-  LONG lPos = 0;
-  ASSERT_EQ(Grava(arq, 'a', &lPos), 0) << "the next operation creates it with the stored parameters";
-  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(GravaEm(arq, 'a', 0), 1) << "the next operation creates it with the stored parameters";
   EXPECT_EQ(ZelLeArquivoInteiro(sRecusado), Zeros(kTamanho) + Reg('a'));
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"),
             Zeros(32) + Controle("PRIMEIRO.DAT") + Controle("NOVO.DAT") + Controle("RECUSADO.DAT"));
@@ -811,8 +752,7 @@ TEST_F(ZelArqExBackup, RefrescoDaHoraSoNoRegistroZeroEComAChave) {
 
   Chave("HabilitaLastWriteRefresh", 1);
   CZelArqEx::ReleChavesGravacao();
-  LONG lPos = 1;
-  ASSERT_EQ(Grava(arq, 'z', &lPos), 0);
+  ASSERT_EQ(GravaEm(arq, 'z', 1), 1);
   EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "only record 0 refreshes";
   ASSERT_EQ(GravaZero(arq, 'z'), 0);
   EXPECT_GT(SegundosUltimaGravacao(sPath), kHoraAntiga + 86400) << "record 0 sets the time to now";

@@ -29,8 +29,7 @@ ZEL_AJUDANTE(SeguraMarca) {
 ZEL_AJUDANTE(TentaMarca) {
   CZelArqMarcaFila marca;
   ZelCriaMarcador(args.at(2) + "tentando");
-  int r = marca.Marca(args.at(0), std::stoul(args.at(1)), "DF");
-  if (r != 0) return 2;
+  if (marca.Marca(args.at(0), std::stoul(args.at(1)), "DF") != 0) return 2;
   ZelCriaMarcador(args.at(2) + "obteve");
   return marca.Desmarca();
 }

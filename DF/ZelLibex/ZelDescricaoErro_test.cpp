@@ -35,11 +35,10 @@ TEST(ZelDescricaoErro, FacilidadesNomesDeCodigoETexto) {
 
   // A code's name only outside FACILITY_ITF and the suite's facilities,
   // which the message library claims.
-  EXPECT_EQ(GetNome_CODE(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), "ERROR_FILE_NOT_FOUND");
-  EXPECT_EQ(GetNome_CODE(RPC_X_NULL_REF_POINTER), "RPC_X_NULL_REF_POINTER");
-  EXPECT_EQ(GetNome_CODE(HR(0x80040002)), "");
-  EXPECT_EQ(GetNome_CODE(HR(0x81080002)), "");
-  EXPECT_EQ(GetNome_CODE(S_OK), "ERROR_SUCCESS");
+  const std::pair<HRESULT, const char*> codigos[] = {
+      {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "ERROR_FILE_NOT_FOUND"}, {HR(0x80040002), ""}, {HR(0x81080002), ""},
+      {RPC_X_NULL_REF_POINTER, "RPC_X_NULL_REF_POINTER"}, {S_OK, "ERROR_SUCCESS"}};
+  for (const auto& [hr, szNome] : codigos) EXPECT_EQ(GetNome_CODE(hr), szNome) << std::hex << hr;
   EXPECT_EQ(GetTexto_HRESULT(HR(0x81080A04)), "Objeto n\xE3o inicializado");
   EXPECT_EQ(GetTexto_HRESULT(HR(0x8004FFFF)), "");
 }

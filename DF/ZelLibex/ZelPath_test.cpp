@@ -29,13 +29,12 @@ class ZelPathDiretorios : public ZelAmbienteTeste {
 }  // namespace
 
 TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
-  Registra("EMP2", "DF", "/dados/emp2");
-  Registra("SODF2", "CB", "/dados/cb");
-  Registra("EMP3", "DF", "/dados/emp3");
-  Registra("EMP3", "NE", "/outro/ne/");
-  Registra("EMP3", "LF", "/outro/lf/");
-  Registra("EMP4", "DF", "/dados/emp4/");
-  Registra("EMP5", "ES", "/dados/estoque");
+  const char* const registros[][3] = {
+      {"EMP2", "DF", "/dados/emp2"}, {"SODF2", "CB", "/dados/cb"}, {"EMP3", "DF", "/dados/emp3"},
+      {"EMP3", "NE", "/outro/ne/"}, {"EMP3", "LF", "/outro/lf/"}, {"EMP4", "DF", "/dados/emp4/"},
+      {"EMP5", "ES", "/dados/estoque"},
+  };
+  for (const auto& r : registros) Registra(r[0], r[1], r[2]);
   struct Caso {
     int nModulo;
     const char* szEmpresa;
@@ -52,10 +51,8 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
       {2, "SODF2", "/dados/cb/"}, {23, "EMP3", "/dados/emp3/NFe/"}, {26, "EMP3", "/dados/emp3/"},
       {23, "EMP4", "/dados/emp4/NFe/"}, {3, "EMP5", "/dados/estoque/"}, {4, "EMP5", ""}, {999, "EMP5", ""},
   };
-  for (const Caso& c : casos) {
-    EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(c.nModulo, c.szEmpresa), c.sEsperado)
-        << c.nModulo << " " << c.szEmpresa;
-  }
+  for (const Caso& c : casos)
+    EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(c.nModulo, c.szEmpresa), c.sEsperado) << c.nModulo << c.szEmpresa;
   Registra("EMP5", "", "/dados/padrao");
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(999, "EMP5"), "/dados/padrao/");
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(3, "EMP5", "OUTRAMAQUINA"), "");

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "ZelAmbienteTeste.h"
@@ -21,7 +22,13 @@ class CIdentidadeTeste : public CZelUltimoErro, public CZelProfilerEmpresa, publ
   _REG_DF_INICIALIZAPS reg{};
 };
 
-bool Contem(const std::string& s, const std::string& p) { return s.find(p) != std::string::npos; }
+// Every piece is in the line; the failure names the first missing.
+template <class... P>
+::testing::AssertionResult Contem(const std::string& s, const P&... pecas) {
+  for (const std::string& p : {std::string(pecas)...})
+    if (s.find(p) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << p << "\" in: " << s;
+  return ::testing::AssertionSuccess();
+}
 void Chave(const std::string& sChave, const char* szNome, const std::string& sValor) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas + sChave, szNome, sValor), ERROR_SUCCESS);
 }
@@ -42,13 +49,11 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosP
   ZelTraceHR(&emp, "CIExBase::GravaIEHeader", "IExBase", 120, "hr = arqIE.Grava(&regIE, pPos)", "hr", E_UNEXPECTED);
   ZelTraceHR(&emp, "CIExBase::GravaIEHeader", "IExBase", 121, "hr = x", "hr", E_FAIL);
 
-  std::string s = ZelLeArquivoInteiro(sCaminho);
-  ASSERT_EQ(s.compare(0, std::strlen(kCabecalhoArquivoErros), kCabecalhoArquivoErros), 0);
+  ASSERT_TRUE(ZelLeArquivoInteiro(sCaminho).starts_with(kCabecalhoArquivoErros));
   auto linhas = Linhas(sCaminho);
   ASSERT_EQ(linhas.size(), 2u) << "the header is written once";
-  EXPECT_TRUE(Contem(linhas[0], "\tERRO\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tEEMP1\tU000\tS00000000\tT"));
-  EXPECT_TRUE(Contem(linhas[0], "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
+  EXPECT_TRUE(Contem(linhas[0], "\tERRO\t", "\tEEMP1\tU000\tS00000000\tT",
+                     "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
   EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas())) << "company errors stay out of the program file";
   // The user and session columns are signed 32-bit numbers, zero-padded.
   const CZelProfilerEmpresa grande("EMP1", 42, 4000000000UL), pequena("EMP1", 7, 7);
@@ -56,8 +61,8 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosP
   ZelTraceHR(&pequena, "f", "IExBase", 1, "x", "hr", E_FAIL);
   linhas = Linhas(sCaminho);
   ASSERT_EQ(linhas.size(), 4u);
-  EXPECT_TRUE(Contem(linhas[2], "\tEEMP1\tU042\tS-294967296\tT")) << linhas[2];
-  EXPECT_TRUE(Contem(linhas[3], "\tEEMP1\tU007\tS00000007\tT")) << linhas[3];
+  EXPECT_TRUE(Contem(linhas[2], "\tEEMP1\tU042\tS-294967296\tT"));
+  EXPECT_TRUE(Contem(linhas[3], "\tEEMP1\tU007\tS00000007\tT"));
 
   // Without a company, to the programs' file in the modules' directory.
   ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
@@ -65,31 +70,23 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosP
   EXPECT_EQ(sCaminho.rfind(m_sModulos + "ZelProfilerErros_Pgms_", 0), 0u);
   linhas = Linhas(sCaminho);
   ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tTolvan\t1\ttexto 42\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tE\tU000\tS00000000\t", "\tTolvan\t1\ttexto 42\t"));
   // Year and month are bounded in the name.
   EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 1200, 150), "ZelProfilerErros_Pgms_184899.log"));
   EXPECT_TRUE(Contem(ZelCaminhoArquivoErros("", 9999, -3), "ZelProfilerErros_Pgms_471700.log"));
 }
 
-TEST_F(ZelProfilerTeste, LinhaDoCodigoSoletraOCodigoEmWindows1252) {
+TEST_F(ZelProfilerTeste, LinhasSoletramOCodigoEmWindows1252OInteiroEAPosicaoDeArquivo) {
   std::string s = ZelFormataErroHR("hr = pfInSEHFuncao()", "hr", E_UNEXPECTED);
-  EXPECT_TRUE(Contem(s, "hr = pfInSEHFuncao()\thr = 0X8000FFFF ")) << s;
-  EXPECT_TRUE(Contem(s, "\tSEVERITY = 1 SEVERITY_ERROR\t"));
-  EXPECT_TRUE(Contem(s, "\tFACILITY = 0 FACILITY_NULL\t"));
-  EXPECT_TRUE(Contem(s, "\tCODE = 65535 "));
-  EXPECT_TRUE(Contem(s, "\tDescri\xE7\xE3o = E_UNEXPECTED"));
-  EXPECT_EQ(s.substr(s.size() - std::strlen("Descri\xE7\xE3o = E_UNEXPECTED")), "Descri\xE7\xE3o = E_UNEXPECTED");
-
+  EXPECT_TRUE(Contem(s, "hr = pfInSEHFuncao()\thr = 0X8000FFFF ", "\tSEVERITY = 1 SEVERITY_ERROR\t",
+                     "\tFACILITY = 0 FACILITY_NULL\t", "\tCODE = 65535 "));
+  EXPECT_TRUE(s.ends_with("\tDescri\xE7\xE3o = E_UNEXPECTED")) << s;
   // Facility 264 has the suite's name and, the message library claiming
   // it, no symbolic name.
   s = ZelFormataErroHR("hr = x", "hr", HR(0x81080A04));
-  EXPECT_TRUE(Contem(s, "\tFACILITY = 264 ZEL_FACILITY_CR_CORE\t")) << s;
-  EXPECT_TRUE(Contem(s, "\tCODE = 2564 \t"));
-  EXPECT_EQ(s.substr(s.size() - std::strlen("Descri\xE7\xE3o = ")), "Descri\xE7\xE3o = ");
-}
+  EXPECT_TRUE(Contem(s, "\tFACILITY = 264 ZEL_FACILITY_CR_CORE\t", "\tCODE = 2564 \t"));
+  EXPECT_TRUE(s.ends_with("\tDescri\xE7\xE3o = ")) << s;
 
-TEST_F(ZelProfilerTeste, LinhasDeResultadoInteiroEDePosicaoDeArquivo) {
   CZelProfilerEmpresa emp("EMP1");
   ZelTraceInt(&emp, "CZelArqEx::Abre", "ZelArqEx", 77, "iRetorno = Abre()", "iRetorno", 16110);
   ZelTracePosicao(&emp, "CZelFile::Le", "ZelFile", 88, HR(0x810809DA), "/d/DFIEVINC.dat", 12, 24, 11);
@@ -97,21 +94,10 @@ TEST_F(ZelProfilerTeste, LinhasDeResultadoInteiroEDePosicaoDeArquivo) {
   auto linhas = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(linhas.size(), 3u);
   // An integer result is combined with FACILITY_ITF.
-  EXPECT_TRUE(Contem(linhas[0], "\tiRetorno = Abre()\tiRetorno = 16110\tHR = 0X80043EEE\tDescri\xE7\xE3o = \t"))
-      << linhas[0];
+  EXPECT_TRUE(Contem(linhas[0], "\tiRetorno = Abre()\tiRetorno = 16110\tHR = 0X80043EEE\tDescri\xE7\xE3o = \t"));
   EXPECT_TRUE(Contem(linhas[1], "\thr = 0x810809DA\tDescri\xE7\xE3o = \tArquivo = /d/DFIEVINC.dat\tPosi\xE7\xE3o = 12\t"
-                                "Registro = 24\tQtd. Registros = 11\t"))
-      << linhas[1];
+                                "Registro = 24\tQtd. Registros = 11\t"));
   EXPECT_TRUE(Contem(linhas[2], "\tPosi\xE7\xE3o = 5\tRegistro = 48\tGetLength = 96\t"));
-}
-
-TEST_F(ZelProfilerTeste, DiretorioDoProfilerNoRegistroRecebeOsArquivos) {
-  std::string sDir = ZelDiretorioTeste() + "profiler";
-  Chave("", "DiretorioZelProfiler", sDir);
-  CZelProfilerEmpresa emp("EMP1");
-  ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
-  EXPECT_EQ(ArquivoErrosEmpresa().rfind(sDir + "/EMP1/ZelProfilerErros_Base_", 0), 0u);
-  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
 }
 
 TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro) {
@@ -126,8 +112,8 @@ TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro
   ZelTraceHR(&id, "CIExBase::LeIEHeader", "IExBase", 5, "hr = x", "hr", E_INVALIDARG);
   auto linhas = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(linhas.size(), 2u);
-  EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t7\t0\t\tApp\t\t\t33\t0\t0\t\tERRO\t")) << linhas[0];
-  EXPECT_TRUE(Contem(linhas[1], "\t\t0\t0\t\t\t\t\t0\t0\t0\t\tERRO\t")) << linhas[1];
+  EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t7\t0\t\tApp\t\t\t33\t0\t0\t\tERRO\t"));
+  EXPECT_TRUE(Contem(linhas[1], "\t\t0\t0\t\t\t\t\t0\t0\t0\t\tERRO\t"));
 
   _REG_DF_ERROPS reg{};
   id.GetErro()->CopiarPara(&reg);
@@ -167,10 +153,7 @@ TEST_F(ZelProfilerTeste, SemEntradaNemSaidaOuComOutroProgramaNaoHaLinhasDeChamad
                             "[Log]\nEntrada=1\nZelDataBase=todos\nProcessos=tolvan.exe, outro\n"}) {
     SCOPED_TRACE(szIni);
     EscreveLogIni(szIni);
-    {
-      CZelProfiler prof(&emp);
-      prof.Entrada("CZelDF_IEx::KeepAlive");
-    }
+    CZelProfiler{&emp}.Entrada("CZelDF_IEx::KeepAlive");
     EXPECT_FALSE(ZelExisteArquivo(LogChamadas()));
   }
 }
@@ -178,21 +161,13 @@ TEST_F(ZelProfilerTeste, SemEntradaNemSaidaOuComOutroProgramaNaoHaLinhasDeChamad
 TEST_F(ZelProfilerTeste, ZelDataBaseSelecionaAsFuncoesDoServico) {
   EscreveLogIni("[Log]\r\nEntrada=1\r\nZelDataBase=CZelDF_IEx\r\n");
   CZelProfilerEmpresa emp("EMP1");
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::LeIEHeader", {{"uiQtd", "3"}, {"dwFlags", ""}, {"", "x"}, {"dwFlags", "0"}});
-  }
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelFile::Grava");
-  }
-  std::string s = ZelLeArquivoInteiro(LogChamadas());
-  ASSERT_EQ(s.compare(0, std::strlen(kCabecalhoLogChamadas), kCabecalhoLogChamadas), 0);
+  CZelProfiler{&emp}.Entrada("CZelDF_IEx::LeIEHeader", {{"uiQtd", "3"}, {"dwFlags", ""}, {"", "x"}, {"dwFlags", "0"}});
+  CZelProfiler{&emp}.Entrada("CZelFile::Grava");
+  ASSERT_TRUE(ZelLeArquivoInteiro(LogChamadas()).starts_with(kCabecalhoLogChamadas));
   auto linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 1u) << "no exit lines, and CZelFile is not selected";
-  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::LeIEHeader\tEEMP1\t")) << "no Guid column without exit lines";
-  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\t0\t0\tuiQtd = 3\tdwFlags = 0\t")) << linhas[0];
+  // No Guid column without exit lines.
+  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::LeIEHeader\tEEMP1\t", "\tENTROU\t", "\t0\t0\tuiQtd = 3\tdwFlags = 0\t"));
   EXPECT_EQ(linhas[0].back(), '\t');
 }
 
@@ -228,18 +203,9 @@ namespace {
 // The value of a column of a call-log line, by the header's names (every
 // optional column of these lines is present).
 std::string Coluna(const std::string& sLinha, const std::string& sNome) {
-  auto Campos = [](const std::string& s) {
-    std::vector<std::string> v;
-    size_t i = 0;
-    for (size_t f; (f = s.find('\t', i)) != std::string::npos; i = f + 1) v.push_back(s.substr(i, f - i));
-    v.push_back(s.substr(i));
-    return v;
-  };
-  std::string sCabecalho = kCabecalhoLogChamadas;
-  sCabecalho.pop_back();
-  const auto nomes = Campos(sCabecalho), valores = Campos(sLinha);
-  for (size_t i = 0; i < nomes.size() && i < valores.size(); ++i)
-    if (nomes[i] == sNome) return valores[i];
+  std::istringstream nomes(kCabecalhoLogChamadas), valores(sLinha);
+  for (std::string n, v; std::getline(nomes, n, '\t') && std::getline(valores, v, '\t');)
+    if (n == sNome) return v;
   return "?";
 }
 }  // namespace
@@ -284,8 +250,7 @@ TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCre
   }
   auto linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 1u) << "an exit-only configuration writes only exit lines";
-  EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\t0\t0\ta = b\t")) << linhas[0];
+  EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t", "\t0\t0\ta = b\t"));
 
   EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=1\n");
   CZelProfiler::Ativacao(&emp, "CZelDF_IEx::Cria", "Zel.Outro.1", "ZelOutro.dll");
@@ -294,9 +259,9 @@ TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCre
   CZelProfiler::Ativacao(&emp, "CZelDF_IEx::Cria", "Zel.Outro.1", "ZelOutro.dll");
   linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 2u);
-  EXPECT_TRUE(Contem(linhas[1], "\tCZelDF_IEx::Cria\t{")) << "an activation line has its own GUID";
-  EXPECT_TRUE(Contem(linhas[1], "\tCOCREATE\t"));
-  EXPECT_TRUE(Contem(linhas[1], "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t")) << linhas[1];
+  // An activation line has its own GUID.
+  EXPECT_TRUE(Contem(linhas[1], "\tCZelDF_IEx::Cria\t{", "\tCOCREATE\t",
+                     "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t"));
 }
 
 TEST_F(ZelProfilerTeste, LogIniERelidoDepoisDoTimeoutConfig) {
@@ -310,7 +275,7 @@ TEST_F(ZelProfilerTeste, LogIniERelidoDepoisDoTimeoutConfig) {
   EXPECT_EQ(ZelLeLogConfig()->nTimeoutConfig, 600) << "each reading sets every key anew";
 }
 
-TEST_F(ZelProfilerTeste, ArquivoDeErrosDaEmpresaVemDoServicoDeCaminhos) {
+TEST_F(ZelProfilerTeste, ArquivoDeErrosDaEmpresaVemDoServicoDeCaminhosOuDoDiretorioDoProfiler) {
   // With the connection library answering, the registry's DF value is not used.
   const std::string sOutro = ZelNovoDiretorio("sdatabase");
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 1), ERROR_SUCCESS);
@@ -321,6 +286,12 @@ TEST_F(ZelProfilerTeste, ArquivoDeErrosDaEmpresaVemDoServicoDeCaminhos) {
   EXPECT_EQ(ArquivoErrosEmpresa().rfind(sOutro, 0), 0u) << ArquivoErrosEmpresa();
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
   EXPECT_FALSE(ZelExisteArquivo(CZelPath::Junta(m_sEmpresa, CZelPath::GetNome(ArquivoErrosEmpresa()))));
+  // A profiler directory in the registry comes first.
+  const std::string sDir = ZelDiretorioTeste() + "profiler";
+  Chave("", "DiretorioZelProfiler", sDir);
+  ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
+  EXPECT_EQ(ArquivoErrosEmpresa().rfind(sDir + "/EMP1/ZelProfilerErros_Base_", 0), 0u);
+  EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "UtilizarZelSDataBase", 0), ERROR_SUCCESS);
   CZelPath::ReleConfiguracao();
 }
