@@ -12,15 +12,6 @@ using json = nlohmann::json;
 
 namespace {
 
-// The answers of a run, one per line.
-std::vector<json> Respostas(const std::string& sSaida) {
-  std::istringstream linhas(sSaida);
-  std::string s;
-  std::vector<json> respostas;
-  while (std::getline(linhas, s)) respostas.push_back(json::parse(s));
-  return respostas;
-}
-
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -76,7 +67,7 @@ TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao"})")["hr"], "0x00000000");
 }
 
-TEST_F(Cli, ArraysComContagemOmitidaESaidasParciais) {
+TEST_F(Cli, ArraysComContagemOmitidaSaidasParciaisEPonteiros) {
   json r = Chama(R"({"metodo":"LeIEHeader","pPos":[5,7,0],"dwFlags":16})");
   EXPECT_EQ(r["hr"], "0x80040101");
   ASSERT_EQ(r["pTipDoc"].size(), 3u);  // the count left out took the array's length
@@ -91,6 +82,18 @@ TEST_F(Cli, ArraysComContagemOmitidaESaidasParciais) {
   ASSERT_EQ(r["pVinculos"][0]["pCampos"].size(), 2u);
   EXPECT_EQ(r["pVinculos"][0]["pCampos"][0]["pcTexto"], "Observação 6.0");
   EXPECT_EQ(r["pVinculos"][0]["pCampos"][1]["BinaryData"], "7117000000000000");  // 6001 in memory order
+
+  // Null pointers, and a pointer to a pointer.
+  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive","pbOK":null})"), json::parse(R"({"hr":"0x80004003","pbOK":null})"));
+  r = Chama(R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[1,2,255]}})");
+  EXPECT_EQ(r["hr"], "0x00000000");
+  EXPECT_EQ(r["ppregOutps"]["ulQtdBytes"], 3);
+  EXPECT_EQ(r["ppregOutps"]["pListaBytes"], json::parse("[254,3,0]"));
+  EXPECT_EQ(Chama(R"({"metodo":"FuncaoGenerica","ulFuncao":0})")["ppregOutps"], nullptr);
+  r = Chama(R"({"metodo":"GravaVinculosCabecalhosIntegracao","pRegCabecalho":{"eProcessoOrigem":"IE_PROCESSO_FT_NF"},
+      "pRegLista":{"pRegListaVinculos":[{"ulPosicaoCampoOrigem":1},{"cInativo":1}]}})");
+  EXPECT_EQ(r["pRegCabecalho"]["ulQtdVinculosIntegracoes"], 2);
+  EXPECT_EQ(r["pRegCabecalho"]["eProcessoOrigem"], 29);
 }
 
 TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
@@ -119,19 +122,6 @@ TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
   }
 }
 
-TEST_F(Cli, PonteirosNulosEPonteiroDuplo) {
-  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive","pbOK":null})"), json::parse(R"({"hr":"0x80004003","pbOK":null})"));
-  json r = Chama(R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[1,2,255]}})");
-  EXPECT_EQ(r["hr"], "0x00000000");
-  EXPECT_EQ(r["ppregOutps"]["ulQtdBytes"], 3);
-  EXPECT_EQ(r["ppregOutps"]["pListaBytes"], json::parse("[254,3,0]"));
-  EXPECT_EQ(Chama(R"({"metodo":"FuncaoGenerica","ulFuncao":0})")["ppregOutps"], nullptr);
-  r = Chama(R"({"metodo":"GravaVinculosCabecalhosIntegracao","pRegCabecalho":{"eProcessoOrigem":"IE_PROCESSO_FT_NF"},
-      "pRegLista":{"pRegListaVinculos":[{"ulPosicaoCampoOrigem":1},{"cInativo":1}]}})");
-  EXPECT_EQ(r["pRegCabecalho"]["ulQtdVinculosIntegracoes"], 2);
-  EXPECT_EQ(r["pRegCabecalho"]["eProcessoOrigem"], 29);
-}
-
 TEST_F(Cli, ReleaseECoCreateInstance) {
   EXPECT_EQ(Chama(R"({"metodo":"Release"})")["hr"], "0x00000000");
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
@@ -157,57 +147,50 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\n \t\r\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
   std::ostringstream saida;
   EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);
-  const std::vector<json> respostas = Respostas(saida.str());
+  std::istringstream linhas(saida.str());
+  std::vector<json> respostas;
+  for (std::string s; std::getline(linhas, s);) respostas.push_back(json::parse(s));
   ASSERT_EQ(respostas.size(), 3u);
   EXPECT_EQ(respostas[0]["pbOK"], 1);
   EXPECT_TRUE(respostas[1].contains("erro"));
   EXPECT_EQ(respostas[2]["hr"], "0x00000000");
 }
 
-// A text must leave room for its terminator: one that fills the field exactly
-// is refused, one a character shorter arrives whole.
-TEST_F(Cli, TextoQueEncheOCampoERecusado) {
-  const std::string s47(47, 'E');
-  json r = Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "E\"}}", false);
-  EXPECT_NE(r["erro"].get<std::string>().find("szEmpresa"), std::string::npos) << r.dump();
-  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + s47 + "\"}}")["hr"], "0x00000000");
-  EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"]["szEmpresa"], s47);
-}
-
-// Each kind of value takes its whole range and nothing past it.
+// Each kind of value takes its whole range and nothing past it; a text must
+// leave room for its terminator. A count is weighed in bytes: what one call
+// may return exactly passes, one element over and counts that would make the
+// tool allocate gigabytes for one array are refused.
 TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
-  const std::string kVinculo = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":")";
-  const std::pair<std::string, bool> casos[] = {
-      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[0,255]}})", true},
-      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[256]}})", false},
-      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65535}})", true},
-      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65536}})", false},
-      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"B"}})", true},
-      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", false},
-      {kVinculo + "00112233445566FF\"}]}}", true},
-      {kVinculo + "00112233445566FF00\"}]}}", false},
-  };
-  for (const auto& [sLinha, bBoa] : casos) EXPECT_EQ(Chama(sLinha, bBoa).contains("erro"), !bBoa) << sLinha;
-  // A count is weighed in bytes: what one call may return exactly, and one
-  // element over.
   static_assert(kZelLocalMaxSaidaChamada % sizeof(IE_HDR_PS) == 0);
   const auto nNoLimite = kZelLocalMaxSaidaChamada / sizeof(IE_HDR_PS);
-  json r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nNoLimite) + "}");
-  EXPECT_EQ(r["pTipDoc"].size(), nNoLimite);
-  r = Chama(R"({"metodo":"LeIEHeader","qtd":)" + std::to_string(nNoLimite + 1) + "}", false);
-  EXPECT_NE(r["erro"].get<std::string>().find("limite"), std::string::npos) << r.dump();
-}
-
-TEST_F(Cli, ContagensEnormesRespondemErroSemAlocar) {
-  // Each would make the tool allocate gigabytes for one array.
-  for (const char* sz : {R"({"metodo":"LeIEHeader","qtd":4000000000})",
-                         R"({"metodo":"LeIEHeader","qtd":4000000000,"pPos":[1]})",
-                         R"({"metodo":"GravaCamposVinculo","vinculo":{"nQtdCampos":4000000000,"pCampos":[]}})"}) {
-    json r = Chama(sz, false);
-    ASSERT_TRUE(r.contains("erro")) << sz;
-    EXPECT_NE(r["erro"].get<std::string>().find("limite"), std::string::npos) << r.dump();
+  const std::string kVinculo = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":")";
+  const std::string kEmpresa = R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + std::string(47, 'E');
+  const std::string kQtd = R"({"metodo":"LeIEHeader","qtd":)";
+  // A line, and what its error names (null: no error).
+  const std::pair<std::string, const char*> casos[] = {
+      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[0,255]}})", nullptr},
+      {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[256]}})", ""},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65535}})", nullptr},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65536}})", ""},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"B"}})", nullptr},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", ""},
+      {kVinculo + "00112233445566FF\"}]}}", nullptr},
+      {kVinculo + "00112233445566FF00\"}]}}", ""},
+      {kEmpresa + "E\"}}", "szEmpresa"},
+      {kEmpresa + "\"}}", nullptr},
+      {kQtd + std::to_string(nNoLimite + 1) + "}", "limite"},
+      {kQtd + "4000000000}", "limite"},
+      {kQtd + R"(4000000000,"pPos":[1]})", "limite"},
+      {R"({"metodo":"GravaCamposVinculo","vinculo":{"nQtdCampos":4000000000,"pCampos":[]}})", "limite"},
+  };
+  for (const auto& [sLinha, szErro] : casos) {
+    json r = Chama(sLinha, szErro == nullptr);
+    ASSERT_EQ(r.contains("erro"), szErro != nullptr) << sLinha;
+    if (szErro != nullptr) {
+      EXPECT_NE(r["erro"].get<std::string>().find(szErro), std::string::npos) << r.dump();
+    }
   }
-  // Up to the limit a count is served; the limit does not stop honest calls.
-  json r = Chama(R"({"metodo":"LeIEHeader","qtd":3,"pPos":[1,2,3]})");
-  EXPECT_EQ(r["pTipDoc"].size(), 3u);
+  EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"]["szEmpresa"], std::string(47, 'E'));
+  EXPECT_EQ(Chama(kQtd + std::to_string(nNoLimite) + "}")["pTipDoc"].size(), nNoLimite);
+  EXPECT_EQ(Chama(R"({"metodo":"LeIEHeader","qtd":3,"pPos":[1,2,3]})")["pTipDoc"].size(), 3u);
 }

@@ -9,6 +9,7 @@
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelRoteiroIEx.h"
+#include "ZelSessaoTeste.h"
 
 namespace {
 
@@ -131,9 +132,11 @@ TEST(ZelClienteIEx, TodosOsMetodosDaoOMesmoPeloProxyQueDireto) {
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
 }
 
-// The proxy refuses a null [out] pointer without calling, answers its two
-// interfaces only, and its last release frees the served object.
-TEST(ZelClienteIEx, ProxyRecusaSaidaNulaERespondeSoSuasInterfaces) {
+// The proxy refuses a null [out] pointer without calling, carries the session
+// record byte for byte (reserved fields too: its checksum covers them), lets
+// calls of several threads run together, answers its two interfaces only,
+// and its last release frees the served object.
+TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInterfaces) {
   IZelDF_IEx* p = ProxyParaFalso();
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p->KeepAlive(nullptr), RPC_X_NULL_REF_POINTER);
@@ -148,6 +151,29 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaERespondeSoSuasInterfaces) {
   _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
   EXPECT_EQ(p->GetListaCabecalhosIntegracao(nullptr, &lista), E_POINTER);
 
+  _REG_DF_INICIALIZAPS r = ZelSessaoTeste(1, "app");
+  r.ulFiller = 7;
+  r.usFiller[0] = 1;
+  r.usFiller[2] = 0xFFFF;
+  std::strcpy(r.szFiller, "reservado");
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  EXPECT_EQ(p->Inicializa_Padrao(r), S_OK);
+  r.szFiller[20] = 'x';  // after the text's end: still covered
+  EXPECT_EQ(p->Inicializa_Padrao(r), HR(0x81080C17));
+  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  EXPECT_EQ(p->Inicializa_Padrao(r), S_OK);
+
+  // Each call waits in the object for the other: both answer S_OK only if
+  // they were served at the same time.
+  HRESULT hr1 = E_FAIL, hr2 = E_FAIL;
+  I4 b1 = 0, b2 = 0;
+  std::thread t([&] { hr1 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b1); });
+  hr2 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b2);
+  t.join();
+  EXPECT_EQ(hr1, S_OK);
+  EXPECT_EQ(hr2, S_OK);
+  EXPECT_EQ(b1 + b2, 2);
+
   void* pv = nullptr;
   EXPECT_EQ(p->QueryInterface(IID_IUnknown, &pv), S_OK);
   EXPECT_EQ(pv, static_cast<void*>(p));
@@ -161,47 +187,6 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaERespondeSoSuasInterfaces) {
   EXPECT_EQ(p->Release(), 0u);
   EsperaFalsosLiberados(0);
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
-}
-
-// The session record reaches the object byte for byte, reserved fields too:
-// its checksum covers them.
-TEST(ZelClienteIEx, RegistroDeSessaoChegaInteiroComOsReservados) {
-  IZelDF_IEx* p = ProxyParaFalso();
-  ASSERT_NE(p, nullptr);
-  _REG_DF_INICIALIZAPS r{};
-  r.ulUsuario = 1;
-  r.ulLinhaFonte = 1;
-  r.usVersaoMorvo = kVersaoMorvo;
-  std::strcpy(r.szAplicativo, "app");
-  r.cControle = 'B';
-  r.ulFiller = 7;
-  r.usFiller[0] = 1;
-  r.usFiller[2] = 0xFFFF;
-  std::strcpy(r.szFiller, "reservado");
-  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
-  EXPECT_EQ(p->Inicializa_Padrao(r), S_OK);
-  r.szFiller[20] = 'x';  // after the text's end: still covered
-  EXPECT_EQ(p->Inicializa_Padrao(r), HR(0x81080C17));
-  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
-  EXPECT_EQ(p->Inicializa_Padrao(r), S_OK);
-  p->Release();
-  EsperaFalsosLiberados(0);
-}
-
-TEST(ZelClienteIEx, ChamadasDeVariasThreadsCorremJuntasNoServidor) {
-  IZelDF_IEx* p = ProxyParaFalso();
-  ASSERT_NE(p, nullptr);
-  // Each call waits in the object for the other: both answer S_OK only if
-  // they were served at the same time.
-  HRESULT hr1 = E_FAIL, hr2 = E_FAIL;
-  I4 b1 = 0, b2 = 0;
-  std::thread t([&] { hr1 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b1); });
-  hr2 = p->CadastroTeveMovimentacao(kZelFalsoEncontro, 0, &b2);
-  t.join();
-  EXPECT_EQ(hr1, S_OK);
-  EXPECT_EQ(hr2, S_OK);
-  EXPECT_EQ(b1 + b2, 2);
-  p->Release();
 }
 
 TEST(ZelClienteIEx, ConexaoPerdidaDaDesconectado) {

@@ -167,7 +167,7 @@ ZEL_AJUDANTE(ClienteQueCria) {
   return 0;
 }
 
-TEST_F(ServidorLocal, PalavrasDeRegistroGravamERemovemOsScripts) {
+TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe) {
   ASSERT_EQ(Executa("-RegServer"), 0);
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32"), fs::canonical(ZEL_SERVIDOR_TESTE).string());
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse), "ZelDF_IEx Class");
@@ -191,15 +191,8 @@ TEST_F(ServidorLocal, PalavrasDeRegistroGravamERemovemOsScripts) {
   ASSERT_EQ(Executa("-UnregServerPerUser"), 0);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse), ERROR_FILE_NOT_FOUND);
 
-  // The machine file's directory is a file: nothing can be written.
-  ZelCriaMarcador(m_sDir + "arquivo");
-  setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "arquivo/maquina.reg").c_str(), 1);
-  EXPECT_NE(Executa("-RegServer"), 0);
-}
-
-// Not registered, a program that is missing, one that ends without offering
-// the class.
-TEST_F(ServidorLocal, ClasseNaoRegistradaOuServidorQueNaoSobe) {
+  // Not registered, a program that is missing, one that ends without offering
+  // the class.
   for (const std::string& sPrograma : {std::string(), m_sDir + "falta", std::string("/bin/false")}) {
     if (!sPrograma.empty()) {
       ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32", "", sPrograma),
@@ -209,6 +202,11 @@ TEST_F(ServidorLocal, ClasseNaoRegistradaOuServidorQueNaoSobe) {
     EXPECT_EQ(Cria(&hr), nullptr) << sPrograma;
     EXPECT_EQ(hr, sPrograma.empty() ? REGDB_E_CLASSNOTREG : CO_E_SERVER_EXEC_FAILURE) << sPrograma;
   }
+
+  // The machine file's directory is a file: nothing can be written.
+  ZelCriaMarcador(m_sDir + "arquivo");
+  setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "arquivo/maquina.reg").c_str(), 1);
+  EXPECT_NE(Executa("-RegServer"), 0);
 }
 
 // Clients racing to activate share one server; one killed holding its object

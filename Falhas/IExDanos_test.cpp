@@ -167,28 +167,16 @@ class DanoArquivo : public ServicoTeste, public ::testing::WithParamInterface<st
     std::string s = Bytes(a.szNome);
     ASSERT_FALSE(s.empty()) << a.szNome << " is not among the company's files";
     const size_t nMeio = std::max<size_t>(a.nRegistro / 2, 1);
-    switch (eDano) {
-      case Dano::Truncado:  // inside the last record
-        Escreve(a.szNome, s.substr(0, s.size() - nMeio));
-        break;
-      case Dano::Crescido:  // a piece of a record of garbage
-        Escreve(a.szNome, s + std::string(std::max<size_t>(nMeio - 1, 1), '\xA5'));
-        break;
-      case Dano::RegistrosLixo:
-        Escreve(a.szNome, s + std::string(std::max<size_t>(a.nRegistro, 32) * 2, '\xA5'));
-        break;
-      case Dano::Diretorio:
-        fs::remove(sCaminho);
-        fs::create_directory(sCaminho);
-        break;
-      case Dano::Ilegivel:
-        chmod(sCaminho.c_str(), 0);
-        // The owner bits do not bind root: a link to itself cannot be opened by anyone.
-        if (access(sCaminho.c_str(), R_OK) == 0) {
-          fs::remove(sCaminho);
-          fs::create_symlink(a.szNome, sCaminho);
-        }
-        break;
+    // Cut inside the last record, a piece of a record of garbage, or records of it.
+    if (eDano == Dano::Truncado) Escreve(a.szNome, s.substr(0, s.size() - nMeio));
+    if (eDano == Dano::Crescido) Escreve(a.szNome, s + std::string(std::max<size_t>(nMeio - 1, 1), '\xA5'));
+    if (eDano == Dano::RegistrosLixo) Escreve(a.szNome, s + std::string(std::max<size_t>(a.nRegistro, 32) * 2, '\xA5'));
+    if (eDano == Dano::Diretorio && fs::remove(sCaminho)) fs::create_directory(sCaminho);
+    if (eDano == Dano::Ilegivel) chmod(sCaminho.c_str(), 0);
+    // The owner bits do not bind root: a link to itself cannot be opened by anyone.
+    if (eDano == Dano::Ilegivel && access(sCaminho.c_str(), R_OK) == 0) {
+      fs::remove(sCaminho);
+      fs::create_symlink(a.szNome, sCaminho);
     }
   }
 };

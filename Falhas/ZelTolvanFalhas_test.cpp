@@ -24,11 +24,9 @@
 
 #include "IEInspeciona.h"
 #include "IExTeste.h"
-#include "ZelCrc.h"
 #include "ZelDF_IEx.h"
 #include "ZelSessaoTeste.h"
 #include "ZelLocalAtivacao.h"
-#include "ZelLocalTransporte.h"
 #include "ZelRegistro.h"
 #include "ZelSistema.h"
 #include "ZelTesteAjudante.h"
@@ -42,14 +40,12 @@ int Parametro(const char* szNome, int nPadrao) {
   return sz != nullptr ? std::atoi(sz) : nPadrao;
 }
 
-_REG_DF_INICIALIZAPS Sessao(UI4 ulSessao) { return ZelSessaoTeste(ulSessao, "falhas"); }
-
 // An initialised object in the server, or null (the creation's code in *phr).
 IZelDF_IEx* CriaNoServidor(UI4 ulSessao, HRESULT* phr = nullptr) {
   IZelDF_IEx* p = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&p));
   if (hr == S_OK) {
-    hr = p->Inicializa_Padrao(Sessao(ulSessao));
+    hr = p->Inicializa_Padrao(ZelSessaoTeste(ulSessao, "falhas"));
     if (hr != S_OK) {
       p->Release();
       p = nullptr;

@@ -65,12 +65,8 @@ class InspecaoTeste : public IExTeste {
     obs.pUsuarios = aUsuarios;
     m_ulNf = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF, {obs, IECampo(IE_CAMPO_LIVRE_V4_0, "Valor")});
     ASSERT_EQ(m_ulNf, 1u);
-    std::vector<IE_CAMPO_PS> aCampos = {obs, IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")};
-    IE_HDR_PS hdr{};
-    hdr.eProcesso = IE_PROCESSO_FT_NF;
-    hdr.nQtdCampos = 3;
-    hdr.pCampos = aCampos.data();
-    ASSERT_EQ(m_ie.GravaIEHeader(&m_ulNf, hdr), S_OK);
+    IE_CAMPO_PS aCampos[] = {obs, IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")};
+    ASSERT_EQ(m_ie.GravaIEHeader(&m_ulNf, IE_HDR_PS{0, IE_PROCESSO_FT_NF, 3, {}, aCampos, nullptr}), S_OK);
     m_ulCre = IEGravaHeader(m_ie, IE_PROCESSO_FN_CRE, {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")});
     ASSERT_EQ(m_ulCre, 2u);
 
@@ -82,24 +78,15 @@ class InspecaoTeste : public IExTeste {
     ASSERT_EQ(Grava(m_ulCre, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 5), IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
     ASSERT_EQ(m_ie.NotificaExclusaoOrigem({m_ulNf, 8}), S_OK);
 
-    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-    cab.eProcessoOrigem = IE_PROCESSO_FT_NF;
-    cab.eProcessoDestino = IE_PROCESSO_FN_CRE;
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab{0, 0, IE_PROCESSO_FT_NF, IE_PROCESSO_FN_CRE, 0, 0, {}};
     UI4 ulCab = 0;
     ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(0, cab, &ulCab), S_OK);
-    _REG_IE_VINCULO_INTEGRACAO_PS aLinks[2] = {};
-    aLinks[0] = {ulCab, 1, 0, 0, 0, {}};
-    aLinks[1] = {ulCab, 0, 1, 0, 0, {}};
+    _REG_IE_VINCULO_INTEGRACAO_PS aLinks[2] = {{ulCab, 1, 0, 0, 0, {}}, {ulCab, 0, 1, 0, 0, {}}};
     _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{2, {}, aLinks, nullptr};
     ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
     ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulCab, cab, &ulCab), S_OK);
     // A removed integration whose processes no longer matter.
-    _REG_IE_CABECALHO_INTEGRACAO_PS outra{};
-    outra.eProcessoOrigem = IE_PROCESSO_CM_OC;
-    outra.eProcessoDestino = IE_PROCESSO_FN_CRE;
-    outra.cExcluido = 1;
-    UI4 ulOutra = 0;
-    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(0, outra, &ulOutra), S_OK);
+    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(0, {0, 0, IE_PROCESSO_CM_OC, IE_PROCESSO_FN_CRE, 1, 0, {}}, &ulCab), S_OK);
   }
 
   // Overwrites bytes of a file of the company at an offset.
@@ -134,7 +121,7 @@ TEST_F(InspecaoTeste, EmpresaSaNaoTemProblemasEnquantoOServicoEOutroEscritorAUsa
   EXPECT_FALSE(ZelListaArquivos(m_sVovi, "*").empty());  // the listing the empty directory's test relies on
 }
 
-TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLeEmJsonOuTabela) {
+TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   EmpresaSa();
   std::vector<json> a = Json({"cabecalhos"});
   ASSERT_EQ(a.size(), 2u);
@@ -175,11 +162,9 @@ TEST_F(InspecaoTeste, CabecalhosSaoOsQueOServicoLeEmJsonOuTabela) {
   // Columns line up, counted in characters; a row ends at its last text.
   EXPECT_EQ(aLinhas[1].find("Observa"), aLinhas[2].find("Valor"));
   EXPECT_EQ(aLinhas[2].back(), '0');
-}
 
-TEST_F(InspecaoTeste, ValoresSaoOsQueOServicoLeIncluindoOrigemRemovida) {
-  EmpresaSa();
-  std::vector<json> a = Json({"valores", "FT_NF", "7", "8", "4294967295"});
+  // Values, a removed origin's too.
+  a = Json({"valores", "FT_NF", "7", "8", "4294967295"});
   ASSERT_EQ(a.size(), 3u);
   for (UI4 i = 0; i < 2; ++i) {
     UI4 ulChave = 7 + i;
@@ -212,11 +197,8 @@ TEST_F(InspecaoTeste, ValoresSaoOsQueOServicoLeIncluindoOrigemRemovida) {
   std::vector<json> b = Json({"valores", std::to_string(IE_PROCESSO_FN_CRE), "7"});
   ASSERT_EQ(b.size(), 1u);
   EXPECT_EQ(b[0]["valores"], json::parse(R"([{"posicao":1,"id":250,"valor":5},{"posicao":2,"id":100,"texto":""}])"));
-}
 
-TEST_F(InspecaoTeste, IntegracoesSaoAsQueOServicoLe) {
-  EmpresaSa();
-  std::vector<json> a = Json({"integracoes"});
+  a = Json({"integracoes"});
   ASSERT_EQ(a.size(), 2u);
   EXPECT_EQ(a[1]["excluida"], true);
   IE_ARRAY_PONTEIROS_PS ptrs{};
@@ -237,6 +219,14 @@ TEST_F(InspecaoTeste, IntegracoesSaoAsQueOServicoLe) {
   }
   CoTaskMemFree(lista.pRegListaVinculos);
   CoTaskMemFree(ptrs.pPtrs);
+
+  // Of deleted headers of the destination's process the integration takes the
+  // latest, as the service does; one without a stamp is never taken.
+  IE_CAMPO_PS aCampos[] = {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")};
+  ASSERT_EQ(m_ie.GravaIEHeader(&m_ulCre, IE_HDR_PS{1, IE_PROCESSO_FN_CRE, 2, {}, aCampos, nullptr}), S_OK);
+  EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
+  Altera("DFIEHDR.DAT", 56 * 2 + 16, std::string(8, '\0'));
+  EXPECT_EQ(Problemas(), std::vector<std::string>{"DFIEINTCAB.DAT 1: destination process 0 has no header"});
 }
 
 // Each kind of damage, one at a time, on a sound company whose service has
@@ -341,29 +331,11 @@ TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
   EXPECT_EQ(sErro.rfind("tolvan-inspeciona: FTIEXNFText.DAT: cannot be read (data-file code ", 0), 0u) << sErro;
 }
 
-TEST(InspecaoPrograma, ExecutavelResponde) {
-  std::string sComando = std::string(ZEL_TOLVAN_INSPECIONA) + " 2>/dev/null";
-  int i = std::system(sComando.c_str());
+// The program answers a bad command line; an empty directory gains no files.
+TEST(InspecaoPrograma, ExecutavelRespondeEDiretorioVazioNaoGanhaArquivos) {
+  const int i = std::system((std::string(ZEL_TOLVAN_INSPECIONA) + " 2>/dev/null").c_str());
   ASSERT_TRUE(WIFEXITED(i));
   EXPECT_EQ(WEXITSTATUS(i), kInspecaoErro);
-}
-
-TEST_F(InspecaoTeste, IntegracaoUsaOHeaderExcluidoMaisRecenteComoOServico) {
-  EmpresaSa();
-  std::vector<IE_CAMPO_PS> aCampos = {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")};
-  IE_HDR_PS hdr{};
-  hdr.dwFlags = 1;
-  hdr.eProcesso = IE_PROCESSO_FN_CRE;
-  hdr.nQtdCampos = 2;
-  hdr.pCampos = aCampos.data();
-  ASSERT_EQ(m_ie.GravaIEHeader(&m_ulCre, hdr), S_OK);
-  EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
-  // A deleted header without a stamp is never taken.
-  Altera("DFIEHDR.DAT", 56 * 2 + 16, std::string(8, '\0'));
-  EXPECT_EQ(Problemas(), std::vector<std::string>{"DFIEINTCAB.DAT 1: destination process 0 has no header"});
-}
-
-TEST(InspecaoDiretorio, DiretorioVazioNaoGanhaArquivos) {
   const std::string sDiretorio = ZelNovoDiretorio("vazio");
   std::ostringstream saida, erros;
   EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "verifica"}, saida, erros), kInspecaoOk) << erros.str();
