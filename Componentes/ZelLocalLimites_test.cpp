@@ -56,6 +56,11 @@ const ZelLocalMetodo kEnorme{4, "Enorme", {{"pp", ZelLocalDirecao::Saida, ZelLoc
 
 // Espera(): runs until the test lets it go, counting the calls running at once.
 const ZelLocalMetodo kEspera{5, "Espera", {}};
+// Envia(UI4 n, UI1* a [in, n]): a request of n bytes.
+const ZelLocalMetodo kEnvia{6,
+                            "Envia",
+                            {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+                             {"a", ZelLocalDirecao::Entrada, ZelLocalForma::Array, &kU8, 0}}};
 std::mutex g_mutexEspera;
 std::condition_variable g_cvEspera;
 int g_nRodando = 0, g_nMaxRodando = 0;
@@ -91,7 +96,8 @@ class Limites : public ::testing::Test {
           {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
            {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
          kEnorme,
-         kEspera},
+         kEspera,
+         kEnvia},
         &Invoca,
         [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
     ZelLocalRegistraInterface(&d);
@@ -229,6 +235,20 @@ TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
 // line, in bounded time. The connection goes on: whichever caller waits reads
 // for all, so answers to quick calls reach their callers while a slow call on
 // the same channel is still waiting, and the slow one still gets its own.
+// Arguments too large to travel are the caller's fault, not a dead server's: the channel goes on serving.
+TEST_F(Limites, PedidoAlemDoTetoERecusadoSemDerrubarOCanal) {
+  auto canal = std::make_shared<CZelLocalCanalCliente>(Conecta());
+  ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
+  const int nAntes = g_nChamadas;
+  for (uint32_t n : {kZelLocalMaxQuadro, 16u}) {
+    std::vector<uint8_t> buf(n, 7);
+    uint8_t* p = buf.data();
+    void* ap[] = {&n, &p};
+    EXPECT_EQ(canal->Chama(kEnvia, ap), n == 16 ? S_OK : E_INVALIDARG) << n;
+  }
+  EXPECT_EQ(g_nChamadas, nAntes + 1) << "only the call that fits reaches the object";
+}
+
 TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   CZelLocalSocket s = Conecta();
   const int fd = dup(s.Fd());
