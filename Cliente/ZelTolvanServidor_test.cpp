@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "ZelDF_IEx.h"
 #include "ZelLocalAtivacao.h"
@@ -88,6 +89,17 @@ TEST_F(TolvanServidor, RoteiroDeTodosOsMetodosDaOMesmoEmProcessoEPeloServidor) {
   const auto arquivos = Arquivos("emProcesso");
   EXPECT_EQ(arquivos.count("FTIEXNFText.DAT"), 1u);
   EXPECT_EQ(arquivos.count("DFIEVINC.dat"), 1u);
+
+  // The user's registration names the class by both its names, and the name without a version leads to the other.
+  const std::string kClasses = "Software\\Classes\\";
+  const std::string kClsid = kClasses + "CLSID\\{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}";
+  for (const auto& [sChave, sNome, sValor] :
+       {std::tuple{kClsid, "ProgID", "Tolvan.ZelDF_IEx.1"}, {kClsid, "VersionIndependentProgID", "Tolvan.ZelDF_IEx"},
+        {kClasses + "Tolvan.ZelDF_IEx", "CurVer", "Tolvan.ZelDF_IEx.1"}}) {
+    std::string s;
+    EXPECT_EQ(ZelRegistro::LeTexto(HKEY_CURRENT_USER, sChave + "\\" + sNome, "", &s), ERROR_SUCCESS) << sNome;
+    EXPECT_EQ(s, sValor) << sNome;
+  }
 }
 
 TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
