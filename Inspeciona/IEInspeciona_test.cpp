@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -161,7 +163,30 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   EXPECT_NE(aLinhas[1].find("3,5"), std::string::npos);
   // Columns line up, counted in characters; a row ends at its last text.
   EXPECT_EQ(aLinhas[1].find("Observa"), aLinhas[2].find("Valor"));
+  auto Caracteres = [](const std::string& s, size_t n) {
+    return std::count_if(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n), [](char c) { return (c & 0xC0) != 0x80; });
+  };
+  const size_t nUsuarios = aLinhas[0].rfind(' ', aLinhas[0].find("usuarios")) + 1;
+  EXPECT_EQ(Caracteres(aLinhas[1], aLinhas[1].find("3,5")), Caracteres(aLinhas[0], nUsuarios))
+      << "the column after an accented name";
   EXPECT_EQ(aLinhas[2].back(), '0');
+
+  // A stamp in January or February belongs to its own year.
+  const std::string sCabecalhos = Bytes("DFIEHDR.DAT");
+  const struct {
+    SYSTEMTIME st;
+    const char* szTexto;
+  } carimbos[] = {{{2024, 2, 0, 29, 23, 59, 58, 0}, "2024-02-29 23:59:58"},
+                  {{2025, 1, 0, 1, 0, 0, 0, 0}, "2025-01-01 00:00:00"},
+                  {{2024, 3, 0, 1, 12, 0, 0, 0}, "2024-03-01 12:00:00"}};
+  for (const auto& c : carimbos) {
+    std::string s = sCabecalhos;
+    const UI8 ullCarimbo = IECarimbo(c.st);
+    std::memcpy(&s[sizeof(IE_HDR_ARQ_V0) + 16], &ullCarimbo, 8);
+    Escreve("DFIEHDR.DAT", s);
+    EXPECT_EQ(Json({"cabecalhos"})[0]["carimbo"], c.szTexto);
+  }
+  Escreve("DFIEHDR.DAT", sCabecalhos);
 
   // Values, a removed origin's too.
   a = Json({"valores", "FT_NF", "7", "8", "4294967295"});

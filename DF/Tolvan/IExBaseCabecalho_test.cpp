@@ -202,6 +202,15 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   EXPECT_EQ(Le(9), "hr " + std::to_string(kAlemDoFim) + ": untouched") << "no header there";
 }
 
+// A name that fills its field has no terminator in the file and comes back whole.
+TEST_F(IExCabecalho, NomeQueEncheOCampoVoltaInteiro) {
+  const std::string sNome(50, 'N');
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, sNome.c_str())}), S_OK);
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(sizeof(IE_CAMPO_ARQ_V2)), RegCampo(0, sNome.c_str(), 0, 0));
+  EXPECT_EQ(Le(lPos), "0 7 1 | 0 " + sNome + " 0 7 -");
+}
+
 TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
   const std::vector<UI2> aUsuarios{1, 2};
   UI4 lPos = 0;
