@@ -125,10 +125,13 @@ std::string ZelRoteiroIEx(IZelDF_IEx* p) {
   UI1 d1[] = {9, 8}, d2[] = {7};
   _REG_CR_ALTERACAOPS alt[2] = {{{2, {}, d1, nullptr}, 5, 0}, {{1, {}, d2, nullptr}, 6, 0}};
   hr("AlteracaoMultiplaCadastro", p->AlteracaoMultiplaCadastro(3, ptrs, 2, alt));
+  // Fewer pointers than changes: each array travels by its own count.
+  hr("AlteracaoMultiplaCadastro(1)", p->AlteracaoMultiplaCadastro(1, ptrs, 2, alt));
   hr("AlteracaoMultiplaCadastro(0)", p->AlteracaoMultiplaCadastro(0, nullptr, 0, nullptr));
   hr("AlteracaoMultiplaCadastro(null)", p->AlteracaoMultiplaCadastro(2, nullptr, 0, nullptr));
   UI8 ptrs8[] = {1ull << 40, 2};
   hr("AlteracaoMultiplaMovimento", p->AlteracaoMultiplaMovimento(2, ptrs8, 1, alt));
+  hr("AlteracaoMultiplaMovimento(1)", p->AlteracaoMultiplaMovimento(1, ptrs8, 2, alt));
   b = -1;
   hr("CadastroTeveMovimentacao", p->CadastroTeveMovimentacao(3, 4, &b));
   o << b;
