@@ -218,7 +218,7 @@ TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
   const uint32_t nChamadas = 2 * kZelLocalMaxChamadasPorConexao;
   const int nAntes = g_nChamadas.load();
   for (uint32_t i = 1; i <= nChamadas; ++i) ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()), S_OK);
-  EsperaRodando(kZelLocalMaxChamadasPorConexao);
+  EXPECT_TRUE(EsperaRodando(kZelLocalMaxChamadasPorConexao));
   Sleep(50);  // room for a call over the share to start, were it let in
   {
     std::lock_guard<std::mutex> trava(g_mutexEspera);
