@@ -11,7 +11,10 @@ optionally, "testes" (a ctest -R expression; all tests when absent) and
 "porque" (what the change stands for). The working tree is never touched.
 The unchanged copy must pass the tests the list names first. --testes-de
 takes the test files (*_test.cpp) as they were at a revision, so that a new
-test can be shown to notice a change the old tests let through.
+test can be shown to notice a change the old tests let through. --matriz FILE
+writes, per change, every test that failed on it (one JSON line each): a test
+that is never a change's only catcher is the first to look at when tests
+are trimmed.
 Exit code: 0 when every change was noticed, 1 when some survived or did not
 build, 2 on a setup problem.
 """
@@ -91,12 +94,26 @@ def constroi_e_testa(fonte, build, testes, jobs, alvos=None):
     return ("falhou" if rc != 0 else "passou"), saida
 
 
+def testes_que_falharam(saida):
+    """The names ctest lists after "The following tests FAILED:"."""
+    nomes, dentro = [], False
+    for linha in saida.splitlines():
+        if linha.startswith("The following tests FAILED:"):
+            dentro = True
+        elif dentro and " - " in linha:
+            nomes.append(linha.split(" - ", 1)[1].rsplit(" (", 1)[0].strip())
+        elif dentro:
+            break
+    return nomes
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("lista")
     ap.add_argument("--copia", default="/tmp/tolvan-mutantes")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--testes-de", metavar="REV")
+    ap.add_argument("--matriz", metavar="ARQUIVO")
     a = ap.parse_args()
 
     mutantes = []
@@ -136,7 +153,7 @@ def main():
         with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write(original.replace(m["de"], m["para"]))
         try:
-            estado, _ = constroi_e_testa(fonte, build, m.get("testes"), a.jobs, alvos_dos_testes(build, m.get("testes")))
+            estado, saida = constroi_e_testa(fonte, build, m.get("testes"), a.jobs, alvos_dos_testes(build, m.get("testes")))
         finally:
             with open(caminho, "w", encoding="utf-8", errors="surrogateescape") as f:
                 f.write(original)
@@ -144,6 +161,10 @@ def main():
         # out of the count, to be rewritten.
         sobreviventes += 1 if estado == "passou" else 0
         sem_compilar += 1 if estado == "compilacao" else 0
+        if a.matriz:
+            with open(a.matriz, "a", encoding="utf-8") as f:
+                f.write(json.dumps({"lista": os.path.basename(a.lista), "n": i, "arquivo": m["arquivo"],
+                                    "estado": estado, "falharam": testes_que_falharam(saida)}) + "\n")
         rotulo = {"falhou": "noticed", "compilacao": "no build", "passou": "SURVIVED"}[estado]
         print(f"{i:3} {rotulo:9} {m['arquivo']}: {m.get('porque', m['para'])}", flush=True)
     contados = len(mutantes) - sem_compilar
