@@ -118,4 +118,8 @@ TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
   EXPECT_EQ(arquivos.at("FTIEXNFText.DAT"), std::string(1, '\0'));
   EXPECT_EQ(arquivos.at("DFIEHDR.DAT").size(), 2u * 56);
   EXPECT_EQ(arquivos.at("DFIEINTCAB.DAT").size(), 80u);
+
+  // An option the client does not know is a usage error, told apart from a failed call.
+  const int r = std::system((std::string(ZEL_TOLVAN_CLI) + " --desconhecida </dev/null 2>/dev/null").c_str());
+  EXPECT_EQ(WIFEXITED(r) ? WEXITSTATUS(r) : -1, 2);
 }

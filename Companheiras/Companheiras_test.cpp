@@ -97,6 +97,7 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   Grava("\\Empresas\\EMP1", "DF", sDir);
   CBaseTeste base;
   ASSERT_EQ(base.Inicializa("EMP1", 3, 9), S_OK);
+  EXPECT_EQ(base.GetAcessoServidores()->GetIdentificacao(), "ZelAcessoServidores EEMP1 U003 S00000009");
   auto pEmp = base.GetAcessoServidores()->GetAcessoEmpresarial();
   EXPECT_TRUE(pEmp->GravaLogGeral("integracao excluida"));
   EXPECT_TRUE(pEmp->GravaLogGeral("segunda"));

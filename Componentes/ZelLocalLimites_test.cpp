@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <string>
@@ -306,6 +307,29 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
   EXPECT_EQ(ZelAtivaTeste(s, kClsidVazia, kIidTesteLocal), E_UNEXPECTED) << "S_OK without an object is no object";
   s.Fecha();
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+}
+
+// A suspended class has no endpoint, and a peer that connected just before
+// the suspension hears that the server is stopping (its client then turns to
+// the next server). A class registered suspended waits for the resumption.
+TEST_F(Limites, ClasseSuspensaSemEndpointEAtivacaoOuveQueOServidorPara) {
+  CZelLocalSocket s = Conecta();
+  for (int i = 0; i < 10000 && ZelLocalConexoesServidas() == 0; ++i) Sleep(2);
+  ASSERT_EQ(ZelLocalConexoesServidas(), 1);
+  ASSERT_EQ(CoSuspendClassObjects(), S_OK);
+  EXPECT_FALSE(std::filesystem::exists(m_sSocket));
+  EXPECT_EQ(ZelAtivaTeste(s, kClsidTesteLocal, kIidTesteLocal), CO_E_SERVER_STOPPING);
+  ASSERT_EQ(CoResumeClassObjects(), S_OK);
+  Ativado(Conecta());
+
+  ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
+  static CZelFabricaTesteLocal fabrica;
+  ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED,
+                                  &m_cookie),
+            S_OK);
+  EXPECT_FALSE(std::filesystem::exists(m_sSocket));
+  ASSERT_EQ(CoResumeClassObjects(), S_OK);
+  Ativado(Conecta());
 }
 
 TEST_F(Limites, RespostaDeOutroTipoDerrubaOCanal) {

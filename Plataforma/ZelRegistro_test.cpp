@@ -175,6 +175,9 @@ TEST(ZelRegistro, ExcluiChaveComSubchaves) {
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\B"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\Bx"), ERROR_SUCCESS);
   EXPECT_EQ(ZelRegistro::ExcluiChave(HKEY_CURRENT_USER, a + "\\B"), ERROR_FILE_NOT_FOUND);
+  // No key name is no licence to empty the whole root.
+  for (const char* sz : {"", "\\"}) EXPECT_EQ(ZelRegistro::ExcluiChave(HKEY_CURRENT_USER, sz), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\Bx"), ERROR_SUCCESS);
 
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, a, "z", 3), ERROR_SUCCESS);
   EXPECT_EQ(ZelRegistro::ExcluiValor(HKEY_CURRENT_USER, a, "Z"), ERROR_SUCCESS);

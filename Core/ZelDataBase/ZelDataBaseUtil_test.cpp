@@ -51,6 +51,14 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&interna, kModuloTeste, "X.dat", 0, true), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log")));
+  // Nor does the module that asks for no audit (found through the key's default value).
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP1", "",
+                                    m_sEmpresa),
+            ERROR_SUCCESS);
+  Escreve("X.dat", "x");
+  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, ZEL_ZELDATABASE_SEM_AUDITORIA, "X.dat", 0, true), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log")));
 
   for (unsigned short usUsuario : {3, 0, 65535}) {
     Escreve("X.dat", "x");

@@ -94,8 +94,12 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
 
   int nHooks = 0;
   HRESULT hrHook = E_NOTIMPL;
-  HRESULT OnAlteracaoMultiplaCadastro(UI4, ListaAlteracoes&) override {
+  std::string sRecebido;  // per hook, the pointer and each change's type and size
+  HRESULT OnAlteracaoMultiplaCadastro(UI4 ulPonteiro, ListaAlteracoes& lista) override {
     ++nHooks;
+    sRecebido += std::to_string(ulPonteiro) + ":";
+    for (const auto& a : lista) sRecebido += " " + std::to_string(a.GetTipoAlteracao()) + "/" + std::to_string(a.GetBytes().size());
+    sRecebido += ";";
     return hrHook;
   }
 };
@@ -181,6 +185,8 @@ TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEOObjetoSegueServind
       {[](_REG_DF_INICIALIZAPS& r) { r.cControle = 'b'; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.ulLinhaFonte = 0; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.szArquivoFonte[0] = '\0'; }, 0x81080C19},
+      {[](_REG_DF_INICIALIZAPS& r) { r.szModuleName[0] = '\0'; }, 0x81080C19},
+      {[](_REG_DF_INICIALIZAPS& r) { r.szAplicativo[0] = '\0'; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.usVersaoMorvo = 137; }, 0x81080BFD},
   };
   CTesteObjeto obj;
@@ -194,7 +200,7 @@ TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEOObjetoSegueServind
   }
   // Started, the object traces under its company.
   auto linhas = Linhas(ArquivoErrosEmpresa());
-  ASSERT_EQ(linhas.size(), 6u);
+  ASSERT_EQ(linhas.size(), 8u);
   for (size_t i : {0, 1}) ConfereLinha(linhas[i], {"\tT_ZelUnknown\t49\thr = E_ZELCR_CRC_INICIALIZACAO_INVALIDO\t"});
   ConfereLinha(linhas[2], {"\tT_ZelUnknown\t66\thr = E_ZELCR_ESTRUTURA_INICIALIZACAO_INVALIDA\t"});
   EXPECT_EQ(std::memcmp(obj.GetRegistroInicializacao(), &aceito, sizeof aceito), 0);
@@ -270,6 +276,15 @@ TEST_F(TZelUnknownTeste, SemInicializarMetodosNaoEscrevemNadaEAlteracoesMultipla
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, nullptr, 0, nullptr), E_POINTER);
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, aPonteiros, 2, nullptr), E_POINTER);
   EXPECT_EQ(obj.nHooks, 2);
+  // Every hook gets every change, in order.
+  obj.hrHook = S_OK;
+  obj.sRecebido.clear();
+  _REG_CR_ALTERACAOPS duas[2] = {alteracao, alteracao};
+  duas[0].ulTipoAlteracao = 4;
+  duas[1].ulTipoAlteracao = 6;
+  duas[1].regDados.ulQtdBytes = 1;
+  EXPECT_EQ(obj.AlteracaoMultiplaCadastro(2, aPonteiros, 2, duas), S_OK);
+  EXPECT_EQ(obj.sRecebido, "1: 4/2 6/1;2: 4/2 6/1;");
 
   UI8 aMovimentos[1] = {42};
   EXPECT_EQ(obj.AlteracaoMultiplaMovimento(1, aMovimentos, 0, nullptr), E_NOTIMPL);
