@@ -21,6 +21,7 @@ import glob
 import json
 import os
 import re
+import sys
 
 RAIZ = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -110,4 +111,7 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except BrokenPipeError:  # read through head: the rest is not wanted
+        sys.stderr.close()
