@@ -98,7 +98,8 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
   HRESULT OnAlteracaoMultiplaCadastro(UI4 ulPonteiro, ListaAlteracoes& lista) override {
     ++nHooks;
     sRecebido += std::to_string(ulPonteiro) + ":";
-    for (const auto& a : lista) sRecebido += " " + std::to_string(a.GetTipoAlteracao()) + "/" + std::to_string(a.GetBytes().size());
+    for (const auto& a : lista)
+      sRecebido += " " + std::to_string(a.GetTipoAlteracao()) + "/" + std::to_string(a.GetBytes().size());
     sRecebido += ";";
     return hrHook;
   }
