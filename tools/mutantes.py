@@ -14,7 +14,8 @@ takes the test files (*_test.cpp) as they were at a revision, so that a new
 test can be shown to notice a change the old tests let through. --matriz FILE
 writes, per change, every test that failed on it (one JSON line each): a test
 that is never a change's only catcher is the first to look at when tests
-are trimmed.
+are trimmed. --depressa builds without optimisation or debug information,
+about twice as fast; give it a --copia of its own.
 Exit code: 0 when every change was noticed, 1 when some survived or did not
 build, 2 on a setup problem.
 """
@@ -114,6 +115,7 @@ def main():
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     ap.add_argument("--testes-de", metavar="REV")
     ap.add_argument("--matriz", metavar="ARQUIVO")
+    ap.add_argument("--depressa", action="store_true")
     a = ap.parse_args()
 
     mutantes = []
@@ -133,8 +135,10 @@ def main():
     # Putting a file back recompiles whatever includes it; with ccache that
     # second build comes from the cache, which halves a header change's cost.
     lancador = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
-    rc, saida = executa(["cmake", "-S", fonte, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                         "-DZEL_BENCHMARKS=OFF"] + lancador, fonte)
+    # Without optimisation or debug information a change builds and links in
+    # about half the time, and the suite passes the same.
+    tipo = ["-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O0 -g0"] if a.depressa else ["-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
+    rc, saida = executa(["cmake", "-S", fonte, "-B", build, "-DZEL_BENCHMARKS=OFF"] + tipo + lancador, fonte)
     if rc != 0:
         print(saida, file=sys.stderr)
         return 2
