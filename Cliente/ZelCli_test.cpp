@@ -78,10 +78,10 @@ TEST_F(Cli, ArraysComContagemOmitidaSaidasParciaisEPonteiros) {
   EXPECT_EQ(r["pTipDoc"][1]["dwFlags"], 17);
   EXPECT_FALSE(r.contains("pPos"));  // [in] only
 
-  r = Chama(R"({"metodo":"BuscaVinculosByOrigem","lPosHeader":4,"pChaves":[6]})");
+  r = Chama(R"({"metodo":"BuscaVinculosByOrigem","lPosHeader":4,"pChaves":[14]})");
   ASSERT_EQ(r["pVinculos"][0]["pCampos"].size(), 2u);
-  EXPECT_EQ(r["pVinculos"][0]["pCampos"][0]["pcTexto"], "Observação 6.0");
-  EXPECT_EQ(r["pVinculos"][0]["pCampos"][1]["BinaryData"], "7117000000000000");  // 6001 in memory order
+  EXPECT_EQ(r["pVinculos"][0]["pCampos"][0]["pcTexto"], "Observação 14.0");
+  EXPECT_EQ(r["pVinculos"][0]["pCampos"][1]["BinaryData"], "B136000000000000");  // 14001 in memory order, in capitals
 
   // Null pointers, and a pointer to a pointer.
   EXPECT_EQ(Chama(R"({"metodo":"KeepAlive","pbOK":null})"), json::parse(R"({"hr":"0x80004003","pbOK":null})"));

@@ -174,6 +174,7 @@ TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse, "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx\\CurVer"), "Tolvan.ZelDF_IEx.1");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE", "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\{080EB0B0-3BED-4086-9CB4-1C68BD93197D}"), "Tolvan");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "TypeLib\\{CDE3E167-129C-4B65-85E0-8643D1B709B6}\\1.0"), "TOLVANLib");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\TypeLib"), "{CDE3E167-129C-4B65-85E0-8643D1B709B6}");
   EXPECT_TRUE(Servidores().empty() && !fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"))
@@ -203,6 +204,7 @@ TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe
     EXPECT_EQ(Cria(&hr), nullptr) << sPrograma;
     EXPECT_EQ(hr, sPrograma.empty() ? REGDB_E_CLASSNOTREG : CO_E_SERVER_EXEC_FAILURE) << sPrograma;
   }
+  EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, nullptr), E_POINTER);
 
   // The machine file's directory is a file: nothing can be written.
   ZelCriaMarcador(m_sDir + "arquivo");

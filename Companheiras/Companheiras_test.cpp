@@ -13,6 +13,7 @@
 #include "ZelLConx.h"
 #include "ZelMensagem.h"
 #include "ZelRegistro.h"
+#include "ZelSistema.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
@@ -120,6 +121,8 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
     EXPECT_EQ(usu.GetNome(), "Usuario " + std::to_string(us));
   }
   EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP1"), sDir) << "one separator at the end, not two";
+  const std::string sPrograma = ZelCaminhoPrograma();
+  EXPECT_EQ(ZelDiretorioModulos(), sPrograma.substr(0, sPrograma.rfind('/') + 1)) << "none registered: the program's";
 
   CBaseTeste semEmpresa;
   ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);

@@ -178,7 +178,8 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
     const char* szTexto;
   } carimbos[] = {{{2024, 2, 0, 29, 23, 59, 58, 0}, "2024-02-29 23:59:58"},
                   {{2025, 1, 0, 1, 0, 0, 0, 0}, "2025-01-01 00:00:00"},
-                  {{2024, 3, 0, 1, 12, 0, 0, 0}, "2024-03-01 12:00:00"}};
+                  {{2024, 3, 0, 1, 12, 0, 0, 0}, "2024-03-01 12:00:00"},
+                  {{1899, 12, 0, 30, 0, 0, 0, 0}, ""}};  // no stamp
   for (const auto& c : carimbos) {
     std::string s = sCabecalhos;
     const UI8 ullCarimbo = IECarimbo(c.st);
@@ -186,6 +187,10 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
     Escreve("DFIEHDR.DAT", s);
     EXPECT_EQ(Json({"cabecalhos"})[0]["carimbo"], c.szTexto);
   }
+  std::string sExcluido = sCabecalhos;
+  sExcluido[sizeof(IE_HDR_ARQ_V0)] |= 1;
+  Escreve("DFIEHDR.DAT", sExcluido);
+  EXPECT_EQ(Json({"cabecalhos"})[0]["excluido"], true);
   Escreve("DFIEHDR.DAT", sCabecalhos);
 
   // Values, a removed origin's too.

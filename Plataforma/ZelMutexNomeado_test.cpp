@@ -1,6 +1,5 @@
 #include "ZelMutexNomeado.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -30,7 +29,10 @@ class MutexNomeado : public ::testing::Test {
     return m_nomes.back();
   }
   void TearDown() override {
-    for (const auto& s : m_nomes) shm_unlink(ZelObjetoMutexNomeado(s).c_str());
+    for (const auto& s : m_nomes) {
+      ZelExcluiMutexNomeado(s);
+      EXPECT_EQ(ZelExcluiMutexNomeado(s), ERROR_FILE_NOT_FOUND) << "a removed name is gone";
+    }
   }
   std::vector<std::string> m_nomes;
 };

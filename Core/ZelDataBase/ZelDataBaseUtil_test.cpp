@@ -178,6 +178,12 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   Escreve(kLista, Registro("C.dat"));
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  Escreve("ZELDATABASE_FILE_CTRL.tra", "");  // a transfer left unfinished stops any removal
+  EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), HR(0x810809CB));
+  EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("::RemoveControleCriacaoArquivos\t"), std::string::npos)
+      << "found before opening the list";
+  EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  std::remove(Caminho("ZELDATABASE_FILE_CTRL.tra").c_str());
   std::remove(Caminho(kLista).c_str());
   EXPECT_EQ(controle.CriaControleCriacaoArquivos(), HR(0x81080A50));
   // Index, rewrite and transfer files, and the list itself, are never listed.

@@ -124,12 +124,18 @@ TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
 TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   CBaseTeste db;
   CZelFileBase arq("M.dat", &db);
-  CFileException fim(CFileException::endOfFile);
-  CFileException disco(CFileException::diskFull);
-  CFileException outra(CFileException::removeCurrentDir);
-  EXPECT_EQ(arq.CatchInicializacao(&fim), HR(0x80043E95));
-  EXPECT_EQ(arq.CatchGravacao(&disco), HR(0x80043F08));
-  EXPECT_EQ(arq.CatchGravacao(&outra), HR(0x80043F10));
+  const std::pair<int, uint32_t> aCausas[] = {
+      {CFileException::endOfFile, 0x80043E95u},       {CFileException::badSeek, 0x80043E8Cu},
+      {CFileException::hardIO, 0x80043EA7u},          {CFileException::fileNotFound, 0x80043EB7u},
+      {CFileException::badPath, 0x80043EBFu},         {CFileException::accessDenied, 0x80043ED0u},
+      {CFileException::invalidFile, 0x80043EE2u},     {CFileException::sharingViolation, 0x80043EEEu},
+      {CFileException::lockViolation, 0x80043F00u},   {CFileException::diskFull, 0x80043F08u},
+      {CFileException::removeCurrentDir, 0x80043F10u}};
+  for (const auto& [nCausa, u] : aCausas) {
+    CFileException ex(nCausa);
+    EXPECT_EQ(arq.CatchGravacao(&ex), HR(u)) << nCausa;
+    EXPECT_EQ(arq.CatchInicializacao(&ex), HR(u)) << nCausa;
+  }
   // The write loop stops at these and retries every other code.
   for (uint32_t u : {0x80043E8Cu, 0x80043E95u, 0x80043EA7u, 0x80043EB7u, 0x80043EBFu, 0x81080AACu, 0x81080AADu})
     EXPECT_TRUE(CZelFileBase::EhUmaExcecaoFatal(HR(u))) << std::hex << u;

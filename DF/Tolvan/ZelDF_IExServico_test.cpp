@@ -151,6 +151,12 @@ TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {
   // A failed initialisation leaves the object refusing as before.
   EXPECT_EQ(p->Inicializa_Padrao(Sessao("SEMREGISTRO")), HR(0x80043F59));
   EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
+  auto r = Sessao();
+  r.uiCRC ^= 1;
+  EXPECT_EQ(p->Inicializa_Padrao(r), HR(0x81080C17));
+  const auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_FALSE(linhas.empty());
+  EXPECT_TRUE(Contem(linhas.back(), "\tT_ZelUnknown<struct IZelDF_IEx,class CIExBase>::Inicializa_Padrao\t"));
 }
 
 // The process names of an entry line's pairs are asked for only when the
@@ -184,6 +190,11 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   EXPECT_TRUE(Contem(linhas[2], "\tCZelDF_IEx::ExisteVinculo\t"));
   EXPECT_TRUE(Contem(linhas[2], "\tulPosHeader = 4"));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
+  _REG_IE_CABECALHO_INTEGRACAO_PS cabLido{5, 2, IE_PROCESSO_FT_NF, IE_PROCESSO_CM_OC, 0, 0, {}};
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};
+  p->LeVinculosCabecalhoIntegracao(&cabLido, &lv);
+  EXPECT_TRUE(Contem(Linhas(LogChamadas()).back(), "\tpRegCabecalho->ulPonteiroPrimeiroVinculoIntegracao = 5\t"
+                                                   "pRegCabecalho->ulQtdVinculosIntegracoes = 2"));
 
   // A failure of the business class adds the method's own line.
   IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, 1)};

@@ -218,7 +218,8 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
   {
     std::vector<char> bloco;  // outlives the scope's exit line
     CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::LeIEHeader", {{"qtd", "1"}});
+    prof.Entrada("CZelDF_IEx::LeIEHeader", {{"qtd", "1"}, {"p2", "2"}, {"p3", "3"}, {"p4", "4"}, {"p5", "5"},
+                                            {"p6", "6"}, {"p7", "7"}, {"p8", "8"}, {"p9", "9"}, {"p10", "10"}});
     bloco.assign(kBytes, 1);
     Sleep(40);
   }
@@ -228,6 +229,8 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
   EXPECT_EQ(Coluna(linhas[0], "Duracao"), "0");
   EXPECT_EQ(Coluna(linhas[0], "DeltaMemoria"), "0");
   EXPECT_EQ(Coluna(linhas[0], "Parameter1"), "qtd = 1");
+  EXPECT_TRUE(Contem(linhas[0], "\tp8 = 8\tp9 = 9\t"));
+  EXPECT_FALSE(Contem(linhas[0], "p10")) << "nine parameters at most";
   const std::string& sSaida = linhas[1];
   EXPECT_EQ(Coluna(sSaida, "Tipo"), "SAIU");
   EXPECT_EQ(Coluna(sSaida, "ClasseFuncao"), "CZelDF_IEx::LeIEHeader");
