@@ -15,7 +15,7 @@ test can be shown to notice a change the old tests let through. --matriz FILE
 writes, per change, every test that failed on it (one JSON line each): a test
 that is never a change's only catcher is the first to look at when tests
 are trimmed. --depressa builds without optimisation or debug information,
-about twice as fast; give it a --copia of its own.
+which builds and links a change faster; give it a --copia of its own.
 Exit code: 0 when every change was noticed, 1 when some survived or did not
 build, 2 on a setup problem.
 """
@@ -133,10 +133,10 @@ def main():
     os.makedirs(fonte, exist_ok=True)
     copia_arvore(fonte, a.testes_de)
     # Putting a file back recompiles whatever includes it; with ccache that
-    # second build comes from the cache, which halves a header change's cost.
+    # second build comes from the cache.
     lancador = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
-    # Without optimisation or debug information a change builds and links in
-    # about half the time, and the suite passes the same.
+    # Without optimisation or debug information a change builds and links
+    # faster, and the suite passes the same.
     tipo = ["-DCMAKE_BUILD_TYPE=None", "-DCMAKE_CXX_FLAGS=-O0 -g0"] if a.depressa else ["-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
     rc, saida = executa(["cmake", "-S", fonte, "-B", build, "-DZEL_BENCHMARKS=OFF"] + tipo + lancador, fonte)
     if rc != 0:

@@ -192,7 +192,7 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
   _REG_IE_CABECALHO_INTEGRACAO_PS cabLido{5, 2, IE_PROCESSO_FT_NF, IE_PROCESSO_CM_OC, 0, 0, {}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};
-  p->LeVinculosCabecalhoIntegracao(&cabLido, &lv);
+  EXPECT_EQ(p->LeVinculosCabecalhoIntegracao(&cabLido, &lv), HR(0x80043E95));  // no link at 5
   EXPECT_TRUE(Contem(Linhas(LogChamadas()).back(), "\tpRegCabecalho->ulPonteiroPrimeiroVinculoIntegracao = 5\t"
                                                    "pRegCabecalho->ulQtdVinculosIntegracoes = 2"));
 
