@@ -205,7 +205,7 @@ namespace {
 std::string Coluna(const std::string& sLinha, const std::string& sNome) {
   std::istringstream nomes(kCabecalhoLogChamadas), valores(sLinha);
   for (std::string n, v; std::getline(nomes, n, '\t') && std::getline(valores, v, '\t');)
-    if (n == sNome) return v;
+    if (n == sNome || n == sNome + "\n") return v;  // the last name ends the header's line
   return "?";
 }
 }  // namespace
