@@ -173,6 +173,7 @@ TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse), "ZelDF_IEx Class");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse, "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx\\CurVer"), "Tolvan.ZelDF_IEx.1");
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx.1"), "ZelDF_IEx Class");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE", "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\{080EB0B0-3BED-4086-9CB4-1C68BD93197D}"), "Tolvan");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "TypeLib\\{CDE3E167-129C-4B65-85E0-8643D1B709B6}\\1.0"), "TOLVANLib");
@@ -184,7 +185,8 @@ TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe
   ASSERT_EQ(Executa("/uNREGsERVER depois"), 0);
   for (const std::string& sChave : {kChaveClasse, std::string("Tolvan.ZelDF_IEx.1"), std::string("AppID\\Tolvan.EXE")})
     EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, sChave), ERROR_FILE_NOT_FOUND) << sChave;
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "AppID"), ERROR_SUCCESS);  // NoRemove
+  for (const char* szComum : {"AppID", "CLSID"})  // NoRemove: other classes live there
+    EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, szComum), ERROR_SUCCESS) << szComum;
 
   ASSERT_EQ(Executa("-regserverperuser"), 0);
   EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\" + kChaveClasse + "\\LocalServer32"),

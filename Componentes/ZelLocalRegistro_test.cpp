@@ -26,7 +26,7 @@ constexpr const char* kScript = R"(HKCR
 			val Versao = d '0x10'
 		}
 	}
-	Teste.Classe = s 'Classe'
+	Teste.Classe = s 'Classe 100%%'
 	{
 		CurVer = s 'Teste.Classe.1'
 	}
@@ -77,6 +77,7 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   EXPECT_EQ(dw, 16u);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse + "\\Velha"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse + "\\Programmable"), ERROR_SUCCESS);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe"), "Classe 100%") << "%% is one percent sign";
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe\\CurVer"), "Teste.Classe.1");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kClasse + "\\LocalServer32"), "/opt/Zel Sistemas/Tolvan");
 

@@ -76,7 +76,11 @@ TEST(ZelLocalSeguranca, SegundaInicializacaoFalhaComLinhaDeErro) {
                           "ZelCoInitializeSecurity|ZelComPtr|69|hr = CoInitializeSecurity(0, -1, nullptr, nullptr, "
                           "g_dwAuthnLevel, g_dwImpLevel, regCoAuthID.User ? &regOleAuthList : nullptr, EOAC_NONE, "
                           "nullptr)|hr|80010119"});
+  // Without a reporter the line goes to standard error, its code in capitals like every other error line.
   ZelLocalDefineRelatorErro(nullptr);
+  testing::internal::CaptureStderr();
+  ZelLocalRelataErro("F", "a.cpp", 7, "hr = f()", "hr", E_OUTOFMEMORY);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "F (a.cpp:7): hr = f() -> hr = 0x8007000E\n");
   ZelLocalReiniciaSeguranca();
 }
 

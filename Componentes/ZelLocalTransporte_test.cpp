@@ -266,3 +266,15 @@ TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
   EXPECT_EQ(b.Trava(s, 20000), S_OK);
   t.join();
 }
+
+// args: a pid. 1 when, from another account, that process counts as running.
+ZEL_AJUDANTE(VeProcessoDeOutraConta) {
+  if (geteuid() == 0 && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) return 20;
+  return ZelLocalProcessoVivo(std::stoi(args.at(0))) ? 1 : 0;
+}
+
+// A server of another account cannot be signalled, yet it runs: its registration is not stale.
+TEST(ZelLocalTransporte, ProcessoDeOutraContaContaComoVivo) {
+  const std::string sPid = geteuid() == 0 ? std::to_string(getpid()) : "1";
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("VeProcessoDeOutraConta", {sPid})), 1);
+}

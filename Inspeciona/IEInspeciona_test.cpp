@@ -192,6 +192,13 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   Escreve("DFIEHDR.DAT", sExcluido);
   EXPECT_EQ(Json({"cabecalhos"})[0]["excluido"], true);
   Escreve("DFIEHDR.DAT", sCabecalhos);
+  // A field's extra pointer and its flags, each in its own column.
+  const std::string sCampos = Bytes("DFIECMP.DAT");
+  Altera("DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2) * a[0]["campos"][0]["posicao"].get<size_t>() + 4, U4(9));
+  const json campo = Json({"cabecalhos"})[0]["campos"][0];
+  EXPECT_EQ(campo["extra"], 9);
+  EXPECT_EQ(campo["flags"], 0);
+  Escreve("DFIECMP.DAT", sCampos);
 
   // Values, a removed origin's too.
   a = Json({"valores", "FT_NF", "7", "8", "4294967295"});
@@ -220,6 +227,14 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   EXPECT_EQ(a[0]["excluido"], false);
   EXPECT_EQ(a[1]["valores"][0]["texto"], "Jo\xC3\xA3o");
   EXPECT_EQ(a[1]["excluido"], true);
+  // A text outside its file is missing: '-' in the table, the row ending there.
+  const std::string sValores = Bytes("FTIEXNF.DAT");
+  Altera("FTIEXNF.DAT", sizeof(IE_CAMPO_DATA_ARQ_V2) * a[1]["valores"][0]["posicao"].get<size_t>(), U4(0xFFFFFF00));
+  EXPECT_TRUE(Json({"valores", "FT_NF", "8"})[0]["valores"][0]["texto"].is_null());
+  const Resultado rFalta = Executa({"EMP1", "valores", "FT_NF", "8"});
+  ASSERT_EQ(std::count(rFalta.sSaida.begin(), rFalta.sSaida.end(), '\n'), 2) << rFalta.sSaida;
+  EXPECT_EQ(rFalta.sSaida.substr(rFalta.sSaida.size() - 3), " -\n") << rFalta.sSaida;
+  Escreve("FTIEXNF.DAT", sValores);
   EXPECT_EQ(a[2]["header"], 0);
   EXPECT_EQ(a[2]["chave"], 4294967295u) << "the largest key is a key";
   EXPECT_TRUE(a[2]["valores"].empty());
@@ -249,6 +264,14 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   }
   CoTaskMemFree(lista.pRegListaVinculos);
   CoTaskMemFree(ptrs.pPtrs);
+  // An inactive integration is not a deleted one.
+  const std::string sIntegracoes = Bytes("DFIEINTCAB.DAT");
+  Altera("DFIEINTCAB.DAT", sizeof(REG_IE_CABECALHO_INTEGRACAO_ARQ) * a[0]["posicao"].get<size_t>() + 16,
+         std::string(1, '\x01'));
+  a = Json({"integracoes"});
+  EXPECT_EQ(a[0]["inativa"], true);
+  EXPECT_EQ(a[0]["excluida"], false);
+  Escreve("DFIEINTCAB.DAT", sIntegracoes);
 
   // Of deleted headers of the destination's process the integration takes the
   // latest, as the service does; one without a stamp is never taken.

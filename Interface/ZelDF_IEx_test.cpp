@@ -63,3 +63,12 @@ TEST(ZelDF_IEx, NumerosDosProcessosSaoOsDoContrato) {
   ASSERT_EQ(std::size(kNomes), std::size(kEsperados));
   for (size_t n = 0; n < std::size(kNomes); ++n) EXPECT_STREQ(kNomes[n], kEsperados[n]) << n;
 }
+
+TEST(ZelDF_IEx, CadaTipoDeCampoAbreSuaFaixaDeCinquenta) {
+  // Stored headers and clients carry the numbers: each kind's first field opens its range, in this order.
+  const IE_E_CAMPO aPrimeiros[] = {
+      IE_CAMPO_LIVRE_DMA_0, IE_CAMPO_LIVRE_MA_0, IE_CAMPO_LIVRE_TEXTO_0, IE_CAMPO_LIVRE_V0_0, IE_CAMPO_LIVRE_V2_0,
+      IE_CAMPO_LIVRE_V4_0,  IE_CAMPO_LIVRE_V8_0, IE_CAMPO_INF_COMPL_COD, IE_CAMPO_HORA,        IE_CAMPO_CHECK_BOX,
+      IE_CAMPO_COUNT};
+  for (size_t n = 0; n < std::size(aPrimeiros); ++n) EXPECT_EQ(aPrimeiros[n], static_cast<int32_t>(n) * 50) << n;
+}

@@ -1,5 +1,6 @@
 #include "ZelMutexNomeado.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -109,8 +110,13 @@ TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
 // One name is one mutex, recursive in its owner thread through any object; only the owner releases it.
 TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   std::string sLongo = Nome(std::string(2000, 'x') + " {chave} com espa\xE7os");
-  CZelMutexNomeado a(sLongo), b(sLongo), c(Nome("outro"));
+  const std::string sOutro = Nome("outro");
+  CZelMutexNomeado a(sLongo), b(sLongo), c(sOutro);
   ASSERT_TRUE(a.Valido() && b.Valido() && c.Valido());
+  // Another account cannot open the segment behind a name, let alone hold it.
+  struct stat st {};
+  ASSERT_EQ(stat(("/dev/shm" + ZelObjetoMutexNomeado(sOutro)).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   EXPECT_EQ(a.ErroCriacao(), ERROR_SUCCESS);
   ASSERT_EQ(a.Espera(0), WAIT_OBJECT_0);
   EXPECT_EQ(b.Espera(INFINITE), WAIT_OBJECT_0);

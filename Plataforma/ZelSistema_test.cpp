@@ -126,6 +126,13 @@ TEST(ZelSistema, TextoDoErroDoSistema) {
   EXPECT_EQ(ZelTextoErroSO(ERROR_SHARING_VIOLATION), "O arquivo j\xE1 est\xE1 sendo usado por outro processo.");
   EXPECT_EQ(ZelTextoErroSO(ERROR_DISK_FULL), "N\xE3o h\xE1 espa\xE7o suficiente no disco.");
   EXPECT_EQ(ZelTextoErroSO(4242), "") << "an error without a text";
+  // Each text is a whole sentence, as the system's own are.
+  for (LONG l = 0; l < 2000; ++l) {
+    const std::string s = ZelTextoErroSO(l);
+    if (!s.empty()) {
+      EXPECT_EQ(s.back(), '.') << l;
+    }
+  }
 }
 
 // What 100 nominal milliseconds become under the process's ZEL_ESCALA_TEMPO.

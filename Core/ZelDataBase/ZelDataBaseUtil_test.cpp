@@ -1,5 +1,9 @@
 #include "ZelDataBaseUtil.h"
 
+#include <sys/stat.h>
+
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "ZelDataBaseControleCriacaoArquivos.h"
@@ -31,6 +35,19 @@ TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   EXPECT_EQ(CZelDataBaseUtil::GetPathDados(ZEL_ZELDATABASE_INFO_PLUS, "EMP1", &s), S_OK);
   EXPECT_EQ(s, m_sEmpresa + "VOVIDADI/");
   EXPECT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "NINGUEM", &s), HR(0x81080A5F));
+}
+
+// args: the path of EMP1's X.dat, read-only. 0 when its deletion waited out
+// the 15 intervals it stays so.
+ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
+  std::thread libera([&] {
+    Sleep(ZelTempoMs(15 * ZelTempo::kIntervaloRetentativaZelDataBase));
+    chmod(args.at(0).c_str(), 0644);
+  });
+  CZelProfilerEmpresa maria("EMP1", 3, 1);
+  const HRESULT hr = CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 0, false);
+  libera.join();
+  return hr == S_OK && !ZelExisteArquivo(args.at(0)) ? 0 : 1;
 }
 
 TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
@@ -85,6 +102,12 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 1, false), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
+
+  // A file that refuses deletion for a while goes once it can: 50 attempts wait 49 intervals.
+  Escreve("X.dat", "x");
+  ASSERT_EQ(chmod(Caminho("X.dat").c_str(), 0444), 0);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("ApagaOQueDemoraASerLiberado", "1", {Caminho("X.dat")})), 0);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
 }
 
 TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
@@ -103,6 +126,9 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("UM.dat")));
+  Escreve("DOIS.dat", BytesDe({Reg(0, 0), Reg(2, 2)}));
+  ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "DOIS.dat"), S_OK);
+  EXPECT_EQ(Bytes("DOIS.dat"), BytesDe({Reg(2, 2)})) << "one record after the header is kept";
   Escreve("TRES.dat", BytesDe({Reg(0, 0), Reg(2, 2), Reg(3, 3)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "TRES.dat"), S_OK);
   EXPECT_EQ(Bytes("TRES.dat"), BytesDe({Reg(2, 2), Reg(3, 3)}));

@@ -92,13 +92,15 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
       maiusculas("I.CAB", &semControle), dat("H.dat", &semControle);
   CZelTextFile lista(ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS, &semControle);
   semControle.DesabilitaControleCriacaoArquivos();
+  CZelFileBase depois("J.dat", &semControle);  // joins after the switch, and keeps it
   // Started while the siblings are absent, which would stop the start.
   ASSERT_EQ(semControle.Inicializa("EMP1", 1, 1), S_OK);
-  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista, &dat}) {
+  for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista, &dat, &depois}) {
     Escreve(p->GetNomeArquivo(), sCabecalho + std::string(24, 'r'));
     ASSERT_EQ(p->AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK) << p->GetNomeArquivo();
     ASSERT_TRUE(p->ExisteArquivo());
   }
+  EXPECT_EQ(Bytes(lista.GetNomeArquivo()), sCabecalho + std::string(24, 'r')) << "no file entered in the list";
   for (CZelFileBase* p : std::initializer_list<CZelFileBase*>{&cab, &srk, &tra, &maiusculas, &lista}) {
     EXPECT_FALSE(p->PossuiCabecalho()) << p->GetNomeArquivo();
     EXPECT_EQ(p->GetSeekCabecalho(), 0u) << p->GetNomeArquivo();

@@ -425,12 +425,16 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   PrevineErroRPC();
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u);
+  EXPECT_FALSE(ZelPrevineErroRPCAtivo());
   Sleep(ZelTempoMs(ZelTempo::kRefrescoPrevineErroRPC) + 5);
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 2u);
+  // Without the value under the suite's key, calls yield.
+  ASSERT_EQ(ZelRegistro::ExcluiValor(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "PrevineErroRPC"), ERROR_SUCCESS);
   ZelReiniciaPrevineErroRPC();
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u) << "a first call reads, however recent the last reading";
+  EXPECT_TRUE(ZelPrevineErroRPCAtivo());
 }
 
 TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {

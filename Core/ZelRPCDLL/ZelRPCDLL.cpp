@@ -94,6 +94,8 @@ void ZelReiniciaPrevineErroRPC() {
 
 unsigned ZelLeiturasPrevineErroRPC() { return g_nLeituras; }
 
+bool ZelPrevineErroRPCAtivo() { return g_dwPrevineErroRPC != 0; }
+
 void ZelInstalaReporterParametroInvalido(const char* szArquivo, int nLinha) {
   t_szArquivoReporter = szArquivo;
   t_nLinhaReporter = nLinha;

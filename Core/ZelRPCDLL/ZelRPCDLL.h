@@ -29,6 +29,8 @@ void PrevineErroRPC();
 void ZelReiniciaPrevineErroRPC();
 // How many times the value was read from the registry (tests).
 unsigned ZelLeiturasPrevineErroRPC();
+// Whether calls yield, as of the last reading (tests).
+bool ZelPrevineErroRPCAtivo();
 
 // Installs the reporter for the calling thread: an invalid-parameter event
 // then reports through the message library with this source file and line

@@ -179,9 +179,12 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
   EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
   EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
+  IE_ARRAY_PONTEIROS_PS ptrsNF{};
+  ASSERT_EQ(p->BuscaPtrsIEHeader({1, IE_PROCESSO_FT_NF, 0, {}}, &ptrsNF), S_OK);
+  CoTaskMemFree(ptrsNF.pPtrs);
 
   auto linhas = Linhas(LogChamadas());
-  ASSERT_EQ(linhas.size(), 3u);
+  ASSERT_EQ(linhas.size(), 4u);
   EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::GetPonteirosCabecalhoIntegracaoVoviDadi\t"));
   EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
   EXPECT_FALSE(Contem(linhas[0], " = ")) << "no pairs";
@@ -189,6 +192,8 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   EXPECT_TRUE(Contem(linhas[1], "\tIEGetNomeProcesso(regHeaderDestino.eProc) = CM_OC"));
   EXPECT_TRUE(Contem(linhas[2], "\tCZelDF_IEx::ExisteVinculo\t"));
   EXPECT_TRUE(Contem(linhas[2], "\tulPosHeader = 4"));
+  EXPECT_TRUE(Contem(linhas[3], "\tCZelDF_IEx::BuscaPtrsIEHeader\t"));
+  EXPECT_TRUE(Contem(linhas[3], "\tregFiltro.eProc = 29"));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
   _REG_IE_CABECALHO_INTEGRACAO_PS cabLido{5, 2, IE_PROCESSO_FT_NF, IE_PROCESSO_CM_OC, 0, 0, {}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};

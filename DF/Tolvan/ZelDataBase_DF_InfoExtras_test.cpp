@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "IExTeste.h"
+#include "ZelTesteAjudante.h"
 
 namespace {
 using InfoExtrasTeste = IExTeste;
@@ -64,4 +65,22 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
               S_OK);
     EXPECT_EQ(uiPos, c.uiPrimeiroAtivo);
   }
+}
+
+// A rewrite that cannot be finished leaves the link file as it was and no
+// transfer file behind, so the next start cleans it.
+TEST_F(InfoExtrasTeste, LimpezaQueNaoTerminaNaoDeixaArquivoDeTransferencia) {
+  std::vector<IE_VINCULO_ARQ_V0> aAntes{Vinculo(0, 1)};
+  for (UI4 k = 1; k <= 40; ++k) aAntes.push_back(Vinculo(1, k));
+  Escreve("DFIEVINC.dat", IEBytes(aAntes));
+  {
+    ZelLimiteTamanhoArquivos limite(20 * sizeof(IE_VINCULO_ARQ_V0));
+    CZelDataBase_DF_InfoExtras db;
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x80043F08));
+  }
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(aAntes));
+  EXPECT_TRUE(ArquivosTRA().empty());
+  CZelDataBase_DF_InfoExtras db;
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>(aAntes.begin() + 1, aAntes.end())));
 }

@@ -614,10 +614,10 @@ TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) 
     EXPECT_FALSE(arq.EstaAberto());
   }
   const Caso gravacoes[] = {
-      {CFileException::sharingViolation, 16110, 200}, {CFileException::diskFull, 16136, 200},
-      {CFileException::accessDenied, 16080, 200}, {CFileException::genericException, 16144, 200},
-      {CFileException::hardIO, 16039, 1}, {CFileException::badPath, 16063, 1},
-      {CFileException::endOfFile, 16021, 1},
+      {CFileException::sharingViolation, 16110, 200}, {CFileException::lockViolation, 16128, 200},
+      {CFileException::diskFull, 16136, 200}, {CFileException::accessDenied, 16080, 200},
+      {CFileException::genericException, 16144, 200}, {CFileException::hardIO, 16039, 1},
+      {CFileException::badPath, 16063, 1}, {CFileException::endOfFile, 16021, 1},
   };
   for (const Caso& c : gravacoes) {
     for (bool bZero : {false, true}) {

@@ -181,8 +181,9 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
   EXPECT_FALSE(c.ProgramaSelecionado("outro"));
   EXPECT_EQ(c.nTimeoutConfig, 600);
 
-  EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nEntrada=1\nMemory=1\n").LogChamadas())
-      << "measures are refused only when Entrada and Saida are both off";
+  for (const char* szIni : {"[Log]\nEntrada=1\nMemory=1\n", "[Log]\nSaida=1\nPerformance=1\n"})
+    EXPECT_TRUE(ZelInterpretaLogIni(szIni).LogChamadas())
+        << "measures are refused only when Entrada and Saida are both off";
   EXPECT_FALSE(ZelInterpretaLogIni("[Log]\nCoCreateInstance=1\nMemory=1\n").LogChamadas());
   EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nZelDataBase=TODOS\n").FuncaoSelecionada("CZelFile::Le"));
   auto zl = ZelInterpretaLogIni("[Log]\nZelDataBase=czeldf_iex;CZelFile\n");
