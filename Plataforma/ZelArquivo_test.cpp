@@ -49,7 +49,7 @@ ZEL_AJUDANTE(SeguraEscrita) {
 
 // Opens a file as an unprivileged user, where the kernel itself refuses.
 ZEL_AJUDANTE(AbreSemPermissao) {
-  if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 3;
+  if (!ZelDeixaDeSerRoot()) return 3;
   CFile f;
   CFileException e;
   if (f.Open(args[0], CFile::modeRead, &e)) return 4;

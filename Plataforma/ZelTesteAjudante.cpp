@@ -125,6 +125,10 @@ bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite) {
 
 void ZelCriaMarcador(const std::string& sCaminho) { std::ofstream(sCaminho, std::ios::binary).flush(); }
 
+bool ZelDeixaDeSerRoot() {
+  return geteuid() != 0 || (setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0);
+}
+
 const std::string& ZelDiretorioTeste() { return g_sDiretorio; }
 
 std::string ZelNovoDiretorio(const std::string& sNome) {

@@ -37,6 +37,10 @@ void ZelMataAjudante(pid_t pid);
 bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite = 20000);
 // Creates an empty file.
 void ZelCriaMarcador(const std::string& sCaminho);
+// As root, becomes the unprivileged account 65534 for good, so that a helper
+// meets what another user would; without root, changes nothing. False when
+// the change failed.
+bool ZelDeixaDeSerRoot();
 
 // While it lives, files the process writes are capped at nBytes: a write
 // beyond fails (as a full disk does) instead of raising a signal.
