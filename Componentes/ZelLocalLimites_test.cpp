@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -31,9 +32,23 @@ std::atomic<int> g_nChamadas{0};
 std::mutex g_mutexLinhas;
 std::vector<std::string> g_linhas;
 
-void Relator(const char*, const char*, int, const char* szExpressao, const char*, HRESULT) {
+// An error line's fields joined by '|', all but its source line.
+std::string Junta(const char* szFuncao, const char* szArquivo, const char* szExpressao, const char* szVariavel,
+                  HRESULT hr) {
+  char szHr[16];
+  std::snprintf(szHr, sizeof szHr, "%08X", static_cast<unsigned>(hr));
+  return std::string(szFuncao) + "|" + szArquivo + "|" + szExpressao + "|" + szVariavel + "|" + szHr;
+}
+
+// A line of the serving side.
+std::string Linha(const char* szExpressao, HRESULT hr) {
+  return Junta("ZelLocalServidor", "ZelLocalAtivacao", szExpressao, "hr", hr);
+}
+
+void Relator(const char* szFuncao, const char* szArquivo, int, const char* szExpressao, const char* szVariavel,
+             HRESULT hr) {
   std::lock_guard<std::mutex> trava(g_mutexLinhas);
-  g_linhas.emplace_back(szExpressao);
+  g_linhas.push_back(Junta(szFuncao, szArquivo, szExpressao, szVariavel, hr));
 }
 
 std::vector<std::string> Linhas() {
@@ -165,15 +180,18 @@ void EsperaOuSolta(std::future<T>& f, int fd, const char* szFalha) {
 
 // The second peer says nothing until the deadline.
 TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
-  size_t nLinhas = 0;
-  for (const std::string& sCab : {ZelCabecalhoTeste(kZelLocalTamanhoAtivacao + 1), std::string()}) {
+  std::vector<std::string> esperadas;
+  const std::pair<std::string, HRESULT> casos[] = {
+      {ZelCabecalhoTeste(kZelLocalTamanhoAtivacao + 1), RPC_X_BAD_STUB_DATA}, {"", HRESULT_FROM_WIN32(ERROR_TIMEOUT)}};
+  for (const auto& [sCab, hr] : casos) {
     CZelLocalSocket s = Conecta();
     ASSERT_EQ(s.EnviaBytes(sCab.data(), sCab.size()), S_OK);
     s.DefinePrazos(20000, 0);
     ZelLocalQuadro q;
     EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
     s.Fecha();
-    EXPECT_EQ(LinhasAoFim(), std::vector<std::string>(++nLinhas, "hr = socket.RecebeQuadro(&ativacao)"));
+    esperadas.push_back(Linha("hr = socket.RecebeQuadro(&ativacao)", hr));
+    EXPECT_EQ(LinhasAoFim(), esperadas);
   }
 }
 
@@ -189,7 +207,7 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
     if (s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()) != S_OK) break;
   pollfd p{s.Fd(), POLLRDHUP, 0};
   ASSERT_EQ(poll(&p, 1, 60000), 1);
-  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{"hr = socket.EnviaQuadro(resposta)"})
+  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)})
       << "one line for the peer, not one per reply";
   // The calls still waiting in its socket were never run.
   EXPECT_LE(g_nChamadas.load(), 2 * kZelLocalMaxChamadasPorConexao);
@@ -207,7 +225,9 @@ TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
   EXPECT_EQ(ZelAtivaTeste(alem, kClsidTesteLocal, kIidTesteLocal), HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
   pares.clear();
   alem.Fecha();
-  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{"hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY"});
+  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{Linha("hr = nConexoes < kZelLocalMaxConexoes ? S_OK : "
+                                                           "RPC_S_SERVER_TOO_BUSY",
+                                                           HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY))});
 }
 
 // Calls beyond a connection's share wait for a free place; none is lost and
@@ -262,7 +282,7 @@ TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   EsperaOuSolta(resposta, fd, "no answer");
   EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
   EXPECT_EQ(pBloco, nullptr);
-  EXPECT_EQ(Linhas(), std::vector<std::string>{"hr = EnviaQuadro(resposta)"});
+  EXPECT_EQ(Linhas(), std::vector<std::string>{Linha("hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA)});
 
   Solta(false);
   auto lenta = std::async(std::launch::async, [&] { return canal->Chama(kEspera, nullptr); });

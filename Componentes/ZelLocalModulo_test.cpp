@@ -10,6 +10,7 @@
 
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalTesteClasse.h"
+#include "ZelRegistro.h"
 #include "ZelSistema.h"
 #include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
@@ -25,7 +26,7 @@ constexpr GUID kAppId = {0x5E1F0C2C, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x
 class ModuloTeste : public CZelLocalModulo {
  public:
   explicit ModuloTeste(HRESULT hrPreRun = S_OK)
-      : CZelLocalModulo({kAppId, kAppId, "TesteLib", kScriptApp},
+      : CZelLocalModulo({kAppId, kAppId, "Teste 'Lib'", kScriptApp},
                         {{kClsidTesteLocal, &CZelObjetoTesteLocal::CriaInstancia, kScriptClasse}}),
         m_hrPreRun(hrPreRun) {}
   HRESULT OnPreRun() override { return m_hrPreRun; }
@@ -113,6 +114,28 @@ ZEL_AJUDANTE(ModuloSemEmbedding) {
   const char* argv[] = {"servidor"};
   if (modulo.WinMain(1, argv) != hrPreRun || modulo.bMonitorEncerrou) return 51;
   return std::filesystem::exists(Socket(args[0])) ? 52 : 0;
+}
+
+// A command word, in a process of its own: security is set up once per process.
+ZEL_AJUDANTE(ModuloComPalavra) {
+  const char* argv[] = {"servidor", args.at(0).c_str()};
+  return ModuloTeste().WinMain(2, argv);
+}
+
+TEST(ZelLocalModulo, RegistroDaBibliotecaDeTiposEDesregistro) {
+  setenv("ZEL_REGISTRO_MAQUINA", (ZelNovoDiretorio("registro") + "maquina.reg").c_str(), 1);
+  const std::string sBiblioteca = "TypeLib\\" + GuidParaTexto(kAppId);
+  auto Texto = [](const std::string& sChave) {
+    std::string s = "<falta>";
+    ZelRegistro::LeTexto(HKEY_CLASSES_ROOT, sChave, "", &s);
+    return s;
+  };
+  ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloComPalavra", {"-RegServer"})), 0);
+  EXPECT_EQ(Texto(sBiblioteca + "\\1.0"), "Teste 'Lib'");
+  EXPECT_EQ(Texto(sBiblioteca + "\\1.0\\409\\linux64"), ZelCaminhoPrograma());
+  EXPECT_EQ(Texto(sBiblioteca + "\\1.0\\FLAGS"), "0");
+  ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloComPalavra", {"-UnregServer"})), 0);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, sBiblioteca), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {

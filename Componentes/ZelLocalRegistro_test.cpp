@@ -26,7 +26,7 @@ constexpr const char* kScript = R"(HKCR
 			val Versao = d '0x10'
 		}
 	}
-	Teste.Classe = s 'Classe 100%%'
+	Teste.Classe= s 'Classe 100%%'
 	{
 		CurVer = s 'Teste.Classe.1'
 	}
@@ -49,6 +49,7 @@ TEST(ZelLocalRegistro, PalavrasDeComando) {
       {"-Embedding", C::Nenhum},
       {"", C::Nenhum},
       {"-RegServerX", C::Nenhum},
+      {"-Reg", C::Nenhum},
       {"RegServer", C::Nenhum},
       {"-Embedding /UnregServerPerUser -RegServer", C::UnregServerPerUser},
       {"/usr/lib/x -RegServer", C::RegServer},
@@ -92,6 +93,17 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Teste.Classe\\CurVer"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe\\Outro"), "o");
   EXPECT_EQ(r.Desregistra(kScript), S_OK);  // twice is harmless
+
+  // Per user, classes go to the user's own; a Delete key goes; other roots are taken as named.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga", "", "a"), ERROR_SUCCESS);
+  CZelLocalRegistrador u(true);
+  ASSERT_EQ(u.Registra("HKCR { Delete Teste.Antiga Teste.Usuario = s 'u' } HKEY_LOCAL_MACHINE { Teste = d '10' }"),
+            S_OK);
+  EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Usuario"), "u");
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Teste.Usuario"), "<falta>");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, "Teste", "", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 10u) << "a number without 0x is decimal";
 
   // A malformed script writes nothing.
   for (const char* sz : {"HKCR { A = s 'x' { B = s 'y' }", "HKCR { A = q 'x' }", "HKXX { A }",

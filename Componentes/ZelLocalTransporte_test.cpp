@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -251,6 +252,8 @@ TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
   EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/zel/Tolvan"), (V{"/opt/zel/Tolvan"}));
   EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/Zel Sistemas/Tolvan \t"), (V{"/opt/Zel Sistemas/Tolvan"}));
   EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/Zel Sistemas/Tolvan\" -a  b"), (V{"/opt/Zel Sistemas/Tolvan", "-a", "b"}));
+  EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/zel/Tolvan\"\t-a\tb\t"), (V{"/opt/zel/Tolvan", "-a", "b"}));
+  EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/zel/Tolvan -a"), (V{"/opt/zel/Tolvan -a"})) << "an unclosed quote";
   EXPECT_TRUE(ZelLocalDivideLinhaComando("  ").empty());
   CZelLocalInicioServidor s;
   EXPECT_EQ(s.Inicia("relativo/Tolvan"), CO_E_SERVER_EXEC_FAILURE);
@@ -262,6 +265,7 @@ TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
   ASSERT_EQ(a.Trava(s, 0), S_OK);
   EXPECT_EQ(b.Trava(s, 20), E_ABORT);
   EXPECT_FALSE(b.Travada());
+  EXPECT_EQ(b.Trava(s + ".falta/x", 20000), E_ACCESSDENIED) << "no file to lock is no wait";
   std::thread t = Depois(20, [&] { a.Libera(); });
   EXPECT_EQ(b.Trava(s, 20000), S_OK);
   t.join();
@@ -277,4 +281,11 @@ ZEL_AJUDANTE(VeProcessoDeOutraConta) {
 TEST(ZelLocalTransporte, ProcessoDeOutraContaContaComoVivo) {
   const std::string sPid = geteuid() == 0 ? std::to_string(getpid()) : "1";
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("VeProcessoDeOutraConta", {sPid})), 1);
+  // A number that names a group is never a server, and asking reaps no child of ours.
+  const pid_t filho = fork();
+  if (filho == 0) _exit(0);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(filho), &info, WEXITED | WNOWAIT), 0);
+  for (int32_t pid : {0, -1}) EXPECT_FALSE(ZelLocalProcessoVivo(pid)) << pid;
+  EXPECT_EQ(waitpid(filho, nullptr, 0), filho);
 }

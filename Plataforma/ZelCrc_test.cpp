@@ -25,6 +25,8 @@ TEST(ZelCom, GuidIdaEVolta) {
   GUID sem{};
   ASSERT_TRUE(TextoParaGuid("AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A", &sem));
   EXPECT_EQ(sem, g);
+  ASSERT_TRUE(TextoParaGuid("01234567-89ab-cdef-0123-456789ABCDEF", &g));  // every hex digit
+  EXPECT_EQ(GuidParaTexto(g), "{01234567-89AB-CDEF-0123-456789ABCDEF}");
   for (const char* sz : {"{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6}", "{AEDCC5AC+C54A-410A-AC6D-B6B7B7BAFD6A}",
                          "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFDZA}",
                          "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A)"})

@@ -105,12 +105,16 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
                  "  03\r\n"
                  "\"Flag\"=dword:0000000A\r\n"
                  "\"Longo\"=dword:123456789\r\n"
-                 "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n");
+                 "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
+                 "\"Quatro\"=hex(4):0a,00,00,80\r\n"
+                 "\"Cinco\"=hex(4):0a,00,00,80,00\r\n");
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
   DWORD dw = 0;
-  for (const char* sz : {"Bin", "Longo"})  // bytes, and a number too long for 32 bits
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Quatro", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 0x8000000Au) << "four bytes, the lowest first";
+  for (const char* sz : {"Bin", "Longo", "Cinco"})  // bytes, and numbers too long for 32 bits
     EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, &dw), ERROR_INVALID_DATA) << sz;
 
   // A rewrite keeps the spellings and what it cannot interpret, as it stands.
@@ -124,9 +128,11 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             "  03\n"
             "\"Flag\"=dword:0000000b\n"
             "\"Longo\"=dword:123456789\n"
-            "\"Dir\"=hex(2):2f,00,78,00,00,00\n\n");
+            "\"Dir\"=hex(2):2f,00,78,00,00,00\n"
+            "\"Quatro\"=hex(4):0a,00,00,80\n"
+            "\"Cinco\"=hex(4):0a,00,00,80,00\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
-            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir"}));
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco"}));
 }
 
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
@@ -177,6 +183,7 @@ TEST(ZelRegistro, ExcluiChaveComSubchaves) {
   EXPECT_EQ(ZelRegistro::ExcluiChave(HKEY_CURRENT_USER, a + "\\B"), ERROR_FILE_NOT_FOUND);
   // No key name is no licence to empty the whole root.
   for (const char* sz : {"", "\\"}) EXPECT_EQ(ZelRegistro::ExcluiChave(HKEY_CURRENT_USER, sz), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, ""), ERROR_SUCCESS) << "a root exists, even an empty one";
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, a + "\\Bx"), ERROR_SUCCESS);
 
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, a, "z", 3), ERROR_SUCCESS);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cfenv>
@@ -61,6 +62,14 @@ DWORD CodigoDe(const std::function<void()>& corpo) {
 }
 
 std::string PrimeiraLinha(const std::string& s) { return s.substr(0, s.find('\n')); }
+
+// A fault's detail as the hardware gives it, for faults no test can raise: a thread may send itself any code.
+void Sinaliza(int sinal, int codigo) {
+  siginfo_t info{};
+  info.si_signo = sinal;
+  info.si_code = codigo;
+  syscall(SYS_rt_tgsigqueueinfo, getpid(), gettid(), sinal, &info);
+}
 }  // namespace
 
 TEST(ZelSEH, AcessoNuloViraAccessViolationComPilha) {
@@ -92,6 +101,19 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
       {[] { raise(SIGSEGV); }, EXCEPTION_ACCESS_VIOLATION},
       {[] { raise(SIGBUS); }, EXCEPTION_IN_PAGE_ERROR},
       {[] { raise(SIGFPE); }, EXCEPTION_INT_DIVIDE_BY_ZERO},
+      {[] { Sinaliza(SIGFPE, FPE_INTOVF); }, EXCEPTION_INT_OVERFLOW},
+      {[] { Sinaliza(SIGFPE, FPE_FLTOVF); }, EXCEPTION_FLT_OVERFLOW},
+      {[] { Sinaliza(SIGFPE, FPE_FLTUND); }, EXCEPTION_FLT_UNDERFLOW},
+      {[] { Sinaliza(SIGFPE, FPE_FLTRES); }, EXCEPTION_FLT_INEXACT_RESULT},
+      {[] { Sinaliza(SIGFPE, FPE_FLTINV); }, EXCEPTION_FLT_INVALID_OPERATION},
+      {[] { Sinaliza(SIGFPE, FPE_FLTSUB); }, EXCEPTION_ARRAY_BOUNDS_EXCEEDED},
+      {[] { Sinaliza(SIGBUS, BUS_ADRALN); }, EXCEPTION_DATATYPE_MISALIGNMENT},
+      {[] { Sinaliza(SIGBUS, BUS_ADRERR); }, EXCEPTION_IN_PAGE_ERROR},
+      {[] { Sinaliza(SIGILL, ILL_PRVOPC); }, EXCEPTION_PRIV_INSTRUCTION},
+      {[] { Sinaliza(SIGILL, ILL_PRVREG); }, EXCEPTION_PRIV_INSTRUCTION},
+      {[] { Sinaliza(SIGILL, ILL_ILLOPC); }, EXCEPTION_ILLEGAL_INSTRUCTION},
+      {[] { Sinaliza(SIGTRAP, TRAP_TRACE); }, EXCEPTION_SINGLE_STEP},
+      {[] { Sinaliza(SIGTRAP, TRAP_BRKPT); }, EXCEPTION_BREAKPOINT},
   };
   // The signal mask comes back as it was: no fault's signal is left blocked, SIGUSR1 stays blocked.
   auto todas = [&](const char* szOnde) {

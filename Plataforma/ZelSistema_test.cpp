@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -96,6 +98,10 @@ TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
   EXPECT_GT(antes.llDisponivel, 0);
   EXPECT_LE(antes.llDisponivel, antes.llTotal);
   EXPECT_GT(antes.llPrivada, 0);
+  std::string sCampo;
+  int64_t llKb = 0;
+  std::ifstream("/proc/meminfo") >> sCampo >> llKb;
+  EXPECT_EQ(antes.llTotal, llKb * 1024) << sCampo << " is in kB of 1024 bytes";
 
   constexpr size_t kBloco = 64u << 20;
   std::vector<char> v(kBloco, 1);  // touched, so resident
@@ -122,17 +128,30 @@ TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
 }
 
 TEST(ZelSistema, TextoDoErroDoSistema) {
-  EXPECT_EQ(ZelTextoErroSO(ERROR_FILE_NOT_FOUND), "O sistema n\xE3o pode encontrar o arquivo especificado.");
-  EXPECT_EQ(ZelTextoErroSO(ERROR_SHARING_VIOLATION), "O arquivo j\xE1 est\xE1 sendo usado por outro processo.");
-  EXPECT_EQ(ZelTextoErroSO(ERROR_DISK_FULL), "N\xE3o h\xE1 espa\xE7o suficiente no disco.");
-  EXPECT_EQ(ZelTextoErroSO(4242), "") << "an error without a text";
-  // Each text is a whole sentence, as the system's own are.
+  const std::pair<LONG, const char*> casos[] = {
+      {ERROR_FILE_NOT_FOUND, "O sistema n\xE3o pode encontrar o arquivo especificado."},
+      {ERROR_SHARING_VIOLATION, "O arquivo j\xE1 est\xE1 sendo usado por outro processo."},
+      {ERROR_LOCK_VIOLATION,
+       "O processo n\xE3o pode acessar o arquivo porque outro processo bloqueou uma parte do arquivo."},
+      {ERROR_DISK_FULL, "N\xE3o h\xE1 espa\xE7o suficiente no disco."},
+      {ERROR_HANDLE_DISK_FULL, "O disco est\xE1 cheio."},
+      {ERROR_FILE_EXISTS, "O arquivo existe."},
+      {ERROR_ALREADY_EXISTS, "N\xE3o \xE9 poss\xEDvel criar um arquivo j\xE1 existente."},
+      {ERROR_DIR_NOT_EMPTY, "O diret\xF3rio n\xE3o est\xE1 vazio."},
+      {ERROR_BUSY, "O recurso solicitado est\xE1 em uso."},
+      {4242, ""},  // an error without a text
+  };
+  for (const auto& [l, sz] : casos) EXPECT_EQ(ZelTextoErroSO(l), sz) << l;
+  // Each of the 36 errors reported has a whole sentence of its own, as the system's texts are.
+  std::set<std::string> textos;
   for (LONG l = 0; l < 2000; ++l) {
     const std::string s = ZelTextoErroSO(l);
     if (!s.empty()) {
       EXPECT_EQ(s.back(), '.') << l;
+      EXPECT_TRUE(textos.insert(s).second) << l;
     }
   }
+  EXPECT_EQ(textos.size(), 36u);
 }
 
 // What 100 nominal milliseconds become under the process's ZEL_ESCALA_TEMPO.
