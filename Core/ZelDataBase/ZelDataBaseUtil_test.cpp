@@ -27,8 +27,14 @@ TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", false), "DFIEVINC.dat");
   EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("a.b.C", false), "A.B.c");
   EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("semext", false), "SEMEXT");
-  EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(EZelDataBase_ModoAbertura::eModoInvalido), "Invalido");
-  EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(static_cast<EZelDataBase_ModoAbertura>(7)), "Desconhecido");
+  using enum EZelDataBase_ModoAbertura;
+  const std::pair<EZelDataBase_ModoAbertura, const char*> modos[] = {
+      {eModoInvalido, "Invalido"},
+      {eModoLeituraGravacao, "LeituraGravacao"},
+      {eModoLeituraSemBloqueio, "LeituraSemBloqueio"},
+      {eModoLeituraGravacaoCriacao, "LeituraGravacaoCriacao"},
+      {static_cast<EZelDataBase_ModoAbertura>(7), "Desconhecido"}};
+  for (const auto& [eModo, szNome] : modos) EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(eModo), szNome);
   std::string s;
   EXPECT_EQ(CZelDataBaseUtil::GetPathArquivo(kModuloTeste, "EMP1", "X.dat", &s), S_OK);
   EXPECT_EQ(s, m_sEmpresa + "X.dat");
@@ -103,9 +109,19 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
 
-  // A file that refuses deletion for a while goes once it can: 50 attempts wait 49 intervals.
+  // One that never gives way stays, is reported once and leaves no audit line.
   Escreve("X.dat", "x");
   ASSERT_EQ(chmod(Caminho("X.dat").c_str(), 0444), 0);
+  const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
+  const size_t nErros = Linhas(ArquivoErrosEmpresa()).size();
+  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 0, true), HR(0x810809F2));
+  EXPECT_EQ(Bytes("X.dat"), "x");
+  EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
+  const auto erros = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(erros.size(), nErros + 1);
+  EXPECT_TRUE(erros.back().ends_with("\tErro ao deletar arquivo " + sPath + " DW: 5.\t")) << erros.back();
+
+  // A file that refuses deletion for a while goes once it can: 50 attempts wait 49 intervals.
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("ApagaOQueDemoraASerLiberado", "1", {Caminho("X.dat")})), 0);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
 }
@@ -116,12 +132,28 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   Escreve("T.dat", "antigo");
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("T.dat"))) << "without a sibling the result is empty";
+  EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")),
+            "1\t1\t0\tU000\tArquivo \"" + Caminho("T.dat") + "\" removido sem informa\xE7\xE3o de usu\xE1rio logado\n");
   Escreve("T.dat", "antigo");
   Escreve("T.tra", "novo");
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   EXPECT_EQ(Bytes("T.dat"), "novo");
   EXPECT_FALSE(ZelExisteArquivo(Caminho("T.tra")));
   EXPECT_EQ(Bytes(kLista), Registro("T.dat")) << "the file taken over is registered";
+  // Numbered names take over every number with a sibling, whether its file is there or not.
+  for (const char* sz : {"LOTE01.dat", "LOTE01.tra", "LOTE02.tra", "LOTE03.dat"}) Escreve(sz, sz);
+  ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "LOTE??.dat"), S_OK);
+  EXPECT_EQ(Bytes("LOTE01.dat"), "LOTE01.tra");
+  EXPECT_EQ(Bytes("LOTE02.dat"), "LOTE02.tra");
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE03.dat")));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE02.tra")));
+  // A sibling that cannot take the place (a directory holds it) stays, reported.
+  ZelCriaDiretorio(Caminho("P.dat"), true);
+  Escreve("P.tra", "novo");
+  EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "P.dat"), HR(0x810809D6));
+  EXPECT_EQ(Bytes("P.tra"), "novo");
+  EXPECT_TRUE(ZelLeArquivoInteiro(ArquivoErrosEmpresa())
+                  .ends_with("\tErro ao renomear arquivo " + Caminho("P.tra") + " DW: 5.\t\n"));
 
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
@@ -148,6 +180,15 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), S_OK);
   EXPECT_FALSE(ZelExisteDiretorio(sDir));
   EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), S_OK);
+  // A file that stays stops the deletion there, and keeps its directory.
+  ZelCriaDiretorio(sDir, true);
+  std::ofstream(sDir + "preso.txt") << "p";
+  ASSERT_EQ(chmod((sDir + "preso.txt").c_str(), 0444), 0);
+  EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), HR(0x810809F2));
+  EXPECT_TRUE(ZelExisteArquivo(sDir + "preso.txt"));
+  const auto erros = Linhas(ArquivoErrosProgramas());
+  ASSERT_FALSE(erros.empty());
+  EXPECT_TRUE(erros.back().ends_with("\tErro ao deletar arquivo " + sDir + "preso.txt DW: 5.\t")) << erros.back();
 }
 
 // ---- creation control ----
@@ -262,6 +303,9 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   EXPECT_EQ(s, "tres");
   uiPos = 4;
   EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
+  const std::string sUltima = Linhas(ArquivoErrosEmpresa()).back();
+  EXPECT_NE(sUltima.find("\tCZelTextFile::Grava\t"), std::string::npos) << sUltima;
+  EXPECT_NE(sUltima.find("\thr = GravaColecao(uiPosicao, aTextos)\thr = 0X810809DB "), std::string::npos) << sUltima;
   // The same texts again, up to the last one, never reach the disk.
   txt.FechaArquivo();
   ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("LISTA.txt"), true), ERROR_SUCCESS);

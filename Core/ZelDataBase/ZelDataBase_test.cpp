@@ -1,5 +1,7 @@
 #include "ZelDataBase.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "ZelDataBaseTeste.h"
@@ -12,13 +14,14 @@ class CBaseVersionada : public CZelDataBase {
   std::vector<int> aConversoes;
   int nFalharEm = -1;
   int nShrinks = 0;
+  HRESULT hrShrink = S_OK;
   HRESULT ExecutaConversao(int iVersao) override {
     aConversoes.push_back(iVersao);
     return iVersao == nFalharEm ? E_FAIL : S_OK;
   }
   HRESULT ExecutaShrink() override {
     ++nShrinks;
-    return S_OK;
+    return hrShrink;
   }
 };
 
@@ -48,6 +51,13 @@ TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistradoEArquivosDeletadosSemArquivo
   EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*"), std::vector<std::string>{"ZelLogAuditoria.log"}) << "no version file";
   EXPECT_TRUE(a.EstaInicializado()) << "live again over an absent file";
   EXPECT_EQ(a.GetQtdRegistros(), 0u);
+
+  // The first failure, in name order, stops the deletions.
+  Escreve("A.dat", std::string(24, 'a'));
+  Escreve("B.dat", std::string(24, 'b'));
+  ASSERT_EQ(chmod(Caminho("A.dat").c_str(), 0444), 0);
+  EXPECT_EQ(db.DeletaArquivos(false), HR(0x810809F2));
+  EXPECT_EQ(Bytes("B.dat"), std::string(24, 'b'));
 }
 
 TEST_F(ZelDataBaseTesteV, CadeiaDeConversaoGravaCadaPasso) {
@@ -84,6 +94,12 @@ TEST_F(ZelDataBaseTesteV, VersaoPosteriorOuArquivoDeVersaoComTamanhoErradoNaoIni
 }
 
 TEST_F(ZelDataBaseTesteV, ShrinkUmaVezPorRelease) {
+  {
+    CBaseVersionada falha(0);
+    falha.hrShrink = E_FAIL;
+    EXPECT_EQ(falha.Inicializa("EMP1", 1, 1), E_FAIL);
+    EXPECT_FALSE(ZelExisteArquivo(Caminho("VERSAO.dat"))) << "a failed shrink is not recorded";
+  }
   CBaseVersionada db(0);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(db.nShrinks, 1);

@@ -126,17 +126,33 @@ TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
 TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   CBaseTeste db;
   CZelFileBase arq("M.dat", &db);
-  const std::pair<int, uint32_t> aCausas[] = {
-      {CFileException::endOfFile, 0x80043E95u},       {CFileException::badSeek, 0x80043E8Cu},
-      {CFileException::hardIO, 0x80043EA7u},          {CFileException::fileNotFound, 0x80043EB7u},
-      {CFileException::badPath, 0x80043EBFu},         {CFileException::accessDenied, 0x80043ED0u},
-      {CFileException::invalidFile, 0x80043EE2u},     {CFileException::sharingViolation, 0x80043EEEu},
-      {CFileException::lockViolation, 0x80043F00u},   {CFileException::diskFull, 0x80043F08u},
-      {CFileException::removeCurrentDir, 0x80043F10u}};
-  for (const auto& [nCausa, u] : aCausas) {
+  const std::tuple<int, uint32_t, const char*> aCausas[] = {
+      {CFileException::endOfFile, 0x80043E95u, "eEndOfFile"},
+      {CFileException::badSeek, 0x80043E8Cu, "eBadSeek"},
+      {CFileException::hardIO, 0x80043EA7u, "eHardIO"},
+      {CFileException::fileNotFound, 0x80043EB7u, "eFileNotFound"},
+      {CFileException::badPath, 0x80043EBFu, "eBadPath"},
+      {CFileException::accessDenied, 0x80043ED0u, "eAccessDenied"},
+      {CFileException::invalidFile, 0x80043EE2u, "eInvalidFile"},
+      {CFileException::sharingViolation, 0x80043EEEu, "eSharingViolation"},
+      {CFileException::lockViolation, 0x80043F00u, "eLockViolation"},
+      {CFileException::diskFull, 0x80043F08u, "eDiskFull"},
+      {CFileException::removeCurrentDir, 0x80043F10u, "eZelGenericError"}};
+  for (const auto& [nCausa, u, szNome] : aCausas) {
+    SCOPED_TRACE(szNome);
     CFileException ex(nCausa);
-    EXPECT_EQ(arq.CatchGravacao(&ex), HR(u)) << nCausa;
-    EXPECT_EQ(arq.CatchInicializacao(&ex), HR(u)) << nCausa;
+    EXPECT_EQ(arq.CatchGravacao(&ex), HR(u));
+    EXPECT_EQ(arq.CatchInicializacao(&ex), HR(u));
+    // Each logs under its own name, with the mnemonic as the expression.
+    char szHr[16];
+    std::snprintf(szHr, sizeof szHr, "%X", u);
+    const std::string sTraco = std::string("\thr = ") + szNome + "\thr = 0X" + szHr + " ";
+    const auto linhas = Linhas(ArquivoErrosProgramas());
+    ASSERT_GE(linhas.size(), 2u);
+    EXPECT_NE(linhas[linhas.size() - 2].find("\tCZelFileBase::CatchGravacao\t"), std::string::npos);
+    EXPECT_NE(linhas[linhas.size() - 2].find(sTraco), std::string::npos) << linhas[linhas.size() - 2];
+    EXPECT_NE(linhas.back().find("\tCZelFileBase::CatchInicializacao\t"), std::string::npos);
+    EXPECT_NE(linhas.back().find(sTraco), std::string::npos) << linhas.back();
   }
   // The write loop stops at these and retries every other code.
   for (uint32_t u : {0x80043E8Cu, 0x80043E95u, 0x80043EA7u, 0x80043EB7u, 0x80043EBFu, 0x81080AACu, 0x81080AADu})

@@ -336,8 +336,12 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSai
             ERROR_SUCCESS);
   // Copies to another company replace what was there, longer or not.
   std::ofstream(sOutra + "DADOS.dat", std::ios::binary) << "velho conteudo mais longo que o novo registro...";
+  // The target's creation list is left as it was.
+  const std::string sLista = sOutra + ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS;
+  std::ofstream(sLista, std::ios::binary) << std::string("\x09\0\0\0DADOS.dat", 13);
   ASSERT_EQ(a.arq.CopiaArquivoPara("EMP9", kModuloTeste), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.dat"), BytesDe({Reg(2, 2)}));
+  EXPECT_EQ(ZelLeArquivoInteiro(sLista), std::string("\x09\0\0\0DADOS.dat", 13));
   ASSERT_EQ(a.arq.CopiaArquivoParaEXT("EMP9", kModuloTeste, "tra", true), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.tra"), BytesDe({Reg(2, 2)}));
   const std::string sLog = ZelLeArquivoInteiro(LogChamadas());

@@ -194,6 +194,8 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
 
   EXPECT_FALSE(ZelInterpretaLogIni("[Log]\nEntrada=1\nProcessos=\n").ProgramaSelecionado("zellibex_testes"))
       << "a present, empty list names no program";
+  EXPECT_EQ(ZelInterpretaLogIni("[Log]\nTimeoutConfig=\n").nTimeoutConfig, 600) << "an empty number keeps its default";
+  EXPECT_EQ(ZelInterpretaLogIni("[Log]\nProcessos=" + std::string(300, 'P')).sProcessos, std::string(259, 'p'));
   auto repetida = ZelInterpretaLogIni("[Log]\nEntrada=1\nEntrada=0\nProcessos=um\nProcessos=todos\nSaida=0\nSaida=1\n");
   EXPECT_EQ(repetida.nEntrada, 1);
   EXPECT_EQ(repetida.nSaida, 0);
@@ -293,6 +295,7 @@ TEST_F(ZelProfilerTeste, ArquivoDeErrosDaEmpresaVemDoServicoDeCaminhosOuDoDireto
   // A profiler directory in the registry comes first.
   const std::string sDir = ZelDiretorioTeste() + "profiler";
   Chave("", "DiretorioZelProfiler", sDir);
+  EXPECT_EQ(ZelCaminhoLogChamadas(), sDir + "/ZelProfiler") << "the directory is named without its separator";
   ZelTraceHR(&emp, "F", "A", 1, "hr = x", "hr", E_FAIL);
   EXPECT_EQ(ArquivoErrosEmpresa().rfind(sDir + "/EMP1/ZelProfilerErros_Base_", 0), 0u);
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 1u);
