@@ -10,6 +10,7 @@
 
 #include "IExTeste.h"
 #include "ZelCli.h"
+#include "ZelRegistro.h"
 #include "ZelTesteAjudante.h"
 
 using json = nlohmann::json;
@@ -207,6 +208,7 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
     UI4 ulChave = 7 + i;
     IE_VINCULO_PS v{};
     ASSERT_EQ(m_ie.BuscaVinculosByOrigem(m_ulNf, 1, &ulChave, &v), S_OK);
+    EXPECT_EQ(a[i]["posicao"], i + 1) << "the link records in file order";
     EXPECT_EQ(a[i]["header"], m_ulNf);
     EXPECT_EQ(a[i]["chave"], ulChave);
     ASSERT_EQ(a[i]["valores"].size(), v.nQtdCampos);
@@ -235,9 +237,8 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   ASSERT_EQ(std::count(rFalta.sSaida.begin(), rFalta.sSaida.end(), '\n'), 2) << rFalta.sSaida;
   EXPECT_EQ(rFalta.sSaida.substr(rFalta.sSaida.size() - 3), " -\n") << rFalta.sSaida;
   Escreve("FTIEXNF.DAT", sValores);
-  EXPECT_EQ(a[2]["header"], 0);
-  EXPECT_EQ(a[2]["chave"], 4294967295u) << "the largest key is a key";
-  EXPECT_TRUE(a[2]["valores"].empty());
+  EXPECT_EQ(a[2], json::parse(R"({"posicao":0,"header":0,"chave":4294967295,"excluido":false,"valores":[]})"))
+      << "the largest key is a key";
   // By number, another process: its empty text reads as empty.
   std::vector<json> b = Json({"valores", std::to_string(IE_PROCESSO_FN_CRE), "7"});
   ASSERT_EQ(b.size(), 1u);
@@ -264,14 +265,17 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   }
   CoTaskMemFree(lista.pRegListaVinculos);
   CoTaskMemFree(ptrs.pPtrs);
-  // An inactive integration is not a deleted one.
-  const std::string sIntegracoes = Bytes("DFIEINTCAB.DAT");
+  // An inactive integration or link is not a deleted one.
+  const std::string sIntegracoes = Bytes("DFIEINTCAB.DAT"), sLinks = Bytes("DFIEINTVINC.DAT");
   Altera("DFIEINTCAB.DAT", sizeof(REG_IE_CABECALHO_INTEGRACAO_ARQ) * a[0]["posicao"].get<size_t>() + 16,
          std::string(1, '\x01'));
-  a = Json({"integracoes"});
-  EXPECT_EQ(a[0]["inativa"], true);
-  EXPECT_EQ(a[0]["excluida"], false);
+  Altera("DFIEINTVINC.DAT", sizeof(REG_IE_VINCULO_INTEGRACAO_ARQ) * 2 + 12, std::string(1, '\x01'));
+  EXPECT_EQ(Json({"integracoes"})[0], json::parse(R"({"posicao":1,"origem":29,"nome_origem":"FT_NF","destino":0,
+      "nome_destino":"FN_CRE","excluida":false,"inativa":true,"vinculos":[
+      {"posicao":1,"campo_origem":1,"campo_destino":0,"excluido":false,"inativo":false},
+      {"posicao":2,"campo_origem":0,"campo_destino":1,"excluido":false,"inativo":true}]})"));
   Escreve("DFIEINTCAB.DAT", sIntegracoes);
+  Escreve("DFIEINTVINC.DAT", sLinks);
 
   // Of deleted headers of the destination's process the integration takes the
   // latest, as the service does; one without a stamp is never taken.
@@ -327,14 +331,16 @@ TEST_F(InspecaoTeste, CadaDanoEApontado) {
        {"DFIECMP.DAT 3: its 2 users (records 4 to 5) lie beyond DFIEUSU.DAT (4 records)",
         "DFIEHDR.DAT 2: its 2 fields (records 7 to 8) lie beyond DFIECMP.DAT (7 records)"}},
       {{{"DFIECMP.DAT", kFim, "xyz"}, {"DFIEVINC.dat", kFim, "x"}, {"DFIEUSU.DAT", 2, "\x01"},
-        {"FNIEXCRE.DAT", kTudo, ""}},
+        {"FNIEXCRE.DAT", kTudo, ""}, {"FTIEXNFText.DAT", 0, "x"}},
        {"DFIECMP.DAT -: size 643 is not a whole number of 80-byte records", "DFIEUSU.DAT 0: record 0 is not zero",
         "DFIEVINC.dat -: size 73 is not a whole number of 24-byte records", "FNIEXCRE.DAT -: record 0 is missing",
+        "FTIEXNFText.DAT 0: record 0 is not zero",
         "DFIEVINC.dat 3: origin (2, 7): its 2 values (records 1 to 2) lie beyond FNIEXCRE.DAT (0 records)"}},
       {{{"DFIEVINC.dat", 24 * 2, U4(6)}, {"DFIEVINC.dat", 24 * 1, U4(0)}},
        {"DFIEVINC.dat 2: header position 0", "DFIEVINC.dat 3: origin (6, 7): header 6 does not exist"}},
-      // A removed origin's chain is not checked: nothing reads it through an active link.
-      {{{"DFIEVINC.dat", 16, U4(2)}, {"DFIEINTVINC.DAT", 80 * 2, U4(5)}, {"DFIEVINC.dat", 24 + 12, U4(50)}},
+      // A removed origin's chain is not checked, nor a removed link: nothing reads them.
+      {{{"DFIEVINC.dat", 16, U4(2)}, {"DFIEINTVINC.DAT", 80 * 2, U4(5)}, {"DFIEVINC.dat", 24 + 12, U4(50)},
+        {"DFIEINTVINC.DAT", 80 + 4, U4(3)}, {"DFIEINTVINC.DAT", 80 + 12, "\x02"}},
        {"DFIEVINC.dat 1: removal mark 2 is neither 0 nor 1",
         "DFIEINTVINC.DAT 2: names integration 5 but belongs to integration 1"}},
       {{{"DFIEHDR.DAT", 56 * 2 + 4, U4(69)}},
@@ -371,11 +377,18 @@ TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
   EXPECT_EQ(Erro({"EMP9", "verifica"}),
             "tolvan-inspeciona: no such company: EMP9 (no data directory registered for it)\n");
   EXPECT_EQ(Erro({"/nao/existe", "cabecalhos"}), "tolvan-inspeciona: no such directory: /nao/existe\n");
-  for (std::vector<std::string> aArgs : {std::vector<std::string>{}, {"EMP1"}, {"EMP1", "apaga"}, {"EMP1", "valores", "1"},
-                                          {"EMP1", "cabecalhos", "x"}})
+  const std::string sSemDados = ZelNovoDiretorio("semdados");
+  ASSERT_EQ(
+      ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP2", "DF", sSemDados),
+      ERROR_SUCCESS);
+  EXPECT_EQ(Erro({"EMP2", "cabecalhos"}),
+            "tolvan-inspeciona: company EMP2 has no Vovi Dadi data (" + sSemDados + "VOVIDADI/ not found)\n");
+  for (std::vector<std::string> aArgs :
+       {std::vector<std::string>{}, {"EMP1"}, {"EMP1", "apaga"}, {"EMP1", "valores", "1"}, {"EMP1", "cabecalhos", "x"}})
     EXPECT_EQ(Erro(aArgs).rfind("uso: tolvan-inspeciona", 0), 0u);
-  EXPECT_EQ(Erro({"EMP1", "valores", "69", "1"}),
-            "tolvan-inspeciona: unknown process: 69 (a number from 0 to 68 or a name such as FT_NF)\n");
+  for (const std::string sProcesso : {"69", ""})
+    EXPECT_EQ(Erro({"EMP1", "valores", sProcesso, "1"}), "tolvan-inspeciona: unknown process: " + sProcesso +
+                                                             " (a number from 0 to 68 or a name such as FT_NF)\n");
   for (const std::string sChave : {"-1", "-0", "4294967296"})
     EXPECT_EQ(Erro({"EMP1", "valores", "FT_NF", sChave}), "tolvan-inspeciona: bad key: " + sChave + "\n");
   // A file that cannot be read as one.

@@ -5,6 +5,7 @@
 #include "IExTeste.h"
 
 namespace {
+const std::string kConversao = "CIExBaseConversao::", kFonte = "IExBaseConversao";
 IE_CAMPO_ARQ_V1 CampoV1(I4 id, const char* szNome, UI2 iQtdUsuarios, UI2 usPtr, UI4 ulPtr32) {
   IE_CAMPO_ARQ_V1 r{0x11, 0x22, id, iQtdUsuarios, usPtr, {}, 0, {}};
   std::snprintf(r.szNome, sizeof r.szNome, "%s", szNome);
@@ -113,9 +114,10 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(VersaoGravada(), 8u);
   EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
   EXPECT_EQ(Bytes("DFIECMP.TRA"), "x");
-  EXPECT_TRUE(ErroContem("hr = IES_MAKE_HR(IE_ERRO_CONVERSAO)"));
-  EXPECT_TRUE(ErroContem("hr = VerificaExistenciaTRA()"));
-  EXPECT_TRUE(ErroContem("hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"));
+  // Each level of the failed step says so, under its own name.
+  EXPECT_EQ(ErrosDe(kConversao + "VerificaExistenciaTRA", kFonte, "hr = IES_MAKE_HR(IE_ERRO_CONVERSAO)"), 1);
+  EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte, "hr = VerificaExistenciaTRA()"), 1);
+  EXPECT_EQ(ErrosDe(kConversao + "FazConversao", kFonte, "hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"), 1);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIECMP.TRA"), ERROR_SUCCESS);
 
   // The converted file cannot take the old one's place: the step that made
@@ -138,7 +140,9 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", IEZeros(72) + IEBytes(CampoV1(1, "A", 2, 4, 0))},
                          {"DFIEUSU.DAT", Usuarios({1, 2, 3})}}),
             HR(0x80043E95));
-  EXPECT_TRUE(ErroContem("iRetorno = arqUsuarioDAT.Le(ulPtrUsuarios + iUsuario, &regUsuarioDat)"));
+  EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte,
+                    "iRetorno = arqUsuarioDAT.Le(ulPtrUsuarios + iUsuario, &regUsuarioDat)"),
+            1);
   EXPECT_EQ(VersaoGravada(), 8u);
   EXPECT_TRUE(ArquivosTRA().empty());
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({1, 2, 3}));
@@ -161,8 +165,8 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodi
   // An empty file has no record 0 to read.
   Escreve("DFIECONFIG.DAT", "");
   EXPECT_EQ(Converte(-1, {}), HR(0x80043E95));
-  EXPECT_TRUE(ErroContem("iRetorno = arqConfig.Le(0, &regConfig)"));
-  EXPECT_TRUE(ErroContem("hr = GetConfiguracao(&regConfigPS)"));
+  EXPECT_EQ(ErrosDe(kConversao + "GetConfiguracao", kFonte, "iRetorno = arqConfig.Le(0, &regConfig)"), 1);
+  EXPECT_EQ(ErrosDe(kConversao + "FazConversao", kFonte, "hr = GetConfiguracao(&regConfigPS)"), 1);
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "");
   // A short one reads zero-padded: here a version from the future.
   Escreve("DFIECONFIG.DAT", "abc");
@@ -170,4 +174,5 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodi
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "abc");
   CIExBaseConversao conversao;
   EXPECT_EQ(conversao.Inicializa("NENHUMA", 1, 1), HR(0x80043F59));
+  EXPECT_EQ(ErrosDe(kConversao + "Inicializa", kFonte, "hr = E_ZELDF_FALHA_ACESSAR_REGISTRY", "NENHUMA"), 1);
 }

@@ -5,6 +5,7 @@
 #include "IExAjuda_test.h"
 
 namespace {
+const std::string kFonte = "IExBaseIntegracao";
 class IExIntegracaoTeste : public IExTeste {
  protected:
   void SetUp() override {
@@ -87,8 +88,12 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
   const std::string sAntes = Bytes("DFIEINTCAB.DAT");
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(9, &cab), HR(0x80043E95));
-  EXPECT_TRUE(ErroContem("hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"));
-  EXPECT_TRUE(ErroContem("hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"));
+  EXPECT_EQ(ErrosDe("CIExBase::GetListaCabecalhosIntegracao", kFonte,
+                    "hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"),
+            1);
+  EXPECT_EQ(ErrosDe("CIExBase::LeCabecalhoIntegracao", kFonte,
+                    "hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"),
+            1);
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(0, &cab), E_INVALIDARG);
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(1, nullptr), E_POINTER);
 
@@ -109,13 +114,17 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
   EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
   EXPECT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr), E_POINTER);
   EXPECT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(500)), E_INVALIDARG);
-  EXPECT_TRUE(ErroContem("hr = E_INVALIDARG"));
+  EXPECT_EQ(ErrosDe("CIExBase::GetListaCabecalhosIntegracao", kFonte, "hr = E_INVALIDARG"), 1) << "position 0";
+  EXPECT_EQ(ErrosDe("CIExBase::GravaCabecalhoIntegracao", kFonte, "hr = E_INVALIDARG"), 2);
+  EXPECT_EQ(ErrosDe("CIExBase::ExcluiIntegracoesQueUsamEsteProcesso", kFonte, "hr = E_INVALIDARG"), 1);
   {
     IESeguraMarca outra(m_sVovi);
     EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
   }
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
-  EXPECT_TRUE(ErroContem("iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"));
+  EXPECT_EQ(ErrosDe("CIExBase::GravaCabecalhoIntegracao", kFonte,
+                    "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"),
+            1);
   EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
 }
 
@@ -163,7 +172,9 @@ TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   alemDoFim.ulQtdVinculosIntegracoes = 1000;
   EXPECT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&alemDoFim, &lidos), HR(0x80043E95));
   EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
-  EXPECT_TRUE(ErroContem("hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"));
+  EXPECT_EQ(ErrosDe("CIExBase::LeVinculosCabecalhoIntegracao", kFonte,
+                    "hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"),
+            1);
 
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS semArray{1, {}, nullptr, nullptr};
   const std::string sAntes = Bytes("DFIEINTVINC.DAT");
@@ -245,9 +256,11 @@ TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
       << "a record without values needs no destination header";
   EXPECT_EQ(IEBytes(v), IEZeros(32));
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_CM_OC), &v), HR(0x80040A5E));
-  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"));
+  EXPECT_EQ(
+      ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"), 1);
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_CM_SC), 7, Filtro(IE_PROCESSO_FT_PED), &v), HR(0x80040A5D));
-  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"));
+  EXPECT_EQ(
+      ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"), 1);
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
 
   // Text to text, value to value; a link past the origin's values and one past

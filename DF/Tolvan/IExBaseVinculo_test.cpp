@@ -7,6 +7,7 @@
 #include "ZelVistaArquivo.h"
 
 namespace {
+const std::string kFonte = "IExBaseVinculo";
 IE_CAMPO_DATA_PS Numero(uint64_t ull) { return IEValor(IE_CAMPO_LIVRE_V4_0, ull); }
 
 // Looks a link up through the origin index and by a scan, which must agree:
@@ -108,7 +109,7 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
   EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 1, &ulZero, aVinculos), S_OK);
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
   EXPECT_EQ(m_ie.BuscaVinculosByOrigem(5, 1, aChaves, aVinculos), HR(0x80043E95)) << "no header at 5";
-  EXPECT_TRUE(ErroContem("hr = m_ArqIE.Le(lPosHeader, &regTipDoc)"));
+  EXPECT_EQ(ErrosDe("CIExBase::BuscaVinculosByOrigem", kFonte, "hr = m_ArqIE.Le(lPosHeader, &regTipDoc)"), 1);
   EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 2, nullptr, aVinculos), E_POINTER);
 }
 
@@ -187,7 +188,7 @@ TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
 
   EXPECT_EQ(Grava(1, 7, {Numero(71)}), HR(0x81080AAD));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
-  EXPECT_TRUE(ErroContem("hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"));
+  EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"), 1);
 }
 
 TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveTextoNemVinculo) {
@@ -195,7 +196,8 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveTextoNemVincu
   EXPECT_EQ(Grava(1, 0, {Numero(1)}), HR(0x8004097B));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
   EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 0}), HR(0x80040CE3));
-  EXPECT_TRUE(ErroContem("hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)"));
+  EXPECT_EQ(
+      ErrosDe("CIExBase::NotificaExclusaoOrigem", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)"), 1);
   IE_VINCULO_PS semValores{};
   semValores.origem = {1, 5};
   semValores.nQtdCampos = 2;

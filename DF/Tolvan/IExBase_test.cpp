@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include "IExAjuda_test.h"
 #include "IExTeste.h"
@@ -193,13 +194,33 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
     EXPECT_EQ(ie.m_pDataBase, nullptr);
     EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
     EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-    EXPECT_TRUE(ErroContem("hr = ExecutaConversao()"));
+    EXPECT_EQ(ErrosDe("CZelDataBaseFacade::ExecutaConversaoInterno", "ZelDataBaseFacade", "hr = ExecutaConversao()"),
+              1);
   }
   ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + "DFIECONFIG.DAT"), ERROR_SUCCESS);
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(ie.nConversoes, 1);
   EXPECT_EQ(VersaoGravada(), 9u);
+  ie.Finaliza();
+
+  // Each later step that cannot make or open its file says which one.
+  for (const auto& [szArquivo, szEtapa, szFuncao, szExpressao] :
+       {std::tuple{"DFIEINTVINC.DAT", "hr = VerificaArquivosIntegracao()", "CIExBase::VerificaArquivosIntegracao",
+                   "hr = arq.Abre('C')"},
+        std::tuple{"DFIECMP.DAT", "hr = AbreArqCampoHeader()", "CIExBase::AbreArqCampoHeader",
+                   "hr = m_ArqCamposIE.Abre('L', TRUE, false)"}}) {
+    SCOPED_TRACE(szArquivo);
+    ASSERT_EQ(ZelExcluiArquivo(m_sVovi + szArquivo), ERROR_SUCCESS);
+    ASSERT_EQ(ZelCriaDiretorio(m_sVovi + szArquivo), ERROR_SUCCESS);
+    CIExBaseTeste falha;
+    EXPECT_TRUE(FAILED(falha.Inicializa("EMP1", 1, 1)));
+    EXPECT_FALSE(falha.m_ArqIE.EstaAberto());
+    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+    EXPECT_EQ(ErrosDe("CIExBase::OnInicializa", "IExBase", szEtapa), 1);
+    EXPECT_EQ(ErrosDe(szFuncao, "IExBase", szExpressao), 1);
+    ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + szArquivo), ERROR_SUCCESS);
+  }
 }
 
 // A damaged link file fails the start after the database opened: the
@@ -275,8 +296,11 @@ TEST_F(IExBaseTeste, TransferenciaDeVinculosPendenteImpedeCadaPartida) {
     EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
   }
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(0, 1)));
-  EXPECT_TRUE(ErroContem("hr = E_ZELCR_ARQUIVO_TRA_ENCONTRADO"));
-  EXPECT_TRUE(ErroContem("hr = RemoverRegistrosZerados()"));
+  const std::string sInfoExtras = "CZelDataBase_DF_InfoExtras::";
+  EXPECT_EQ(ErrosDe(sInfoExtras + "RemoverRegistrosZerados", "ZelDataBase_DF_InfoExtras",
+                    "hr = E_ZELCR_ARQUIVO_TRA_ENCONTRADO"),
+            2);
+  EXPECT_EQ(ErrosDe(sInfoExtras + "OnInicializa", "ZelDataBase_DF_InfoExtras", "hr = RemoverRegistrosZerados()"), 2);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "dfievinc.TRA"), ERROR_SUCCESS);
   CIExBaseTeste ie;
   EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,23 @@ class IExTeste : public ZelAmbienteTeste {
     int n = 0;
     for (const std::string& s : Linhas(ArquivoErrosEmpresa()))
       n += s.find("\tCIExBase::" + sMetodo + "\t") != std::string::npos && s.find(sTexto) != std::string::npos;
+    return n;
+  }
+  // Error lines of a company naming the function, and the source file, a
+  // line number and the expression in a row.
+  int ErrosDe(const std::string& sFuncao, const std::string& sFonte, const std::string& sExpressao,
+              const std::string& sEmpresa = "EMP1") const {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    int n = 0;
+    for (const std::string& s : Linhas(ZelCaminhoArquivoErros(sEmpresa, st.wYear, st.wMonth))) {
+      std::vector<std::string> a;
+      std::istringstream in(s);
+      for (std::string c; std::getline(in, c, '\t');) a.push_back(c);
+      if (std::count(a.begin(), a.end(), sFuncao) == 0) continue;
+      for (size_t i = 0; i + 2 < a.size(); ++i)
+        n += a[i] == sFonte && a[i + 1].find_first_not_of("0123456789") == std::string::npos && a[i + 2] == sExpressao;
+    }
     return n;
   }
   std::vector<std::string> ArquivosTRA() const { return ZelListaArquivos(m_sVovi, "*.tra"); }

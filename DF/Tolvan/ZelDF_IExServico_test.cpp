@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
 #include "IExTeste.h"
 #include "Pardak.h"
 #include "ZelLocalAtivacao.h"
@@ -29,6 +33,18 @@ PtrObjeto Cria() {
 
 using ZelDF_IExTeste = IExTeste;
 bool Contem(const std::string& s, const std::string& sParte) { return s.find(sParte) != std::string::npos; }
+// An entry line's function and its pairs, tab-separated.
+std::string Entrada(const std::string& sLinha) {
+  std::vector<std::string> a;
+  std::istringstream in(sLinha);
+  for (std::string s; std::getline(in, s, '\t');) a.push_back(s);
+  const auto itEntrou = std::find(a.begin(), a.end(), "ENTROU");
+  if (a.end() - itEntrou < 6) return sLinha;
+  std::string s =
+      *std::find_if(a.begin(), itEntrou, [](const std::string& c) { return c.rfind("CZelDF_IEx::", 0) == 0; });
+  for (auto it = itEntrou + 6; it != a.end(); ++it) s += "\t" + *it;
+  return s;
+}
 }  // namespace
 
 TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterface) {
@@ -179,41 +195,75 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
   EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
   EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
-  IE_ARRAY_PONTEIROS_PS ptrsNF{};
-  ASSERT_EQ(p->BuscaPtrsIEHeader({1, IE_PROCESSO_FT_NF, 0, {}}, &ptrsNF), S_OK);
-  CoTaskMemFree(ptrsNF.pPtrs);
-
-  auto linhas = Linhas(LogChamadas());
-  ASSERT_EQ(linhas.size(), 4u);
-  EXPECT_TRUE(Contem(linhas[0], "\tCZelDF_IEx::GetPonteirosCabecalhoIntegracaoVoviDadi\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tENTROU\t"));
-  EXPECT_FALSE(Contem(linhas[0], " = ")) << "no pairs";
-  EXPECT_TRUE(Contem(linhas[1], "\tIEGetNomeProcesso(regHeaderOrigem.eProc) = FT_NF\t"));
-  EXPECT_TRUE(Contem(linhas[1], "\tIEGetNomeProcesso(regHeaderDestino.eProc) = CM_OC"));
-  EXPECT_TRUE(Contem(linhas[2], "\tCZelDF_IEx::ExisteVinculo\t"));
-  EXPECT_TRUE(Contem(linhas[2], "\tulPosHeader = 4"));
-  EXPECT_TRUE(Contem(linhas[3], "\tCZelDF_IEx::BuscaPtrsIEHeader\t"));
-  EXPECT_TRUE(Contem(linhas[3], "\tregFiltro.eProc = 29"));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
+
+  // Each method's pairs, and a failure of its business method with its own
+  // source line (0: the call succeeds).
+  UI4 ul = 9, aZero[] = {0};
+  IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, 1)};
+  IE_VINCULO_PS v{}, vinculo{{9, 4}, 1, {}, aValores, nullptr};
+  const IE_HDR_PS hdr{0, IE_PROCESSO_COUNT, 0, {}, nullptr, nullptr};
   _REG_IE_CABECALHO_INTEGRACAO_PS cabLido{5, 2, IE_PROCESSO_FT_NF, IE_PROCESSO_CM_OC, 0, 0, {}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};
-  EXPECT_EQ(p->LeVinculosCabecalhoIntegracao(&cabLido, &lv), HR(0x80043E95));  // no link at 5
-  EXPECT_TRUE(Contem(Linhas(LogChamadas()).back(), "\tpRegCabecalho->ulPonteiroPrimeiroVinculoIntegracao = 5\t"
-                                                   "pRegCabecalho->ulQtdVinculosIntegracoes = 2"));
-
-  // A failure of the business class adds the method's own line.
-  IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, 1)};
-  EXPECT_EQ(p->GravaCamposVinculo({{9, 1}, 1, {}, aValores, nullptr}), HR(0x80043E95));
-  UI4 ulChave = 1;
-  IE_VINCULO_PS v{};
-  EXPECT_EQ(p->BuscaVinculosByOrigem(9, 1, &ulChave, &v), HR(0x80043E95));
-  bool bGrava = false, bBusca = false;
-  for (const std::string& s : Linhas(ArquivoErrosEmpresa())) {
-    bGrava |= Contem(s, "\tCZelDF_IEx::GravaCamposVinculo\t") && Contem(s, "\tZelDF_IEx\t37\thr = pfInSEHFuncao()\t");
-    bBusca |= Contem(s, "\tCZelDF_IEx::BuscaVinculosByOrigem\t") && Contem(s, "\tZelDF_IEx\t32\thr = pfInSEHFuncao()\t");
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lc{};
+  IE_ARRAY_PONTEIROS_PS ptrZero{1, {}, aZero, nullptr};
+  const IE_HEADER_FILTRO_PS nf{0, IE_PROCESSO_FT_NF, 0, {}}, oc{0, IE_PROCESSO_CM_OC, 0, {}};
+  const IE_HEADER_FILTRO_PS fora{1, IE_PROCESSO_COUNT, 0, {}};
+  const IE_ORIGEM_VINCULO_PS semChave{9, 0};
+  const std::string sCabecalho =
+      "\tpRegCabecalho->eProcessoOrigem = 29\tpRegCabecalho->eProcessoDestino = 23\t"
+      "pRegCabecalho->ulPonteiroPrimeiroVinculoIntegracao = 5\tpRegCabecalho->ulQtdVinculosIntegracoes = 2";
+  const struct {
+    std::function<HRESULT()> fChamada;
+    std::string sEntrada;
+    int nLinha;
+  } casos[] = {
+      {[&] { return p->LeIEHeader(1, &ul, nullptr, 3); }, "LeIEHeader\tuiQtd = 1\tdwFlags = 3", 12},
+      {[&] { return p->GravaIEHeader(&ul, hdr); }, "GravaIEHeader\t*pulPos = 9\tps.eProcesso = 69", 17},
+      {[&] { return p->BuscaPtrsIEHeader(fora, &ptrs); }, "BuscaPtrsIEHeader\tregFiltro.eProc = 69", 22},
+      {[&] { return p->ExisteVinculo(6); }, "ExisteVinculo\tulPosHeader = 6", 0},
+      {[&] { return p->GravaCamposVinculo(vinculo); },
+       "GravaCamposVinculo\tregVinculo.origem.lPosHeader = 9\tregVinculo.origem.lChave = 4", 37},
+      {[&] { return p->BuscaVinculosByOrigem(9, 1, &ul, &v); }, "BuscaVinculosByOrigem\tulPosHeader = 9\tuiQtd = 1",
+       32},
+      {[&] { return p->NotificaExclusaoOrigem(semChave); },
+       "NotificaExclusaoOrigem\tregOrigem.lPosHeader = 9\tregOrigem.lChave = 0", 42},
+      {[&] { return p->LeCabecalhoIntegracao(7, nullptr); }, "LeCabecalhoIntegracao\tulPosicao = 7", 47},
+      {[&] { return p->GravaCabecalhoIntegracao(3, cabLido, nullptr); },
+       "GravaCabecalhoIntegracao\tulPosicaoIn = 3\treg.eProcessoOrigem = 29\treg.eProcessoDestino = 23", 52},
+      {[&] { return p->GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr); }, "GetPonteirosCabecalhoIntegracaoVoviDadi",
+       57},
+      {[&] { return p->GetListaCabecalhosIntegracao(&ptrZero, &lc); },
+       "GetListaCabecalhosIntegracao\tpRegPonteiros->qtd = 1", 62},
+      {[&] { return p->ExisteCabecalhoIntegracao(nf, oc, nullptr); },
+       "ExisteCabecalhoIntegracao\tIEGetNomeProcesso(regHeaderOrigem.eProc) = FT_NF\t"
+       "IEGetNomeProcesso(regHeaderDestino.eProc) = CM_OC",
+       67},
+      {[&] { return p->LeVinculosCabecalhoIntegracao(&cabLido, &lv); }, "LeVinculosCabecalhoIntegracao" + sCabecalho,
+       72},
+      {[&] { return p->GravaVinculosCabecalhosIntegracao(&cabLido, nullptr); },
+       "GravaVinculosCabecalhosIntegracao" + sCabecalho, 77},
+      {[&] { return p->GetVinculoByIntegracao(oc, 8, nf, nullptr); },
+       "GetVinculoByIntegracao\tIEGetNomeProcesso(headerOrigem.eProc) = CM_OC\tulPosRegistroOrigem = 8\t"
+       "IEGetNomeProcesso(headerDestino.eProc) = FT_NF",
+       82},
+      {[&] { return p->GetProcessoJaCadastradoNaIntegracao(oc, nullptr); },
+       "GetProcessoJaCadastradoNaIntegracao\tIEGetNomeProcesso(header.eProc) = CM_OC", 87},
+      {[&] { return p->ExcluiIntegracoesQueUsamEsteProcesso(nf); },
+       "ExcluiIntegracoesQueUsamEsteProcesso\tIEGetNomeProcesso(header.eProc) = FT_NF", 0},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.sEntrada);
+    const size_t nErros = Linhas(ArquivoErrosEmpresa()).size();
+    EXPECT_EQ(FAILED(c.fChamada()), c.nLinha != 0);
+    EXPECT_EQ(Entrada(Linhas(LogChamadas()).back()), "CZelDF_IEx::" + c.sEntrada);
+    const auto erros = Linhas(ArquivoErrosEmpresa());
+    ASSERT_EQ(erros.size() > nErros, c.nLinha != 0);
+    if (c.nLinha == 0) continue;
+    EXPECT_TRUE(Contem(erros.back(), "\tCZelDF_IEx::" + c.sEntrada.substr(0, c.sEntrada.find('\t')) + "\t") &&
+                Contem(erros.back(), "\tZelDF_IEx\t" + std::to_string(c.nLinha) + "\thr = pfInSEHFuncao()\thr = 0X"))
+        << erros.back();
   }
-  EXPECT_TRUE(bGrava);
-  EXPECT_TRUE(bBusca);
 }
 
 TEST_F(ZelDF_IExTeste, FalhasDoRuntimeVaoParaOArquivoDeErrosDoPrograma) {
