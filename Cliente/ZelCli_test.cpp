@@ -57,6 +57,12 @@ TEST(ZelCliTexto, Cp1252IdaEVolta) {
 TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":"Empresa João"}})"),
             json::parse(R"({"hr":"0x00000000"})"));
+  // Working values a session leaves out, as the service's log lines show them.
+  const _REG_DF_INICIALIZAPS r = CZelFalsoIEx::UltimaSessao();
+  EXPECT_EQ((std::vector<std::string>{r.szAplicativo, r.szModuleName, r.szArquivoFonte}),
+            (std::vector<std::string>{"tolvan-cli", "tolvan-cli", "ZelCli.cpp"}));
+  EXPECT_EQ(r.ulLinhaFonte, 1u);
+  EXPECT_EQ(r.cControle, 'B');
   json erro = Chama(R"({"metodo":"GetUltimoErro"})");
   EXPECT_EQ(erro["pregErrops"]["szEmpresa"], "Empresa João");
   EXPECT_EQ(erro["pregErrops"]["cMensagem"], "Última chamada: Inicializa_Padrao");
@@ -144,6 +150,10 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
     json r = Chama(sz, false);
     EXPECT_TRUE(r.contains("erro") && r.size() == 1) << sz;
   }
+  // The error is the tool's own text, in UTF-8 as it stands.
+  std::string sBruta;
+  EXPECT_FALSE(m_pCli->Processa(R"({"metodo":"Inexistente"})", &sBruta));
+  EXPECT_EQ(sBruta, "{\"erro\":\"m\xC3\xA9todo desconhecido \\\"Inexistente\\\"\"}");
   std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\n \t\r\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
   std::ostringstream saida;
   EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);

@@ -11,6 +11,8 @@
 namespace {
 
 std::atomic<int> g_nVivos{0};
+std::mutex g_mutexSessao;
+_REG_DF_INICIALIZAPS g_ultimaSessao{};
 
 // A success code carrying a checksum of what arrived.
 HRESULT Recibo(uint32_t crc) { return MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, (crc ^ (crc >> 16)) & 0xFFFF); }
@@ -117,6 +119,11 @@ CZelFalsoIEx::~CZelFalsoIEx() { --g_nVivos; }
 
 int CZelFalsoIEx::Vivos() { return g_nVivos.load(); }
 
+_REG_DF_INICIALIZAPS CZelFalsoIEx::UltimaSessao() {
+  std::lock_guard<std::mutex> trava(g_mutexSessao);
+  return g_ultimaSessao;
+}
+
 IClassFactory* CZelFalsoIEx::Fabrica() {
   class CFabrica final : public IClassFactory {
    public:
@@ -159,6 +166,8 @@ HRESULT CZelFalsoIEx::Inicializa_Padrao(_REG_DF_INICIALIZAPS regps) {
   if (SUCCEEDED(hr)) {
     std::lock_guard<std::mutex> trava(m_mutex);
     m_sEmpresa.assign(regps.szEmpresa, strnlen(regps.szEmpresa, sizeof regps.szEmpresa));
+    std::lock_guard<std::mutex> travaSessao(g_mutexSessao);
+    g_ultimaSessao = regps;
   }
   return Anota("Inicializa_Padrao", hr);
 }

@@ -29,6 +29,8 @@ class CZelFalsoIEx final : public T_ZelObjetoCom<IZelDF_IEx, IID_IZelDF_IEx> {
   static IClassFactory* Fabrica();
   // Objects alive in this process.
   static int Vivos();
+  // The last session record an object of this process accepted.
+  static _REG_DF_INICIALIZAPS UltimaSessao();
 
 
   HRESULT Inicializa_Padrao(_REG_DF_INICIALIZAPS regps) override;

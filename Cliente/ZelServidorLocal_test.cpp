@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -169,15 +170,26 @@ ZEL_AJUDANTE(ClienteQueCria) {
 
 TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe) {
   ASSERT_EQ(Executa("-RegServer"), 0);
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\LocalServer32"), fs::canonical(ZEL_SERVIDOR_TESTE).string());
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse), "ZelDF_IEx Class");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse, "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx\\CurVer"), "Tolvan.ZelDF_IEx.1");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Tolvan.ZelDF_IEx.1"), "ZelDF_IEx Class");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\Tolvan.EXE", "AppID"), "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "AppID\\{080EB0B0-3BED-4086-9CB4-1C68BD93197D}"), "Tolvan");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "TypeLib\\{CDE3E167-129C-4B65-85E0-8643D1B709B6}\\1.0"), "TOLVANLib");
-  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kChaveClasse + "\\TypeLib"), "{CDE3E167-129C-4B65-85E0-8643D1B709B6}");
+  // Every key and value the registration writes.
+  const std::string kAppId = "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}", kLib = "{CDE3E167-129C-4B65-85E0-8643D1B709B6}";
+  const std::tuple<std::string, const char*, std::string> valores[] = {
+      {kChaveClasse + "\\LocalServer32", "", fs::canonical(ZEL_SERVIDOR_TESTE).string()},
+      {kChaveClasse, "", "ZelDF_IEx Class"},
+      {kChaveClasse, "AppID", kAppId},
+      {kChaveClasse + "\\ProgID", "", "Tolvan.ZelDF_IEx.1"},
+      {kChaveClasse + "\\VersionIndependentProgID", "", "Tolvan.ZelDF_IEx"},
+      {kChaveClasse + "\\TypeLib", "", kLib},
+      {"Tolvan.ZelDF_IEx", "", "ZelDF_IEx Class"},
+      {"Tolvan.ZelDF_IEx\\CLSID", "", kClsid},
+      {"Tolvan.ZelDF_IEx\\CurVer", "", "Tolvan.ZelDF_IEx.1"},
+      {"Tolvan.ZelDF_IEx.1", "", "ZelDF_IEx Class"},
+      {"Tolvan.ZelDF_IEx.1\\CLSID", "", kClsid},
+      {"AppID\\Tolvan.EXE", "AppID", kAppId},
+      {"AppID\\" + kAppId, "", "Tolvan"},
+      {"TypeLib\\" + kLib + "\\1.0", "", "TOLVANLib"}};
+  for (const auto& [sChave, szNome, sValor] : valores)
+    EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, sChave, szNome), sValor) << sChave;
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse + "\\Programmable"), ERROR_SUCCESS);
   EXPECT_TRUE(Servidores().empty() && !fs::exists(m_sDir + "r/zelcom/" + kClsid + ".sock"))
       << "a registration word must not run the server";
 

@@ -222,6 +222,12 @@ TEST(ZelMensagem, FacilidadesDaSuite) {
   std::string s = "lixo";
   ZelGetDescricaoHRESULT(s, HR(0x8004FFFF));
   EXPECT_EQ(s, "");
+  // Texts in the suite's code page, as clients and error lines show them.
+  for (const auto& [hr, sz] :
+       {std::pair(E_NOTIMPL, "N\xE3o implementado"), std::pair(E_OUTOFMEMORY, "Mem\xF3ria insuficiente")}) {
+    ZelGetDescricaoHRESULT(s, hr);
+    EXPECT_EQ(s, sz);
+  }
 }
 
 TEST(ZelCatalogoModulos, CodigosSemDiferencaDeCaixa) {

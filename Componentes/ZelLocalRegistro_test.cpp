@@ -97,13 +97,17 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   // Per user, classes go to the user's own; a Delete key goes; other roots are taken as named.
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga", "", "a"), ERROR_SUCCESS);
   CZelLocalRegistrador u(true);
-  ASSERT_EQ(u.Registra("HKCR { Delete Teste.Antiga Teste.Usuario = s 'u' } HKEY_LOCAL_MACHINE { Teste = d '10' }"),
-            S_OK);
+  const char* szUsuario = "HKCR { Delete Teste.Antiga Teste.Usuario = s 'u' } HKEY_LOCAL_MACHINE { Teste = d '10' }";
+  ASSERT_EQ(u.Registra(szUsuario), S_OK);
   EXPECT_EQ(Texto(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Usuario"), "u");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Teste.Usuario"), "<falta>");
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, "Teste", "", &dw), ERROR_SUCCESS);
   EXPECT_EQ(dw, 10u) << "a number without 0x is decimal";
+  // Unregistering takes a Delete key away whole, whatever was added under it.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga\\Sub", "", "s"), ERROR_SUCCESS);
+  EXPECT_EQ(u.Desregistra(szUsuario), S_OK);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga"), ERROR_FILE_NOT_FOUND);
 
   // A malformed script writes nothing.
   for (const char* sz : {"HKCR { A = s 'x' { B = s 'y' }", "HKCR { A = q 'x' }", "HKXX { A }",

@@ -263,6 +263,9 @@ TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
   std::string s = ZelNovoDiretorio("trava") + "x.inicio";
   CZelLocalTravaArquivo a, b;
   ASSERT_EQ(a.Trava(s, 0), S_OK);
+  struct stat st{};
+  ASSERT_EQ(stat(s.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u) << "no other account may hold a start back";
   EXPECT_EQ(b.Trava(s, 20), E_ABORT);
   EXPECT_FALSE(b.Travada());
   EXPECT_EQ(b.Trava(s + ".falta/x", 20000), E_ACCESSDENIED) << "no file to lock is no wait";

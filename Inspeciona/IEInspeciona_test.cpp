@@ -236,6 +236,7 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   const Resultado rFalta = Executa({"EMP1", "valores", "FT_NF", "8"});
   ASSERT_EQ(std::count(rFalta.sSaida.begin(), rFalta.sSaida.end(), '\n'), 2) << rFalta.sSaida;
   EXPECT_EQ(rFalta.sSaida.substr(rFalta.sSaida.size() - 3), " -\n") << rFalta.sSaida;
+  EXPECT_EQ(Executa({"EMP1", "valores", "ft_nf", "8"}).sSaida, rFalta.sSaida) << "a process named in any case";
   Escreve("FTIEXNF.DAT", sValores);
   EXPECT_EQ(a[2], json::parse(R"({"posicao":0,"header":0,"chave":4294967295,"excluido":false,"valores":[]})"))
       << "the largest key is a key";

@@ -217,6 +217,15 @@ TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesOuEmDoisProcessosRegistraUmaVez) {
       EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista))) << "the last name gone, the list goes";
     }
   }
+  // A name another program listed in another case is the same name.
+  Escreve("DFIEVINC.dat", "");
+  Escreve(kLista, Registro("dfievinc.DAT"));
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(Bytes(kLista), Registro("dfievinc.DAT"));
+  ASSERT_EQ(arq.DeletaArquivo(false), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
 }
 
 TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanificadaFalha) {
@@ -276,6 +285,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   EXPECT_EQ(s, "");
   ZelUInt uiPos = 0;
   ASSERT_EQ(txt.GravaColecao(uiPos, {"um", "dois", "tres"}), S_OK);
+  EXPECT_EQ(uiPos, 1u) << "where the new records begin";
   std::vector<std::string> v{"velho"};
   EXPECT_EQ(txt.Le(0, &s), HR(0x810809D9));
   EXPECT_EQ(txt.Le(4, &s), HR(0x810809DA));

@@ -19,7 +19,7 @@ TEST(ZelDescricaoErro, NomesDosCodigos) {
       {0x80020009, "DISP_E_EXCEPTION"}, {0x800401F0, "CO_E_NOTINITIALIZED"}, {0x00030200, "STG_S_CONVERTED"},
   };
   for (const Caso& c : casos) EXPECT_EQ(GetNome_HRESULT(HR(c.u)), c.szNome) << std::hex << c.u;
-  EXPECT_EQ(GetDescricao_SEVERITY(S_FALSE), "SEVERITY_SUCCESS");
+  for (HRESULT hr : {S_OK, S_FALSE, HR(0x7FFFFFFF)}) EXPECT_EQ(GetDescricao_SEVERITY(hr), "SEVERITY_SUCCESS") << hr;
   EXPECT_EQ(GetDescricao_SEVERITY(E_FAIL), "SEVERITY_ERROR");
 }
 

@@ -52,6 +52,9 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosP
   ASSERT_TRUE(ZelLeArquivoInteiro(sCaminho).starts_with(kCabecalhoArquivoErros));
   auto linhas = Linhas(sCaminho);
   ASSERT_EQ(linhas.size(), 2u) << "the header is written once";
+  char szData[32];
+  std::snprintf(szData, sizeof szData, "%02d/%02d/%04d\t", st.wDay, st.wMonth, st.wYear);
+  EXPECT_EQ(linhas[0].substr(0, 11), szData) << "day, month, year";
   EXPECT_TRUE(Contem(linhas[0], "\tERRO\t", "\tEEMP1\tU000\tS00000000\tT",
                      "\tIExBase\t120\thr = arqIE.Grava(&regIE, pPos)\thr = 0X8000FFFF "));
   EXPECT_FALSE(ZelExisteArquivo(ArquivoErrosProgramas())) << "company errors stay out of the program file";
@@ -194,6 +197,8 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
 
   EXPECT_FALSE(ZelInterpretaLogIni("[Log]\nEntrada=1\nProcessos=\n").ProgramaSelecionado("zellibex_testes"))
       << "a present, empty list names no program";
+  EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nProcessos=\"zellibex_testes\"\n").ProgramaSelecionado("zellibex_testes"))
+      << "quotes around a value are not part of it";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nTimeoutConfig=\n").nTimeoutConfig, 600) << "an empty number keeps its default";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nProcessos=" + std::string(300, 'P')).sProcessos, std::string(259, 'p'));
   auto repetida = ZelInterpretaLogIni("[Log]\nEntrada=1\nEntrada=0\nProcessos=um\nProcessos=todos\nSaida=0\nSaida=1\n");
