@@ -52,6 +52,14 @@ std::string IEBytes(const std::vector<T>& a) {
 }
 inline std::string IEZeros(size_t n) { return std::string(n, '\0'); }
 
+// A log line's tab-separated columns.
+inline std::vector<std::string> IEColunas(const std::string& sLinha) {
+  std::vector<std::string> a;
+  std::istringstream in(sLinha);
+  for (std::string s; std::getline(in, s, '\t');) a.push_back(s);
+  return a;
+}
+
 class IExTeste : public ZelAmbienteTeste {
  protected:
   void SetUp() override {
@@ -98,9 +106,7 @@ class IExTeste : public ZelAmbienteTeste {
     GetLocalTime(&st);
     int n = 0;
     for (const std::string& s : Linhas(ZelCaminhoArquivoErros(sEmpresa, st.wYear, st.wMonth))) {
-      std::vector<std::string> a;
-      std::istringstream in(s);
-      for (std::string c; std::getline(in, c, '\t');) a.push_back(c);
+      const std::vector<std::string> a = IEColunas(s);
       if (std::count(a.begin(), a.end(), sFuncao) == 0) continue;
       for (size_t i = 0; i + 2 < a.size(); ++i)
         n += a[i] == sFonte && a[i + 1].find_first_not_of("0123456789") == std::string::npos && a[i + 2] == sExpressao;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <sstream>
 
 #include "IExTeste.h"
 #include "Pardak.h"
@@ -35,9 +34,7 @@ using ZelDF_IExTeste = IExTeste;
 bool Contem(const std::string& s, const std::string& sParte) { return s.find(sParte) != std::string::npos; }
 // An entry line's function and its pairs, tab-separated.
 std::string Entrada(const std::string& sLinha) {
-  std::vector<std::string> a;
-  std::istringstream in(sLinha);
-  for (std::string s; std::getline(in, s, '\t');) a.push_back(s);
+  const std::vector<std::string> a = IEColunas(sLinha);
   const auto itEntrou = std::find(a.begin(), a.end(), "ENTROU");
   if (a.end() - itEntrou < 6) return sLinha;
   std::string s =
