@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -32,23 +31,15 @@ std::atomic<int> g_nChamadas{0};
 std::mutex g_mutexLinhas;
 std::vector<std::string> g_linhas;
 
-// An error line's fields joined by '|', all but its source line.
-std::string Junta(const char* szFuncao, const char* szArquivo, const char* szExpressao, const char* szVariavel,
-                  HRESULT hr) {
-  char szHr[16];
-  std::snprintf(szHr, sizeof szHr, "%08X", static_cast<unsigned>(hr));
-  return std::string(szFuncao) + "|" + szArquivo + "|" + szExpressao + "|" + szVariavel + "|" + szHr;
-}
-
 // A line of the serving side.
 std::string Linha(const char* szExpressao, HRESULT hr) {
-  return Junta("ZelLocalServidor", "ZelLocalAtivacao", szExpressao, "hr", hr);
+  return ZelLinhaErroTeste("ZelLocalServidor", "ZelLocalAtivacao", szExpressao, "hr", hr);
 }
 
 void Relator(const char* szFuncao, const char* szArquivo, int, const char* szExpressao, const char* szVariavel,
              HRESULT hr) {
   std::lock_guard<std::mutex> trava(g_mutexLinhas);
-  g_linhas.push_back(Junta(szFuncao, szArquivo, szExpressao, szVariavel, hr));
+  g_linhas.push_back(ZelLinhaErroTeste(szFuncao, szArquivo, szExpressao, szVariavel, hr));
 }
 
 std::vector<std::string> Linhas() {

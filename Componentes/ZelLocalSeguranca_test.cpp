@@ -22,10 +22,7 @@ std::vector<std::string> g_linhas;
 
 void Grava(const char* szFuncao, const char* szArquivo, int nLinha, const char* szExpressao, const char* szVariavel,
            HRESULT hr) {
-  char szHr[16];
-  std::snprintf(szHr, sizeof szHr, "%08X", static_cast<unsigned>(hr));
-  g_linhas.push_back(std::string(szFuncao) + "|" + szArquivo + "|" + std::to_string(nLinha) + "|" + szExpressao + "|" +
-                     szVariavel + "|" + szHr);
+  g_linhas.push_back(ZelLinhaErroTeste(szFuncao, szArquivo, szExpressao, szVariavel, hr, nLinha));
 }
 }  // namespace
 

@@ -2,6 +2,7 @@
 // hand, as a hostile peer would.
 #pragma once
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -36,4 +37,14 @@ inline HRESULT ZelAtivaTeste(CZelLocalSocket& s, REFCLSID clsid, REFIID iid) {
   if (q.dados.size() != 4) return RPC_X_BAD_STUB_DATA;
   std::memcpy(&hr, q.dados.data(), 4);
   return hr;
+}
+
+// An error line the runtime reports, its fields joined by '|'; the source
+// line only when given, since it moves with the code.
+inline std::string ZelLinhaErroTeste(const char* szFuncao, const char* szArquivo, const char* szExpressao,
+                                     const char* szVariavel, HRESULT hr, int nLinha = -1) {
+  char szHr[16];
+  std::snprintf(szHr, sizeof szHr, "%08X", static_cast<unsigned>(hr));
+  return std::string(szFuncao) + "|" + szArquivo + "|" + (nLinha < 0 ? "" : std::to_string(nLinha) + "|") +
+         szExpressao + "|" + szVariavel + "|" + szHr;
 }
