@@ -1,15 +1,22 @@
 // The real service through tolvan-cli: one script of calls covering every
 // method, run in process and through the Tolvan server started on demand,
-// must give the same answers and leave the same files.
+// must give the same answers and leave the same files. The in-process run's
+// whole trace (answers, every file's bytes, every log line, the inspector's
+// listings) must be the script's expected one; ZEL_ATUALIZA_ESPERADOS=1
+// rewrites the expected files instead, for a change that means to alter them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "ZelDF_IEx.h"
 #include "ZelLocalAtivacao.h"
@@ -22,6 +29,99 @@
 namespace fs = std::filesystem;
 
 namespace {
+std::vector<std::string> Partes(const std::string& s, char cSeparador) {
+  std::vector<std::string> v;
+  size_t i = 0;
+  for (size_t f; (f = s.find(cSeparador, i)) != std::string::npos; i = f + 1) v.push_back(s.substr(i, f - i));
+  v.push_back(s.substr(i));
+  return v;
+}
+
+std::string HojeDDMMAAAA() {
+  std::time_t t = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char sz[16];
+  std::strftime(sz, sizeof sz, "%d/%m/%Y", &tm);
+  return sz;
+}
+
+// Bytes 16 a line in hex and as text; a line like the one before is one "*".
+std::string Hex(const std::string& s) {
+  std::string sSaida, sAnterior;
+  bool bRepetindo = false;
+  for (size_t i = 0; i < s.size(); i += 16) {
+    const std::string sBloco = s.substr(i, 16);
+    if (sBloco == sAnterior && sBloco.size() == 16) {
+      if (!bRepetindo) sSaida += "*\n";
+      bRepetindo = true;
+      continue;
+    }
+    bRepetindo = false;
+    sAnterior = sBloco;
+    char sz[24];
+    std::snprintf(sz, sizeof sz, "%06zx", i);
+    std::string sTexto;
+    sSaida += sz;
+    for (unsigned char c : sBloco) {
+      std::snprintf(sz, sizeof sz, " %02X", c);
+      sSaida += sz;
+      sTexto += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '.';
+    }
+    sSaida += std::string(3 * (16 - sBloco.size()), ' ') + "  " + sTexto + "\n";
+  }
+  char sz[16];
+  std::snprintf(sz, sizeof sz, "%06zx\n", s.size());
+  return sSaida + sz;
+}
+
+// A log file as text to compare: the columns that change from run to run
+// (date, time, ids, memory, durations, source lines, the machine) become
+// their names once their value has the right shape, the test's directory
+// becomes <dir>/, and code-page bytes are written as \xNN.
+std::string LogNormalizado(const std::string& sCaminho, const std::string& sDir,
+                           const std::vector<std::string>& aHoje) {
+  static const std::map<std::string, std::regex> kVariaveis = {
+      {"Data", std::regex("\\d\\d/\\d\\d/\\d{4}")},
+      {"Hora", std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3}")},
+      {"Guid", std::regex("\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}")},
+      {"ThreadID", std::regex("T\\d{8}")},
+      {"UsuarioLocal", std::regex(".+")},
+      {"MemoriaDisponivel", std::regex("\\d+")},
+      {"MemoriaTotal", std::regex("\\d+")},
+      {"MemoriaComponente", std::regex("\\d+")},
+      {"Duracao", std::regex("\\d+")},
+      {"DeltaMemoria", std::regex("-?\\d+")},
+      {"VersaoSO", std::regex("\\d+\\.\\d+\\.\\d+\\.\\d+")},
+      {"Linha", std::regex("\\d+")}};
+  std::vector<std::string> aLinhas = Partes(ZelLeArquivoInteiro(sCaminho), '\n');
+  const std::vector<std::string> aColunas = Partes(aLinhas.at(0), '\t');
+  std::string sSaida;
+  for (size_t l = 0; l < aLinhas.size(); ++l) {
+    std::vector<std::string> aCampos = Partes(aLinhas[l], '\t');
+    for (size_t c = 0; l > 0 && c < aCampos.size() && c < aColunas.size(); ++c) {
+      auto it = kVariaveis.find(aColunas[c]);
+      // The first of a repeated column name is the one meant.
+      if (it == kVariaveis.end() || std::find(aColunas.begin(), aColunas.end(), aColunas[c]) != aColunas.begin() + c)
+        continue;
+      const bool bForma = std::regex_match(aCampos[c], it->second);
+      const bool bValor = (aColunas[c] != "Data" || std::count(aHoje.begin(), aHoje.end(), aCampos[c]) > 0) &&
+                          (aColunas[c] != "UsuarioLocal" || aCampos[c] == ZelNomeUsuario());
+      if (bForma && bValor) aCampos[c] = "<" + aColunas[c] + ">";
+    }
+    std::string sLinha;
+    for (size_t c = 0; c < aCampos.size(); ++c) sLinha += (c ? "\t" : "") + aCampos[c];
+    for (size_t i; (i = sLinha.find(sDir)) != std::string::npos;) sLinha.replace(i, sDir.size(), "<dir>/");
+    for (unsigned char ch : sLinha) {
+      char sz[8];
+      std::snprintf(sz, sizeof sz, "\\x%02X", ch);
+      sSaida += ch < 0x80 ? std::string(1, static_cast<char>(ch)) : std::string(sz);
+    }
+    if (l + 1 < aLinhas.size()) sSaida += "\n";
+  }
+  return sSaida;
+}
+
 class TolvanServidor : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,10 +155,14 @@ class TolvanServidor : public ::testing::Test {
     return ZelLeArquivoInteiro(sSaida);
   }
   // Runs the script in process and through the server, each on its own
-  // company, expecting the same answers and files; returns the answers.
+  // company, expecting the same answers and files; returns the answers. Only
+  // the client writes a call log: log.ini names it quoted and in capitals.
   std::string EmProcessoEPeloServidor(const std::string& sRoteiro) {
+    std::ofstream(m_sDir + "log.ini") << "[Log]\nEntrada=1\nSaida=1\nProcessos=\"TOLVAN-CLI\"\nZelDataBase=todos\n";
     EmpresaEm("emProcesso");
+    const std::string sHoje = HojeDDMMAAAA();  // the run may cross midnight
     const std::string sEmProcesso = Executa("--inproc", sRoteiro);
+    ConfereEsperado(sRoteiro, Rastro(sEmProcesso, {sHoje, HojeDDMMAAAA()}));
     EmpresaEm("peloServidor");
     EXPECT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
     EXPECT_EQ(sEmProcesso, Executa("", sRoteiro));
@@ -76,6 +180,51 @@ class TolvanServidor : public ::testing::Test {
       m[e.path().filename().string()] = s;
     }
     return m;
+  }
+  std::string Inspeciona(const std::string& sArgs) {
+    const std::string sSaida = m_sDir + "inspecao";
+    int r = std::system((std::string(ZEL_TOLVAN_INSPECIONA) + " " + sArgs + " >" + sSaida + " 2>&1").c_str());
+    return "== tolvan-inspeciona " + sArgs + " (" + std::to_string(WIFEXITED(r) ? WEXITSTATUS(r) : -1) + ")\n" +
+           std::regex_replace(ZelLeArquivoInteiro(sSaida), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"),
+                              "<carimbo>");
+  }
+  // What the in-process run left, in one text: its answers, every file of the
+  // company's Vovi Dadi directory, every log line and the inspector's view.
+  std::string Rastro(const std::string& sRespostas, const std::vector<std::string>& aHoje) {
+    std::string s = "== respostas\n" + sRespostas;
+    for (const auto& [sNome, sBytes] : Arquivos("emProcesso")) s += "== " + sNome + "\n" + Hex(sBytes);
+    std::vector<std::string> aLogs;
+    for (const char* szDir : {"", "emProcesso/"})
+      for (const auto& e : fs::directory_iterator(m_sDir + szDir))
+        if (e.is_regular_file() && e.path().filename().string().rfind("Zel", 0) == 0)
+          aLogs.push_back(szDir + e.path().filename().string());
+    std::sort(aLogs.begin(), aLogs.end());
+    for (const std::string& sLog : aLogs) {
+      std::string sNome = std::regex_replace(sLog, std::regex("_\\d{6}\\.log$"), "_AAAAMM.log");
+      s += "== " + sNome + "\n" + LogNormalizado(m_sDir + sLog, m_sDir, aHoje) + "\n";
+    }
+    const std::string sVovi = m_sDir + "emProcesso/VOVIDADI";
+    for (const char* szArgs : {" cabecalhos", " integracoes", " verifica", " valores FT_NF 1001 1002 1003"})
+      s += Inspeciona(sVovi + szArgs);
+    for (size_t i; (i = s.find(m_sDir)) != std::string::npos;) s.replace(i, m_sDir.size(), "<dir>/");
+    return s;
+  }
+  // The whole trace against the script's expected one, line by line so that a
+  // difference names its line.
+  void ConfereEsperado(const std::string& sRoteiro, const std::string& sRastro) {
+    const std::string sArquivo = std::string(ZEL_ROTEIROS) + "/" + sRoteiro + ".esperado";
+    if (std::getenv("ZEL_ATUALIZA_ESPERADOS") != nullptr) {
+      std::ofstream(sArquivo, std::ios::binary) << sRastro;
+      return;
+    }
+    const auto aEsperadas = Partes(ZelLeArquivoInteiro(sArquivo), '\n');
+    const auto aObtidas = Partes(sRastro, '\n');
+    for (size_t i = 0; i < aEsperadas.size() && i < aObtidas.size(); ++i)
+      if (aEsperadas[i] != aObtidas[i]) {
+        EXPECT_EQ(aObtidas[i], aEsperadas[i]) << sArquivo << ":" << i + 1;
+        return;
+      }
+    EXPECT_EQ(aObtidas.size(), aEsperadas.size()) << sArquivo;
   }
   std::string m_sDir;
 };
