@@ -77,8 +77,8 @@ std::string Hex(const std::string& s) {
 
 // A log file as text to compare: the columns that change from run to run
 // (date, time, ids, memory, durations, source lines, the machine) become
-// their names once their value has the right shape, the test's directory
-// becomes <dir>/, and code-page bytes are written as \xNN.
+// their names once their value has the right shape, but a zero stays; the
+// test's directory becomes <dir>/, and code-page bytes are written as \xNN.
 std::string LogNormalizado(const std::string& sCaminho, const std::string& sDir,
                            const std::vector<std::string>& aHoje) {
   static const std::map<std::string, std::regex> kVariaveis = {
@@ -89,9 +89,9 @@ std::string LogNormalizado(const std::string& sCaminho, const std::string& sDir,
       {"UsuarioLocal", std::regex(".+")},
       {"MemoriaDisponivel", std::regex("\\d+")},
       {"MemoriaTotal", std::regex("\\d+")},
-      {"MemoriaComponente", std::regex("\\d+")},
-      {"Duracao", std::regex("\\d+")},
-      {"DeltaMemoria", std::regex("-?\\d+")},
+      {"MemoriaComponente", std::regex("[1-9]\\d*")},
+      {"Duracao", std::regex("[1-9]\\d*")},
+      {"DeltaMemoria", std::regex("-?[1-9]\\d*")},
       {"VersaoSO", std::regex("\\d+\\.\\d+\\.\\d+\\.\\d+")},
       {"Linha", std::regex("\\d+")}};
   std::vector<std::string> aLinhas = Partes(ZelLeArquivoInteiro(sCaminho), '\n');
