@@ -179,6 +179,18 @@ TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
     EXPECT_FALSE(f.EstaAberto());
   }
 
+  // A full device, and a file past the process's size limit, are both a full disk: 112.
+  const auto kCheio = std::make_pair(int(CFileException::diskFull), LONG{ERROR_DISK_FULL});
+  CFile cheio;
+  ASSERT_TRUE(cheio.Open("/dev/full", CFile::modeWrite | CFile::shareDenyNone));
+  EXPECT_EQ(CausaLancada([&] { cheio.Write("x", 1); }), kCheio);
+  CFile limitado;
+  ASSERT_TRUE(limitado.Open(d + "limitado.dat", CFile::modeCreate | CFile::modeWrite | CFile::shareDenyNone));
+  {
+    ZelLimiteTamanhoArquivos limite(2);
+    EXPECT_EQ(CausaLancada([&] { limitado.Write("abc", 3); }), kCheio);
+  }
+
   // EACCES: only an unprivileged process meets it.
   ASSERT_EQ(chmod((d + "arquivo").c_str(), 0), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("AbreSemPermissao", {d + "arquivo"})), 0);

@@ -1,5 +1,7 @@
 #include "ZelRegistro.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,10 +82,21 @@ TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
             "\"Empresa\"=dword:00000007\n"
             "\n");
 
+  // A new file can be read by every account (services read the machine's
+  // settings); a rewrite keeps the mode its administrator gave it.
+  const std::string sArquivo = ZelArquivoRegistro(HKEY_LOCAL_MACHINE);
+  auto Modo = [&] {
+    struct stat st {};
+    return ::stat(sArquivo.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000;
+  };
+  EXPECT_EQ(Modo(), 0644u);
+  ASSERT_EQ(::chmod(sArquivo.c_str(), 0640), 0);
+
   // Another process's change, of the same size: only the file's identity tells it.
   ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaDword", {kChave, "Versao", "6700"})), 0);
   EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
   EXPECT_EQ(dw, 6700u);
+  EXPECT_EQ(Modo(), 0640u);
 }
 
 TEST(ZelRegistro, TextoComQuebraDeLinhaVaiEmHex) {
