@@ -221,6 +221,15 @@ TEST(ZelLocalTransporte, DiretorioDosSocketsEModos) {
   EXPECT_EQ(ZelLocalDiretorioSockets(), "/tmp/zelcom-" + std::to_string(geteuid()) + "/");
 }
 
+// args: a socket. 0 when a client without the right to it is told so, 1 when
+// it is told nobody listens there (and would start a server of its own).
+ZEL_AJUDANTE(ConectaSemPermissao) {
+  if (!ZelDeixaDeSerRoot()) return 20;
+  CZelLocalSocket c;
+  const HRESULT hr = ZelLocalConecta(args.at(0), &c);
+  return hr == E_ACCESSDENIED ? 0 : hr == S_FALSE ? 1 : 2;
+}
+
 TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   std::string s = ZelNovoDiretorio("endpoint") + "x.sock";
   CZelLocalSocket c;
@@ -229,6 +238,9 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
     CZelLocalSocket ouvinte;
     ASSERT_EQ(ZelLocalEscuta(s, false, &ouvinte), S_OK);
     EXPECT_EQ(Modo(s), 0600u);
+    ASSERT_EQ(chmod(s.c_str(), 0), 0);
+    EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ConectaSemPermissao", {s})), 0);
+    ASSERT_EQ(chmod(s.c_str(), 0600), 0);
   }
   ASSERT_TRUE(std::filesystem::exists(s));
   EXPECT_EQ(ZelLocalConecta(s, &c), S_FALSE);  // a file nobody listens on
