@@ -242,6 +242,11 @@ TEST_F(TolvanServidor, RoteiroDeTodosOsMetodosDaOMesmoEmProcessoEPeloServidor) {
     EXPECT_EQ(ZelRegistro::LeTexto(HKEY_CURRENT_USER, sChave + "\\" + sNome, "", &s), ERROR_SUCCESS) << sNome;
     EXPECT_EQ(s, sValor) << sNome;
   }
+  // Unregistering takes back every key but the roots that others share.
+  ASSERT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -UnregServerPerUser").c_str()), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "usuario.reg"),
+            "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Classes\\AppID]\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Classes\\CLSID]\n\n[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib]\n\n");
 }
 
 TEST_F(TolvanServidor, EntradasRuinsDaoOsMesmosCodigosSemMudarArquivos) {
