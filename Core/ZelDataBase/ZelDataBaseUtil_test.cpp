@@ -361,4 +361,9 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3)}));
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
+  // The same texts again leave the file alone: no removal, so no audit line.
+  const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
+  EXPECT_NE(sAuditoria.find("LISTA.txt"), std::string::npos);
+  ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
+  EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
 }

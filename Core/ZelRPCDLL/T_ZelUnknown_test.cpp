@@ -335,7 +335,8 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesEParametroInvalidoViramCodi
   EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   ConfereLinha(UltimaLinhaErroProgramas(),
                {"\tZelTrataErroExported\t", "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\t",
-                "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t"});
+                "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t",
+                "\tFlag = 1\t"});
 }
 
 TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
