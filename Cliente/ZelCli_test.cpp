@@ -43,6 +43,7 @@ TEST(ZelCliTexto, Cp1252IdaEVolta) {
   EXPECT_EQ(ZelCp1252ParaUtf8("Jo\xE3o \x80"), "Jo\xC3\xA3o \xE2\x82\xAC");
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xE2\x98\x83", &volta));  // a snowman has no byte
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3", &volta));          // cut sequence
+  EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3(", &volta));         // a lead byte and no continuation
   // U+0080 to U+009F are control characters, not the bytes 0x80-0x9F: only
   // the five the code page leaves undefined have a byte of their own.
   for (uint32_t cp = 0x80; cp < 0xA0; ++cp) {
