@@ -64,11 +64,11 @@ TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
             (std::vector<std::string>{"tolvan-cli", "tolvan-cli", "ZelCli.cpp"}));
   EXPECT_EQ(r.ulLinhaFonte, 1u);
   EXPECT_EQ(r.cControle, 'B');
-  json erro = Chama(R"({"metodo":"GetUltimoErro"})");
-  EXPECT_EQ(erro["pregErrops"]["szEmpresa"], "Empresa João");
-  EXPECT_EQ(erro["pregErrops"]["cMensagem"], "Última chamada: Inicializa_Padrao");
-  EXPECT_EQ(erro["pregErrops"]["nTipoErro"], -2);
-  EXPECT_FALSE(erro["pregErrops"].contains("cFiller"));
+  // Every field with its own sign, the texts in UTF-8, no filler.
+  EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"],
+            json::parse(R"({"cMensagem":"Última chamada: Inicializa_Padrao","hr":0,"iItem":-5,"iRegistro":-4,
+                            "lCodigoCampo":-6,"lCodigoMensagem":-3,"nCodigoErro":1,"nModuloMensagem":65534,
+                            "nTipoErro":-2,"szEmpresa":"Empresa João","usNumeroServidor":32775})"));
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":137}})")["hr"], "0x81080BFD");
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"uiCRC":1}})")["hr"], "0x81080C17");
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao"})")["hr"], "0x00000000");

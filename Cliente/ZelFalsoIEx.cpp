@@ -184,8 +184,15 @@ HRESULT CZelFalsoIEx::GetUltimoErro(_REG_DF_ERROPS* p) {
   std::lock_guard<std::mutex> trava(m_mutex);
   p->hr = m_hrUltimo;
   p->nCodigoErro = m_nChamadas;
+  // Signed fields negative and unsigned ones past the signed range, so a
+  // client that reads one with the wrong sign shows it.
+  p->lCodigoMensagem = -3;
+  p->iRegistro = -4;
+  p->iItem = -5;
+  p->lCodigoCampo = -6;
+  p->nModuloMensagem = 0xFFFE;
   p->nTipoErro = -2;
-  p->usNumeroServidor = 7;
+  p->usNumeroServidor = 0x8007;
   Copia(p->cMensagem, sizeof p->cMensagem, "\xDAltima chamada: " + m_sUltimoMetodo);
   Copia(p->szEmpresa, sizeof p->szEmpresa, m_sEmpresa);
   return S_OK;
