@@ -155,8 +155,8 @@ class TolvanServidor : public ::testing::Test {
     return ZelLeArquivoInteiro(sSaida);
   }
   // Runs the script in process and through the server, each on its own
-  // company, expecting the same answers and files. Only
-  // the client writes a call log: log.ini names it quoted and in capitals.
+  // company, expecting the same answers and files. Only the client writes a
+  // call log: log.ini names it, quoted and in capitals.
   void EmProcessoEPeloServidor(const std::string& sRoteiro) {
     std::ofstream(m_sDir + "log.ini") << "[Log]\nEntrada=1\nSaida=1\nProcessos=\"TOLVAN-CLI\"\nZelDataBase=todos\n";
     EmpresaEm("emProcesso");
