@@ -167,6 +167,17 @@ class TolvanServidor : public ::testing::Test {
     EXPECT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
     EXPECT_EQ(sEmProcesso, Executa("", sRoteiro));
     EXPECT_EQ(Arquivos("emProcesso"), Arquivos("peloServidor"));
+    // The server writes the company's logs as the client did in process.
+    for (const auto& e : fs::directory_iterator(m_sDir + "emProcesso")) {
+      if (!e.is_regular_file()) continue;
+      const std::string sNome = e.path().filename().string();
+      auto Log = [&](const std::string& sEmpresa) {
+        std::string s =
+            LogNormalizado(m_sDir + sEmpresa + "/" + sNome, m_sDir + sEmpresa + "/", {sHoje, HojeDDMMAAAA()});
+        return std::regex_replace(s, std::regex("(^|\n)(<Data>\t<Hora>\t)(tolvan-cli|tolvan)\t"), "$1$2<Processo>\t");
+      };
+      EXPECT_EQ(Log("emProcesso"), Log("peloServidor")) << sNome;
+    }
   }
   // Every file of a Vovi Dadi directory; the header stamps (the time of each
   // write) left out.
