@@ -16,6 +16,7 @@
 
 #include "ZelCrc.h"
 #include "ZelSistema.h"
+#include "ZelTempo.h"
 
 // The shared segment. Zero-filled when created, so kLivre is its first state.
 struct CZelMutexNomeado::Memoria {
@@ -27,8 +28,6 @@ namespace {
 constexpr uint32_t kLivre = 0;
 constexpr uint32_t kIniciando = 1;
 constexpr uint32_t kPronto = 2;
-// How long an opener waits for another process to finish initialising.
-constexpr uint64_t kEsperaIniciacaoNs = 5'000'000'000ull;
 
 static_assert(std::atomic<uint32_t>::is_always_lock_free, "the flag is shared between processes");
 
@@ -109,7 +108,7 @@ LONG IniciaOuEspera(std::atomic<uint32_t>* pEstado, pthread_mutex_t* pMutex) {
     pEstado->store(kPronto, std::memory_order_release);
     return ERROR_SUCCESS;
   }
-  uint64_t limite = ZelRelogioNs() + kEsperaIniciacaoNs;
+  uint64_t limite = ZelRelogioNs() + uint64_t{ZelTempoMs(ZelTempo::kEsperaIniciacaoMutexNomeado)} * 1'000'000u;
   while (pEstado->load(std::memory_order_acquire) != kPronto) {
     if (ZelRelogioNs() > limite) return ERROR_TIMEOUT;
     sched_yield();

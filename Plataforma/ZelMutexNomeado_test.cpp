@@ -1,5 +1,7 @@
 #include "ZelMutexNomeado.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,22 @@ TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
     pids.push_back(ZelIniciaAjudante("IncrementaContador", {sNome, sContador, std::to_string(kRodadas)}));
   for (pid_t pid : pids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
   EXPECT_EQ(LeContador(sContador), kProcessos * kRodadas);
+}
+
+// A creator that died between claiming a name's segment and publishing its
+// mutex (the segment's first word left at 1, "initialising") leaves the name
+// unusable: an opener waits its bounded time and is told it timed out.
+TEST_F(MutexNomeado, IniciadorQueMorreuDeixaONomeEsgotarOPrazo) {
+  const std::string s = Nome("iniciador morto");
+  const int fd = shm_open(ZelObjetoMutexNomeado(s).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  const uint32_t kIniciando = 1;
+  EXPECT_EQ(ftruncate(fd, 4096), 0);
+  EXPECT_EQ(pwrite(fd, &kIniciando, sizeof kIniciando, 0), ssize_t{sizeof kIniciando});
+  close(fd);
+  CZelMutexNomeado m(s);
+  EXPECT_FALSE(m.Valido());
+  EXPECT_EQ(m.ErroCriacao(), ERROR_TIMEOUT);
 }
 
 TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {

@@ -1,6 +1,7 @@
 #include "ZelSistema.h"
 
 #include <pwd.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -81,6 +82,23 @@ TEST(ZelSistema, IdentidadesDeProcessoEThread) {
   EXPECT_EQ(GetCurrentThreadId(), principal);
 }
 
+// 0 when a process whose account has no entry in the user database is
+// named by its number. Root takes such an id; anyone else maps one in a user
+// namespace of its own.
+ZEL_AJUDANTE(NomeDeContaSemEntrada) {
+  uid_t uid = 54321;
+  while (getpwuid(uid) != nullptr) ++uid;
+  if (geteuid() == 0) {
+    if (setresuid(uid, uid, uid) != 0) return 20;
+  } else {
+    const uid_t real = geteuid();
+    if (unshare(CLONE_NEWUSER) != 0) return 21;
+    std::ofstream("/proc/self/uid_map") << uid << " " << real << " 1\n";
+    if (geteuid() != uid) return 22;
+  }
+  return ZelNomeUsuario() == std::to_string(uid) ? 0 : 1;
+}
+
 TEST(ZelSistema, CaminhoDoProgramaEUsuario) {
   std::string s = ZelCaminhoPrograma();
   ASSERT_FALSE(s.empty());
@@ -90,6 +108,7 @@ TEST(ZelSistema, CaminhoDoProgramaEUsuario) {
 
   const passwd* pw = getpwuid(geteuid());
   EXPECT_EQ(ZelNomeUsuario(), pw != nullptr ? std::string(pw->pw_name) : std::to_string(geteuid()));
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NomeDeContaSemEntrada", {})), 0);
 }
 
 TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
@@ -156,8 +175,16 @@ TEST(ZelSistema, TextoDoErroDoSistema) {
 
 // What 100 nominal milliseconds become under the process's ZEL_ESCALA_TEMPO.
 ZEL_AJUDANTE(CemMsEscalados) { return static_cast<int>(ZelTempoMs(100)); }
+// 0 when scaled times past the largest finite wait stop just short of INFINITE.
+ZEL_AJUDANTE(TemposEnormesEscalados) {
+  return ZelTempoMs(0xFFFFFFFEu) == 0xFFFFFFFEu && ZelTempoMs(42949673) == 0xFFFFFFFEu &&
+                 ZelTempoMs(42949672) == 4294967200u
+             ? 0
+             : 1;
+}
 
 TEST(ZelSistema, EscalaDoTempoSoAceitaNumerosPositivos) {
   const std::pair<const char*, int> casos[] = {{"0.5", 50}, {"2", 200}, {"0", 100}, {"-1", 100}, {"x", 100}, {"", 100}};
   for (const auto& [sz, nMs] : casos) EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("CemMsEscalados", sz)), nMs) << sz;
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("TemposEnormesEscalados", "100")), 0);
 }

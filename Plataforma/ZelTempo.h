@@ -44,6 +44,9 @@ constexpr uint32_t kPassagemLeitura = 2;
 // not a wait, and is never scaled.
 constexpr uint32_t kEsperaAtivaLeituraUs = 100;
 constexpr uint32_t kCessaoOcupadaUs = 10;
+// A process opening a named mutex that another is initialising waits this
+// long for it to be published.
+constexpr uint32_t kEsperaIniciacaoMutexNomeado = 5000;
 // The test server's rendezvous call waits this long for its partner call.
 constexpr uint32_t kEsperaChamadaParceira = 120000;
 // Default re-read period of log.ini, in seconds.
