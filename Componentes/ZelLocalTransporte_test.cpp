@@ -259,6 +259,20 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
 }
 
+// An address holds 108 bytes, the path's closing zero among them.
+TEST(ZelLocalTransporte, CaminhoDoSocketCabeNoEnderecoComSeuZero) {
+  const std::string d = ZelNovoDiretorio("limite");
+  ASSERT_LT(d.size(), 100u);
+  auto Caminho = [&](size_t n) { return d + std::string(n - d.size(), 'x'); };
+  const HRESULT kLongo = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  CZelLocalSocket c, ouvinte;
+  EXPECT_EQ(ZelLocalConecta(Caminho(108), &c), kLongo);
+  EXPECT_EQ(ZelLocalEscuta(Caminho(108), false, &ouvinte), kLongo);
+  EXPECT_FALSE(std::filesystem::exists(Caminho(107)));
+  ASSERT_EQ(ZelLocalEscuta(Caminho(107), false, &ouvinte), S_OK);
+  EXPECT_EQ(ZelLocalConecta(Caminho(107), &c), S_OK);
+}
+
 TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
   using V = std::vector<std::string>;
   EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/zel/Tolvan"), (V{"/opt/zel/Tolvan"}));
