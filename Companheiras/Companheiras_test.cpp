@@ -75,6 +75,12 @@ TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
   CBaseTeste filho;
   EXPECT_EQ(filho.Inicializa(&base), S_OK);
   EXPECT_EQ(filho.GetEmpresa(), "EMP1") << "a child answers its owner's identity";
+
+  // A company name that fills its field, with no zero after it, is whole.
+  CBaseTeste cheia;
+  std::memset(reg.szEmpresa, 'E', sizeof reg.szEmpresa);
+  EXPECT_EQ(cheia.Inicializa(reg), S_OK);
+  EXPECT_EQ(cheia.GetEmpresa(), std::string(sizeof reg.szEmpresa, 'E'));
 }
 
 TEST(ZelBaseParaRotinas, AcessoDefaultPorThread) {
