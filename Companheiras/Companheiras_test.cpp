@@ -73,6 +73,8 @@ TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
   EXPECT_FALSE(falha.EstaInicializado());
 
   CBaseTeste filho;
+  EXPECT_EQ(filho.Inicializa(static_cast<const IZelDF_Profiler*>(nullptr)), E_POINTER);
+  EXPECT_FALSE(filho.EstaInicializado());
   EXPECT_EQ(filho.Inicializa(&base), S_OK);
   EXPECT_EQ(filho.GetEmpresa(), "EMP1") << "a child answers its owner's identity";
 
@@ -228,17 +230,42 @@ TEST(ZelMensagem, FacilidadesDaSuite) {
   std::string s = "lixo";
   ZelGetDescricaoHRESULT(s, HR(0x8004FFFF));
   EXPECT_EQ(s, "");
-  // Texts in the suite's code page, as clients and error lines show them.
-  for (const auto& [hr, sz] :
-       {std::pair(E_NOTIMPL, "N\xE3o implementado"), std::pair(E_OUTOFMEMORY, "Mem\xF3ria insuficiente")}) {
-    ZelGetDescricaoHRESULT(s, hr);
-    EXPECT_EQ(s, sz);
+  // Every text the library knows, in the suite's code page, as clients and error lines show them.
+  const std::pair<uint32_t, const char*> kTextos[] = {
+      {0x80004001u, "N\xE3o implementado"},
+      {0x80004002u, "Interface n\xE3o suportada"},
+      {0x80004003u, "Ponteiro inv\xE1lido"},
+      {0x80004005u, "Falha n\xE3o especificada"},
+      {0x80070005u, "Acesso negado"},
+      {0x8007000Eu, "Mem\xF3ria insuficiente"},
+      {0x80070057u, "Par\xE2metro inv\xE1lido"},
+      {0x8000FFFFu, "Falha catastr\xF3" "fica"},
+      {0x81080A04u, "Objeto n\xE3o inicializado"},
+      {0x81080AA8u, "Objeto n\xE3o criado"},
+      {0x81080BB1u, "Exce\xE7\xE3o reportada"},
+      {0x81080BFDu, "Vers\xE3o incompat\xEDvel"},
+      {0x81080C17u, "CRC da inicializa\xE7\xE3o inv\xE1lido"},
+      {0x81080C19u, "Estrutura da inicializa\xE7\xE3o inv\xE1lida"},
+      {0x80040A73u, "Posi\xE7\xE3o de grava\xE7\xE3o al\xE9m do fim do arquivo"},
+      {0x80040A74u, "Posi\xE7\xE3o de grava\xE7\xE3o negativa"},
+      {0x80043E95u, "Posi\xE7\xE3o al\xE9m do fim do arquivo"}};
+  for (const auto& [u, sz] : kTextos) {
+    ZelGetDescricaoHRESULT(s, HR(u));
+    EXPECT_EQ(s, sz) << std::hex << u;
   }
 }
 
 TEST(ZelCatalogoModulos, CodigosSemDiferencaDeCaixa) {
   for (auto [sz, n] : {std::pair("df", 1), std::pair("Ne", 23), std::pair("XX", 0)})
     EXPECT_EQ(CZelCatalogoModulos::GetNumero(sz), n) << sz;
-  for (auto [n, sz] : {std::pair(1, "DF"), std::pair(26, "LF"), std::pair(99, "")})
+  // Every module of the suite, by its fixed number, both ways.
+  const std::pair<int, const char*> kModulos[] = {{1, "DF"},  {2, "CB"},  {3, "ES"}, {4, "FN"}, {5, "FP"},
+                                                  {6, "FT"},  {7, "CM"},  {8, "AT"}, {9, "CP"}, {10, "VD"},
+                                                  {23, "NE"}, {26, "LF"}, {0, ""},   {11, ""},  {99, ""}};
+  for (auto [n, sz] : kModulos) {
     EXPECT_EQ(CZelCatalogoModulos::GetCodigo(n), sz) << n;
+    if (*sz != '\0') {
+      EXPECT_EQ(CZelCatalogoModulos::GetNumero(sz), n) << sz;
+    }
+  }
 }
