@@ -367,3 +367,21 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
 }
+
+// Changes are marked while a backup runs with marking enabled (both switches),
+// or always when asked; one backup switch alone marks nothing.
+TEST_F(ZelDataBaseUtilTeste, MudancasSoSaoMarcadasComAsDuasChavesDoBackupOuASempre) {
+  const struct {
+    DWORD dwHabilita, dwBackup, dwSempre;
+    bool bMarca;
+  } casos[] = {{0, 0, 0, false}, {1, 0, 0, false}, {0, 1, 0, false}, {1, 1, 0, true}, {0, 0, 1, true}};
+  for (const auto& c : casos) {
+    for (const auto& [szNome, dw] :
+         {std::pair("HabilitaMarcaMutexZelBackup", c.dwHabilita), std::pair(kMarcadorBackupZel, c.dwBackup),
+          std::pair(kMarcadorMarcaSempre, c.dwSempre)})
+      ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, szNome, dw), ERROR_SUCCESS);
+    CZelDataBaseUtil::ReleCondicaoMarca();
+    EXPECT_EQ(CZelDataBaseUtil::DeveMarcarMudancas(), c.bMarca) << c.dwHabilita << c.dwBackup << c.dwSempre;
+  }
+  CZelDataBaseUtil::ReleCondicaoMarca();
+}
