@@ -186,7 +186,7 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"B"}})", nullptr},
       {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", ""},
       {kVinculo + "00112233445566FF\"}]}}", nullptr},
-      {kVinculo + "00112233445566FF00\"}]}}", ""},
+      {kVinculo + "00112233445566FF00\"}]}}", "BinaryData: esperados 16 d\xC3\xADgitos hexadecimais"},
       {kEmpresa + "E\"}}", "szEmpresa"},
       {kEmpresa + "\"}}", nullptr},
       {kQtd + std::to_string(nNoLimite + 1) + "}", "limite"},
