@@ -273,6 +273,7 @@ TEST_F(TZelUnknownTeste, SemInicializarMetodosNaoEscrevemNadaEAlteracoesMultipla
   obj.hrHook = S_FALSE;
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(3, aPonteiros, 1, &alteracao), S_FALSE) << "a success code stops it too";
   EXPECT_EQ(obj.nHooks, 2);
+  EXPECT_EQ(LinhasErro(), 2u) << "and is traced";
   // Pointers or changes announced without their arrays reach no hook.
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, nullptr, 0, nullptr), E_POINTER);
   EXPECT_EQ(obj.AlteracaoMultiplaCadastro(1, aPonteiros, 2, nullptr), E_POINTER);
