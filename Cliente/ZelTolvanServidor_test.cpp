@@ -37,6 +37,11 @@ std::vector<std::string> Partes(const std::string& s, char cSeparador) {
   return v;
 }
 
+// The test's directory, which changes from run to run, as <dir>/.
+void SemDiretorio(std::string& s, const std::string& sDir) {
+  for (size_t i; (i = s.find(sDir)) != std::string::npos;) s.replace(i, sDir.size(), "<dir>/");
+}
+
 std::string HojeDDMMAAAA() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -111,7 +116,7 @@ std::string LogNormalizado(const std::string& sCaminho, const std::string& sDir,
     }
     std::string sLinha;
     for (size_t c = 0; c < aCampos.size(); ++c) sLinha += (c ? "\t" : "") + aCampos[c];
-    for (size_t i; (i = sLinha.find(sDir)) != std::string::npos;) sLinha.replace(i, sDir.size(), "<dir>/");
+    SemDiretorio(sLinha, sDir);
     for (unsigned char ch : sLinha) {
       char sz[8];
       std::snprintf(sz, sizeof sz, "\\x%02X", ch);
@@ -216,7 +221,7 @@ class TolvanServidor : public ::testing::Test {
     const std::string sVovi = m_sDir + "emProcesso/VOVIDADI";
     for (const char* szArgs : {" cabecalhos", " integracoes", " verifica", " valores FT_NF 1001 1002 1003"})
       s += Inspeciona(sVovi + szArgs);
-    for (size_t i; (i = s.find(m_sDir)) != std::string::npos;) s.replace(i, m_sDir.size(), "<dir>/");
+    SemDiretorio(s, m_sDir);
     return s;
   }
   // The whole trace against the script's expected one, line by line so that a
