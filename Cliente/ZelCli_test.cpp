@@ -7,6 +7,7 @@
 
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
+#include "ZelLocalLimites.h"
 
 using json = nlohmann::json;
 
@@ -177,6 +178,7 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
   const std::string kVinculo = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":")";
   const std::string kEmpresa = R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + std::string(47, 'E');
   const std::string kQtd = R"({"metodo":"LeIEHeader","qtd":)";
+  const std::string kAlteracoes = R"({"metodo":"AlteracaoMultiplaCadastro","pulPonteiros":[],"ulQuantidade":)";
   // A line, and what its error names (null: no error).
   const std::pair<std::string, const char*> casos[] = {
       {R"({"metodo":"FuncaoGenerica","ulFuncao":1,"regInps":{"pListaBytes":[0,255]}})", nullptr},
@@ -193,6 +195,9 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {kQtd + "4000000000}", "limite"},
       {kQtd + R"(4000000000,"pPos":[1]})", "limite"},
       {R"({"metodo":"GravaCamposVinculo","vinculo":{"nQtdCampos":4000000000,"pCampos":[]}})", "limite"},
+      // An [in] list may fill a whole frame.
+      {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4) + "}", nullptr},
+      {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4 + 1) + "}", "limite"},
   };
   for (const auto& [sLinha, szErro] : casos) {
     json r = Chama(sLinha, szErro == nullptr);

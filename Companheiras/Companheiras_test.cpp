@@ -73,6 +73,9 @@ TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
   falha.hrOnInicializa = E_ACCESSDENIED;
   EXPECT_EQ(falha.Inicializa("EMP1", 1, 2), E_ACCESSDENIED);
   EXPECT_FALSE(falha.EstaInicializado());
+  // No company name is an empty one, not a crash.
+  EXPECT_EQ(falha.Inicializa(static_cast<const char*>(nullptr), 1, 2), E_ACCESSDENIED);
+  EXPECT_EQ(falha.GetEmpresa(), "");
 
   CBaseTeste filho;
   EXPECT_EQ(filho.Inicializa(static_cast<const IZelDF_Profiler*>(nullptr)), E_POINTER);

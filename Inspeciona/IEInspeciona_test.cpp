@@ -41,7 +41,11 @@ class InspecaoTeste : public IExTeste {
     EXPECT_EQ(r.iSaida, iSaidaEsperada) << r.sErros;
     std::vector<json> a;
     std::istringstream linhas(r.sSaida);
-    for (std::string s; std::getline(linhas, s);) a.push_back(json::parse(s));
+    for (std::string s; std::getline(linhas, s);) {
+      a.push_back(json::parse(s));
+      // One compact object a line, texts as UTF-8 rather than escapes.
+      EXPECT_EQ(nlohmann::ordered_json::parse(s).dump(), s);
+    }
     return a;
   }
   // The problems verifica finds, as "file record: problem".

@@ -1,9 +1,12 @@
 #include "ZelArquivo.h"
 
 #include <fcntl.h>
+#include <iconv.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cwctype>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -316,6 +319,35 @@ TEST(ZelArquivo, DuasGrafiasDoMesmoNomeDaoSempreOMesmoArquivo) {
       EXPECT_EQ(ZelResolveCaminho(d + sPedido), d + "DFIEVINC.DAT");
     }
   }
+}
+
+// Names are compared as the suite's code page spells them: two characters name the same file
+// exactly when Unicode gives them one upper case (so "\xF7" and "\xD7", divide and times, do not).
+TEST(ZelArquivo, LetrasDoCodigoDePaginaSoIguaisAQuemTemAMesmaMaiuscula) {
+  iconv_t cd = iconv_open("WCHAR_T", "CP1252");
+  ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  locale_t loc = newlocale(LC_ALL_MASK, "C.UTF-8", nullptr);
+  ASSERT_NE(loc, nullptr);
+  auto Maiuscula = [&](unsigned char c) -> wint_t {
+    char cIn = static_cast<char>(c);
+    wchar_t w = 0;
+    char *pIn = &cIn, *pOut = reinterpret_cast<char*>(&w);
+    size_t nIn = 1, nOut = sizeof w;
+    if (iconv(cd, &pIn, &nIn, &pOut, &nOut) == static_cast<size_t>(-1)) return WEOF;  // unassigned
+    return towupper_l(static_cast<wint_t>(w), loc);
+  };
+  int nPares = 0;
+  for (unsigned a = 1; a < 256; ++a)
+    for (unsigned b = a + 1; b < 256; ++b) {
+      const wint_t wa = Maiuscula(static_cast<unsigned char>(a)), wb = Maiuscula(static_cast<unsigned char>(b));
+      const bool bMesma = wa != WEOF && wa == wb;
+      nPares += bMesma;
+      EXPECT_EQ(ZelNomesIguais(std::string(1, static_cast<char>(a)), std::string(1, static_cast<char>(b))), bMesma)
+          << std::hex << a << " " << b;
+    }
+  EXPECT_EQ(nPares, 26 + 30 + 4);
+  freelocale(loc);
+  iconv_close(cd);
 }
 
 // An exclusive writer (the backup marker's) and any other writer exclude each other, in either

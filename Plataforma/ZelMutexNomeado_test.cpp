@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "ZelSistema.h"
+#include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
@@ -93,7 +94,7 @@ TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
 
 // A creator that died between claiming a name's segment and publishing its
 // mutex (the segment's first word left at 1, "initialising") leaves the name
-// unusable: an opener waits its bounded time and is told it timed out.
+// unusable: an opener waits its whole bounded time and is told it timed out.
 TEST_F(MutexNomeado, IniciadorQueMorreuDeixaONomeEsgotarOPrazo) {
   const std::string s = Nome("iniciador morto");
   const int fd = shm_open(ZelObjetoMutexNomeado(s).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
@@ -102,7 +103,9 @@ TEST_F(MutexNomeado, IniciadorQueMorreuDeixaONomeEsgotarOPrazo) {
   EXPECT_EQ(ftruncate(fd, 4096), 0);
   EXPECT_EQ(pwrite(fd, &kIniciando, sizeof kIniciando, 0), ssize_t{sizeof kIniciando});
   close(fd);
+  const uint64_t llAntes = ZelRelogioNs();
   CZelMutexNomeado m(s);
+  EXPECT_GE(ZelRelogioNs() - llAntes, uint64_t{ZelTempoMs(ZelTempo::kEsperaIniciacaoMutexNomeado)} * 1000000u);
   EXPECT_FALSE(m.Valido());
   EXPECT_EQ(m.ErroCriacao(), ERROR_TIMEOUT);
 }

@@ -123,6 +123,19 @@ TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
   EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080D05));
 }
 
+// A directory that is gone is not waited for: the open fails at once with its own code.
+TEST_F(ZelFileBaseTeste, AberturaSemODiretorioFalhaLogoComCaminhoInvalido) {
+  CBaseTeste db;
+  CZelFileBase arq("NOVO.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  const std::string sLonge = m_sEmpresa.substr(0, m_sEmpresa.size() - 1) + "_longe";
+  ASSERT_EQ(std::rename(m_sEmpresa.c_str(), sLonge.c_str()), 0);
+  EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), HR(0x80043EBF));
+  EXPECT_FALSE(ZelExisteArquivo(m_sEmpresa));
+  ASSERT_EQ(std::rename(sLonge.c_str(), m_sEmpresa.c_str()), 0);
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "NOVO.*").size(), 0u);
+}
+
 TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   CBaseTeste db;
   CZelFileBase arq("M.dat", &db);

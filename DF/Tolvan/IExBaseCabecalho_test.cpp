@@ -117,6 +117,10 @@ TEST_F(IExCabecalho, CarimboContaSegundosDesde30DeDezembroDe1899Em38BitsComSinal
   EXPECT_EQ(IECarimbo({1899, 12, 0, 30, 0, 0, 0, 0}), 0u);
   EXPECT_EQ(IECarimbo({1900, 1, 0, 1, 0, 0, 1, 0}), 2u * 86400 + 1);
   EXPECT_EQ(IECarimbo({2026, 12, 0, 5, 13, 45, 30, 0}), 4005639930u);
+  // January and February count from the year before's March, the leap day included.
+  EXPECT_EQ(IECarimbo({2025, 1, 0, 31, 12, 0, 0, 0}), 3947486400u);
+  EXPECT_EQ(IECarimbo({2024, 2, 0, 29, 23, 59, 59, 0}), 3918412799u);
+  EXPECT_EQ(IECarimbo({2026, 3, 0, 1, 0, 0, 0, 0}), 3981484800u);
   // Before the epoch the number is negative, kept in 38 bits.
   const UI8 ullAntigo = IECarimbo({1600, 3, 0, 1, 0, 0, 0, 0});
   EXPECT_EQ(ullAntigo, 265416156544u);

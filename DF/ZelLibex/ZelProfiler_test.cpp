@@ -200,6 +200,7 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
   EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nProcessos=\"zellibex_testes\"\n").ProgramaSelecionado("zellibex_testes"))
       << "quotes around a value are not part of it";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nTimeoutConfig=\n").nTimeoutConfig, 600) << "an empty number keeps its default";
+  EXPECT_EQ(ZelInterpretaLogIni("[Log]\nTimeoutConfig=abc\n").nTimeoutConfig, 0) << "a value that is no number reads 0";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nProcessos=" + std::string(300, 'P')).sProcessos, std::string(259, 'p'));
   auto repetida = ZelInterpretaLogIni("[Log]\nEntrada=1\nEntrada=0\nProcessos=um\nProcessos=todos\nSaida=0\nSaida=1\n");
   EXPECT_EQ(repetida.nEntrada, 1);
