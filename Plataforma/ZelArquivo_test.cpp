@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cwctype>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -197,6 +200,36 @@ TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
   // EACCES: only an unprivileged process meets it.
   ASSERT_EQ(chmod((d + "arquivo").c_str(), 0), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("AbreSemPermissao", {d + "arquivo"})), 0);
+}
+
+// Every system error the file layer knows: the Windows code it is logged with, and the cause
+// whose retry loop (or none) the callers take. Any other errno is an unnamed failure.
+TEST(CFileException, CadaErroDoSistemaTemSeuCodigoESuaCausa) {
+  using E = CFileException;
+  const std::pair<int, std::vector<std::pair<int, LONG>>> porCausa[] = {
+      {E::none, {{0, 0}}},
+      {E::fileNotFound, {{ENOENT, 2}, {ENXIO, 2}}},
+      {E::badPath, {{ENOTDIR, 3}}},
+      {E::tooManyOpenFiles, {{EMFILE, 4}, {ENFILE, 4}}},
+      {E::accessDenied, {{EACCES, 5}, {EPERM, 5}, {EISDIR, 5}}},
+      {E::invalidFile, {{EBADF, 6}}},
+      {E::badSeek, {{ESPIPE, 25}}},
+      {E::hardIO, {{EIO, 1117}}},
+      {E::diskFull, {{ENOSPC, 112}, {EDQUOT, 112}, {EFBIG, 112}}},
+      {E::sharingViolation, {{ETXTBSY, 32}}},
+      {E::lockViolation, {{EAGAIN, 33}, {EDEADLK, 33}, {ENOLCK, 33}}},
+      {E::genericException, {{ELOOP, 1921}, {ENOMEM, 8}, {EROFS, 19}, {EINVAL, 87}, {EEXIST, 80}, {ENAMETOOLONG, 206},
+                             {ENOTEMPTY, 145}, {EBUSY, 170}, {EXDEV, 17}, {EPIPE, 109}, {ETIMEDOUT, 1460},
+                             {ECHILD, 128}, {ENODEV, 1}}}};
+  for (const auto& [nCausa, aErros] : porCausa)
+    for (const auto& [nErrno, lErro] : aErros) {
+      EXPECT_EQ(E::ErrnoParaErroSO(nErrno), lErro) << "errno " << nErrno;
+      EXPECT_EQ(E::ErroSOParaCausa(lErro), nCausa) << "errno " << nErrno;
+    }
+  // Codes the layer meets from its own checks rather than from errno.
+  for (const auto& [lErro, nCausa] : {std::pair<LONG, int>{16, E::removeCurrentDir}, {29, E::hardIO}, {30, E::hardIO},
+                                      {38, E::endOfFile}, {39, E::diskFull}})
+    EXPECT_EQ(E::ErroSOParaCausa(lErro), nCausa) << lErro;
 }
 
 TEST(CFile, AberturaDeEscritaConflitaEntreProcessos) {
