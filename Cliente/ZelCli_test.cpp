@@ -85,6 +85,8 @@ TEST_F(Cli, ArraysComContagemOmitidaSaidasParciaisEPonteiros) {
   EXPECT_EQ(r["pTipDoc"][2]["pCampos"], nullptr);
   EXPECT_EQ(r["pTipDoc"][1]["dwFlags"], 17);
   EXPECT_FALSE(r.contains("pPos"));  // [in] only
+  EXPECT_EQ(Chama(R"({"metodo":"LeIEHeader","pPos":[1001]})")["pTipDoc"][0]["pCampos"][0]["szNome"],
+            std::string(sizeof(IE_CAMPO_PS::szNome), 'N'));
 
   r = Chama(R"({"metodo":"BuscaVinculosByOrigem","lPosHeader":4,"pChaves":[14]})");
   ASSERT_EQ(r["pVinculos"][0]["pCampos"].size(), 2u);
@@ -114,20 +116,25 @@ TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
   campos[1].id = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_V4_0 + 1);
   campos[1].BinaryData[0] = 0x2A;
   campos[1].BinaryData[7] = 0x80;
-  // A count given with the list is the one that travels.
-  for (UI4 nQtd : {2u, 1u}) {
-    IE_VINCULO_PS v{{7, 8}, nQtd, {}, campos, nullptr};
+  auto Direto = [](IE_VINCULO_PS v) {
     IZelDF_IEx* p = nullptr;
-    ASSERT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
+    EXPECT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
     char sz[16];
     std::snprintf(sz, sizeof sz, "0x%08X", static_cast<unsigned>(p->GravaCamposVinculo(v)));
     p->Release();
+    return std::string(sz);
+  };
+  // A count given with the list is the one that travels.
+  for (UI4 nQtd : {2u, 1u}) {
     json r = Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":7,"lChave":8},)" +
                    std::string(nQtd == 1 ? R"("nQtdCampos":1,)" : "") + R"("pCampos":[
         {"id":"IE_CAMPO_LIVRE_TEXTO_0","pcTexto":"aç"},{"id":251,"BinaryData":"2a00000000000080"}]}})");
-    EXPECT_EQ(r["hr"], sz) << nQtd;
+    EXPECT_EQ(r["hr"], Direto({{7, 8}, nQtd, {}, campos, nullptr})) << nQtd;
     EXPECT_NE(r["hr"], "0x00000000");
   }
+  // A list given as null travels as a null pointer.
+  EXPECT_EQ(Chama(R"({"metodo":"GravaCamposVinculo","vinculo":{"nQtdCampos":2,"pCampos":null}})")["hr"],
+            Direto({{0, 0}, 2, {}, nullptr, nullptr}));
 }
 
 TEST_F(Cli, ReleaseECoCreateInstance) {

@@ -18,6 +18,7 @@
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalProcesso.h"
+#include "ZelLocalTesteClasse.h"
 #include "ZelLocalTeste_test.h"
 #include "ZelRegistro.h"
 #include "ZelSistema.h"
@@ -269,6 +270,10 @@ TEST_F(ServidorLocal, CriacaoComoIUnknownENovoObjetoNoPeriodoOcioso) {
   ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
   ASSERT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&p2)), S_OK);
   EXPECT_EQ(Responde(p2), S_OK);
+  // Known here, so the question goes to the server: the connection serves only what it bound.
+  ZelRegistraInterfaceTesteLocal();
+  EXPECT_EQ(pUnk->QueryInterface(kIidTesteLocal, &pOutra), E_NOINTERFACE);
+  EXPECT_EQ(pOutra, nullptr);
   p2->Release();
   pUnk->Release();
   EXPECT_EQ(Responde(p), S_OK) << "the object lives while a proxy holds it";

@@ -73,9 +73,10 @@ TEST(ZelInicializador, CicloDeVidaEmDuasFases) {
   falha.hrOnInicializa = E_ACCESSDENIED;
   EXPECT_EQ(falha.Inicializa("EMP1", 1, 2), E_ACCESSDENIED);
   EXPECT_FALSE(falha.EstaInicializado());
-  // No company name is an empty one, not a crash.
-  EXPECT_EQ(falha.Inicializa(static_cast<const char*>(nullptr), 1, 2), E_ACCESSDENIED);
+  // No company name is an empty one, not a crash; a session number keeps all its 32 bits.
+  EXPECT_EQ(falha.Inicializa(static_cast<const char*>(nullptr), 1, 70000), E_ACCESSDENIED);
   EXPECT_EQ(falha.GetEmpresa(), "");
+  EXPECT_EQ(falha.GetNumeroSessao(), 70000u);
 
   CBaseTeste filho;
   EXPECT_EQ(filho.Inicializa(static_cast<const IZelDF_Profiler*>(nullptr)), E_POINTER);

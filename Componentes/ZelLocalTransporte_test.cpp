@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -316,5 +318,31 @@ TEST(ZelLocalTransporte, ProcessoDeOutraContaContaComoVivo) {
   siginfo_t info{};
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(filho), &info, WEXITED | WNOWAIT), 0);
   for (int32_t pid : {0, -1}) EXPECT_FALSE(ZelLocalProcessoVivo(pid)) << pid;
+  EXPECT_EQ(waitpid(filho, nullptr, 0), filho);
+}
+
+// A server that ended but that its own parent has not reaped yet no longer runs.
+TEST(ZelLocalTransporte, ProcessoTerminadoAindaNaoColhidoNaoContaComoVivo) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t filho = fork();
+  if (filho == 0) {
+    const pid_t neto = fork();
+    if (neto == 0) _exit(0);
+    if (write(fds[1], &neto, sizeof neto) != sizeof neto) _exit(1);
+    sleep(30);  // the test kills it long before
+    _exit(0);
+  }
+  close(fds[1]);
+  pid_t neto = 0;
+  ASSERT_EQ(read(fds[0], &neto, sizeof neto), ssize_t{sizeof neto});
+  close(fds[0]);
+  std::string sEstado;
+  for (int i = 0; i < 5000 && sEstado.find(") Z ") == std::string::npos; ++i, usleep(1000))
+    std::getline(std::ifstream("/proc/" + std::to_string(neto) + "/stat"), sEstado);
+  EXPECT_NE(sEstado.find(") Z "), std::string::npos) << sEstado;
+  EXPECT_FALSE(ZelLocalProcessoVivo(neto));
+  EXPECT_TRUE(ZelLocalProcessoVivo(filho));
+  kill(filho, SIGKILL);
   EXPECT_EQ(waitpid(filho, nullptr, 0), filho);
 }

@@ -40,6 +40,11 @@ struct _REG_DF_INICIALIZAPS {
   UI8 uiCRC;
 };
 static_assert(sizeof(_REG_DF_INICIALIZAPS) == 296);
+static_assert(offsetof(_REG_DF_INICIALIZAPS, ulUsuario) == 0);
+static_assert(offsetof(_REG_DF_INICIALIZAPS, ulNumeroSessao) == 4);
+static_assert(offsetof(_REG_DF_INICIALIZAPS, ulLinhaFonte) == 8);
+static_assert(offsetof(_REG_DF_INICIALIZAPS, ulFiller) == 12);
+static_assert(offsetof(_REG_DF_INICIALIZAPS, usFiller) == 18);
 static_assert(offsetof(_REG_DF_INICIALIZAPS, usVersaoMorvo) == 16);
 static_assert(offsetof(_REG_DF_INICIALIZAPS, szEmpresa) == 24);
 static_assert(offsetof(_REG_DF_INICIALIZAPS, szAplicativo) == 72);
@@ -70,6 +75,12 @@ struct _REG_DF_ERROPS {
   char cFiller[100];
 };
 static_assert(sizeof(_REG_DF_ERROPS) == 480);
+static_assert(offsetof(_REG_DF_ERROPS, hr) == 0);
+static_assert(offsetof(_REG_DF_ERROPS, nCodigoErro) == 4);
+static_assert(offsetof(_REG_DF_ERROPS, lCodigoMensagem) == 8);
+static_assert(offsetof(_REG_DF_ERROPS, iRegistro) == 12);
+static_assert(offsetof(_REG_DF_ERROPS, iItem) == 16);
+static_assert(offsetof(_REG_DF_ERROPS, lCodigoCampo) == 20);
 static_assert(offsetof(_REG_DF_ERROPS, nModuloMensagem) == 24);
 static_assert(offsetof(_REG_DF_ERROPS, nTipoErro) == 26);
 static_assert(offsetof(_REG_DF_ERROPS, usNumeroServidor) == 28);
@@ -84,6 +95,8 @@ struct _REG_CR_LISTA_BYTESPS {
   void* pFiller;
 };
 static_assert(sizeof(_REG_CR_LISTA_BYTESPS) == 24);
+static_assert(offsetof(_REG_CR_LISTA_BYTESPS, ulQtdBytes) == 0);
+static_assert(offsetof(_REG_CR_LISTA_BYTESPS, cFiller) == 4);
 static_assert(offsetof(_REG_CR_LISTA_BYTESPS, pListaBytes) == 8);
 static_assert(offsetof(_REG_CR_LISTA_BYTESPS, pFiller) == 16);
 
@@ -93,6 +106,7 @@ struct _REG_CR_ALTERACAOPS {
   UI4 ulFiller;
 };
 static_assert(sizeof(_REG_CR_ALTERACAOPS) == 32);
+static_assert(offsetof(_REG_CR_ALTERACAOPS, regDados) == 0);
 static_assert(offsetof(_REG_CR_ALTERACAOPS, ulTipoAlteracao) == 24);
 static_assert(offsetof(_REG_CR_ALTERACAOPS, ulFiller) == 28);
 
@@ -152,6 +166,8 @@ struct IE_CAMPO_PS {
   void* pFiller;
 };
 static_assert(sizeof(IE_CAMPO_PS) == 88);
+static_assert(offsetof(IE_CAMPO_PS, dwFlags) == 0);
+static_assert(offsetof(IE_CAMPO_PS, lPtrExtra) == 4);
 static_assert(offsetof(IE_CAMPO_PS, id) == 8);
 static_assert(offsetof(IE_CAMPO_PS, szNome) == 12);
 static_assert(offsetof(IE_CAMPO_PS, cFiller) == 63);
@@ -169,6 +185,8 @@ struct IE_HDR_PS {
   void* pFiller;
 };
 static_assert(sizeof(IE_HDR_PS) == 32);
+static_assert(offsetof(IE_HDR_PS, dwFlags) == 0);
+static_assert(offsetof(IE_HDR_PS, cFiller) == 12);
 static_assert(offsetof(IE_HDR_PS, eProcesso) == 4);
 static_assert(offsetof(IE_HDR_PS, nQtdCampos) == 8);
 static_assert(offsetof(IE_HDR_PS, pCampos) == 16);
@@ -181,6 +199,8 @@ struct IE_HEADER_FILTRO_PS {
   char cFiller[4];
 };
 static_assert(sizeof(IE_HEADER_FILTRO_PS) == 16);
+static_assert(offsetof(IE_HEADER_FILTRO_PS, dwFlags) == 0);
+static_assert(offsetof(IE_HEADER_FILTRO_PS, cFiller) == 12);
 static_assert(offsetof(IE_HEADER_FILTRO_PS, eProc) == 4);
 static_assert(offsetof(IE_HEADER_FILTRO_PS, ulPonteiro) == 8);
 
@@ -191,6 +211,8 @@ struct IE_ARRAY_PONTEIROS_PS {
   void* pFiller;
 };
 static_assert(sizeof(IE_ARRAY_PONTEIROS_PS) == 24);
+static_assert(offsetof(IE_ARRAY_PONTEIROS_PS, qtd) == 0);
+static_assert(offsetof(IE_ARRAY_PONTEIROS_PS, cFiller) == 4);
 static_assert(offsetof(IE_ARRAY_PONTEIROS_PS, pPtrs) == 8);
 static_assert(offsetof(IE_ARRAY_PONTEIROS_PS, pFiller) == 16);
 
@@ -199,6 +221,7 @@ struct IE_ORIGEM_VINCULO_PS {
   UI4 lChave;
 };
 static_assert(sizeof(IE_ORIGEM_VINCULO_PS) == 8);
+static_assert(offsetof(IE_ORIGEM_VINCULO_PS, lPosHeader) == 0);
 static_assert(offsetof(IE_ORIGEM_VINCULO_PS, lChave) == 4);
 
 struct IE_CAMPO_DATA_PS {
@@ -210,6 +233,7 @@ struct IE_CAMPO_DATA_PS {
   void* pFiller;
 };
 static_assert(sizeof(IE_CAMPO_DATA_PS) == 40);
+static_assert(offsetof(IE_CAMPO_DATA_PS, BinaryData) == 0);
 static_assert(offsetof(IE_CAMPO_DATA_PS, cFiller) == 8);
 static_assert(offsetof(IE_CAMPO_DATA_PS, id) == 16);
 static_assert(offsetof(IE_CAMPO_DATA_PS, ulTamanhoTexto) == 20);
@@ -224,6 +248,8 @@ struct IE_VINCULO_PS {
   void* pFiller;
 };
 static_assert(sizeof(IE_VINCULO_PS) == 32);
+static_assert(offsetof(IE_VINCULO_PS, origem) == 0);
+static_assert(offsetof(IE_VINCULO_PS, cFiller) == 12);
 static_assert(offsetof(IE_VINCULO_PS, nQtdCampos) == 8);
 static_assert(offsetof(IE_VINCULO_PS, pCampos) == 16);
 static_assert(offsetof(IE_VINCULO_PS, pFiller) == 24);
@@ -238,6 +264,8 @@ struct _REG_IE_CABECALHO_INTEGRACAO_PS {
   char cFiller[62];
 };
 static_assert(sizeof(_REG_IE_CABECALHO_INTEGRACAO_PS) == 80);
+static_assert(offsetof(_REG_IE_CABECALHO_INTEGRACAO_PS, ulPonteiroPrimeiroVinculoIntegracao) == 0);
+static_assert(offsetof(_REG_IE_CABECALHO_INTEGRACAO_PS, ulQtdVinculosIntegracoes) == 4);
 static_assert(offsetof(_REG_IE_CABECALHO_INTEGRACAO_PS, eProcessoOrigem) == 8);
 static_assert(offsetof(_REG_IE_CABECALHO_INTEGRACAO_PS, eProcessoDestino) == 12);
 static_assert(offsetof(_REG_IE_CABECALHO_INTEGRACAO_PS, cExcluido) == 16);
@@ -253,6 +281,8 @@ struct _REG_IE_VINCULO_INTEGRACAO_PS {
   char cFiller[66];
 };
 static_assert(sizeof(_REG_IE_VINCULO_INTEGRACAO_PS) == 80);
+static_assert(offsetof(_REG_IE_VINCULO_INTEGRACAO_PS, ulPosicaoCabecalhoIntegracao) == 0);
+static_assert(offsetof(_REG_IE_VINCULO_INTEGRACAO_PS, ulPosicaoCampoOrigem) == 4);
 static_assert(offsetof(_REG_IE_VINCULO_INTEGRACAO_PS, ulPosicaoCampoDestino) == 8);
 static_assert(offsetof(_REG_IE_VINCULO_INTEGRACAO_PS, cExcluido) == 12);
 static_assert(offsetof(_REG_IE_VINCULO_INTEGRACAO_PS, cInativo) == 13);
@@ -265,6 +295,8 @@ struct _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS {
   void* pFiller;
 };
 static_assert(sizeof(_REG_LISTA_IE_CABECALHO_INTEGRACAO_PS) == 24);
+static_assert(offsetof(_REG_LISTA_IE_CABECALHO_INTEGRACAO_PS, ulQtd) == 0);
+static_assert(offsetof(_REG_LISTA_IE_CABECALHO_INTEGRACAO_PS, cFiller) == 4);
 static_assert(offsetof(_REG_LISTA_IE_CABECALHO_INTEGRACAO_PS, pRegListaCabecalhos) == 8);
 static_assert(offsetof(_REG_LISTA_IE_CABECALHO_INTEGRACAO_PS, pFiller) == 16);
 
@@ -275,6 +307,8 @@ struct _REG_LISTA_IE_VINCULO_INTEGRACAO_PS {
   void* pFiller;
 };
 static_assert(sizeof(_REG_LISTA_IE_VINCULO_INTEGRACAO_PS) == 24);
+static_assert(offsetof(_REG_LISTA_IE_VINCULO_INTEGRACAO_PS, ulQtd) == 0);
+static_assert(offsetof(_REG_LISTA_IE_VINCULO_INTEGRACAO_PS, cFiller) == 4);
 static_assert(offsetof(_REG_LISTA_IE_VINCULO_INTEGRACAO_PS, pRegListaVinculos) == 8);
 static_assert(offsetof(_REG_LISTA_IE_VINCULO_INTEGRACAO_PS, pFiller) == 16);
 

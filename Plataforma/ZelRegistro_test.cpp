@@ -119,14 +119,14 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
                  "\"Flag\"=dword:0000000A\r\n"
                  "\"Longo\"=dword:123456789\r\n"
                  "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
-                 "\"Quatro\"=hex(4):0a,00,00,80\r\n"
+                 "\"Quatro\"=hex(4):0a,0b,0c,80\r\n"
                  "\"Cinco\"=hex(4):0a,00,00,80,00\r\n");
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
   DWORD dw = 0;
   EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Quatro", &dw), ERROR_SUCCESS);
-  EXPECT_EQ(dw, 0x8000000Au) << "four bytes, the lowest first";
+  EXPECT_EQ(dw, 0x800C0B0Au) << "four bytes, the lowest first";
   for (const char* sz : {"Bin", "Longo", "Cinco"})  // bytes, and numbers too long for 32 bits
     EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, &dw), ERROR_INVALID_DATA) << sz;
 
@@ -142,7 +142,7 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             "\"Flag\"=dword:0000000b\n"
             "\"Longo\"=dword:123456789\n"
             "\"Dir\"=hex(2):2f,00,78,00,00,00\n"
-            "\"Quatro\"=hex(4):0a,00,00,80\n"
+            "\"Quatro\"=hex(4):0a,0b,0c,80\n"
             "\"Cinco\"=hex(4):0a,00,00,80,00\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
             (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco"}));
