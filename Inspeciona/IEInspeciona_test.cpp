@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "IExTeste.h"
+#include "Pardak.h"
 #include "ZelCli.h"
 #include "ZelRegistro.h"
 #include "ZelTesteAjudante.h"
@@ -241,6 +242,11 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   ASSERT_EQ(std::count(rFalta.sSaida.begin(), rFalta.sSaida.end(), '\n'), 2) << rFalta.sSaida;
   EXPECT_EQ(rFalta.sSaida.substr(rFalta.sSaida.size() - 3), " -\n") << rFalta.sSaida;
   EXPECT_EQ(Executa({"EMP1", "valores", "ft_nf", "8"}).sSaida, rFalta.sSaida) << "a process named in any case";
+  for (int i = 0; i < IE_PROCESSO_COUNT; ++i) {
+    const Resultado r = Executa({"EMP1", "valores", IEGetNomeProcesso(static_cast<IE_E_PROCESSO>(i)), "8"});
+    EXPECT_EQ(r.iSaida, kInspecaoOk) << i << r.sErros;
+    EXPECT_EQ(r.sSaida, Executa({"EMP1", "valores", std::to_string(i), "8"}).sSaida) << i;
+  }
   Escreve("FTIEXNF.DAT", sValores);
   EXPECT_EQ(a[2], json::parse(R"({"posicao":0,"header":0,"chave":4294967295,"excluido":false,"valores":[]})"))
       << "the largest key is a key";

@@ -125,4 +125,7 @@ TEST_F(ZelDataBaseTesteV, RegistroDeVersaoIgualNaoEGravado) {
   r.iVersaoBaseDados = 3;
   EXPECT_EQ(versao.Grava(r), S_OK);
   EXPECT_EQ(Bytes("VERSAO.dat"), Versao(3, 138));
+  REG_CR_ZELDATABASE_VERSAO lido{};
+  ASSERT_EQ(versao.Le(&lido), S_OK);
+  EXPECT_EQ(lido.iVersaoBaseDados, 3) << "the object reads back what it wrote";
 }

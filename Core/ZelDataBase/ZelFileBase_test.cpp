@@ -136,6 +136,29 @@ TEST_F(ZelFileBaseTeste, AberturaSemODiretorioFalhaLogoComCaminhoInvalido) {
   EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "NOVO.*").size(), 0u);
 }
 
+namespace {
+class CArquivoRepetido : public CZelFileBase {
+ public:
+  using CZelFileBase::CZelFileBase;
+  using CZelFileBase::GravaComRetentativas;
+};
+}  // namespace
+
+// A write is tried 50 times while it fails for a passing cause, once when the cause is fatal.
+TEST_F(ZelFileBaseTeste, GravacaoTentaCinquentaVezesSoAsFalhasPassageiras) {
+  CBaseTeste db;
+  CArquivoRepetido arq("R.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  for (const auto& [hr, nEsperadas] : {std::pair{HR(0x80043EEE), 50}, {HR(0x81080AAD), 1}}) {
+    int n = 0;
+    EXPECT_EQ(arq.GravaComRetentativas("f", "hr = g()", [&] { return ++n, hr; }), hr);
+    EXPECT_EQ(n, nEsperadas) << std::hex << hr;
+  }
+  int n = 0;
+  EXPECT_EQ(arq.GravaComRetentativas("f", "hr = g()", [&] { return ++n < 50 ? HR(0x80043EEE) : S_OK; }), S_OK);
+  EXPECT_EQ(n, 50);
+}
+
 TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   CBaseTeste db;
   CZelFileBase arq("M.dat", &db);
