@@ -335,7 +335,8 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesEParametroInvalidoViramCodi
   EXPECT_EQ(obj.Metodo(CopiaLongaDemais), HR(0x8004EAFB));
   EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   ConfereLinha(UltimaLinhaErroProgramas(),
-               {"\tZelTrataErroExported\t", "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\tMensagem = 2147483647\t",
+               {"\tZelTrataErroExported\t",
+                "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\tMensagem = 2147483647\t",
                 "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t",
                 "\tFlag = 1\t"});
 }
@@ -350,7 +351,8 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
     EXPECT_EQ(obj.Metodo(corpo), HR(hr));
     EXPECT_FALSE(obj.TemBase());
     EXPECT_EQ(obj.Metodo(Sucesso), HR(0x81080A04));
-    ConfereLinha(UltimaLinhaErroProgramas(), {"\tRelatorio = 0X81080BB1\tHR = ", "\tMensagem = 2147483647\tIdentificacao = EMP1\tFlag = 1\t"});
+    ConfereLinha(UltimaLinhaErroProgramas(),
+                 {"\tRelatorio = 0X81080BB1\tHR = ", "\tMensagem = 2147483647\tIdentificacao = EMP1\tFlag = 1\t"});
 
     // Without its business object it still answers KeepAlive and GetUltimoErro.
     I4 bOK = 0;
