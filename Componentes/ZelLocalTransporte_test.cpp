@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -343,6 +342,5 @@ TEST(ZelLocalTransporte, ProcessoTerminadoAindaNaoColhidoNaoContaComoVivo) {
   EXPECT_NE(sEstado.find(") Z "), std::string::npos) << sEstado;
   EXPECT_FALSE(ZelLocalProcessoVivo(neto));
   EXPECT_TRUE(ZelLocalProcessoVivo(filho));
-  kill(filho, SIGKILL);
-  EXPECT_EQ(waitpid(filho, nullptr, 0), filho);
+  ZelMataAjudante(filho);
 }
