@@ -60,6 +60,21 @@ TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistradoEArquivosDeletadosSemArquivo
   EXPECT_EQ(Bytes("B.dat"), std::string(24, 'b'));
 }
 
+// A database moved to another module keeps its files in that module's directory.
+TEST_F(ZelDataBaseTesteV, ModuloDaBaseValeParaCadaArquivo) {
+  ZelCriaDiretorio(Caminho("NFe"));
+  CBaseTeste db;
+  CZelFile<REG_TESTE> arq("M.dat", &db);
+  db.SetModulo(CZelCatalogoModulos::kModuloNFe);
+  EXPECT_EQ(arq.GetModulo(), CZelCatalogoModulos::kModuloNFe);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.Grava(uiPos, Reg(1, 1)), S_OK);
+  EXPECT_EQ(Bytes("NFe/M.dat"), BytesDe({Reg(1, 1)}));
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*"), std::vector<std::string>{"NFe"});
+  EXPECT_EQ(ZelListaArquivos(Caminho("NFe/"), "*"), std::vector<std::string>{"M.dat"});
+}
+
 TEST_F(ZelDataBaseTesteV, CadeiaDeConversaoGravaCadaPasso) {
   Escreve("VERSAO.dat", Versao(3, 138));
   {
@@ -128,4 +143,18 @@ TEST_F(ZelDataBaseTesteV, RegistroDeVersaoIgualNaoEGravado) {
   REG_CR_ZELDATABASE_VERSAO lido{};
   ASSERT_EQ(versao.Le(&lido), S_OK);
   EXPECT_EQ(lido.iVersaoBaseDados, 3) << "the object reads back what it wrote";
+  // The same through the files' common face: one record wherever asked.
+  CZelFileBase& arq = versao;
+  EXPECT_EQ(arq.GetNomeEstrutura(), "REG_CR_ZELDATABASE_VERSAO");
+  EXPECT_EQ(arq.GetQtdRegistros(), 1u);
+  r.iVersaoBaseDados = 4;
+  ASSERT_EQ(arq.SetArrayData(sizeof r, &r), S_OK);
+  EXPECT_EQ(Bytes("VERSAO.dat"), Versao(4, 138));
+  r.iVersaoBaseDados = 5;
+  ASSERT_EQ(arq.SetRegData(9, &r), S_OK);
+  EXPECT_EQ(Bytes("VERSAO.dat"), Versao(5, 138));
+  EXPECT_EQ(std::memcmp(arq.GetPtrArray(), &r, sizeof r), 0);
+  EXPECT_EQ(arq.GetPtrRegistro(9), arq.GetPtrArray());
+  versao.FechaArquivo();
+  EXPECT_EQ(arq.GetQtdRegistros(), 0u) << "a closed file holds nothing";
 }

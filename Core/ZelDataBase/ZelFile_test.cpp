@@ -213,6 +213,14 @@ TEST_F(ZelFileTeste, LeituraDeColecaoSetConteudoQueRenumeraSemIndicePonteirosERe
   REG_TESTE novo = Reg(5, 5);
   EXPECT_EQ(a.arq.SetRegData(1, &novo), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), Reg(1, 1)}));
+  // Raw contents keep whole records only, and their rewrite is not audited as a removal.
+  const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
+  const std::string sCru = BytesDe({Reg(8, 8), Reg(9, 9), Reg(5, 5), Reg(1, 1)});
+  EXPECT_EQ(a.arq.SetArrayData(2 * sizeof(REG_TESTE) + 5, sCru.data()), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), sCru.substr(0, 2 * sizeof(REG_TESTE)));
+  EXPECT_EQ(a.arq.SetArrayData(2 * sizeof(REG_TESTE), sCru.data() + 2 * sizeof(REG_TESTE)), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), Reg(1, 1)}));
+  EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
   // Records equal to those kept never reach the disk.
   a.arq.FechaArquivo();
   ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("DADOS.dat"), true), ERROR_SUCCESS);
@@ -237,6 +245,23 @@ struct REG_BACKUP {
   uint64_t ull;
 };
 }  // namespace
+
+// An open file takes its sibling's place and reloads it; no sibling, no file.
+TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
+  Aberto a;
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(1, 1), Reg(2, 2)}), S_OK);
+  Escreve("dados.TRA", BytesDe({Reg(7, 7)}));
+  ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(7, 7)}));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.tra")));
+  EXPECT_EQ(a.arq.GetQtdRegistros(), 1u);
+  REG_TESTE r{};
+  ASSERT_EQ(a.arq.Le(1, &r), S_OK);
+  EXPECT_EQ(r.ulValor, 7u);
+  ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat")));
+  EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
+}
 
 TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);

@@ -91,23 +91,8 @@ CZelChavesGravacao& Chaves() {
   return *p;
 }
 
-char Minuscula(char c) {
-  auto u = static_cast<unsigned char>(c);
-  if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE && u != 0xD7)) return static_cast<char>(u + 32);
-  switch (u) {
-    case 0x8A: return static_cast<char>(0x9A);
-    case 0x8C: return static_cast<char>(0x9C);
-    case 0x8E: return static_cast<char>(0x9E);
-    case 0x9F: return static_cast<char>(0xFF);
-    default: return c;
-  }
-}
-
-uint64_t ChaveDoPath(const char* szPath) {
-  std::string s = szPath;
-  for (char& c : s) c = Minuscula(c);
-  return ZelCrc64(s);
-}
+// Spellings of one name share a key, as they share the file.
+uint64_t ChaveDoPath(const char* szPath) { return ZelCrc64(ZelMaiusculasNome(szPath)); }
 
 UINT FlagsDoModo(char cModo) {
   switch (cModo) {

@@ -618,6 +618,8 @@ TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) 
       {CFileException::diskFull, 16136, 200}, {CFileException::accessDenied, 16080, 200},
       {CFileException::genericException, 16144, 200}, {CFileException::hardIO, 16039, 1},
       {CFileException::badPath, 16063, 1}, {CFileException::endOfFile, 16021, 1},
+      {CFileException::badSeek, 16012, 1}, {CFileException::fileNotFound, 16055, 1},
+      {CFileException::invalidFile, 16098, 1},
   };
   for (const Caso& c : gravacoes) {
     for (bool bZero : {false, true}) {
@@ -770,4 +772,19 @@ TEST_F(ZelArqExBackup, SemDiretorioDaEmpresaAMarcaVaiParaODiretorioAtual) {
   }
   EXPECT_TRUE(ZelExisteArquivo(sAtual + "BackupCRZel/RELATIVO.crbkp"));
   EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "BackupCRZel"));
+}
+
+TEST_F(ZelArqExTeste, ObjetoSegueAGeracaoDoArquivoEmOutraGrafiaDoNome) {
+  // Code-page letters too: "\x8A" and "\x9A" are one letter, as are "\xC9" and "\xE9".
+  const std::string sPath = Escreve(m_sDir + "\x8A\xC9RIE.DAT", Zeros(kTamanho) + Reg('a'));
+  CZelArqEx leitor, escritor;
+  ASSERT_EQ(leitor.Abre(m_sDir + "\x9A\xE9rie.dat", 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(leitor, 1), Reg('a'));
+  ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(GravaEm(escritor, 'b', 1), 1);
+  // Another file's read after the write, so only the file's own generation tells the reader.
+  CZelArqEx outro;
+  ASSERT_EQ(outro.Abre(Escreve(m_sDir + "OUTRO.DAT", Zeros(kTamanho) + Reg('o')), 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(outro, 1), Reg('o'));
+  EXPECT_EQ(Le(leitor, 1), Reg('b')) << "a write under one spelling is seen under the other";
 }
