@@ -417,13 +417,6 @@ void CFile::SetLength(ULONGLONG nNovo) {
   if (m_llFim >= 0) m_llFim = static_cast<int64_t>(nNovo);
 }
 
-void CFile::Flush() {
-  if (m_hFile < 0) return;
-  // Files that cannot be synchronised (pipes, some special files) have nothing to flush.
-  if (::fdatasync(m_hFile) != 0 && errno != EINVAL && errno != EROFS)
-    LancaErroSO(CFileException::ErrnoParaErroSO(errno), m_strFileName);
-}
-
 void CFile::Close() {
   if (m_hFile < 0) return;
   m_llFim = -1;

@@ -98,7 +98,6 @@ class CFile {
   virtual ULONGLONG GetPosition() const;
   virtual ULONGLONG GetLength() const;
   virtual void SetLength(ULONGLONG nNovo);
-  virtual void Flush();
   virtual void Close();
   // Closes without throwing.
   virtual void Abort();

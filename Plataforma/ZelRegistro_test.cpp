@@ -1,6 +1,8 @@
 #include "ZelRegistro.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -236,6 +238,38 @@ TEST(ZelRegistro, GravacaoImpossivelDevolveErro) {
   EscreveArquivo(d + "etc/zel", "x");
   EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 1), ERROR_WRITE_FAULT);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, kChave), ERROR_FILE_NOT_FOUND);
+}
+
+// The original editor saves UTF-16; a UTF-8 mark is skipped.
+TEST(ZelRegistro, ArquivoDoEditorEmUtf16OuComMarcaDeUtf8) {
+  UsaRegistroNovo("utf16");
+  const std::u16string sTexto =
+      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\r\n"
+      u"\"Nome\"=\"A\u00E7\u00E3o \u20AC\u0178 \u4E2D\"\r\n";
+  std::string sBytes = "\xFF\xFE";
+  for (char16_t c : sTexto) sBytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE), sBytes + "\n");  // an odd last byte is no character
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "A\xE7\xE3o \x80\x9F ?");
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n"
+                 "\"Nome\"=\"marcado\"\n");
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "marcado");
+}
+
+// Without the variables that name them, the files are the machine's and the user's configuration.
+TEST(ZelRegistro, ArquivosPadraoDaMaquinaEDoUsuario) {
+  unsetenv("ZEL_REGISTRO_MAQUINA");
+  unsetenv("ZEL_REGISTRO_USUARIO");
+  EXPECT_EQ(ZelArquivoRegistro(HKEY_LOCAL_MACHINE), "/etc/zel/maquina.reg");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  setenv("HOME", "/casa", 1);
+  EXPECT_EQ(ZelArquivoRegistro(HKEY_CURRENT_USER), "/cfg/zel/usuario.reg");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(ZelArquivoRegistro(HKEY_CURRENT_USER), "/casa/.config/zel/usuario.reg");
+  unsetenv("HOME");
+  const passwd* pw = getpwuid(getuid());
+  ASSERT_NE(pw, nullptr);
+  EXPECT_EQ(ZelArquivoRegistro(HKEY_CURRENT_USER), std::string(pw->pw_dir) + "/.config/zel/usuario.reg");
 }
 
 TEST(ZelRegistro, TextoLargoEmWindows1252) {
