@@ -32,38 +32,27 @@ namespace {
 constexpr int kTentativasGravacao = 19;
 thread_local int t_nTentativas = 0;
 
-std::string Formata(const char* szFormato, ...) __attribute__((format(printf, 1, 2)));
-std::string Formata(const char* szFormato, ...) {
-  va_list args;
-  va_start(args, szFormato);
+// Most lines fit the stack buffer and are formatted once.
+std::string FormataV(const char* szFormato, va_list args) {
   char buf[512];
   va_list copia;
   va_copy(copia, args);
   int n = std::vsnprintf(buf, sizeof buf, szFormato, copia);
   va_end(copia);
-  std::string s;
-  if (n < 0) {
-    s.clear();
-  } else if (static_cast<size_t>(n) < sizeof buf) {
-    s.assign(buf, static_cast<size_t>(n));
-  } else {
-    s.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(s.data(), s.size(), szFormato, args);
-    s.resize(static_cast<size_t>(n));
-  }
-  va_end(args);
-  return s;
-}
-
-std::string FormataV(const char* szFormato, va_list args) {
-  va_list copia;
-  va_copy(copia, args);
-  int n = std::vsnprintf(nullptr, 0, szFormato, copia);
-  va_end(copia);
   if (n <= 0) return {};
+  if (static_cast<size_t>(n) < sizeof buf) return std::string(buf, static_cast<size_t>(n));
   std::string s(static_cast<size_t>(n) + 1, '\0');
   std::vsnprintf(s.data(), s.size(), szFormato, args);
   s.resize(static_cast<size_t>(n));
+  return s;
+}
+
+std::string Formata(const char* szFormato, ...) __attribute__((format(printf, 1, 2)));
+std::string Formata(const char* szFormato, ...) {
+  va_list args;
+  va_start(args, szFormato);
+  std::string s = FormataV(szFormato, args);
+  va_end(args);
   return s;
 }
 

@@ -101,6 +101,13 @@ TEST_F(ZelProfilerTeste, LinhasSoletramOCodigoEmWindows1252OInteiroEAPosicaoDeAr
   EXPECT_TRUE(Contem(linhas[1], "\thr = 0x810809DA\tDescri\xE7\xE3o = \tArquivo = /d/DFIEVINC.dat\tPosi\xE7\xE3o = 12\t"
                                 "Registro = 24\tQtd. Registros = 11\t"));
   EXPECT_TRUE(Contem(linhas[2], "\tPosi\xE7\xE3o = 5\tRegistro = 48\tGetLength = 96\t"));
+  // Texts longer than any buffer come whole, up to the lengths on either side of one.
+  for (size_t n : {size_t{480}, size_t{504}, size_t{505}, size_t{3000}}) {
+    const std::string sLonga = "hr = " + std::string(n, 'x') + "()";
+    EXPECT_EQ(ZelFormataErroHR(sLonga.c_str(), "hr", E_FAIL).rfind(sLonga + "\thr = 0X80004005 ", 0), 0u);
+    ZelGravaLinhaErro(&emp, "F", "A", 1, "%s", sLonga.c_str());
+    EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).back().ends_with("\t" + sLonga + "\t")) << n;
+  }
 }
 
 TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro) {
