@@ -186,6 +186,29 @@ TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   }
 }
 
+// A frame that names no method of the bound interface (a slot it lacks, no
+// slot at all, a kind only a server sends) ends that peer with one line each.
+TEST_F(Limites, QuadroSemMetodoDaInterfaceEncerraOParComUmaLinha) {
+  const int nAntes = g_nChamadas.load();
+  std::vector<std::string> esperadas;
+  const std::pair<ZelLocalTipoQuadro, std::vector<uint8_t>> casos[] = {
+      {ZelLocalTipoQuadro::Chamada, {0xFF, 0xFF}},
+      {ZelLocalTipoQuadro::Chamada, {3}},
+      {ZelLocalTipoQuadro::Resposta, {3, 0, 0, 0, 0, 0}}};
+  for (const auto& [eTipo, dados] : casos) {
+    CZelLocalSocket s = Ativado(Conecta());
+    ASSERT_EQ(s.EnviaQuadro(eTipo, 1, dados), S_OK);
+    s.DefinePrazos(20000, 0);
+    ZelLocalQuadro q;
+    EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
+    esperadas.push_back(
+        Linha("hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA));
+    EXPECT_EQ(LinhasAoFim(), esperadas);
+  }
+  EXPECT_EQ(g_nChamadas.load(), nAntes) << "nothing ran";
+  Ativado(Conecta());
+}
+
 TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   CZelLocalSocket s = Ativado(Conecta());
   // Calls in flight beyond the cap, each with a reply far larger than a
