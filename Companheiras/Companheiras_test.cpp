@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Pardak.h"
+#include "ZelArquivo.h"
 #include "ZelCatalogoModulos.h"
 #include "ZelDiretoriosSuite.h"
 #include "ZelBaseParaRotinas.h"
@@ -124,6 +125,13 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   log.SetLog("arquivo apagado");
   EXPECT_TRUE(pEmp->GravaLog(log));
   EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogAuditoria.log"), "4\t2\t77\tU003\tarquivo apagado\n");
+  {
+    // A log another writer holds to itself is not written, and says so.
+    CFile dono;
+    ASSERT_TRUE(dono.Open(sDir + "ZelLogGeral.log", CFile::modeReadWrite | CFile::shareExclusive));
+    EXPECT_FALSE(pEmp->GravaLogGeral("terceira"));
+    EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogGeral.log"), "integracao excluida\nsegunda\n");
+  }
 
   Grava("\\Usuarios", "3", "Maria");
   CZelDadosDF_Usuario usu;
