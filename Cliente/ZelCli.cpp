@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ZelClienteIEx.h"
+#include "ZelCp1252.h"
 #include "ZelCrc.h"
 #include "ZelLocalAtivacao.h"
 
@@ -20,11 +21,6 @@ using json = nlohmann::json;
 using ojson = nlohmann::ordered_json;
 
 namespace {
-
-constexpr uint16_t kCp1252Alto[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void AcrescentaUtf8(std::string& s, uint32_t cp) {
   if (cp < 0x80) {
@@ -45,7 +41,7 @@ std::string ZelCp1252ParaUtf8(std::string_view s) {
   std::string r;
   for (char c : s) {
     auto b = static_cast<unsigned char>(c);
-    AcrescentaUtf8(r, b >= 0x80 && b < 0xA0 ? kCp1252Alto[b - 0x80] : b);
+    AcrescentaUtf8(r, ZelCp1252ParaUnicode(b));
   }
   return r;
 }
@@ -75,17 +71,9 @@ bool ZelUtf8ParaCp1252(std::string_view s, std::string* pSaida) {
       cp = (cp << 6) | (c & 0x3F);
     }
     i += n;
-    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-      r += static_cast<char>(cp);
-      continue;
-    }
-    bool bAchou = false;
-    for (int k = 0; k < 32 && !bAchou; ++k)
-      if (kCp1252Alto[k] == cp) {
-        r += static_cast<char>(0x80 + k);
-        bAchou = true;
-      }
-    if (!bAchou) return false;
+    const int iByte = ZelUnicodeParaCp1252(cp);
+    if (iByte < 0) return false;
+    r += static_cast<char>(iByte);
   }
   *pSaida = std::move(r);
   return true;

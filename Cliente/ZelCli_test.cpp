@@ -196,6 +196,8 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", ""},
       {kVinculo + "00112233445566FF\"}]}}", nullptr},
       {kVinculo + "00112233445566FF00\"}]}}", "BinaryData: esperados 16 d\xC3\xADgitos hexadecimais"},
+      {kVinculo + "0011223344556GFF\"}]}}", "BinaryData: d\xC3\xADgito hexadecimal inv\xC3\xA1lido"},
+      {kVinculo + "+011223344556677\"}]}}", "BinaryData: d\xC3\xADgito hexadecimal inv\xC3\xA1lido"},
       {kEmpresa + "E\"}}", "szEmpresa"},
       {kEmpresa + "\"}}", nullptr},
       {kQtd + std::to_string(nNoLimite + 1) + "}", "limite"},

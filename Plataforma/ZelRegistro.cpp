@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "ZelArquivo.h"
+#include "ZelCp1252.h"
 
 namespace {
 
@@ -129,17 +130,9 @@ constexpr uint16_t kCp1252Alto[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x
                                       0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-uint16_t Cp1252ParaUnicode(unsigned char c) {
-  if (c >= 0x80 && c < 0xA0 && kCp1252Alto[c - 0x80] != 0) return kCp1252Alto[c - 0x80];
-  return c;
-}
-
 char UnicodeParaCp1252(uint32_t u) {
-  for (unsigned i = 0; i < 32; ++i)
-    if (kCp1252Alto[i] == u && u != 0) return static_cast<char>(0x80 + i);
-  // The C1 controls have bytes of their own only where the code page leaves a hole.
-  if (u >= 0x80 && u < 0xA0) return kCp1252Alto[u - 0x80] == 0 ? static_cast<char>(u) : '?';
-  return u < 0x100 ? static_cast<char>(u) : '?';
+  const int b = ZelUnicodeParaCp1252(u);
+  return b < 0 ? '?' : static_cast<char>(b);
 }
 
 // Files saved by the original editor are UTF-16; ours are Windows-1252.
@@ -318,7 +311,7 @@ std::string FormataValor(const Valor& v) {
       if (v.sDados.find_first_of("\r\n") != std::string::npos) {
         s += "hex(1):";
         for (char c : v.sDados) {
-          uint16_t u = Cp1252ParaUnicode(static_cast<unsigned char>(c));
+          uint16_t u = ZelCp1252ParaUnicode(static_cast<unsigned char>(c));
           std::snprintf(sz, sizeof sz, "%02x,%02x,", u & 0xFF, u >> 8);
           s += sz;
         }
@@ -589,6 +582,19 @@ LONG GravaValor(HKEY raiz, const std::string& sChave, Valor v) {
 }
 
 }  // namespace
+
+uint16_t ZelCp1252ParaUnicode(unsigned char c) {
+  if (c >= 0x80 && c < 0xA0 && kCp1252Alto[c - 0x80] != 0) return kCp1252Alto[c - 0x80];
+  return c;
+}
+
+int ZelUnicodeParaCp1252(uint32_t u) {
+  for (unsigned i = 0; i < 32; ++i)
+    if (kCp1252Alto[i] == u && u != 0) return static_cast<int>(0x80 + i);
+  // The C1 controls have bytes of their own only where the code page leaves a hole.
+  if (u >= 0x80 && u < 0xA0) return kCp1252Alto[u - 0x80] == 0 ? static_cast<int>(u) : -1;
+  return u < 0x100 ? static_cast<int>(u) : -1;
+}
 
 std::string ZelArquivoRegistro(HKEY raiz) {
   if (raiz == HKEY::CurrentUser) {
