@@ -87,7 +87,7 @@ void PreencheCabecalho(_REG_IE_CABECALHO_INTEGRACAO_PS* p, UI4 ulPos) {
   p->ulQtdVinculosIntegracoes = ulPos % 5;
   p->eProcessoOrigem = static_cast<IE_E_PROCESSO>(ulPos % IE_PROCESSO_COUNT);
   p->eProcessoDestino = static_cast<IE_E_PROCESSO>((ulPos + 1) % IE_PROCESSO_COUNT);
-  p->cExcluido = static_cast<char>(ulPos % 2);
+  p->cExcluido = static_cast<UI1>(ulPos % 2);
 }
 
 bool ProcessoValido(IE_E_PROCESSO e) { return e >= 0 && e < IE_PROCESSO_COUNT; }
@@ -352,7 +352,7 @@ HRESULT CZelFalsoIEx::ExisteCabecalhoIntegracao(IE_HEADER_FILTRO_PS o, IE_HEADER
   p->eProcessoOrigem = o.eProc;
   p->eProcessoDestino = d.eProc;
   p->ulPonteiroPrimeiroVinculoIntegracao = o.ulPonteiro + d.ulPonteiro;
-  p->cInativo = static_cast<char>(o.dwFlags & 1);
+  p->cInativo = static_cast<UI1>(o.dwFlags & 1);
   return Anota("ExisteCabecalhoIntegracao", S_OK);
 }
 
@@ -367,7 +367,7 @@ HRESULT CZelFalsoIEx::LeVinculosCabecalhoIntegracao(_REG_IE_CABECALHO_INTEGRACAO
     v.ulPosicaoCabecalhoIntegracao = pCab->ulPonteiroPrimeiroVinculoIntegracao + k;
     v.ulPosicaoCampoOrigem = k * 2;
     v.ulPosicaoCampoDestino = k * 2 + 1;
-    v.cInativo = static_cast<char>(k % 2);
+    v.cInativo = static_cast<UI1>(k % 2);
   }
   return Anota("LeVinculosCabecalhoIntegracao", S_OK);
 }

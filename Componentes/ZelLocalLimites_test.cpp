@@ -229,6 +229,19 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   Ativado(Conecta());
 }
 
+// One call whose reply it never reads, then silence with its end held open:
+// the server still ends the connection, and the object goes with it.
+TEST_F(Limites, ParQueNaoLeECalaPerdeAConexao) {
+  CZelLocalSocket s = Ativado(Conecta());
+  CZelLocalEscritor c;
+  c.U16(3);
+  c.U32(4u << 20);
+  ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados()), S_OK);
+  pollfd p{s.Fd(), POLLRDHUP, 0};
+  EXPECT_EQ(poll(&p, 1, 20000), 1) << "the server hung up";
+  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)});
+}
+
 // The cap is exact: the last connection it allows gets its object, the next
 // one is told at once that the server is too busy.
 TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {

@@ -259,8 +259,8 @@ struct _REG_IE_CABECALHO_INTEGRACAO_PS {
   UI4 ulQtdVinculosIntegracoes;
   IE_E_PROCESSO eProcessoOrigem;
   IE_E_PROCESSO eProcessoDestino;
-  char cExcluido;
-  char cInativo;
+  UI1 cExcluido;  // 255 when set, as a client reads it
+  UI1 cInativo;
   char cFiller[62];
 };
 static_assert(sizeof(_REG_IE_CABECALHO_INTEGRACAO_PS) == 80);
@@ -276,8 +276,8 @@ struct _REG_IE_VINCULO_INTEGRACAO_PS {
   UI4 ulPosicaoCabecalhoIntegracao;
   UI4 ulPosicaoCampoOrigem;
   UI4 ulPosicaoCampoDestino;
-  char cExcluido;
-  char cInativo;
+  UI1 cExcluido;
+  UI1 cInativo;
   char cFiller[66];
 };
 static_assert(sizeof(_REG_IE_VINCULO_INTEGRACAO_PS) == 80);

@@ -191,6 +191,11 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), S_OK);
   EXPECT_FALSE(ZelExisteDiretorio(sDir));
   EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "*.*"), S_OK);
+  // A directory the mask names goes whole, whatever its files are called.
+  ZelCriaDiretorio(sDir + "sub", true);
+  std::ofstream(sDir + "sub/b.txt") << "b";
+  EXPECT_EQ(CZelDataBaseUtil::DeletaDiretorio(sDir, "su?"), S_OK);
+  EXPECT_FALSE(ZelExisteDiretorio(sDir));
   // A file that stays stops the deletion there, and keeps its directory.
   ZelCriaDiretorio(sDir, true);
   std::ofstream(sDir + "preso.txt") << "p";

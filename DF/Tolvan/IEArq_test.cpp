@@ -84,18 +84,18 @@ TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
   _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 cabArq;
   IEConverte(cab, &cabArq);
   EXPECT_EQ(cabArq.cFlags, 0x02);
-  cab.cInativo = static_cast<char>(255);
+  cab.cInativo = 255;
   IEConverte(cab, &cabArq);
   EXPECT_EQ(cabArq.cFlags, 0x03);
   _REG_IE_CABECALHO_INTEGRACAO_PS cabVolta;
   IEConverte(cabArq, &cabVolta);
-  EXPECT_EQ(static_cast<UI1>(cabVolta.cExcluido), 255);
-  EXPECT_EQ(static_cast<UI1>(cabVolta.cInativo), 255);
+  EXPECT_EQ(cabVolta.cExcluido, 255) << "as a client compares it";
+  EXPECT_EQ(cabVolta.cInativo, 255);
 
   _REG_IE_VINCULO_INTEGRACAO_PS vps;
   IEConverte(_REG_IE_VINCULO_INTEGRACAO_ARQ_V0{0, 0, 7, 0x01, {}}, &vps);
   EXPECT_EQ(vps.cExcluido, 0);
-  EXPECT_EQ(static_cast<UI1>(vps.cInativo), 255);
+  EXPECT_EQ(vps.cInativo, 255);
   EXPECT_EQ(vps.ulPosicaoCampoDestino, 7u);
 }
 

@@ -12,7 +12,7 @@ class IExIntegracaoTeste : public IExTeste {
     IExTeste::SetUp();
     ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
   }
-  UI4 GravaCabecalho(int eOrigem, int eDestino, char cExcluido = 0, char cInativo = 0, UI4 ulPos = 0) {
+  UI4 GravaCabecalho(int eOrigem, int eDestino, UI1 cExcluido = 0, UI1 cInativo = 0, UI4 ulPos = 0) {
     _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
     reg.eProcessoOrigem = static_cast<IE_E_PROCESSO>(eOrigem);
     reg.eProcessoDestino = static_cast<IE_E_PROCESSO>(eDestino);
@@ -36,8 +36,8 @@ class IExIntegracaoTeste : public IExTeste {
     std::memset(&cab, 0x5A, sizeof cab);
     EXPECT_EQ(m_ie.ExisteCabecalhoIntegracao(origem, destino, &cab), S_OK);
     if (IEBytes(cab) == IEZeros(80)) return "none";
-    return std::to_string(cab.eProcessoOrigem) + " " + std::to_string(static_cast<UI1>(cab.cInativo)) + " " +
-           std::to_string(static_cast<UI1>(cab.cExcluido));
+    return std::to_string(cab.eProcessoOrigem) + " " + std::to_string(cab.cInativo) + " " +
+           std::to_string(cab.cExcluido);
   }
   std::string LogGeral() const { return ZelLeArquivoInteiro(m_sEmpresa + "ZelLogGeral.log"); }
   CIExBaseTeste m_ie;
@@ -53,12 +53,12 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   EXPECT_EQ(GravaCabecalho(1, 2), 1u);
   EXPECT_EQ(GravaCabecalho(3, 4, 0, 1), 2u);
   EXPECT_EQ(GravaCabecalho(5, 6), 3u);
-  EXPECT_EQ(GravaCabecalho(3, 4, static_cast<char>(255), 1, 2), 2u) << "rewritten in place";
+  EXPECT_EQ(GravaCabecalho(3, 4, 255, 1, 2), 2u) << "rewritten in place";
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"),
             IEZeros(80) + CabecalhoArq(1, 2, 0) + CabecalhoArq(3, 4, 3) + CabecalhoArq(5, 6, 0));
   GravaCabecalho(3, 4, 0, 0, 2);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), CabecalhoArq(3, 4, 0)) << "a rewrite sets both marks anew";
-  GravaCabecalho(3, 4, static_cast<char>(255), 1, 2);
+  GravaCabecalho(3, 4, 255, 1, 2);
 
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(std::vector<UI4>(ptrs.pPtrs, ptrs.pPtrs + ptrs.qtd), (std::vector<UI4>{1, 3}));
@@ -129,7 +129,7 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
 }
 
 TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
-  GravaCabecalho(7, 8, static_cast<char>(255));  // excluded
+  GravaCabecalho(7, 8, 255);  // excluded
   GravaCabecalho(7, 8, 0, 1);                    // inactive
   GravaCabecalho(8, 7);
   EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "none");
@@ -141,7 +141,7 @@ TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
 
 TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {
-      {0, 1, 2, 0, 0, {}}, {0, 3, 4, static_cast<char>(255), 0, {}}, {0, 5, 6, 0, 1, {}}};
+      {0, 1, 2, 0, 0, {}}, {0, 3, 4, 255, 0, {}}, {0, 5, 6, 0, 1, {}}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{3, {}, aVinculos, nullptr};
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
   cab.ulQtdVinculosIntegracoes = 9;
@@ -160,7 +160,7 @@ TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   ASSERT_EQ(lidos.ulQtd, 2u) << "the excluded link is left out";
   EXPECT_EQ(lidos.pRegListaVinculos[0].ulPosicaoCampoDestino, 2u);
   EXPECT_EQ(lidos.pRegListaVinculos[1].ulPosicaoCampoOrigem, 5u);
-  EXPECT_EQ(static_cast<UI1>(lidos.pRegListaVinculos[1].cInativo), 255);
+  EXPECT_EQ(lidos.pRegListaVinculos[1].cInativo, 255);
   CoTaskMemFree(lidos.pRegListaVinculos);
 
   _REG_IE_CABECALHO_INTEGRACAO_PS vazio{};
@@ -228,7 +228,7 @@ class IExCarregaTeste : public IExIntegracaoTeste {
     IE_VINCULO_PS v{{m_ulOrigem, 7}, 2, {}, aValores, nullptr};
     ASSERT_EQ(m_ie.GravaCamposVinculo(v), S_OK);
   }
-  void Integra(std::vector<std::array<UI4, 2>> aPares, char cInativoUltimo = 0) {
+  void Integra(std::vector<std::array<UI4, 2>> aPares, UI1 cInativoUltimo = 0) {
     UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
     std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> a;
     for (auto& par : aPares) a.push_back({ulPos, par[0], par[1], 0, 0, {}});

@@ -31,8 +31,8 @@ void CopiaTexto(char (&szDestino)[N], const char* szOrigem, size_t nMax) {
   szDestino[n] = '\0';
 }
 
-char FlagParaByte(UI1 cFlags, UI1 cBit) { return (cFlags & cBit) != 0 ? static_cast<char>(255) : 0; }
-UI1 ByteParaFlag(char c, UI1 cBit) { return (static_cast<UI1>(c) & 1) != 0 ? cBit : 0; }
+UI1 FlagParaByte(UI1 cFlags, UI1 cBit) { return (cFlags & cBit) != 0 ? 255 : 0; }
+UI1 ByteParaFlag(UI1 c, UI1 cBit) { return (c & 1) != 0 ? cBit : 0; }
 }  // namespace
 
 const char* IEGetNomeBaseProcesso(int eProcesso) {
@@ -89,13 +89,6 @@ void IEConverte(const IE_VINCULO_ARQ_V0& arq, IE_VINCULO_PS* pPS) {
   pPS->origem.lPosHeader = arq.lPosHeader;
   pPS->origem.lChave = arq.lChave;
   pPS->nQtdCampos = arq.nQtdCampos;
-}
-
-void IEConverte(const IE_VINCULO_PS& ps, IE_VINCULO_ARQ_V0* pArq) {
-  std::memset(pArq, 0, sizeof *pArq);
-  pArq->lPosHeader = ps.origem.lPosHeader;
-  pArq->lChave = ps.origem.lChave;
-  pArq->nQtdCampos = ps.nQtdCampos;
 }
 
 void IEConverte(const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& arq, _REG_IE_CABECALHO_INTEGRACAO_PS* pPS) {

@@ -161,7 +161,6 @@ void IEConverte(const IE_CAMPO_PS& ps, IE_CAMPO_ARQ_V2* pArq);
 void IEConverte(const IE_CAMPO_DATA_ARQ_V2& arq, IE_CAMPO_DATA_PS* pPS);
 void IEConverte(const IE_CAMPO_DATA_PS& ps, IE_CAMPO_DATA_ARQ_V2* pArq);
 void IEConverte(const IE_VINCULO_ARQ_V0& arq, IE_VINCULO_PS* pPS);
-void IEConverte(const IE_VINCULO_PS& ps, IE_VINCULO_ARQ_V0* pArq);
 void IEConverte(const _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0& arq, _REG_IE_CABECALHO_INTEGRACAO_PS* pPS);
 void IEConverte(const _REG_IE_CABECALHO_INTEGRACAO_PS& ps, _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0* pArq);
 void IEConverte(const _REG_IE_VINCULO_INTEGRACAO_ARQ_V0& arq, _REG_IE_VINCULO_INTEGRACAO_PS* pPS);
