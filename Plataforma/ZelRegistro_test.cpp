@@ -243,16 +243,15 @@ TEST(ZelRegistro, GravacaoImpossivelDevolveErro) {
 // The original editor saves UTF-16; a UTF-8 mark is skipped.
 TEST(ZelRegistro, ArquivoDoEditorEmUtf16OuComMarcaDeUtf8) {
   UsaRegistroNovo("utf16");
+  // No header line: the mark stands right before the first key.
   const std::u16string sTexto =
-      u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\r\n"
-      u"\"Nome\"=\"A\u00E7\u00E3o \u20AC\u0178 \u4E2D\"\r\n";
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\r\n\"Nome\"=\"A\u00E7\u00E3o \u20AC\u0178 \u4E2D\"\r\n";
   std::string sBytes = "\xFF\xFE";
   for (char16_t c : sTexto) sBytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
   EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE), sBytes + "\n");  // an odd last byte is no character
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "A\xE7\xE3o \x80\x9F ?");
   EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
-                 "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n"
-                 "\"Nome\"=\"marcado\"\n");
+                 "\xEF\xBB\xBF[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n\"Nome\"=\"marcado\"\n");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "marcado");
 }
 
