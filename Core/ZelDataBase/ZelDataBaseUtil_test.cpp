@@ -147,15 +147,15 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_EQ(Bytes("LOTE02.dat"), "LOTE02.tra");
   EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE03.dat")));
   EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE02.tra")));
-  // A shrunk copy takes the place registered; a cabinet's copy without registering.
+  // A shrunk copy takes the place registered; a header rewrite's copy without registering.
   const std::string sLista = Bytes(kLista);
   Escreve("S.dat", "antigo");
   Escreve("S.srk", "encolhido");
-  Escreve("C.cab", "do gabinete");
+  Escreve("C.cab", "novo cabecalho");
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoSRK(&emp, kModuloTeste, "S.dat"), S_OK);
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoCAB(&emp, kModuloTeste, "C.dat"), S_OK);
   EXPECT_EQ(Bytes("S.dat"), "encolhido");
-  EXPECT_EQ(Bytes("C.dat"), "do gabinete");
+  EXPECT_EQ(Bytes("C.dat"), "novo cabecalho");
   EXPECT_FALSE(ZelExisteArquivo(Caminho("S.srk")) || ZelExisteArquivo(Caminho("C.cab")));
   EXPECT_EQ(Bytes(kLista), sLista + Registro("S.dat"));
   // A sibling that cannot take the place (a directory holds it) stays, reported.
