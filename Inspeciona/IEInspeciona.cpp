@@ -150,6 +150,12 @@ class CEmpresaVovi {
     aVinculosIntegracao = Registros<REG_IE_VINCULO_INTEGRACAO_ARQ>(m_IntVinc, true);
   }
 
+  // None of the company-wide files: likely the wrong directory, or a company never started.
+  bool SemArquivos() const {
+    return !m_Hdr.bExiste && !m_Cmp.bExiste && !m_Usu.bExiste && !m_Vinc.bExiste && !m_IntCab.bExiste &&
+           !m_IntVinc.bExiste;
+  }
+
   struct CValores {
     CArquivo dados;
     CArquivo textos;
@@ -599,9 +605,9 @@ int IEInspecionaExecuta(const std::vector<std::string>& aArgs, std::ostream& sai
       for (const ojson& o : aSaida) saida << o.dump(-1, ' ', false, ojson::error_handler_t::replace) << '\n';
     } else {
       EscreveTabela(aSaida, saida);
-      if (a[1] == "verifica")
-        saida << (aSaida.empty() ? std::string("no problems found") : std::to_string(aSaida.size()) + " problem(s)")
-              << '\n';
+      if (a[1] == "verifica" && !aSaida.empty()) saida << aSaida.size() << " problem(s)\n";
+      if (a[1] == "verifica" && aSaida.empty())
+        saida << (empresa.SemArquivos() ? "no Vovi Dadi files here: nothing to check" : "no problems found") << '\n';
     }
     saida.flush();
     if (a[1] == "verifica" && !aSaida.empty()) return kInspecaoProblemas;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -427,5 +428,22 @@ TEST(InspecaoPrograma, ExecutavelRespondeEDiretorioVazioNaoGanhaArquivos) {
   EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "verifica"}, saida, erros), kInspecaoOk) << erros.str();
   EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "cabecalhos"}, saida, erros), kInspecaoOk);
   EXPECT_EQ(saida.str(), "");
+  // Told in words, a directory without the company's files is not called sound.
+  EXPECT_EQ(IEInspecionaExecuta({sDiretorio, "verifica"}, saida, erros), kInspecaoOk);
+  EXPECT_EQ(saida.str(), "no Vovi Dadi files here: nothing to check\n");
   EXPECT_TRUE(ZelListaArquivos(sDiretorio, "*").empty());
+  // Any one of them, sound, is a company with nothing wrong.
+  const std::pair<const char*, size_t> arquivos[] = {{"DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0)},
+                                                      {"DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2)},
+                                                      {"DFIEUSU.DAT", sizeof(IE_USUARIO_ARQ_V0)},
+                                                      {"DFIEVINC.dat", 0},
+                                                      {"DFIEINTCAB.DAT", sizeof(REG_IE_CABECALHO_INTEGRACAO_ARQ)},
+                                                      {"DFIEINTVINC.DAT", sizeof(REG_IE_VINCULO_INTEGRACAO_ARQ)}};
+  for (const auto& [sz, nRegistroZero] : arquivos) {
+    std::ofstream(sDiretorio + sz, std::ios::binary) << std::string(nRegistroZero, '\0');
+    std::ostringstream s;
+    IEInspecionaExecuta({sDiretorio, "verifica"}, s, erros);
+    EXPECT_EQ(s.str(), "no problems found\n") << sz;
+    std::remove((sDiretorio + sz).c_str());
+  }
 }
