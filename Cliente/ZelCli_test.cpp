@@ -19,10 +19,13 @@ class Cli : public ::testing::Test {
     ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
               S_OK);
     m_pCli = std::make_unique<CZelCli>(CLSCTX_INPROC_SERVER);
+    m_nBlocos = CoTaskMemBlocosVivos();
   }
   void TearDown() override {
     m_pCli.reset();
     CoRevokeClassObject(m_cookie);
+    // Every array the object handed out, nested ones too, was freed.
+    EXPECT_EQ(CoTaskMemBlocosVivos(), m_nBlocos);
   }
   json Chama(const std::string& sLinha, bool bBoa = true) {
     std::string s;
@@ -30,6 +33,7 @@ class Cli : public ::testing::Test {
     return json::parse(s);
   }
   DWORD m_cookie = 0;
+  int64_t m_nBlocos = 0;
   std::unique_ptr<CZelCli> m_pCli;
 };
 

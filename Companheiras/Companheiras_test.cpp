@@ -145,6 +145,11 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP1"), sDir) << "one separator at the end, not two";
   const std::string sPrograma = ZelCaminhoPrograma();
   EXPECT_EQ(ZelDiretorioModulos(), sPrograma.substr(0, sPrograma.rfind('/') + 1)) << "none registered: the program's";
+  for (const char* szModulos : {"/suite/modulos", "/suite/modulos/"}) {
+    Grava("", "DiretorioModulos", szModulos);
+    EXPECT_EQ(ZelDiretorioModulos(), "/suite/modulos/") << "registered: ends with one separator";
+  }
+  Grava("", "DiretorioModulos", "");
 
   CBaseTeste semEmpresa;
   ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);

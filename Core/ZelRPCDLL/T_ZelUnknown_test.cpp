@@ -150,14 +150,15 @@ TEST_F(TZelUnknownTeste, SemControleSoAVersaoDiferenteDe138Falha) {
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaControleInicializacao", 1),
             ERROR_SUCCESS);
   CTesteObjeto obj;
-  for (UI2 v : {UI2{137}, UI2{139}}) {
+  // 394 is 138 in its low byte: the whole number is compared.
+  for (UI2 v : {UI2{137}, UI2{139}, UI2{394}}) {
     auto r = RegistroValido();
     r.usVersaoMorvo = v;
     Recalcula(r);
     EXPECT_EQ(obj.Inicializa_Padrao(r), HR(0x81080BFD));
   }
   auto linhas = Linhas(ArquivoErrosProgramas());
-  ASSERT_EQ(linhas.size(), 2u);
+  ASSERT_EQ(linhas.size(), 3u);
   ConfereLinha(linhas[0], {"\tT_ZelUnknown<struct IZelUnknown,class (anonymous namespace)::CTesteBase>::"
                            "Inicializa_Padrao\t",
                            "\tT_ZelUnknown\t40\thr = E_ZELCR_VERSAO_INCOMPATIVEL\thr = 0X81080BFD "});
@@ -351,8 +352,13 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
     EXPECT_EQ(obj.Metodo(corpo), HR(hr));
     EXPECT_FALSE(obj.TemBase());
     EXPECT_EQ(obj.Metodo(Sucesso), HR(0x81080A04));
-    ConfereLinha(UltimaLinhaErroProgramas(),
-                 {"\tRelatorio = 0X81080BB1\tHR = ", "\tMensagem = 2147483647\tIdentificacao = EMP1\tFlag = 1\t"});
+    const std::string sLinha = UltimaLinhaErroProgramas();
+    const std::string sPrograma = ZelCaminhoPrograma();
+    ConfereLinha(sLinha, {"\tRelatorio = 0X81080BB1\tHR = ",
+                          "\tMensagem = 2147483647\tIdentificacao = EMP1\tFlag = 1\tModulo = " + sPrograma + "\t"});
+    // The stack text ends the line, its frames joined on it.
+    const std::string sPilha = sLinha.substr(sLinha.find("\tModulo = ") + 11 + sPrograma.size());
+    ConfereLinha(sPilha, {sPrograma.substr(sPrograma.rfind('/') + 1) + "!", " | "});
 
     // Without its business object it still answers KeepAlive and GetUltimoErro.
     I4 bOK = 0;

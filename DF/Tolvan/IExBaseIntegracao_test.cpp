@@ -263,9 +263,10 @@ TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
       ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"), 1);
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
 
-  // Text to text, value to value; a link past the origin's values and one past
-  // the destination's fields are skipped; the inactive last one too.
-  Integra({{0, 1}, {1, 0}, {5, 2}, {0, 9}, {1, 2}}, 1);
+  // Text to text, value to value; a link past the origin's values and two past
+  // the destination's fields (the first just past) are skipped; the inactive
+  // last one too.
+  Integra({{0, 1}, {1, 0}, {5, 2}, {0, 3}, {0, 9}, {1, 2}}, 1);
   std::memset(&v, 0x5A, sizeof v);
   ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
   EXPECT_EQ(v.origem.lPosHeader, m_ulDestino);

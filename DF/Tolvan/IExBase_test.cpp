@@ -111,6 +111,8 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   if (!LigaFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
+  // The suite's documented quiet period, 50 s, scaled as every period is.
+  const auto periodo = std::chrono::milliseconds(ZelTempoMs(50'000));
   CZelDataBase_DF_InfoExtras* pBase = nullptr;
   {
     CIExBaseTeste ie;
@@ -129,20 +131,19 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
     EXPECT_EQ(ie.m_pDataBase, pBase);
     EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), 1u);
     // Held past several quiet periods: never closed under its holder.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * ZelTempoMs(ZelTempo::kFechamentoAdiadoBase)));
+    std::this_thread::sleep_for(3 * periodo);
     EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
     EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
   }
   const auto inicio = std::chrono::steady_clock::now();
   ASSERT_TRUE(EsperaFechar("EMP1"));
-  EXPECT_GE(std::chrono::steady_clock::now() - inicio,
-            std::chrono::milliseconds(ZelTempoMs(ZelTempo::kFechamentoAdiadoBase) / 2))
+  EXPECT_GE(std::chrono::steady_clock::now() - inicio, periodo / 2)
       << "closed only after the quiet period";
   IniciaESolta(1, 2);
 
   // Each release starts the period again: a quarter after the second one,
   // half a period after the first, the base is still open.
-  const auto quarto = std::chrono::milliseconds(ZelTempoMs(ZelTempo::kFechamentoAdiadoBase) / 4);
+  const auto quarto = periodo / 4;
   std::this_thread::sleep_for(quarto);
   IniciaESolta(0);
   std::this_thread::sleep_for(quarto);

@@ -114,15 +114,17 @@ TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro
   CIdentidadeTeste id("EMP1");
   std::strcpy(id.reg.szEmpresa, "EMP1");
   std::strcpy(id.reg.szAplicativo, "App");
-  id.reg.ulUsuario = 7;
-  id.reg.ulLinhaFonte = 33;
+  // Both numbers are past 16 bits, and come whole.
+  UI4 ul16Bits = 65536;
+  id.reg.ulUsuario = ul16Bits + 4471;
+  id.reg.ulLinhaFonte = ul16Bits + 33;
   id.reg.cControle = 'B';
   ZelTraceHR(&id, "F", "A", 1, "hr = x", "hr", E_FAIL);
   id.reg.cControle = 'b';
   ZelTraceHR(&id, "CIExBase::LeIEHeader", "IExBase", 5, "hr = x", "hr", E_INVALIDARG);
   auto linhas = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(linhas.size(), 2u);
-  EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t7\t0\t\tApp\t\t\t33\t0\t0\t\tERRO\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tEMP1\t70007\t0\t\tApp\t\t\t65569\t0\t0\t\tERRO\t"));
   EXPECT_TRUE(Contem(linhas[1], "\t\t0\t0\t\t\t\t\t0\t0\t0\t\tERRO\t"));
 
   _REG_DF_ERROPS reg{};
