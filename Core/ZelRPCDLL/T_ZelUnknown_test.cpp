@@ -436,7 +436,13 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u);
   EXPECT_FALSE(ZelPrevineErroRPCAtivo());
-  Sleep(ZelTempoMs(ZelTempo::kRefrescoPrevineErroRPC) + 5);
+  // The documented period, 300 s, scaled: not read again halfway through it,
+  // read again once it has passed.
+  const uint32_t msPeriodo = ZelTempoMs(300'000);
+  Sleep(msPeriodo / 2);
+  PrevineErroRPC();
+  EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u);
+  Sleep(msPeriodo / 2 + 5);
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 2u);
   // Without the value under the suite's key, calls yield.

@@ -8,7 +8,6 @@
 
 #include "ZelAmbienteTeste.h"
 #include "ZelMutexNomeado.h"
-#include "ZelTempo.h"
 
 namespace {
 constexpr unsigned long kVoviDadi = IZelArqMarcaEnum::VoviDadi;
@@ -91,7 +90,7 @@ TEST_F(ZelArqMarcaFilaTeste, TempoEsgotadoDaOCodigoDoTipoERastreiaMasOutroTipoOu
   EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 0);
 
   CZelArqMarcaFila marca(&m_dono);
-  EXPECT_EQ(marca.GetTimeOut(), ZelTempo::kEsperaMarcaFila);
+  EXPECT_EQ(marca.GetTimeOut(), 60000u);
   int r = marca.Marca(sDir, kVoviDadi, "DF");
   EXPECT_EQ(r, kTimeOutVoviDadi);
   EXPECT_EQ(static_cast<uint32_t>(r) | 0x80040000u, 0x800400FDu) << "what a Vovi Dadi caller returns";
@@ -109,7 +108,7 @@ TEST_F(ZelArqMarcaFilaTeste, EsperaLongaDevolveOCodigoSemRastro) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
                                     "6f1d2b9a-3c47-4e85-a0b1-7d2e9c4f5a63"),
             ERROR_SUCCESS);
-  EXPECT_EQ(CZelArqMarcaFila(&m_dono).GetTimeOut(), ZelTempo::kEsperaMarcaFila) << "the text must match exactly";
+  EXPECT_EQ(CZelArqMarcaFila(&m_dono).GetTimeOut(), 60000u) << "the text must match exactly";
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
                                     kEsperaLongaMarcaFila),
             ERROR_SUCCESS);
@@ -117,7 +116,7 @@ TEST_F(ZelArqMarcaFilaTeste, EsperaLongaDevolveOCodigoSemRastro) {
   pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, "188", sSinal});
   ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));
   CZelArqMarcaFila marca(&m_dono);
-  EXPECT_EQ(marca.GetTimeOut(), ZelTempo::kEsperaMarcaFilaLonga);
+  EXPECT_EQ(marca.GetTimeOut(), 120000u);
   EXPECT_EQ(marca.Marca(sDir, 188), 188);
   EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 0);
   ZelCriaMarcador(sSinal + "solta");

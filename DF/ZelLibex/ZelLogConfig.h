@@ -7,13 +7,15 @@
 #include <memory>
 #include <string>
 
+#include "ZelTempo.h"
+
 struct ZelLogConfig {
   int nEntrada = 0;
   int nSaida = 0;
   int nCoCreateInstance = 0;
   int nPerformance = 0;
   int nMemory = 0;
-  int nTimeoutConfig = 600;
+  int nTimeoutConfig = static_cast<int>(ZelTempo::kTimeoutConfigLogSegundos);
   std::string sProcessos = "todos";  // lower-cased
   std::string sZelDataBase = "0";
 
