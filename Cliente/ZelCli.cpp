@@ -208,12 +208,6 @@ void GravaEscalar(V e, const ZelLocalTipo* pEnum, uint8_t* p, const json& v, con
       std::memcpy(p, &x, 4);
       break;
     }
-    case V::Caractere: {
-      std::string s = ParaCp1252(v, sOnde);
-      if (s.size() != 1) throw ErroEntrada(sOnde + ": esperado um caractere");
-      *p = static_cast<uint8_t>(s[0]);
-      break;
-    }
     default:
       throw ErroEntrada(sOnde + ": tipo sem valor escalar");
   }
@@ -328,7 +322,6 @@ ojson EscreveEscalar(V e, const uint8_t* p) {
       std::memcpy(&x, p, 8);
       return x;
     }
-    case V::Caractere: return ZelCp1252ParaUtf8(std::string_view(reinterpret_cast<const char*>(p), 1));
     default: return nullptr;
   }
 }

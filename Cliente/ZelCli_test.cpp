@@ -211,6 +211,10 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       // An [in] list may fill a whole frame.
       {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4) + "}", nullptr},
       {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4 + 1) + "}", "limite"},
+      // 64-bit pointers take their whole range, and no sign.
+      {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[18446744073709551615,0]})", nullptr},
+      {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[0,-1]})",
+       "pregPonteiros[1]: esperado um n\xC3\xBAmero n\xC3\xA3o negativo"},
   };
   for (const auto& [sLinha, szErro] : casos) {
     json r = Chama(sLinha, szErro == nullptr);

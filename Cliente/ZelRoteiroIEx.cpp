@@ -186,12 +186,13 @@ std::string ZelRoteiroIEx(IZelDF_IEx* p) {
   dados[1].id = IE_CAMPO_LIVRE_V4_0;
   dados[1].BinaryData[0] = 0x2A;
   dados[1].BinaryData[7] = 0x80;
-  IE_VINCULO_PS vinc{{7, 8}, 2, {}, dados, nullptr};
+  // Keys past 16 bits, so that a key carried in two bytes shows.
+  IE_VINCULO_PS vinc{{7, 0x10008}, 2, {}, dados, nullptr};
   hr("GravaCamposVinculo", p->GravaCamposVinculo(vinc));
   dados[0].ulTamanhoTexto = 0;
   hr("GravaCamposVinculo(texto vazio)", p->GravaCamposVinculo(vinc));
 
-  UI4 chaves[] = {5, 7, 0};
+  UI4 chaves[] = {5, 0x10007, 0};
   IE_VINCULO_PS vincs[3];
   std::memset(vincs, 0, sizeof vincs);
   hr("BuscaVinculosByOrigem", p->BuscaVinculosByOrigem(4, 2, chaves, vincs));
@@ -200,7 +201,7 @@ std::string ZelRoteiroIEx(IZelDF_IEx* p) {
   hr("BuscaVinculosByOrigem(parcial)", p->BuscaVinculosByOrigem(4, 3, chaves, vincs));
   for (auto& v : vincs) Vinculo(o, v);
 
-  hr("NotificaExclusaoOrigem", p->NotificaExclusaoOrigem({3, 99}));
+  hr("NotificaExclusaoOrigem", p->NotificaExclusaoOrigem({3, 0x10063}));
   hr("NotificaExclusaoOrigem(0)", p->NotificaExclusaoOrigem({0, 99}));
 
   _REG_IE_CABECALHO_INTEGRACAO_PS cab;

@@ -143,6 +143,8 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
     EXPECT_EQ(usu.GetNome(), "Usuario " + std::to_string(us));
   }
   EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP1"), sDir) << "one separator at the end, not two";
+  Grava("\\Empresas\\EMP2", "DF", sDir.substr(0, sDir.size() - 1));
+  EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP2"), sDir) << "registered without its separator: one is added";
   const std::string sPrograma = ZelCaminhoPrograma();
   EXPECT_EQ(ZelDiretorioModulos(), sPrograma.substr(0, sPrograma.rfind('/') + 1)) << "none registered: the program's";
   for (const char* szModulos : {"/suite/modulos", "/suite/modulos/"}) {
@@ -153,7 +155,11 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
 
   CBaseTeste semEmpresa;
   ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);
+  // A company without a data directory has no logs: nothing is written, not
+  // even beside the program.
   EXPECT_FALSE(semEmpresa.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral("x"));
+  EXPECT_FALSE(semEmpresa.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLog(log));
+  for (const char* sz : {"ZelLogGeral.log", "ZelLogAuditoria.log"}) EXPECT_FALSE(ZelExisteArquivo(sz)) << sz;
 }
 
 TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
@@ -179,11 +185,17 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
   EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
-  alt.regDados.ulQtdBytes = 0;  // a second copy, without bytes, replaces the first
-  alt.regDados.pListaBytes = nullptr;
-  obj.CopiarDe(&alt);
-  EXPECT_TRUE(obj.GetBytes().empty());
-  EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, nullptr);
+  // A second copy without bytes replaces the first, even when it counts some
+  // (a client's record: nothing is read through the null list).
+  for (UI4 ulQtd : {0u, 3u}) {
+    obj.CopiarDe(&alt);
+    alt.regDados.ulQtdBytes = ulQtd;
+    alt.regDados.pListaBytes = nullptr;
+    obj.CopiarDe(&alt);
+    EXPECT_TRUE(obj.GetBytes().empty()) << ulQtd;
+    EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, nullptr) << ulQtd;
+    alt.regDados.pListaBytes = aBytes;
+  }
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {

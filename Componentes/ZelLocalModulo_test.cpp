@@ -180,11 +180,15 @@ TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
     EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz), "recusa"})), 0) << sz;
 }
 
-TEST(ZelLocalModulo, SigtermPostaAMensagemDeSaida) {
-  std::string d = ZelNovoDiretorio("sinal");
-  pid_t pid = ZelIniciaAjudante("ModuloSemEmbedding", {d});
-  ASSERT_TRUE(ZelEsperaArquivo(Socket(d)));
-  kill(pid, SIGTERM);
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  EXPECT_FALSE(std::filesystem::exists(Socket(d)));
+// A stop asked of the server (kill, or Ctrl-C in its terminal) ends it as an
+// idle exit does: classes revoked, socket gone.
+TEST(ZelLocalModulo, SigtermESigintPostamAMensagemDeSaida) {
+  for (int nSinal : {SIGTERM, SIGINT}) {
+    std::string d = ZelNovoDiretorio("sinal" + std::to_string(nSinal));
+    pid_t pid = ZelIniciaAjudante("ModuloSemEmbedding", {d});
+    ASSERT_TRUE(ZelEsperaArquivo(Socket(d)));
+    kill(pid, nSinal);
+    EXPECT_EQ(ZelEsperaAjudante(pid), 0) << nSinal;
+    EXPECT_FALSE(std::filesystem::exists(Socket(d))) << nSinal;
+  }
 }

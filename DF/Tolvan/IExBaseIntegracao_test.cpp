@@ -263,10 +263,11 @@ TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
       ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"), 1);
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
 
-  // Text to text, value to value; a link past the origin's values and two past
+  // Text to text, value to value; two links past the origin's values (the
+  // first just past: only the sanitizers see what it would read) and two past
   // the destination's fields (the first just past) are skipped; the inactive
   // last one too.
-  Integra({{0, 1}, {1, 0}, {5, 2}, {0, 3}, {0, 9}, {1, 2}}, 1);
+  Integra({{0, 1}, {1, 0}, {2, 2}, {5, 2}, {0, 3}, {0, 9}, {1, 2}}, 1);
   std::memset(&v, 0x5A, sizeof v);
   ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
   EXPECT_EQ(v.origem.lPosHeader, m_ulDestino);
