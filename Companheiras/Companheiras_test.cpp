@@ -188,13 +188,15 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   // A second copy without bytes replaces the first, even when it counts some
   // (a client's record: nothing is read through the null list).
   for (UI4 ulQtd : {0u, 3u}) {
+    alt.regDados.ulQtdBytes = 3;
+    alt.regDados.pListaBytes = aBytes;
     obj.CopiarDe(&alt);
+    ASSERT_EQ(obj.GetBytes().size(), 3u);
     alt.regDados.ulQtdBytes = ulQtd;
     alt.regDados.pListaBytes = nullptr;
     obj.CopiarDe(&alt);
     EXPECT_TRUE(obj.GetBytes().empty()) << ulQtd;
     EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, nullptr) << ulQtd;
-    alt.regDados.pListaBytes = aBytes;
   }
 }
 
