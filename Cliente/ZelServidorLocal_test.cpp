@@ -387,7 +387,8 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
   Registra();
   // A server clock slow enough that the idle peers stay while the honest
   // client is served.
-  setenv("ZEL_ESCALA_TEMPO", std::to_string(ZelEscalaTempo() * 10).c_str(), 1);
+  const double dEscalaServidor = ZelEscalaTempo() * 10;
+  setenv("ZEL_ESCALA_TEMPO", std::to_string(dEscalaServidor).c_str(), 1);
   IZelDF_IEx* p = Cria();
   ASSERT_NE(p, nullptr);
   const int32_t pid = Servidores().at(0);
@@ -405,7 +406,7 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
                                     reinterpret_cast<void**>(&pAlem));
   const auto msDecorridos =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - inicio).count();
-  if (msDecorridos < ZelTempo::kPrazoQuadroAtivacao * ZelEscalaTempo() * 10) {
+  if (msDecorridos < ZelTempo::kPrazoQuadroAtivacao * dEscalaServidor) {
     EXPECT_EQ(hrAlem, HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
   }
   if (pAlem != nullptr) pAlem->Release();
@@ -414,7 +415,7 @@ TEST_F(ServidorLocal, ConexoesOciosasAlemDoTetoSaoRecusadasEAsOutrasExpiram) {
   // Every idle peer is closed, with nothing sent: at once beyond the cap, else
   // by the server's ten-second deadline for the activation frame (on its
   // slower clock), not long after it.
-  const auto limite = inicio + std::chrono::milliseconds(static_cast<int64_t>(4 * 10'000 * ZelEscalaTempo() * 10));
+  const auto limite = inicio + std::chrono::milliseconds(static_cast<int64_t>(4 * 10'000 * dEscalaServidor));
   for (auto& s : ociosas) {
     const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(limite - std::chrono::steady_clock::now());
     EXPECT_TRUE(FechadoPeloServidor(s, static_cast<uint32_t>(std::max<int64_t>(resta.count(), 1))));

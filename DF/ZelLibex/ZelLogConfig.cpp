@@ -105,7 +105,7 @@ ZelLogConfig ZelInterpretaLogIni(const std::string& sTexto) {
     else if (sChave == "cocreateinstance") c.nCoCreateInstance = Inteiro(sValor, 0);
     else if (sChave == "performance") c.nPerformance = Inteiro(sValor, 0);
     else if (sChave == "memory") c.nMemory = Inteiro(sValor, 0);
-    else if (sChave == "timeoutconfig") c.nTimeoutConfig = Inteiro(sValor, ZelLogConfig{}.nTimeoutConfig);
+    else if (sChave == "timeoutconfig") c.nTimeoutConfig = Inteiro(sValor, kZelTimeoutConfigPadrao);
     else if (sChave == "processos") c.sProcessos = Minusculas(sValor);
     else if (sChave == "zeldatabase") c.sZelDataBase = sValor.empty() ? "0" : sValor;
   }

@@ -9,13 +9,16 @@
 
 #include "ZelTempo.h"
 
+// The re-read period when log.ini names none, in seconds.
+constexpr int kZelTimeoutConfigPadrao = static_cast<int>(ZelTempo::kTimeoutConfigLogSegundos);
+
 struct ZelLogConfig {
   int nEntrada = 0;
   int nSaida = 0;
   int nCoCreateInstance = 0;
   int nPerformance = 0;
   int nMemory = 0;
-  int nTimeoutConfig = static_cast<int>(ZelTempo::kTimeoutConfigLogSegundos);
+  int nTimeoutConfig = kZelTimeoutConfigPadrao;
   std::string sProcessos = "todos";  // lower-cased
   std::string sZelDataBase = "0";
 
