@@ -77,6 +77,9 @@ TEST_F(Cli, InicializaComValoresDeTrabalhoECrcCalculado) {
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":137}})")["hr"], "0x81080BFD");
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"uiCRC":1}})")["hr"], "0x81080C17");
   EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao"})")["hr"], "0x00000000");
+  // The terminal-session byte is part of the record, checksum included.
+  EXPECT_EQ(Chama(R"({"metodo":"Inicializa_Padrao","regps":{"cWTS":200}})")["hr"], "0x00000000");
+  EXPECT_EQ(CZelFalsoIEx::UltimaSessao().cWTS, 200);
 }
 
 TEST_F(Cli, ArraysComContagemOmitidaSaidasParciaisEPonteiros) {
@@ -146,7 +149,16 @@ TEST_F(Cli, ReleaseECoCreateInstance) {
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
   EXPECT_EQ(Chama(R"({"metodo":"KeepAlive"})")["hr"], "0x800401FD");
   EXPECT_EQ(Chama(R"({"metodo":"CoCreateInstance"})")["hr"], "0x00000000");
-  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive"})"), json::parse(R"({"hr":"0x00000000","pbOK":1})"));
+  // A value given for a pure [out] parameter is not read.
+  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive","pbOK":"lixo"})"), json::parse(R"({"hr":"0x00000000","pbOK":1})"));
+  // A creation that fails answers its own code, and so does every call after it.
+  EXPECT_EQ(Chama(R"({"metodo":"Release"})")["hr"], "0x00000000");
+  ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
+  EXPECT_EQ(Chama(R"({"metodo":"CoCreateInstance"})")["hr"], "0x80040154");
+  EXPECT_EQ(Chama(R"({"metodo":"KeepAlive"})")["hr"], "0x80040154");
+  ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                  &m_cookie),
+            S_OK);
 }
 
 TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
@@ -154,6 +166,8 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
                          R"({"metodo":"KeepAlive","outro":1})", R"({"metodo":"ExisteVinculo","lPosHeader":-1})",
                          R"({"metodo":"ExisteVinculo","lPosHeader":4294967296})",
                          R"({"metodo":"NotificaExclusaoOrigem","origem":{"lChav":1}})",
+                         R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":null}})",
+                         R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[null]}})",
                          R"({"metodo":"GravaIEHeader","ps":{"pFiller":1}})",
                          R"({"metodo":"BuscaPtrsIEHeader","filtro":{"eProc":"IE_PROCESSO_NENHUM"}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":"12"}]}})",

@@ -1,6 +1,7 @@
 #include "ZelLocalModulo.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ZelLocalAtivacao.h"
+#include "ZelLocalProcesso.h"
 #include "ZelLocalTesteClasse.h"
 #include "ZelRegistro.h"
 #include "ZelSistema.h"
@@ -120,6 +122,24 @@ ZEL_AJUDANTE(ModuloSemEmbedding) {
 ZEL_AJUDANTE(ModuloComPalavra) {
   const char* argv[] = {"servidor", args.at(0).c_str()};
   return ModuloTeste().WinMain(2, argv);
+}
+
+// args: none. Signals readiness to a starter that already closed its end:
+// 7 when the process lives on with SIGPIPE as it was.
+ZEL_AJUDANTE(ProntoSemQuemEspere) {
+  int fds[2];
+  if (pipe(fds) != 0) return 2;
+  close(fds[0]);
+  setenv("ZEL_COM_PRONTO", std::to_string(fds[1]).c_str(), 1);
+  ZelLocalSinalizaPronto();
+  struct sigaction agora {};
+  sigaction(SIGPIPE, nullptr, &agora);
+  return agora.sa_handler == SIG_DFL && std::getenv("ZEL_COM_PRONTO") == nullptr ? 7 : 3;
+}
+
+// A starter that gave up waiting must not take the server down with it.
+TEST(ZelLocalModulo, ProntoParaQuemDesistiuNaoDerrubaOServidor) {
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ProntoSemQuemEspere")), 7);
 }
 
 TEST(ZelLocalModulo, RegistroDaBibliotecaDeTiposEDesregistro) {
