@@ -165,6 +165,7 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   for (const char* sz : {R"(nada)", R"({"metodo":"Inexistente"})", R"({"pbOK":1})",
                          R"({"metodo":"KeepAlive","outro":1})", R"({"metodo":"ExisteVinculo","lPosHeader":-1})",
                          R"({"metodo":"ExisteVinculo","lPosHeader":4294967296})",
+                         R"({"metodo":"LeIEHeader","qtd":1.5})",
                          R"({"metodo":"NotificaExclusaoOrigem","origem":{"lChav":1}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":null}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[null]}})",
