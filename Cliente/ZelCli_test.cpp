@@ -16,8 +16,7 @@ namespace {
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
-              S_OK);
+    RegistraFabrica();
     m_pCli = std::make_unique<CZelCli>(CLSCTX_INPROC_SERVER);
     m_nBlocos = CoTaskMemBlocosVivos();
   }
@@ -26,6 +25,10 @@ class Cli : public ::testing::Test {
     CoRevokeClassObject(m_cookie);
     // Every array the object handed out, nested ones too, was freed.
     EXPECT_EQ(CoTaskMemBlocosVivos(), m_nBlocos);
+  }
+  void RegistraFabrica() {
+    ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
+              S_OK);
   }
   json Chama(const std::string& sLinha, bool bBoa = true) {
     std::string s;
@@ -156,9 +159,7 @@ TEST_F(Cli, ReleaseECoCreateInstance) {
   ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
   EXPECT_EQ(Chama(R"({"metodo":"CoCreateInstance"})")["hr"], "0x80040154");
   EXPECT_EQ(Chama(R"({"metodo":"KeepAlive"})")["hr"], "0x80040154");
-  ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelFalsoIEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
-                                  &m_cookie),
-            S_OK);
+  RegistraFabrica();
 }
 
 TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
