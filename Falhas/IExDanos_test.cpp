@@ -348,4 +348,22 @@ TEST_F(ServicoTeste, EmpresasUsuariosESessoesEstranhosDaoOsCodigosSemEscreverFor
   EXPECT_EQ(Bytes("DFIEVINC.dat").size(), 4u * 24) << "the four sessions that opened wrote EMP1's own link file";
 }
 
+// A company name is a registry key, not a path: slashes and dots in it are
+// the suite's users' business, and its files go to its own directory.
+TEST_F(ServicoTeste, EmpresaComBarraOuPontosNoNomeAbreNoSeuDiretorio) {
+  int n = 0;
+  for (const std::string sEmpresa : {"Zel Ind. S/A", "Cia.. Ltda", "..", "/"}) {
+    const std::string sDir = ZelNovoDiretorio("nome" + std::to_string(++n));
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\" + sEmpresa,
+                                      "DF", sDir),
+              ERROR_SUCCESS);
+    CZelCli cli(CLSCTX_INPROC_SERVER);
+    const json regps = {{"ulUsuario", 3}, {"szEmpresa", sEmpresa}};
+    EXPECT_EQ(ChamaConfere(cli, json{{"metodo", "Inicializa_Padrao"}, {"regps", regps}}.dump()).hr, S_OK) << sEmpresa;
+    const char* szCabecalho = R"({"metodo":"GravaIEHeader","pPos":0,"ps":{"eProcesso":"IE_PROCESSO_FT_NF"}})";
+    EXPECT_EQ(ChamaConfere(cli, szCabecalho).hr, S_OK);
+    EXPECT_EQ(ZelLeArquivoInteiro(sDir + "VOVIDADI/DFIEHDR.DAT").size(), 2u * sizeof(IE_HDR_ARQ_V0)) << sEmpresa;
+  }
+}
+
 }  // namespace

@@ -368,7 +368,10 @@ class CZelFile : public CZelFileBase {
 template <class T>
 HRESULT CZelFile<T>::OnInicializa() {
   HRESULT hr = CZelFileBase::OnInicializa();
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    Traca("CZelFile::OnInicializa", __LINE__, "hr = CZelFileBase::OnInicializa()", hr);
+    return hr;
+  }
   hr = AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao);
   if (FAILED(hr)) {
     Traca("CZelFile::OnInicializa", __LINE__, "hr = AbreArquivo(eModoLeituraGravacao)", hr);
@@ -659,7 +662,11 @@ template <class T>
 template <class F>
 HRESULT CZelFile<T>::ProcuraChave(ZelUInt uiChave, ZelUInt uiColunaIndexacao, F achou) {
   std::shared_lock<std::shared_mutex> trava(m_lockArquivo);
-  if (uiColunaIndexacao >= m_aIndices.size()) return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
+  if (uiColunaIndexacao >= m_aIndices.size()) {
+    Traca("CZelFile::ExisteIndex", __LINE__, "hr = E_ZELCR_COLUNA_INDEXACAO_INVALIDA",
+          E_ZELCR_COLUNA_INDEXACAO_INVALIDA);
+    return E_ZELCR_COLUNA_INDEXACAO_INVALIDA;
+  }
   const CZelIndiceChaves& mapa = m_aIndices[uiColunaIndexacao].mapa;
   const ZelUInt uiPrimeira = mapa.Primeira(uiChave);
   if (uiPrimeira != 0) achou(mapa, uiPrimeira);

@@ -121,6 +121,14 @@ TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
   CBaseTeste db;
   CZelFile<REG_TESTE> b("B.dat", &db);
   EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080D05));
+  // Logged at every level it passed, from where it began.
+  std::string sCadeia;
+  for (const std::string& l : Linhas(ArquivoErrosEmpresa())) {
+    const size_t i = l.find("\tCZel");
+    if (i != std::string::npos && l.find("0X81080D05") != std::string::npos)
+      sCadeia += l.substr(i + 1, l.find('\t', i + 1) - i - 1) + ";";
+  }
+  EXPECT_EQ(sCadeia, "CZelFileBase::OnInicializa;CZelFile::OnInicializa;CZelDataBase::OnInicializa;");
 }
 
 // A directory that is gone is not waited for: the open fails at once with its own code.

@@ -166,6 +166,11 @@ TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoe
   EXPECT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 0, mapa), HR(0x81080AA9));
   std::vector<ZelUInt> aLista;
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), HR(0x81080AA9));
+  int nLinhas = 0;
+  for (const std::string& l : Linhas(ArquivoErrosEmpresa()))
+    nLinhas += l.find("\tCZelFile::ExisteIndex\t") != std::string::npos &&
+               l.find("\thr = E_ZELCR_COLUNA_INDEXACAO_INVALIDA\thr = 0X81080AA9 ") != std::string::npos;
+  EXPECT_EQ(nLinhas, 1) << "a column with no index is a failure like any other";
   ASSERT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 1, std::move(mapa)), S_OK);
   EXPECT_EQ(Posicoes(a.arq, 5, 1), (std::vector<ZelUInt>{1, 4}));
 

@@ -50,6 +50,13 @@ struct ZelNomeTipo<IZelUnknown> {
   static std::string Nome() { return "struct IZelUnknown"; }
 };
 
+// A machine fault goes to the message library with its stack, whoever met it.
+inline void ZelReportaFalhaMaquina(HRESULT hr, const char* szEmpresa, const char* szArquivo, int nLinha,
+                                   const ZelFalhaMaquina& falha) {
+  ZelTrataErroExported(E_ZELCR_EXCECAO_REPORTADA, hr, 0x7FFFFFFF, szEmpresa, szArquivo, nLinha, 1, 0,
+                       ZelCaminhoPrograma().c_str(), falha.sPilha.c_str());
+}
+
 // Usage record of one call for the suite's analytics.
 struct ZelUsoAnalytics {
   unsigned long ulChamadas = 0;
@@ -177,6 +184,7 @@ void T_ZelUnknown<I, B>::ExecutaConstrucao(const std::string& sFuncao, int nLinh
   try {
     if (!ZelExecutaProtegido(corpo, &falha)) {
       m_hrConstruct = ZelSEHParaHresult(falha.dwCodigo);
+      ZelReportaFalhaMaquina(m_hrConstruct, "", "T_ZelUnknown", nLinha, falha);
       ZelTraceHR(pIdentidade, sFuncao.c_str(), "T_ZelUnknown", nLinha, "m_hrConstruct = pfInSEHFuncao()",
                  "m_hrConstruct", m_hrConstruct);
     }
@@ -224,8 +232,7 @@ HRESULT T_ZelUnknown<I, B>::ChamaGuardado(const std::string& sFuncao, const char
     bool bNormal = ZelExecutaProtegido([&] { hr = pBase ? corpo(*pBase) : E_ZELCR_OBJETO_NAO_CRIADO; }, &falha);
     if (!bNormal) {
       hr = ZelSEHParaHresult(falha.dwCodigo);
-      ZelTrataErroExported(E_ZELCR_EXCECAO_REPORTADA, hr, 0x7FFFFFFF, sEmpresa.c_str(), szArquivo, nLinha, 1, 0,
-                           ZelCaminhoPrograma().c_str(), falha.sPilha.c_str());
+      ZelReportaFalhaMaquina(hr, sEmpresa.c_str(), szArquivo, nLinha, falha);
     }
     if (FAILED(hr)) ZelTraceHR(this, sFuncao.c_str(), szArquivo, nLinha, "hr = pfInSEHFuncao()", "hr", hr);
     if (ZelEhCodigoFalhaMaquina(hr)) {
@@ -298,13 +305,16 @@ HRESULT T_ZelUnknown<I, B>::AlteracaoMultipla(const char* szMetodo, int nLinha, 
                                               UI4 ulQuantidade, P* pPonteiros, UI4 ulQuantidadeAlteracoes,
                                               _REG_CR_ALTERACAOPS* pregps, Hook hook) {
   if (ulQuantidade == 0) return S_OK;
-  if (pPonteiros == nullptr || (ulQuantidadeAlteracoes > 0 && pregps == nullptr)) return E_POINTER;
+  const std::string sFuncao = NomeTemplate() + "::" + szMetodo;
+  if (pPonteiros == nullptr || (ulQuantidadeAlteracoes > 0 && pregps == nullptr)) {
+    ZelTraceHR(this, sFuncao.c_str(), "T_ZelUnknown", nLinha, "hr = E_POINTER", "hr", E_POINTER);
+    return E_POINTER;
+  }
   ListaAlteracoes lista(ulQuantidadeAlteracoes);
   for (UI4 i = 0; i < ulQuantidadeAlteracoes; ++i) lista[i].CopiarDe(&pregps[i]);
   HRESULT hr = S_OK;
   for (UI4 i = 0; i < ulQuantidade && hr == S_OK; ++i) hr = hook(pPonteiros[i], lista);
-  if (hr != S_OK)
-    ZelTraceHR(this, (NomeTemplate() + "::" + szMetodo).c_str(), "T_ZelUnknown", nLinha, szExpressao, "hr", hr);
+  if (hr != S_OK) ZelTraceHR(this, sFuncao.c_str(), "T_ZelUnknown", nLinha, szExpressao, "hr", hr);
   return hr;
 }
 

@@ -12,10 +12,12 @@ void Traca(const IZelDF_Profiler* p, const char* szFuncao, int nLinha, const cha
   ZelTraceHR(p, szFuncao, kFonte, nLinha, szExpressao, "hr", hr);
 }
 
+// The name is one registry key under the companies' key, never a path: a
+// backslash would reach another key. Names such as "Ind. S/A" are common.
 bool NomeEmpresaValido(const std::string& sEmpresa) {
-  if (sEmpresa.empty() || sEmpresa == "." || sEmpresa.find("..") != std::string::npos) return false;
+  if (sEmpresa.empty()) return false;
   for (unsigned char c : sEmpresa)
-    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
+    if (c < 0x20 || c == 0x7F || c == '\\') return false;
   return true;
 }
 

@@ -460,27 +460,26 @@ HRESULT CIExBase::GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI
   if (nQtd == 0) return S_OK;
   if (piPtr == nullptr) IE_RECUSA(kFuncao, "piPtr == NULL", E_POINTER);
   if (pArray == nullptr) IE_RECUSA(kFuncao, "pArray == NULL", E_POINTER);
-  // Every value is checked before the first text is written.
+  // Values are taken in order, as one at a time would: the texts before a
+  // value of no known group are stored, and that value ends the call. A text
+  // too long for its 16-bit length is refused before anything is written.
   std::string sTexto;
-  for (UINT i = 0; i < nQtd; ++i) {
-    bool bTexto = false;
-    if (!CampoDeTexto(pArray[i].id, &bTexto)) {
-      IE_TRACA_HR(kFuncao, "E_FAIL", E_FAIL);
-      return E_FAIL;
-    }
+  UINT nValidos = 0;
+  std::vector<bool> aTexto(nQtd);
+  for (bool bTexto = false; nValidos < nQtd && CampoDeTexto(pArray[nValidos].id, &bTexto); ++nValidos) {
+    aTexto[nValidos] = bTexto;
     if (!bTexto) continue;
-    TextoDoValor(pArray[i], &sTexto);
+    TextoDoValor(pArray[nValidos], &sTexto);
     if (sTexto.size() > kTamanhoMaximoTexto) IE_RECUSA(kFuncao, "sTexto.GetLength() > 0xFFFF", E_INVALIDARG);
   }
-  if (PosicaoAlemDoFim(arq, *piPtr)) IE_RECUSA(kFuncao, "*piPtr > arq.GetQtdRegistros()", ZEL_E_POSICAO_ALEM_DO_FIM);
+  if (nValidos == nQtd && PosicaoAlemDoFim(arq, *piPtr))
+    IE_RECUSA(kFuncao, "*piPtr > arq.GetQtdRegistros()", ZEL_E_POSICAO_ALEM_DO_FIM);
 
   std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs;
   std::vector<std::string> aTextos;
   std::vector<UINT> aIndices;
-  for (UINT i = 0; i < nQtd; ++i) {
-    bool bTexto = false;
-    CampoDeTexto(pArray[i].id, &bTexto);
-    if (!bTexto) continue;
+  for (UINT i = 0; i < nValidos; ++i) {
+    if (!aTexto[i]) continue;
     IE_CAMPO_DATA_ARQ_V2 reg{};
     reg.id = pArray[i].id;
     aRegs.push_back(reg);
@@ -501,6 +500,10 @@ HRESULT CIExBase::GravaArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI
     }
   }
   for (size_t k = 0; k < aRegs.size(); ++k) IEConverte(aRegs[k], &pArray[aIndices[k]]);
+  if (nValidos < nQtd) {
+    IE_TRACA_HR(kFuncao, "E_FAIL", E_FAIL);
+    return E_FAIL;
+  }
   HRESULT hr = GravaArrayItens(arq, nQtd, piPtr, pArray);
   if (FAILED(hr)) {
     IE_TRACA_HR(kFuncao, "GravaArrayItens(arq, qtd, piPtr, pArray)", hr);

@@ -510,18 +510,28 @@ TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   }
 }
 
-TEST_F(IExItens, ValorRuimRecusadoAntesDoPrimeiroTexto) {
+// Values are taken in order: the texts before a value of no known group are
+// stored, as one value at a time would store them, and no value record is.
+TEST_F(IExItens, ValorRuimParaAGravacaoDepoisDosTextosAnteriores) {
   char szTexto[] = "abc";
   UI4 iPtr = 0;
   IE_CAMPO_DATA_PS aValores[2] = {Texto(100, szTexto, 4), Valor(251, 1)};
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
-  const auto antes = Arquivos();
+  const std::string sValores = Bytes("FNIEXCRE.DAT");
 
-  IE_CAMPO_DATA_PS aRuins[2] = {Texto(100, szTexto, 4), Valor(IE_CAMPO_COUNT, 1)};
+  char szOutro[] = "de";
+  IE_CAMPO_DATA_PS aRuins[3] = {Texto(100, szOutro, 3), Valor(IE_CAMPO_COUNT, 1), Texto(101, szTexto, 4)};
   UI4 iNovo = 0;
-  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_FAIL);
+  EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 3, &iNovo, aRuins), E_FAIL);
   EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
-  EXPECT_EQ(aRuins[0].pcTexto, szTexto) << "the caller's values stay as they were";
+  EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "abc" + "de") << "only the text before it";
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT"), sValores);
+  EXPECT_EQ(iNovo, 0u);
+  EXPECT_EQ(aRuins[0].pcTexto, nullptr);
+  EXPECT_EQ(IEBytes(aRuins[0].BinaryData), IEBytes(IELugar(4, 2))) << "the stored text's place";
+  EXPECT_EQ(aRuins[2].pcTexto, szTexto) << "values after it stay as they were";
+  const auto antes = Arquivos();
+  aRuins[0] = Texto(100, szTexto, 4);
   std::string sLongo(0x10000, 'y');
   aRuins[1] = Texto(101, sLongo.data(), static_cast<UI4>(sLongo.size()));
   EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, aRuins), E_INVALIDARG) << "longer than 16 bits hold";

@@ -191,7 +191,7 @@ TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
   EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"), 1);
 }
 
-TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveTextoNemVinculo) {
+TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
   EXPECT_EQ(Grava(0, 7, {Numero(1)}), HR(0x80040CE4));
   EXPECT_EQ(Grava(1, 0, {Numero(1)}), HR(0x8004097B));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
@@ -209,12 +209,12 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveTextoNemVincu
   EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}),
             E_FAIL);
   // Failed at the value file's own check, reported at both levels; the file
-  // was made for the write, and holds neither the text nor a value.
+  // was made for the write, and holds the text before the bad value but no value.
   EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
   EXPECT_TRUE(ErroContem(
       "hr = GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos)\thr = 0X80004005"));
   EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
-  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1));
+  EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1) + "abc");
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
 }
 
