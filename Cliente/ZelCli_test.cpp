@@ -184,9 +184,18 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   EXPECT_FALSE(m_pCli->Processa(R"({"metodo":"Inexistente"})", &sBruta));
   EXPECT_EQ(sBruta, "{\"erro\":\"m\xC3\xA9todo desconhecido \\\"Inexistente\\\"\"}");
   std::istringstream entrada("{\"metodo\":\"KeepAlive\"}\n\n \t\r\nruim\n{\"metodo\":\"ExisteVinculo\",\"lPosHeader\":2}\n");
-  std::ostringstream saida;
+  // Each answer leaves at once: a client may wait for it before its next line.
+  struct Descarregada : std::stringbuf {
+    int nDescargas = 0;
+    int sync() override {
+      ++nDescargas;
+      return std::stringbuf::sync();
+    }
+  } buf;
+  std::ostream saida(&buf);
   EXPECT_EQ(ZelCliExecuta(entrada, saida, CLSCTX_INPROC_SERVER), 2);
-  std::istringstream linhas(saida.str());
+  EXPECT_EQ(buf.nDescargas, 3);
+  std::istringstream linhas(buf.str());
   std::vector<json> respostas;
   for (std::string s; std::getline(linhas, s);) respostas.push_back(json::parse(s));
   ASSERT_EQ(respostas.size(), 3u);
@@ -241,5 +250,9 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
   }
   EXPECT_EQ(Chama(R"({"metodo":"GetUltimoErro"})")["pregErrops"]["szEmpresa"], std::string(47, 'E'));
   EXPECT_EQ(Chama(kQtd + std::to_string(nNoLimite) + "}")["pTipDoc"].size(), nNoLimite);
+  EXPECT_NE(Chama(kQtd + std::to_string(nNoLimite + 1) + "}", false)["erro"].get<std::string>().find(
+                " acima do limite de " + std::to_string(nNoLimite) + " elementos"),
+            std::string::npos)
+      << "the limit is told in elements";
   EXPECT_EQ(Chama(R"({"metodo":"LeIEHeader","qtd":3,"pPos":[1,2,3]})")["pTipDoc"].size(), 3u);
 }

@@ -114,6 +114,7 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   CBaseTeste base;
   ASSERT_EQ(base.Inicializa("EMP1", 3, 9), S_OK);
   EXPECT_EQ(base.GetAcessoServidores()->GetIdentificacao(), "ZelAcessoServidores EEMP1 U003 S00000009");
+  EXPECT_EQ(CZelAcessoServidores(nullptr).GetIdentificacao(), "ZelAcessoServidores") << "no identity: the bare name";
   auto pEmp = base.GetAcessoServidores()->GetAcessoEmpresarial();
   EXPECT_TRUE(pEmp->GravaLogGeral("integracao excluida"));
   EXPECT_TRUE(pEmp->GravaLogGeral("segunda"));

@@ -31,6 +31,9 @@ TEST(ZelCom, GuidIdaEVolta) {
                          "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFDZA}",
                          "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A)"})
     EXPECT_FALSE(TextoParaGuid(sz, &g)) << sz;
+  // Without an output the text is only checked.
+  EXPECT_TRUE(TextoParaGuid("{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}", nullptr));
+  EXPECT_FALSE(TextoParaGuid("{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a)", nullptr));
 }
 
 TEST(ZelCom, GuidsNaoSeRepetemEntreProcessos) {

@@ -382,6 +382,11 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_NE(sAuditoria.find("LISTA.txt"), std::string::npos);
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
+  // A beginning of what the file holds is not the same texts.
+  uiPos = 0;
+  ASSERT_EQ(txt.GravaColecao(uiPos, {"quatro"}), S_OK);
+  ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }
 
 // Changes are marked while a backup runs with marking enabled (both switches),

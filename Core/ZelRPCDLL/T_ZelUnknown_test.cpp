@@ -138,6 +138,12 @@ class TZelUnknownTeste : public ZelAmbienteTeste {
   }
 };
 
+// A process that has read nothing yet: without the suite's key it yields.
+ZEL_AJUDANTE(PrevineErroRPCSemChave) {
+  PrevineErroRPC();
+  return ZelPrevineErroRPCAtivo() && ZelLeiturasPrevineErroRPC() == 0 ? 0 : 1;
+}
+
 bool Contem(const std::string& s, const std::string& p) { return s.find(p) != std::string::npos; }
 void ConfereLinha(const std::string& sLinha, std::initializer_list<std::string> fragmentos) {
   for (const std::string& s : fragmentos) EXPECT_TRUE(Contem(sLinha, s)) << s << "\n" << sLinha;
@@ -459,6 +465,18 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u) << "a first call reads, however recent the last reading";
   EXPECT_TRUE(ZelPrevineErroRPCAtivo());
+  // Without the key there is nothing to read: a reset after a reading of 0,
+  // and a process that never read, both yield.
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "PrevineErroRPC", 0), ERROR_SUCCESS);
+  ZelReiniciaPrevineErroRPC();
+  PrevineErroRPC();
+  ASSERT_FALSE(ZelPrevineErroRPCAtivo());
+  ASSERT_EQ(ZelRegistro::ExcluiChave(HKEY_LOCAL_MACHINE, kChaveZelSistemas), ERROR_SUCCESS);
+  ZelReiniciaPrevineErroRPC();
+  PrevineErroRPC();
+  EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 0u);
+  EXPECT_TRUE(ZelPrevineErroRPCAtivo());
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("PrevineErroRPCSemChave")), 0);
 }
 
 TEST(ZelRPCDLL, TabelaDasFalhasDeMaquinaESeusLimites) {

@@ -122,6 +122,11 @@ TEST_F(ZelDF_IExTeste, ClasseSeAgregaEmProcessoPeloSeuIUnknown) {
   EXPECT_EQ(externo.nRef, 2u) << "made inside the outer object";
   static_cast<IZelDF_IEx*>(pDoInterno)->Release();
   EXPECT_EQ(pInterno->Release(), 0u);
+  // An in-process class that refuses is the answer: no server is looked for.
+  EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IClassFactory,
+                             &pv),
+            E_NOINTERFACE);
+  EXPECT_EQ(pv, nullptr);
   EXPECT_EQ(CoRevokeClassObject(dwCookie), S_OK);
   EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_LOCAL_SERVER, IID_IUnknown, &pv),
             CLASS_E_NOAGGREGATION);

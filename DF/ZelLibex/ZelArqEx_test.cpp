@@ -271,9 +271,14 @@ TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
   std::string s(kTamanho, '?');
   ASSERT_EQ(arq.LeSequencial(kTamanho, s.data()), 0);
   EXPECT_EQ(s, Reg('a'));
+  CZelArqEx outro;  // its cache too must drop what the write replaced
+  ASSERT_EQ(outro.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Le(outro, 2), Reg('b'));
+  EXPECT_EQ(Le(arq, 2), Reg('b'));
   std::string y = Reg('y');
   ASSERT_EQ(arq.GravaSequencial(kTamanho, y.data()), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('y'));
+  EXPECT_EQ(Le(outro, 2), Reg('y'));
   EXPECT_EQ(arq.LeSequencial(kTamanho, s.data()), 16021);
 
   EXPECT_EQ(arq.Posiciona('P', 3 * kTamanho, &ul), 16021);
