@@ -214,6 +214,7 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
   const std::string kVinculo = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":")";
   const std::string kEmpresa = R"({"metodo":"Inicializa_Padrao","regps":{"szEmpresa":")" + std::string(47, 'E');
   const std::string kQtd = R"({"metodo":"LeIEHeader","qtd":)";
+  const std::string kCampos = R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[],"nQtdCampos":)";
   const std::string kAlteracoes = R"({"metodo":"AlteracaoMultiplaCadastro","pulPonteiros":[],"ulQuantidade":)";
   // A line, and what its error names (null: no error).
   const std::pair<std::string, const char*> casos[] = {
@@ -233,6 +234,9 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {kQtd + "4000000000}", "limite"},
       {kQtd + R"(4000000000,"pPos":[1]})", "limite"},
       {R"({"metodo":"GravaCamposVinculo","vinculo":{"nQtdCampos":4000000000,"pCampos":[]}})", "limite"},
+      // A list inside an [in] record may pass what one call may return.
+      {kCampos + std::to_string(kZelLocalMaxSaidaChamada / sizeof(IE_CAMPO_DATA_PS) + 1) + "}}", nullptr},
+      {kCampos + std::to_string(kZelLocalMaxQuadro / sizeof(IE_CAMPO_DATA_PS) + 1) + "}}", "limite"},
       // An [in] list may fill a whole frame.
       {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4) + "}", nullptr},
       {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4 + 1) + "}", "limite"},
