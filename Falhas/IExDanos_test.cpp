@@ -354,9 +354,7 @@ TEST_F(ServicoTeste, EmpresaComBarraOuPontosNoNomeAbreNoSeuDiretorio) {
   int n = 0;
   for (const std::string sEmpresa : {"Zel Ind. S/A", "Cia.. Ltda", "..", "/"}) {
     const std::string sDir = ZelNovoDiretorio("nome" + std::to_string(++n));
-    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\" + sEmpresa,
-                                      "DF", sDir),
-              ERROR_SUCCESS);
+    RegistraEmpresa(sEmpresa, sDir);
     CZelCli cli(CLSCTX_INPROC_SERVER);
     const json regps = {{"ulUsuario", 3}, {"szEmpresa", sEmpresa}};
     EXPECT_EQ(ChamaConfere(cli, json{{"metodo", "Inicializa_Padrao"}, {"regps", regps}}.dump()).hr, S_OK) << sEmpresa;

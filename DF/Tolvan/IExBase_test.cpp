@@ -28,11 +28,6 @@ bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
   return true;
 }
 
-void Registra(const std::string& sEmpresa, const std::string& sDiretorio) {
-  const std::string sChave = std::string(kChaveZelSistemas) + "\\Empresas\\" + sEmpresa;
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, sChave, "DF", sDiretorio), ERROR_SUCCESS);
-}
-
 // The switch is read once per process: an earlier test of this process may
 // have fixed it already (ctest runs each test in a process of its own).
 bool LigaFechamentoAdiado() {
@@ -153,8 +148,8 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
 
 TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   // Registered, so that only the name's own rule can refuse them.
-  Registra("EMP\x7F", m_sEmpresa);
-  Registra("EMP1\\X", m_sEmpresa);
+  RegistraEmpresa("EMP\x7F", m_sEmpresa);
+  RegistraEmpresa("EMP1\\X", m_sEmpresa);
   for (const char* szEmpresa : {"SEMREGISTRO", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", "EMP\x7F", ""}) {
     CIExBaseTeste ie;
     EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), HR(0x80043F59)) << szEmpresa;
@@ -167,14 +162,14 @@ TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
 
   // A registered directory is made with its parents; a file in its place fails.
   const std::string sFundo = ZelDiretorioTeste() + "nao/existe/ainda/";
-  Registra("EMP2", sFundo);
+  RegistraEmpresa("EMP2", sFundo);
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP2", 1, 1), S_OK);
   EXPECT_TRUE(ZelExisteArquivo(sFundo + "VOVIDADI/DFIEHDR.DAT"));
 
   const std::string sArquivo = ZelDiretorioTeste() + "ocupado";
   ZelCriaMarcador(sArquivo);
-  Registra("EMP3", sArquivo + "/");
+  RegistraEmpresa("EMP3", sArquivo + "/");
   CIExBaseTeste ocupado;
   EXPECT_TRUE(FAILED(ocupado.Inicializa("EMP3", 1, 1)));
   EXPECT_EQ(ocupado.m_pDataBase, nullptr);

@@ -26,10 +26,15 @@ class ZelAmbienteTeste : public ::testing::Test {
     m_sEmpresa = ZelNovoDiretorio("emp" + sSufixo);
     ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioModulos", m_sModulos),
               ERROR_SUCCESS);
-    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP1", "DF",
-                                      m_sEmpresa),
-              ERROR_SUCCESS);
+    RegistraEmpresa("EMP1", m_sEmpresa);
     ZelInvalidaLogConfig();
+  }
+
+  // A company of the suite and its data directory ("DF").
+  static void RegistraEmpresa(const std::string& sEmpresa, const std::string& sDiretorio) {
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\" + sEmpresa,
+                                      "DF", sDiretorio),
+              ERROR_SUCCESS);
   }
 
   void EscreveLogIni(const std::string& sTexto) {
