@@ -1,6 +1,7 @@
 #include "ZelClienteIEx.h"
 
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -188,6 +189,26 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInte
   EXPECT_EQ(p->Release(), 0u);
   EsperaFalsosLiberados(0);
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
+}
+
+// A pure [out] value travels one way: the object finds 0 in it, whatever
+// the caller's variable held, and the caller gets the object's answer.
+TEST(ZelClienteIEx, SaidaPuraNaoLevaOValorDoChamador) {
+  IZelDF_IEx* p = ProxyParaFalso();
+  ASSERT_NE(p, nullptr);
+  const std::pair<const char*, std::function<HRESULT(I4*)>> casos[] = {
+      {"KeepAlive", [&](I4* pb) { return p->KeepAlive(pb); }},
+      {"CadastroTeveMovimentacao", [&](I4* pb) { return p->CadastroTeveMovimentacao(3, 4, pb); }},
+      {"GetProcessoJaCadastradoNaIntegracao",
+       [&](I4* pb) { return p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FN_CPA, 0, {}}, pb); }}};
+  for (const auto& [szMetodo, fnChama] : casos) {
+    I4 b = 77;
+    EXPECT_TRUE(SUCCEEDED(fnChama(&b))) << szMetodo;
+    EXPECT_EQ(CZelFalsoIEx::SaidaAoChegar(), 0) << szMetodo;
+    EXPECT_NE(b, 77) << szMetodo;
+  }
+  p->Release();
+  EsperaFalsosLiberados(0);
 }
 
 TEST(ZelClienteIEx, ConexaoPerdidaDaDesconectado) {

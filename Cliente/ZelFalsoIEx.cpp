@@ -11,6 +11,7 @@
 namespace {
 
 std::atomic<int> g_nVivos{0};
+std::atomic<I4> g_iSaidaAoChegar{0};
 std::mutex g_mutexSessao;
 _REG_DF_INICIALIZAPS g_ultimaSessao{};
 
@@ -119,6 +120,8 @@ CZelFalsoIEx::~CZelFalsoIEx() { --g_nVivos; }
 
 int CZelFalsoIEx::Vivos() { return g_nVivos.load(); }
 
+I4 CZelFalsoIEx::SaidaAoChegar() { return g_iSaidaAoChegar.load(); }
+
 _REG_DF_INICIALIZAPS CZelFalsoIEx::UltimaSessao() {
   std::lock_guard<std::mutex> trava(g_mutexSessao);
   return g_ultimaSessao;
@@ -174,6 +177,7 @@ HRESULT CZelFalsoIEx::Inicializa_Padrao(_REG_DF_INICIALIZAPS regps) {
 
 HRESULT CZelFalsoIEx::KeepAlive(I4* pbOK) {
   if (pbOK == nullptr) return Anota("KeepAlive", E_POINTER);
+  g_iSaidaAoChegar = *pbOK;
   *pbOK = 1;
   return Anota("KeepAlive", S_OK);
 }
@@ -227,6 +231,7 @@ HRESULT CZelFalsoIEx::AlteracaoMultiplaMovimento(UI4 n, UI8* p, UI4 nAlt, _REG_C
 
 HRESULT CZelFalsoIEx::CadastroTeveMovimentacao(UI4 eTipo, UI4 ulPonteiro, I4* pb) {
   if (pb == nullptr) return Anota("CadastroTeveMovimentacao", E_POINTER);
+  g_iSaidaAoChegar = *pb;
   if (eTipo == kZelFalsoEncontro) {
     bool bOk = Encontro();
     *pb = bOk ? 1 : 0;
@@ -395,6 +400,7 @@ HRESULT CZelFalsoIEx::GetVinculoByIntegracao(IE_HEADER_FILTRO_PS o, UI4 ulPos, I
 
 HRESULT CZelFalsoIEx::GetProcessoJaCadastradoNaIntegracao(IE_HEADER_FILTRO_PS header, I4* pb) {
   if (pb == nullptr) return Anota("GetProcessoJaCadastradoNaIntegracao", E_POINTER);
+  g_iSaidaAoChegar = *pb;
   *pb = header.eProc % 2;
   return Anota("GetProcessoJaCadastradoNaIntegracao", S_OK);
 }

@@ -31,6 +31,8 @@ class CZelFalsoIEx final : public T_ZelObjetoCom<IZelDF_IEx, IID_IZelDF_IEx> {
   static int Vivos();
   // The last session record an object of this process accepted.
   static _REG_DF_INICIALIZAPS UltimaSessao();
+  // What the last call with an I4 answer found in it on arrival.
+  static I4 SaidaAoChegar();
 
 
   HRESULT Inicializa_Padrao(_REG_DF_INICIALIZAPS regps) override;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "ZelFalsoIEx.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalProcesso.h"
+#include "ZelLocalSeguranca.h"
 #include "ZelLocalTesteClasse.h"
 #include "ZelLocalTeste_test.h"
 #include "ZelRegistro.h"
@@ -465,6 +467,42 @@ TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
   parando.join();
   EXPECT_GE(nRecusas.load(), 1);
   UmServidorQueTerminouSozinho();
+}
+
+// A server that takes the connection and never answers the activation: the
+// client gives up once its wait is over, with one error line, and starts no
+// server in its place.
+TEST_F(ServidorLocal, ServidorMudoNaAtivacaoDaUmaLinhaEFalha) {
+  Registra();
+  DiretorioDosSockets();
+  CZelLocalSocket ouvinte;
+  ASSERT_EQ(ZelLocalEscuta(ZelLocalCaminhoSocket(CLSID_ZelDF_IEx), false, &ouvinte), S_OK);
+  std::atomic<int> nAtivacoes{0};
+  std::thread mudo([&] {
+    CZelLocalSocket s;
+    ZelLocalQuadro q;
+    if (ZelLocalAceita(ouvinte, &s) != S_OK || s.RecebeQuadro(&q) != S_OK) return;
+    ++nAtivacoes;
+    s.RecebeQuadro(&q);  // until the client hangs up
+  });
+  static std::mutex s_mutex;
+  static std::vector<std::string> s_linhas;
+  ZelLocalDefineRelatorErro([](const char* szFuncao, const char* szArquivo, int, const char* szExpressao,
+                               const char* szVariavel, HRESULT hr) {
+    std::lock_guard<std::mutex> trava(s_mutex);
+    s_linhas.push_back(ZelLinhaErroTeste(szFuncao, szArquivo, szExpressao, szVariavel, hr));
+  });
+  HRESULT hr = S_OK;
+  EXPECT_EQ(Cria(&hr), nullptr);
+  ZelLocalDefineRelatorErro(nullptr);
+  EXPECT_EQ(hr, CO_E_SERVER_EXEC_FAILURE);
+  ouvinte.Interrompe();
+  mudo.join();
+  EXPECT_EQ(nAtivacoes.load(), 1);
+  EXPECT_EQ(s_linhas, std::vector<std::string>{ZelLinhaErroTeste("CoCreateInstance", "ZelLocalAtivacao",
+                                                                  "hr = canal->Ativa(clsid, riid)", "hr",
+                                                                  HRESULT_FROM_WIN32(ERROR_TIMEOUT))});
+  EXPECT_TRUE(Servidores().empty());
 }
 
 TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {

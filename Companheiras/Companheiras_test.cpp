@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -132,6 +133,17 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
     ASSERT_TRUE(dono.Open(sDir + "ZelLogGeral.log", CFile::modeReadWrite | CFile::shareExclusive));
     EXPECT_FALSE(pEmp->GravaLogGeral("terceira"));
     EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogGeral.log"), "integracao excluida\nsegunda\n");
+  }
+  {
+    // Nor is a log on a full disk.
+    std::string sCheio = ZelNovoDiretorio("cheio");
+    Grava("\\Empresas\\CHEIA", "DF", sCheio);
+    CBaseTeste cheia;
+    ASSERT_EQ(cheia.Inicializa("CHEIA", 3, 9), S_OK);
+    ASSERT_EQ(symlink("/dev/full", (sCheio + "ZelLogGeral.log").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", (sCheio + "ZelLogAuditoria.log").c_str()), 0);
+    EXPECT_FALSE(cheia.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral("quarta"));
+    EXPECT_FALSE(cheia.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLog(log));
   }
 
   Grava("\\Usuarios", "3", "Maria");

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -288,6 +289,18 @@ TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
   EXPECT_TRUE(ZelLocalDivideLinhaComando("  ").empty());
   CZelLocalInicioServidor s;
   EXPECT_EQ(s.Inicia("relativo/Tolvan"), CO_E_SERVER_EXEC_FAILURE);
+}
+
+// A server is started through a short-lived middle process, which is
+// reaped before Inicia returns: a client that starts servers keeps no
+// zombie children.
+TEST(ZelLocalTransporte, InicioDoServidorNaoDeixaFilhoParaColher) {
+  CZelLocalInicioServidor s;
+  ASSERT_EQ(s.Inicia("/bin/true"), S_OK);
+  int iStatus = 0;
+  errno = 0;
+  EXPECT_EQ(waitpid(-1, &iStatus, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {

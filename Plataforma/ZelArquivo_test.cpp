@@ -309,9 +309,16 @@ TEST(ZelArquivo, SomenteLeituraCopiaDiretoriosETamanho) {
   EXPECT_FALSE(f.Open(d + "origem", CFile::modeCreate | kEscritaG, &e));
   EXPECT_EQ(Causa(e), kNegado);
   EXPECT_EQ(ZelExcluiArquivo(d + "origem"), ERROR_ACCESS_DENIED);
+  // A copy restored from a transfer keeps the original's times, to the nanosecond.
+  const struct timespec tsOrigem[2] = {{0, UTIME_OMIT}, {1577934300, 987654321}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (d + "origem").c_str(), tsOrigem, 0), 0);
   EXPECT_EQ(ZelCopiaArquivo(d + "ORIGEM", d + "Copia", true), ERROR_SUCCESS);
   EXPECT_EQ(ZelLeArquivoInteiro(d + "Copia"), "conteudo");
   EXPECT_TRUE(ZelSomenteLeitura(d + "copia"));
+  struct stat stCopia{};
+  ASSERT_EQ(stat((d + "Copia").c_str(), &stCopia), 0);
+  EXPECT_EQ(stCopia.st_mtim.tv_sec, 1577934300);
+  EXPECT_EQ(stCopia.st_mtim.tv_nsec, 987654321);
   EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "copia", true), ERROR_FILE_EXISTS);
   EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "ORIGEM", false), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(ZelLeArquivoInteiro(d + "origem"), "conteudo");

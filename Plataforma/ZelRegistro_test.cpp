@@ -1,9 +1,12 @@
 #include "ZelRegistro.h"
 
 #include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -232,12 +235,36 @@ TEST(ZelRegistro, GravacoesConcorrentesNaoSePerdem) {
   }
 }
 
+// A write the file-size limit cuts short, as a full disk would.
+ZEL_AJUDANTE(GravaAlemDoLimite) {
+  signal(SIGXFSZ, SIG_IGN);
+  const rlimit lim{1024, 1024};
+  if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
+  return ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChave, "grande", std::string(4000, 'g')) == ERROR_WRITE_FAULT
+             ? 0
+             : 1;
+}
+
 TEST(ZelRegistro, GravacaoImpossivelDevolveErro) {
   std::string d = UsaRegistroNovo("recusa");
   // The machine file's place is taken by a plain file: its directory cannot exist.
   EscreveArquivo(d + "etc/zel", "x");
   EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 1), ERROR_WRITE_FAULT);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, kChave), ERROR_FILE_NOT_FOUND);
+}
+
+// A write that fails half-way keeps the file as it was and leaves no
+// temporary file beside it.
+TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {
+  const std::string d = UsaRegistroNovo("interrompida");
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 7), ERROR_SUCCESS);
+  const std::string sAntes = ZelLeArquivoInteiro(d + "etc/zel/maquina.reg");
+  ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaAlemDoLimite")), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(d + "etc/zel/maquina.reg"), sAntes);
+  std::vector<std::string> aNomes;
+  for (const auto& e : std::filesystem::directory_iterator(d + "etc/zel")) aNomes.push_back(e.path().filename());
+  std::sort(aNomes.begin(), aNomes.end());
+  EXPECT_EQ(aNomes, (std::vector<std::string>{"maquina.reg", "maquina.reg.lock"}));
 }
 
 // The original editor saves UTF-16; a UTF-8 mark is skipped.

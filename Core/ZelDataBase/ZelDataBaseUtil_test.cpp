@@ -342,13 +342,37 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
-// args: company directory, signal directory. Holds the marker, announced by "pronto", until "fim".
+// args: company directory, signal directory and, optionally, the marker's
+// process number (0). Holds the marker, announced by "pronto", until "fim".
 ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
   CZelProfilerEmpresa emp("EMP1");
   CZelArqMarcaFila marca(&emp);
-  if (marca.Marca(args.at(0), 0) != 0) return 1;
+  if (marca.Marca(args.at(0), args.size() > 2 ? std::stoul(args[2]) : 0) != 0) return 1;
   ZelCriaMarcador(args.at(1) + "pronto");
   return ZelEsperaArquivo(args.at(1) + "fim") ? 0 : 2;
+}
+
+// Removing a name from the creation list waits the long marker time: a
+// directory held a little past the short wait still has its list written.
+TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
+  Escreve(kLista, Registro("C.dat"));
+  CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "C.dat");
+  ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
+  std::string sDados;
+  ASSERT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "EMP1", &sDados), S_OK);
+  const std::string sSinais = ZelNovoDiretorio("longa");
+  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio",
+                                {sDados, sSinais, std::to_string(IZelArqMarcaEnum::ControleCriacaoArquivosInMemory)});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
+  const DWORD msSolta = (ZelTempoMs(ZelTempo::kEsperaMarcaFila) + ZelTempoMs(ZelTempo::kEsperaMarcaFilaLonga)) / 2;
+  std::thread solta([&] {
+    Sleep(msSolta);
+    ZelCriaMarcador(sSinais + "fim");
+  });
+  EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
+  solta.join();
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
 }
 
 TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {

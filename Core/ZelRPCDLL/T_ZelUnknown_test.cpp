@@ -345,7 +345,7 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesEParametroInvalidoViramCodi
   EXPECT_EQ(obj.Metodo(CopiaLongaDemais), HR(0x8004EAFB));
   EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   ConfereLinha(UltimaLinhaErroProgramas(),
-               {"\tZelTrataErroExported\t",
+               {"\tZelTrataErroExported\t", "\tIdentificacao = ZelAcessoServidores EEMP1 U005 S00000077\t",
                 "\tTesteObjeto\t12\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\tMensagem = 2147483647\t",
                 "\tExpression = (\"Buffer is too small\" && 0)\tFunction = strcpy_s\tFile = \tLine = 0\t",
                 "\tFlag = 1\t"});

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -208,6 +210,15 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   EXPECT_EQ(bUsado, 0);
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(13), &bUsado), S_OK);
   EXPECT_EQ(bUsado, 1);
+
+  // On a full disk the removal still happens, and the lost log line is told.
+  ASSERT_EQ(ZelExcluiArquivo(m_sEmpresa + "ZelLogGeral.log"), ERROR_SUCCESS);
+  ASSERT_EQ(symlink("/dev/full", (m_sEmpresa + "ZelLogGeral.log").c_str()), 0);
+  ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(13)), S_OK);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(240, 80), CabecalhoArq(12, 13, 2));
+  EXPECT_EQ(ErrosDe("CIExBase::ExcluiIntegracoesQueUsamEsteProcesso", kFonte,
+                    "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)"),
+            1);
 }
 
 namespace {

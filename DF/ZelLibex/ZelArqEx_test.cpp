@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -202,7 +203,12 @@ TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   CZelArqEx longo;
   ASSERT_EQ(longo.Abre(m_sDir + sLongo, 'L', 16, 1, TRUE), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + sLongo), Zeros(16));
-  const std::string sListados = Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo);
+  // A text file (single-byte records) created for reading starts with its zero byte too,
+  // so that no text lies at offset 0.
+  CZelArqEx texto;
+  ASSERT_EQ(texto.Abre(m_sDir + "DFIETEXT.DAT", 'L', 1, 1, TRUE), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "DFIETEXT.DAT"), Zeros(1));
+  const std::string sListados = Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo) + Controle("DFIETEXT.DAT");
   EXPECT_EQ(ZelLeArquivoInteiro(sControle), sListados);
 
   // Listed once, deleted since: never created again.
@@ -371,6 +377,13 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
   EXPECT_EQ(Registro(arq, 1602), Reg('q'));
   EXPECT_EQ(Adianta(arq, {{K(1601), kTamanho}, {K(1620), kTamanho}}), 0u) << "a page read ahead counts as asked for";
   EXPECT_EQ(Registro(arq, 1601), Reg('p'));
+  arq.Fecha();
+  // Replaced while closed, and opened again for writing: read as it is now.
+  std::string sNovo;
+  for (int i = 0; i < 2000; ++i) sNovo += Reg('n');
+  ASSERT_EQ(std::rename(Escreve(m_sDir + "NOVO.TMP", sNovo).c_str(), sPath.c_str()), 0);
+  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Registro(arq, 1601), Reg('n'));
   arq.Fecha();
 
   // Without a view, nothing is read ahead.

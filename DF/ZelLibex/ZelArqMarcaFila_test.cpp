@@ -134,6 +134,8 @@ TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisOutroProcessoEsper
   EXPECT_EQ(static_cast<uint32_t>(r), 0x80070000u) << "an abandoned mutex sets no system error";
   EXPECT_EQ(HRESULT_FACILITY(r), FACILITY_WIN32);
   EXPECT_EQ(LinhasCom("\thr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, dwErro)\thr = 0X80070000 "), 1);
+  EXPECT_EQ(EsperaEmOutraThread(CZelArqMarcaFila::NomeMutex(sDir, kVoviDadi)), WAIT_OBJECT_0)
+      << "the report hands the marker on: nobody holds it";
   ASSERT_EQ(marca.Marca(sDir, kVoviDadi, "DF"), 0) << "reported once, then free";
 
   std::string sSinal2 = ZelNovoDiretorio("morto-sinal2");
