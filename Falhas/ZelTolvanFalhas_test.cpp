@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -233,8 +235,15 @@ class TolvanFalhas : public ::testing::Test {
     return a;
   }
   // Waits for a server to end (killing it after the limit): its exit code.
+  // A server becomes this process's child only once its starter's middle
+  // process has ended, which may come after the server announced itself.
   int EsperaServidor(pid_t pid, uint32_t ms) {
     m_reaped.insert(pid);
+    siginfo_t info{};
+    for (int i = 0; i < 5000 && waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 &&
+                    errno == ECHILD;
+         ++i)
+      Sleep(1);
     return ZelEsperaAjudante(pid, ms);
   }
 
