@@ -168,11 +168,13 @@ TEST(CFile, ExcecoesTrazemACausa) {
 TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
   std::string d = ZelNovoDiretorio("erros");
   Escreve(d + "arquivo", "x");
+  ASSERT_EQ(ZelCriaDiretorio(d + "Dados"), ERROR_SUCCESS);
   const struct {
     std::string sCaminho;
     int nCausa;
     LONG lErro;
   } casos[] = {{d + "falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
+               {d + "DADOS/falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},  // the folder is there
                {d + "falta/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},
                {d + "arquivo/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // ENOTDIR
                {d, CFileException::accessDenied, ERROR_ACCESS_DENIED}};  // a directory is no file

@@ -151,6 +151,13 @@ TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   EXPECT_TRUE(a.Libera());
   EXPECT_FALSE(a.Libera());
   EXPECT_EQ(EsperaEmOutraThread(b, 0), WAIT_OBJECT_0);
+  // Objects of one name share one mapping, however many come and go: a
+  // server taking a marker for every change maps its segment once.
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(CZelMutexNomeado(sOutro).Valido());
+  std::ifstream maps("/proc/self/maps");
+  int nMapeamentos = 0;
+  for (std::string s; std::getline(maps, s);) nMapeamentos += s.find(ZelObjetoMutexNomeado(sOutro)) != std::string::npos;
+  EXPECT_EQ(nMapeamentos, 1);
 }
 
 // Another process's hold excludes this one until it releases, or dies: an abandonment, seen once.

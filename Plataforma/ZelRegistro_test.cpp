@@ -265,6 +265,16 @@ TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {
   for (const auto& e : std::filesystem::directory_iterator(d + "etc/zel")) aNomes.push_back(e.path().filename());
   std::sort(aNomes.begin(), aNomes.end());
   EXPECT_EQ(aNomes, (std::vector<std::string>{"maquina.reg", "maquina.reg.lock"}));
+  // A write that changes nothing leaves the file alone: it is not replaced.
+  struct stat stAntes {}, stDepois {};
+  ASSERT_EQ(stat((d + "etc/zel/maquina.reg").c_str(), &stAntes), 0);
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 7), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::CriaChave(HKEY_LOCAL_MACHINE, kChave), ERROR_SUCCESS);
+  ASSERT_EQ(stat((d + "etc/zel/maquina.reg").c_str(), &stDepois), 0);
+  EXPECT_EQ(stDepois.st_ino, stAntes.st_ino);
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 8), ERROR_SUCCESS);
+  ASSERT_EQ(stat((d + "etc/zel/maquina.reg").c_str(), &stDepois), 0);
+  EXPECT_NE(stDepois.st_ino, stAntes.st_ino) << "a change is written";
 }
 
 // The original editor saves UTF-16; a UTF-8 mark is skipped.

@@ -167,6 +167,13 @@ TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
                           sPath + "\tPosi\xE7\xE3o Grava\xE7\xE3o = -1\t"),
             1);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "failed writes leave the file alone";
+
+  // A file that holds only its header keeps what the header holds.
+  const std::string sCabecalho = Escreve(m_sDir + "CABECALHO.DAT", Reg('h'));
+  CZelArqEx cabecalho;
+  ASSERT_EQ(cabecalho.Abre(sCabecalho, 'G', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(GravaEm(cabecalho, 'a', 1), 1);
+  EXPECT_EQ(ZelLeArquivoInteiro(sCabecalho), Reg('h') + Reg('a'));
 }
 
 TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {

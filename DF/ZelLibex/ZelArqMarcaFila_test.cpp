@@ -1,5 +1,8 @@
 #include "ZelArqMarcaFila.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -147,6 +150,20 @@ TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisOutroProcessoEsper
   EXPECT_EQ(ZelEsperaAjudante(pid2), 0);
   EXPECT_TRUE(ZelExisteArquivo(sSinal2 + "obteve"));
   EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 1);
+}
+
+// A marker whose mutex cannot be made (its name is taken by a directory)
+// answers the system's code, and says so in a line.
+TEST_F(ZelArqMarcaFilaTeste, MutexQueNaoPodeSerCriadoDaCodigoELinha) {
+  const std::string sDir = Diretorio("semmutex");
+  const std::string sSegmento = "/dev/shm" + ZelObjetoMutexNomeado(CZelArqMarcaFila::NomeMutex(sDir, kVoviDadi));
+  ASSERT_EQ(mkdir(sSegmento.c_str(), 0700), 0);
+  CZelArqMarcaFila marca(&m_dono);
+  const int r = marca.Marca(sDir, kVoviDadi, "DF");
+  rmdir(sSegmento.c_str());
+  EXPECT_EQ(HRESULT_FACILITY(r), FACILITY_WIN32);
+  EXPECT_NE(HRESULT_CODE(r), 0);
+  EXPECT_EQ(LinhasCom("\thr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, dwErro)\thr = "), 1);
 }
 
 TEST_F(ZelArqMarcaFilaTeste, MarcaAninhadaEDesfeitaPorUmDesmarcaOuPeloDestrutor) {

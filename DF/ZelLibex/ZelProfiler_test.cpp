@@ -132,6 +132,11 @@ TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro
   EXPECT_EQ(reg.hr, E_INVALIDARG);
   EXPECT_STREQ(reg.szEmpresa, "EMP1");
   EXPECT_TRUE(Contem(reg.cMensagem, "CIExBase::LeIEHeader"));
+  // An integer result becomes the last error too, with its FACILITY_ITF code.
+  ZelTraceInt(&id, "CZelArqEx::Abre", "ZelArqEx", 77, "iRetorno = Abre()", "iRetorno", 16110);
+  id.GetErro()->CopiarPara(&reg);
+  EXPECT_EQ(static_cast<uint32_t>(reg.hr), 0x80043EEEu);
+  EXPECT_TRUE(Contem(reg.cMensagem, "CZelArqEx::Abre: iRetorno = Abre()\tiRetorno = 16110"));
 }
 
 TEST_F(ZelProfilerTeste, ArquivoPresoPorOutroEscritorPerdeALinhaApos19Tentativas) {
