@@ -155,8 +155,9 @@ TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   // server taking a marker for every change maps its segment once.
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(CZelMutexNomeado(sOutro).Valido());
   std::ifstream maps("/proc/self/maps");
+  const std::string sObjeto = ZelObjetoMutexNomeado(sOutro);
   int nMapeamentos = 0;
-  for (std::string s; std::getline(maps, s);) nMapeamentos += s.find(ZelObjetoMutexNomeado(sOutro)) != std::string::npos;
+  for (std::string s; std::getline(maps, s);) nMapeamentos += s.find(sObjeto) != std::string::npos;
   EXPECT_EQ(nMapeamentos, 1);
 }
 
