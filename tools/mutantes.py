@@ -12,9 +12,9 @@ optionally, "testes" (a ctest -R expression; all tests when absent) and
 The unchanged copy must pass the tests the list names first. --testes-de
 takes the test files (*_test.cpp) as they were at a revision, so that a new
 test can be shown to notice a change the old tests let through. --matriz FILE
-writes, per change, every test that failed on it (one JSON line each): a test
-that is never a change's only catcher is the first to look at when tests
-are trimmed. --depressa builds without optimisation or debug information,
+appends, per change, the change, its tests and every one of them that failed
+on it (one JSON line each); tools/matriz.py reads that back to tell which
+tests can be trimmed. --depressa builds without optimisation or debug information,
 which builds and links a change faster; give it a --copia of its own.
 Exit code: 0 when every change was noticed, 1 when some survived or did not
 build, 2 on a setup problem.
@@ -170,8 +170,12 @@ def main():
         sem_compilar += 1 if estado == "compilacao" else 0
         if a.matriz:
             with open(a.matriz, "a", encoding="utf-8") as f:
+                # The change itself goes along, so that a later run of the same
+                # change, from any list, replaces this one.
                 f.write(json.dumps({"lista": os.path.basename(a.lista), "n": i, "arquivo": m["arquivo"],
-                                    "estado": estado, "falharam": testes_que_falharam(saida)}) + "\n")
+                                    "de": m["de"], "para": m["para"], "testes": m.get("testes"),
+                                    "estado": estado, "falharam": testes_que_falharam(saida)},
+                                   ensure_ascii=False) + "\n")
         rotulo = {"falhou": "noticed", "compilacao": "no build", "passou": "SURVIVED"}[estado]
         print(f"{i:3} {rotulo:9} {m['arquivo']}: {m.get('porque', m['para'])}", flush=True)
     contados = len(mutantes) - sem_compilar
