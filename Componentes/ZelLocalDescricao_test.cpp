@@ -243,28 +243,6 @@ TEST(ZelLocalDescricao, RegistroAninhadoViajaComSeusArraysESemEnderecos) {
   EXPECT_EQ(recebido.lista.pReservado, nullptr);
 }
 
-// IO(UI4 n, UI4* a [in,out, n])
-const ZelLocalMetodo kMetodoIO{10,
-                               "IO",
-                               {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-                                {"a", ZelLocalDirecao::EntradaSaida, ZelLocalForma::Array, &kU32, 0}}};
-
-TEST(ZelLocalDescricao, ArrayEntradaSaidaAusenteERecusado) {
-  CZelLocalEscritor e;
-  e.U32(3);
-  e.U8(0);  // absent, though the callee would write three elements into it
-  CZelLocalChamadaStub stub(kMetodoIO);
-  EXPECT_EQ(Le(e.Dados(), &stub), RPC_X_BAD_STUB_DATA);
-  CZelLocalEscritor bom;
-  bom.U32(1);
-  bom.U8(1);
-  bom.U32(1);
-  bom.U32(42);
-  CZelLocalChamadaStub stubBom(kMetodoIO);
-  ASSERT_EQ(Le(bom.Dados(), &stubBom), S_OK);
-  EXPECT_EQ((*static_cast<uint32_t* const*>(stubBom.Argumentos()[1]))[0], 42u);
-}
-
 TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   // A request of a few bytes asks for [out] arrays of n elements.
   auto pedido = [](uint32_t n) {

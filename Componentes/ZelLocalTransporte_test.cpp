@@ -190,20 +190,6 @@ TEST(ZelLocalTransporte, EsperaAtivaCedeOProcessadorDisputado) {
   EXPECT_EQ(d.RecebeQuadro(&q), S_FALSE);
 }
 
-TEST(ZelLocalTransporte, LeitorNaoPassaDoFim) {
-  std::vector<uint8_t> v = {1, 2, 3, 4, 5};
-  CZelLocalLeitor l(v);
-  uint32_t u = 0;
-  uint16_t s = 0;
-  EXPECT_TRUE(l.U32(&u));
-  EXPECT_EQ(u, 0x04030201u);
-  EXPECT_FALSE(l.U16(&s));
-  EXPECT_TRUE(l.Falhou());
-  uint8_t b = 0;
-  EXPECT_FALSE(l.U8(&b));  // a failed reader stays failed
-  EXPECT_EQ(l.Restante(), 0u);
-}
-
 TEST(ZelLocalTransporte, DiretorioDosSocketsEModos) {
   std::string d = ZelNovoDiretorio("dirsock");
   setenv("XDG_RUNTIME_DIR", d.c_str(), 1);

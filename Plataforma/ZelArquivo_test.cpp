@@ -44,15 +44,6 @@ std::pair<int, LONG> Causa(const CFileException& e) { return {e.m_cause, e.m_lOs
 
 }  // namespace
 
-// A writer in another process: holds the file until the stop marker appears.
-ZEL_AJUDANTE(SeguraEscrita) {
-  CFile f;
-  CFileException e;
-  if (!f.Open(args[0], kEscritaG, &e)) return 10 + e.m_cause;
-  ZelCriaMarcador(args[1]);
-  return ZelEsperaArquivo(args[2]) ? 0 : 2;
-}
-
 // Opens a file as an unprivileged user, where the kernel itself refuses.
 ZEL_AJUDANTE(AbreSemPermissao) {
   if (!ZelDeixaDeSerRoot()) return 3;
@@ -232,24 +223,6 @@ TEST(CFileException, CadaErroDoSistemaTemSeuCodigoESuaCausa) {
   for (const auto& [lErro, nCausa] : {std::pair<LONG, int>{16, E::removeCurrentDir}, {29, E::hardIO}, {30, E::hardIO},
                                       {38, E::endOfFile}, {39, E::diskFull}})
     EXPECT_EQ(E::ErroSOParaCausa(lErro), nCausa) << lErro;
-}
-
-TEST(CFile, AberturaDeEscritaConflitaEntreProcessos) {
-  std::string d = ZelNovoDiretorio("partilhaprocessos");
-  Escreve(d + "A.DAT", "abc");
-  pid_t pid = ZelIniciaAjudante("SeguraEscrita", {d + "A.DAT", d + "pronto", d + "para"});
-  ASSERT_TRUE(ZelEsperaArquivo(d + "pronto"));
-
-  CFile f;
-  CFileException e;
-  EXPECT_FALSE(f.Open(d + "a.dat", kEscritaG, &e));
-  EXPECT_EQ(Causa(e), kPartilhado);
-  EXPECT_TRUE(f.Open(d + "a.dat", kLeituraL));
-  f.Close();
-
-  ZelCriaMarcador(d + "para");
-  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  EXPECT_TRUE(f.Open(d + "a.dat", kEscritaG));
 }
 
 TEST(ZelArquivo, NomesSemDiferencaDeCaixa) {

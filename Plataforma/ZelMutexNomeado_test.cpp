@@ -51,11 +51,6 @@ DWORD EsperaEmOutraThread(CZelMutexNomeado& m, DWORD ms, bool bLibera = true) {
   return r;
 }
 
-int LeContador(const std::string& sArquivo) {
-  int n = 0;
-  std::ifstream(sArquivo) >> n;
-  return n;
-}
 }  // namespace
 
 // args: name, directory. Holds the mutex, announced by "pronto", until "solta" appears.
@@ -65,31 +60,6 @@ ZEL_AJUDANTE(SeguraMutex) {
   ZelCriaMarcador(args.at(1) + "pronto");
   if (!ZelEsperaArquivo(args.at(1) + "solta")) return 3;
   return m.Libera() ? 0 : 4;
-}
-
-// args: name, counter file, rounds. Increments the counter under the mutex.
-ZEL_AJUDANTE(IncrementaContador) {
-  CZelMutexNomeado m(args.at(0));
-  if (!m.Valido()) return 2;
-  int nRodadas = std::stoi(args.at(2));
-  for (int i = 0; i < nRodadas; ++i) {
-    if (m.Espera(INFINITE) != WAIT_OBJECT_0) return 3;
-    int n = LeContador(args.at(1));
-    std::ofstream(args.at(1), std::ios::trunc) << n + 1;
-    if (!m.Libera()) return 4;
-  }
-  return 0;
-}
-
-TEST_F(MutexNomeado, ProcessosQueCriamAoMesmoTempoCompartilhamUmMutex) {
-  std::string sNome = Nome("corrida");
-  std::string sContador = ZelNovoDiretorio("corrida" + Serie()) + "contador";
-  constexpr int kProcessos = 4, kRodadas = 150;
-  std::vector<pid_t> pids;
-  for (int i = 0; i < kProcessos; ++i)
-    pids.push_back(ZelIniciaAjudante("IncrementaContador", {sNome, sContador, std::to_string(kRodadas)}));
-  for (pid_t pid : pids) EXPECT_EQ(ZelEsperaAjudante(pid, 60000), 0);
-  EXPECT_EQ(LeContador(sContador), kProcessos * kRodadas);
 }
 
 // A creator that died between claiming a name's segment and publishing its

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -25,8 +24,6 @@ void Registra(const wchar_t* pszExpressao, const wchar_t* pszFuncao, const wchar
   t_evento.sFuncao = pszFuncao ? pszFuncao : L"";
   t_evento.sArquivo = pszArquivo ? pszArquivo : L"(null)";
 }
-
-void Lanca(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int, uintptr_t) { throw static_cast<long>(errno); }
 
 int FormataV(char* p, size_t nTam, size_t nMax, const char* pFmt, ...) {
   va_list args;
@@ -125,40 +122,4 @@ TEST_F(ParametroInvalido, CadaFuncaoFalhaComSeuCodigoEEsvaziaODestino) {
   char sz[8];
   strcpy_s(nullptr, sizeof sz, "x");
   EXPECT_EQ(t_evento.sExpressao, L"(pDestino != nullptr)");
-}
-
-TEST_F(ParametroInvalido, TratadorQueLancaPropagaDepoisDeEsvaziar) {
-  _set_thread_local_invalid_parameter_handler(Lanca);
-  char sz[8] = "sujo!!";
-  try {
-    strcpy_s(sz, sizeof sz, "longo demais");
-    ADD_FAILURE() << "the handler's exception vanished";
-  } catch (long l) {
-    EXPECT_EQ(l, ERANGE);
-  }
-  EXPECT_STREQ(sz, "");
-  EXPECT_THROW(sprintf_s(sz, sizeof sz, "%s", "longo demais"), long);
-  EXPECT_THROW(memcpy_s(nullptr, 1, "x", 1), long);
-}
-
-TEST_F(ParametroInvalido, TratadorEhDaThread) {
-  EXPECT_EQ(_get_thread_local_invalid_parameter_handler(), &Registra);
-  t_evento = {};
-  int nOutra = -1, nErrnoOutra = 0;
-  _invalid_parameter_handler pNaOutra = &Registra;
-  std::thread([&] {
-    pNaOutra = _get_thread_local_invalid_parameter_handler();
-    // Without a handler the helper just fails, errno set.
-    errno = 0;
-    char sz[2];
-    nOutra = strcpy_s(sz, sizeof sz, "abc");
-    nErrnoOutra = errno;
-    EXPECT_EQ(_set_thread_local_invalid_parameter_handler(Registra), nullptr);
-    strcpy_s(sz, sizeof sz, nullptr);
-    EXPECT_EQ(t_evento.nChamadas, 1);
-  }).join();
-  EXPECT_EQ(pNaOutra, nullptr);
-  EXPECT_EQ(nOutra, ERANGE);
-  EXPECT_EQ(nErrnoOutra, ERANGE);
-  EXPECT_EQ(t_evento.nChamadas, 0);  // nothing reached this thread's handler
 }

@@ -245,14 +245,6 @@ ZEL_AJUDANTE(GravaAlemDoLimite) {
              : 1;
 }
 
-TEST(ZelRegistro, GravacaoImpossivelDevolveErro) {
-  std::string d = UsaRegistroNovo("recusa");
-  // The machine file's place is taken by a plain file: its directory cannot exist.
-  EscreveArquivo(d + "etc/zel", "x");
-  EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 1), ERROR_WRITE_FAULT);
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, kChave), ERROR_FILE_NOT_FOUND);
-}
-
 // A write that fails half-way keeps the file as it was and leaves no
 // temporary file beside it.
 TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {

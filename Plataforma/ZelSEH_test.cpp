@@ -139,33 +139,6 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
   EXPECT_EQ(f.dwCodigo, 0u);
 }
 
-// An inner guard catches its own fault; a C++ exception crosses a guard, which is gone afterwards.
-TEST(ZelSEH, GuardasAninhadasEExcecaoCppQueAsAtravessa) {
-  try {
-    ZelExecutaProtegido([] { throw std::runtime_error("intacta"); }, nullptr);
-    FAIL() << "the exception vanished";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "intacta");
-  }
-  DWORD dwInterna = 0;
-  bool bPegou = false;
-  ZelFalhaMaquina externa;
-  EXPECT_FALSE(ZelExecutaProtegido(
-      [&] {
-        dwInterna = CodigoDe(ZelTesteLeNulo);
-        try {
-          ZelExecutaProtegido([] { throw 7L; }, nullptr);
-        } catch (long l) {
-          bPegou = l == 7L;
-        }
-        ZelTesteDivideInteiroPorZero();
-      },
-      &externa));
-  EXPECT_EQ(dwInterna, EXCEPTION_ACCESS_VIOLATION);
-  EXPECT_TRUE(bPegou);
-  EXPECT_EQ(externa.dwCodigo, EXCEPTION_INT_DIVIDE_BY_ZERO);
-}
-
 // Falls outside any guard after the handlers are in place.
 ZEL_AJUDANTE(FalhaForaDaGuarda) {
   if (CodigoDe(ZelTesteLeNulo) != EXCEPTION_ACCESS_VIOLATION) return 2;

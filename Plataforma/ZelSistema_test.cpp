@@ -2,7 +2,6 @@
 
 #include <pwd.h>
 #include <sched.h>
-#include <sys/wait.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -12,26 +11,12 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
-
-TEST(ZelSistema, TicksSaoMonotonicosEAvancamComSleep) {
-  uint64_t t0 = GetTickCount64();
-  DWORD c0 = GetTickCount();
-  Sleep(0);
-  Sleep(25);
-  uint64_t t1 = GetTickCount64();
-  DWORD c1 = GetTickCount();
-  EXPECT_GE(t1 - t0, 25u);
-  // The 32-bit count is the low half of the 64-bit one.
-  EXPECT_GE(static_cast<DWORD>(c1 - c0), 25u);
-  EXPECT_LE(static_cast<DWORD>(c0 - static_cast<DWORD>(t0)), static_cast<DWORD>(t1 - t0));
-}
 
 TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
   // The same clock as GetLocalTime (time() may lag it by a tick).
@@ -53,33 +38,6 @@ TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
     return;
   }
   FAIL() << "the second never held still";
-}
-
-TEST(ZelSistema, IdentidadesDeProcessoEThread) {
-  // A child's identity is the number its parent knows it by, and not the parent's.
-  const DWORD dwPai = GetCurrentProcessId();
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    DWORD dw = GetCurrentProcessId();
-    _exit(write(fds[1], &dw, sizeof dw) == static_cast<ssize_t>(sizeof dw) ? 0 : 1);
-  }
-  ASSERT_GT(pid, 0);
-  DWORD dwFilho = 0;
-  ASSERT_EQ(read(fds[0], &dwFilho, sizeof dwFilho), static_cast<ssize_t>(sizeof dwFilho));
-  waitpid(pid, nullptr, 0);
-  close(fds[0]);
-  close(fds[1]);
-  EXPECT_EQ(dwFilho, static_cast<DWORD>(pid));
-  EXPECT_NE(dwFilho, dwPai);
-  EXPECT_EQ(GetCurrentProcessId(), dwPai);
-  DWORD principal = GetCurrentThreadId();
-  DWORD outra = principal;
-  std::thread([&] { outra = GetCurrentThreadId(); }).join();
-  EXPECT_NE(outra, principal);
-  EXPECT_NE(outra, dwPai);
-  EXPECT_EQ(GetCurrentThreadId(), principal);
 }
 
 // 0 when a process whose account has no entry in the user database is
