@@ -116,7 +116,7 @@ def sem_execucao(listas, ultima, testes, pastas, fontes):
             execucao = ultima.get((m["arquivo"], m["de"], m["para"]))
             # A run that the change survived, unless on purpose, predates the
             # test that notices it.
-            if execucao and (execucao[0] != "passou" or "survives" in m.get("porque", "")):
+            if execucao and (execucao[0] != "passou" or "survives" in m.get("porque", "").lower()):
                 continue
             expressao = re.compile(m.get("testes") or "")
             if any(expressao.search(t) for t in das_pastas):
