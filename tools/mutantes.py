@@ -174,8 +174,7 @@ def main():
                 # change, from any list, replaces this one.
                 f.write(json.dumps({"lista": os.path.basename(a.lista), "n": i, "arquivo": m["arquivo"],
                                     "de": m["de"], "para": m["para"], "testes": m.get("testes"),
-                                    "estado": estado, "falharam": testes_que_falharam(saida)},
-                                   ensure_ascii=False) + "\n")
+                                    "estado": estado, "falharam": testes_que_falharam(saida)}) + "\n")
         rotulo = {"falhou": "noticed", "compilacao": "no build", "passou": "SURVIVED"}[estado]
         print(f"{i:3} {rotulo:9} {m['arquivo']}: {m.get('porque', m['para'])}", flush=True)
     contados = len(mutantes) - sem_compilar
