@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -166,10 +167,11 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   }
   Grava("", "DiretorioModulos", "");
 
+  // A company without a data directory has no logs: nothing is written, not
+  // even in the current directory (where an earlier run may have left one).
+  for (const char* sz : {"ZelLogGeral.log", "ZelLogAuditoria.log"}) std::remove(sz);
   CBaseTeste semEmpresa;
   ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);
-  // A company without a data directory has no logs: nothing is written, not
-  // even beside the program.
   EXPECT_FALSE(semEmpresa.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLogGeral("x"));
   EXPECT_FALSE(semEmpresa.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLog(log));
   for (const char* sz : {"ZelLogGeral.log", "ZelLogAuditoria.log"}) EXPECT_FALSE(ZelExisteArquivo(sz)) << sz;
