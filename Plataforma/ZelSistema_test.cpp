@@ -146,3 +146,17 @@ TEST(ZelSistema, EscalaDoTempoSoAceitaNumerosPositivos) {
   for (const auto& [sz, nMs] : casos) EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("CemMsEscalados", sz)), nMs) << sz;
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("TemposEnormesEscalados", "100")), 0);
 }
+
+// A test program started by a test with a helper call it cannot read ends at
+// once; running its suite again would start servers that start it again.
+TEST(ZelSistema, ProgramaDeTesteMalChamadoPorUmTesteNaoRodaASuite) {
+  for (const char* szChamada : {"--zel-ajudant", "ServidorVigiado"}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl("/proc/self/exe", "teste", szChamada, "ServidorVigiad", "--gtest_filter=-*", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_EQ(ZelEsperaAjudante(pid), 126) << szChamada;
+  }
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NaoExiste")), 126);
+}
