@@ -186,14 +186,15 @@ TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   }
 }
 
-// A frame that names no method of the bound interface (a slot it lacks, no
-// slot at all, a kind only a server sends) ends that peer with one line each.
+// A frame that names no method of the bound interface (a slot it lacks, a
+// slot cut short or missing, a kind only a server sends) ends that peer with one line each.
 TEST_F(Limites, QuadroSemMetodoDaInterfaceEncerraOParComUmaLinha) {
   const int nAntes = g_nChamadas.load();
   std::vector<std::string> esperadas;
   const std::pair<ZelLocalTipoQuadro, std::vector<uint8_t>> casos[] = {
       {ZelLocalTipoQuadro::Chamada, {0xFF, 0xFF}},
       {ZelLocalTipoQuadro::Chamada, {3}},
+      {ZelLocalTipoQuadro::Chamada, {}},
       {ZelLocalTipoQuadro::Resposta, {3, 0, 0, 0, 0, 0}}};
   for (const auto& [eTipo, dados] : casos) {
     CZelLocalSocket s = Ativado(Conecta());

@@ -25,11 +25,13 @@ constexpr const char* kScriptClasse =
 constexpr const char* kScriptApp = "HKCR { NoRemove AppID { '%APPID%' = s 'Teste' } }";
 constexpr GUID kAppId = {0x5E1F0C2C, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
 
+const std::vector<ZelLocalEntradaMapa> kMapa{{kClsidTesteLocal, &CZelObjetoTesteLocal::CriaInstancia, kScriptClasse}};
+
 class ModuloTeste : public CZelLocalModulo {
  public:
-  explicit ModuloTeste(HRESULT hrPreRun = S_OK)
+  explicit ModuloTeste(HRESULT hrPreRun = S_OK, bool bComClasse = true)
       : CZelLocalModulo({kAppId, kAppId, "Teste 'Lib'", kScriptApp},
-                        {{kClsidTesteLocal, &CZelObjetoTesteLocal::CriaInstancia, kScriptClasse}}),
+                        bComClasse ? kMapa : std::vector<ZelLocalEntradaMapa>{}),
         m_hrPreRun(hrPreRun) {}
   HRESULT OnPreRun() override { return m_hrPreRun; }
   void OnMonitorShutdown() override {
@@ -118,6 +120,14 @@ ZEL_AJUDANTE(ModuloSemEmbedding) {
   return std::filesystem::exists(Socket(args[0])) ? 52 : 0;
 }
 
+// A server with no class to offer: nothing could ever end its loop.
+ZEL_AJUDANTE(ModuloSemClasses) {
+  UsaDiretorio(args);
+  ModuloTeste modulo(S_OK, false);
+  const char* argv[] = {"servidor", "-Embedding"};
+  return static_cast<int>(modulo.WinMain(2, argv));
+}
+
 // A command word, in a process of its own: security is set up once per process.
 ZEL_AJUDANTE(ModuloComPalavra) {
   const char* argv[] = {"servidor", args.at(0).c_str()};
@@ -194,10 +204,12 @@ TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
 
 // Each helper runs a server to its end and answers 0 when it ended as it
 // should: idle, with an activation racing the suspension, refused by OnPreRun
-// (the only one that reads the second argument).
+// (the only one that reads the second argument), and with nothing to offer.
 TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
   for (const char* sz : {"ModuloOcioso", "ModuloAtivacaoNaCorrida", "ModuloSemEmbedding"})
     EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz), "recusa"})), 0) << sz;
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloSemClasses", {ZelNovoDiretorio("vazio")}), 5000), 0)
+      << "with no class, at once";
 }
 
 // A stop asked of the server (kill, or Ctrl-C in its terminal) ends it as an

@@ -119,6 +119,12 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   CIEArqT<IE_HDR_ARQ_V0> criado(&dir);
   ASSERT_EQ(criado.Abre('C'), S_OK);
   EXPECT_EQ(Bytes("DFIEHDR.DAT"), IEZeros(56));
+  {
+    // A disk that cannot take the zero record fails the making of the file.
+    ZelLimiteTamanhoArquivos limite(10);
+    CIEArqT<IE_CAMPO_ARQ_V2> semEspaco(&dir);
+    EXPECT_EQ(semEspaco.Abre('C'), HR(0x80043F08));
+  }
 
   // Values and their texts: texts at the end or in the same place.
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arqDados(&dir);
