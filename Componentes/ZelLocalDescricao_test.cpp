@@ -67,7 +67,7 @@ HRESULT LeResposta(CZelLocalEscritor& r, Chamada& c) {
 
 TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
   char t1[] = {'a', 'b', 'c'};
-  Item itens[2] = {{3, 0, t1}, {0, 0, nullptr}};
+  Item itens[2] = {{3, 0, t1}, {5, 0, nullptr}};  // an absent text whatever its count
   uint32_t aIn[2] = {7, 9};
   Chamada c;
   c.lista = {2, {}, itens, nullptr};
@@ -87,13 +87,13 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
     EXPECT_STREQ(recebida.pItens[0].pcTexto, "abc");  // terminated on arrival
     EXPECT_EQ(recebida.pItens[1].pcTexto, nullptr);
     EXPECT_EQ((*static_cast<uint32_t**>(ap[2]))[1], 9u);
-    // The object answers with blocks of its own.
+    // The object answers with a block of its own and one of the call's
+    // storage, which is not its to free.
     Lista* pOut = *static_cast<Lista**>(ap[3]);
     std::memset(pOut->cPad, 0xCC, sizeof pOut->cPad);  // stays home
     pOut->usQtd = 1;
     pOut->pItens = static_cast<Item*>(CoTaskMemAlloc(sizeof(Item)));
-    pOut->pItens[0] = {2, 0, static_cast<char*>(CoTaskMemAlloc(2))};
-    std::memcpy(pOut->pItens[0].pcTexto, "xy", 2);
+    pOut->pItens[0] = {2, 0, recebida.pItens[0].pcTexto};
     (*static_cast<uint32_t**>(ap[4]))[1] = 42;
     stub.EscreveSaida(HR(0x80040101), r);
   }
@@ -102,11 +102,34 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
 
   EXPECT_EQ(LeResposta(r, c), HR(0x80040101));  // outputs kept on failure
   ASSERT_EQ(c.saida.usQtd, 1);
-  EXPECT_EQ(std::string(c.saida.pItens[0].pcTexto, 2), "xy");
+  EXPECT_EQ(std::string(c.saida.pItens[0].pcTexto, 2), "ab");
   EXPECT_EQ(c.aSaida[1], 42u);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 2);  // one block per array
   CoTaskMemFree(c.saida.pItens[0].pcTexto);
   CoTaskMemFree(c.saida.pItens);
+}
+
+// A reply cut wrong after its [out] pointer's block was made leaves the
+// caller no pointer to the block given back.
+TEST(ZelLocalDescricao, PonteiroDeSaidaDeRespostaMalFormadaFicaNulo) {
+  const ZelLocalMetodo kDuplo{12, "Duplo", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kU32}}};
+  for (const bool bSobra : {false, true}) {
+    uint32_t* p = nullptr;
+    uint32_t** pp = &p;
+    void* ap[1] = {&pp};
+    CZelLocalEscritor r;
+    r.U32(0);
+    r.U8(1);
+    r.U8(1);
+    r.U32(7);
+    if (bSobra) r.U8(0);
+    const int64_t nBlocos = CoTaskMemBlocosVivos();
+    CZelLocalLeitor l(r.Dados());
+    EXPECT_EQ(ZelLocalLeSaida(kDuplo, ap, l), bSobra ? RPC_X_BAD_STUB_DATA : S_OK);
+    EXPECT_EQ(p == nullptr ? 0u : *p, bSobra ? 0u : 7u);
+    CoTaskMemFree(p);
+    EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  }
 }
 
 TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {

@@ -279,14 +279,18 @@ TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
 
 // A server is started through a short-lived middle process, which is
 // reaped before Inicia returns: a client that starts servers keeps no
-// zombie children.
+// zombie children, and no descriptor of the start outlives its wait.
 TEST(ZelLocalTransporte, InicioDoServidorNaoDeixaFilhoParaColher) {
+  auto Descritores = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto nDescritores = Descritores();
   CZelLocalInicioServidor s;
   ASSERT_EQ(s.Inicia("/bin/true"), S_OK);
   int iStatus = 0;
   errno = 0;
   EXPECT_EQ(waitpid(-1, &iStatus, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+  EXPECT_EQ(s.EsperaPronto(20000), CO_E_SERVER_EXEC_FAILURE) << "ended unready";
+  EXPECT_EQ(Descritores(), nDescritores);
 }
 
 TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
