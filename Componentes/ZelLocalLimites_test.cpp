@@ -346,15 +346,23 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
     *ppv = nullptr;
     return S_OK;
   });
-  DWORD cookie = 0;
+  static CZelFabricaTesteLocal boa;
+  DWORD cookie = 0, cookieDentro = 0;
   EXPECT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, 0, REGCLS_MULTIPLEUSE, &cookie), E_INVALIDARG)
       << "a class offered to no kind of server";
-  ASSERT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
-  CZelLocalSocket s;
-  ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(kClsidVazia), &s), S_OK);
-  EXPECT_EQ(ZelAtivaTeste(s, kClsidVazia, kIidTesteLocal), E_UNEXPECTED) << "S_OK without an object is no object";
-  s.Fecha();
-  EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  // Offered in this process only, it is not what other processes activate.
+  ASSERT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookieDentro),
+            S_OK);
+  for (IClassFactory* pFabrica : {static_cast<IClassFactory*>(&boa), static_cast<IClassFactory*>(&fabrica)}) {
+    ASSERT_EQ(CoRegisterClassObject(kClsidVazia, pFabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+    CZelLocalSocket s;
+    ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(kClsidVazia), &s), S_OK);
+    EXPECT_EQ(ZelAtivaTeste(s, kClsidVazia, kIidTesteLocal), pFabrica == &boa ? S_OK : E_UNEXPECTED)
+        << "S_OK without an object is no object";
+    s.Fecha();
+    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  }
+  EXPECT_EQ(CoRevokeClassObject(cookieDentro), S_OK);
 }
 
 // A suspended class has no endpoint, and a peer that connected just before
