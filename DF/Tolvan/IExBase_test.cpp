@@ -79,6 +79,10 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   ASSERT_EQ(primeiro.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(primeiro.nConversoes, 1);
   EXPECT_EQ(primeiro.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
+  // A users' file that was never made is made on first use.
+  EXPECT_FALSE(Existe("DFIEUSU.DAT"));
+  EXPECT_EQ(primeiro.AbreArqUsuario(), S_OK);
+  EXPECT_TRUE(Existe("DFIEUSU.DAT"));
 
   // A record that only a reload would see.
   Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(2, 7), Vinculo(2, 8), Vinculo(3, 1)}));

@@ -340,6 +340,19 @@ TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
   }
 }
 
+// A record larger than the read cache comes back whole, not cut to the cache.
+TEST_F(ZelArqExTeste, RegistroMaiorQueOCacheVoltaInteiro) {
+  constexpr LONG kGrande = CZelArqEx::kTamanhoCachePadrao + 100;
+  std::string sRegistro(kGrande, '\0');
+  for (size_t i = 0; i < sRegistro.size(); ++i) sRegistro[i] = static_cast<char>('a' + i % 26);
+  const std::string sPath = Escreve(m_sDir + "GRANDE.DAT", Zeros(kGrande) + sRegistro);
+  CZelArqEx arq;
+  ASSERT_EQ(arq.Abre(sPath, 'L', kGrande, 0, TRUE), 0);
+  std::string sLido(kGrande, '?');
+  ASSERT_EQ(arq.Le(1, sLido.data()), 0);
+  EXPECT_EQ(sLido, sRegistro);
+}
+
 // Pieces read ahead answer the direct reads until the file is closed, as
 // they stood when read; pieces that meet or overlap are read as one, those
 // past the length at the opening or past the limit not at all, and pages
