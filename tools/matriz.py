@@ -113,7 +113,7 @@ def sem_execucao(listas, ultima, testes, pastas, fontes):
             m = json.loads(linha)
             if not m["arquivo"].startswith(fontes):
                 continue
-            execucao = ultima.get((m["arquivo"], m["de"], m["para"]))
+            execucao = ultima.get(chave(m))
             # A run that the change survived, unless on purpose, predates the
             # test that notices it.
             if execucao and (execucao[0] != "passou" or "survives" in m.get("porque", "").lower()):
