@@ -393,7 +393,8 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(arq.Grava(uiPos, Reg(3, 3)), HR(0x80040E43));
   EXPECT_EQ(arq.SetConteudo({Reg(3, 3)}), HR(0x80040E43));
   EXPECT_EQ(txt.SetConteudo({"tres"}), HR(0x80040E43));
-  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)})) << "the writes stopped before the files";
+  EXPECT_EQ(arq.DeletaArquivo(false), HR(0x80040E43));
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)})) << "nothing reached the files";
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("dois"));
   ZelCriaMarcador(sSinais + "fim");
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);

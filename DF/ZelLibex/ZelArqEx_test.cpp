@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -125,6 +126,10 @@ TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
   LONG lPos = 0;
   ASSERT_EQ(arq.GravaRegistros(sSerie.data(), 2, &lPos), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Reg('a') + Reg('x') + Reg('c') + Reg('d') + sSerie) << "every record of a run";
+  // A count whose bytes pass 2 GiB (here wrapping to one record) is refused.
+  lPos = 0;
+  EXPECT_EQ(arq.GravaRegistros(sSerie.data(), (LONG{1} << 28) + 1, &lPos), ZELARQ_TENTATIVAS_ESGOTADAS);
+  EXPECT_EQ(arq.GetQtdRegistros(), 6u);
 }
 
 TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
@@ -341,6 +346,24 @@ TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
 }
 
 // A record larger than the read cache comes back whole, not cut to the cache.
+// A file object that a thread keeps until it ends is closed after the
+// thread's pool of buffers is gone: its buffer is freed, not returned there.
+TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
+  const std::string sPath = Escreve(m_sDir + "FIMTHREAD.DAT", std::string(100 * kTamanho, 'f'));
+  CZelVistaArquivo::Esquece();
+  bool bAdiantou = false;
+  std::thread([&] {
+    thread_local std::unique_ptr<CZelArqEx> pArq;  // made before the pool, so destroyed after it
+    pArq = std::make_unique<CZelArqEx>();
+    pArq->LePorVista(true);
+    if (pArq->Abre(sPath, 'L', kTamanho, 0, TRUE) != 0) return;
+    const uint64_t n = ZelLeTrechosChamadas();
+    pArq->AdiantaLeitura({{kTamanho, kTamanho}});
+    bAdiantou = ZelLeTrechosChamadas() > n;
+  }).join();
+  EXPECT_TRUE(bAdiantou);
+}
+
 TEST_F(ZelArqExTeste, RegistroMaiorQueOCacheVoltaInteiro) {
   constexpr LONG kGrande = CZelArqEx::kTamanhoCachePadrao + 100;
   std::string sRegistro(kGrande, '\0');
