@@ -125,10 +125,10 @@ TEST_F(ZelFileTeste, RegrasDoIndice) {
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{999}, &aLista, 0), S_OK);
   EXPECT_EQ(aLista, std::vector<ZelUInt>{5});
 
-  // Record j of an append at 0 carries the key of position j; an overwrite in place keeps its key.
+  // Record j of an append at 0 carries the key of position j; an overwrite in place keeps each record's key.
   EXPECT_EQ(GravaColecao(a.arq, 0, {Reg(3, 3), Reg(1, 4)}), HR(0x81080AAD));
-  EXPECT_EQ(GravaColecao(a.arq, 1, {Reg(1, 4), Reg(9, 5)}), S_OK);
-  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 4), Reg(9, 5)}));
+  EXPECT_EQ(GravaColecao(a.arq, 1, {Reg(1, 4), Reg(2, 5)}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 4), Reg(2, 5)}));
 
   // A text key is looked up by its CRC-64.
   ASSERT_EQ(a.arq.IncluiIndex(+[](const REG_TESTE* p, ZelUInt) -> ZelUInt { return p->ullB; }, 1, false, true), S_OK);
