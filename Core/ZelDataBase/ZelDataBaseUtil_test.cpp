@@ -324,6 +324,9 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   uiPos = 3;
   ASSERT_EQ(txt.Grava(uiPos, "3"), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("3")) << "a shorter text leaves no tail";
+  ASSERT_EQ(txt.Grava(uiPos, nullptr), S_OK) << "no text is an empty one";
+  ASSERT_EQ(txt.Le(3, &s), S_OK);
+  EXPECT_EQ(s, "");
   ASSERT_EQ(txt.Grava(uiPos, "tres"), S_OK);
   ASSERT_EQ(txt.Le(3, &s), S_OK);
   EXPECT_EQ(s, "tres");
