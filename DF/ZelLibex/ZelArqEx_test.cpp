@@ -346,7 +346,6 @@ TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
   }
 }
 
-// A record larger than the read cache comes back whole, not cut to the cache.
 // A file object that a thread keeps until it ends is closed after the
 // thread's pool of buffers is gone: its buffer is freed, not returned there
 // (into memory the pool no longer owns).
@@ -357,7 +356,7 @@ TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
   std::thread([&] {
     thread_local std::unique_ptr<CZelArqEx> pArq;  // made before the pool, so destroyed after it
     pArq = std::make_unique<CZelArqEx>();
-    CZelArqEx antes;  // its buffer goes to the pool, and the kept object takes it back
+    CZelArqEx antes;  // closed before the thread ends, so its buffer is in the pool when the pool goes
     for (CZelArqEx* p : {&antes, pArq.get()}) {
       p->LePorVista(true);
       if (p->Abre(sPath, 'L', kTamanho, 0, TRUE) != 0) return;
@@ -370,6 +369,7 @@ TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
   EXPECT_EQ(nAdiantados, 2);
 }
 
+// A record larger than the read cache comes back whole, not cut to the cache.
 TEST_F(ZelArqExTeste, RegistroMaiorQueOCacheVoltaInteiro) {
   constexpr LONG kGrande = CZelArqEx::kTamanhoCachePadrao + 100;
   std::string sRegistro(kGrande, '\0');
