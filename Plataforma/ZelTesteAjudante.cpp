@@ -1,5 +1,6 @@
 #include "ZelTesteAjudante.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -30,6 +31,47 @@ void RemoveDiretorioTeste() {
     std::error_code ec;
     std::filesystem::remove_all(g_sDiretorio, ec);
   }
+}
+
+// Kills every process started with this run's directory in its environment;
+// true when there was none left.
+bool MataOsDaExecucao() {
+  const std::string sMarca = "ZEL_TESTE_DIR=" + g_sDiretorio;
+  bool bNenhum = true;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string sNome = e.path().filename().string();
+    if (sNome.find_first_not_of("0123456789") != std::string::npos || std::stoi(sNome) == getpid()) continue;
+    const std::string sAmbiente = std::string(1, '\0') + ZelLeArquivoInteiro(e.path() / "environ");
+    if (sAmbiente.find(std::string(1, '\0') + sMarca + '\0') == std::string::npos) continue;
+    bNenhum = false;
+    kill(std::stoi(sNome), SIGKILL);
+  }
+  return bNenhum;
+}
+
+// A test killed by its time-out runs no tear-down, and servers it started
+// would live on. A watcher outside this process tree waits for the program's
+// end, however it comes, and ends whatever still carries its directory.
+void VigiaOFim() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (fork() != 0) _exit(0);
+    setsid();
+    close(fds[1]);
+    const int nulo = open("/dev/null", O_RDWR);
+    for (int fd : {0, 1, 2}) dup2(nulo, fd);  // so that no reader of the output waits for the watcher
+    char c = 0;
+    while (read(fds[0], &c, 1) < 0 && errno == EINTR) {
+    }
+    for (int i = 0; i < 100 && !MataOsDaExecucao(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    RemoveDiretorioTeste();
+    _exit(0);
+  }
+  close(fds[0]);
+  if (pid > 0) waitpid(pid, nullptr, 0);
 }
 }  // namespace
 
@@ -155,6 +197,7 @@ int main(int argc, char** argv) {
     setenv("ZEL_REGISTRO_MAQUINA", (g_sDiretorio + "maquina.reg").c_str(), 1);
     setenv("ZEL_REGISTRO_USUARIO", (g_sDiretorio + "usuario.reg").c_str(), 1);
     std::atexit(RemoveDiretorioTeste);
+    VigiaOFim();
   } else {
     g_sDiretorio = std::getenv("ZEL_TESTE_DIR");
   }
