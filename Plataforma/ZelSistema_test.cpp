@@ -160,35 +160,3 @@ TEST(ZelSistema, ProgramaDeTesteMalChamadoPorUmTesteNaoRodaASuite) {
   }
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NaoExiste")), 126);
 }
-
-// args: a file for the pid of a helper it starts, which waits a minute.
-ZEL_AJUDANTE(DeixaUmAjudanteVivo) {
-  const pid_t pid = ZelIniciaAjudante("EsperaUmMinuto");
-  std::ofstream(args.at(0) + ".tmp") << pid;
-  std::filesystem::rename(args.at(0) + ".tmp", args.at(0));
-  return ZelEsperaAjudante(pid, 60000);
-}
-ZEL_AJUDANTE(EsperaUmMinuto) { return ZelEsperaArquivo(ZelDiretorioTeste() + "nunca", 60000) ? 0 : 1; }
-
-// A test program killed midway, as a time-out kills it, leaves nothing it
-// started running (a server would otherwise live on).
-TEST(ZelSistema, ProgramaDeTesteMortoNaoDeixaProcessosVivos) {
-  const std::string sPid = ZelNovoDiretorio("morto") + "pid";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    unsetenv("ZEL_TESTE_DIR");  // a run of its own, as ctest starts one
-    execl("/proc/self/exe", "teste", "--zel-ajudante", "DeixaUmAjudanteVivo", sPid.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_TRUE(ZelEsperaArquivo(sPid));
-  const std::string sStat = "/proc/" + ZelLeArquivoInteiro(sPid) + "/stat";
-  auto Vivo = [&] {
-    const std::string s = ZelLeArquivoInteiro(sStat);
-    return s.size() > s.rfind(')') + 2 && s[s.rfind(')') + 2] != 'Z';
-  };
-  EXPECT_TRUE(Vivo());
-  ZelMataAjudante(pid);
-  for (int i = 0; i < 5000 && Vivo(); ++i) Sleep(2);
-  EXPECT_FALSE(Vivo());
-}
