@@ -224,6 +224,7 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {R"({"metodo":"Inicializa_Padrao","regps":{"usVersaoMorvo":65536}})", ""},
       {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"B"}})", nullptr},
       {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":"BB"}})", ""},
+      {R"({"metodo":"Inicializa_Padrao","regps":{"cControle":""}})", "cControle: esperado um caractere"},
       {kVinculo + "00112233445566FF\"}]}}", nullptr},
       {kVinculo + "00112233445566FF00\"}]}}", "BinaryData: esperados 16 d\xC3\xADgitos hexadecimais"},
       {kVinculo + "0011223344556GFF\"}]}}", "BinaryData: d\xC3\xADgito hexadecimal inv\xC3\xA1lido"},

@@ -2,10 +2,14 @@
 
 #include <malloc.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
+
+#include "ZelTesteAjudante.h"
 
 namespace {
 
@@ -318,4 +322,41 @@ TEST(ZelLocalDescricao, NovaDescricaoDeUmaInterfaceSubstituiAAnterior) {
   ZelLocalRegistraInterface(&segunda);
   EXPECT_EQ(ZelLocalBuscaInterface(kIid), &segunda);
   EXPECT_EQ(ZelLocalBuscaInterface(kIid)->Metodo(9), &segunda.metodos[0]);
+}
+
+namespace {
+// Registers thousands of new interfaces while another thread keeps looking
+// up one that is never there: 0 when every look-up answered none and every
+// registered one is found after. Freed blocks of 4 KiB and more go back to
+// the system, so a look-up walking a list that a registration has just moved
+// would fault instead of reading stale entries. In a process of its own: the
+// descriptions stay registered for the process's life.
+ZEL_AJUDANTE(BuscasDuranteRegistros) {
+  mallopt(M_MMAP_THRESHOLD, 4096);
+  constexpr uint32_t kQtd = 8200;  // the list moves at 512, 1024, ... 8192 entries
+  static constexpr IID kAusente = {0x0BADF00D, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+  std::vector<ZelLocalInterface> a;
+  a.reserve(kQtd);
+  for (uint32_t i = 0; i < kQtd; ++i)
+    a.push_back({{0x5E1F0000 + i, 0x7B3D, 0x4E55, {0, 0, 0, 0, 0, 0, 0, 2}}, "IDeTeste", {}, nullptr, nullptr});
+  std::atomic<bool> bFim{false};
+  std::atomic<uint64_t> nBuscas{0}, nAchadas{0};
+  std::thread leitor([&] {
+    while (!bFim) {
+      if (ZelLocalBuscaInterface(kAusente) != nullptr) ++nAchadas;
+      ++nBuscas;
+    }
+  });
+  while (nBuscas == 0) std::this_thread::yield();
+  for (const ZelLocalInterface& d : a) ZelLocalRegistraInterface(&d);
+  bFim = true;
+  leitor.join();
+  for (const ZelLocalInterface& d : a)
+    if (ZelLocalBuscaInterface(d.iid) != &d) return 1;
+  return nAchadas == 0 ? 0 : 2;
+}
+}  // namespace
+
+TEST(ZelLocalDescricao, BuscaDuranteRegistrosNaoLeListaVelha) {
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("BuscasDuranteRegistros")), 0);
 }

@@ -77,7 +77,7 @@ class InspecaoTeste : public IExTeste {
     ASSERT_EQ(m_ulNf, 1u);
     IE_CAMPO_PS aCampos[] = {obs, IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")};
     ASSERT_EQ(m_ie.GravaIEHeader(&m_ulNf, IE_HDR_PS{0, IE_PROCESSO_FT_NF, 3, {}, aCampos, nullptr}), S_OK);
-    m_ulCre = IEGravaHeader(m_ie, IE_PROCESSO_FN_CRE, {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")});
+    m_ulCre = IEGravaHeader(m_ie, IE_PROCESSO_FN_CRE, {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(kNota, "Nota")});
     ASSERT_EQ(m_ulCre, 2u);
 
     ASSERT_EQ(Grava(m_ulNf, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 42)}), S_OK);
@@ -85,7 +85,7 @@ class InspecaoTeste : public IExTeste {
     ASSERT_EQ(Grava(m_ulNf, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abcdef"), IEValor(IE_CAMPO_LIVRE_V4_0, 43),
                                 IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
               S_OK);
-    ASSERT_EQ(Grava(m_ulCre, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 5), IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "")}), S_OK);
+    ASSERT_EQ(Grava(m_ulCre, 7, {IEValor(IE_CAMPO_LIVRE_V4_0, 5), IEValor(kNota, 0, "")}), S_OK);
     ASSERT_EQ(m_ie.NotificaExclusaoOrigem({m_ulNf, 8}), S_OK);
 
     _REG_IE_CABECALHO_INTEGRACAO_PS cab{0, 0, IE_PROCESSO_FT_NF, IE_PROCESSO_FN_CRE, 0, 0, {}};
@@ -107,6 +107,8 @@ class InspecaoTeste : public IExTeste {
     Escreve(sNome, s);
   }
   static std::string U4(UI4 ul) { return IEBytes(ul); }
+  // Not the first of the free texts, which are texts all the same.
+  static constexpr IE_E_CAMPO kNota = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_TEXTO_0 + 3);
 
   CIExBaseTeste m_ie;
   UI4 m_ulNf = 0;
@@ -263,7 +265,7 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   // By number, another process: its empty text reads as empty.
   std::vector<json> b = Json({"valores", std::to_string(IE_PROCESSO_FN_CRE), "7"});
   ASSERT_EQ(b.size(), 1u);
-  EXPECT_EQ(b[0]["valores"], json::parse(R"([{"posicao":1,"id":250,"valor":5},{"posicao":2,"id":100,"texto":""}])"));
+  EXPECT_EQ(b[0]["valores"], json::parse(R"([{"posicao":1,"id":250,"valor":5},{"posicao":2,"id":103,"texto":""}])"));
 
   a = Json({"integracoes"});
   ASSERT_EQ(a.size(), 2u);
@@ -300,7 +302,7 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
 
   // Of deleted headers of the destination's process the integration takes the
   // latest, as the service does; one without a stamp is never taken.
-  IE_CAMPO_PS aCampos[] = {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota")};
+  IE_CAMPO_PS aCampos[] = {IECampo(IE_CAMPO_LIVRE_V4_0, "Total"), IECampo(kNota, "Nota")};
   ASSERT_EQ(m_ie.GravaIEHeader(&m_ulCre, IE_HDR_PS{1, IE_PROCESSO_FN_CRE, 2, {}, aCampos, nullptr}), S_OK);
   EXPECT_EQ(Executa({"EMP1", "verifica"}).iSaida, kInspecaoOk);
   Altera("DFIEHDR.DAT", 56 * 2 + 16, std::string(8, '\0'));
@@ -334,6 +336,10 @@ TEST_F(InspecaoTeste, CadaDanoEApontado) {
         "bytes)"}},
       {{{"FTIEXNF.DAT", 48 * 4, U4(0)}},
        {"FTIEXNF.DAT 4: value of link 1: text at offset 0, length 6 lies outside the texts of FTIEXNFText.DAT (14 "
+        "bytes)"}},
+      // Value 2 of FNIEXCRE.DAT is origin 2/7's empty note: an empty text names offset 0.
+      {{{"FNIEXCRE.DAT", 48 * 2, U4(9)}},
+       {"FNIEXCRE.DAT 2: value of link 3: text at offset 9, length 0 lies outside the texts of FNIEXCREText.DAT (1 "
         "bytes)"}},
       {{{"DFIEVINC.dat", kFim, sa["DFIEVINC.dat"].substr(0, 24)}},
        {"DFIEVINC.dat 4: origin (1, 7) is also the origin of record 1"}},

@@ -275,6 +275,11 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("::RemoveControleCriacaoArquivos\t"), std::string::npos)
       << "found before opening the list";
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  // Deleting a listed file then fails too: the file goes, its name stays listed.
+  Escreve("C.dat", "c");
+  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&controle, kModuloTeste, "C.dat", 2, false), HR(0x810809CB));
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("C.dat")));
+  EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
   std::remove(Caminho("ZELDATABASE_FILE_CTRL.tra").c_str());
   std::remove(Caminho(kLista).c_str());
   EXPECT_EQ(controle.CriaControleCriacaoArquivos(), HR(0x81080A50));

@@ -130,6 +130,13 @@ TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
   lPos = 0;
   EXPECT_EQ(arq.GravaRegistros(sSerie.data(), (LONG{1} << 28) + 1, &lPos), ZELARQ_TENTATIVAS_ESGOTADAS);
   EXPECT_EQ(arq.GetQtdRegistros(), 6u);
+  // A record of a size of its own lies at its position times that size.
+  const std::string sMeio(kTamanho / 2, 'm');
+  lPos = 2;
+  ASSERT_EQ(arq.Grava(sMeio.data(), &lPos, kTamanho / 2), 0);
+  EXPECT_EQ(lPos, 1);
+  EXPECT_EQ(Le(arq, 1), sMeio + std::string(kTamanho / 2, 'x'));
+  EXPECT_EQ(Le(arq, 2), Reg('c'));
 }
 
 TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
