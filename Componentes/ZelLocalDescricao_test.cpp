@@ -333,7 +333,7 @@ namespace {
 // descriptions stay registered for the process's life.
 ZEL_AJUDANTE(BuscasDuranteRegistros) {
   mallopt(M_MMAP_THRESHOLD, 4096);
-  constexpr uint32_t kQtd = 8200;  // the list moves at 512, 1024, ... 8192 entries
+  constexpr uint32_t kQtd = 8200;  // the list moves each time it doubles, last past 8192 entries
   static constexpr IID kAusente = {0x0BADF00D, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
   std::vector<ZelLocalInterface> a;
   a.reserve(kQtd);
