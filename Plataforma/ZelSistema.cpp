@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 uint64_t ZelRelogioNs() {
@@ -214,4 +216,21 @@ void ZelPreferePaginasGrandes(void* p, size_t nBytes) {
   const auto uiInicio = reinterpret_cast<uintptr_t>(p) & ~(kGrande - 1);
   const auto uiFim = (reinterpret_cast<uintptr_t>(p) + nBytes + kGrande - 1) & ~(kGrande - 1);
   madvise(reinterpret_cast<void*>(uiInicio), uiFim - uiInicio, MADV_HUGEPAGE);
+}
+
+std::vector<long> ZelProcessosComAmbiente(const std::string& sEntrada) {
+  const std::string sProcurada = std::string(1, '\0') + sEntrada + '\0';
+  std::vector<long> a;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string sNome = e.path().filename().string();
+    if (sNome.empty() || sNome.find_first_not_of("0123456789") != std::string::npos) continue;
+    const long pid = std::stol(sNome);
+    if (pid == getpid()) continue;
+    std::ifstream f(e.path() / "environ", std::ios::binary);
+    const std::string sAmbiente =
+        '\0' + std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (sAmbiente.find(sProcurada) != std::string::npos) a.push_back(pid);
+  }
+  return a;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ZelCom.h"
 
@@ -56,6 +57,10 @@ void ZelReservaGrande(V& v, size_t n) {
   v.reserve(n);
   ZelPreferePaginasGrandes(v.data(), v.capacity() * sizeof(typename V::value_type));
 }
+
+// The other processes whose starting environment holds the entry
+// ("NAME=value"): what a process set for itself later is not seen.
+std::vector<long> ZelProcessosComAmbiente(const std::string& sEntrada);
 
 // "%d.%d.%d.%d" of the program and of the operating system kernel.
 std::string ZelVersaoPrograma();

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ZelSistema.h"
+
 namespace {
 std::map<std::string, ZelRotinaAjudante>& Rotinas() {
   static std::map<std::string, ZelRotinaAjudante> m;
@@ -36,18 +38,9 @@ void RemoveDiretorioTeste() {
 // Kills every process started with this run's directory in its environment;
 // true when there was none left.
 bool MataOsDaExecucao() {
-  const std::string sMarca = "ZEL_TESTE_DIR=" + g_sDiretorio;
-  bool bNenhum = true;
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
-    const std::string sNome = e.path().filename().string();
-    if (sNome.find_first_not_of("0123456789") != std::string::npos || std::stoi(sNome) == getpid()) continue;
-    const std::string sAmbiente = std::string(1, '\0') + ZelLeArquivoInteiro(e.path() / "environ");
-    if (sAmbiente.find(std::string(1, '\0') + sMarca + '\0') == std::string::npos) continue;
-    bNenhum = false;
-    kill(std::stoi(sNome), SIGKILL);
-  }
-  return bNenhum;
+  const std::vector<long> a = ZelProcessosComAmbiente("ZEL_TESTE_DIR=" + g_sDiretorio);
+  for (long pid : a) kill(static_cast<pid_t>(pid), SIGKILL);
+  return a.empty();
 }
 
 // A test killed by its time-out runs no tear-down, and servers it started

@@ -237,16 +237,9 @@ class CSQLite {
 
 // The server of this run: the Tolvan process whose runtime directory is ours.
 long PidDoServidor() {
-  const std::string sMarca = "XDG_RUNTIME_DIR=" + ZelDiretorioBench();
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
-    const std::string sNome = e.path().filename().string();
-    if (sNome.empty() || sNome.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::error_code ec2;
-    if (std::filesystem::read_symlink(e.path() / "exe", ec2).filename() != "Tolvan") continue;
-    std::ifstream f(e.path() / "environ", std::ios::binary);
-    std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    if (s.find(sMarca + '\0') != std::string::npos) return std::stol(sNome);
+  for (long pid : ZelProcessosComAmbiente("XDG_RUNTIME_DIR=" + ZelDiretorioBench())) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).filename() == "Tolvan") return pid;
   }
   return -1;
 }
