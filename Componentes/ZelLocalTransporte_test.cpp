@@ -352,11 +352,32 @@ TEST(ZelLocalTransporte, ProcessoTerminadoAindaNaoColhidoNaoContaComoVivo) {
   ZelMataAjudante(filho);
 }
 
+namespace {
+void EscrevePid(const std::string& sArquivo, pid_t pid) {
+  std::ofstream(sArquivo + ".tmp") << pid;
+  std::filesystem::rename(sArquivo + ".tmp", sArquivo);
+}
+}  // namespace
+
 // args: a file for the pid of a helper it starts, which waits a minute.
 ZEL_AJUDANTE(DeixaUmAjudanteVivo) {
   const pid_t pid = ZelIniciaAjudante("EsperaUmMinuto");
-  std::ofstream(args.at(0) + ".tmp") << pid;
-  std::filesystem::rename(args.at(0) + ".tmp", args.at(0));
+  EscrevePid(args.at(0), pid);
+  return ZelEsperaAjudante(pid, 60000);
+}
+// The same, but the helper, as a server being started does, shuts the
+// descriptors it inherited and starts its program only once this one is dead.
+ZEL_AJUDANTE(DeixaUmAjudanteTardio) {
+  const pid_t pai = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close_range(3, ~0u, 0);
+    while (getppid() == pai) usleep(1000);
+    usleep(20000);
+    execl("/proc/self/exe", "teste", "--zel-ajudante", "EsperaUmMinuto", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  EscrevePid(args.at(0), pid);
   return ZelEsperaAjudante(pid, 60000);
 }
 ZEL_AJUDANTE(EsperaUmMinuto) { return ZelEsperaArquivo(ZelDiretorioTeste() + "nunca", 60000) ? 0 : 1; }
@@ -364,18 +385,21 @@ ZEL_AJUDANTE(EsperaUmMinuto) { return ZelEsperaArquivo(ZelDiretorioTeste() + "nu
 // A test program killed midway, as a time-out kills it, leaves nothing it
 // started running (a server would otherwise live on).
 TEST(ZelLocalTransporte, ProgramaDeTesteMortoNaoDeixaProcessosVivos) {
-  const std::string sPid = ZelNovoDiretorio("morto") + "pid";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    unsetenv("ZEL_TESTE_DIR");  // a run of its own, as ctest starts one
-    execl("/proc/self/exe", "teste", "--zel-ajudante", "DeixaUmAjudanteVivo", sPid.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
+  for (const char* szAjudante : {"DeixaUmAjudanteVivo", "DeixaUmAjudanteTardio"}) {
+    SCOPED_TRACE(szAjudante);
+    const std::string sPid = ZelNovoDiretorio(std::string("morto") + szAjudante) + "pid";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      unsetenv("ZEL_TESTE_DIR");  // a run of its own, as ctest starts one
+      execl("/proc/self/exe", "teste", "--zel-ajudante", szAjudante, sPid.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_TRUE(ZelEsperaArquivo(sPid));
+    const int32_t ajudante = std::stoi(ZelLeArquivoInteiro(sPid));
+    EXPECT_TRUE(ZelLocalProcessoVivo(ajudante));
+    ZelMataAjudante(pid);
+    for (int i = 0; i < 5000 && ZelLocalProcessoVivo(ajudante); ++i) usleep(2000);
+    EXPECT_FALSE(ZelLocalProcessoVivo(ajudante));
+    if (ZelLocalProcessoVivo(ajudante)) kill(ajudante, SIGKILL);  // not left to the runs that follow
   }
-  ASSERT_TRUE(ZelEsperaArquivo(sPid));
-  const int32_t ajudante = std::stoi(ZelLeArquivoInteiro(sPid));
-  EXPECT_TRUE(ZelLocalProcessoVivo(ajudante));
-  ZelMataAjudante(pid);
-  for (int i = 0; i < 5000 && ZelLocalProcessoVivo(ajudante); ++i) usleep(2000);
-  EXPECT_FALSE(ZelLocalProcessoVivo(ajudante));
 }

@@ -59,7 +59,13 @@ void VigiaOFim() {
     char c = 0;
     while (read(fds[0], &c, 1) < 0 && errno == EINTR) {
     }
-    for (int i = 0; i < 100 && !MataOsDaExecucao(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // A server being started shuts its inherited descriptors before its exec,
+    // and shows the directory only once the exec is done: one scan that finds
+    // nothing is not enough, a tenth of a second of them is.
+    for (int i = 0, nVazias = 0; i < 200 && nVazias < 10; ++i) {
+      nVazias = MataOsDaExecucao() ? nVazias + 1 : 0;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     RemoveDiretorioTeste();
     _exit(0);
   }
