@@ -499,14 +499,15 @@ LONG Altera(const std::string& sArquivo, F fnAltera) {
     bOk = n > 0;
     if (bOk) feito += static_cast<size_t>(n);
   }
-  bOk = bOk && ::fsync(c.fd.get()) == 0 && ::fstat(c.fd.get(), &c.st) == 0 &&
-        ::rename(sTemp.c_str(), sArquivo.c_str()) == 0;
+  bOk = bOk && ::fsync(c.fd.get()) == 0 && ::rename(sTemp.c_str(), sArquivo.c_str()) == 0;
   if (!bOk) {
     lErro = ErroGravacao(errno);
     ::unlink(sTemp.c_str());
     return lErro;
   }
-  // What we wrote is what the next read would parse: keep it.
+  // What we wrote is what the next read would parse: keep it, with the
+  // file's state after the rename, which changed its ctime.
+  if (::fstat(c.fd.get(), &c.st) != 0) return ERROR_SUCCESS;
   c.dados = std::move(novo);
   std::lock_guard<std::mutex> travaCache(MutexCache());
   GuardaCache(sArquivo, std::move(c));
