@@ -159,6 +159,8 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP1"), sDir) << "one separator at the end, not two";
   Grava("\\Empresas\\EMP2", "DF", sDir.substr(0, sDir.size() - 1));
   EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP2"), sDir) << "registered without its separator: one is added";
+  Grava("\\Empresas\\EMP3", "DF", "");
+  EXPECT_EQ(ZelDiretorioDadosEmpresa("EMP3"), "") << "registered empty: none, not the root";
   const std::string sPrograma = ZelCaminhoPrograma();
   EXPECT_EQ(ZelDiretorioModulos(), sPrograma.substr(0, sPrograma.rfind('/') + 1)) << "none registered: the program's";
   for (const char* szModulos : {"/suite/modulos", "/suite/modulos/"}) {
@@ -213,6 +215,8 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
     EXPECT_TRUE(obj.GetBytes().empty()) << ulQtd;
     EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, nullptr) << ulQtd;
   }
+  obj.CopiarDe(nullptr);  // no record: the last one stays
+  EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {

@@ -175,6 +175,17 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
     CZelLocalChamadaStub stub(kMetodo);
     EXPECT_EQ(Le(v, &stub), v == bom ? S_OK : RPC_X_BAD_STUB_DATA) << sz;
   }
+  // A value one byte longer than what is left is not read from past the
+  // frame, and the reader lets nothing through after.
+  const uint8_t ab[4] = {1, 2, 3, 4};
+  CZelLocalLeitor l(ab, 3);
+  uint32_t ul = 0;
+  EXPECT_FALSE(l.U32(&ul));
+  EXPECT_EQ(ul, 0u);
+  uint8_t b = 0;
+  EXPECT_FALSE(l.U8(&b));
+  EXPECT_EQ(b, 0);
+  EXPECT_EQ(l.Restante(), 0u);
 }
 
 TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {

@@ -515,7 +515,7 @@ void EscreveTabela(const std::vector<ojson>& aEntradas, std::ostream& saida) {
         sLista = k;
         continue;
       }
-      if (v.is_array() && v.empty() && k != "usuarios") continue;
+      if (v.is_array() && v.empty()) continue;
       Coluna(k);
       base[k] = TextoCelula(v);
     }

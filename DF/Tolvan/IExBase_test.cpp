@@ -371,7 +371,37 @@ class CFachadaSemEmpresa : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras,
  protected:
   HRESULT OnInicializa() override { return ZelDataBaseInicializa(); }
 };
+
+// A database that fails to close, and a facade over it.
+class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
+ protected:
+  HRESULT OnFinaliza() override {
+    CZelDataBase_DF_InfoExtras::OnFinaliza();
+    return E_ACCESSDENIED;
+  }
+};
+class CFachadaQueNaoFecha : public CZelDataBaseFacade<CBaseQueNaoFecha, CZelBaseParaRotinas> {
+ public:
+  HRESULT ExecutaConversao() override { return S_OK; }
+
+ protected:
+  HRESULT OnInicializa() override { return ZelDataBaseInicializa(); }
+};
 }  // namespace
+
+// A database that fails to close answers the object's Finaliza with its code
+// and a line, and is let go all the same.
+TEST_F(IExBaseTeste, FalhaAoFecharABaseEOCodigoDoFinaliza) {
+  CFachadaQueNaoFecha fachada;
+  ASSERT_EQ(fachada.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_NE(fachada.GetDataBase(), nullptr);
+  EXPECT_EQ(fachada.Finaliza(), E_ACCESSDENIED);
+  EXPECT_EQ(fachada.GetDataBase(), nullptr);
+  EXPECT_FALSE(fachada.EstaInicializado());
+  EXPECT_EQ(ErrosDe("CZelDataBaseFacade::OnFinaliza", "ZelDataBaseFacade",
+                    "hr = m_ContainerFacade.Finaliza(GetEmpresa(), m_pDataBase)"),
+            1);
+}
 
 TEST_F(IExBaseTeste, FachadaSemEmpresaNaoConverteNemAbre) {
   CFachadaSemEmpresa fachada;
