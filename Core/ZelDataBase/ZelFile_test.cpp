@@ -70,6 +70,10 @@ TEST_F(ZelFileTeste, DiretorioNoLugarDoArquivoCarregaVazioEFalhaAGravacao) {
   EXPECT_EQ(a.arq.Le(1, &r), HR(0x810809E3));
   EXPECT_TRUE(FAILED(Grava(a.arq, 0, Reg(1, 1))));
   EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
+  // Nor can a sibling take its place: the rename fails, and both stay.
+  Escreve("dados.TRA", BytesDe({Reg(7, 7)}));
+  EXPECT_EQ(a.arq.RenomeiaArquivoEXT("tra"), HR(0x810809D6));
+  EXPECT_EQ(Bytes("dados.TRA"), BytesDe({Reg(7, 7)}));
   EXPECT_TRUE(ZelExisteDiretorio(Caminho("DADOS.dat")));
 }
 
