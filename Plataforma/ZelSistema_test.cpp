@@ -77,10 +77,10 @@ TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
   EXPECT_GT(antes.llPrivada, 0);
   std::string sCampo;
   int64_t llKb = 0;
-  std::ifstream("/proc/meminfo") >> sCampo >> llKb;
+  std::ifstream meminfo("/proc/meminfo");
+  meminfo >> sCampo >> llKb;
   EXPECT_EQ(antes.llTotal, llKb * 1024) << sCampo << " is in kB of 1024 bytes";
   // Available counts the cache the kernel would give back, not only free pages.
-  std::ifstream meminfo("/proc/meminfo");
   while (meminfo >> sCampo && sCampo != "MemAvailable:") meminfo.ignore(256, '\n');
   ASSERT_TRUE(meminfo >> llKb);
   EXPECT_NEAR(static_cast<double>(antes.llDisponivel), static_cast<double>(llKb) * 1024, double{256 << 20});
