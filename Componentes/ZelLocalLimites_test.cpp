@@ -169,6 +169,32 @@ void EsperaOuSolta(std::future<T>& f, int fd, const char* szFalha) {
 
 }  // namespace
 
+// A query of the bound interface is answered; one with a byte past its IID,
+// or cut short, ends that peer with one line.
+TEST_F(Limites, ConsultaMalFormadaEncerraOParComUmaLinha) {
+  CZelLocalEscritor e;
+  e.Guid(kIidTesteLocal);
+  std::vector<std::vector<uint8_t>> casos(3, e.Dados());
+  casos[1].push_back(0);
+  casos[2].pop_back();
+  std::vector<std::string> esperadas = Linhas();
+  for (const std::vector<uint8_t>& dados : casos) {
+    CZelLocalSocket s = Ativado(Conecta());
+    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Consulta, 7, dados), S_OK);
+    s.DefinePrazos(20000, 0);
+    ZelLocalQuadro q;
+    if (&dados == &casos[0]) {
+      ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+      EXPECT_EQ(q.usTipo, static_cast<uint16_t>(ZelLocalTipoQuadro::RespostaConsulta));
+      EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0)) << "S_OK";
+      continue;
+    }
+    EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
+    esperadas.push_back(Linha("hr = Consulta(conexao, quadro)", RPC_X_BAD_STUB_DATA));
+    EXPECT_EQ(LinhasAoFim(), esperadas);
+  }
+}
+
 // The second peer says nothing until the deadline.
 TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   std::vector<std::string> esperadas;

@@ -387,6 +387,15 @@ TEST(CFile, EscritoresSeExcluemSalvoQuemPartilhaAEscrita) {
     CFileException e;
     EXPECT_EQ(b.Open(s, c.segundo, &e), !c.bConflita);
     EXPECT_TRUE(leitor.Open(s, kLeituraL));
+    // The writers' lock lies far past any data: other programs' locks on
+    // records never meet it.
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_len = off_t{1} << 40;
+    const int fd = ::open(s.c_str(), O_RDWR | O_CLOEXEC);
+    EXPECT_EQ(::fcntl(fd, F_OFD_GETLK, &fl), 0);
+    EXPECT_EQ(fl.l_type, F_UNLCK);
+    ::close(fd);
     if (!c.bConflita) continue;
     EXPECT_EQ(Causa(e), kPartilhado);
     EXPECT_FALSE(b.EstaAberto());

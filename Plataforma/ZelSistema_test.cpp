@@ -5,6 +5,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -164,4 +165,29 @@ TEST(ZelSistema, ProgramaDeTesteMalChamadoPorUmTesteNaoRodaASuite) {
     EXPECT_EQ(ZelEsperaAjudante(pid), 126) << szChamada;
   }
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NaoExiste")), 126);
+}
+
+// A helper started with the run's directory in its environment searches for
+// the run's processes, then waits for the test to see it.
+ZEL_AJUDANTE(ProcuraOsDaExecucao) {
+  const std::vector<long> a = ZelProcessosComAmbiente("ZEL_TESTE_DIR=" + ZelDiretorioTeste());
+  if (std::find(a.begin(), a.end(), getpid()) != a.end()) return 1;
+  return ZelEsperaArquivo(args[0]) ? 0 : 2;
+}
+
+TEST(ZelSistema, ProcuraPorAmbienteAchaOsOutrosENuncaQuemProcura) {
+  const std::string sMarcador = ZelNovoDiretorio("procura") + "visto";
+  const pid_t pid = ZelIniciaAjudante("ProcuraOsDaExecucao", {sMarcador});
+  ASSERT_GT(pid, 0);
+  bool bAchou = false;
+  for (int i = 0; i < 2000 && !bAchou; ++i) {
+    const std::vector<long> a = ZelProcessosComAmbiente("ZEL_TESTE_DIR=" + ZelDiretorioTeste());
+    bAchou = std::find(a.begin(), a.end(), long{pid}) != a.end();
+    if (!bAchou) usleep(1000);
+  }
+  EXPECT_TRUE(bAchou);
+  const std::string& s = ZelDiretorioTeste();
+  EXPECT_TRUE(ZelProcessosComAmbiente("ZEL_TESTE_DIR=" + s.substr(0, s.size() - 1)).empty()) << "whole entries only";
+  ZelCriaMarcador(sMarcador);
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0) << "1: the helper found itself";
 }

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include "ZelDataBaseTeste.h"
@@ -58,6 +60,14 @@ TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistradoEArquivosDeletadosSemArquivo
   ASSERT_EQ(chmod(Caminho("A.dat").c_str(), 0444), 0);
   EXPECT_EQ(db.DeletaArquivos(false), HR(0x810809F2));
   EXPECT_EQ(Bytes("B.dat"), std::string(24, 'b'));
+
+  // A file that outlives its database lets go of it, and its end calls
+  // nothing of it.
+  auto pOutra = std::make_unique<CBaseTeste>();
+  CZelFile<REG_TESTE> sozinho("S.dat", pOutra.get());
+  EXPECT_EQ(sozinho.GetDataBase(), pOutra.get());
+  pOutra.reset();
+  EXPECT_EQ(sozinho.GetDataBase(), nullptr);
 }
 
 // A database moved to another module keeps its files in that module's directory.

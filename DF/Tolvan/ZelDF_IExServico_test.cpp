@@ -237,6 +237,8 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
        57},
       {[&] { return p->GetListaCabecalhosIntegracao(&ptrZero, &lc); },
        "GetListaCabecalhosIntegracao\tpRegPonteiros->qtd = 1", 62},
+      {[&] { return p->GetListaCabecalhosIntegracao(nullptr, &lc); },
+       "GetListaCabecalhosIntegracao\tpRegPonteiros->qtd = 0", 62},
       {[&] { return p->ExisteCabecalhoIntegracao(nf, oc, nullptr); },
        "ExisteCabecalhoIntegracao\tIEGetNomeProcesso(regHeaderOrigem.eProc) = FT_NF\t"
        "IEGetNomeProcesso(regHeaderDestino.eProc) = CM_OC",

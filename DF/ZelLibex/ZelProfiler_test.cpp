@@ -213,6 +213,7 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
       << "a present, empty list names no program";
   EXPECT_TRUE(ZelInterpretaLogIni("[Log]\nProcessos=\"zellibex_testes\"\n").ProgramaSelecionado("zellibex_testes"))
       << "quotes around a value are not part of it";
+  EXPECT_EQ(ZelInterpretaLogIni("[Log]\nProcessos=\"\"\n").sProcessos, "") << "two quotes hold an empty value";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nTimeoutConfig=\n").nTimeoutConfig, 600) << "an empty number keeps its default";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nTimeoutConfig=abc\n").nTimeoutConfig, 0) << "a value that is no number reads 0";
   EXPECT_EQ(ZelInterpretaLogIni("[Log]\nProcessos=" + std::string(300, 'P')).sProcessos, std::string(259, 'p'));
