@@ -100,6 +100,8 @@ TEST(ZelBaseParaRotinas, AcessoDefaultPorThread) {
   CZelBaseParaRotinas::SetAcessoDefault(&base);
   EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), base.GetAcessoServidores());
   std::thread([] { EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr); }).join();
+  { CBaseTeste outra; }  // another base's end leaves the default alone
+  EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), base.GetAcessoServidores());
   CZelBaseParaRotinas::SetAcessoDefault(nullptr);
   EXPECT_EQ(CZelBaseParaRotinas::GetAcessoServidoresDefault(), nullptr);
   {

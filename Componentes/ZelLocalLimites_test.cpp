@@ -195,6 +195,26 @@ TEST_F(Limites, ConsultaMalFormadaEncerraOParComUmaLinha) {
   }
 }
 
+// A peer that sends garbage while a call of its own still runs hears at once
+// that its connection is gone, not when that call ends.
+TEST_F(Limites, ParComLixoOuveOFimSemEsperarAChamadaEmCurso) {
+  Solta(false);
+  CZelLocalSocket s = Ativado(Conecta());
+  CZelLocalEscritor c;
+  c.U16(kEspera.usSlot);
+  ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados()), S_OK);
+  EXPECT_TRUE(EsperaRodando(1));
+  EXPECT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 2, std::vector<uint8_t>{0xFF, 0xFF}), S_OK);
+  pollfd p{s.Fd(), POLLRDHUP, 0};
+  EXPECT_EQ(poll(&p, 1, 10000), 1) << "the server hung up while the call ran";
+  Solta(true);
+  // The call's reply then finds the connection gone.
+  EXPECT_EQ(LinhasAoFim(),
+            (std::vector<std::string>{
+                Linha("hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA),
+                Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)}));
+}
+
 // The second peer says nothing until the deadline.
 TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   std::vector<std::string> esperadas;

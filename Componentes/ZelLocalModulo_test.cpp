@@ -202,6 +202,29 @@ TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
   CoUninitialize();
 }
 
+// A module offering a class twice, with its registrations at hand.
+class ModuloDuasVezes : public CZelLocalModulo {
+ public:
+  ModuloDuasVezes() : CZelLocalModulo({kAppId, kAppId, "Teste 'Lib'", kScriptApp}, {kMapa[0], kMapa[0]}) {}
+  using CZelLocalModulo::RegisterClassObjects;
+  using CZelLocalModulo::RevokeClassObjects;
+};
+
+// Each registration of the map goes with its own factory: nothing stays on
+// offer once they are revoked.
+TEST(ZelLocalModulo, RevogacaoLevaCadaRegistroDoMapa) {
+  std::string d = ZelNovoDiretorio("mapa");
+  UsaDiretorio({d});
+  {
+    ModuloDuasVezes modulo;
+    ASSERT_EQ(modulo.RegisterClassObjects(), S_OK);
+    EXPECT_EQ(modulo.RevokeClassObjects(), S_OK);
+    EXPECT_EQ(CoResumeClassObjects(), S_OK);
+    EXPECT_FALSE(std::filesystem::exists(Socket(d)));
+  }
+  CoUninitialize();
+}
+
 // Each helper runs a server to its end and answers 0 when it ended as it
 // should: idle, with an activation racing the suspension, refused by OnPreRun
 // (the only one that reads the second argument), and with nothing to offer.

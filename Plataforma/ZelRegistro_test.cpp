@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ZelCp1252.h"
 #include "ZelTesteAjudante.h"
 
 namespace {
@@ -309,6 +310,9 @@ TEST(ZelRegistro, TextoLargoEmWindows1252) {
   EXPECT_EQ(ZelTextoCp1252(L"\u4E2D\U0001F600\u0100"), "???") << "outside the code page";
   EXPECT_EQ(ZelTextoCp1252(L"\u0080\u0081"), "?\x81") << "a C1 control keeps its byte only in a hole";
   EXPECT_EQ(ZelTextoCp1252(nullptr), "");
+  // Every byte, the holes and NUL too, comes back from its character.
+  for (int b = 0; b < 256; ++b)
+    EXPECT_EQ(ZelUnicodeParaCp1252(ZelCp1252ParaUnicode(static_cast<unsigned char>(b))), b) << b;
 }
 
 // A deletion section, as in an import file, removes the key and its subkeys; its values belong to

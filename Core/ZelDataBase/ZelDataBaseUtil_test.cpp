@@ -165,6 +165,13 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_EQ(Bytes("P.tra"), "novo");
   EXPECT_TRUE(ZelLeArquivoInteiro(ArquivoErrosEmpresa())
                   .ends_with("\tErro ao renomear arquivo " + Caminho("P.tra") + " DW: 5.\t\n"));
+  // Among numbered names, the first that fails stops the others.
+  ZelCriaDiretorio(Caminho("NUM01.dat"), true);
+  Escreve("NUM01.tra", "um");
+  Escreve("NUM02.tra", "dois");
+  EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "NUM??.dat"), HR(0x810809D6));
+  EXPECT_EQ(Bytes("NUM02.tra"), "dois");
+  EXPECT_FALSE(ZelExisteArquivo(Caminho("NUM02.dat")));
 
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);

@@ -201,6 +201,11 @@ TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
   EXPECT_EQ(LinhasErroCom("\thr = 0x80043E95\tDescri\xE7\xE3o = Posi\xE7\xE3o al\xE9m do fim do arquivo\tArquivo = " +
                           sPath + "\tPosi\xE7\xE3o = 4\tRegistro = 48\tGetLength = 96\t"),
             1);
+  // A record cut short at the end reads zero-padded.
+  const std::string sCurto = Escreve(m_sDir + "CURTO.DAT", Zeros(kTamanho) + Reg('a') + "bc");
+  CZelArqEx curto;
+  ASSERT_EQ(curto.Abre(sCurto, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Le(curto, 2), "bc" + Zeros(kTamanho - 2));
 }
 
 TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -289,6 +290,21 @@ TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCre
   // An activation line has its own GUID.
   EXPECT_TRUE(Contem(linhas[1], "\tCZelDF_IEx::Cria\t{", "\tCOCREATE\t",
                      "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t"));
+
+  // Memory alone measures memory, not time: the duration, two columns
+  // before the parameters, stays 0.
+  EscreveLogIni("[Log]\nSaida=1\nMemory=1\nZelDataBase=1\n");
+  {
+    CZelProfiler prof(&emp);
+    prof.Entrada("CZelDF_IEx::KeepAlive", {{"a", "b"}});
+    Sleep(20);
+  }
+  std::vector<std::string> campos;
+  std::istringstream linha(Linhas(LogChamadas()).back());
+  for (std::string s; std::getline(linha, s, '\t');) campos.push_back(s);
+  const auto it = std::find(campos.begin(), campos.end(), "a = b");
+  ASSERT_GE(it - campos.begin(), 2);
+  EXPECT_EQ(*(it - 2), "0") << "the duration";
 }
 
 TEST_F(ZelProfilerTeste, LogIniERelidoDepoisDoTimeoutConfig) {
