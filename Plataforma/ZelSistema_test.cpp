@@ -176,18 +176,18 @@ ZEL_AJUDANTE(ProcuraOsDaExecucao) {
 }
 
 TEST(ZelSistema, ProcuraPorAmbienteAchaOsOutrosENuncaQuemProcura) {
+  const std::string sEntrada = "ZEL_TESTE_DIR=" + ZelDiretorioTeste();
   const std::string sMarcador = ZelNovoDiretorio("procura") + "visto";
   const pid_t pid = ZelIniciaAjudante("ProcuraOsDaExecucao", {sMarcador});
   ASSERT_GT(pid, 0);
   bool bAchou = false;
   for (int i = 0; i < 2000 && !bAchou; ++i) {
-    const std::vector<long> a = ZelProcessosComAmbiente("ZEL_TESTE_DIR=" + ZelDiretorioTeste());
+    const std::vector<long> a = ZelProcessosComAmbiente(sEntrada);
     bAchou = std::find(a.begin(), a.end(), long{pid}) != a.end();
     if (!bAchou) usleep(1000);
   }
   EXPECT_TRUE(bAchou);
-  const std::string& s = ZelDiretorioTeste();
-  EXPECT_TRUE(ZelProcessosComAmbiente("ZEL_TESTE_DIR=" + s.substr(0, s.size() - 1)).empty()) << "whole entries only";
+  EXPECT_TRUE(ZelProcessosComAmbiente(sEntrada.substr(0, sEntrada.size() - 1)).empty()) << "whole entries only";
   ZelCriaMarcador(sMarcador);
   EXPECT_EQ(ZelEsperaAjudante(pid), 0) << "1: the helper found itself";
 }
