@@ -266,6 +266,11 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   std::vector<json> b = Json({"valores", std::to_string(IE_PROCESSO_FN_CRE), "7"});
   ASSERT_EQ(b.size(), 1u);
   EXPECT_EQ(b[0]["valores"], json::parse(R"([{"posicao":1,"id":250,"valor":5},{"posicao":2,"id":103,"texto":""}])"));
+  // A number is all its eight bytes.
+  const std::string sCre = std::string(IEGetNomeBaseProcesso(IE_PROCESSO_FN_CRE)) + ".DAT", sCreAntes = Bytes(sCre);
+  Altera(sCre, sizeof(IE_CAMPO_DATA_ARQ_V2) + 4, U4(0x80000001));
+  EXPECT_EQ(Json({"valores", "FN_CRE", "7"})[0]["valores"][0]["valor"], 0x8000000100000005ull);
+  Escreve(sCre, sCreAntes);
 
   a = Json({"integracoes"});
   ASSERT_EQ(a.size(), 2u);

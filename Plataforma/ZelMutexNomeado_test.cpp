@@ -1,10 +1,13 @@
 #include "ZelMutexNomeado.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -129,6 +132,34 @@ TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
   int nMapeamentos = 0;
   for (std::string s; std::getline(maps, s);) nMapeamentos += s.find(sObjeto) != std::string::npos;
   EXPECT_EQ(nMapeamentos, 1);
+}
+
+// args: name. Opens it three times while no file may grow (so sizing its new
+// segment fails), then once more with the limit lifted.
+ZEL_AJUDANTE(SegmentoSemTamanho) {
+  auto Descritores = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit antes{};
+  if (getrlimit(RLIMIT_FSIZE, &antes) != 0) return 2;
+  rlimit zero = antes;
+  zero.rlim_cur = 0;
+  if (setrlimit(RLIMIT_FSIZE, &zero) != 0) return 2;
+  const auto nAntes = Descritores();
+  for (int i = 0; i < 3; ++i) {
+    CZelMutexNomeado m(args.at(0));
+    if (m.Valido() || m.ErroCriacao() == ERROR_SUCCESS) return 3;
+  }
+  if (Descritores() != nAntes) return 4;
+  if (setrlimit(RLIMIT_FSIZE, &antes) != 0) return 2;
+  CZelMutexNomeado m(args.at(0));
+  if (m.Espera(0) != WAIT_OBJECT_0 || !m.Libera()) return 5;
+  return 0;
+}
+
+// A segment that cannot be sized costs no descriptor, and the next opener sizes it.
+TEST_F(MutexNomeado, SegmentoQueNaoCresceNaoPrendeDescritores) {
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("SegmentoSemTamanho", {Nome("sem tamanho")})), 0)
+      << "2: limits, 3: opened, 4: descriptors left open, 5: not usable afterwards";
 }
 
 // Another process's hold excludes this one until it releases, or dies: an abandonment, seen once.

@@ -126,8 +126,10 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
                  "\"Longo\"=dword:123456789\r\n"
                  "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
                  "\"Quatro\"=hex(4):0a,0b,0c,80\r\n"
-                 "\"Cinco\"=hex(4):0a,00,00,80,00\r\n");
+                 "\"Cinco\"=hex(4):0a,00,00,80,00\r\n"
+                 "\"Aberto\"=\"sem fim\r\n");
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Aberto"), "<falta>") << "a quote never closed is no text";
   EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
   DWORD dw = 0;
@@ -149,9 +151,10 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             "\"Longo\"=dword:123456789\n"
             "\"Dir\"=hex(2):2f,00,78,00,00,00\n"
             "\"Quatro\"=hex(4):0a,0b,0c,80\n"
-            "\"Cinco\"=hex(4):0a,00,00,80,00\n\n");
+            "\"Cinco\"=hex(4):0a,00,00,80,00\n"
+            "\"Aberto\"=\"sem fim\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
-            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco"}));
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Aberto"}));
 }
 
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {

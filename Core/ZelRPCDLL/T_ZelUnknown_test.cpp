@@ -21,6 +21,8 @@ volatile int g_nNuncaAlcancado = -1;
 volatile int g_nLido = 0;
 // 1: the business object's constructor throws; 2: it faults.
 std::atomic<int> g_iConstrutorFalha{0};
+// Its destructor: 1 faults; 2 passes an invalid parameter.
+std::atomic<int> g_iDestrutorFalha{0};
 std::atomic<HRESULT> g_hrOnInicializa{S_OK};
 // A business object whose start answers S_OK and yet leaves it unstarted.
 std::atomic<bool> g_bFingeNaoIniciado{false};
@@ -45,6 +47,13 @@ class CTesteBase : public CZelBaseParaRotinas {
   CTesteBase() {
     if (g_iConstrutorFalha == 1) throw std::runtime_error("construtor");
     if (g_iConstrutorFalha == 2) g_nLido = LeNulo();
+  }
+  ~CTesteBase() override {
+    if (g_iDestrutorFalha == 1) g_nLido = LeNulo();
+    if (g_iDestrutorFalha == 2) {
+      char sz[2];
+      strcpy_s(sz, sizeof sz, "longo demais");
+    }
   }
   bool EstaInicializado() const { return !g_bFingeNaoIniciado && CZelBaseParaRotinas::EstaInicializado(); }
   HRESULT FuncaoGenerica(unsigned long ulFuncao, const _REG_CR_LISTA_BYTESPS&, _REG_CR_LISTA_BYTESPS**) override {
@@ -127,6 +136,7 @@ class TZelUnknownTeste : public ZelAmbienteTeste {
   void SetUp() override {
     ZelAmbienteTeste::SetUp();
     g_iConstrutorFalha = 0;
+    g_iDestrutorFalha = 0;
     g_hrOnInicializa = S_OK;
     g_bFingeNaoIniciado = false;
     ZelReiniciaPrevineErroRPC();
@@ -424,6 +434,36 @@ TEST_F(TZelUnknownTeste, ConstrucaoQueLancaOuFalhaFalhaOFinalConstruct) {
       ConfereLinha(linhas[nLinhas - 2], {"\tZelTrataErroExported\t",
                                          "\tT_ZelUnknown\t14\tRelatorio = 0X81080BB1\tHR = 0X8004EAC5\t"});
   }
+}
+
+// A fault while the business object is freed is reported as the destructor's, and the object still goes.
+TEST_F(TZelUnknownTeste, FalhaAoDescartarONegocioDizQueFoiNoDestrutor) {
+  {
+#if defined(__SANITIZE_ADDRESS__)
+    __lsan::ScopedDisabler semVazamento;
+#endif
+    CTesteObjeto obj;
+    ASSERT_EQ(obj.FinalConstruct(), S_OK);
+    g_iDestrutorFalha = 1;
+  }
+  g_iDestrutorFalha = 0;
+  auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 2u);
+  ConfereLinha(linhas[0], {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAC5\t"});
+  ConfereLinha(linhas[1], {"::~T_ZelUnknown\t", "\tT_ZelUnknown\t21\t"});
+
+  // An invalid parameter there cannot leave a destructor and ends the
+  // process; its report, the last line support gets, names the destructor.
+  EXPECT_DEATH(
+      {
+        CTesteObjeto obj;
+        if (obj.FinalConstruct() == S_OK) g_iDestrutorFalha = 2;
+      },
+      "");
+  linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 3u);
+  ConfereLinha(linhas[2], {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\t",
+                           "\tFunction = strcpy_s\t"});
 }
 
 TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametros) {

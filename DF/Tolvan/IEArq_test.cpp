@@ -169,4 +169,11 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
     EXPECT_EQ(Bytes("FTIEXNFText.DAT").size(), 13u);
   }
   EXPECT_EQ(Grava(std::string(0xFFFF, 'z'), &grande), IEBytes(Lugar(13, 0xFFFF)));
+
+  // Values whose texts are gone do not open: the texts' code now, not empty texts later.
+  arqDados.Fecha();
+  ASSERT_EQ(std::remove((m_sVovi + "FTIEXNFText.DAT").c_str()), 0);
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> semTextos(&dir);
+  EXPECT_EQ(semTextos.Abre('L', IE_PROCESSO_FT_NF, FALSE), HR(0x80043EB7));
+  EXPECT_FALSE(Existe("FTIEXNFText.DAT"));
 }

@@ -84,3 +84,20 @@ TEST_F(InfoExtrasTeste, LimpezaQueNaoTerminaNaoDeixaArquivoDeTransferencia) {
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>(aAntes.begin() + 1, aAntes.end())));
 }
+
+// Another file of the database that cannot start fails the start with its
+// code, under both names, though the links loaded and were clean.
+TEST_F(InfoExtrasTeste, ArquivoQueNaoIniciaFalhaOInicioComOSeuCodigo) {
+  Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
+  // A link to itself cannot be opened by anyone, root included.
+  std::filesystem::create_symlink("EXTRA.dat", m_sVovi + "EXTRA.dat");
+  CZelDataBase_DF_InfoExtras db;
+  CZelFile<IE_VINCULO_ARQ_V0> extra("EXTRA.dat", &db);
+  const HRESULT hr = db.Inicializa("EMP1", 1, 1);
+  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+  EXPECT_EQ(ErrosDe("CZelDataBase::OnInicializa", "ZelDataBase", "hr = file.second->Inicializa(this)"), 1);
+  EXPECT_EQ(ErrosDe("CZelDataBase_DF_InfoExtras::OnInicializa", "ZelDataBase_DF_InfoExtras",
+                    "hr = __super::OnInicializa()"),
+            1);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 1)));
+}

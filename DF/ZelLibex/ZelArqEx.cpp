@@ -191,10 +191,10 @@ int CZelArqEx::Abre(const std::string& sPath, char cModo, LONG lTamanhoRegistro,
   const bool bOutroArquivo = m_pCache && !ZelNomesIguais(sNovo, m_szPath);
   if (bOutroArquivo) {
     // The handle, the open count and whatever this object cached belong to
-    // the old file.
+    // the old file; leaving it is no write, so other readers keep theirs.
     Fecha();
-    EsvaziaCache();
     m_ullChavePath = 0;
+    EsvaziaCache();
     m_ullGeracaoVista = 0;
     DefineTamanhoCache(kTamanhoCachePadrao);
   }

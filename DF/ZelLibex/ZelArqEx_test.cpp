@@ -538,6 +538,17 @@ TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEFechaOAntigoEAbreLogoEmOutro) {
   ASSERT_EQ(escritor.Abre(sOutro, 'G', kTamanho, 0, TRUE), 0);
   ASSERT_EQ(GravaEm(escritor, 'n', 1), 1);
   EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
+
+  // Leaving a file is no write to it: another reader's young cache of it stays.
+  CZelArqEx leitor;
+  ASSERT_EQ(leitor.Abre(sUm, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(leitor, 1), Reg('u'));
+  ASSERT_EQ(arq.Abre(sUm, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(arq.Abre(sOutro, 'L', kTamanho), 0);
+  Escreve(sUm, Zeros(kTamanho) + Reg('v'));
+  // Another file's read, so only the old file's generation could tell the reader.
+  ASSERT_EQ(Le(arq, 1), Reg('n'));
+  EXPECT_EQ(Le(leitor, 1), Reg('u')) << "trusted while young";
 }
 
 class ZelArqExBackup : public ZelArqExTeste {

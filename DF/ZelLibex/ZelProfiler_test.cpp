@@ -12,6 +12,7 @@
 #include "ZelDados.h"
 #include "ZelLogConfig.h"
 #include "ZelPath.h"
+#include "ZelSistema.h"
 #include "ZelTempo.h"
 
 namespace {
@@ -262,6 +263,13 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
   EXPECT_GE(std::stoll(Coluna(sSaida, "Duracao")), 40);
   EXPECT_GE(std::stoll(Coluna(sSaida, "DeltaMemoria")), static_cast<long long>(kBytes / 2)) << sSaida;
   EXPECT_GT(std::stoll(Coluna(sSaida, "MemoriaComponente")), 0);
+  // The machine's memory, and what of it is free, on every line.
+  const int64_t llTotal = ZelLeMemoria().llTotal;
+  for (const auto& l : linhas) {
+    EXPECT_EQ(std::stoll(Coluna(l, "MemoriaTotal")), llTotal) << l;
+    EXPECT_GT(std::stoll(Coluna(l, "MemoriaDisponivel")), 0) << l;
+    EXPECT_LT(std::stoll(Coluna(l, "MemoriaDisponivel")), llTotal) << l;
+  }
   EXPECT_EQ(Coluna(sSaida, "Parameter1"), "qtd = 1");
   const size_t i = linhas[0].find("\t{");
   ASSERT_NE(i, std::string::npos);
