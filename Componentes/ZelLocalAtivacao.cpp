@@ -19,6 +19,20 @@
 
 namespace {
 
+// Tests stand for a system out of threads: the pool adds at most this many
+// more (-1: no limit).
+std::atomic<int> g_nThreadsPermitidas{-1};
+std::atomic<int> g_nThreadsRecusadas{0};
+
+void NovaThreadPermitida() {
+  int n = g_nThreadsPermitidas.load();
+  while (n > 0 && !g_nThreadsPermitidas.compare_exchange_weak(n, n - 1)) {
+  }
+  if (n != 0) return;
+  ++g_nThreadsRecusadas;
+  throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
 // Worker threads that read connections and run calls. A thread is added
 // whenever more tasks wait than threads are idle, so that calls never queue
 // behind one another (a call may wait for another call to arrive).
@@ -33,6 +47,7 @@ class Pool {
       if (m_bParar) return false;
       if (m_tarefas.size() >= m_nOciosos && (bLeitor || m_threads.size() < kMaxThreads)) {
         try {
+          NovaThreadPermitida();
           m_threads.emplace_back([this] { Trabalha(); });
         } catch (const std::system_error&) {
           // Queued behind the calls running now, when there are any.
@@ -678,6 +693,10 @@ HRESULT CoResumeClassObjects() { return Runtime::Instancia().Retoma(); }
 HRESULT CoSuspendClassObjects() { return Runtime::Instancia().Suspende(); }
 
 int ZelLocalConexoesServidas() { return g_nConexoes.load(); }
+
+void ZelLocalLimitaThreadsTeste(int nThreads) { g_nThreadsPermitidas.store(nThreads); }
+
+int ZelLocalThreadsRecusadasTeste() { return g_nThreadsRecusadas.load(); }
 
 // ---- Client ----
 

@@ -108,3 +108,7 @@ HRESULT ZelLocalCriaProxy(CZelLocalSocket socket, REFIID riid, void** ppv);
 
 // Connections served by this process now (tests).
 int ZelLocalConexoesServidas();
+// Tests: the server adds at most nThreads more threads (-1: no limit), as a
+// system out of threads would, and counts the ones it was refused.
+void ZelLocalLimitaThreadsTeste(int nThreads);
+int ZelLocalThreadsRecusadasTeste();

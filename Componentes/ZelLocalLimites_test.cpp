@@ -68,6 +68,8 @@ const ZelLocalMetodo kEnvia{6,
                             "Envia",
                             {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
                              {"a", ZelLocalDirecao::Entrada, ZelLocalForma::Array, &kU8, 0}}};
+// Aguarda(): returns once the server was refused a thread (E_FAIL if never).
+const ZelLocalMetodo kAguarda{7, "Aguarda", {}};
 std::mutex g_mutexEspera;
 std::condition_variable g_cvEspera;
 int g_nRodando = 0, g_nMaxRodando = 0;
@@ -83,6 +85,10 @@ HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
     --g_nRodando;
     return S_OK;
   }
+  if (usSlot == kAguarda.usSlot) {
+    for (int i = 0; i < 10000 && ZelLocalThreadsRecusadasTeste() == 0; ++i) Sleep(1);
+    return ZelLocalThreadsRecusadasTeste() > 0 ? S_OK : E_FAIL;
+  }
   if (usSlot != kEnorme.usSlot) return S_OK;
   auto* p = static_cast<Bloco*>(CoTaskMemAlloc(sizeof(Bloco)));
   p->n = kZelLocalMaxQuadro + 1;
@@ -92,22 +98,27 @@ HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
   return S_OK;
 }
 
+void RegistraInterface() {
+  static const ZelLocalInterface d{
+      kIidTesteLocal,
+      "ITesteLocal",
+      {{3,
+        "Grande",
+        {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+         {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
+       kEnorme,
+       kEspera,
+       kEnvia,
+       kAguarda},
+      &Invoca,
+      [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
+  ZelLocalRegistraInterface(&d);
+}
+
 class Limites : public ::testing::Test {
  protected:
   void SetUp() override {
-    static const ZelLocalInterface d{
-        kIidTesteLocal,
-        "ITesteLocal",
-        {{3,
-          "Grande",
-          {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-           {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
-         kEnorme,
-         kEspera,
-         kEnvia},
-        &Invoca,
-        [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
-    ZelLocalRegistraInterface(&d);
+    RegistraInterface();
     std::string dir = ZelNovoDiretorio("limites");
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     {
@@ -449,4 +460,30 @@ TEST_F(Limites, RespostaDeOutroTipoDerrubaOCanal) {
   EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED);
   EXPECT_TRUE(par.get());
   EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
+}
+
+// A fresh process, whose server may add one thread: the connection's reader.
+// Its hand-off during a call finds no thread, so the reader reads on itself.
+ZEL_AJUDANTE(LeitorSemThreadParaPassar) {
+  RegistraInterface();
+  setenv("XDG_RUNTIME_DIR", args.at(0).c_str(), 1);
+  static CZelFabricaTesteLocal fabrica;
+  DWORD cookie = 0;
+  if (CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie) != S_OK)
+    return 2;
+  ZelLocalLimitaThreadsTeste(1);
+  CZelLocalSocket s;
+  if (ZelLocalConecta(ZelLocalCaminhoSocket(kClsidTesteLocal), &s) != S_OK) return 2;
+  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
+  if (canal->Ativa(kClsidTesteLocal, kIidTesteLocal) != S_OK) return 3;
+  if (canal->Chama(kAguarda, nullptr) != S_OK) return 4;
+  auto seguinte = std::async(std::launch::async, [&] { return canal->Chama(kAguarda, nullptr); });
+  // Nobody reading the connection would leave this call unanswered.
+  if (seguinte.wait_for(std::chrono::seconds(10)) != std::future_status::ready) _exit(5);
+  return seguinte.get() == S_OK ? 0 : 6;
+}
+
+TEST_F(Limites, LeitorQueNaoAchaThreadParaPassarLeSozinho) {
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("LeitorSemThreadParaPassar", {ZelNovoDiretorio("sem threads")})), 0)
+      << "2: set-up, 3: activation, 4: no refused thread, 5: the next call never answered, 6: it failed";
 }
