@@ -449,7 +449,8 @@ TEST_F(TZelUnknownTeste, FalhaAoDescartarONegocioDizQueFoiNoDestrutor) {
   g_iDestrutorFalha = 0;
   auto linhas = Linhas(ArquivoErrosProgramas());
   ASSERT_EQ(linhas.size(), 2u);
-  ConfereLinha(linhas[0], {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAC5\t"});
+  ConfereLinha(linhas[0],
+               {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAC5\t"});
   ConfereLinha(linhas[1], {"::~T_ZelUnknown\t", "\tT_ZelUnknown\t21\t"});
 
   // An invalid parameter there cannot leave a destructor and ends the
