@@ -38,20 +38,20 @@ void NovaThreadPermitida() {
 // behind one another (a call may wait for another call to arrive).
 class Pool {
  public:
-  // False when the task cannot run (no thread could be created for it, or
-  // the pool is stopping). A connection's reader, one per connection, always
-  // gets a thread of its own; calls queue once the threads reach the cap.
-  bool Submete(std::function<void()> tarefa, bool bLeitor = false) {
+  // False when the task cannot run (no thread is idle and none could be
+  // created, or the pool is stopping). Every task is a connection's reader,
+  // which holds its thread until the connection ends or a call of its own
+  // runs, so none may wait in the queue for another to finish.
+  bool Submete(std::function<void()> tarefa) {
     {
       std::lock_guard<std::mutex> trava(m_mutex);
       if (m_bParar) return false;
-      if (m_tarefas.size() >= m_nOciosos && (bLeitor || m_threads.size() < kMaxThreads)) {
+      if (m_tarefas.size() >= m_nOciosos) {
         try {
           NovaThreadPermitida();
           m_threads.emplace_back([this] { Trabalha(); });
         } catch (const std::system_error&) {
-          // Queued behind the calls running now, when there are any.
-          if (bLeitor ? m_tarefas.size() >= m_nOciosos : m_threads.empty()) return false;
+          return false;
         }
       }
       m_tarefas.push_back(std::move(tarefa));
@@ -60,10 +60,6 @@ class Pool {
     // the one that woke it.
     m_cv.notify_one();
     return true;
-  }
-  bool Parando() {
-    std::lock_guard<std::mutex> trava(m_mutex);
-    return m_bParar;
   }
   // A reader's task handed to a thread only if not called off within
   // msEspera: a reader that runs a call itself goes on reading when the call
@@ -85,7 +81,7 @@ class Pool {
         try {
           m_vigia = std::thread([this] { Vigia(); });
         } catch (const std::system_error&) {
-          p->eEstado = Submete(std::move(p->tarefa), true) ? Passagem::Passada : Passagem::Falhou;
+          p->eEstado = Submete(std::move(p->tarefa)) ? Passagem::Passada : Passagem::Falhou;
           return p;
         }
       }
@@ -130,8 +126,6 @@ class Pool {
   }
 
  private:
-  // Room for every connection's reader and 256 calls beside them.
-  static constexpr size_t kMaxThreads = 256 + kZelLocalMaxConexoes;
   void Trabalha() {
     std::unique_lock<std::mutex> trava(m_mutex);
     for (;;) {
@@ -164,7 +158,7 @@ class Pool {
         continue;
       }
       m_passagens.pop_front();
-      p->eEstado = Submete(std::move(p->tarefa), true) ? Passagem::Passada : Passagem::Falhou;
+      p->eEstado = Submete(std::move(p->tarefa)) ? Passagem::Passada : Passagem::Falhou;
     }
     // Stopping: the readers keep what was not handed on.
     for (auto& p : m_passagens) p->eEstado = Passagem::Falhou;
@@ -366,7 +360,7 @@ class Runtime {
   bool Serve(std::shared_ptr<ConexaoServidor> c, bool bAtivacao) {
     std::lock_guard<std::mutex> trava(m_mutex);
     for (auto it = m_conexoes.begin(); it != m_conexoes.end();) it = it->expired() ? m_conexoes.erase(it) : it + 1;
-    if (!m_pool.Submete([this, c, bAtivacao] { Le(c, bAtivacao ? Inicio::Ativacao : Inicio::Direto); }, true)) {
+    if (!m_pool.Submete([this, c, bAtivacao] { Le(c, bAtivacao ? Inicio::Ativacao : Inicio::Direto); })) {
       RelataServidor(__LINE__, "hr = std::thread(LeConexao)", E_OUTOFMEMORY);
       return false;
     }
@@ -602,22 +596,14 @@ class Runtime {
         RelataServidor(__LINE__, "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA);
         return false;
       }
-      if (auto pPassagem =
-              m_pool.Adia([this, c] { Le(c, Inicio::Sequencia); }, ZelTempoMs(ZelTempo::kPassagemLeitura));
-          pPassagem->eEstado != Pool::Passagem::Falhou) {
-        Executa(*c, *q, *pMetodo, usSlot);
-        c->LiberaVaga();
-        if (m_pool.Cancela(pPassagem)) continue;
-        return true;
-      }
-      if (!m_pool.Submete([c, q, pMetodo, usSlot] {
-            Executa(*c, *q, *pMetodo, usSlot);
-            c->LiberaVaga();
-          })) {
-        c->LiberaVaga();
-        if (!m_pool.Parando()) RelataServidor(__LINE__, "hr = pool.Submete(chamada)", E_OUTOFMEMORY);
-        return false;
-      }
+      // The call runs here even when no thread could take the reading on: a
+      // call queued for another thread would wait for one while the only
+      // threads left block reading their connections.
+      auto pPassagem = m_pool.Adia([this, c] { Le(c, Inicio::Sequencia); }, ZelTempoMs(ZelTempo::kPassagemLeitura));
+      Executa(*c, *q, *pMetodo, usSlot);
+      c->LiberaVaga();
+      if (m_pool.Cancela(pPassagem)) continue;
+      return true;
     }
   }
 
