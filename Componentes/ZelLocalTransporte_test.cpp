@@ -185,7 +185,9 @@ TEST(ZelLocalTransporte, EsperaAtivaCedeOProcessadorDisputado) {
   envia.join();
   sched_setaffinity(0, sizeof antes, &antes);
   EXPECT_EQ(q.ulId, 10u);
-  EXPECT_LE(nTentativas, 3u);
+  // A few, where taking turns until the frame comes would be dozens; other
+  // processes on the same CPU may cut a yield short now and then.
+  EXPECT_LE(nTentativas, 10u);
   // The end comes through the wait as an orderly end.
   EXPECT_EQ(d.RecebeQuadro(&q), S_FALSE);
 }
