@@ -168,6 +168,7 @@ TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
                {d + "DADOS/falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},  // the folder is there
                {d + "falta/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},
                {d + "arquivo/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // ENOTDIR
+               {"", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // no name: no path either
                {d, CFileException::accessDenied, ERROR_ACCESS_DENIED}};  // a directory is no file
   for (const auto& c : casos) {
     CFile f;

@@ -1,8 +1,11 @@
 #include "IEArq.h"
 
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "IExAjuda_test.h"
+#include "ZelVistaArquivo.h"
 
 namespace {
 class CDiretorio : public IIEArqBind {
@@ -176,4 +179,29 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> semTextos(&dir);
   EXPECT_EQ(semTextos.Abre('L', IE_PROCESSO_FT_NF, FALSE), HR(0x80043EB7));
   EXPECT_FALSE(Existe("FTIEXNFText.DAT"));
+}
+
+// A read of many origins reads ahead the texts of text fields as they stand
+// then, and no place a value of another kind happens to hold: that one is
+// read from the file when asked for.
+TEST_F(IEArqTeste, LeituraAdiantadaTrazSoOsTextosDosCamposDeTexto) {
+  IE_CAMPO_DATA_ARQ_V2 numero = Lugar(4, 3);
+  numero.id = 250;
+  Escreve("FTIEXNF.DAT", IEZeros(48) + IEBytes(Lugar(1, 3)) + IEBytes(numero));
+  Escreve("FTIEXNFText.DAT", std::string(1, '\0') + "abcdef");
+  CZelVistaArquivo::Esquece();
+  CDiretorio dir(m_sVovi);
+  CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);
+  ASSERT_EQ(arq.Abre('L', IE_PROCESSO_FT_NF, FALSE), S_OK);
+  arq.AdiantaRuns({{1, 2}}, [](I4 id) { return id == 100; });
+  {
+    std::fstream f(m_sVovi + "FTIEXNFText.DAT", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(1);
+    f << "XYZUVW";
+  }
+  std::string s;
+  ASSERT_EQ(arq.LeTexto(Lugar(1, 3), &s), 0);
+  EXPECT_EQ(s, "abc") << "read ahead";
+  ASSERT_EQ(arq.LeTexto(Lugar(4, 3), &s), 0);
+  EXPECT_EQ(s, "UVW") << "not a text: not read ahead";
 }

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 
 #include "IExTeste.h"
@@ -202,6 +204,18 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodi
   Escreve("DFIECONFIG.DAT", "abc");
   EXPECT_EQ(Converte(-1, {}), HR(0x80040975));
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "abc");
+  // A configuration that cannot be created answers the file's code, not the
+  // registry's, and leaves nothing behind.
+  ZelExcluiArquivo(m_sVovi + "DFIECONFIG.DAT");
+  std::filesystem::create_symlink("nenhum/DFIECONFIG.DAT", m_sVovi + "DFIECONFIG.DAT");
+  CIExBaseConversao semConfiguracao;
+  EXPECT_EQ(semConfiguracao.Inicializa("EMP1", 1, 1), HR(0x80043EB7));
+  EXPECT_EQ(ErrosDe(kConversao + "VerificaArquivoConfiguracao", kFonte,
+                    "iRetorno = arqConfig.Abre(m_sLocalDados + "
+                    "REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
+                    "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
+            1);
+  EXPECT_FALSE(std::filesystem::exists(m_sVovi + "nenhum"));
   CIExBaseConversao conversao;
   EXPECT_EQ(conversao.Inicializa("NENHUMA", 1, 1), HR(0x80043F59));
   EXPECT_EQ(ErrosDe(kConversao + "Inicializa", kFonte, "hr = E_ZELDF_FALHA_ACESSAR_REGISTRY", "NENHUMA"), 1);
