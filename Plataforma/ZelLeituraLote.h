@@ -3,7 +3,8 @@
 // call; elsewhere each is one pread. On a machine whose hypervisor shadows
 // page tables, the first touch of a mapped page costs several times such a
 // read, so reads at random places in a large file are cheaper this way than
-// through a view that has not touched their pages yet.
+// through a view that has not touched their pages yet. A touch maps the
+// cached pages around it too, so the next reads there take the view.
 #pragma once
 
 #include <cstddef>

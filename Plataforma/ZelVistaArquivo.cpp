@@ -14,8 +14,6 @@ namespace {
 constexpr size_t kMaximoVistas = 32;
 // Room past the end, so that a growing file keeps its view for a while.
 constexpr uint64_t kMinimoMapeado = uint64_t{64} << 20;
-// The unit of the marks of pages asked for.
-constexpr uint64_t kPagina = 4096;
 
 struct Entrada {
   dev_t dev;
@@ -37,14 +35,14 @@ Vistas& Tabela() {
 }  // namespace
 
 CZelVistaArquivo::CZelVistaArquivo(const char* p, uint64_t nMapeado)
-    : m_p(p), m_nMapeado(nMapeado), m_aPedidas(new std::atomic<uint64_t>[(nMapeado / kPagina + 63) / 64]()) {}
+    : m_p(p), m_nMapeado(nMapeado), m_aPedidas(new std::atomic<uint64_t>[(nMapeado / kBloco + 63) / 64]()) {}
 
 template <class F>
 bool CZelVistaArquivo::CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const {
   if (nBytes == 0 || llOffset >= m_nMapeado) return true;
-  const uint64_t nUltima = (std::min(llOffset + nBytes, m_nMapeado) - 1) / kPagina;
+  const uint64_t nUltima = (std::min(llOffset + nBytes, m_nMapeado) - 1) / kBloco;
   bool bTodas = true;
-  for (uint64_t n = llOffset / kPagina; n <= nUltima; ++n) bTodas &= f(m_aPedidas[n / 64], uint64_t{1} << (n % 64));
+  for (uint64_t n = llOffset / kBloco; n <= nUltima; ++n) bTodas &= f(m_aPedidas[n / 64], uint64_t{1} << (n % 64));
   return bTodas;
 }
 

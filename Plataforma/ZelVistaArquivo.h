@@ -28,21 +28,30 @@ class CZelVistaArquivo {
   // The mapped length, which runs past the file's end so that it can grow.
   uint64_t Mapeado() const { return m_nMapeado; }
 
-  // Marks the pages of nBytes at llOffset as asked for; true when each of
-  // them had been asked for before. A first touch of a page of the view
-  // costs several reads, so it is worth it for a page asked for again, not
-  // for one read once at random (see ZelLeTrechos).
+  // The unit of the marks below: the span whose cached pages the kernel
+  // maps on one fault of the view.
+  static constexpr uint64_t kBloco = uint64_t{64} << 10;
+  // Marks the blocks of nBytes at llOffset as asked for; true when each of
+  // them had been asked for before. A first touch of a block of the view
+  // costs several reads, so it is worth it for a block asked for again, not
+  // for one read once at random (see ZelLeTrechos). Marked by pages, a large
+  // file read at random would take a read for each of its pages.
   bool MarcaPedido(uint64_t llOffset, uint64_t nBytes) const;
   // The same answer, marking nothing.
   bool Pedido(uint64_t llOffset, uint64_t nBytes) const;
+  // Asks the processor to bring the bytes into its cache without waiting:
+  // copies from many random places then wait for memory once, not once each.
+  void Antecipa(uint64_t llOffset, uint64_t nBytes) const {
+    for (uint64_t ull = llOffset & ~uint64_t{63}; ull < llOffset + nBytes; ull += 64) __builtin_prefetch(m_p + ull);
+  }
 
  private:
   CZelVistaArquivo(const char* p, uint64_t nMapeado);
-  // f(word, bit) for each page of the range; true when it was true for all.
+  // f(word, bit) for each block of the range; true when it was true for all.
   template <class F>
   bool CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const;
   const char* m_p;
   uint64_t m_nMapeado;
-  // One bit per page.
+  // One bit per block.
   std::unique_ptr<std::atomic<uint64_t>[]> m_aPedidas;
 };

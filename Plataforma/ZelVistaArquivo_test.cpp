@@ -124,33 +124,34 @@ TEST(ZelVistaArquivo, SemVistaParaOQueNaoEArquivoEAsMenosUsadasSaemAlemDoLimite)
   EXPECT_EQ(Le(*pRefeita, 0, 1), "x");
 }
 
-TEST(ZelVistaArquivo, UmaPaginaSoContaComoPedidaDepoisDaPrimeiraVez) {
-  ComVista v("pedidas.dat", std::string(5 * 4096, 'p'));
+TEST(ZelVistaArquivo, UmBlocoSoContaComoPedidoDepoisDaPrimeiraVez) {
+  constexpr uint64_t B = CZelVistaArquivo::kBloco;
+  ComVista v("pedidas.dat", std::string(5 * B, 'p'));
   ASSERT_NE(v.pVista, nullptr);
   const CZelVistaArquivo& vista = *v.pVista;
-  EXPECT_FALSE(vista.Pedido(4096 + 10, 20));
-  EXPECT_FALSE(vista.MarcaPedido(4096 + 10, 20)) << "the check before it marked nothing";
-  EXPECT_TRUE(vista.Pedido(4096, 4096));
-  EXPECT_FALSE(vista.Pedido(4000, 200));
-  EXPECT_TRUE(vista.MarcaPedido(4096, 4096)) << "the same page";
-  EXPECT_FALSE(vista.MarcaPedido(4000, 200)) << "page 0 is new, page 1 is not";
-  EXPECT_TRUE(vista.MarcaPedido(0, 2 * 4096));
-  EXPECT_FALSE(vista.MarcaPedido(3 * 4096 - 1, 2)) << "the last byte of page 2 is on it";
-  EXPECT_FALSE(vista.MarcaPedido(4 * 4096, 1));
-  EXPECT_TRUE(vista.MarcaPedido(2 * 4096, 3 * 4096));
-  // Marks past page 63 live in another word.
-  EXPECT_FALSE(vista.MarcaPedido(64 * 4096, 1));
-  EXPECT_FALSE(vista.MarcaPedido(65 * 4096, 1));
-  EXPECT_TRUE(vista.MarcaPedido(64 * 4096, 2 * 4096));
-  EXPECT_TRUE(vista.Pedido(65 * 4096, 4096)) << "marked on the first ask";
-  EXPECT_FALSE(vista.Pedido(63 * 4096, 2 * 4096 + 1)) << "page 63 never asked for";
+  EXPECT_FALSE(vista.Pedido(B + 10, 20));
+  EXPECT_FALSE(vista.MarcaPedido(B + 10, 20)) << "the check before it marked nothing";
+  EXPECT_TRUE(vista.Pedido(B, B));
+  EXPECT_FALSE(vista.Pedido(B - 96, 200));
+  EXPECT_TRUE(vista.MarcaPedido(B, B)) << "the same block";
+  EXPECT_FALSE(vista.MarcaPedido(B - 96, 200)) << "block 0 is new, block 1 is not";
+  EXPECT_TRUE(vista.MarcaPedido(0, 2 * B));
+  EXPECT_FALSE(vista.MarcaPedido(3 * B - 1, 2)) << "the last byte of block 2 is on it";
+  EXPECT_FALSE(vista.MarcaPedido(4 * B, 1));
+  EXPECT_TRUE(vista.MarcaPedido(2 * B, 3 * B));
+  // Marks past block 63 live in another word.
+  EXPECT_FALSE(vista.MarcaPedido(64 * B, 1));
+  EXPECT_FALSE(vista.MarcaPedido(65 * B, 1));
+  EXPECT_TRUE(vista.MarcaPedido(64 * B, 2 * B));
+  EXPECT_TRUE(vista.Pedido(65 * B, B)) << "marked on the first ask";
+  EXPECT_FALSE(vista.Pedido(63 * B, 2 * B + 1)) << "block 63 never asked for";
   EXPECT_TRUE(vista.MarcaPedido(7, 0)) << "nothing to ask for";
-  EXPECT_TRUE(vista.Pedido(vista.Mapeado(), 4096));
-  EXPECT_TRUE(vista.MarcaPedido(vista.Mapeado(), 4096)) << "past the mapping";
-  // Another view of the same file starts with no page asked for.
+  EXPECT_TRUE(vista.Pedido(vista.Mapeado(), B));
+  EXPECT_TRUE(vista.MarcaPedido(vista.Mapeado(), B)) << "past the mapping";
+  // Another view of the same file starts with no block asked for.
   CZelVistaArquivo::Esquece();
   uint64_t nTamanho = 0;
   auto pNova = CZelVistaArquivo::Obtem(v.pLeitor->fd, &nTamanho);
   ASSERT_NE(pNova, nullptr);
-  EXPECT_FALSE(pNova->MarcaPedido(4096 + 10, 20));
+  EXPECT_FALSE(pNova->MarcaPedido(B + 10, 20));
 }

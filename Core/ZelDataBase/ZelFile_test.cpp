@@ -155,6 +155,13 @@ TEST_F(ZelFileTeste, IndiceComChavesRepetidasEZeradasPermitidas) {
   ASSERT_EQ(Grava(a.arq, 1, Reg(0, 5)), S_OK);
   EXPECT_EQ(Posicoes(a.arq, 0), (std::vector<ZelUInt>{1, 2}));
   EXPECT_EQ(Posicao(a.arq, 5), 3u);
+  // Fetching ahead for listed, missing and unindexed keys changes no answer.
+  for (ZelUInt uiColuna : {0, 7}) {
+    a.arq.AntecipaIndex({5, 0, 999}, uiColuna);
+    a.arq.AntecipaRegistros({5, 0, 999}, uiColuna);
+  }
+  EXPECT_EQ(Posicoes(a.arq, 5), (std::vector<ZelUInt>{3, 4}));
+  EXPECT_EQ(Posicao(a.arq, 999, 77), 77u);
 }
 
 TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoes) {

@@ -425,11 +425,16 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
   DescartaAdiantado();
   if (!m_bAberto || !m_pVista) return;
   // Pieces outside the view are left to the reads that ask for them, and
-  // pages asked for before come from the view: neither is sorted or read.
+  // blocks asked for before come from the view, their memory fetched now:
+  // neither is sorted or read.
   std::erase_if(aTrechos, [&](const std::pair<int64_t, LONG>& t) {
-    return t.first < 0 || t.second <= 0 ||
-           static_cast<uint64_t>(t.first) + static_cast<uint64_t>(t.second) > m_ullTamanhoVista ||
-           m_pVista->Pedido(static_cast<uint64_t>(t.first), static_cast<uint64_t>(t.second));
+    if (t.first < 0 || t.second <= 0 ||
+        static_cast<uint64_t>(t.first) + static_cast<uint64_t>(t.second) > m_ullTamanhoVista)
+      return true;
+    const uint64_t ullInicio = static_cast<uint64_t>(t.first), ullBytes = static_cast<uint64_t>(t.second);
+    if (!m_pVista->Pedido(ullInicio, ullBytes)) return false;
+    m_pVista->Antecipa(ullInicio, ullBytes);
+    return true;
   });
   std::sort(aTrechos.begin(), aTrechos.end());
   // Pieces that meet or overlap are read as one.
@@ -448,7 +453,7 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
     else
       aLer.push_back(ZelTrecho{ullInicio, static_cast<uint32_t>(lTamanho), nullptr, false});
   }
-  // Marked only now, so that pieces of one new page asked for together are
+  // Marked only now, so that pieces of one new block asked for together are
   // all read here.
   for (const ZelTrecho& t : aLer) m_pVista->MarcaPedido(t.llOffset, t.nBytes);
   if (aLer.empty()) return;

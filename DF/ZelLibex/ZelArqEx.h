@@ -80,7 +80,7 @@ class CZelArqEx : public CBaseArquivo, public IZelArqMarcaEnum {
   // shorter by another program while open would fault such a copy.
   void LePorVista(bool bUsa) { m_bUsaVista = bUsa; }
   // With a view: reads ahead, in few system calls, the pieces (offset,
-  // length) inside that length whose pages the view was not asked for
+  // length) inside that length whose blocks the view was not asked for
   // before; until the file is closed, LeDireto copies them from memory.
   // For a call that reads many runs at random places of a large file.
   void AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos);

@@ -362,7 +362,7 @@ TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
 // thread's pool of buffers is gone: its buffer is freed, not returned there
 // (into memory the pool no longer owns).
 TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
-  const std::string sPath = Escreve(m_sDir + "FIMTHREAD.DAT", std::string(100 * kTamanho, 'f'));
+  const std::string sPath = Escreve(m_sDir + "FIMTHREAD.DAT", std::string(2 * CZelVistaArquivo::kBloco, 'f'));
   CZelVistaArquivo::Esquece();
   int nAdiantados = 0;
   std::thread([&] {
@@ -373,7 +373,8 @@ TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
       p->LePorVista(true);
       if (p->Abre(sPath, 'L', kTamanho, 0, TRUE) != 0) return;
       const uint64_t n = ZelLeTrechosChamadas();
-      p->AdiantaLeitura({{(p == &antes ? 1 : 90) * kTamanho, kTamanho}});  // pages apart
+      // Blocks apart.
+      p->AdiantaLeitura({{p == &antes ? kTamanho : static_cast<int64_t>(CZelVistaArquivo::kBloco), kTamanho}});
       nAdiantados += ZelLeTrechosChamadas() > n;
     }
     antes.Fecha();
@@ -396,11 +397,17 @@ TEST_F(ZelArqExTeste, RegistroMaiorQueOCacheVoltaInteiro) {
 
 // Pieces read ahead answer the direct reads until the file is closed, as
 // they stood when read; pieces that meet or overlap are read as one, those
-// past the length at the opening or past the limit not at all, and pages
+// past the length at the opening or past the limit not at all, and blocks
 // asked for before come from the view.
-TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
+TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
+  // Record k of block b of the view.
+  const auto Em = [](LONG lBloco, LONG k) {
+    return static_cast<LONG>((lBloco * CZelVistaArquivo::kBloco + kTamanho - 1) / kTamanho) + k;
+  };
+  const LONG nRegistros = Em(24, 0);
   std::string sConteudo;
-  for (int i = 0; i < 2000; ++i) sConteudo += Reg(static_cast<char>('a' + i % 26));
+  for (LONG i = 0; i < nRegistros; ++i) sConteudo += Reg(static_cast<char>('a' + i % 26));
+  const auto Antigo = [](LONG lPos) { return Reg(static_cast<char>('a' + lPos % 26)); };
   const std::string sPath = Escreve(m_sDir + "ADIANTA.DAT", sConteudo);
   const auto K = [](LONG lPos) { return int64_t{lPos} * kTamanho; };
   auto Registro = [&](CZelArqEx& arq, LONG lPos, LONG nRegs = 1) { return Direto(arq, K(lPos), nRegs * kTamanho); };
@@ -410,47 +417,50 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEPaginasPedidasVemDaVista) {
     arq.AdiantaLeitura(std::move(aTrechos));
     return ZelLeTrechosChamadas() - n;
   };
+  const LONG a = Em(1, 10), b = Em(11, 5), c = Em(17, 3), d = Em(18, 0), u = nRegistros - 1;
   CZelVistaArquivo::Esquece();
   ZelLeTrechosPorAnel(false);  // one pread per piece read
   CZelArqEx arq;
   arq.LePorVista(true);
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(Adianta(arq, {{K(101), 2 * kTamanho}, {K(100), kTamanho}, {K(1000), 10 * kTamanho}, {K(1005), kTamanho},
-                          {K(1999), 2 * kTamanho}, {-5, 10}, {K(1500), 0}}),
+  EXPECT_EQ(Adianta(arq, {{K(a + 1), 2 * kTamanho}, {K(a), kTamanho}, {K(b), 10 * kTamanho}, {K(b + 5), kTamanho},
+                          {K(u), 2 * kTamanho}, {-5, 10}, {K(c), 0}}),
             2u);
-  for (LONG lPos : {100, 1009, 1500}) TrocaEm(sPath, lPos, 'Z');
-  EXPECT_EQ(Registro(arq, 100, 3), Reg('w') + Reg('x') + Reg('y')) << "as read ahead";
-  EXPECT_EQ(Registro(arq, 1009), Reg('v'));
-  EXPECT_EQ(Registro(arq, 1009, 2), Reg('Z') + Reg('w')) << "past the piece: the view";
-  EXPECT_EQ(Registro(arq, 1500), Reg('Z')) << "not read ahead: the view";
-  EXPECT_EQ(Registro(arq, 1999), Reg('x'));
+  for (LONG lPos : {a, b + 9, c}) TrocaEm(sPath, lPos, 'Z');
+  EXPECT_EQ(Registro(arq, a, 3), Antigo(a) + Antigo(a + 1) + Antigo(a + 2)) << "as read ahead";
+  EXPECT_EQ(Registro(arq, b + 9), Antigo(b + 9));
+  EXPECT_EQ(Registro(arq, b + 9, 2), Reg('Z') + Antigo(b + 10)) << "past the piece: the view";
+  EXPECT_EQ(Registro(arq, c), Reg('Z')) << "not read ahead: the view";
+  EXPECT_EQ(Registro(arq, u), Antigo(u));
   arq.Fecha();
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(Registro(arq, 100), Reg('Z')) << "closing dropped what was read ahead";
-  EXPECT_EQ(Adianta(arq, {{K(100), kTamanho}, {K(1009), kTamanho}, {K(1500), kTamanho}}), 0u)
+  EXPECT_EQ(Registro(arq, a), Reg('Z')) << "closing dropped what was read ahead";
+  EXPECT_EQ(Adianta(arq, {{K(a), kTamanho}, {K(b + 9), kTamanho}, {K(c), kTamanho}}), 0u)
       << "asked for before, or read through the view";
-  EXPECT_EQ(Adianta(arq, {{K(100), kTamanho}, {K(1300), kTamanho}}), 1u) << "only the new page";
-  EXPECT_EQ(Registro(arq, 1009), Reg('Z'));
-  // Two pieces of one new page, apart, asked for together: both read ahead.
-  EXPECT_EQ(Adianta(arq, {{K(1602), kTamanho}, {K(1600), kTamanho}}), 2u);
-  for (LONG lPos : {1600, 1602}) TrocaEm(sPath, lPos, 'Z');
-  EXPECT_EQ(Registro(arq, 1600), Reg('o'));
-  EXPECT_EQ(Registro(arq, 1602), Reg('q'));
-  EXPECT_EQ(Adianta(arq, {{K(1601), kTamanho}, {K(1620), kTamanho}}), 0u) << "a page read ahead counts as asked for";
-  EXPECT_EQ(Registro(arq, 1601), Reg('p'));
+  EXPECT_EQ(Adianta(arq, {{K(a + 200), kTamanho}, {K(Em(15, 7)), kTamanho}}), 1u)
+      << "only the new block: the rest of a block asked for comes from the view";
+  EXPECT_EQ(Registro(arq, b + 9), Reg('Z'));
+  // Two pieces of one new block, apart, asked for together: both read ahead.
+  EXPECT_EQ(Adianta(arq, {{K(d + 2), kTamanho}, {K(d), kTamanho}}), 2u);
+  for (LONG lPos : {d, d + 2}) TrocaEm(sPath, lPos, 'Z');
+  EXPECT_EQ(Registro(arq, d), Antigo(d));
+  EXPECT_EQ(Registro(arq, d + 2), Antigo(d + 2));
+  EXPECT_EQ(Adianta(arq, {{K(d + 1), kTamanho}, {K(d + 900), kTamanho}}), 0u)
+      << "a block read ahead counts as asked for";
+  EXPECT_EQ(Registro(arq, d + 1), Antigo(d + 1));
   arq.Fecha();
   // Replaced while closed, and opened again for writing: read as it is now.
   std::string sNovo;
-  for (int i = 0; i < 2000; ++i) sNovo += Reg('n');
+  for (LONG i = 0; i < nRegistros; ++i) sNovo += Reg('n');
   ASSERT_EQ(std::rename(Escreve(m_sDir + "NOVO.TMP", sNovo).c_str(), sPath.c_str()), 0);
   ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(Registro(arq, 1601), Reg('n'));
+  EXPECT_EQ(Registro(arq, d + 1), Reg('n'));
   arq.Fecha();
 
   // Without a view, nothing is read ahead.
   CZelArqEx semVista;
   ASSERT_EQ(semVista.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(Adianta(semVista, {{K(1700), kTamanho}}), 0u);
+  EXPECT_EQ(Adianta(semVista, {{K(Em(19, 0)), kTamanho}}), 0u);
 
   // The limit: 8 MB in all.
   const std::string sGrande = Escreve(m_sDir + "GRANDE.DAT", std::string(10u << 20, 'g'));
