@@ -193,6 +193,21 @@ TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNa
   }
 }
 
+// A step that cannot make its last transfer file takes back the ones it
+// made: a transfer file left behind would stop every later start.
+TEST_F(IExBaseConversaoTeste, TransferenciaQueNaoSeCriaNaoDeixaAsOutras) {
+  CriaDiretorio();
+  std::filesystem::create_directory(m_sVovi + "DFIEUSU.TRA");
+  EXPECT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos},
+                          {"DFIECMP.DAT", kCamposAntigos},
+                          {"DFIEUSU.DAT", kUsuariosAntigos}}),
+            HR(0x80043ED0));
+  EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte, "hr = arqUsuarioTRA.Abre('C')"), 1);
+  EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), kUsuariosAntigos);
+  EXPECT_FALSE(std::filesystem::exists(m_sVovi + "DFIECMP.TRA"));
+}
+
 TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodigo) {
   // An empty file has no record 0 to read.
   Escreve("DFIECONFIG.DAT", "");

@@ -139,6 +139,10 @@ TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
   EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
   EXPECT_EQ(Existe(Filtro(8), Filtro(7)), "8 0 0");
   EXPECT_EQ(Existe(Filtro(8), Filtro(9)), "none") << "the origin alone is not a match";
+  // Of two matches, the first in the file answers.
+  GravaCabecalho(7, 8);
+  EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "7 0 0");
+  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
 }
 
 TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
