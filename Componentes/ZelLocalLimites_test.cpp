@@ -178,6 +178,35 @@ void EsperaOuSolta(std::future<T>& f, int fd, const char* szFalha) {
   shutdown(fd, SHUT_RDWR);
 }
 
+// Quick calls on a channel are answered while a slow call on it waits, and
+// the slow one still gets its own answer.
+void RapidasPassamPelaLenta(CZelLocalCanalCliente& canal, int fd) {
+  Solta(false);
+  auto lenta = std::async(std::launch::async, [&] { return canal.Chama(kEspera, nullptr); });
+  ASSERT_TRUE(EsperaRodando(1));
+  const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
+  std::vector<std::future<bool>> rapidas;
+  for (uint32_t t = 1; t <= 4; ++t)
+    rapidas.push_back(std::async(std::launch::async, [&, t] {
+      for (uint32_t i = 0; i < 50; ++i) {
+        uint32_t n = t * 100 + i;
+        std::vector<uint8_t> buf(n, 0xEE);
+        uint8_t* p = buf.data();
+        void* ap[] = {&n, &p};
+        if (canal.Chama(grande, ap) != S_OK || buf != std::vector<uint8_t>(n, 0)) return false;
+      }
+      return true;
+    }));
+  for (auto& f : rapidas) {
+    EsperaOuSolta(f, fd, "the quick calls waited for the slow one");
+    EXPECT_TRUE(f.get()) << "each caller got an answer of the size it asked for";
+  }
+  EXPECT_EQ(lenta.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  Solta(true);
+  EsperaOuSolta(lenta, fd, "the slow call never got its answer");
+  EXPECT_EQ(lenta.get(), S_OK);
+}
+
 }  // namespace
 
 // A query of the bound interface is answered; one with a byte past its IID,
@@ -369,30 +398,23 @@ TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   EXPECT_EQ(pBloco, nullptr);
   EXPECT_EQ(Linhas(), std::vector<std::string>{Linha("hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA)});
 
-  Solta(false);
-  auto lenta = std::async(std::launch::async, [&] { return canal->Chama(kEspera, nullptr); });
-  ASSERT_TRUE(EsperaRodando(1));
-  const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
-  std::vector<std::future<bool>> rapidas;
-  for (uint32_t t = 1; t <= 4; ++t)
-    rapidas.push_back(std::async(std::launch::async, [&, t] {
-      for (uint32_t i = 0; i < 50; ++i) {
-        uint32_t n = t * 100 + i;
-        std::vector<uint8_t> buf(n, 0xEE);
-        uint8_t* p = buf.data();
-        void* ap[] = {&n, &p};
-        if (canal->Chama(grande, ap) != S_OK || buf != std::vector<uint8_t>(n, 0)) return false;
-      }
-      return true;
-    }));
-  for (auto& f : rapidas) {
-    EsperaOuSolta(f, fd, "the quick calls waited for the slow one");
-    EXPECT_TRUE(f.get()) << "each caller got an answer of the size it asked for";
-  }
-  EXPECT_EQ(lenta.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
-  Solta(true);
-  EsperaOuSolta(lenta, fd, "the slow call never got its answer");
-  EXPECT_EQ(lenta.get(), S_OK);
+  RapidasPassamPelaLenta(*canal, fd);
+  close(fd);
+}
+
+// A runtime stopped and started again in one process hands a slow call's
+// reading on as its first start did.
+TEST_F(Limites, ChamadaLentaNaoPrendeOCanalDepoisDeReiniciarORuntime) {
+  ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
+  CoUninitialize();
+  static CZelFabricaTesteLocal fabrica;
+  ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
+            S_OK);
+  CZelLocalSocket s = Conecta();
+  const int fd = dup(s.Fd());
+  CZelLocalCanalCliente canal(std::move(s));
+  ASSERT_EQ(canal.Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
+  RapidasPassamPelaLenta(canal, fd);
   close(fd);
 }
 
@@ -420,6 +442,44 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
   }
   EXPECT_EQ(CoRevokeClassObject(cookieDentro), S_OK);
+  // Offered to other processes only, it is not made in this one.
+  ASSERT_EQ(CoRegisterClassObject(kClsidVazia, &boa, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+  void* pv = nullptr;
+  EXPECT_EQ(CoCreateInstance(kClsidVazia, nullptr, CLSCTX_INPROC_SERVER, kIidTesteLocal, &pv), REGDB_E_CLASSNOTREG);
+  if (pv != nullptr) static_cast<IUnknown*>(pv)->Release();
+  EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+}
+
+// The runtime holds a registered class object once, not once more for each
+// object it made: after the revocation nothing of it is held.
+TEST_F(Limites, AtivacoesNaoPrendemAFabricaDepoisDeRevogada) {
+  class CFabricaContada final : public IClassFactory {
+   public:
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {
+      *ppv = riid == IID_IUnknown || riid == IID_IClassFactory ? this : nullptr;
+      if (*ppv == nullptr) return E_NOINTERFACE;
+      AddRef();
+      return S_OK;
+    }
+    ULONG AddRef() override { return static_cast<ULONG>(++m_nRefs); }
+    ULONG Release() override { return static_cast<ULONG>(--m_nRefs); }
+    HRESULT CreateInstance(IUnknown*, REFIID riid, void** ppv) override {
+      return CZelObjetoTesteLocal::CriaInstancia(riid, ppv);
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+    std::atomic<long> m_nRefs{0};
+  } fabrica;
+  constexpr CLSID kClsidContada = {0x5E1F0C2D, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x89}};
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(kClsidContada, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
+  for (int i = 0; i < 3; ++i) {
+    CZelLocalSocket s;
+    ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(kClsidContada), &s), S_OK);
+    EXPECT_EQ(ZelAtivaTeste(s, kClsidContada, kIidTesteLocal), S_OK);
+  }
+  for (int i = 0; i < 10000 && ZelLocalConexoesServidas() != 0; ++i) Sleep(2);
+  EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  EXPECT_EQ(fabrica.m_nRefs, 0);
 }
 
 // A suspended class has no endpoint, and a peer that connected just before
