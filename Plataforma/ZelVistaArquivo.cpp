@@ -38,7 +38,7 @@ CZelVistaArquivo::CZelVistaArquivo(const char* p, uint64_t nMapeado)
     : m_p(p), m_nMapeado(nMapeado), m_aPedidas(new std::atomic<uint64_t>[(nMapeado / kBloco + 63) / 64]()) {}
 
 template <class F>
-bool CZelVistaArquivo::CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const {
+bool CZelVistaArquivo::CadaBloco(uint64_t llOffset, uint64_t nBytes, F f) const {
   if (nBytes == 0 || llOffset >= m_nMapeado) return true;
   const uint64_t nUltima = (std::min(llOffset + nBytes, m_nMapeado) - 1) / kBloco;
   bool bTodas = true;
@@ -47,8 +47,8 @@ bool CZelVistaArquivo::CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const
 }
 
 bool CZelVistaArquivo::MarcaPedido(uint64_t llOffset, uint64_t nBytes) const {
-  return CadaPagina(llOffset, nBytes, [](std::atomic<uint64_t>& w, uint64_t ullBit) {
-    // Most pages asked for are marked already; a plain read spares them the
+  return CadaBloco(llOffset, nBytes, [](std::atomic<uint64_t>& w, uint64_t ullBit) {
+    // Most blocks asked for are marked already; a plain read spares them the
     // locked write.
     return (w.load(std::memory_order_relaxed) & ullBit) != 0 ||
            (w.fetch_or(ullBit, std::memory_order_relaxed) & ullBit) != 0;
@@ -56,7 +56,7 @@ bool CZelVistaArquivo::MarcaPedido(uint64_t llOffset, uint64_t nBytes) const {
 }
 
 bool CZelVistaArquivo::Pedido(uint64_t llOffset, uint64_t nBytes) const {
-  return CadaPagina(llOffset, nBytes, [](const std::atomic<uint64_t>& w, uint64_t ullBit) {
+  return CadaBloco(llOffset, nBytes, [](const std::atomic<uint64_t>& w, uint64_t ullBit) {
     return (w.load(std::memory_order_relaxed) & ullBit) != 0;
   });
 }

@@ -49,7 +49,7 @@ class CZelVistaArquivo {
   CZelVistaArquivo(const char* p, uint64_t nMapeado);
   // f(word, bit) for each block of the range; true when it was true for all.
   template <class F>
-  bool CadaPagina(uint64_t llOffset, uint64_t nBytes, F f) const;
+  bool CadaBloco(uint64_t llOffset, uint64_t nBytes, F f) const;
   const char* m_p;
   uint64_t m_nMapeado;
   // One bit per block.

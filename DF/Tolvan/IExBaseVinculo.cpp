@@ -105,9 +105,9 @@ HRESULT CIExBase::BuscaVinculosByOrigem(UI4 lPosHeader, UINT qtd, UI4* pChaves, 
 
   const ZelUInt uiChaveHeader = CZelDataBase_DF_InfoExtras::ChaveOrigem(lPosHeader, 0);
   // The links first, then their values: the value runs of many origins lie
-  // at random places, and are read ahead together.
-  // Memory is asked for all the keys at once, the index slots and then the
-  // link records, before the look-ups that wait for it one at a time.
+  // at random places, and are read ahead together. Memory is asked for all
+  // the keys at once, the index slots and then the link records, before the
+  // look-ups that wait for it one at a time.
   std::vector<ZelUInt> aChaves;
   aChaves.reserve(qtd);
   for (UINT i = 0; i < qtd; ++i)
