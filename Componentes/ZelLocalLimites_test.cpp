@@ -432,6 +432,11 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
   // Offered in this process only, it is not what other processes activate.
   ASSERT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookieDentro),
             S_OK);
+  {
+    CZelLocalSocket s = Conecta();
+    EXPECT_EQ(ZelAtivaTeste(s, kClsidVazia, kIidTesteLocal), REGDB_E_CLASSNOTREG)
+        << "a peer asking another class's endpoint for it";
+  }
   for (IClassFactory* pFabrica : {static_cast<IClassFactory*>(&boa), static_cast<IClassFactory*>(&fabrica)}) {
     ASSERT_EQ(CoRegisterClassObject(kClsidVazia, pFabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
     CZelLocalSocket s;

@@ -30,11 +30,12 @@ TEST(ZelLocalSeguranca, TabelaDasChaves) {
   struct {
     DWORD dwAut, dwEnc, dwNivel, dwServico;
   } casos[] = {
-      {1, 0, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE},
-      {1, 1, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE},  // encryption switch ignored
-      {7, 0, RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE},
-      {0, 1, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_AUTHN_WINNT},
-      {0, 0, RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_AUTHN_WINNT},
+      // By number: the values are the platform's, and other programs read them.
+      {1, 0, 1, 0},  // RPC_C_AUTHN_LEVEL_NONE, RPC_C_AUTHN_NONE
+      {1, 1, 1, 0},  // encryption switch ignored
+      {7, 0, 1, 0},
+      {0, 1, 0, 10},  // RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_AUTHN_WINNT
+      {0, 0, 6, 10},  // RPC_C_AUTHN_LEVEL_PKT_PRIVACY, RPC_C_AUTHN_WINNT
   };
   for (const auto& c : casos) {
     ZelLocalNivelSeguranca n = ZelLocalDerivaSeguranca(c.dwAut, c.dwEnc);

@@ -253,6 +253,29 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
 }
 
+TEST(ZelLocalTransporte, SocketNoDescritorZero) {
+  const std::string s = ZelNovoDiretorio("descritor0") + "z.sock";
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("EscutaSemEntradaPadrao", {s})), 0);
+}
+
+// A process started with its standard input closed gets descriptor 0 for its
+// first socket, and must listen and talk on it as on any other.
+ZEL_AJUDANTE(EscutaSemEntradaPadrao) {
+  close(0);
+  const std::string s = args.at(0);
+  CZelLocalSocket ouvinte, c, aceito;
+  if (ZelLocalEscuta(s, false, &ouvinte) != S_OK) return 2;
+  if (ouvinte.Fd() != 0) return 3;
+  if (ZelLocalConecta(s, &c) != S_OK || ZelLocalAceita(ouvinte, &aceito) != S_OK) return 4;
+  if (c.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 7, "ola", 3) != S_OK) return 5;
+  // Descriptor 0 free again: the next connection's socket takes it.
+  ouvinte.Fecha();
+  CZelLocalSocket outro;
+  if (ZelLocalConecta(s, &outro) != S_FALSE) return 6;  // nobody listens any more
+  ZelLocalQuadro q;
+  return aceito.RecebeQuadro(&q) == S_OK && q.ulId == 7 && q.dados.size() == 3 ? 0 : 7;
+}
+
 // An address holds 108 bytes, the path's closing zero among them.
 TEST(ZelLocalTransporte, CaminhoDoSocketCabeNoEnderecoComSeuZero) {
   const std::string d = ZelNovoDiretorio("limite");

@@ -54,6 +54,12 @@ ZEL_AJUDANTE(GravaMuitos) {
   return 0;
 }
 
+// Writes as an unprivileged user, so that the kernel refuses to read the file.
+ZEL_AJUDANTE(GravaSemPermissao) {
+  if (!ZelDeixaDeSerRoot()) return 3;
+  return ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 9) == ERROR_ACCESS_DENIED ? 0 : 4;
+}
+
 TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
   UsaRegistroNovo("idaevolta");
   EXPECT_EQ(ZelLeChaveZel("Falta"), 0u);  // no file yet
@@ -275,6 +281,30 @@ TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {
   EXPECT_EQ(Nomes(), 2u);
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 8), ERROR_SUCCESS);
   EXPECT_EQ(Nomes(), 1u) << "a change is written";
+}
+
+// A file that exists but cannot be read is not an empty one: writing over it
+// would lose every key it holds.
+TEST(ZelRegistro, ArquivoIlegivelRecusaGravacaoSemTocarNele) {
+  const std::string d = UsaRegistroNovo("ilegivel");
+  const std::string sReg = d + "etc/zel/maquina.reg";
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 7), ERROR_SUCCESS);
+  const std::string sAntes = ZelLeArquivoInteiro(sReg);
+  ASSERT_EQ(::chmod(sReg.c_str(), 0), 0);
+  ASSERT_EQ(::chmod((sReg + ".lock").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod((d + "etc/zel").c_str(), 0777), 0);
+  // The other user must reach the file for the kernel to refuse it.
+  ASSERT_EQ(::chmod(ZelDiretorioTeste().c_str(), 0711), 0);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaSemPermissao")), 0);
+  ASSERT_EQ(::chmod(ZelDiretorioTeste().c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(sReg.c_str(), 0644), 0);
+  EXPECT_EQ(ZelLeArquivoInteiro(sReg), sAntes);
+
+  // A directory in the file's place opens but does not read.
+  const std::string dUsu = UsaRegistroNovo("ilegivel-dir");
+  std::filesystem::create_directories(dUsu + "config/usuario.reg");
+  EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, kChave, "v", 1), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(std::filesystem::is_directory(dUsu + "config/usuario.reg"));
 }
 
 // The original editor saves UTF-16; a UTF-8 mark is skipped.
