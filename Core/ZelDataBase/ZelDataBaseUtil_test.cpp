@@ -429,6 +429,31 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }
 
+// A database marks under its own kind: only a holder of that kind holds its
+// writes back, and the time-out names the kind.
+TEST_F(ZelDataBaseUtilTeste, GravacaoMarcaComOTipoDaBase) {
+  class CBaseInfoPlus : public CBaseTeste {
+   public:
+    int OnGetEnumMarca() override { return IZelArqMarcaEnum::ZelDataBaseInfoPlus; }
+  };
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
+  CZelDataBaseUtil::ReleCondicaoMarca();
+  CBaseInfoPlus db;
+  CZelFile<REG_TESTE> arq("DADOS.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.GravaColecao(uiPos, {Reg(1, 1)}), S_OK);
+  const std::string sSinais = ZelNovoDiretorio("tipo");
+  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio",
+                                {m_sEmpresa, sSinais, std::to_string(IZelArqMarcaEnum::ZelDataBaseInfoPlus)});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
+  uiPos = 0;
+  EXPECT_EQ(arq.Grava(uiPos, Reg(2, 2)), HR(0x800400BC));
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1)}));
+  ZelCriaMarcador(sSinais + "fim");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+}
+
 // Changes are marked while a backup runs with marking enabled (both switches),
 // or always when asked; one backup switch alone marks nothing.
 TEST_F(ZelDataBaseUtilTeste, MudancasSoSaoMarcadasComAsDuasChavesDoBackupOuASempre) {

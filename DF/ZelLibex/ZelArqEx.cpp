@@ -474,7 +474,8 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
 void CZelArqEx::DescartaAdiantado() {
   m_aAdiantados.clear();
   DevolveBuffer(std::move(m_aAdiantado));
-  m_aAdiantado = {};
+  // "= {}" would keep the capacity of a buffer the pool refused.
+  m_aAdiantado = std::vector<char>();
 }
 
 bool CZelArqEx::LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer) {

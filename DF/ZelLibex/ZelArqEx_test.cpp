@@ -1,6 +1,7 @@
 #include "ZelArqEx.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <atomic>
 #include <cstdio>
@@ -380,6 +381,33 @@ TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
     antes.Fecha();
   }).join();
   EXPECT_EQ(nAdiantados, 2);
+}
+
+// A thread keeps a read-ahead buffer for its next call only up to a size: a
+// large read ahead does not stay with every connection's thread for good.
+TEST_F(ZelArqExTeste, BufferGrandeDeLeituraAdiantadaNaoFicaComAThread) {
+  constexpr LONG kBytes = 3 << 20;
+  const std::string sPath = Escreve(m_sDir + "GRANDEADIANTA.DAT", std::string(kBytes + kTamanho, 'g'));
+  CZelVistaArquivo::Esquece();
+  const auto EmUso = [] {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  size_t nAntes = 0, nDepois = 0, nLido = 0;
+  std::thread([&] {
+    nAntes = EmUso();
+    CZelArqEx arq;
+    arq.LePorVista(true);
+    if (arq.Abre(sPath, 'L', kTamanho, 0, TRUE) != 0) return;
+    arq.AdiantaLeitura({{kTamanho, kBytes}});
+    nLido = EmUso() - nAntes;
+    arq.Fecha();
+    nDepois = EmUso();
+  }).join();
+#if !defined(__SANITIZE_ADDRESS__)  // its allocator is not the one counted
+  ASSERT_GE(nLido, size_t{kBytes});
+#endif
+  EXPECT_LT(nDepois, nAntes + (size_t{1} << 20));
 }
 
 // A record larger than the read cache comes back whole, not cut to the cache.
