@@ -102,6 +102,14 @@ TEST_F(Cli, ArraysComContagemOmitidaSaidasParciaisEPonteiros) {
   ASSERT_EQ(r["pVinculos"][0]["pCampos"].size(), 2u);
   EXPECT_EQ(r["pVinculos"][0]["pCampos"][0]["pcTexto"], "Observação 14.0");
   EXPECT_EQ(r["pVinculos"][0]["pCampos"][1]["BinaryData"], "B136000000000000");  // 14001 in memory order, in capitals
+  // One record through a pointer: its arrays are freed too (the fixture counts blocks).
+  r = Chama(R"({"metodo":"GetVinculoByIntegracao","headerOrigem":{"eProc":1},"ulPosRegistroOrigem":14,
+      "headerDestino":{"eProc":2,"ulPonteiro":4}})");
+  ASSERT_EQ(r["pVinculo"]["pCampos"].size(), 3u);
+  EXPECT_EQ(r["pVinculo"]["pCampos"][2]["pcTexto"], "Observação 14.2");
+  // Unsigned 32-bit values keep their top half.
+  r = Chama(R"({"metodo":"BuscaVinculosByOrigem","lPosHeader":4294967295,"pChaves":[2147483648]})");
+  EXPECT_EQ(r["pVinculos"][0]["origem"], json::parse(R"({"lPosHeader":4294967295,"lChave":2147483648})"));
 
   // Null pointers, and a pointer to a pointer.
   EXPECT_EQ(Chama(R"({"metodo":"KeepAlive","pbOK":null})"), json::parse(R"({"hr":"0x80004003","pbOK":null})"));

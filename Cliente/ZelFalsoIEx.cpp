@@ -258,7 +258,10 @@ HRESULT CZelFalsoIEx::LeIEHeader(UINT qtd, UI4* pPos, IE_HDR_PS* pTipDoc, UI4 dw
       c.lPtrExtra = pPos[i] * 10 + j;
       c.id = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_TEXTO_0 + j);
       Copia(c.szNome, sizeof c.szNome, "Descri\xE7\xE3o " + std::to_string(pPos[i]) + "." + std::to_string(j));
-      if (pPos[i] > 999) std::memset(c.szNome, 'N', sizeof c.szNome);  // a name with no zero after it
+      if (pPos[i] > 999) {  // a name with no zero in it or after it
+        std::memset(c.szNome, 'N', sizeof c.szNome);
+        c.cFiller[0] = 'F';
+      }
       c.iQtdUsuarios = static_cast<UI2>(j);
       c.pUsuarios = Aloca<UI2>(j);
       for (UINT k = 0; k < j; ++k) c.pUsuarios[k] = static_cast<UI2>(100 + j + k);

@@ -209,6 +209,12 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   sExcluido[sizeof(IE_HDR_ARQ_V0)] |= 1;
   Escreve("DFIEHDR.DAT", sExcluido);
   EXPECT_EQ(Json({"cabecalhos"})[0]["excluido"], true);
+  // A process number the suite does not know is shown, and named "?".
+  std::string sDesconhecido = sCabecalhos;
+  sDesconhecido.replace(sizeof(IE_HDR_ARQ_V0) + 4, 4, U4(IE_PROCESSO_COUNT));
+  Escreve("DFIEHDR.DAT", sDesconhecido);
+  EXPECT_EQ(Json({"cabecalhos"})[0]["processo"], IE_PROCESSO_COUNT);
+  EXPECT_EQ(Json({"cabecalhos"})[0]["nome_processo"], "?");
   Escreve("DFIEHDR.DAT", sCabecalhos);
   // A field's extra pointer and its flags, each in its own column.
   const std::string sCampos = Bytes("DFIECMP.DAT");

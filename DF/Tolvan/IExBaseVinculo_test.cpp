@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "IExAjuda_test.h"
@@ -234,6 +235,31 @@ TEST_F(IExVinculoTeste, CadeiaCortadaEntregaOQueLeu) {
   EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), sV4 + ":1 " + sV4 + ":2 0:0");
   IELiberaItens(v.pCampos, v.nQtdCampos);
   EXPECT_EQ(Erros("BuscaVinculosByOrigem", "LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos"), 1);
+}
+
+// A value file that cannot be opened stops a read or a write of values at
+// the opening, with its code: no link is written without its values.
+TEST_F(IExVinculoTeste, ArquivoDeValoresQueNaoAbreParaALeituraEAGravacao) {
+  ASSERT_EQ(Grava(1, 7, {Numero(1)}), S_OK);
+  const std::string sVinculos = Bytes("DFIEVINC.dat");
+  ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "FTIEXNF.DAT"), ERROR_SUCCESS);
+  std::filesystem::create_symlink("nenhum/FTIEXNF.DAT", m_sVovi + "FTIEXNF.DAT");
+  CIExBaseTeste ie;
+  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  UI4 lChave = 7;
+  IE_VINCULO_PS v{};
+  EXPECT_EQ(ie.BuscaVinculosByOrigem(1, 1, &lChave, &v), HR(0x80043EB7));
+  IELiberaItens(v.pCampos, v.nQtdCampos);
+  EXPECT_EQ(ErrosDe("CIExBase::BuscaVinculosByOrigem", kFonte,
+                    "hr = arquivoCampos.Abre('L', (IE_E_PROCESSO)regTipDoc.iProcesso)"), 1);
+  IE_CAMPO_DATA_PS aValores[] = {Numero(2)};
+  IE_VINCULO_PS novo{};
+  novo.origem = {1, 8};
+  novo.nQtdCampos = 1;
+  novo.pCampos = aValores;
+  EXPECT_EQ(ie.GravaCamposVinculo(novo), HR(0x80043EB7));
+  EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = arqCmp.Abre('G', regHeaderPS.eProcesso)"), 1);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
 }
 
 TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
