@@ -25,3 +25,8 @@ constexpr int kZelLocalMaxConexoes = 256;
 constexpr int kZelLocalMaxChamadasPorConexao = 16;
 // Bytes of [out] arrays one call may ask the server to allocate.
 constexpr uint64_t kZelLocalMaxSaidaChamada = 8u << 20;
+// Send buffer asked for a server's connection (the kernel doubles it): an
+// answer of a thousand origins then goes in one write, without waking its
+// reader for each piece. A cap on the kernel's memory per peer, not an
+// allocation.
+constexpr int kZelLocalBufferEnvio = 512 << 10;

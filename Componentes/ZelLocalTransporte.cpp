@@ -318,6 +318,8 @@ HRESULT ZelLocalAceita(CZelLocalSocket& ouvinte, CZelLocalSocket* pNovo) {
   for (;;) {
     int fd = accept4(ouvinte.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) {
+      // A hint: a system that refuses it serves with its default buffer.
+      (void)setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kZelLocalBufferEnvio, sizeof kZelLocalBufferEnvio);
       *pNovo = CZelLocalSocket(fd);
       return S_OK;
     }

@@ -2,10 +2,12 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -249,6 +251,14 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   ASSERT_TRUE(aceito.CredenciaisPar(&uid, &pid));
   EXPECT_EQ(uid, geteuid());
   EXPECT_EQ(pid, getpid());
+  // A server's connection sends a large answer at once: its buffer is the one
+  // asked for (doubled by the kernel), as far as the system allows.
+  int nEnvio = 0;
+  socklen_t nTam = sizeof nEnvio;
+  ASSERT_EQ(getsockopt(aceito.Fd(), SOL_SOCKET, SO_SNDBUF, &nEnvio, &nTam), 0);
+  int nMaximo = 0;
+  std::ifstream("/proc/sys/net/core/wmem_max") >> nMaximo;
+  EXPECT_EQ(nEnvio, 2 * std::min(kZelLocalBufferEnvio, nMaximo));
   ouvinte.Interrompe();
   EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
 }
