@@ -545,10 +545,17 @@ ZEL_AJUDANTE(LeitorSemThreadParaPassar) {
   auto seguinte = std::async(std::launch::async, [&] { return canal->Chama(kAguarda, nullptr); });
   // Nobody reading the connection would leave this call unanswered.
   if (seguinte.wait_for(std::chrono::seconds(10)) != std::future_status::ready) _exit(5);
-  return seguinte.get() == S_OK ? 0 : 6;
+  if (seguinte.get() != S_OK) return 6;
+  // Still out of threads: a second connection is refused too.
+  const int nRecusadas = ZelLocalThreadsRecusadasTeste();
+  CZelLocalSocket outro;
+  if (ZelLocalConecta(ZelLocalCaminhoSocket(kClsidTesteLocal), &outro) != S_OK) return 2;
+  for (int i = 0; i < 10000 && ZelLocalThreadsRecusadasTeste() == nRecusadas; ++i) Sleep(1);
+  return ZelLocalThreadsRecusadasTeste() > nRecusadas ? 0 : 7;
 }
 
 TEST_F(Limites, LeitorQueNaoAchaThreadParaPassarLeSozinho) {
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("LeitorSemThreadParaPassar", {ZelNovoDiretorio("sem threads")})), 0)
-      << "2: set-up, 3: activation, 4: no refused thread, 5: the next call never answered, 6: it failed";
+      << "2: set-up, 3: activation, 4: no refused thread, 5: the next call never answered, 6: it failed, "
+         "7: a later connection got a thread";
 }

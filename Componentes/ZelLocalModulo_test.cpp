@@ -120,6 +120,23 @@ ZEL_AJUDANTE(ModuloSemEmbedding) {
   return std::filesystem::exists(Socket(args[0])) ? 52 : 0;
 }
 
+// A lock taken and given back before the run, when no client can have come:
+// a server started by hand still waits for its stop, not for one quiet period.
+ZEL_AJUDANTE(ModuloTravadoAntesDeRodar) {
+  UsaDiretorio(args);
+  ModuloTeste modulo;
+  modulo.Lock();
+  modulo.Unlock();
+  std::thread vigia([&] {
+    if (ZelEsperaArquivo(Socket(args[0]))) Sleep(3 * ZelTempoMs(modulo.m_dwTimeOut));
+    modulo.PostQuitMessage();
+  });
+  const char* argv[] = {"servidor"};
+  const HRESULT hr = modulo.WinMain(1, argv);
+  vigia.join();
+  return hr == S_OK && !modulo.bMonitorEncerrou ? 0 : 53;
+}
+
 // A server with no class to offer: nothing could ever end its loop.
 ZEL_AJUDANTE(ModuloSemClasses) {
   UsaDiretorio(args);
@@ -227,9 +244,10 @@ TEST(ZelLocalModulo, RevogacaoLevaCadaRegistroDoMapa) {
 
 // Each helper runs a server to its end and answers 0 when it ended as it
 // should: idle, with an activation racing the suspension, refused by OnPreRun
-// (the only one that reads the second argument), and with nothing to offer.
+// (the only one that reads the second argument), started by hand after a lock
+// came and went, and with nothing to offer.
 TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
-  for (const char* sz : {"ModuloOcioso", "ModuloAtivacaoNaCorrida", "ModuloSemEmbedding"})
+  for (const char* sz : {"ModuloOcioso", "ModuloAtivacaoNaCorrida", "ModuloSemEmbedding", "ModuloTravadoAntesDeRodar"})
     EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz), "recusa"})), 0) << sz;
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloSemClasses", {ZelNovoDiretorio("vazio")}), 5000), 0)
       << "with no class, at once";
