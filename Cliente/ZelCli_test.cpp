@@ -253,6 +253,10 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[18446744073709551615,0]})", nullptr},
       {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[0,-1]})",
        "pregPonteiros[1]: esperado um n\xC3\xBAmero n\xC3\xA3o negativo"},
+      // A list is a list: neither a number nor an object stands for one.
+      {R"({"metodo":"LeIEHeader","pPos":5})", "pPos: esperada uma lista"},
+      {R"({"metodo":"LeIEHeader","pPos":{}})", "pPos: esperada uma lista"},
+      {R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":{}}})", "pCampos: esperada uma lista"},
   };
   for (const auto& [sLinha, szErro] : casos) {
     json r = Chama(sLinha, szErro == nullptr);

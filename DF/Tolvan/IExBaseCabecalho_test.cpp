@@ -226,6 +226,22 @@ TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
       Erros("LeCampos", "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"), 1);
 }
 
+// A header the disk cannot take fails with the file's own code (the fields,
+// none here, went before it) and leaves every file as it was.
+TEST_F(IExCabecalho, CabecalhoQueODiscoNaoRecebeDaOCodigoDoArquivo) {
+  UI4 lPos = 0;
+  ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "A")}), S_OK);
+  const auto antes = Arquivos();
+  UI4 lNovo = 0;
+  {
+    // Room for the header file's two records, not for a third.
+    ZelLimiteTamanhoArquivos limite(2 * sizeof(IE_HDR_ARQ_V0) + 10);
+    EXPECT_EQ(Grava(&lNovo, 4, {}), HR(0x80043F08));
+  }
+  EXPECT_EQ(lNovo, 0u);
+  EXPECT_EQ(Arquivos(), antes);
+}
+
 TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   const std::vector<UI2> aUsuarios{1};
   UI4 lPos = 0;
