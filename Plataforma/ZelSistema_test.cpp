@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ZelMutexNomeado.h"
 #include "ZelTempo.h"
 #include "ZelTesteAjudante.h"
 
@@ -139,10 +140,11 @@ TEST(ZelSistema, TextoDoErroDoSistema) {
 
 // What 100 nominal milliseconds become under the process's ZEL_ESCALA_TEMPO.
 ZEL_AJUDANTE(CemMsEscalados) { return static_cast<int>(ZelTempoMs(100)); }
-// 0 when scaled times past the largest finite wait stop just short of INFINITE.
+// 0 when scaled times past the largest finite wait stop just short of INFINITE,
+// the waits' "no limit".
 ZEL_AJUDANTE(TemposEnormesEscalados) {
   return ZelTempoMs(0xFFFFFFFEu) == 0xFFFFFFFEu && ZelTempoMs(42949673) == 0xFFFFFFFEu &&
-                 ZelTempoMs(42949672) == 4294967200u
+                 ZelTempoMs(42949672) == 4294967200u && ZelTempoMs(42949673) != INFINITE
              ? 0
              : 1;
 }

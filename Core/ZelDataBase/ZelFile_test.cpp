@@ -237,6 +237,14 @@ TEST_F(ZelFileTeste, LeituraDeColecaoSetConteudoQueRenumeraSemIndicePonteirosERe
   EXPECT_EQ(a.arq.SetArrayData(2 * sizeof(REG_TESTE), sCru.data() + 2 * sizeof(REG_TESTE)), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), Reg(1, 1)}));
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
+  // As many records, differing only in the last one's last field, is a change
+  // (and so is going back).
+  REG_TESTE fim = Reg(1, 1);
+  fim.ullB = 8;
+  ASSERT_EQ(a.arq.SetConteudo({Reg(5, 5), fim}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), fim}));
+  ASSERT_EQ(a.arq.SetConteudo({Reg(5, 5), Reg(1, 1)}), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), Reg(1, 1)}));
   // Records equal to those kept never reach the disk.
   a.arq.FechaArquivo();
   ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("DADOS.dat"), true), ERROR_SUCCESS);
