@@ -257,8 +257,9 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   socklen_t nTam = sizeof nEnvio;
   ASSERT_EQ(getsockopt(aceito.Fd(), SOL_SOCKET, SO_SNDBUF, &nEnvio, &nTam), 0);
   int nMaximo = 0;
-  std::ifstream("/proc/sys/net/core/wmem_max") >> nMaximo;
-  EXPECT_EQ(nEnvio, 2 * std::min(kZelLocalBufferEnvio, nMaximo));
+  if (std::ifstream("/proc/sys/net/core/wmem_max") >> nMaximo) {
+    EXPECT_EQ(nEnvio, 2 * std::min(kZelLocalBufferEnvio, nMaximo));
+  }
   ouvinte.Interrompe();
   EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
 }
