@@ -59,7 +59,8 @@ std::vector<char> TomaBuffer() {
   return a;
 }
 
-void DevolveBuffer(std::vector<char>&& a) {
+// Takes the buffer: one the pool refuses is freed here.
+void DevolveBuffer(std::vector<char> a) {
   if (a.capacity() == 0 || a.capacity() > kMaximoGuardado) return;
   BuffersLivres* p = Livres();
   if (p != nullptr && p->a.size() < kBuffersGuardados) p->a.push_back(std::move(a));
@@ -473,9 +474,7 @@ void CZelArqEx::AdiantaLeitura(std::vector<std::pair<int64_t, LONG>> aTrechos) {
 
 void CZelArqEx::DescartaAdiantado() {
   m_aAdiantados.clear();
-  DevolveBuffer(std::move(m_aAdiantado));
-  // "= {}" would keep the capacity of a buffer the pool refused.
-  m_aAdiantado = std::vector<char>();
+  DevolveBuffer(std::exchange(m_aAdiantado, {}));
 }
 
 bool CZelArqEx::LeDireto(int64_t llOffset, LONG lTamanho, void* pBuffer) {
