@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <list>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <system_error>
@@ -608,17 +609,23 @@ class Runtime {
   }
 
   static void Executa(ConexaoServidor& c, const ZelLocalQuadro& q, const ZelLocalMetodo& m, uint16_t usSlot) {
-    CZelLocalEscritor e;
+    // A thread's reply buffer serves its next reply, so that a large answer
+    // is not grown afresh on every call.
+    thread_local std::vector<uint8_t> tResposta;
+    CZelLocalEscritor e(std::exchange(tResposta, std::vector<uint8_t>()));
+    // Lives past the send: the blocks the object allocated are freed while
+    // the client takes the reply apart.
+    std::optional<CZelLocalChamadaStub> stub;
     try {
       CZelLocalLeitor l(q.dados.data() + 2, q.dados.size() - 2);
-      CZelLocalChamadaStub stub(m);
-      HRESULT hrCall = stub.LeEntrada(l);
+      stub.emplace(m);
+      HRESULT hrCall = stub->LeEntrada(l);
       if (FAILED(hrCall)) {
         RelataServidor(__LINE__, "hr = stub.LeEntrada(leitor)", hrCall);
         ZelLocalEscreveSoResultado(hrCall, e);
       } else {
-        hrCall = c.pDescricao->pfInvoca(c.pInterface, usSlot, stub.Argumentos());
-        stub.EscreveSaida(hrCall, e);
+        hrCall = c.pDescricao->pfInvoca(c.pInterface, usSlot, stub->Argumentos());
+        stub->EscreveSaida(hrCall, e);
       }
     } catch (const std::bad_alloc&) {
       RelataServidor(__LINE__, "hr = stub.EscreveSaida(hr, escritor)", E_OUTOFMEMORY);
@@ -630,7 +637,9 @@ class Runtime {
       e = CZelLocalEscritor();
       ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, e);
     }
-    c.Envia(ZelLocalTipoQuadro::Resposta, q.ulId, e.Dados());
+    std::vector<uint8_t>& resposta = e.Dados();
+    c.Envia(ZelLocalTipoQuadro::Resposta, q.ulId, resposta);
+    if (resposta.capacity() <= kZelLocalMaxRespostaGuardadaServidor) tResposta = std::move(resposta);
   }
 
   bool Ativacao(ConexaoServidor& c) {

@@ -38,6 +38,7 @@ void MontaPlano(const ZelLocalTipo& t, uint32_t ulBase, std::vector<uint8_t>& ze
 }  // namespace
 
 const ZelLocalPlano& ZelLocalTipo::Plano() const {
+  if (bPlanoPronto.load(std::memory_order_acquire)) return plano;
   std::call_once(onceFlagPlano, [this] {
     std::vector<uint8_t> zerar(ulTamanho, 0);
     MontaPlano(*this, 0, zerar, plano);
@@ -48,6 +49,7 @@ const ZelLocalPlano& ZelLocalTipo::Plano() const {
       plano.zeros.emplace_back(b, ulFim - b);
       b = ulFim;
     }
+    bPlanoPronto.store(true, std::memory_order_release);
   });
   return plano;
 }
@@ -164,7 +166,7 @@ void EscreveValor(const ZelLocalTipo& t, const uint8_t* p, CZelLocalEscritor& e)
   }
 }
 
-// Zeroed blocks for values read from the wire.
+// Blocks for values read from the wire, which fill them whole.
 class Alocador {
  public:
   virtual ~Alocador() = default;
@@ -194,11 +196,13 @@ bool LeValor(const ZelLocalTipo& t, uint8_t* p, CZelLocalLeitor& l, Alocador& a)
     if (n > l.Restante() / elem.ulTamanho) return false;
     // Counted texts get a terminator, so that code reading them as C strings
     // stays inside the block.
-    size_t nBytes = size_t{n} * elem.ulTamanho + (elem.eEscalar == ZelLocalTipoValor::Caractere ? 1 : 0);
-    uint8_t* q = a.Aloca(nBytes);
+    const bool bTexto = elem.eEscalar == ZelLocalTipoValor::Caractere;
+    const size_t nBytes = size_t{n} * elem.ulTamanho;
+    uint8_t* q = a.Aloca(nBytes + (bTexto ? 1 : 0));
     if (q == nullptr) return false;
     GravaPonteiro(p + array.ulPonteiro, q);
     if (!LeValores(elem, q, n, l, a)) return false;
+    if (bTexto) q[nBytes] = 0;
   }
   return true;
 }
@@ -217,10 +221,7 @@ class AlocadorCliente : public Alocador {
  public:
   uint8_t* Aloca(size_t n) override {
     auto* p = static_cast<uint8_t*>(CoTaskMemAlloc(n));
-    if (p != nullptr) {
-      std::memset(p, 0, n == 0 ? 1 : n);
-      m_blocos.push_back(p);
-    }
+    if (p != nullptr) m_blocos.push_back(p);
     return p;
   }
   void Desfaz() {

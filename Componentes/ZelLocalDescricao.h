@@ -12,6 +12,7 @@
 // frame it sent.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -74,6 +75,8 @@ struct ZelLocalTipo {
   const ZelLocalPlano& Plano() const;
 
   mutable std::once_flag onceFlagPlano{};
+  // call_once costs a call on every use; every value marshalled asks.
+  mutable std::atomic<bool> bPlanoPronto{false};
   mutable ZelLocalPlano plano{};
 };
 

@@ -188,6 +188,59 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
   EXPECT_EQ(l.Restante(), 0u);
 }
 
+// A payload written into a kept buffer is the one a new writer writes, and
+// the buffer keeps its room for it.
+TEST(ZelLocalDescricao, EscritorSobreBufferGuardadoEscreveOMesmo) {
+  const auto Escreve = [](CZelLocalEscritor& e) {
+    e.U16(0x0102);
+    std::vector<uint8_t> bloco(3000);
+    for (size_t i = 0; i < bloco.size(); ++i) bloco[i] = static_cast<uint8_t>(i * 7);
+    e.Acrescenta(bloco.data(), bloco.size())[0] = 0x55;  // the copy, wherever growth took it
+    e.U32(0xA0B0C0D0);
+  };
+  CZelLocalEscritor novo;
+  CZelLocalEscritor usado(std::vector<uint8_t>(5000, 0xEE));
+  Escreve(novo);
+  Escreve(usado);
+  EXPECT_EQ(novo.Tamanho(), 2u + 3000 + 4);
+  EXPECT_EQ(usado.Tamanho(), novo.Tamanho());
+  const std::vector<uint8_t>& v = novo.Dados();
+  ASSERT_EQ(v.size(), 2u + 3000 + 4);
+  EXPECT_EQ(v[2], 0x55);
+  EXPECT_EQ(v[3], 7);
+  EXPECT_EQ(v[v.size() - 1], 0xA0);
+  EXPECT_EQ(usado.Dados(), v);
+  EXPECT_GE(usado.Dados().capacity(), 5000u);
+}
+
+// A counted text arrives terminated though the block it lands in held
+// other bytes before.
+TEST(ZelLocalDescricao, TextoDaRespostaTerminaEmBlocoJaUsado) {
+  const ZelLocalMetodo kItemSaida{13, "Item", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kItem}}};
+  const std::string sTexto(30, 't');
+  CZelLocalEscritor r;
+  r.U32(0);
+  r.U8(1);
+  r.U8(1);
+  const Item item{static_cast<uint32_t>(sTexto.size()), 0, nullptr};
+  r.Bytes(&item, sizeof item);
+  r.U8(1);
+  r.Bytes(sTexto.data(), sTexto.size());
+  Item* p = nullptr;
+  Item** pp = &p;
+  void* ap[1] = {&pp};
+  void* pSujo = CoTaskMemAlloc(sTexto.size() + 1);  // the allocator hands this one back next
+  std::memset(pSujo, 'X', sTexto.size() + 1);
+  CoTaskMemFree(pSujo);
+  CZelLocalLeitor l(r.Dados());
+  ASSERT_EQ(ZelLocalLeSaida(kItemSaida, ap, l), S_OK);
+  ASSERT_NE(p, nullptr);
+  ASSERT_NE(p->pcTexto, nullptr);
+  EXPECT_EQ(std::string(p->pcTexto), sTexto);
+  CoTaskMemFree(p->pcTexto);
+  CoTaskMemFree(p);
+}
+
 TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   Chamada c;
   std::memset(&c.saida, 0x77, sizeof c.saida);

@@ -15,6 +15,9 @@ constexpr size_t kZelLocalPedacoLeitura = 64u << 10;
 constexpr size_t kZelLocalLeituraAntecipada = 4096;
 // The largest answer buffer a client channel keeps for the next answer.
 constexpr size_t kZelLocalMaxRespostaGuardada = 8u << 20;
+// The largest reply buffer a server thread keeps for its next reply; every
+// thread of the pool may keep one.
+constexpr size_t kZelLocalMaxRespostaGuardadaServidor = 1u << 20;
 // The activation record (CLSID, IID): the largest frame a peer may send before
 // it is activated.
 constexpr uint32_t kZelLocalTamanhoAtivacao = 32;

@@ -2,6 +2,7 @@
 // the runtime's own counters come back to rest once the peer is gone.
 #include "ZelLocalLimites.h"
 
+#include <malloc.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -400,6 +401,29 @@ TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
 
   RapidasPassamPelaLenta(*canal, fd);
   close(fd);
+}
+
+// A server thread keeps its reply buffer for its next reply only up to a
+// size: a large answer does not stay with the pool for good.
+TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
+  const auto EmUso = [] {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
+  const size_t nAntes = EmUso();
+  {
+    CZelLocalCanalCliente canal(Conecta());
+    ASSERT_EQ(canal.Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
+    uint32_t n = 3u << 20;
+    std::vector<uint8_t> buf(n, 0xEE);
+    uint8_t* p = buf.data();
+    void* ap[] = {&n, &p};
+    ASSERT_EQ(canal.Chama(grande, ap), S_OK);
+    EXPECT_EQ(buf, std::vector<uint8_t>(n, 0));
+  }
+  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{});
+  EXPECT_LT(EmUso(), nAntes + (size_t{1} << 20));
 }
 
 // A runtime stopped and started again in one process hands a slow call's

@@ -17,24 +17,8 @@
 
 #include "ZelSistema.h"
 
-void CZelLocalEscritor::Bytes(const void* p, size_t n) { Acrescenta(p, n); }
-
-uint8_t* CZelLocalEscritor::Acrescenta(const void* p, size_t n) {
-  const size_t pos = m_dados.size();
-  if (n == 0) return nullptr;
-  const auto* b = static_cast<const uint8_t*>(p);
-  m_dados.insert(m_dados.end(), b, b + n);
-  return m_dados.data() + pos;
-}
-
-bool CZelLocalLeitor::Bytes(void* p, size_t n) {
-  if (m_bFalhou || n > m_n - m_pos) {
-    m_bFalhou = true;
-    return false;
-  }
-  if (n != 0) std::memcpy(p, m_p + m_pos, n);
-  m_pos += n;
-  return true;
+void CZelLocalEscritor::Cresce(size_t n) {
+  m_dados.resize(std::max(m_n + n, std::max<size_t>(2 * m_dados.size(), 256)));
 }
 
 CZelLocalSocket& CZelLocalSocket::operator=(CZelLocalSocket&& o) noexcept {

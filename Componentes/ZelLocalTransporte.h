@@ -12,8 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZelCom.h"
@@ -39,21 +41,37 @@ struct ZelLocalQuadro {
   std::vector<uint8_t> dados;
 };
 
-// Builds a payload.
+// Builds a payload. The vector runs ahead of what was written, so that an
+// append is a copy and rarely a growth; Dados() trims it.
 class CZelLocalEscritor {
  public:
-  void Bytes(const void* p, size_t n);
+  CZelLocalEscritor() = default;
+  // Writes into a buffer kept from an earlier payload, keeping its capacity.
+  explicit CZelLocalEscritor(std::vector<uint8_t> buffer) : m_dados(std::move(buffer)) {}
+  void Bytes(const void* p, size_t n) { Acrescenta(p, n); }
   void U8(uint8_t v) { Bytes(&v, 1); }
   void U16(uint16_t v) { Bytes(&v, 2); }
   void U32(uint32_t v) { Bytes(&v, 4); }
   void Guid(const GUID& g) { Bytes(&g, sizeof g); }
   // Appends n bytes and gives where the copy lies, for the caller to adjust.
-  uint8_t* Acrescenta(const void* p, size_t n);
-  size_t Tamanho() const { return m_dados.size(); }
-  std::vector<uint8_t>& Dados() { return m_dados; }
+  uint8_t* Acrescenta(const void* p, size_t n) {
+    if (n == 0) return nullptr;
+    if (n > m_dados.size() - m_n) Cresce(n);
+    uint8_t* d = m_dados.data() + m_n;
+    std::memcpy(d, p, n);
+    m_n += n;
+    return d;
+  }
+  size_t Tamanho() const { return m_n; }
+  std::vector<uint8_t>& Dados() {
+    m_dados.resize(m_n);
+    return m_dados;
+  }
 
  private:
+  void Cresce(size_t n);
   std::vector<uint8_t> m_dados;
+  size_t m_n = 0;
 };
 
 // Reads a payload; every read past the end fails and leaves the reader failed.
@@ -61,7 +79,15 @@ class CZelLocalLeitor {
  public:
   CZelLocalLeitor(const uint8_t* p, size_t n) : m_p(p), m_n(n) {}
   explicit CZelLocalLeitor(const std::vector<uint8_t>& v) : m_p(v.data()), m_n(v.size()) {}
-  bool Bytes(void* p, size_t n);
+  bool Bytes(void* p, size_t n) {
+    if (m_bFalhou || n > m_n - m_pos) {
+      m_bFalhou = true;
+      return false;
+    }
+    if (n != 0) std::memcpy(p, m_p + m_pos, n);
+    m_pos += n;
+    return true;
+  }
   bool U8(uint8_t* v) { return Bytes(v, 1); }
   bool U16(uint16_t* v) { return Bytes(v, 2); }
   bool U32(uint32_t* v) { return Bytes(v, 4); }
