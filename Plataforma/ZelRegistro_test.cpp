@@ -1,5 +1,6 @@
 #include "ZelRegistro.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -109,6 +110,33 @@ TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
   EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
   EXPECT_EQ(dw, 6700u);
   EXPECT_EQ(Modo(), 0640u);
+}
+
+// An administrator's edit in place, of the same size, is read: the file's
+// times tell it from the contents parsed before.
+TEST(ZelRegistro, EdicaoNoLugarDoMesmoTamanhoELida) {
+  UsaRegistroNovo("edicaonolugar");
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", 0x1111), ERROR_SUCCESS);
+  DWORD dw = 0;
+  ASSERT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
+  ASSERT_EQ(dw, 0x1111u);
+  const std::string sArquivo = ZelArquivoRegistro(HKEY_LOCAL_MACHINE);
+  std::string s = ZelLeArquivoInteiro(sArquivo);
+  const size_t n = s.find("dword:00001111");
+  ASSERT_NE(n, std::string::npos);
+  s.replace(n, 14, "dword:00002222");
+  struct stat antes {};
+  ASSERT_EQ(::stat(sArquivo.c_str(), &antes), 0);
+  std::fstream(sArquivo, std::ios::binary | std::ios::in | std::ios::out) << s;
+  // A second later, as an edit by hand comes: two writes may share a tick of the clock.
+  const timespec t[2] = {{antes.st_mtim.tv_sec + 1, 0}, {antes.st_mtim.tv_sec + 1, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, sArquivo.c_str(), t, 0), 0);
+  struct stat depois {};
+  ASSERT_EQ(::stat(sArquivo.c_str(), &depois), 0);
+  ASSERT_EQ(depois.st_ino, antes.st_ino);
+  ASSERT_EQ(depois.st_size, antes.st_size);
+  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
+  EXPECT_EQ(dw, 0x2222u);
 }
 
 TEST(ZelRegistro, TextoComQuebraDeLinhaVaiEmHex) {

@@ -94,6 +94,20 @@ TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
   EXPECT_EQ(v[kBloco - 1], 1);
 }
 
+// Room for a company's records is taken once, before they load; asking
+// again for less keeps the buffer where it is.
+TEST(ZelSistema, ReservaGrandeDaEspacoUmaVezSo) {
+  std::vector<uint64_t> v;
+  ZelReservaGrande(v, 100000);
+  EXPECT_GE(v.capacity(), 100000u);
+  v.resize(1000, 7);
+  const uint64_t* p = v.data();
+  ZelReservaGrande(v, 50000);
+  EXPECT_EQ(v.data(), p);
+  EXPECT_EQ(v.size(), 1000u);
+  EXPECT_EQ(v[999], 7u);
+}
+
 TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
   const std::pair<const char*, const char*> casos[] = {
       {"6.1.0-13-amd64", "6.1.0.0"}, {"5.15", "5.15.0.0"}, {"1.2.3.4.5", "1.2.3.4"}, {"4.19.0-rc1", "4.19.0.0"},
