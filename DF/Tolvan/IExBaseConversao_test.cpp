@@ -153,8 +153,9 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({1, 2, 3}));
 }
 
-// A link step cut short by a full disk leaves the company as it was, with no
-// transfer file to refuse the next start, and that start converts it.
+// A link step cut short by a full disk, midway or as its transfer file takes
+// its first record, leaves the company as it was, with no transfer file to
+// refuse the next start, and that start converts it.
 TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia) {
   std::string sVinculos = IEZeros(24);
   for (UI4 i = 1; i <= 2000; ++i) sVinculos += IEBytes(Vinculo(5, i));
@@ -162,20 +163,22 @@ TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia)
   Escreve("DFIEVINC.DAT", sVinculos);
   Escreve("DFIECMP.DAT", kCamposAntigos);
   Escreve("DFIEUSU.DAT", kUsuariosAntigos);
-  CIExBaseConversao conversao;
-  ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
-  rlimit antes{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &antes), 0);
-  const rlimit cheio{16u << 10, antes.rlim_max};
-  auto* pfAntes = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cheio), 0);
-  const HRESULT hr = conversao.FazConversao();
-  setrlimit(RLIMIT_FSIZE, &antes);
-  signal(SIGXFSZ, pfAntes);
-  EXPECT_TRUE(FAILED(hr));
-  EXPECT_EQ(VersaoGravada(), 6u);
-  EXPECT_TRUE(Bytes("DFIEVINC.DAT") == sVinculos) << "the links as they were";
-  EXPECT_TRUE(ArquivosTRA().empty());
+  for (const rlim_t nLimite : {rlim_t{16} << 10, rlim_t{10}}) {
+    CIExBaseConversao conversao;
+    ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
+    rlimit antes{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &antes), 0);
+    const rlimit cheio{nLimite, antes.rlim_max};
+    auto* pfAntes = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cheio), 0);
+    const HRESULT hr = conversao.FazConversao();
+    setrlimit(RLIMIT_FSIZE, &antes);
+    signal(SIGXFSZ, pfAntes);
+    EXPECT_TRUE(FAILED(hr)) << nLimite;
+    EXPECT_EQ(VersaoGravada(), 6u);
+    EXPECT_TRUE(Bytes("DFIEVINC.DAT") == sVinculos) << "the links as they were";
+    EXPECT_TRUE(ArquivosTRA().empty()) << nLimite;
+  }
   EXPECT_EQ(Converte(-2, {}), S_OK);
   EXPECT_TRUE(Bytes("DFIEVINC.dat") == sVinculos.substr(24)) << "converted at the next start";
 }
