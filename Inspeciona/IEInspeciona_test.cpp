@@ -427,6 +427,9 @@ TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
   for (std::vector<std::string> aArgs :
        {std::vector<std::string>{}, {"EMP1"}, {"EMP1", "apaga"}, {"EMP1", "valores", "1"}, {"EMP1", "cabecalhos", "x"}})
     EXPECT_EQ(Erro(aArgs).rfind("uso: tolvan-inspeciona", 0), 0u);
+  EXPECT_EQ(Erro({}),
+            "uso: tolvan-inspeciona [--json] EMPRESA|DIRETORIO cabecalhos|integracoes|verifica\n"
+            "     tolvan-inspeciona [--json] EMPRESA|DIRETORIO valores PROCESSO CHAVE...\n");
   for (const std::string sProcesso : {"69", ""})
     EXPECT_EQ(Erro({"EMP1", "valores", sProcesso, "1"}), "tolvan-inspeciona: unknown process: " + sProcesso +
                                                              " (a number from 0 to 68 or a name such as FT_NF)\n");

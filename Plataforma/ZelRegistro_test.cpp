@@ -191,6 +191,18 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Aberto"}));
 }
 
+TEST(ZelRegistro, UltimaLinhaSemQuebraELida) {
+  // As a hand edit leaves it: no line break after the last value.
+  UsaRegistroNovo("semfim");
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "Windows Registry Editor Version 5.00\r\n\r\n"
+                 "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\r\n"
+                 "\"Primeiro\"=dword:00000001\r\n"
+                 "\"Ultimo\"=dword:00000002");
+  EXPECT_EQ(ZelLeChaveZel("Primeiro"), 1u);
+  EXPECT_EQ(ZelLeChaveZel("Ultimo"), 2u);
+}
+
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
   UsaRegistroNovo("classes");
   const std::string kClsid = "CLSID\\{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}";

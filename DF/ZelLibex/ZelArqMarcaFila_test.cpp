@@ -112,7 +112,8 @@ TEST_F(ZelArqMarcaFilaTeste, EsperaLongaDevolveOCodigoSemRastro) {
                                     "6f1d2b9a-3c47-4e85-a0b1-7d2e9c4f5a63"),
             ERROR_SUCCESS);
   EXPECT_EQ(CZelArqMarcaFila(&m_dono).GetTimeOut(), 60000u) << "the text must match exactly";
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
+  // Spelled out: it is the name a site sets by hand.
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "MarcaFilaEsperaLonga",
                                     kEsperaLongaMarcaFila),
             ERROR_SUCCESS);
 
