@@ -39,6 +39,16 @@ class CZelVistaArquivo {
   bool MarcaPedido(uint64_t llOffset, uint64_t nBytes) const;
   // The same answer, marking nothing.
   bool Pedido(uint64_t llOffset, uint64_t nBytes) const;
+  // A view of a file of at least this many bytes is prepared in the
+  // background: the pages of it already in the page cache are mapped in few
+  // system calls, and their blocks marked as asked for, so that its first
+  // readers neither fault nor read them one at a time. Pages not cached are
+  // left alone: preparing does no disk reads.
+  static constexpr uint64_t kMinimoPreparo = uint64_t{16} << 20;
+  // True once the preparation of this view has run (false for a smaller
+  // file, or when there was no room for it).
+  bool Preparada() const { return m_bPreparada.load(std::memory_order_acquire); }
+
   // Asks the processor to bring the bytes into its cache without waiting:
   // copies from many random places then wait for memory once, not once each.
   void Antecipa(uint64_t llOffset, uint64_t nBytes) const {
@@ -47,6 +57,9 @@ class CZelVistaArquivo {
 
  private:
   CZelVistaArquivo(const char* p, uint64_t nMapeado);
+  friend struct ZelPreparoVistas;
+  // Maps the cached pages of the first nTamanho bytes and marks their blocks.
+  void Prepara(uint64_t nTamanho) const;
   // f(word, bit) for each block of the range; true when it was true for all.
   template <class F>
   bool CadaBloco(uint64_t llOffset, uint64_t nBytes, F f) const;
@@ -54,4 +67,5 @@ class CZelVistaArquivo {
   uint64_t m_nMapeado;
   // One bit per block.
   std::unique_ptr<std::atomic<uint64_t>[]> m_aPedidas;
+  mutable std::atomic<bool> m_bPreparada{false};
 };

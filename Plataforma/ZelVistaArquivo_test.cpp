@@ -1,12 +1,16 @@
 #include "ZelVistaArquivo.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -154,4 +158,95 @@ TEST(ZelVistaArquivo, UmBlocoSoContaComoPedidoDepoisDaPrimeiraVez) {
   auto pNova = CZelVistaArquivo::Obtem(v.pLeitor->fd, &nTamanho);
   ASSERT_NE(pNova, nullptr);
   EXPECT_FALSE(pNova->MarcaPedido(B + 10, 20));
+}
+
+namespace {
+// Which pages of the first n bytes of a file are in the page cache, seen
+// through a mapping of this test's own.
+std::vector<bool> PaginasCacheadas(const std::string& sCaminho, uint64_t n) {
+  const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  Fd f(sCaminho);
+  void* p = mmap(nullptr, n, PROT_READ, MAP_SHARED, f.fd, 0);
+  if (p == MAP_FAILED) return {};
+  std::vector<unsigned char> a((n + nPagina - 1) / nPagina);
+  const bool bOk = mincore(p, n, a.data()) == 0;
+  munmap(p, n);
+  std::vector<bool> aCacheada;
+  for (unsigned char c : a) aCacheada.push_back((c & 1) != 0);
+  return bOk ? aCacheada : std::vector<bool>{};
+}
+
+// Resident bytes of the mapping that starts at p in this process.
+int64_t Mapeados(const void* p) {
+  std::ifstream f("/proc/self/smaps");
+  std::ostringstream os;
+  os << std::hex << reinterpret_cast<uintptr_t>(p) << "-";
+  bool bNela = false;
+  for (std::string s; std::getline(f, s);) {
+    if (s.rfind(os.str(), 0) == 0) bNela = true;
+    if (bNela && s.rfind("Rss:", 0) == 0) return std::stoll(s.substr(4)) * 1024;
+  }
+  return -1;
+}
+
+bool EsperaPreparo(const CZelVistaArquivo& v) {
+  for (int i = 0; i < 20000 && !v.Preparada(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return v.Preparada();
+}
+}  // namespace
+
+// A large file read at random is mapped ahead, from the pages the page cache
+// already holds: a block with any page not cached is neither read from the
+// disk nor marked, and a file one page smaller is left alone.
+TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
+  constexpr uint64_t B = CZelVistaArquivo::kBloco, N = CZelVistaArquivo::kMinimoPreparo;
+  const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  CZelVistaArquivo::Esquece();
+  const std::string sPequeno = Caminho("preparo_pequeno.dat"), sGrande = Caminho("preparo_grande.dat");
+  Escreve(sPequeno, std::string(N - nPagina, 'p'));
+  std::string sConteudo(N, 'g');
+  for (uint64_t i = 0; i < N; i += B) sConteudo[i] = static_cast<char>('a' + (i / B) % 26);
+  Escreve(sGrande, sConteudo);
+  {
+    // Blocks 128 to 191 leave the cache: 4 MB on a 2 MB boundary, which a
+    // page cache of large folios drops whole.
+    Fd f(sGrande);
+    ASSERT_EQ(fdatasync(f.fd), 0);
+    ASSERT_EQ(posix_fadvise(f.fd, 128 * B, 64 * B, POSIX_FADV_DONTNEED), 0);
+  }
+  const std::vector<bool> aAntes = PaginasCacheadas(sGrande, N);
+  ASSERT_EQ(aAntes.size(), N / nPagina);
+  ASSERT_FALSE(aAntes[(160 * B) / nPagina]) << "this file system keeps clean pages it was told to drop";
+
+  Fd fPequeno(sPequeno), fGrande(sGrande);
+  uint64_t nTamanho = 0;
+  const auto pPequena = CZelVistaArquivo::Obtem(fPequeno.fd, &nTamanho);
+  const auto pGrande = CZelVistaArquivo::Obtem(fGrande.fd, &nTamanho);
+  ASSERT_NE(pPequena, nullptr);
+  ASSERT_NE(pGrande, nullptr);
+  ASSERT_TRUE(EsperaPreparo(*pGrande));
+  // One queue: the small view, asked for first, would be done by now.
+  EXPECT_FALSE(pPequena->Preparada());
+  EXPECT_FALSE(pPequena->Pedido(0, B));
+
+  uint64_t nMarcados = 0, nCacheados = 0;
+  for (uint64_t b = 0; b < N / B; ++b) {
+    bool bCacheado = true;
+    for (uint64_t i = b * B / nPagina; i < (b + 1) * B / nPagina; ++i) bCacheado = bCacheado && aAntes[i];
+    EXPECT_EQ(pGrande->Pedido(b * B, 1), bCacheado) << "block " << b;
+    nMarcados += pGrande->Pedido(b * B, 1);
+    nCacheados += bCacheado;
+  }
+  EXPECT_GE(nMarcados, N / B - 64);
+  // Mapped: resident in the view before any read of it; the dropped pages
+  // were not read back.
+  EXPECT_GE(Mapeados(pGrande->Dados()), static_cast<int64_t>(nCacheados * B));
+  const std::vector<bool> aDepois = PaginasCacheadas(sGrande, N);
+  ASSERT_EQ(aDepois.size(), aAntes.size());
+  for (uint64_t i = 128 * B / nPagina; i < 192 * B / nPagina; ++i)
+    if (!aAntes[i]) {
+      EXPECT_FALSE(aDepois[i]) << "page " << i;
+    }
+  EXPECT_EQ(pGrande->Dados()[127 * B], static_cast<char>('a' + 127 % 26));
+  EXPECT_EQ(pGrande->Dados()[160 * B], static_cast<char>('a' + 160 % 26));
 }
