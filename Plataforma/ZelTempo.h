@@ -36,8 +36,10 @@ constexpr uint32_t kEsperaRespostaAtivacao = 60000;
 constexpr uint32_t kPrazoEnvioResposta = 10000;
 constexpr uint32_t kEsperaEndpointServidor = 10000;
 // A server thread that reads a call runs it; when the call lasts this long,
-// another thread takes up reading its connection.
-constexpr uint32_t kPassagemLeitura = 2;
+// another thread takes up reading its connection. Longer than a large read
+// (a few ms): a hand-off wakes a thread whose buffers are cold, and with
+// many clients busy that CPU is taken from their calls.
+constexpr uint32_t kPassagemLeitura = 20;
 // In microseconds: a local-server socket read asks again without sleeping
 // for this long before it waits, and gives that up as soon as a yield lasts
 // kCessaoOcupadaUs (another task wanted the CPU). The second is a measure,
