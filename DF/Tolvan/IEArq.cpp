@@ -81,15 +81,13 @@ int CIEArqTDados<IE_CAMPO_DATA_ARQ_V2>::LeTexto(const IE_CAMPO_DATA_ARQ_V2& reg,
   psTexto->clear();
   LeLugar(reg, &m_ulOffsetTexto, &m_usTamanhoTexto);
   if (m_ulOffsetTexto == 0 && m_usTamanhoTexto == 0) return ZELARQ_OK;
-  std::string s(m_usTamanhoTexto, '\0');
-  if (m_ArqTexto.LeDireto(m_ulOffsetTexto, m_usTamanhoTexto, s.data())) {
-    psTexto->swap(s);
-    return ZELARQ_OK;
-  }
+  // Read into the caller's string, whose room a caller reading many texts
+  // keeps from one to the next; a failed read leaves it empty.
+  psTexto->resize(m_usTamanhoTexto);
+  if (m_ArqTexto.LeDireto(m_ulOffsetTexto, m_usTamanhoTexto, psTexto->data())) return ZELARQ_OK;
   int iRetorno = m_ArqTexto.Posiciona('P', m_ulOffsetTexto, nullptr);
-  if (iRetorno != ZELARQ_OK) return iRetorno;
-  iRetorno = m_ArqTexto.LeSequencial(m_usTamanhoTexto, s.data());
-  if (iRetorno == ZELARQ_OK) psTexto->swap(s);
+  if (iRetorno == ZELARQ_OK) iRetorno = m_ArqTexto.LeSequencial(m_usTamanhoTexto, psTexto->data());
+  if (iRetorno != ZELARQ_OK) psTexto->clear();
   return iRetorno;
 }
 

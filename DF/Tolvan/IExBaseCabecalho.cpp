@@ -531,6 +531,7 @@ HRESULT CIExBase::LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 i
   if (nQtd == 0) return S_OK;
   // A failure keeps the array handed out with the texts read so far.
   IE_CAMPO_DATA_PS* pArray = *ppArray;
+  std::string sTexto;
   for (UINT i = 0; i < nQtd; ++i) {
     bool bTexto = false;
     if (!CampoDeTexto(pArray[i].id, &bTexto)) {
@@ -540,7 +541,6 @@ HRESULT CIExBase::LeArrayItensWithText(CIEArqT<IE_CAMPO_DATA_ARQ_V2>& arq, UI4 i
     if (!bTexto) continue;
     IE_CAMPO_DATA_ARQ_V2 reg{};
     std::memcpy(reg.BinaryData, pArray[i].BinaryData, sizeof reg.BinaryData);
-    std::string sTexto;
     hr = HrDoCodigo(arq.LeTexto(reg, &sTexto));
     if (FAILED(hr)) {
       IE_TRACA_HR(kFuncao, "arq.LeTexto(reg, sTexto)", hr);
