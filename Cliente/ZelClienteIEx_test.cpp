@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -223,4 +224,27 @@ TEST(ZelClienteIEx, ConexaoPerdidaDaDesconectado) {
   EXPECT_EQ(p->FuncaoGenerica(1, _REG_CR_LISTA_BYTESPS{}, &pOut), RPC_E_DISCONNECTED);
   EXPECT_EQ(pOut, nullptr);
   p->Release();
+}
+
+// A byte list past 64 KiB keeps its whole count and every byte both ways.
+TEST(ZelClienteIEx, ListaDeBytesAlemDe64KiBChegaInteira) {
+  IZelDF_IEx* pProxy = ProxyParaFalso();
+  ASSERT_NE(pProxy, nullptr);
+  std::vector<UI1> aBytes(70000);
+  for (size_t i = 0; i < aBytes.size(); ++i) aBytes[i] = static_cast<UI1>(i * 7 + i / 251);
+  _REG_CR_LISTA_BYTESPS entrada{};
+  entrada.ulQtdBytes = static_cast<UI4>(aBytes.size());
+  entrada.pListaBytes = aBytes.data();
+  _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
+  ASSERT_EQ(pProxy->FuncaoGenerica(5, entrada, &pSaida), S_OK);
+  ASSERT_NE(pSaida, nullptr);
+  ASSERT_EQ(pSaida->ulQtdBytes, aBytes.size());
+  size_t nDiferentes = 0;
+  for (size_t i = 0; i < aBytes.size(); ++i)
+    nDiferentes += pSaida->pListaBytes[i] != static_cast<UI1>(aBytes[aBytes.size() - 1 - i] ^ 5);
+  EXPECT_EQ(nDiferentes, 0u);
+  CoTaskMemFree(pSaida->pListaBytes);
+  CoTaskMemFree(pSaida);
+  pProxy->Release();
+  EsperaFalsosLiberados(0);
 }

@@ -75,6 +75,8 @@ TEST_F(ParametroInvalido, CadaFuncaoFalhaComSeuCodigoEEsvaziaODestino) {
       // No terminator within the size.
       {"12345678", [](char* p) { return strcat_s(p, 8, ""); }, EINVAL, Z(""), L"strcat_s", EINVAL},
       {kSujo, [](char* p) { return strcat_s(p, 8, nullptr); }, EINVAL, Z(""), L"strcat_s", EINVAL},
+      {kSujo, [](char*) { return strcat_s(nullptr, 8, "x"); }, EINVAL, kSujo, L"strcat_s", EINVAL},
+      {kSujo, [](char* p) { return strcat_s(p, 0, "x"); }, EINVAL, kSujo, L"strcat_s", EINVAL},
       {kSujo, [](char* p) { return memcpy_s(p, 8, "12345678", 8); }, 0, "12345678", nullptr, 0},
       {kSujo, [](char*) { return memcpy_s(nullptr, 0, nullptr, 0); }, 0, kSujo, nullptr, 0},
       // Only the given size is cleared.

@@ -270,6 +270,8 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   aCampos[1] = Campo(1, "B");
   aCampos[1].iQtdUsuarios = 3;
   EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "users counted but not given";
+  aCampos[1].iQtdUsuarios = 1;
+  EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "one user counted but not given";
   aCampos[1] = Campo(1, "B", aUsuarios);
   UI4 lLonge = 3;
   EXPECT_EQ(m_ie.GravaIEHeader(&lLonge, ps), kAlemDoFim);
