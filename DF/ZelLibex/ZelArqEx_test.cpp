@@ -416,6 +416,40 @@ TEST_F(ZelArqExTeste, BufferGrandeDeLeituraAdiantadaNaoFicaComAThread) {
   EXPECT_LT(nDepois, nAntes + (size_t{1} << 20));
 }
 
+// A call reads a process's values and its texts ahead, two files: the thread
+// keeps a buffer for each until its next call, and no third.
+TEST_F(ZelArqExTeste, ThreadGuardaUmBufferPorArquivoDeUmaChamadaENaoMais) {
+  constexpr LONG kMedio = 900 << 10;
+  constexpr int64_t B = CZelVistaArquivo::kBloco;
+  const std::string sPath = Escreve(m_sDir + "TRESADIANTA.DAT", std::string(3 * (kMedio + 2 * B), 't'));
+  CZelVistaArquivo::Esquece();
+  const auto EmUso = [] {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+  };
+  size_t nAntes = 0, nGuardado = 0;
+  bool bAbertos = false;
+  std::thread([&] {
+    nAntes = EmUso();
+    {
+      CZelArqEx a[3];
+      for (int i = 0; i < 3; ++i) {
+        a[i].LePorVista(true);
+        if (a[i].Abre(sPath, 'L', kTamanho, 0, TRUE) != 0) return;
+        // Blocks no other object asked for, so each reads its own.
+        a[i].AdiantaLeitura({{kTamanho + i * (kMedio + 2 * B), kMedio}});
+      }
+      bAbertos = true;
+    }
+    nGuardado = EmUso() - nAntes;
+  }).join();
+  ASSERT_TRUE(bAbertos);
+#if !defined(__SANITIZE_ADDRESS__)  // its allocator is not the one counted
+  EXPECT_GE(nGuardado, size_t{2} * kMedio);
+  EXPECT_LT(nGuardado, size_t{3} * kMedio);
+#endif
+}
+
 // A record larger than the read cache comes back whole, not cut to the cache.
 TEST_F(ZelArqExTeste, RegistroMaiorQueOCacheVoltaInteiro) {
   constexpr LONG kGrande = CZelArqEx::kTamanhoCachePadrao + 100;
