@@ -33,6 +33,11 @@ std::string Escreve(const std::string& sCaminho, const std::string& sBytes) {
   f.Close();
   return sCaminho;
 }
+// Heap bytes in use, large blocks included.
+size_t EmUso() {
+  const struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
 // Writes one record in place, as another program would.
 void TrocaEm(const std::string& sCaminho, LONG lPos, char c) {
   CFile f;
@@ -390,10 +395,6 @@ TEST_F(ZelArqExTeste, BufferGrandeDeLeituraAdiantadaNaoFicaComAThread) {
   constexpr LONG kBytes = 3 << 20, kMedio = 900 << 10;
   const std::string sPath = Escreve(m_sDir + "GRANDEADIANTA.DAT", std::string(kBytes + kTamanho, 'g'));
   CZelVistaArquivo::Esquece();
-  const auto EmUso = [] {
-    const struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-  };
   size_t nAntes = 0, nDepois = 0, nLido = 0, nGuardado = 0;
   std::thread([&] {
     nAntes = EmUso();
@@ -423,10 +424,6 @@ TEST_F(ZelArqExTeste, ThreadGuardaUmBufferPorArquivoDeUmaChamadaENaoMais) {
   constexpr int64_t B = CZelVistaArquivo::kBloco;
   const std::string sPath = Escreve(m_sDir + "TRESADIANTA.DAT", std::string(3 * (kMedio + 2 * B), 't'));
   CZelVistaArquivo::Esquece();
-  const auto EmUso = [] {
-    const struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-  };
   size_t nAntes = 0, nGuardado = 0;
   bool bAbertos = false;
   std::thread([&] {
