@@ -4,6 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "ZelCom.h"
 
 TEST(ZelCrc, VetoresPublicadosEEncadeamento) {
@@ -60,4 +64,60 @@ TEST(ZelCom, GuidsNaoSeRepetemEntreProcessos) {
   EXPECT_FALSE(antes == meu);
   EXPECT_EQ(doFilho.Data3 >> 12, 4);
   EXPECT_EQ(doFilho.Data4[0] & 0xC0, 0x80) << "the RFC 4122 variant";
+}
+
+namespace {
+// Frees its block when its thread ends, after the thread's own counts may be gone.
+struct LiberaNoFim {
+  void* pv = nullptr;
+  ~LiberaNoFim() { CoTaskMemFree(pv); }
+};
+}  // namespace
+
+TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDeEla) {
+  const int64_t nBlocos = CoTaskMemBlocosVivos();
+  const uint64_t nBytes = CoTaskMemBytesPedidos();
+  void* a[3] = {};
+  std::thread([&] {
+    a[0] = CoTaskMemAlloc(10);
+    a[1] = CoTaskMemAlloc(20);
+    a[2] = CoTaskMemAlloc(0);
+  }).join();
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 3) << "an ended thread's blocks still count";
+  EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 30);
+
+  // A thread still running counts too, freeing blocks it never allocated.
+  std::mutex m;
+  std::condition_variable cv;
+  int iPasso = 0;
+  void* pDoVivo = nullptr;
+  std::thread vivo([&] {
+    CoTaskMemFree(a[0]);
+    CoTaskMemFree(a[1]);
+    pDoVivo = CoTaskMemAlloc(5);
+    std::unique_lock<std::mutex> l(m);
+    iPasso = 1;
+    cv.notify_all();
+    cv.wait(l, [&] { return iPasso == 2; });
+  });
+  {
+    std::unique_lock<std::mutex> l(m);
+    cv.wait(l, [&] { return iPasso == 1; });
+    EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 2);
+    EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 35);
+    iPasso = 2;
+    cv.notify_all();
+  }
+  vivo.join();
+  CoTaskMemFree(pDoVivo);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 1);
+
+  // Freed by another thread-local's destructor as the thread ends.
+  std::thread([&] {
+    thread_local LiberaNoFim libera;
+    libera.pv = a[2];
+    CoTaskMemFree(CoTaskMemAlloc(1));
+  }).join();
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 36);
 }
