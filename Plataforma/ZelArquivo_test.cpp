@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cwctype>
 #include <fstream>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -154,6 +156,11 @@ TEST(CFile, ExcecoesTrazemACausa) {
 
   CFileException e(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, "X.DAT");
   EXPECT_EQ(e.GetErrorMessage(), "Arquivo n\xE3o encontrado: X.DAT");
+  // Each cause says what went wrong in words of its own; only an unnamed failure is unspecified.
+  std::set<std::string> textos;
+  for (int c = CFileException::none; c <= CFileException::endOfFile; ++c)
+    EXPECT_TRUE(textos.insert(CFileException(c).GetErrorMessage()).second) << c;
+  EXPECT_EQ(CFileException(CFileException::endOfFile + 1).GetErrorMessage(), "Erro n\xE3o especificado");
 }
 
 TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
