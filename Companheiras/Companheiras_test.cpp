@@ -219,6 +219,10 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   }
   obj.CopiarDe(nullptr);  // no record: the last one stays
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
+  _REG_CR_ALTERACAOPS fora{};
+  obj.CopiarPara(&fora);
+  EXPECT_EQ(fora.ulTipoAlteracao, 9u);
+  obj.CopiarPara(nullptr);  // nowhere to copy to: nothing happens
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {

@@ -112,7 +112,7 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   // A malformed script writes nothing.
   for (const char* sz : {"HKCR { A = s 'x' { B = s 'y' }", "HKCR { A = q 'x' }", "HKXX { A }",
                          "HKCR { A = s '%DESCONHECIDA%' }", "HKCR { A = s 'sem fim }", "HKCR { A = d 'x1' }",
-                         "HKCR { A = d '' }"})
+                         "HKCR { A = d '' }", "HKCR { A = s 'x' } HKCR"})
     EXPECT_EQ(r.Registra(sz), E_INVALIDARG) << sz;
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "A"), ERROR_FILE_NOT_FOUND);
 }

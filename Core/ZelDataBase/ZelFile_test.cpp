@@ -285,6 +285,16 @@ TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
   ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
   EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat")));
   EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
+  // A sibling of no whole record still takes the place: the rename is done,
+  // and only the reload's failure is logged.
+  Escreve("dados.TRA", "12345");
+  EXPECT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
+  EXPECT_EQ(Bytes("DADOS.dat"), "12345");
+  int nLinhas = 0;
+  for (const std::string& l : Linhas(ArquivoErrosEmpresa()))
+    nLinhas += l.find("\tCZelFileBase::RenomeiaArquivoEXT\t") != std::string::npos &&
+               l.find("\thr = Inicializa(&zelProfiler)\t") != std::string::npos;
+  EXPECT_EQ(nLinhas, 1);
 }
 
 TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
