@@ -189,7 +189,7 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
       << "the column after an accented name";
   EXPECT_EQ(aLinhas[2].back(), '0');
 
-  // A stamp in January or February belongs to its own year.
+  // A stamp in January or February belongs to its own year; a month's 31st is its own.
   const std::string sCabecalhos = Bytes("DFIEHDR.DAT");
   const struct {
     SYSTEMTIME st;
@@ -197,6 +197,9 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   } carimbos[] = {{{2024, 2, 0, 29, 23, 59, 58, 0}, "2024-02-29 23:59:58"},
                   {{2025, 1, 0, 1, 0, 0, 0, 0}, "2025-01-01 00:00:00"},
                   {{2024, 3, 0, 1, 12, 0, 0, 0}, "2024-03-01 12:00:00"},
+                  {{2024, 3, 0, 31, 8, 0, 0, 0}, "2024-03-31 08:00:00"},
+                  {{2023, 8, 0, 31, 0, 0, 1, 0}, "2023-08-31 00:00:01"},
+                  {{2025, 1, 0, 31, 23, 0, 0, 0}, "2025-01-31 23:00:00"},
                   {{1899, 12, 0, 30, 0, 0, 0, 0}, ""}};  // no stamp
   for (const auto& c : carimbos) {
     std::string s = sCabecalhos;
@@ -443,10 +446,19 @@ TEST_F(InspecaoTeste, ErrosSaoMensagensClarasSemQueda) {
 
 // The program answers a bad command line; an empty directory gains no files.
 TEST(InspecaoPrograma, ExecutavelRespondeEDiretorioVazioNaoGanhaArquivos) {
-  const int i = std::system((std::string(ZEL_TOLVAN_INSPECIONA) + " 2>/dev/null").c_str());
+  const std::string sDiretorio = ZelNovoDiretorio("vazio");
+  // Reports go to standard output and complaints to standard error.
+  const std::string sPrograma = std::string(ZEL_TOLVAN_INSPECIONA) + " ", sSaida = sDiretorio + "../saida.txt",
+                    sErros = sDiretorio + "../erros.txt", sRedirige = " >" + sSaida + " 2>" + sErros;
+  int i = std::system((sPrograma + sRedirige).c_str());
   ASSERT_TRUE(WIFEXITED(i));
   EXPECT_EQ(WEXITSTATUS(i), 2) << "the status of a wrong call";
-  const std::string sDiretorio = ZelNovoDiretorio("vazio");
+  EXPECT_EQ(ZelLeArquivoInteiro(sSaida), "");
+  EXPECT_NE(ZelLeArquivoInteiro(sErros), "");
+  i = std::system((sPrograma + sDiretorio + " verifica" + sRedirige).c_str());
+  EXPECT_EQ(WEXITSTATUS(i), kInspecaoOk);
+  EXPECT_EQ(ZelLeArquivoInteiro(sSaida), "no Vovi Dadi files here: nothing to check\n");
+  EXPECT_EQ(ZelLeArquivoInteiro(sErros), "");
   std::ostringstream saida, erros;
   EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "verifica"}, saida, erros), kInspecaoOk) << erros.str();
   EXPECT_EQ(IEInspecionaExecuta({"--json", sDiretorio, "cabecalhos"}, saida, erros), kInspecaoOk);

@@ -957,4 +957,10 @@ TEST_F(ZelArqExTeste, ObjetoSegueAGeracaoDoArquivoEmOutraGrafiaDoNome) {
   ASSERT_EQ(outro.Abre(Escreve(m_sDir + "OUTRO.DAT", Zeros(kTamanho) + Reg('o')), 'L', kTamanho, 0, TRUE), 0);
   ASSERT_EQ(Le(outro, 1), Reg('o'));
   EXPECT_EQ(Le(leitor, 1), Reg('b')) << "a write under one spelling is seen under the other";
+  // An open after a write leaves the generation where the write put it.
+  ASSERT_EQ(GravaEm(escritor, 'c', 1), 1);
+  CZelArqEx terceiro;
+  ASSERT_EQ(terceiro.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  ASSERT_EQ(Le(outro, 1), Reg('o'));
+  EXPECT_EQ(Le(leitor, 1), Reg('c'));
 }
