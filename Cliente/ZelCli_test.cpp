@@ -49,6 +49,7 @@ TEST(ZelCliTexto, Cp1252IdaEVolta) {
   ASSERT_TRUE(ZelUtf8ParaCp1252(ZelCp1252ParaUtf8(todos), &volta));
   EXPECT_EQ(volta, todos);
   EXPECT_EQ(ZelCp1252ParaUtf8("Jo\xE3o \x80"), "Jo\xC3\xA3o \xE2\x82\xAC");
+  EXPECT_EQ(ZelCp1252ParaUtf8("\x8C\x8A\x83"), "\xC5\x92\xC5\xA0\xC6\x92");  // past U+00FF, still two bytes
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xE2\x98\x83", &volta));  // a snowman has no byte
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3", &volta));          // cut sequence
   EXPECT_FALSE(ZelUtf8ParaCp1252("\xC3(", &volta));         // a lead byte and no continuation
