@@ -1,5 +1,6 @@
 #include "ZelCom.h"
 
+#include <pthread.h>
 #include <sys/random.h>
 
 #include <algorithm>
@@ -90,8 +91,15 @@ struct Registro {
 };
 
 // Never destroyed: threads may still allocate while statics are destroyed.
+// Held across fork, so that a child never inherits it locked by a thread it
+// does not have.
 Registro& RegistroContagens() {
-  static Registro* p = new Registro;
+  static Registro* p = [] {
+    auto* r = new Registro;
+    pthread_atfork([] { RegistroContagens().m.lock(); }, [] { RegistroContagens().m.unlock(); },
+                   [] { RegistroContagens().m.unlock(); });
+    return r;
+  }();
   return *p;
 }
 

@@ -4,11 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
 #include "ZelCom.h"
+#include "ZelTesteAjudante.h"
 
 TEST(ZelCrc, VetoresPublicadosEEncadeamento) {
   EXPECT_EQ(ZelCrc64("123456789"), 0x2B9C7EE4E2780C8Aull);
@@ -120,4 +122,23 @@ TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDeEla) {
   }).join();
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
   EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 36);
+}
+
+// A child forked while another thread adds up the counts still reads them:
+// it never inherits their lock held.
+TEST(ZelCom, FilhoDeProcessoComThreadsLeAsContagens) {
+  std::atomic<bool> bFim{false};
+  std::thread somador([&] {
+    while (!bFim) CoTaskMemBlocosVivos();
+  });
+  int nTravados = 0;
+  for (int i = 0; i < 100 && nTravados == 0; ++i) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(CoTaskMemBlocosVivos() >= 0 ? 0 : 1);
+    ASSERT_GT(pid, 0);
+    nTravados += ZelEsperaAjudante(pid, 2000) != 0;
+  }
+  bFim = true;
+  somador.join();
+  EXPECT_EQ(nTravados, 0);
 }
