@@ -135,8 +135,7 @@ TEST(ZelCom, FilhoDeProcessoComThreadsLeAsContagens) {
   for (int i = 0; i < 100 && nTravados == 0; ++i) {
     const pid_t pid = fork();
     if (pid == 0) _exit(CoTaskMemBlocosVivos() >= 0 ? 0 : 1);
-    ASSERT_GT(pid, 0);
-    nTravados += ZelEsperaAjudante(pid, 2000) != 0;
+    nTravados += pid < 0 || ZelEsperaAjudante(pid, 2000) != 0;
   }
   bFim = true;
   somador.join();
