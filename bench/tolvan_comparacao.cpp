@@ -72,16 +72,22 @@ double Mede(int nLotes, int nPorLote, const std::function<bool()>& op) {
   return Mediana(std::move(a));
 }
 
-// Two sides' medians, their batches taken in turn: a slow spell of the
+// Two sides' medians over nLotes measures taken in turn: a slow spell of the
 // machine then falls on both sides alike instead of on one.
-std::pair<double, double> MedeEmTurnos(int nLotes, int nPorLote, const std::function<bool()>& opA,
-                                       const std::function<bool()>& opB) {
+std::pair<double, double> EmTurnos(int nLotes, const std::function<double()>& medeA,
+                                   const std::function<double()>& medeB) {
   std::vector<double> a, b;
   for (int l = 0; l < nLotes; ++l) {
-    a.push_back(Lote(nPorLote, opA));
-    b.push_back(Lote(nPorLote, opB));
+    a.push_back(medeA());
+    b.push_back(medeB());
   }
   return {Mediana(std::move(a)), Mediana(std::move(b))};
+}
+
+// The same for the time of one operation, a batch of each side at a time.
+std::pair<double, double> MedeEmTurnos(int nLotes, int nPorLote, const std::function<bool()>& opA,
+                                       const std::function<bool()>& opB) {
+  return EmTurnos(nLotes, [&] { return Lote(nPorLote, opA); }, [&] { return Lote(nPorLote, opB); });
 }
 
 // The keys of one read: nChaves origins spread over 1..n, a different set
@@ -492,12 +498,9 @@ int Compara(const Opcoes& o) {
   const int nChamadasFilho = o.bRapido ? 2 : 40;
   // One process and four in turns, a median of each: one such run lasts a
   // tenth of a second, which a slow spell of the machine can fill.
-  std::vector<double> aUm, aQuatro;
-  for (int l = 0; l < nLotes; ++l) {
-    aUm.push_back(ChamadasPorSegundo(1, aEmpresas[1], aTamanhos[1], nChamadasFilho, nChaves));
-    aQuatro.push_back(ChamadasPorSegundo(4, aEmpresas[1], aTamanhos[1], nChamadasFilho, nChaves));
-  }
-  const double dUm = Mediana(std::move(aUm)), dQuatro = Mediana(std::move(aQuatro));
+  const auto [dUm, dQuatro] =
+      EmTurnos(nLotes, [&] { return ChamadasPorSegundo(1, aEmpresas[1], aTamanhos[1], nChamadasFilho, nChaves); },
+               [&] { return ChamadasPorSegundo(4, aEmpresas[1], aTamanhos[1], nChamadasFilho, nChaves); });
   for (IZelDF_IEx* p : apServidor) p->Release();
 
   // The table.
