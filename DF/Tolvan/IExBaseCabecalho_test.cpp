@@ -13,6 +13,7 @@ namespace {
 constexpr HRESULT kAlemDoFim = HR(0x80043E95);          // a read past the end
 constexpr HRESULT kGravacaoAlemDoFim = HR(0x80040A73);  // a write beyond the next free record
 constexpr HRESULT kMarcaOcupada = HR(0x800400FD);
+const std::string kLidoAlemDoFim = "hr " + std::to_string(kAlemDoFim) + ": ";
 
 // A field as a client sends it; the users stay with the caller.
 IE_CAMPO_PS Campo(int id, const char* szNome, const std::vector<UI2>& aUsuarios = {}, UI4 dwFlags = 0) {
@@ -24,7 +25,7 @@ IE_CAMPO_PS Campo(int id, const char* szNome, const std::vector<UI2>& aUsuarios 
   return c;
 }
 
-// Records as the files hold them.
+// Records as the files hold them; the users' file with its zero record.
 std::string RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuarios, UI4 dwFlags = 0) {
   IE_CAMPO_ARQ_V2 r{dwFlags, 7, ulPtrUsuarios, id, nUsuarios, {}, {}};
   std::strncpy(r.szNome, szNome, 50);
@@ -32,7 +33,7 @@ std::string RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuario
 }
 
 std::string Usuarios(std::initializer_list<UI2> a) {
-  std::string s;
+  std::string s = IEZeros(8);
   for (UI2 us : a) s += IEBytes(IE_USUARIO_ARQ_V0{us, {}});
   return s;
 }
@@ -41,20 +42,11 @@ std::string RegHdr(UI4 dwFlags, UI4 eProcesso, UI4 nQtd, UI4 iPtr, UI8 ullCarimb
   return IEBytes(IE_HDR_ARQ_V0{dwFlags, eProcesso, nQtd, iPtr, ullCarimbo, {}});
 }
 
-UI8 CarimboAgora() {
-  SYSTEMTIME st{};
-  GetLocalTime(&st);
-  return IECarimbo(st);
-}
-
 IE_CAMPO_DATA_PS Valor(int id, UI8 ullValor) { return IEValor(static_cast<IE_E_CAMPO>(id), ullValor); }
 
 // A text as the client library sends it: ulTamanho characters, terminated or not.
 IE_CAMPO_DATA_PS Texto(int id, char* pcTexto, UI4 ulTamanho) {
-  IE_CAMPO_DATA_PS v = Valor(id, 0);
-  v.pcTexto = pcTexto;
-  v.ulTamanhoTexto = ulTamanho;
-  return v;
+  return {{}, {}, static_cast<IE_E_CAMPO>(id), ulTamanho, pcTexto, nullptr};
 }
 
 class IExCabecalho : public IExTeste {
@@ -73,12 +65,12 @@ class IExCabecalho : public IExTeste {
   }
 
   HRESULT Grava(UI4* pPos, int eProcesso, std::vector<IE_CAMPO_PS> aCampos, UI4 dwFlags = 0) {
-    IE_HDR_PS ps{};
-    ps.dwFlags = dwFlags;
-    ps.eProcesso = static_cast<IE_E_PROCESSO>(eProcesso);
-    ps.nQtdCampos = static_cast<UINT>(aCampos.size());
-    ps.pCampos = aCampos.empty() ? nullptr : aCampos.data();
-    return m_ie.GravaIEHeader(pPos, ps);
+    return m_ie.GravaIEHeader(pPos, {dwFlags,
+                                     static_cast<IE_E_PROCESSO>(eProcesso),
+                                     static_cast<UINT>(aCampos.size()),
+                                     {},
+                                     aCampos.empty() ? nullptr : aCampos.data(),
+                                     nullptr});
   }
   // One header read back over whatever the caller left in the result; after
   // a failure, also what it holds.
@@ -130,24 +122,31 @@ TEST_F(IExCabecalho, CarimboContaSegundosDesde30DeDezembroDe1899Em38BitsComSinal
 }
 
 TEST_F(IExCabecalho, CabecalhoNovoNoFimComCamposEUsuariosEmSequencia) {
-  const std::vector<UI2> aUsuarios{11, 12}, aUm{13};
   UI4 lPos = 0;
-  const UI8 ullAntes = CarimboAgora();
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  const UI8 ullAntes = IECarimbo(st);
   ASSERT_EQ(Grava(&lPos, IE_PROCESSO_FT_PED,
-                  {Campo(IE_CAMPO_LIVRE_TEXTO_0 + 1, "Obs", aUsuarios, 4), Campo(IE_CAMPO_LIVRE_V4_0, "Peso"),
-                   Campo(IE_CAMPO_HORA, "Hora", aUm)},
+                  {Campo(IE_CAMPO_LIVRE_TEXTO_0 + 1, "Obs", {11, 12}, 4), Campo(IE_CAMPO_LIVRE_V4_0, "Peso"),
+                   Campo(IE_CAMPO_HORA, "Hora", {13})},
                   0x10),
             S_OK);
-  const UI8 ullDepois = CarimboAgora();
+  GetLocalTime(&st);
   EXPECT_EQ(lPos, 1u) << "the first header of a new file";
   EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(0x10, IE_PROCESSO_FT_PED, 3, 1));
   EXPECT_GE(Carimbo(1), ullAntes);
-  EXPECT_LE(Carimbo(1), ullDepois);
+  EXPECT_LE(Carimbo(1), IECarimbo(st));
   EXPECT_EQ(Bytes("DFIECMP.DAT"),
             IEZeros(80) + RegCampo(101, "Obs", 1, 2, 4) + RegCampo(250, "Peso", 0, 0) + RegCampo(400, "Hora", 3, 1));
-  EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({11, 12, 13}));
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({11, 12, 13}));
   EXPECT_FALSE(m_ie.m_ArqIE.EstaAberto()) << "the write closed the reader it bypassed";
   EXPECT_EQ(Le(1), "16 27 3 | 101 Obs 4 7 u11 u12 | 250 Peso 0 7 - | 400 Hora 0 7 u13");
+  // A name that fills its field has no terminator in the file and comes back whole.
+  const std::string sNome(50, 'N');
+  UI4 lNome = 0;
+  ASSERT_EQ(Grava(&lNome, 7, {Campo(0, sNome.c_str())}), S_OK);
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), RegCampo(0, sNome.c_str(), 0, 0));
+  EXPECT_EQ(Le(lNome), "0 7 1 | 0 " + sNome + " 0 7 -");
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
 }
 
@@ -157,23 +156,20 @@ TEST_F(IExCabecalho, ReescritaComMenosCamposNoLugarEComMaisNoFim) {
   ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "A", aUsuarios), Campo(50, "B")}), S_OK);
   ASSERT_EQ(Grava(&lOutro, 4, {Campo(150, "C")}), S_OK);
   ASSERT_EQ(lOutro, 2u);
-
   // Fewer fields: the run is overwritten in place; the users move to the end.
   ASSERT_EQ(Grava(&lPos, 3, {Campo(200, "A2", aUsuarios)}, 1), S_OK);
   EXPECT_EQ(lPos, 1u);
   EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(1, 3, 1, 1) + RegHdr(0, 4, 1, 3));
   EXPECT_EQ(Bytes("DFIECMP.DAT"),
             IEZeros(80) + RegCampo(200, "A2", 2, 1) + RegCampo(50, "B", 0, 0) + RegCampo(150, "C", 0, 0));
-  EXPECT_EQ(Bytes("DFIEUSU.DAT"), IEZeros(8) + Usuarios({5, 5}));
+  EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({5, 5}));
   // As many fields: in place too.
   ASSERT_EQ(Grava(&lOutro, 4, {Campo(150, "C2")}), S_OK);
   EXPECT_EQ(Bytes("DFIECMP.DAT").substr(3 * 80), RegCampo(150, "C2", 0, 0));
-
   // More fields than the run holds: a new run at the end, the old one left behind.
   ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "X"), Campo(50, "Y")}), S_OK);
   EXPECT_EQ(CabecalhosSemCarimbo(), IEZeros(56) + RegHdr(0, 3, 2, 4) + RegHdr(0, 4, 1, 3));
   EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), RegCampo(0, "X", 0, 0) + RegCampo(50, "Y", 0, 0));
-
   // No fields: the header keeps its run and no field is written.
   const std::string sCampos = Bytes("DFIECMP.DAT");
   ASSERT_EQ(Grava(&lPos, 3, {}), S_OK);
@@ -194,43 +190,33 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
   EXPECT_EQ(Erros("LeIEHeader", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)\thr = 0X80043E95"), 1);
   IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
-
-  // A header whose run runs past the field file's end hands out its fields'
-  // array with what was read, the rest zeroed; the caller frees it.
+  // A run past the field file's end hands out its array with what was read,
+  // the rest zeroed; the caller frees it.
   Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + RegHdr(0, 7, 3, 2) + RegHdr(0, 7, 200000, 1));
-  EXPECT_EQ(Le(2), "hr " + std::to_string(kAlemDoFim) + ": 0 7 3 | 1 B 0 7 - | 0  0 0 - | 0  0 0 -");
+  EXPECT_EQ(Le(2), kLidoAlemDoFim + "0 7 3 | 1 B 0 7 - | 0  0 0 - | 0  0 0 -");
   EXPECT_EQ(Erros("LeCampos", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)\thr = 0X80043E95"), 1);
   EXPECT_EQ(Erros("LeIEHeader", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
   // Unless no answer could carry such an array: a damaged count allocates nothing.
-  EXPECT_EQ(Le(3), "hr " + std::to_string(kAlemDoFim) + ": 0 7 200000 null");
-  EXPECT_EQ(Le(9), "hr " + std::to_string(kAlemDoFim) + ": untouched") << "no header there";
-}
-
-// A name that fills its field has no terminator in the file and comes back whole.
-TEST_F(IExCabecalho, NomeQueEncheOCampoVoltaInteiro) {
-  const std::string sNome(50, 'N');
-  UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, sNome.c_str())}), S_OK);
-  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(sizeof(IE_CAMPO_ARQ_V2)), RegCampo(0, sNome.c_str(), 0, 0));
-  EXPECT_EQ(Le(lPos), "0 7 1 | 0 " + sNome + " 0 7 -");
-}
-
-TEST_F(IExCabecalho, UsuarioAlemDoFimFalhaSemDeixarBlocos) {
+  EXPECT_EQ(Le(3), kLidoAlemDoFim + "0 7 200000 null");
+  EXPECT_EQ(Le(9), kLidoAlemDoFim + "untouched") << "no header there";
+  // Users past the users' file's end: the same, without a block left over.
   const std::vector<UI2> aUsuarios{1, 2};
-  UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B", aUsuarios)}), S_OK);
+  UI4 lUsuarios = 0;
+  ASSERT_EQ(Grava(&lUsuarios, 7, {Campo(0, "A"), Campo(1, "B", aUsuarios)}), S_OK);
   m_ie.m_ArqUsuariosIE.Fecha();
-  Escreve("DFIEUSU.DAT", IEZeros(8) + Usuarios({1}));
-  EXPECT_EQ(Le(lPos), "hr " + std::to_string(kAlemDoFim) + ": 0 7 2 | 0 A 0 7 - | 1 B 0 7 u1 u0");
+  Escreve("DFIEUSU.DAT", Usuarios({1}));
+  EXPECT_EQ(Le(lUsuarios), kLidoAlemDoFim + "0 7 2 | 0 A 0 7 - | 1 B 0 7 u1 u0");
   EXPECT_EQ(
       Erros("LeCampos", "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"), 1);
 }
 
-// A header the disk cannot take fails with the file's own code (the fields,
-// none here, went before it) and leaves every file as it was.
-TEST_F(IExCabecalho, CabecalhoQueODiscoNaoRecebeDaOCodigoDoArquivo) {
+// Bad input fails with its code and line and changes no file; a header the
+// disk cannot take fails with the file's own code (the fields, none here,
+// went before it).
+TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
+  const std::vector<UI2> aUsuarios{1};
   UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 3, {Campo(0, "A")}), S_OK);
+  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A", aUsuarios)}), S_OK);
   const auto antes = Arquivos();
   UI4 lNovo = 0;
   {
@@ -240,16 +226,8 @@ TEST_F(IExCabecalho, CabecalhoQueODiscoNaoRecebeDaOCodigoDoArquivo) {
   }
   EXPECT_EQ(lNovo, 0u);
   EXPECT_EQ(Arquivos(), antes);
-}
 
-TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
-  const std::vector<UI2> aUsuarios{1};
-  UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A", aUsuarios)}), S_OK);
-  const auto antes = Arquivos();
-
-  IE_HDR_PS ps{};
-  ps.eProcesso = IE_PROCESSO_FT_PED;
+  IE_HDR_PS ps{0, IE_PROCESSO_FT_PED, 0, {}, nullptr, nullptr};
   EXPECT_EQ(m_ie.GravaIEHeader(nullptr, ps), E_POINTER);
   for (int eProcesso : {69, -1}) {
     ps.eProcesso = static_cast<IE_E_PROCESSO>(eProcesso);
@@ -259,7 +237,6 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   ps.eProcesso = IE_PROCESSO_FT_PED;
   ps.nQtdCampos = 2;
   EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "fields counted but not given";
-
   IE_CAMPO_PS aCampos[2] = {Campo(0, "A"), Campo(1, "B")};
   ps.pCampos = aCampos;
   std::memset(aCampos[1].szNome, 'x', sizeof aCampos[1].szNome);
@@ -322,14 +299,11 @@ class IExBusca : public IExCabecalho {
                                RegHdr(1, 12, 0, 0, ullNegativo));
   }
   std::vector<UI4> Busca(UI4 dwFlags, int eProc, UI4 ulPonteiro = 0) {
-    IE_HEADER_FILTRO_PS filtro{dwFlags, static_cast<IE_E_PROCESSO>(eProc), ulPonteiro, {}};
     IE_ARRAY_PONTEIROS_PS r;
     std::memset(&r, 0x5A, sizeof r);
-    EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), S_OK);
+    EXPECT_EQ(m_ie.BuscaPtrsIEHeader({dwFlags, static_cast<IE_E_PROCESSO>(eProc), ulPonteiro, {}}, &r), S_OK);
     std::vector<UI4> a(r.pPtrs, r.pPtrs + r.qtd);
-    if (r.qtd == 0) {
-      EXPECT_EQ(r.pPtrs, nullptr);
-    }
+    EXPECT_EQ(r.pPtrs == nullptr, r.qtd == 0) << "no array for no match";
     CoTaskMemFree(r.pPtrs);
     return a;
   }
@@ -348,9 +322,8 @@ TEST_F(IExBusca, VivosDoProcessoOuOExcluidoMaisRecenteConformeOFiltro) {
   EXPECT_EQ(Busca(3, 9), (std::vector<UI4>{1, 3, 4, 6})) << "bit 1: deleted headers listed, no fallback";
   EXPECT_EQ(Busca(3, 9, 6), (std::vector<UI4>{1, 3, 4, 6}));
   EXPECT_EQ(Busca(2, 0), (std::vector<UI4>{1, 2, 3, 4, 5, 6, 7}));
-}
 
-TEST_F(IExBusca, FiltroRuimOuResultadoNuloDaoCodigoELinha) {
+  // A bad filter or no result: the code and a line, nothing written.
   IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(69), 0, {}};
   IE_ARRAY_PONTEIROS_PS r{};
   r.qtd = 3;
@@ -373,10 +346,9 @@ TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
     UI4 lNovo = 0;
     EXPECT_EQ(Grava(&lNovo, 7, {Campo(0, "B")}), kMarcaOcupada);
     EXPECT_EQ(lNovo, 0u);
-    IE_HEADER_FILTRO_PS filtro{0, IE_PROCESSO_FN_CRE, 0, {}};
     IE_ARRAY_PONTEIROS_PS r;
     std::memset(&r, 0x5A, sizeof r);
-    EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, &r), kMarcaOcupada);
+    EXPECT_EQ(m_ie.BuscaPtrsIEHeader({0, IE_PROCESSO_FN_CRE, 0, {}}, &r), kMarcaOcupada);
     EXPECT_EQ(r.qtd, 0u) << "the result is cleared before the marker is asked for";
     EXPECT_EQ(r.pPtrs, nullptr);
   }
@@ -405,7 +377,6 @@ TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
   UI4 lNovo = 0;
   EXPECT_EQ(Grava(&lNovo, 8, {Campo(0, "B")}), S_OK);
   EXPECT_EQ(lNovo, 2u);
-
   // Calls of the same object at once.
   std::atomic<int> nFalhas{0};
   std::thread leitor([&] {
@@ -414,9 +385,8 @@ TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
   for (int i = 0; i < 50; ++i) {
     UI4 lUm = 1;
     nFalhas += Grava(&lUm, 7, {Campo(0, "A"), Campo(1, "B")}) != S_OK;
-    IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(7), 0, {}};
     IE_ARRAY_PONTEIROS_PS r{};
-    nFalhas += m_ie.BuscaPtrsIEHeader(filtro, &r) != S_OK || r.qtd != 1;
+    nFalhas += m_ie.BuscaPtrsIEHeader({1, static_cast<IE_E_PROCESSO>(7), 0, {}}, &r) != S_OK || r.qtd != 1;
     CoTaskMemFree(r.pPtrs);
   }
   leitor.join();
@@ -460,7 +430,6 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   EXPECT_EQ(IEDescreveValores(aValores, 1), "103:" + std::to_string(IELugar(1, 10)))
       << "the caller's text values now hold their places, without text";
   EXPECT_EQ(Le(1, 5), "103:'Observa\xE7\xE3o' 251:2147483690 100:0 149:'ab' 400:1234");
-
   // Rewritten in place: the records are overwritten, every text appended again.
   char szNovo[] = "x";
   IE_CAMPO_DATA_PS aNovos[2] = {Texto(103, szNovo, 2), Valor(251, 7)};
@@ -469,7 +438,6 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0') + "Observa\xE7\xE3o" + "abx");
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(48, 96), IERegValor(103, IELugar(13, 1)) + IERegValor(251, 7));
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), 6u * 48);
-
   // The longest text a 16-bit length holds is kept whole.
   std::string sMaximo(0xFFFF, 'm');
   IE_CAMPO_DATA_PS aMaximo[1] = {Texto(103, sMaximo.data(), 0xFFFF)};
@@ -487,7 +455,6 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   EXPECT_EQ(Bytes("FNIEXCRE.DAT"), IEZeros(48) + IERegValor(0, 20261205) + IERegValor(100, IELugar(99, 99)));
   EXPECT_EQ(Bytes("FNIEXCREText.DAT"), std::string(1, '\0'));
   EXPECT_EQ(Le(2, 1, false), "100:" + std::to_string(IELugar(99, 99))) << "the plain form reads no text";
-
   IE_CAMPO_DATA_PS* pLidos = nullptr;
   ASSERT_EQ(m_ie.LeArrayItens(m_arq, 0, 0, &pLidos), S_OK);
   EXPECT_NE(pLidos, nullptr) << "allocated even for no value";
@@ -495,29 +462,26 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   UI4 iZero = 0;
   EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 0, &iZero, nullptr), S_OK);
   EXPECT_EQ(iZero, 0u);
-
   // A text place beyond the text file fails, the array kept with what was read.
-  EXPECT_EQ(Le(1, 2), "hr " + std::to_string(kAlemDoFim) + ": 0:20261205 100:425201762403");
+  EXPECT_EQ(Le(1, 2), kLidoAlemDoFim + "0:20261205 100:425201762403");
   EXPECT_EQ(Erros("LeArrayItensWithText", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
 }
 
 // A chain or a text that runs past the end of its file fails where the
-// record-by-record read would, with its code and trace; one wholly inside
-// reads the same values whether the cache holds them or not.
+// record-by-record read would; one wholly inside reads the same values
+// whether the cache holds them or not.
 TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   char szAb[] = "ab";
   IE_CAMPO_DATA_PS aValores[2] = {Texto(IE_CAMPO_LIVRE_TEXTO_0, szAb, 3), Valor(251, 5)};
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
-  EXPECT_EQ(Le(2, 2, false), "hr " + std::to_string(kAlemDoFim) + ": 251:5 0:0");
+  EXPECT_EQ(Le(2, 2, false), kLidoAlemDoFim + "251:5 0:0");
   EXPECT_EQ(Erros("LeArrayItens", "hr = arq.Le(iPtr + i, &reg)\thr = 0X80043E95"), 1);
-
   // A text whose start is inside the text file and whose end is not.
   IE_CAMPO_DATA_PS aLongo[1] = {Valor(IE_CAMPO_LIVRE_TEXTO_0, IELugar(2, 5))};
   UI4 iPtrLongo = 0;
   ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 1, &iPtrLongo, aLongo), S_OK);
-  EXPECT_EQ(Le(iPtrLongo, 1), "hr " + std::to_string(kAlemDoFim) + ": 100:21474836482");
-
+  EXPECT_EQ(Le(iPtrLongo, 1), kLidoAlemDoFim + "100:21474836482");
   // The same chain, read after another reader filled its cache with it.
   IE_CAMPO_DATA_ARQ_V2 reg{};
   ASSERT_EQ(m_arq.Le(1, &reg), ZELARQ_OK);
@@ -536,7 +500,6 @@ TEST_F(IExItens, ValorRuimParaAGravacaoDepoisDosTextosAnteriores) {
   IE_CAMPO_DATA_PS aValores[2] = {Texto(100, szTexto, 4), Valor(251, 1)};
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iPtr, aValores), S_OK);
   const std::string sValores = Bytes("FNIEXCRE.DAT");
-
   char szOutro[] = "de";
   IE_CAMPO_DATA_PS aRuins[3] = {Texto(100, szOutro, 3), Valor(IE_CAMPO_COUNT, 1), Texto(101, szTexto, 4)};
   UI4 iNovo = 0;
@@ -563,9 +526,8 @@ TEST_F(IExItens, ValorRuimParaAGravacaoDepoisDosTextosAnteriores) {
   EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 2, &iNovo, nullptr), E_POINTER);
   EXPECT_EQ(m_ie.GravaArrayItens(m_arq, 2, &iNovo, nullptr), E_POINTER);
   EXPECT_EQ(Arquivos(), antes);
-
   // Reading past the end, or a record of an unknown kind, hands nothing out.
-  EXPECT_EQ(Le(0xFFFFFFFF, 1), "hr " + std::to_string(kAlemDoFim) + ": 0:0");
+  EXPECT_EQ(Le(0xFFFFFFFF, 1), kLidoAlemDoFim + "0:0");
   EXPECT_EQ(
       Erros("LeArrayItensWithText", "hr = LeArrayItens(arq, iPtr, pQtd, ppArray, dwFlags, pHeader)\thr = 0X80043E95"),
       1);
@@ -622,32 +584,33 @@ class IExItensEmBloco : public IExItens {
       if (i == 0) iPtr = ulPos;
     }
   }
+  // Both value files and both text files alike.
+  void ConfereCopia() {
+    EXPECT_TRUE(Bytes("FNIEXCRE.DAT") == Bytes("FNIEXCRE.cop"));
+    EXPECT_TRUE(Bytes("FNIEXCREText.DAT") == Bytes("FNIEXCREText.cop"));
+  }
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> m_copia{&m_ie, ".cop"};
   std::vector<std::string> m_aTextos;
 };
 
+// Texts past a megabyte in all, and a partial record left by a crash at the
+// end of both value files (before they were opened again): the run takes its
+// place.
 TEST_F(IExItensEmBloco, LongasCorridasETextosDaoOsMesmosBytesQueUmAUm) {
-  // Texts past a megabyte in all, and a partial record left by a crash at
-  // the end of both value files (before they were opened again): the run
-  // takes its place.
   m_arq.Fecha();
   m_copia.Fecha();
-  for (const char* szNome : {"FNIEXCRE.DAT", "FNIEXCRE.cop"}) {
-    std::string s = Bytes(szNome);
-    Escreve(szNome, s + IEBytes(IE_CAMPO_DATA_ARQ_V2{}) + std::string(20, 'x'));
-  }
+  for (const char* szNome : {"FNIEXCRE.DAT", "FNIEXCRE.cop"})
+    Escreve(szNome, Bytes(szNome) + IEBytes(IE_CAMPO_DATA_ARQ_V2{}) + std::string(20, 'x'));
   std::vector<IE_CAMPO_DATA_PS> a = Valores(kMuitos, 500);
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, kMuitos, &iPtr, a.data()), S_OK);
   EXPECT_EQ(iPtr, 2u);
   GravaUmAUm(Valores(kMuitos, 500), 0);
   ASSERT_GT(Bytes("FNIEXCREText.DAT").size(), 1u << 20);
-  EXPECT_TRUE(Bytes("FNIEXCRE.DAT") == Bytes("FNIEXCRE.cop"));
-  EXPECT_TRUE(Bytes("FNIEXCREText.DAT") == Bytes("FNIEXCREText.cop"));
+  ConfereCopia();
   // The caller's array holds what it would have held.
   EXPECT_EQ(a[3].pcTexto, nullptr);
   EXPECT_EQ(a[kMuitos - 2].id, 251);
-
   // Rewritten in place from the second record, running past the end.
   a = Valores(kMuitos, 9);
   iPtr = 3;
@@ -655,9 +618,7 @@ TEST_F(IExItensEmBloco, LongasCorridasETextosDaoOsMesmosBytesQueUmAUm) {
   EXPECT_EQ(iPtr, 3u);
   GravaUmAUm(Valores(kMuitos, 9), 3);
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").size(), (2u + kMuitos + 1) * sizeof(IE_CAMPO_DATA_ARQ_V2));
-  EXPECT_TRUE(Bytes("FNIEXCRE.DAT") == Bytes("FNIEXCRE.cop"));
-  EXPECT_TRUE(Bytes("FNIEXCREText.DAT") == Bytes("FNIEXCREText.cop"));
-
+  ConfereCopia();
   IE_CAMPO_DATA_PS* pLidos = nullptr;
   ASSERT_EQ(m_ie.LeArrayItensWithText(m_arq, 3, kMuitos, &pLidos), S_OK);
   for (UINT i : {0u, 3u, 7u, kMuitos - 2}) {
@@ -672,22 +633,18 @@ TEST_F(IExItensEmBloco, FalhaDosTextosOuDosValoresDizQualENaoDeixaRegistroNovo) 
   UI4 iPtr = 0;
   ASSERT_EQ(m_ie.GravaArrayItensWithText(m_arq, 10, &iPtr, a.data()), S_OK);
   m_arq.Fecha();
-  struct Caso {
-    const char* szSomenteLeitura;
-    const char* szTrace;
-  };
-  for (const Caso& c :
-       {Caso{"FNIEXCREText.DAT", "arq.GravaTexto(sTexto, reg)"}, Caso{"FNIEXCRE.DAT", "arq.Grava(&reg, &lPosGrava)"}}) {
-    SCOPED_TRACE(c.szSomenteLeitura);
+  for (const auto& [szSomenteLeitura, szTraco] : {std::pair{"FNIEXCREText.DAT", "arq.GravaTexto(sTexto, reg)"},
+                                                  std::pair{"FNIEXCRE.DAT", "arq.Grava(&reg, &lPosGrava)"}}) {
+    SCOPED_TRACE(szSomenteLeitura);
     const std::string sValores = Bytes("FNIEXCRE.DAT");
-    ASSERT_EQ(ZelDefineSomenteLeitura(m_sVovi + c.szSomenteLeitura, true), ERROR_SUCCESS);
+    ASSERT_EQ(ZelDefineSomenteLeitura(m_sVovi + szSomenteLeitura, true), ERROR_SUCCESS);
     a = Valores(10, 5);
     iPtr = 0;
     EXPECT_EQ(m_ie.GravaArrayItensWithText(m_arq, 10, &iPtr, a.data()), IES_MAKE_HR(ZELARQ_SOMENTE_LEITURA));
     m_arq.Fecha();
-    ZelDefineSomenteLeitura(m_sVovi + c.szSomenteLeitura, false);
+    ZelDefineSomenteLeitura(m_sVovi + szSomenteLeitura, false);
     EXPECT_EQ(iPtr, 0u);
-    EXPECT_TRUE(ErroContem(c.szTrace));
+    EXPECT_TRUE(ErroContem(szTraco));
     EXPECT_EQ(Bytes("FNIEXCRE.DAT"), sValores);
   }
 }
