@@ -66,7 +66,6 @@ TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias)
   EXPECT_EQ(ie.AbreArqUsuario(), S_OK);
   EXPECT_TRUE(ie.m_ArqUsuariosIE.EstaAberto());
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
-
   ASSERT_EQ(ie.Finaliza(), S_OK);
   EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
@@ -83,7 +82,6 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   EXPECT_FALSE(Existe("DFIEUSU.DAT"));
   EXPECT_EQ(primeiro.AbreArqUsuario(), S_OK);
   EXPECT_TRUE(Existe("DFIEUSU.DAT"));
-
   // A record that only a reload would see.
   Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(2, 7), Vinculo(2, 8), Vinculo(3, 1)}));
   CIExBaseTeste segundo;
@@ -98,7 +96,6 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
   ASSERT_EQ(segundo.Finaliza(), S_OK);
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-
   // Closed: the next start reads the file again; one let go without Finaliza
   // gives the base back at once.
   IniciaESolta(1, 3);
@@ -120,7 +117,6 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   }
   EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1")) << "idle, not closed";
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 0u);
-
   // Reconnecting within the quiet period neither converts nor reloads.
   Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(1, 2)}));
   {
@@ -136,10 +132,8 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   }
   const auto inicio = std::chrono::steady_clock::now();
   ASSERT_TRUE(EsperaFechar("EMP1"));
-  EXPECT_GE(std::chrono::steady_clock::now() - inicio, periodo / 2)
-      << "closed only after the quiet period";
+  EXPECT_GE(std::chrono::steady_clock::now() - inicio, periodo / 2) << "closed only after the quiet period";
   IniciaESolta(1, 2);
-
   // Each release starts the period again: a quarter after the second one,
   // half a period after the first, the base is still open.
   const auto quarto = periodo / 4;
@@ -163,7 +157,6 @@ TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   }
   EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
   EXPECT_TRUE(ErroContem("hr = E_ZELDF_FALHA_ACESSAR_REGISTRY"));
-
   // A registered directory is made with its parents; a file in its place fails.
   const std::string sFundo = ZelDiretorioTeste() + "nao/existe/ainda/";
   RegistraEmpresa("EMP2", sFundo);
@@ -202,7 +195,6 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
   EXPECT_EQ(ie.nConversoes, 1);
   EXPECT_EQ(VersaoGravada(), 9u);
   ie.Finaliza();
-
   // Each later step that cannot make or open its file says which one.
   for (const auto& [szArquivo, szEtapa, szFuncao, szExpressao] :
        {std::tuple{"DFIEINTVINC.DAT", "hr = VerificaArquivosIntegracao()", "CIExBase::VerificaArquivosIntegracao",
@@ -220,19 +212,15 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
     EXPECT_EQ(ErrosDe(szFuncao, "IExBase", szExpressao), 1);
     ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + szArquivo), ERROR_SUCCESS);
   }
-}
-
-// A damaged link file fails the start after the database opened: the
-// database is given back, nothing stays open and the file is never cut.
-TEST_F(IExBaseTeste, ArquivoDanificadoFalhaAPartidaEDevolveABase) {
-  Escreve("DFIECONFIG.DAT", Configuracao(9));
+  // A damaged link file fails the start after the database opened: the
+  // database is given back and the file is never cut.
   const std::string sVinculos = IEBytes(Vinculo(1, 1)) + "xy";
   Escreve("DFIEVINC.dat", sVinculos);
-  CIExBaseTeste ie;
-  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x810809D8));
+  CIExBaseTeste danificado;
+  EXPECT_EQ(danificado.Inicializa("EMP1", 1, 1), HR(0x810809D8));
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-  EXPECT_EQ(ie.m_pDataBase, nullptr);
-  EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
+  EXPECT_EQ(danificado.m_pDataBase, nullptr);
+  EXPECT_FALSE(danificado.m_ArqIE.EstaAberto());
   EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
 }
 
@@ -260,11 +248,10 @@ TEST_F(IExBaseTeste, RegistroParcialNoFimNaoContaEAProximaGravacaoOCobre) {
   IE_HDR_PS h{};
   ASSERT_EQ(ie.LeIEHeader(1, &lPos, &h, 0), S_OK);
   EXPECT_EQ(IEDescreveHeader(h), "0 " + std::to_string(IE_PROCESSO_FT_NF) + " 2 | " +
-                                    std::to_string(IE_CAMPO_LIVRE_V4_0) + " Peso 0 0 u4 u9 | " +
-                                    std::to_string(IE_CAMPO_LIVRE_TEXTO_0) + " Obs 0 0 -");
+                                     std::to_string(IE_CAMPO_LIVRE_V4_0) + " Peso 0 0 u4 u9 | " +
+                                     std::to_string(IE_CAMPO_LIVRE_TEXTO_0) + " Obs 0 0 -");
   IELiberaCampos(h.pCampos, h.nQtdCampos);
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
-
   ASSERT_EQ(IEGravaHeader(ie, IE_PROCESSO_FT_PED, {IECampo(IE_CAMPO_HORA, "Hora")}), 2u);
   EXPECT_EQ(Bytes("DFIEHDR.DAT").size(), 3u * 56) << "the new header took the partial one's place";
   EXPECT_EQ(Bytes("DFIECMP.DAT").substr(0, sCampos.size()), sCampos);
@@ -316,8 +303,8 @@ ZEL_AJUDANTE(IniciaEmpresa) {
 
 TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
   // A second conversion would take record 0 away again, losing a real link.
-  Escreve("DFIEVINC.DAT", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 0, 0, 0), Vinculo(1, 1), Vinculo(0, 9),
-                                                                   Vinculo(2, 2)}));
+  Escreve("DFIEVINC.DAT",
+          IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 0, 0, 0), Vinculo(1, 1), Vinculo(0, 9), Vinculo(2, 2)}));
   const std::string sLargada = ZelDiretorioTeste() + "largada";
   // A process holds the link file for writing while its database is open; the
   // other's open retries must span that at their real spacing.
@@ -359,8 +346,17 @@ TEST_F(IExBaseTeste, ObjetosDoMesmoProcessoIniciandoJuntosNuncaConvertemAoMesmoT
 }
 
 namespace {
-// A facade whose session has no company.
-class CFachadaSemEmpresa : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras, CZelBaseParaRotinas> {
+// A database that fails to close.
+class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
+ protected:
+  HRESULT OnFinaliza() override {
+    CZelDataBase_DF_InfoExtras::OnFinaliza();
+    return E_ACCESSDENIED;
+  }
+};
+// A bare facade over a database, counting its conversions.
+template <class TBase>
+class CFachada : public CZelDataBaseFacade<TBase, CZelBaseParaRotinas> {
  public:
   int nConversoes = 0;
   HRESULT ExecutaConversao() override {
@@ -369,30 +365,15 @@ class CFachadaSemEmpresa : public CZelDataBaseFacade<CZelDataBase_DF_InfoExtras,
   }
 
  protected:
-  HRESULT OnInicializa() override { return ZelDataBaseInicializa(); }
-};
-
-// A database that fails to close, and a facade over it.
-class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
- protected:
-  HRESULT OnFinaliza() override {
-    CZelDataBase_DF_InfoExtras::OnFinaliza();
-    return E_ACCESSDENIED;
-  }
-};
-class CFachadaQueNaoFecha : public CZelDataBaseFacade<CBaseQueNaoFecha, CZelBaseParaRotinas> {
- public:
-  HRESULT ExecutaConversao() override { return S_OK; }
-
- protected:
-  HRESULT OnInicializa() override { return ZelDataBaseInicializa(); }
+  HRESULT OnInicializa() override { return this->ZelDataBaseInicializa(); }
 };
 }  // namespace
 
 // A database that fails to close answers the object's Finaliza with its code
-// and a line, and is let go all the same.
-TEST_F(IExBaseTeste, FalhaAoFecharABaseEOCodigoDoFinaliza) {
-  CFachadaQueNaoFecha fachada;
+// and a line, and is let go all the same; a session with no company neither
+// converts nor opens.
+TEST_F(IExBaseTeste, FalhaAoFecharABaseOuSemEmpresa) {
+  CFachada<CBaseQueNaoFecha> fachada;
   ASSERT_EQ(fachada.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_NE(fachada.GetDataBase(), nullptr);
   EXPECT_EQ(fachada.Finaliza(), E_ACCESSDENIED);
@@ -401,12 +382,9 @@ TEST_F(IExBaseTeste, FalhaAoFecharABaseEOCodigoDoFinaliza) {
   EXPECT_EQ(ErrosDe("CZelDataBaseFacade::OnFinaliza", "ZelDataBaseFacade",
                     "hr = m_ContainerFacade.Finaliza(GetEmpresa(), m_pDataBase)"),
             1);
-}
-
-TEST_F(IExBaseTeste, FachadaSemEmpresaNaoConverteNemAbre) {
-  CFachadaSemEmpresa fachada;
-  EXPECT_EQ(fachada.Inicializa("", 1, 1), HR(0x810809CF));
-  EXPECT_EQ(fachada.nConversoes, 0);
-  EXPECT_EQ(fachada.GetDataBase(), nullptr);
-  EXPECT_EQ(fachada.GetModulo(), 0xFFFFFFFFu);
+  CFachada<CZelDataBase_DF_InfoExtras> semEmpresa;
+  EXPECT_EQ(semEmpresa.Inicializa("", 1, 1), HR(0x810809CF));
+  EXPECT_EQ(semEmpresa.nConversoes, 0);
+  EXPECT_EQ(semEmpresa.GetDataBase(), nullptr);
+  EXPECT_EQ(semEmpresa.GetModulo(), 0xFFFFFFFFu);
 }
