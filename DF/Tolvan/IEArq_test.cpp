@@ -51,7 +51,6 @@ TEST(IExRegistros, NomesDosArquivosDeValoresPorProcesso) {
             "PPIEXENSAIOPROD,DFIEXEFSAIDAS,DFIEXEFENTRADAS,DFIEXEFTOMADOS,DFIEXEFPRESTADOS,FPIEXCARGOS,"
             "DFIEXEFITENOTENT,DFIEXEFITENOTSAI,DFIEXEFITENOTPRES,DFIEXEFITENOTTOM,GEIEXCONTRATOSERVICO,FTIEXCTR,"
             ",");
-
   CDiretorio dir("/d/VOVIDADI/");
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);
   EXPECT_EQ(arq.GetNomeArquivoDados(IE_PROCESSO_FT_NF), "/d/VOVIDADI/FTIEXNF.DAT");
@@ -73,7 +72,6 @@ TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
   std::memset(&volta, 0xAB, sizeof volta);
   IEConverte(hps, &volta);
   EXPECT_EQ(IEBytes(volta), IEBytes(IE_HDR_ARQ_V0{5, 27, 3, 0, 0, {}})) << "pointer and stamp belong to the store";
-
   IE_CAMPO_PS cps{1, 2, IE_CAMPO_HORA, {}, {}, 4, {}, nullptr, nullptr};
   std::memset(cps.szNome, 'x', sizeof cps.szNome);  // no terminator
   IE_CAMPO_ARQ_V2 carq;
@@ -82,7 +80,6 @@ TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
   EXPECT_EQ(carq.ulPtrUsuarios, 0u);
   EXPECT_EQ(carq.id, 400);
   EXPECT_EQ(carq.iQtdUsuarios, 4);
-
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{0, 0, {}, {}, 1, 2, {}};  // the low bit decides
   _REG_IE_CABECALHO_INTEGRACAO_ARQ_V0 cabArq;
   IEConverte(cab, &cabArq);
@@ -94,7 +91,6 @@ TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
   IEConverte(cabArq, &cabVolta);
   EXPECT_EQ(cabVolta.cExcluido, 255) << "as a client compares it";
   EXPECT_EQ(cabVolta.cInativo, 255);
-
   _REG_IE_VINCULO_INTEGRACAO_PS vps;
   IEConverte(_REG_IE_VINCULO_INTEGRACAO_ARQ_V0{0, 0, 7, 0x01, {}}, &vps);
   EXPECT_EQ(vps.cExcluido, 0);
@@ -115,7 +111,6 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   ASSERT_EQ(arq.LeTudo(a), 0);
   EXPECT_EQ(IEBytes(a), IEBytes(v));
   arq.Fecha();
-
   CIEArqT<IE_HDR_ARQ_V0> semCriar(&dir);
   EXPECT_EQ(semCriar.Abre('L', FALSE), HR(0x80043EB7));
   EXPECT_FALSE(Existe("DFIEHDR.DAT"));
@@ -128,13 +123,11 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
     CIEArqT<IE_CAMPO_ARQ_V2> semEspaco(&dir);
     EXPECT_EQ(semEspaco.Abre('C'), HR(0x80043F08));
   }
-
   // Values and their texts: texts at the end or in the same place.
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arqDados(&dir);
   ASSERT_EQ(arqDados.Abre('G', IE_PROCESSO_FT_NF), S_OK);
   EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1)) << "no text starts at offset 0";
-
   // The place a text is written to, over the record's old one.
   auto Grava = [&](const std::string& sTexto, IE_CAMPO_DATA_ARQ_V2* pReg) {
     return arqDados.GravaTexto(sTexto, pReg) == 0 ? IEBytes(*pReg) : "failed";
@@ -149,7 +142,6 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   // Longer: appended, the old bytes stay unreferenced.
   EXPECT_EQ(Grava("longer", &reg), IEBytes(Lugar(5, 6)));
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0xycdlonger", 11));
-
   std::string s = "lixo";
   ASSERT_EQ(arqDados.LeTexto(Lugar(1, 2), &s), 0);
   EXPECT_EQ(s, "xy");
@@ -159,12 +151,10 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   EXPECT_EQ(s, "");
   EXPECT_NE(arqDados.LeTexto(Lugar(40, 3), &s), 0) << "a place beyond the file";
   EXPECT_EQ(s, "");
-
   // A record without a place always appends, whatever was read before.
   ASSERT_EQ(arqDados.LeTexto(Lugar(5, 6), &s), 0);
   IE_CAMPO_DATA_ARQ_V2 novo = Lugar(0, 0);
   EXPECT_EQ(Grava("ab", &novo), IEBytes(Lugar(11, 2)));
-
   IE_CAMPO_DATA_ARQ_V2 grande = Lugar(0, 0);
   for (size_t n : {size_t{0x10000}, size_t{70000}}) {
     EXPECT_EQ(Grava(std::string(n, 'z'), &grande), "failed") << n << ": a length beyond 16 bits is never cut";
@@ -172,7 +162,6 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
     EXPECT_EQ(Bytes("FTIEXNFText.DAT").size(), 13u);
   }
   EXPECT_EQ(Grava(std::string(0xFFFF, 'z'), &grande), IEBytes(Lugar(13, 0xFFFF)));
-
   // Values whose texts are gone do not open: the texts' code now, not empty texts later.
   arqDados.Fecha();
   ASSERT_EQ(std::remove((m_sVovi + "FTIEXNFText.DAT").c_str()), 0);

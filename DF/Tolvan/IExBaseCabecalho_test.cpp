@@ -226,7 +226,6 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   }
   EXPECT_EQ(lNovo, 0u);
   EXPECT_EQ(Arquivos(), antes);
-
   IE_HDR_PS ps{0, IE_PROCESSO_FT_PED, 0, {}, nullptr, nullptr};
   EXPECT_EQ(m_ie.GravaIEHeader(nullptr, ps), E_POINTER);
   for (int eProcesso : {69, -1}) {
@@ -258,7 +257,6 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   EXPECT_EQ(m_ie.GravaIEHeader(&lLonge, ps), kAlemDoFim);
   EXPECT_EQ(m_ie.GravaCampos(aCampos, 2, nullptr), E_POINTER);
   EXPECT_EQ(m_ie.GravaCampos(nullptr, 1, &lLonge), E_POINTER);
-
   IE_HDR_PS aLidos[2] = {};
   const UI4 aPos[2] = {1, 0};
   EXPECT_EQ(m_ie.LeIEHeader(2, aPos, aLidos), E_INVALIDARG);
@@ -271,7 +269,6 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   EXPECT_EQ(m_ie.LeIEHeader(0, nullptr, nullptr), S_OK);
   EXPECT_EQ(m_ie.LeCampos(1, 1, nullptr), E_POINTER);
   EXPECT_EQ(Arquivos(), antes);
-
   // The field file lost its tail: a rewrite of a run past its end is refused
   // before any user is written.
   UI4 lSegundo = 0;
@@ -322,7 +319,6 @@ TEST_F(IExBusca, VivosDoProcessoOuOExcluidoMaisRecenteConformeOFiltro) {
   EXPECT_EQ(Busca(3, 9), (std::vector<UI4>{1, 3, 4, 6})) << "bit 1: deleted headers listed, no fallback";
   EXPECT_EQ(Busca(3, 9, 6), (std::vector<UI4>{1, 3, 4, 6}));
   EXPECT_EQ(Busca(2, 0), (std::vector<UI4>{1, 2, 3, 4, 5, 6, 7}));
-
   // A bad filter or no result: the code and a line, nothing written.
   IE_HEADER_FILTRO_PS filtro{1, static_cast<IE_E_PROCESSO>(69), 0, {}};
   IE_ARRAY_PONTEIROS_PS r{};
@@ -372,7 +368,6 @@ TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
     EXPECT_NE(sLinha.find("SobMarca("), std::string::npos) << nLinha << ": " << sLinha;
   }
   EXPECT_EQ(nVistas, 2);
-
   // Released: both work again, and the failed call left the marker free.
   UI4 lNovo = 0;
   EXPECT_EQ(Grava(&lNovo, 8, {Campo(0, "B")}), S_OK);

@@ -105,7 +105,6 @@ TEST_F(IExBaseConversaoTeste, VersaoPosteriorERecusadaSemEscrever) {
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), Configuracao(10));
   EXPECT_EQ(Bytes("DFIEVINC.DAT"), kVinculosAntigos);
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "a later version is not reported";
-
   CIExBaseTeste ie;
   EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80040975));
   EXPECT_FALSE(CIExBase::m_ContainerFacade().ExisteDataBase("EMP1"));
@@ -124,7 +123,6 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte, "hr = VerificaExistenciaTRA()"), 1);
   EXPECT_EQ(ErrosDe(kConversao + "FazConversao", kFonte, "hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"), 1);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIECMP.TRA"), ERROR_SUCCESS);
-
   // The converted file cannot take the old one's place: the step that made
   // it reports the failure under its own name.
   const size_t nLinhas = Linhas(ArquivoErrosEmpresa()).size();
@@ -140,7 +138,6 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_NE(linhas[nLinhas].find("\thr = IES_MAKE_HR(IE_ERRO_CONVERSAO)\t"), std::string::npos);
   for (const char* sz : {"DFIECMP.TRA", "DFIEUSU.TRA"}) ZelExcluiArquivo(m_sVovi + sz);
   EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
-
   // A field whose users lie outside the users' file.
   EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", IEZeros(72) + IEBytes(CampoV1(1, "A", 2, 4, 0))},
                          {"DFIEUSU.DAT", Usuarios({1, 2, 3})}}),

@@ -51,7 +51,6 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(ptrs.qtd, 0u);
   EXPECT_EQ(ptrs.pPtrs, nullptr);
-
   EXPECT_EQ(GravaCabecalho(1, 2), 1u);
   EXPECT_EQ(GravaCabecalho(3, 4, 0, 1), 2u);
   EXPECT_EQ(GravaCabecalho(5, 6), 3u);
@@ -61,11 +60,9 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   GravaCabecalho(3, 4, 0, 0, 2);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), CabecalhoArq(3, 4, 0)) << "a rewrite sets both marks anew";
   GravaCabecalho(3, 4, 255, 1, 2);
-
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(std::vector<UI4>(ptrs.pPtrs, ptrs.pPtrs + ptrs.qtd), (std::vector<UI4>{1, 3}));
   CoTaskMemFree(ptrs.pPtrs);
-
   UI4 aPedidos[] = {3, 2, 1};
   IE_ARRAY_PONTEIROS_PS pedido{3, {}, aPedidos, nullptr};
   _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
@@ -74,7 +71,6 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   EXPECT_EQ(lista.pRegListaCabecalhos[0].eProcessoOrigem, 5);
   EXPECT_EQ(lista.pRegListaCabecalhos[1].eProcessoOrigem, 1);
   CoTaskMemFree(lista.pRegListaCabecalhos);
-
   _REG_IE_CABECALHO_INTEGRACAO_PS cab;
   std::memset(&cab, 0x5A, sizeof cab);
   ASSERT_EQ(m_ie.LeCabecalhoIntegracao(3, &cab), S_OK);
@@ -98,7 +94,6 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
             1);
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(0, &cab), E_INVALIDARG);
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(1, nullptr), E_POINTER);
-
   _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
   reg.eProcessoOrigem = IE_PROCESSO_COUNT;
   UI4 ulSaida = 77;
@@ -110,7 +105,6 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
   EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(5, reg, &ulSaida), HR(0x80040A73)) << "beyond the next free position";
   EXPECT_EQ(ulSaida, 77u);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
-
   IE_ARRAY_PONTEIROS_PS semArray{2, {}, nullptr, nullptr};
   _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
   EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
@@ -156,11 +150,9 @@ TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   EXPECT_EQ(cab.ulQtdVinculosIntegracoes, 3u);
   const _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 esperados[3] = {{0, 1, 2, 0, {}}, {0, 3, 4, 2, {}}, {0, 5, 6, 1, {}}};
   EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80) + IEBytes(esperados));
-
   // A second write appends; the first run stays, unreferenced.
   ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
   EXPECT_EQ(cab.ulPonteiroPrimeiroVinculoIntegracao, 4u);
-
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lidos{};
   ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&cab, &lidos), S_OK);
   ASSERT_EQ(lidos.ulQtd, 2u) << "the excluded link is left out";
@@ -168,12 +160,10 @@ TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   EXPECT_EQ(lidos.pRegListaVinculos[1].ulPosicaoCampoOrigem, 5u);
   EXPECT_EQ(lidos.pRegListaVinculos[1].cInativo, 255);
   CoTaskMemFree(lidos.pRegListaVinculos);
-
   _REG_IE_CABECALHO_INTEGRACAO_PS vazio{};
   ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&vazio, &lidos), S_OK);
   EXPECT_EQ(lidos.ulQtd, 0u);
   EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
-
   _REG_IE_CABECALHO_INTEGRACAO_PS alemDoFim = cab;
   alemDoFim.ulQtdVinculosIntegracoes = 1000;
   EXPECT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&alemDoFim, &lidos), HR(0x80043E95));
@@ -181,7 +171,6 @@ TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   EXPECT_EQ(ErrosDe("CIExBase::LeVinculosCabecalhoIntegracao", kFonte,
                     "hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"),
             1);
-
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS semArray{1, {}, nullptr, nullptr};
   const std::string sAntes = Bytes("DFIEINTVINC.DAT");
   EXPECT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &semArray), E_POINTER);
@@ -195,7 +184,6 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   I4 bUsado = 7;
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10), &bUsado), S_OK);
   EXPECT_EQ(bUsado, 1);
-
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10)), S_OK);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"),
             IEZeros(80) + CabecalhoArq(10, 11, 2) + CabecalhoArq(12, 10, 1) + CabecalhoArq(12, 13, 0));
@@ -205,7 +193,6 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   EXPECT_EQ(bUsado, 0);
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
   EXPECT_EQ(bUsado, 1) << "the inactive one counts when asked";
-
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10, 2)), S_OK);
   EXPECT_EQ(LogGeral(), sLinha + "Vovi Dadi: Integra\xE7\xE3o entre processo origem 12 e destino 10 removida.\n");
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), CabecalhoArq(12, 10, 3))
@@ -214,7 +201,6 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   EXPECT_EQ(bUsado, 0);
   ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(13), &bUsado), S_OK);
   EXPECT_EQ(bUsado, 1);
-
   // On a full disk the removal still happens, and the lost log line is told.
   ASSERT_EQ(ZelExcluiArquivo(m_sEmpresa + "ZelLogGeral.log"), ERROR_SUCCESS);
   ASSERT_EQ(symlink("/dev/full", (m_sEmpresa + "ZelLogGeral.log").c_str()), 0);
@@ -277,7 +263,6 @@ TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
   EXPECT_EQ(
       ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"), 1);
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
-
   // Text to text, value to value; two links past the origin's values (the
   // first just past: only the sanitizers see what it would read) and two past
   // the destination's fields (the first just past) are skipped; the inactive

@@ -49,29 +49,32 @@ class IExVinculoTeste : public IExTeste {
 };
 }  // namespace
 
+// Fewer values, then as many, rewrite the chain where it is; more start a
+// new chain at the end.
 TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
   ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), Numero(42), IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
             S_OK);
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), std::string("\0abc", 4));
   EXPECT_EQ(Bytes("FTIEXNF.DAT"),
             IEZeros(48) + IERegValor(100, IELugar(1, 3)) + IERegValor(250, 42) + IERegValor(0, 9));
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 1)));
-  EXPECT_EQ(Le(1, 7), "100:'abc' 250:42 0:9");
-
-  // Fewer values, then as many: the chain is rewritten where it is.
-  ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), Numero(43)}), S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
-  EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
-  EXPECT_EQ(Le(1, 7), "100:'xy' 250:43");
-  ASSERT_EQ(Grava(1, 7, {Numero(5), Numero(6)}), S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 2, 1)));
-  EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), 4u * 48);
-  EXPECT_EQ(Le(1, 7), "250:5 250:6");
-
-  // More values than before: a new chain at the end.
-  ASSERT_EQ(Grava(1, 7, {Numero(1), Numero(2), Numero(3)}), S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 3, 4)));
-  EXPECT_EQ(Le(1, 7), "250:1 250:2 250:3");
+  const struct {
+    std::vector<IE_CAMPO_DATA_PS> aValores;
+    IE_VINCULO_ARQ_V0 vinculo;
+    size_t nRegistros;
+    const char* szLido;
+  } kPassos[] = {
+      {{}, Vinculo(1, 7, 3, 1), 4, "100:'abc' 250:42 0:9"},
+      {{IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "xy"), Numero(43)}, Vinculo(1, 7, 2, 1), 4, "100:'xy' 250:43"},
+      {{Numero(5), Numero(6)}, Vinculo(1, 7, 2, 1), 4, "250:5 250:6"},
+      {{Numero(1), Numero(2), Numero(3)}, Vinculo(1, 7, 3, 4), 7, "250:1 250:2 250:3"},
+  };
+  for (const auto& p : kPassos) {
+    SCOPED_TRACE(p.szLido);
+    ASSERT_EQ(p.aValores.empty() ? S_OK : Grava(1, 7, p.aValores), S_OK);
+    EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(p.vinculo));
+    EXPECT_EQ(Bytes("FTIEXNF.DAT").size(), p.nRegistros * 48);
+    EXPECT_EQ(Le(1, 7), p.szLido);
+  }
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
 }
 
@@ -100,7 +103,6 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
   EXPECT_EQ(IEBytes(aVinculos[0]), IEZeros(32));
   EXPECT_EQ(aVinculos[1].nQtdCampos, 1u) << "a leading key 0 stops no other";
   IELiberaItens(aVinculos[1].pCampos, aVinculos[1].nQtdCampos);
-
   // Header 0, or the single key 0: nothing is read.
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "FTIEXNF.DAT"), ERROR_SUCCESS);
   std::memset(aVinculos, 0x5A, sizeof aVinculos);
@@ -136,7 +138,6 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensLeOMesmoQueUmaAUma) {
   std::vector<UI4> aChaves;
   for (UI4 k = 400; k >= 1; --k) aChaves.push_back(k);
   aChaves.insert(aChaves.begin() + 100, {401, 0, 5, 5});
-
   auto Descreve = [](const IE_VINCULO_PS& v) {
     std::string s = std::to_string(v.origem.lPosHeader) + "/" + std::to_string(v.origem.lChave) + "/" +
                     std::to_string(v.nQtdCampos) + " " + IEDescreveValores(v.pCampos, v.nQtdCampos);
@@ -186,7 +187,6 @@ TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
   EXPECT_EQ(m_ie.ExisteVinculo(1), S_FALSE);
   EXPECT_EQ(Le(1, 7), "250:70") << "the index still finds the flagged link";
-
   EXPECT_EQ(Grava(1, 7, {Numero(71)}), HR(0x81080AAD));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
   EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"), 1);
@@ -199,16 +199,11 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
   EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 0}), HR(0x80040CE3));
   EXPECT_EQ(
       ErrosDe("CIExBase::NotificaExclusaoOrigem", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 3299)"), 1);
-  IE_VINCULO_PS semValores{};
-  semValores.origem = {1, 5};
-  semValores.nQtdCampos = 2;
-  EXPECT_EQ(m_ie.GravaCamposVinculo(semValores), E_POINTER);
+  EXPECT_EQ(m_ie.GravaCamposVinculo({{1, 5}, 2, {}, nullptr, nullptr}), E_POINTER);
   EXPECT_EQ(Grava(3, 7, {Numero(1)}), HR(0x80043E95)) << "a header that does not exist";
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
-
-  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}),
-            E_FAIL);
+  EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}), E_FAIL);
   // Failed at the value file's own check, reported at both levels; the file
   // was made for the write, and holds the text before the bad value but no value.
   EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
@@ -220,44 +215,37 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
 }
 
 // A chain cut short by a damaged value file fails where it ends; the entry
-// keeps its link and the values read, in an array of its count.
-TEST_F(IExVinculoTeste, CadeiaCortadaEntregaOQueLeu) {
+// keeps its link and the values read, in an array of its count. A value file
+// that cannot be opened stops a read or a write at the opening, with its
+// code: no link is written without its values.
+TEST_F(IExVinculoTeste, ArquivoDeValoresCortadoOuQueNaoAbre) {
   ASSERT_EQ(Grava(1, 7, {Numero(1), Numero(2), Numero(3)}), S_OK);
+  const std::string sVinculos = Bytes("DFIEVINC.dat");
   Escreve("FTIEXNF.DAT", Bytes("FTIEXNF.DAT").substr(0, 3 * 48));
-  CIExBaseTeste ie;  // its own value file, read afresh
-  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
   UI4 lChave = 7;
   IE_VINCULO_PS v{};
-  EXPECT_EQ(ie.BuscaVinculosByOrigem(1, 1, &lChave, &v), HR(0x80043E95));
+  {
+    CIExBaseTeste ie;  // its own value file, read afresh
+    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+    EXPECT_EQ(ie.BuscaVinculosByOrigem(1, 1, &lChave, &v), HR(0x80043E95));
+  }
   EXPECT_EQ(v.origem.lChave, 7u);
   ASSERT_EQ(v.nQtdCampos, 3u);
   const std::string sV4 = std::to_string(IE_CAMPO_LIVRE_V4_0);
   EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), sV4 + ":1 " + sV4 + ":2 0:0");
   IELiberaItens(v.pCampos, v.nQtdCampos);
   EXPECT_EQ(Erros("BuscaVinculosByOrigem", "LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos"), 1);
-}
-
-// A value file that cannot be opened stops a read or a write of values at
-// the opening, with its code: no link is written without its values.
-TEST_F(IExVinculoTeste, ArquivoDeValoresQueNaoAbreParaALeituraEAGravacao) {
-  ASSERT_EQ(Grava(1, 7, {Numero(1)}), S_OK);
-  const std::string sVinculos = Bytes("DFIEVINC.dat");
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "FTIEXNF.DAT"), ERROR_SUCCESS);
   std::filesystem::create_symlink("nenhum/FTIEXNF.DAT", m_sVovi + "FTIEXNF.DAT");
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-  UI4 lChave = 7;
-  IE_VINCULO_PS v{};
+  v = {};
   EXPECT_EQ(ie.BuscaVinculosByOrigem(1, 1, &lChave, &v), HR(0x80043EB7));
   IELiberaItens(v.pCampos, v.nQtdCampos);
   EXPECT_EQ(ErrosDe("CIExBase::BuscaVinculosByOrigem", kFonte,
-                    "hr = arquivoCampos.Abre('L', (IE_E_PROCESSO)regTipDoc.iProcesso)"), 1);
-  IE_CAMPO_DATA_PS aValores[] = {Numero(2)};
-  IE_VINCULO_PS novo{};
-  novo.origem = {1, 8};
-  novo.nQtdCampos = 1;
-  novo.pCampos = aValores;
-  EXPECT_EQ(ie.GravaCamposVinculo(novo), HR(0x80043EB7));
+                    "hr = arquivoCampos.Abre('L', (IE_E_PROCESSO)regTipDoc.iProcesso)"),
+            1);
+  EXPECT_EQ(IEGravaValores(ie, 1, 8, {Numero(2)}), HR(0x80043EB7));
   EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = arqCmp.Abre('G', regHeaderPS.eProcesso)"), 1);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
 }
@@ -277,9 +265,7 @@ TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
       for (int o = 1; o <= kOrigens; ++o) {
         // Distinct origins per thread, and origin 1000 shared by all.
         for (UI4 lChave : {static_cast<UI4>(t * 100 + o), 1000u}) {
-          IE_CAMPO_DATA_PS aValores[] = {Numero(lChave * 10 + t)};
-          IE_VINCULO_PS v{{1, lChave}, 1, {}, aValores, nullptr};
-          if (aObjetos[t]->GravaCamposVinculo(v) != S_OK) ++nFalhas;
+          nFalhas += IEGravaValores(*aObjetos[t], 1, lChave, {Numero(lChave * 10 + t)}) != S_OK;
         }
       }
     });
@@ -304,9 +290,8 @@ TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
                                                  Vinculo(3, 8, 1, 5, 1), Vinculo(3, 8, 1, 6)}));
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-  IE_VINCULO_ARQ_V0 regNovo = Vinculo(1, 6, 9, 9);
   ZelUInt uiPos = 2;
-  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, regNovo), S_OK) << "a rewrite keeps the index in step";
+  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(1, 6, 9, 9)), S_OK) << "a rewrite keeps the index in step";
   int nAchados = 0;
   for (UI4 lPosHeader : {1u, 2u, 3u, 4u})
     for (UI4 lChave : {5u, 6u, 7u, 8u, 9u}) {
@@ -340,12 +325,12 @@ TEST_F(IExTeste, IndiceDoCabecalhoAchaOMesmoVinculoQueAVarredura) {
   confere("flagged", {0, 5, 4, 0, 0});
   // A flagged record made active again, ahead of the others, and a record
   // moved to another header.
-  ZelUInt uiPos = 1;
-  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(1, 4, 1, 1)), S_OK);
-  uiPos = 4;
-  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(3, 5, 1, 3)), S_OK);
-  uiPos = 0;
-  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(0, 5, 1, 7)), S_OK) << "header 0 is scanned";
+  auto Regrava = [&](ZelUInt uiPos, const IE_VINCULO_ARQ_V0& reg) {
+    return ie.m_pDataBase->m_Vinculo.Grava(uiPos, reg);
+  };
+  ASSERT_EQ(Regrava(1, Vinculo(1, 4, 1, 1)), S_OK);
+  ASSERT_EQ(Regrava(4, Vinculo(3, 5, 1, 3)), S_OK);
+  ASSERT_EQ(Regrava(0, Vinculo(0, 5, 1, 7)), S_OK) << "header 0 is scanned";
   confere("rewritten", {9, 1, 8, 4, 0});
   // Every link of header 1 flagged.
   ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 4}), S_OK);

@@ -90,7 +90,6 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   EXPECT_EQ(segundo.m_pDataBase, primeiro.m_pDataBase);
   EXPECT_EQ(segundo.m_pDataBase->m_Vinculo.GetQtdRegistros(), 2u);
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("Emp1"), 2u);
-
   ASSERT_EQ(primeiro.Finaliza(), S_OK);
   EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1")) << "still held by one object";
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
@@ -163,7 +162,6 @@ TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP2", 1, 1), S_OK);
   EXPECT_TRUE(ZelExisteArquivo(sFundo + "VOVIDADI/DFIEHDR.DAT"));
-
   const std::string sArquivo = ZelDiretorioTeste() + "ocupado";
   ZelCriaMarcador(sArquivo);
   RegistraEmpresa("EMP3", sArquivo + "/");
@@ -241,7 +239,6 @@ TEST_F(IExBaseTeste, RegistroParcialNoFimNaoContaEAProximaGravacaoOCobre) {
   Escreve("DFIEHDR.DAT", sHeaders + "abc");
   Escreve("DFIECMP.DAT", sCampos + IEZeros(20));
   Escreve("DFIEUSU.DAT", sUsuarios + "xyz");
-
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
   UI4 lPos = 1;

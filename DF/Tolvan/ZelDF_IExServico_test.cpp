@@ -86,7 +86,6 @@ TEST_F(ZelDF_IExTeste, ClasseSeAgregaEmProcessoPeloSeuIUnknown) {
   ASSERT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(&externo, IID_IUnknown, reinterpret_cast<void**>(&externo.pInterno)),
             S_OK);
   EXPECT_EQ(externo.nRef, 1u) << "making the inner object does not hold the outer one";
-
   IZelDF_IEx* pIEx = nullptr;
   ASSERT_EQ(externo.QueryInterface(IID_IZelDF_IEx, reinterpret_cast<void**>(&pIEx)), S_OK);
   EXPECT_NE(static_cast<void*>(pIEx), static_cast<void*>(externo.pInterno));
@@ -106,7 +105,6 @@ TEST_F(ZelDF_IExTeste, ClasseSeAgregaEmProcessoPeloSeuIUnknown) {
   void* pNenhuma = nullptr;
   EXPECT_EQ(externo.pInterno->QueryInterface(IID_IZelUnknown, &pNenhuma), E_NOINTERFACE);
   EXPECT_EQ(externo.pInterno->Release(), 0u) << "the inner unknown's last release ends the object";
-
   // Through the runtime: in process the outer object reaches the class; an
   // object in another process cannot be aggregated.
   DWORD dwCookie = 0;
@@ -165,7 +163,6 @@ TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
   EXPECT_TRUE(Linhas(ArquivoErrosProgramas()).empty());
   EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
-
   // A failed initialisation leaves the object refusing as before.
   EXPECT_EQ(p->Inicializa_Padrao(Sessao("SEMREGISTRO")), HR(0x80043F59));
   EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
@@ -189,7 +186,6 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   ASSERT_EQ(p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, &b), S_OK);
   EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas);
   EXPECT_TRUE(Linhas(LogChamadas()).empty());
-
   EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CZelDF_IEx\n");
   IE_ARRAY_PONTEIROS_PS ptrs{};
   ASSERT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
@@ -198,7 +194,6 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
   EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
-
   // Each method's pairs, and a failure of its business method with its own
   // source line (0: the call succeeds).
   UI4 ul = 9, aZero[] = {0};
