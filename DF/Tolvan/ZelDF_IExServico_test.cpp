@@ -44,20 +44,6 @@ std::string Entrada(const std::string& sLinha) {
 }
 }  // namespace
 
-TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterface) {
-  void* pv = nullptr;
-  ASSERT_EQ(CZelDF_IEx::CriaInstancia(IID_IUnknown, &pv), S_OK);
-  auto* pUnk = static_cast<IUnknown*>(pv);
-  void* pIEx = nullptr;
-  EXPECT_EQ(pUnk->QueryInterface(IID_IZelDF_IEx, &pIEx), S_OK);
-  void* pOutra = reinterpret_cast<void*>(1);
-  EXPECT_EQ(pUnk->QueryInterface(IID_IZelUnknown, &pOutra), E_NOINTERFACE);
-  EXPECT_EQ(pOutra, nullptr);
-  EXPECT_EQ(pIEx, pv) << "alone, its unknown is its interface";
-  static_cast<IUnknown*>(pIEx)->Release();
-  EXPECT_EQ(pUnk->Release(), 0u);
-}
-
 // An outer object that reaches the service's interface through the inner
 // unknown it keeps; it lives on the stack and only counts.
 class CExterno final : public IUnknown {
@@ -78,9 +64,22 @@ class CExterno final : public IUnknown {
   IUnknown* pInterno = nullptr;
 };
 
-TEST_F(ZelDF_IExTeste, ClasseSeAgregaEmProcessoPeloSeuIUnknown) {
+// Alone, its unknown is its interface; inside an outer object in the same
+// process the interface is counted on, and answers for, the outer object.
+TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) {
+  void* pv = nullptr;
+  ASSERT_EQ(CZelDF_IEx::CriaInstancia(IID_IUnknown, &pv), S_OK);
+  auto* pSozinho = static_cast<IUnknown*>(pv);
+  void* pDoSozinho = nullptr;
+  EXPECT_EQ(pSozinho->QueryInterface(IID_IZelDF_IEx, &pDoSozinho), S_OK);
+  void* pOutra = reinterpret_cast<void*>(1);
+  EXPECT_EQ(pSozinho->QueryInterface(IID_IZelUnknown, &pOutra), E_NOINTERFACE);
+  EXPECT_EQ(pOutra, nullptr);
+  EXPECT_EQ(pDoSozinho, pv) << "alone, its unknown is its interface";
+  static_cast<IUnknown*>(pDoSozinho)->Release();
+  EXPECT_EQ(pSozinho->Release(), 0u);
   CExterno externo;
-  void* pv = reinterpret_cast<void*>(1);
+  pv = reinterpret_cast<void*>(1);
   EXPECT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(&externo, IID_IZelDF_IEx, &pv), CLASS_E_NOAGGREGATION);
   EXPECT_EQ(pv, nullptr);
   ASSERT_EQ(CZelDF_IEx::Fabrica()->CreateInstance(&externo, IID_IUnknown, reinterpret_cast<void**>(&externo.pInterno)),
@@ -121,81 +120,21 @@ TEST_F(ZelDF_IExTeste, ClasseSeAgregaEmProcessoPeloSeuIUnknown) {
   static_cast<IZelDF_IEx*>(pDoInterno)->Release();
   EXPECT_EQ(pInterno->Release(), 0u);
   // An in-process class that refuses is the answer: no server is looked for.
-  EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IClassFactory,
-                             &pv),
-            E_NOINTERFACE);
+  EXPECT_EQ(
+      CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IClassFactory, &pv),
+      E_NOINTERFACE);
   EXPECT_EQ(pv, nullptr);
   EXPECT_EQ(CoRevokeClassObject(dwCookie), S_OK);
-  EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_LOCAL_SERVER, IID_IUnknown, &pv),
-            CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_LOCAL_SERVER, IID_IUnknown, &pv), CLASS_E_NOAGGREGATION);
   EXPECT_EQ(externo.nRef, 1u);
 }
 
-TEST_F(ZelDF_IExTeste, AntesDeInicializarTodoMetodoRecusaSemLinha) {
+// Before a successful initialisation every method refuses without a line.
+// After it, the process names of an entry line's pairs are asked for only
+// when the line is written.
+TEST_F(ZelDF_IExTeste, AntesDeInicializarRecusaEDepoisLinhasDeEntradaEDeErroComOMetodo) {
   PtrObjeto p = Cria();
   const HRESULT kNaoIniciado = HR(0x81080A04);
-  UI4 ul = 1;
-  IE_HDR_PS hdr{};
-  IE_HEADER_FILTRO_PS f{};
-  IE_ARRAY_PONTEIROS_PS ptrs{};
-  IE_VINCULO_PS v{};
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lc{};
-  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};
-  I4 b = 0;
-  EXPECT_EQ(p->LeIEHeader(1, &ul, &hdr, 0), kNaoIniciado);
-  EXPECT_EQ(p->GravaIEHeader(&ul, hdr), kNaoIniciado);
-  EXPECT_EQ(p->BuscaPtrsIEHeader(f, &ptrs), kNaoIniciado);
-  EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
-  EXPECT_EQ(p->GravaCamposVinculo(v), kNaoIniciado);
-  EXPECT_EQ(p->BuscaVinculosByOrigem(1, 1, &ul, &v), kNaoIniciado);
-  EXPECT_EQ(p->NotificaExclusaoOrigem({1, 1}), kNaoIniciado);
-  EXPECT_EQ(p->LeCabecalhoIntegracao(1, &cab), kNaoIniciado);
-  EXPECT_EQ(p->GravaCabecalhoIntegracao(0, cab, &ul), kNaoIniciado);
-  EXPECT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), kNaoIniciado);
-  EXPECT_EQ(p->GetListaCabecalhosIntegracao(&ptrs, &lc), kNaoIniciado);
-  EXPECT_EQ(p->ExisteCabecalhoIntegracao(f, f, &cab), kNaoIniciado);
-  EXPECT_EQ(p->LeVinculosCabecalhoIntegracao(&cab, &lv), kNaoIniciado);
-  EXPECT_EQ(p->GravaVinculosCabecalhosIntegracao(&cab, &lv), kNaoIniciado);
-  EXPECT_EQ(p->GetVinculoByIntegracao(f, 1, f, &v), kNaoIniciado);
-  EXPECT_EQ(p->GetProcessoJaCadastradoNaIntegracao(f, &b), kNaoIniciado);
-  EXPECT_EQ(p->ExcluiIntegracoesQueUsamEsteProcesso(f), kNaoIniciado);
-  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
-  EXPECT_TRUE(Linhas(ArquivoErrosProgramas()).empty());
-  EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
-  // A failed initialisation leaves the object refusing as before.
-  EXPECT_EQ(p->Inicializa_Padrao(Sessao("SEMREGISTRO")), HR(0x80043F59));
-  EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
-  auto r = Sessao();
-  r.uiCRC ^= 1;
-  EXPECT_EQ(p->Inicializa_Padrao(r), HR(0x81080C17));
-  const auto linhas = Linhas(ArquivoErrosProgramas());
-  ASSERT_FALSE(linhas.empty());
-  EXPECT_TRUE(Contem(linhas.back(), "\tT_ZelUnknown<struct IZelDF_IEx,class CIExBase>::Inicializa_Padrao\t"));
-}
-
-// The process names of an entry line's pairs are asked for only when the
-// line is written.
-TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
-  PtrObjeto p = Cria();
-  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-  int nConsultas = IEConsultasNomeProcesso();
-  ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
-  I4 b = 0;
-  ASSERT_EQ(p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, &b), S_OK);
-  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas);
-  EXPECT_TRUE(Linhas(LogChamadas()).empty());
-  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CZelDF_IEx\n");
-  IE_ARRAY_PONTEIROS_PS ptrs{};
-  ASSERT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
-  nConsultas = IEConsultasNomeProcesso();
-  ASSERT_EQ(p->ExisteCabecalhoIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, {0, IE_PROCESSO_CM_OC, 0, {}}, &cab), S_OK);
-  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
-  EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
-  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
-  // Each method's pairs, and a failure of its business method with its own
-  // source line (0: the call succeeds).
   UI4 ul = 9, aZero[] = {0};
   IE_CAMPO_DATA_PS aValores[] = {IEValor(IE_CAMPO_LIVRE_V4_0, 1)};
   IE_VINCULO_PS v{}, vinculo{{9, 4}, 1, {}, aValores, nullptr};
@@ -203,7 +142,7 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
   _REG_IE_CABECALHO_INTEGRACAO_PS cabLido{5, 2, IE_PROCESSO_FT_NF, IE_PROCESSO_CM_OC, 0, 0, {}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lv{};
   _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lc{};
-  IE_ARRAY_PONTEIROS_PS ptrZero{1, {}, aZero, nullptr};
+  IE_ARRAY_PONTEIROS_PS ptrs{}, ptrZero{1, {}, aZero, nullptr};
   const IE_HEADER_FILTRO_PS nf{0, IE_PROCESSO_FT_NF, 0, {}}, oc{0, IE_PROCESSO_CM_OC, 0, {}};
   const IE_HEADER_FILTRO_PS fora{1, IE_PROCESSO_COUNT, 0, {}};
   const IE_ORIGEM_VINCULO_PS semChave{9, 0};
@@ -251,6 +190,37 @@ TEST_F(ZelDF_IExTeste, LinhasDeEntradaSoQuandoPedidasEDeErroComOMetodo) {
       {[&] { return p->ExcluiIntegracoesQueUsamEsteProcesso(nf); },
        "ExcluiIntegracoesQueUsamEsteProcesso\tIEGetNomeProcesso(header.eProc) = FT_NF", 0},
   };
+  for (const auto& c : casos) EXPECT_EQ(c.fChamada(), kNaoIniciado) << c.sEntrada;
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
+  EXPECT_TRUE(Linhas(ArquivoErrosProgramas()).empty());
+  EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
+  // A failed initialisation leaves the object refusing as before.
+  EXPECT_EQ(p->Inicializa_Padrao(Sessao("SEMREGISTRO")), HR(0x80043F59));
+  EXPECT_EQ(p->ExisteVinculo(1), kNaoIniciado);
+  auto r = Sessao();
+  r.uiCRC ^= 1;
+  EXPECT_EQ(p->Inicializa_Padrao(r), HR(0x81080C17));
+  const auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_FALSE(linhas.empty());
+  EXPECT_TRUE(Contem(linhas.back(), "\tT_ZelUnknown<struct IZelDF_IEx,class CIExBase>::Inicializa_Padrao\t"));
+  p = Cria();  // the cases' calls now go to a fresh object
+  ASSERT_EQ(p->Inicializa_Padrao(Sessao()), S_OK);
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  int nConsultas = IEConsultasNomeProcesso();
+  ASSERT_EQ(p->ExisteCabecalhoIntegracao(nf, oc, &cab), S_OK);
+  I4 b = 0;
+  ASSERT_EQ(p->GetProcessoJaCadastradoNaIntegracao(nf, &b), S_OK);
+  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas);
+  EXPECT_TRUE(Linhas(LogChamadas()).empty());
+  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CZelDF_IEx\n");
+  ASSERT_EQ(p->GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
+  nConsultas = IEConsultasNomeProcesso();
+  ASSERT_EQ(p->ExisteCabecalhoIntegracao(nf, oc, &cab), S_OK);
+  EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
+  EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
+  EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
+  // Each method's pairs, and a failure of its business method with its own
+  // source line (0: the call succeeds).
   for (const auto& c : casos) {
     SCOPED_TRACE(c.sEntrada);
     const size_t nErros = Linhas(ArquivoErrosEmpresa()).size();
