@@ -1,13 +1,11 @@
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 
 #include "IExAjuda_test.h"
 
 namespace {
-const std::string kFonte = "IExBaseIntegracao";
 class IExIntegracaoTeste : public IExTeste {
  protected:
   void SetUp() override {
@@ -15,14 +13,15 @@ class IExIntegracaoTeste : public IExTeste {
     ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
   }
   UI4 GravaCabecalho(int eOrigem, int eDestino, UI1 cExcluido = 0, UI1 cInativo = 0, UI4 ulPos = 0) {
-    _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
-    reg.eProcessoOrigem = static_cast<IE_E_PROCESSO>(eOrigem);
-    reg.eProcessoDestino = static_cast<IE_E_PROCESSO>(eDestino);
-    reg.cExcluido = cExcluido;
-    reg.cInativo = cInativo;
+    const _REG_IE_CABECALHO_INTEGRACAO_PS reg{
+        0, 0, static_cast<IE_E_PROCESSO>(eOrigem), static_cast<IE_E_PROCESSO>(eDestino), cExcluido, cInativo, {}};
     UI4 ulSaida = 0;
     EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, reg, &ulSaida), S_OK);
     return ulSaida;
+  }
+  // Error lines of the method naming the step.
+  int Erros(const std::string& sMetodo, const std::string& sExpressao) const {
+    return ErrosDe("CIExBase::" + sMetodo, "IExBaseIntegracao", sExpressao);
   }
   static IE_HEADER_FILTRO_PS Filtro(int eProc, UI4 dwFlags = 0) {
     return IE_HEADER_FILTRO_PS{dwFlags, static_cast<IE_E_PROCESSO>(eProc), 0, {}};
@@ -46,7 +45,7 @@ class IExIntegracaoTeste : public IExTeste {
 };
 }  // namespace
 
-TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
+TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosLidosEAchados) {
   IE_ARRAY_PONTEIROS_PS ptrs{};
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(ptrs.qtd, 0u);
@@ -79,6 +78,19 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosELidos) {
   std::memset(&cab, 0x5A, sizeof cab);
   ASSERT_EQ(m_ie.LeCabecalhoIntegracao(2, &cab), S_OK);
   EXPECT_EQ(IEBytes(cab), IEZeros(80)) << "an excluded header reads as a zero header";
+  // An inactive header is found only when both filters ask for it.
+  GravaCabecalho(7, 8, 255);   // excluded
+  GravaCabecalho(7, 8, 0, 1);  // inactive
+  GravaCabecalho(8, 7);
+  EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "none");
+  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8)), "none");
+  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
+  EXPECT_EQ(Existe(Filtro(8), Filtro(7)), "8 0 0");
+  EXPECT_EQ(Existe(Filtro(8), Filtro(9)), "none") << "the origin alone is not a match";
+  // Of two matches, the first in the file answers.
+  GravaCabecalho(7, 8);
+  EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "7 0 0");
+  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
 }
 
 TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscrever) {
@@ -86,12 +98,8 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
   const std::string sAntes = Bytes("DFIEINTCAB.DAT");
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(9, &cab), HR(0x80043E95));
-  EXPECT_EQ(ErrosDe("CIExBase::GetListaCabecalhosIntegracao", kFonte,
-                    "hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"),
-            1);
-  EXPECT_EQ(ErrosDe("CIExBase::LeCabecalhoIntegracao", kFonte,
-                    "hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"),
-            1);
+  EXPECT_EQ(Erros("GetListaCabecalhosIntegracao", "hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"), 1);
+  EXPECT_EQ(Erros("LeCabecalhoIntegracao", "hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"), 1);
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(0, &cab), E_INVALIDARG);
   EXPECT_EQ(m_ie.LeCabecalhoIntegracao(1, nullptr), E_POINTER);
   _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
@@ -110,38 +118,22 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
   EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
   EXPECT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr), E_POINTER);
   EXPECT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(500)), E_INVALIDARG);
-  EXPECT_EQ(ErrosDe("CIExBase::GetListaCabecalhosIntegracao", kFonte, "hr = E_INVALIDARG"), 1) << "position 0";
-  EXPECT_EQ(ErrosDe("CIExBase::GravaCabecalhoIntegracao", kFonte, "hr = E_INVALIDARG"), 2);
-  EXPECT_EQ(ErrosDe("CIExBase::ExcluiIntegracoesQueUsamEsteProcesso", kFonte, "hr = E_INVALIDARG"), 1);
+  EXPECT_EQ(Erros("GetListaCabecalhosIntegracao", "hr = E_INVALIDARG"), 1) << "position 0";
+  EXPECT_EQ(Erros("GravaCabecalhoIntegracao", "hr = E_INVALIDARG"), 2);
+  EXPECT_EQ(Erros("ExcluiIntegracoesQueUsamEsteProcesso", "hr = E_INVALIDARG"), 1);
   {
     IESeguraMarca outra(m_sVovi);
     EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
   }
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
-  EXPECT_EQ(ErrosDe("CIExBase::GravaCabecalhoIntegracao", kFonte,
-                    "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"),
+  EXPECT_EQ(Erros("GravaCabecalhoIntegracao",
+                  "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"),
             1);
   EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
 }
 
-TEST_F(IExIntegracaoTeste, ExisteCabecalhoSoAchaInativoComOsDoisFiltros) {
-  GravaCabecalho(7, 8, 255);  // excluded
-  GravaCabecalho(7, 8, 0, 1);                    // inactive
-  GravaCabecalho(8, 7);
-  EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "none");
-  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8)), "none");
-  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
-  EXPECT_EQ(Existe(Filtro(8), Filtro(7)), "8 0 0");
-  EXPECT_EQ(Existe(Filtro(8), Filtro(9)), "none") << "the origin alone is not a match";
-  // Of two matches, the first in the file answers.
-  GravaCabecalho(7, 8);
-  EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "7 0 0");
-  EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
-}
-
 TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
-  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {
-      {0, 1, 2, 0, 0, {}}, {0, 3, 4, 255, 0, {}}, {0, 5, 6, 0, 1, {}}};
+  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {{0, 1, 2, 0, 0, {}}, {0, 3, 4, 255, 0, {}}, {0, 5, 6, 0, 1, {}}};
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{3, {}, aVinculos, nullptr};
   _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
   cab.ulQtdVinculosIntegracoes = 9;
@@ -168,9 +160,7 @@ TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
   alemDoFim.ulQtdVinculosIntegracoes = 1000;
   EXPECT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&alemDoFim, &lidos), HR(0x80043E95));
   EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
-  EXPECT_EQ(ErrosDe("CIExBase::LeVinculosCabecalhoIntegracao", kFonte,
-                    "hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"),
-            1);
+  EXPECT_EQ(Erros("LeVinculosCabecalhoIntegracao", "hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"), 1);
   _REG_LISTA_IE_VINCULO_INTEGRACAO_PS semArray{1, {}, nullptr, nullptr};
   const std::string sAntes = Bytes("DFIEINTVINC.DAT");
   EXPECT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &semArray), E_POINTER);
@@ -181,34 +171,31 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   GravaCabecalho(10, 11);
   GravaCabecalho(12, 10, 0, 1);  // inactive: left unless asked
   GravaCabecalho(12, 13);
-  I4 bUsado = 7;
-  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10), &bUsado), S_OK);
-  EXPECT_EQ(bUsado, 1);
+  auto Usado = [&](IE_HEADER_FILTRO_PS filtro) {
+    I4 bUsado = 7;
+    EXPECT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(filtro, &bUsado), S_OK);
+    return bUsado;
+  };
+  EXPECT_EQ(Usado(Filtro(10)), 1);
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10)), S_OK);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"),
             IEZeros(80) + CabecalhoArq(10, 11, 2) + CabecalhoArq(12, 10, 1) + CabecalhoArq(12, 13, 0));
   const std::string sLinha = "Vovi Dadi: Integra\xE7\xE3o entre processo origem 10 e destino 11 removida.\n";
   EXPECT_EQ(LogGeral(), sLinha);
-  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10), &bUsado), S_OK);
-  EXPECT_EQ(bUsado, 0);
-  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
-  EXPECT_EQ(bUsado, 1) << "the inactive one counts when asked";
+  EXPECT_EQ(Usado(Filtro(10)), 0);
+  EXPECT_EQ(Usado(Filtro(10, 2)), 1) << "the inactive one counts when asked";
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(10, 2)), S_OK);
   EXPECT_EQ(LogGeral(), sLinha + "Vovi Dadi: Integra\xE7\xE3o entre processo origem 12 e destino 10 removida.\n");
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(160, 80), CabecalhoArq(12, 10, 3))
       << "the deletion mark joins the inactive one";
-  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(10, 2), &bUsado), S_OK);
-  EXPECT_EQ(bUsado, 0);
-  ASSERT_EQ(m_ie.GetProcessoJaCadastradoNaIntegracao(Filtro(13), &bUsado), S_OK);
-  EXPECT_EQ(bUsado, 1);
+  EXPECT_EQ(Usado(Filtro(10, 2)), 0);
+  EXPECT_EQ(Usado(Filtro(13)), 1);
   // On a full disk the removal still happens, and the lost log line is told.
   ASSERT_EQ(ZelExcluiArquivo(m_sEmpresa + "ZelLogGeral.log"), ERROR_SUCCESS);
   ASSERT_EQ(symlink("/dev/full", (m_sEmpresa + "ZelLogGeral.log").c_str()), 0);
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(13)), S_OK);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(240, 80), CabecalhoArq(12, 13, 2));
-  EXPECT_EQ(ErrosDe("CIExBase::ExcluiIntegracoesQueUsamEsteProcesso", kFonte,
-                    "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)"),
-            1);
+  EXPECT_EQ(Erros("ExcluiIntegracoesQueUsamEsteProcesso", "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)"), 1);
 }
 
 namespace {
@@ -225,9 +212,9 @@ class IExCarregaTeste : public IExIntegracaoTeste {
                                  IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
     ASSERT_NE(m_ulOrigem, 0u);
     ASSERT_NE(m_ulDestino, 0u);
-    IE_CAMPO_DATA_PS aValores[] = {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)};
-    IE_VINCULO_PS v{{m_ulOrigem, 7}, 2, {}, aValores, nullptr};
-    ASSERT_EQ(m_ie.GravaCamposVinculo(v), S_OK);
+    ASSERT_EQ(IEGravaValores(m_ie, m_ulOrigem, 7,
+                             {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)}),
+              S_OK);
   }
   void Integra(std::vector<std::array<UI4, 2>> aPares, UI1 cInativoUltimo = 0) {
     UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
@@ -246,30 +233,27 @@ class IExCarregaTeste : public IExIntegracaoTeste {
 }  // namespace
 
 TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
+  const IE_HEADER_FILTRO_PS nf = Filtro(IE_PROCESSO_FT_NF), ped = Filtro(IE_PROCESSO_FT_PED);
+  const IE_HEADER_FILTRO_PS oc = Filtro(IE_PROCESSO_CM_OC);
   IE_VINCULO_PS v;
   std::memset(&v, 0x5A, sizeof v);
-  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(nf, 7, ped, &v), S_OK);
   EXPECT_EQ(v.origem.lPosHeader, m_ulDestino) << "no integration: the destination header and no values";
   EXPECT_EQ(v.nQtdCampos, 0u);
   EXPECT_EQ(v.pCampos, nullptr);
   std::memset(&v, 0x5A, sizeof v);
-  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 8, Filtro(IE_PROCESSO_CM_OC), &v), S_OK)
-      << "a record without values needs no destination header";
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(nf, 8, oc, &v), S_OK) << "a record without values needs no destination header";
   EXPECT_EQ(IEBytes(v), IEZeros(32));
-  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_CM_OC), &v), HR(0x80040A5E));
-  EXPECT_EQ(
-      ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"), 1);
-  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_CM_SC), 7, Filtro(IE_PROCESSO_FT_PED), &v), HR(0x80040A5D));
-  EXPECT_EQ(
-      ErrosDe("CIExBase::GetVinculoByIntegracao", kFonte, "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"), 1);
-  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), nullptr), E_POINTER);
-  // Text to text, value to value; two links past the origin's values (the
-  // first just past: only the sanitizers see what it would read) and two past
-  // the destination's fields (the first just past) are skipped; the inactive
-  // last one too.
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(nf, 7, oc, &v), HR(0x80040A5E));
+  EXPECT_EQ(Erros("GetVinculoByIntegracao", "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2654)"), 1);
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_CM_SC), 7, ped, &v), HR(0x80040A5D));
+  EXPECT_EQ(Erros("GetVinculoByIntegracao", "hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 2653)"), 1);
+  EXPECT_EQ(m_ie.GetVinculoByIntegracao(nf, 7, ped, nullptr), E_POINTER);
+  // Text to text, value to value; two links past the origin's values and two past the destination's fields (the
+  // first of each just past: only the sanitizers see what it would read) are skipped, and the inactive last one.
   Integra({{0, 1}, {1, 0}, {2, 2}, {5, 2}, {0, 3}, {0, 9}, {1, 2}}, 1);
   std::memset(&v, 0x5A, sizeof v);
-  ASSERT_EQ(m_ie.GetVinculoByIntegracao(Filtro(IE_PROCESSO_FT_NF), 7, Filtro(IE_PROCESSO_FT_PED), &v), S_OK);
+  ASSERT_EQ(m_ie.GetVinculoByIntegracao(nf, 7, ped, &v), S_OK);
   EXPECT_EQ(v.origem.lPosHeader, m_ulDestino);
   EXPECT_EQ(v.origem.lChave, 0u);
   EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), "251:4242 100:'abc' 0:0");
