@@ -1,16 +1,12 @@
 #include "IExBaseConversao.h"
 
-#include <signal.h>
-#include <sys/resource.h>
+#include <gtest/gtest.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "IExTeste.h"
 
 namespace {
-const std::string kConversao = "CIExBaseConversao::", kFonte = "IExBaseConversao";
 IE_CAMPO_ARQ_V1 CampoV1(I4 id, const char* szNome, UI2 iQtdUsuarios, UI2 usPtr, UI4 ulPtr32) {
   IE_CAMPO_ARQ_V1 r{0x11, 0x22, id, iQtdUsuarios, usPtr, {}, 0, {}};
   std::snprintf(r.szNome, sizeof r.szNome, "%s", szNome);
@@ -50,6 +46,10 @@ class IExBaseConversaoTeste : public IExTeste {
     EXPECT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
     return conversao.FazConversao();
   }
+  // Error lines of a company naming the conversion's method and the step.
+  int Erros(const std::string& sMetodo, const std::string& sExpressao, const std::string& sEmpresa = "EMP1") const {
+    return ErrosDe("CIExBaseConversao::" + sMetodo, "IExBaseConversao", sExpressao, sEmpresa);
+  }
 };
 }  // namespace
 
@@ -87,8 +87,8 @@ TEST_F(IExBaseConversaoTeste, VersaoSeteSoRemoveORegistroZeroEConverteOsCampos) 
   EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), IEBytes(v2));
 }
 
-// A grown configuration keeps its version.
-TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivo) {
+// A grown configuration keeps its version; a later one is refused, unreported.
+TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivoEPosteriorERecusada) {
   const std::string sConfiguracao = Configuracao(9) + IEZeros(10);
   Escreve("DFIECONFIG.DAT", sConfiguracao);
   ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos}, {"DFIECMP.DAT", kCamposAntigos}, {"DFIECMP.TRA", "x"}}),
@@ -98,9 +98,6 @@ TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivo) {
   EXPECT_EQ(Bytes("DFIECMP.TRA"), "x");
   EXPECT_FALSE(Existe("DFIEUSU.DAT"));
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), sConfiguracao);
-}
-
-TEST_F(IExBaseConversaoTeste, VersaoPosteriorERecusadaSemEscrever) {
   EXPECT_EQ(Converte(10, {{"DFIEVINC.DAT", kVinculosAntigos}}), HR(0x80040975));
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), Configuracao(10));
   EXPECT_EQ(Bytes("DFIEVINC.DAT"), kVinculosAntigos);
@@ -119,9 +116,9 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
   EXPECT_EQ(Bytes("DFIECMP.TRA"), "x");
   // Each level of the failed step says so, under its own name.
-  EXPECT_EQ(ErrosDe(kConversao + "VerificaExistenciaTRA", kFonte, "hr = IES_MAKE_HR(IE_ERRO_CONVERSAO)"), 1);
-  EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte, "hr = VerificaExistenciaTRA()"), 1);
-  EXPECT_EQ(ErrosDe(kConversao + "FazConversao", kFonte, "hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"), 1);
+  EXPECT_EQ(Erros("VerificaExistenciaTRA", "hr = IES_MAKE_HR(IE_ERRO_CONVERSAO)"), 1);
+  EXPECT_EQ(Erros("ConverteIE_CAMPO_ARQ_V1ParaV2", "hr = VerificaExistenciaTRA()"), 1);
+  EXPECT_EQ(Erros("FazConversao", "hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"), 1);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIECMP.TRA"), ERROR_SUCCESS);
   // The converted file cannot take the old one's place: the step that made
   // it reports the failure under its own name.
@@ -142,9 +139,9 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", IEZeros(72) + IEBytes(CampoV1(1, "A", 2, 4, 0))},
                          {"DFIEUSU.DAT", Usuarios({1, 2, 3})}}),
             HR(0x80043E95));
-  EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte,
-                    "iRetorno = arqUsuarioDAT.Le(ulPtrUsuarios + iUsuario, &regUsuarioDat)"),
-            1);
+  EXPECT_EQ(
+      Erros("ConverteIE_CAMPO_ARQ_V1ParaV2", "iRetorno = arqUsuarioDAT.Le(ulPtrUsuarios + iUsuario, &regUsuarioDat)"),
+      1);
   EXPECT_EQ(VersaoGravada(), 8u);
   EXPECT_TRUE(ArquivosTRA().empty());
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({1, 2, 3}));
@@ -160,17 +157,13 @@ TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia)
   Escreve("DFIEVINC.DAT", sVinculos);
   Escreve("DFIECMP.DAT", kCamposAntigos);
   Escreve("DFIEUSU.DAT", kUsuariosAntigos);
-  for (const rlim_t nLimite : {rlim_t{16} << 10, rlim_t{10}}) {
+  for (const uint64_t nLimite : {uint64_t{16} << 10, uint64_t{10}}) {
     CIExBaseConversao conversao;
     ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
-    rlimit antes{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &antes), 0);
-    const rlimit cheio{nLimite, antes.rlim_max};
-    auto* pfAntes = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cheio), 0);
-    const HRESULT hr = conversao.FazConversao();
-    setrlimit(RLIMIT_FSIZE, &antes);
-    signal(SIGXFSZ, pfAntes);
+    const HRESULT hr = [&] {
+      ZelLimiteTamanhoArquivos cheio(nLimite);
+      return conversao.FazConversao();
+    }();
     EXPECT_TRUE(FAILED(hr)) << nLimite;
     EXPECT_EQ(VersaoGravada(), 6u);
     EXPECT_TRUE(Bytes("DFIEVINC.DAT") == sVinculos) << "the links as they were";
@@ -181,8 +174,9 @@ TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia)
 }
 
 TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNao) {
-  const char* aszTRA[] = {"DFIEVINC.TRA", "DFIEINTCAB.TRA", "DFIEINTVINC.TRA", "DFIEHDR.TRA", "dfiecmp.tra",
-                          "FNIEXCRE.TRA", "FNIEXCRETextTRA", "FTIEXCTRText.TRA", ".TRA", "Text.TRA", "DFIEUSU.TRA"};
+  const char* aszTRA[] = {"DFIEVINC.TRA", "DFIEINTCAB.TRA", "DFIEINTVINC.TRA", "DFIEHDR.TRA",
+                          "dfiecmp.tra",  "FNIEXCRE.TRA",   "FNIEXCRETextTRA", "FTIEXCTRText.TRA",
+                          ".TRA",         "Text.TRA",       "DFIEUSU.TRA"};
   for (const char* sz : aszTRA) {
     Escreve(sz, "x");
     CIExBaseConversao conversao;
@@ -198,11 +192,11 @@ TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNa
 TEST_F(IExBaseConversaoTeste, TransferenciaQueNaoSeCriaNaoDeixaAsOutras) {
   CriaDiretorio();
   std::filesystem::create_directory(m_sVovi + "DFIEUSU.TRA");
-  EXPECT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos},
-                          {"DFIECMP.DAT", kCamposAntigos},
-                          {"DFIEUSU.DAT", kUsuariosAntigos}}),
-            HR(0x80043ED0));
-  EXPECT_EQ(ErrosDe(kConversao + "ConverteIE_CAMPO_ARQ_V1ParaV2", kFonte, "hr = arqUsuarioTRA.Abre('C')"), 1);
+  EXPECT_EQ(
+      Converte(
+          -1, {{"DFIEVINC.DAT", kVinculosAntigos}, {"DFIECMP.DAT", kCamposAntigos}, {"DFIEUSU.DAT", kUsuariosAntigos}}),
+      HR(0x80043ED0));
+  EXPECT_EQ(Erros("ConverteIE_CAMPO_ARQ_V1ParaV2", "hr = arqUsuarioTRA.Abre('C')"), 1);
   EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), kUsuariosAntigos);
   EXPECT_FALSE(std::filesystem::exists(m_sVovi + "DFIECMP.TRA"));
@@ -212,8 +206,8 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodi
   // An empty file has no record 0 to read.
   Escreve("DFIECONFIG.DAT", "");
   EXPECT_EQ(Converte(-1, {}), HR(0x80043E95));
-  EXPECT_EQ(ErrosDe(kConversao + "GetConfiguracao", kFonte, "iRetorno = arqConfig.Le(0, &regConfig)"), 1);
-  EXPECT_EQ(ErrosDe(kConversao + "FazConversao", kFonte, "hr = GetConfiguracao(&regConfigPS)"), 1);
+  EXPECT_EQ(Erros("GetConfiguracao", "iRetorno = arqConfig.Le(0, &regConfig)"), 1);
+  EXPECT_EQ(Erros("FazConversao", "hr = GetConfiguracao(&regConfigPS)"), 1);
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "");
   // A short one reads zero-padded: here a version from the future.
   Escreve("DFIECONFIG.DAT", "abc");
@@ -225,13 +219,13 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodi
   std::filesystem::create_symlink("nenhum/DFIECONFIG.DAT", m_sVovi + "DFIECONFIG.DAT");
   CIExBaseConversao semConfiguracao;
   EXPECT_EQ(semConfiguracao.Inicializa("EMP1", 1, 1), HR(0x80043EB7));
-  EXPECT_EQ(ErrosDe(kConversao + "VerificaArquivoConfiguracao", kFonte,
-                    "iRetorno = arqConfig.Abre(m_sLocalDados + "
-                    "REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
-                    "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
+  EXPECT_EQ(Erros("VerificaArquivoConfiguracao",
+                  "iRetorno = arqConfig.Abre(m_sLocalDados + "
+                  "REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
+                  "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
             1);
   EXPECT_FALSE(std::filesystem::exists(m_sVovi + "nenhum"));
   CIExBaseConversao conversao;
   EXPECT_EQ(conversao.Inicializa("NENHUMA", 1, 1), HR(0x80043F59));
-  EXPECT_EQ(ErrosDe(kConversao + "Inicializa", kFonte, "hr = E_ZELDF_FALHA_ACESSAR_REGISTRY", "NENHUMA"), 1);
+  EXPECT_EQ(Erros("Inicializa", "hr = E_ZELDF_FALHA_ACESSAR_REGISTRY", "NENHUMA"), 1);
 }
