@@ -170,9 +170,7 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   EXPECT_FALSE(Existe("FTIEXNFText.DAT"));
 }
 
-// A read of many origins reads ahead the texts of text fields as they stand
-// then, and no place a value of another kind happens to hold: that one is
-// read from the file when asked for.
+// Reading ahead takes the texts of text fields as they stand then, never a place another kind of value holds.
 TEST_F(IEArqTeste, LeituraAdiantadaTrazSoOsTextosDosCamposDeTexto) {
   IE_CAMPO_DATA_ARQ_V2 numero = Lugar(4, 3);
   numero.id = 250;

@@ -1,5 +1,4 @@
-// Helpers of the store's tests: values and headers as read, in one line, and
-// the directory's change marker held by another thread.
+// Helpers of the store's tests: values and headers as read, and a change marker held by another thread.
 #pragma once
 
 #include <atomic>
@@ -18,8 +17,7 @@ inline std::string IERegValor(I4 id, uint64_t ullValor) {
 }
 inline UI8 IELugar(UI4 ulOffset, UI2 usTamanho) { return ulOffset | (UI8{usTamanho} << 32); }
 
-// Each value as "id:number" or "id:'text'"; a text's length shows ("/n") when
-// it is not its characters and terminator.
+// Each value as "id:number" or "id:'text'", with "/n" when a text's length is not its characters and terminator.
 inline std::string IEDescreveValores(const IE_CAMPO_DATA_PS* pValores, UINT nQtd) {
   std::string s;
   for (UINT i = 0; i < nQtd; ++i) {
@@ -34,8 +32,7 @@ inline std::string IEDescreveValores(const IE_CAMPO_DATA_PS* pValores, UINT nQtd
   return s;
 }
 
-// A header as read: flags, process and field count, then each field's id,
-// name, flags, extra and users ("-" for no user array); "null" for no fields.
+// A header as read: flags, process, count, each field's id, name, flags, extra, users ("-": none); "null": none.
 inline std::string IEDescreveHeader(const IE_HDR_PS& ps) {
   std::string s = std::to_string(ps.dwFlags) + " " + std::to_string(ps.eProcesso) + " " + std::to_string(ps.nQtdCampos);
   if (ps.pCampos == nullptr) return s + " null";

@@ -72,8 +72,7 @@ class IExCabecalho : public IExTeste {
                                      aCampos.empty() ? nullptr : aCampos.data(),
                                      nullptr});
   }
-  // One header read back over whatever the caller left in the result; after
-  // a failure, also what it holds.
+  // One header read back over whatever the caller left there; after a failure, also what it holds.
   std::string Le(UI4 lPos) {
     IE_HDR_PS ps;
     std::memset(&ps, 0x5A, sizeof ps);
@@ -190,8 +189,7 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
   EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
   EXPECT_EQ(Erros("LeIEHeader", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)\thr = 0X80043E95"), 1);
   IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
-  // A run past the field file's end hands out its array with what was read,
-  // the rest zeroed; the caller frees it.
+  // A run past the field file's end hands out its array with what was read, the rest zeroed.
   Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + RegHdr(0, 7, 3, 2) + RegHdr(0, 7, 200000, 1));
   EXPECT_EQ(Le(2), kLidoAlemDoFim + "0 7 3 | 1 B 0 7 - | 0  0 0 - | 0  0 0 -");
   EXPECT_EQ(Erros("LeCampos", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)\thr = 0X80043E95"), 1);
@@ -210,9 +208,7 @@ TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
       Erros("LeCampos", "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)\thr = 0X80043E95"), 1);
 }
 
-// Bad input fails with its code and line and changes no file; a header the
-// disk cannot take fails with the file's own code (the fields, none here,
-// went before it).
+// Bad input, or a header the disk cannot take, fails with its own code and line and changes no file.
 TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   const std::vector<UI2> aUsuarios{1};
   UI4 lPos = 0;
@@ -269,8 +265,7 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   EXPECT_EQ(m_ie.LeIEHeader(0, nullptr, nullptr), S_OK);
   EXPECT_EQ(m_ie.LeCampos(1, 1, nullptr), E_POINTER);
   EXPECT_EQ(Arquivos(), antes);
-  // The field file lost its tail: a rewrite of a run past its end is refused
-  // before any user is written.
+  // The field file lost its tail: a rewrite of a run past its end is refused before any user is written.
   UI4 lSegundo = 0;
   ASSERT_EQ(Grava(&lSegundo, 7, {Campo(0, "A"), Campo(1, "B"), Campo(2, "C")}), S_OK);
   Escreve("DFIECMP.DAT", Bytes("DFIECMP.DAT").substr(0, 80));
@@ -462,9 +457,7 @@ TEST_F(IExItens, ArraysSemTextoEVazios) {
   EXPECT_EQ(Erros("LeArrayItensWithText", "hr = arq.LeTexto(reg, sTexto)\thr = 0X80043E95"), 1);
 }
 
-// A chain or a text that runs past the end of its file fails where the
-// record-by-record read would; one wholly inside reads the same values
-// whether the cache holds them or not.
+// A chain or text past its file's end fails where a record-by-record read would; the cache changes nothing.
 TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   char szAb[] = "ab";
   IE_CAMPO_DATA_PS aValores[2] = {Texto(IE_CAMPO_LIVRE_TEXTO_0, szAb, 3), Valor(251, 5)};
@@ -487,8 +480,7 @@ TEST_F(IExItens, CadeiaOuTextoAlemDoFimFalhaComoLidoRegistroARegistro) {
   }
 }
 
-// Values are taken in order: the texts before a value of no known group are
-// stored, as one value at a time would store them, and no value record is.
+// Values are taken in order: the texts before an unknown kind are stored, as one at a time would, no record is.
 TEST_F(IExItens, ValorRuimParaAGravacaoDepoisDosTextosAnteriores) {
   char szTexto[] = "abc";
   UI4 iPtr = 0;
@@ -535,8 +527,7 @@ TEST_F(IExItens, ValorRuimParaAGravacaoDepoisDosTextosAnteriores) {
 
 constexpr UINT kMuitos = 4096 * 2 + 5;  // more records than one write takes
 
-// A run of values and its texts go out in few writes; the files must hold
-// exactly what writing them one record and one text at a time would leave.
+// A run and its texts go out in few writes, leaving what one record and one text at a time would.
 class IExItensEmBloco : public IExItens {
  protected:
   void SetUp() override {
@@ -561,8 +552,7 @@ class IExItensEmBloco : public IExItens {
     }
     return a;
   }
-  // The same values written the old way into the copy's files: each text
-  // appended alone, then each record at its own position.
+  // The same values written the old way into the copy: each text alone, then each record at its position.
   void GravaUmAUm(std::vector<IE_CAMPO_DATA_PS> a, UI4 iPtr) {
     std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs(a.size());
     for (size_t i = 0; i < a.size(); ++i) {
@@ -588,9 +578,7 @@ class IExItensEmBloco : public IExItens {
   std::vector<std::string> m_aTextos;
 };
 
-// Texts past a megabyte in all, and a partial record left by a crash at the
-// end of both value files (before they were opened again): the run takes its
-// place.
+// Texts past a megabyte, and a partial record a crash left at both value files' end: the run takes its place.
 TEST_F(IExItensEmBloco, LongasCorridasETextosDaoOsMesmosBytesQueUmAUm) {
   m_arq.Fecha();
   m_copia.Fecha();

@@ -37,8 +37,7 @@ const std::string kUsuariosAntigos = Usuarios({10, 11, 12, 13, 14});
 
 class IExBaseConversaoTeste : public IExTeste {
  protected:
-  // The company's files as given (version -1: no configuration file), then
-  // one conversion.
+  // The company's files as given (version -1: no configuration file), then one conversion.
   HRESULT Converte(int nVersao, std::vector<std::pair<const char*, std::string>> aArquivos) {
     if (nVersao >= 0) Escreve("DFIECONFIG.DAT", Configuracao(static_cast<UI4>(nVersao)));
     for (const auto& [szNome, sBytes] : aArquivos) Escreve(szNome, sBytes);
@@ -53,8 +52,7 @@ class IExBaseConversaoTeste : public IExTeste {
 };
 }  // namespace
 
-// A partial record at a file's end (an append cut short) is no record: the
-// conversion carries the whole ones.
+// A partial record at a file's end (an append cut short) is no record: the whole ones are carried.
 TEST_F(IExBaseConversaoTeste, VersaoZeroPassaPelosTresPassosSemOsRegistrosParciais) {
   ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos + "xx"},
                           {"DFIECMP.DAT", kCamposAntigos + "rest"},
@@ -107,8 +105,7 @@ TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivoEPosteriorERecusada) 
   EXPECT_FALSE(CIExBase::m_ContainerFacade().ExisteDataBase("EMP1"));
 }
 
-// A step that fails stops the conversion: the version and the files stay,
-// and no transfer file is left to block the next start.
+// A failed step stops the conversion: version and files stay, and no transfer file blocks the next start.
 TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", kCamposAntigos}, {"DFIEUSU.DAT", kUsuariosAntigos}, {"DFIECMP.TRA", "x"}}),
             HR(0x80040979));
@@ -120,8 +117,7 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Erros("ConverteIE_CAMPO_ARQ_V1ParaV2", "hr = VerificaExistenciaTRA()"), 1);
   EXPECT_EQ(Erros("FazConversao", "hr = ConverteIE_CAMPO_ARQ_V1ParaV2()"), 1);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIECMP.TRA"), ERROR_SUCCESS);
-  // The converted file cannot take the old one's place: the step that made
-  // it reports the failure under its own name.
+  // The converted file cannot take the old one's place: the step that made it reports it under its own name.
   const size_t nLinhas = Linhas(ArquivoErrosEmpresa()).size();
   Escreve("DFIEUSU.DAT", kUsuariosAntigos);
   ASSERT_EQ(ZelDefineSomenteLeitura(m_sVovi + "DFIECMP.DAT", true), ERROR_SUCCESS);
@@ -147,9 +143,7 @@ TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), Usuarios({1, 2, 3}));
 }
 
-// A link step cut short by a full disk, midway or as its transfer file takes
-// its first record, leaves the company as it was, with no transfer file to
-// refuse the next start, and that start converts it.
+// A link step cut short by a full disk, midway or at its first transfer record, leaves the company as it was.
 TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia) {
   std::string sVinculos = IEZeros(24);
   for (UI4 i = 1; i <= 2000; ++i) sVinculos += IEBytes(Vinculo(5, i));
@@ -187,8 +181,7 @@ TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNa
   }
 }
 
-// A step that cannot make its last transfer file takes back the ones it
-// made: a transfer file left behind would stop every later start.
+// A step that cannot make its last transfer file takes back the ones it made, or every later start would stop.
 TEST_F(IExBaseConversaoTeste, TransferenciaQueNaoSeCriaNaoDeixaAsOutras) {
   CriaDiretorio();
   std::filesystem::create_directory(m_sVovi + "DFIEUSU.TRA");
@@ -213,8 +206,7 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodi
   Escreve("DFIECONFIG.DAT", "abc");
   EXPECT_EQ(Converte(-1, {}), HR(0x80040975));
   EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "abc");
-  // A configuration that cannot be created answers the file's code, not the
-  // registry's, and leaves nothing behind.
+  // A configuration that cannot be created answers the file's code, not the registry's, and leaves nothing.
   ZelExcluiArquivo(m_sVovi + "DFIECONFIG.DAT");
   std::filesystem::create_symlink("nenhum/DFIECONFIG.DAT", m_sVovi + "DFIECONFIG.DAT");
   CIExBaseConversao semConfiguracao;

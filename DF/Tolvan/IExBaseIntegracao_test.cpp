@@ -30,8 +30,7 @@ class IExIntegracaoTeste : public IExTeste {
   static std::string CabecalhoArq(UI4 eOrigem, UI4 eDestino, UI1 cFlags) {
     return IEBytes(_REG_IE_CABECALHO_INTEGRACAO_ARQ_V0{eOrigem, eDestino, 0, 0, cFlags, {}});
   }
-  // The header ExisteCabecalhoIntegracao finds, over a dirty output: origin,
-  // inactive and excluded, or "none" when it cleared the output.
+  // What ExisteCabecalhoIntegracao finds over a dirty output: origin, inactive, excluded, or "none" if cleared.
   std::string Existe(IE_HEADER_FILTRO_PS origem, IE_HEADER_FILTRO_PS destino) {
     _REG_IE_CABECALHO_INTEGRACAO_PS cab;
     std::memset(&cab, 0x5A, sizeof cab);
@@ -199,8 +198,7 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
 }
 
 namespace {
-// Origin process FT_NF with a text and a value field; destination FT_PED with
-// a value, a text and a date field; origin record 7 has values.
+// Origin FT_NF with a text and a value field; destination FT_PED with value, text and date; origin record 7 set.
 class IExCarregaTeste : public IExIntegracaoTeste {
  protected:
   void SetUp() override {

@@ -11,8 +11,7 @@ namespace {
 const std::string kFonte = "IExBaseVinculo";
 IE_CAMPO_DATA_PS Numero(uint64_t ull) { return IEValor(IE_CAMPO_LIVRE_V4_0, ull); }
 
-// Looks a link up through the origin index and by a scan, which must agree:
-// its position (0: none). Without a key, the first active link of the header.
+// A link's position (0: none) through the origin index and by a scan, which must agree; no key: the header's.
 ZelUInt ProcuraNosDois(CIExBaseTeste& ie, UI4 lPosHeader, UI4* plChave) {
   ZelUInt lPosIndice = 99, lPosVarredura = 99;
   IE_VINCULO_ARQ_V0 regIndice{}, regVarredura{};
@@ -49,8 +48,7 @@ class IExVinculoTeste : public IExTeste {
 };
 }  // namespace
 
-// Fewer values, then as many, rewrite the chain where it is; more start a
-// new chain at the end.
+// Fewer values, then as many, rewrite the chain where it is; more start a new chain at the end.
 TEST_F(IExVinculoTeste, ValoresGravadosLidosEReescritosNoLugar) {
   ASSERT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), Numero(42), IEValor(IE_CAMPO_LIVRE_DMA_0, 9)}),
             S_OK);
@@ -116,10 +114,7 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensDeixaZeradasAsQueFaltam) {
   EXPECT_EQ(m_ie.BuscaVinculosByOrigem(1, 2, nullptr, aVinculos), E_POINTER);
 }
 
-// A read of many origins reads their runs and texts ahead, together; one
-// origin at a time reads through the view. Both give the same values, for
-// chains rewritten in place, moved, empty or deleted, and keys missing or
-// repeated.
+// Many origins read ahead read what one at a time does, for chains rewritten, moved, empty, deleted, keys repeated.
 TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensLeOMesmoQueUmaAUma) {
   std::vector<std::string> aTextos;
   auto Valores = [&](UI4 k, UI4 n) {
@@ -204,8 +199,7 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
   EXPECT_FALSE(Existe("FTIEXNF.DAT"));
   EXPECT_EQ(Grava(1, 7, {IEValor(IE_CAMPO_LIVRE_TEXTO_0, 0, "abc"), IEValor(static_cast<IE_E_CAMPO>(600), 1)}), E_FAIL);
-  // Failed at the value file's own check, reported at both levels; the file
-  // was made for the write, and holds the text before the bad value but no value.
+  // Failed at the value file's own check, reported at both levels; the file holds the text before the bad value.
   EXPECT_EQ(Erros("GravaArrayItensWithText", "hr = E_FAIL\thr = 0X80004005"), 1);
   EXPECT_TRUE(ErroContem(
       "hr = GravaArrayItensWithText(arqCmp, regVin.nQtdCampos, &regVin.iPtrCampos, vinculo.pCampos)\thr = 0X80004005"));
@@ -214,10 +208,7 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
 }
 
-// A chain cut short by a damaged value file fails where it ends; the entry
-// keeps its link and the values read, in an array of its count. A value file
-// that cannot be opened stops a read or a write at the opening, with its
-// code: no link is written without its values.
+// A cut chain fails where it ends, keeping what was read; a value file that cannot open writes no link.
 TEST_F(IExVinculoTeste, ArquivoDeValoresCortadoOuQueNaoAbre) {
   ASSERT_EQ(Grava(1, 7, {Numero(1), Numero(2), Numero(3)}), S_OK);
   const std::string sVinculos = Bytes("DFIEVINC.dat");
@@ -281,8 +272,7 @@ TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
 }
 
 TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
-  // Repeated origins, flagged records before and after live ones, other
-  // headers with the same key.
+  // Repeated origins, flagged records before and after live ones, other headers with the same key.
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat",
           IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 5, 1, 1, 1), Vinculo(1, 6), Vinculo(1, 5, 2, 2),
@@ -302,8 +292,7 @@ TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
 }
 
 TEST_F(IExTeste, IndiceDoCabecalhoAchaOMesmoVinculoQueAVarredura) {
-  // Headers whose first records are flagged, repeated origins, a header
-  // with flagged records only.
+  // Headers whose first records are flagged, repeated origins, a header with flagged records only.
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{
                               Vinculo(1, 5, 1, 1, 1), Vinculo(2, 6, 1, 2, 1), Vinculo(1, 6, 2, 2), Vinculo(2, 5),
@@ -323,8 +312,7 @@ TEST_F(IExTeste, IndiceDoCabecalhoAchaOMesmoVinculoQueAVarredura) {
   // Flag the first active record of header 1: the next one answers.
   ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 6}), S_OK);
   confere("flagged", {0, 5, 4, 0, 0});
-  // A flagged record made active again, ahead of the others, and a record
-  // moved to another header.
+  // A flagged record made active again, ahead of the others, and a record moved to another header.
   auto Regrava = [&](ZelUInt uiPos, const IE_VINCULO_ARQ_V0& reg) {
     return ie.m_pDataBase->m_Vinculo.Grava(uiPos, reg);
   };

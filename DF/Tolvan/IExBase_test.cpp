@@ -28,16 +28,14 @@ bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
   return true;
 }
 
-// The switch is read once per process: an earlier test of this process may
-// have fixed it already (ctest runs each test in a process of its own).
+// Read once per process: an earlier test of this process may have fixed it (ctest runs one test a process).
 bool LigaFechamentoAdiado() {
   EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
             ERROR_SUCCESS);
   return ContainerDaEmpresa().GetFechamentoAdiado();
 }
 
-// An object of EMP1 started and let go without Finaliza; its conversions
-// and the links it found, when given.
+// An object of EMP1 started and let go without Finaliza; its conversions and links, when given.
 void IniciaESolta(int nConversoes = -1, int nVinculos = -1) {
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
@@ -95,8 +93,7 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
   ASSERT_EQ(segundo.Finaliza(), S_OK);
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-  // Closed: the next start reads the file again; one let go without Finaliza
-  // gives the base back at once.
+  // Closed: the next start reads the file again; one let go without Finaliza gives the base back at once.
   IniciaESolta(1, 3);
   EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
@@ -133,8 +130,7 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   ASSERT_TRUE(EsperaFechar("EMP1"));
   EXPECT_GE(std::chrono::steady_clock::now() - inicio, periodo / 2) << "closed only after the quiet period";
   IniciaESolta(1, 2);
-  // Each release starts the period again: a quarter after the second one,
-  // half a period after the first, the base is still open.
+  // Each release starts the period again: half a period after the first, a quarter after the second, still open.
   const auto quarto = periodo / 4;
   std::this_thread::sleep_for(quarto);
   IniciaESolta(0);
@@ -210,8 +206,7 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
     EXPECT_EQ(ErrosDe(szFuncao, "IExBase", szExpressao), 1);
     ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + szArquivo), ERROR_SUCCESS);
   }
-  // A damaged link file fails the start after the database opened: the
-  // database is given back and the file is never cut.
+  // A damaged link file fails the start after the database opened: it is given back, the file never cut.
   const std::string sVinculos = IEBytes(Vinculo(1, 1)) + "xy";
   Escreve("DFIEVINC.dat", sVinculos);
   CIExBaseTeste danificado;
@@ -222,9 +217,7 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
   EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
 }
 
-// A partial record at the end of a header, field or user file (an append cut
-// short by a crash) is no record: the whole ones read as before, and the next
-// append takes its place.
+// A partial record a crash left at a header, field or user file's end is no record; the next append covers it.
 TEST_F(IExBaseTeste, RegistroParcialNoFimNaoContaEAProximaGravacaoOCobre) {
   {
     CIExBaseTeste ie;
@@ -266,8 +259,7 @@ TEST_F(IExBaseTeste, CabecalhoApagadoDepoisDeCriadoNaoVoltaVazio) {
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
 }
 
-// Found before the links without a header are taken out, whatever the case
-// of its name.
+// Found before the links without a header are taken out, whatever the case of its name.
 TEST_F(IExBaseTeste, TransferenciaDeVinculosPendenteImpedeCadaPartida) {
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(0, 1)));
@@ -303,8 +295,7 @@ TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
   Escreve("DFIEVINC.DAT",
           IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 0, 0, 0), Vinculo(1, 1), Vinculo(0, 9), Vinculo(2, 2)}));
   const std::string sLargada = ZelDiretorioTeste() + "largada";
-  // A process holds the link file for writing while its database is open; the
-  // other's open retries must span that at their real spacing.
+  // A process holds the link file while its database is open; the other's retries must span that at real spacing.
   setenv("ZEL_ESCALA_TEMPO", "1", 1);
   std::vector<pid_t> aPids;
   for (int i = 0; i < 2; ++i) {
@@ -366,9 +357,7 @@ class CFachada : public CZelDataBaseFacade<TBase, CZelBaseParaRotinas> {
 };
 }  // namespace
 
-// A database that fails to close answers the object's Finaliza with its code
-// and a line, and is let go all the same; a session with no company neither
-// converts nor opens.
+// A base that fails to close gives Finaliza its code and a line and is let go; no company: no conversion.
 TEST_F(IExBaseTeste, FalhaAoFecharABaseOuSemEmpresa) {
   CFachada<CBaseQueNaoFecha> fachada;
   ASSERT_EQ(fachada.Inicializa("EMP1", 1, 1), S_OK);

@@ -44,8 +44,7 @@ std::string Entrada(const std::string& sLinha) {
 }
 }  // namespace
 
-// An outer object that reaches the service's interface through the inner
-// unknown it keeps; it lives on the stack and only counts.
+// An outer object on the stack that only counts, reaching the interface through the inner unknown.
 class CExterno final : public IUnknown {
  public:
   HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -64,8 +63,7 @@ class CExterno final : public IUnknown {
   IUnknown* pInterno = nullptr;
 };
 
-// Alone, its unknown is its interface; inside an outer object in the same
-// process the interface is counted on, and answers for, the outer object.
+// Alone, its unknown is its interface; aggregated in process, the interface counts on the outer object.
 TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) {
   void* pv = nullptr;
   ASSERT_EQ(CZelDF_IEx::CriaInstancia(IID_IUnknown, &pv), S_OK);
@@ -104,8 +102,7 @@ TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) 
   void* pNenhuma = nullptr;
   EXPECT_EQ(externo.pInterno->QueryInterface(IID_IZelUnknown, &pNenhuma), E_NOINTERFACE);
   EXPECT_EQ(externo.pInterno->Release(), 0u) << "the inner unknown's last release ends the object";
-  // Through the runtime: in process the outer object reaches the class; an
-  // object in another process cannot be aggregated.
+  // Through the runtime: in process the outer object reaches the class; one in another process cannot.
   DWORD dwCookie = 0;
   ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelDF_IEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                   &dwCookie),
@@ -129,9 +126,7 @@ TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) 
   EXPECT_EQ(externo.nRef, 1u);
 }
 
-// Before a successful initialisation every method refuses without a line.
-// After it, the process names of an entry line's pairs are asked for only
-// when the line is written.
+// Every method refuses without a line until started; then entry lines ask for process names only when written.
 TEST_F(ZelDF_IExTeste, AntesDeInicializarRecusaEDepoisLinhasDeEntradaEDeErroComOMetodo) {
   PtrObjeto p = Cria();
   const HRESULT kNaoIniciado = HR(0x81080A04);
@@ -219,8 +214,7 @@ TEST_F(ZelDF_IExTeste, AntesDeInicializarRecusaEDepoisLinhasDeEntradaEDeErroComO
   EXPECT_EQ(IEConsultasNomeProcesso(), nConsultas + 2);
   EXPECT_EQ(p->ExisteVinculo(4), S_FALSE) << "a success code passes through";
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "S_FALSE writes no error line";
-  // Each method's pairs, and a failure of its business method with its own
-  // source line (0: the call succeeds).
+  // Each method's pairs, and its business method's failure with its own source line (0: the call succeeds).
   for (const auto& c : casos) {
     SCOPED_TRACE(c.sEntrada);
     const size_t nErros = Linhas(ArquivoErrosEmpresa()).size();

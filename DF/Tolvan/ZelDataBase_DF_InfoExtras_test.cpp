@@ -23,9 +23,7 @@ TEST(InfoExtras, ChaveDaOrigem) {
   EXPECT_EQ(db.GetModulo(), -11);
 }
 
-// Links without a header leave the file at the start, in order, and only
-// then is the file rewritten (an empty file stays as it is); the index finds
-// an origin's first link, flagged or not.
+// Links without a header leave in order and only then is the file rewritten; the index finds the first link.
 TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
   struct Caso {
     std::vector<IE_VINCULO_ARQ_V0> aAntes, aDepois;  // no links after: the file as it was
@@ -67,8 +65,7 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
   }
 }
 
-// A rewrite that cannot be finished leaves the link file as it was and no
-// transfer file behind, so the next start cleans it.
+// A rewrite that cannot finish leaves the links and no transfer file, so the next start cleans them.
 TEST_F(InfoExtrasTeste, LimpezaQueNaoTerminaNaoDeixaArquivoDeTransferencia) {
   std::vector<IE_VINCULO_ARQ_V0> aAntes{Vinculo(0, 1)};
   for (UI4 k = 1; k <= 40; ++k) aAntes.push_back(Vinculo(1, k));
@@ -85,8 +82,7 @@ TEST_F(InfoExtrasTeste, LimpezaQueNaoTerminaNaoDeixaArquivoDeTransferencia) {
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>(aAntes.begin() + 1, aAntes.end())));
 }
 
-// Another file of the database that cannot start fails the start with its
-// code, under both names, though the links loaded and were clean.
+// Another file that cannot start fails the start with its code under both names, though the links were clean.
 TEST_F(InfoExtrasTeste, ArquivoQueNaoIniciaFalhaOInicioComOSeuCodigo) {
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
   // A link to itself cannot be opened by anyone, root included.
