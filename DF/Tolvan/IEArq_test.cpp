@@ -25,16 +25,15 @@ class IEArqTeste : public IExTeste {
   }
 };
 
-IE_CAMPO_DATA_ARQ_V2 Lugar(UI4 ulOffset, UI2 usTamanho) {
-  IE_CAMPO_DATA_ARQ_V2 r{};
+IE_CAMPO_DATA_ARQ_V2 Lugar(UI4 ulOffset, UI2 usTamanho, I4 id = 100) {
+  IE_CAMPO_DATA_ARQ_V2 r{{}, id, {}};
   std::memcpy(r.BinaryData, &ulOffset, 4);
   std::memcpy(r.BinaryData + 4, &usTamanho, 2);
-  r.id = 100;
   return r;
 }
 }  // namespace
 
-TEST(IExRegistros, NomesDosArquivosDeValoresPorProcesso) {
+TEST(IExRegistros, NomesDosArquivosPorProcessoEConversoesDosRegistros) {
   std::string sNomes;
   for (int e = -1; e <= 68; ++e) sNomes += std::string(IEGetNomeBaseProcesso(e)) + ",";
   sNomes += IEGetNomeBaseProcesso(1000);
@@ -61,9 +60,7 @@ TEST(IExRegistros, NomesDosArquivosDeValoresPorProcesso) {
   EXPECT_EQ(intVinc.GetNomeArquivo(), "/d/VOVIDADI/DFIEINTVINC.DAT");
   CIEArqT<IE_HDR_ARQ_V0> hdrTra(&dir, ".TRA");
   EXPECT_EQ(hdrTra.GetNomeArquivo(), "/d/VOVIDADI/DFIEHDR.TRA");
-}
-
-TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
+  // Conversions copy only the fields of the same name.
   IE_HDR_PS hps;
   std::memset(&hps, 0xAB, sizeof hps);
   IEConverte(IE_HDR_ARQ_V0{5, 27, 3, 9, 12345, {}}, &hps);
@@ -98,19 +95,19 @@ TEST(IExRegistros, ConversoesCopiamSoOsCamposDeMesmoNome) {
   EXPECT_EQ(vps.ulPosicaoCampoDestino, 7u);
 }
 
-TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
+TEST_F(IEArqTeste, AbreCriaComRegistroZeroTextosNoFimOuNoMesmoLugarELidosAdiante) {
   CDiretorio dir(m_sVovi);
-  CIEArqT<IE_VINCULO_ARQ_V0> arq(&dir);
-  ASSERT_EQ(arq.Abre('G'), S_OK);
+  CIEArqT<IE_VINCULO_ARQ_V0> arqVinculos(&dir);
+  ASSERT_EQ(arqVinculos.Abre('G'), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.DAT"), IEZeros(24));
   IE_VINCULO_ARQ_V0 v = Vinculo(1, 2);
   ULONG ulPos = 0;
-  ASSERT_EQ(arq.Grava(&v, &ulPos), 0);
+  ASSERT_EQ(arqVinculos.Grava(&v, &ulPos), 0);
   EXPECT_EQ(ulPos, 1u);
   std::vector<IE_VINCULO_ARQ_V0> a;
-  ASSERT_EQ(arq.LeTudo(a), 0);
+  ASSERT_EQ(arqVinculos.LeTudo(a), 0);
   EXPECT_EQ(IEBytes(a), IEBytes(v));
-  arq.Fecha();
+  arqVinculos.Fecha();
   CIEArqT<IE_HDR_ARQ_V0> semCriar(&dir);
   EXPECT_EQ(semCriar.Abre('L', FALSE), HR(0x80043EB7));
   EXPECT_FALSE(Existe("DFIEHDR.DAT"));
@@ -168,25 +165,17 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroETextosNoFimOuNoMesmoLugar) {
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> semTextos(&dir);
   EXPECT_EQ(semTextos.Abre('L', IE_PROCESSO_FT_NF, FALSE), HR(0x80043EB7));
   EXPECT_FALSE(Existe("FTIEXNFText.DAT"));
-}
-
-// Reading ahead takes the texts of text fields as they stand then, never a place another kind of value holds.
-TEST_F(IEArqTeste, LeituraAdiantadaTrazSoOsTextosDosCamposDeTexto) {
-  IE_CAMPO_DATA_ARQ_V2 numero = Lugar(4, 3);
-  numero.id = 250;
-  Escreve("FTIEXNF.DAT", IEZeros(48) + IEBytes(Lugar(1, 3)) + IEBytes(numero));
+  // Reading ahead takes the texts of text fields as they stand then, never a place another kind of value holds.
+  Escreve("FTIEXNF.DAT", IEZeros(48) + IEBytes(Lugar(1, 3)) + IEBytes(Lugar(4, 3, 250)));
   Escreve("FTIEXNFText.DAT", std::string(1, '\0') + "abcdef");
   CZelVistaArquivo::Esquece();
-  CDiretorio dir(m_sVovi);
   CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> arq(&dir);
   ASSERT_EQ(arq.Abre('L', IE_PROCESSO_FT_NF, FALSE), S_OK);
   arq.AdiantaRuns({{1, 2}}, [](I4 id) { return id == 100; });
-  {
-    std::fstream f(m_sVovi + "FTIEXNFText.DAT", std::ios::in | std::ios::out | std::ios::binary);
-    f.seekp(1);
-    f << "XYZUVW";
-  }
-  std::string s;
+  std::fstream f(m_sVovi + "FTIEXNFText.DAT", std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(1);
+  f << "XYZUVW";
+  f.close();
   ASSERT_EQ(arq.LeTexto(Lugar(1, 3), &s), 0);
   EXPECT_EQ(s, "abc") << "read ahead";
   ASSERT_EQ(arq.LeTexto(Lugar(4, 3), &s), 0);
