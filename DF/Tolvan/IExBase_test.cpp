@@ -46,6 +46,28 @@ void IniciaESolta(int nConversoes = -1, int nVinculos = -1) {
     EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), static_cast<ZelUInt>(nVinculos));
   }
 }
+
+// A database that fails to close.
+class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
+ protected:
+  HRESULT OnFinaliza() override {
+    CZelDataBase_DF_InfoExtras::OnFinaliza();
+    return E_ACCESSDENIED;
+  }
+};
+// A bare facade over a database, counting its conversions.
+template <class TBase>
+class CFachada : public CZelDataBaseFacade<TBase, CZelBaseParaRotinas> {
+ public:
+  int nConversoes = 0;
+  HRESULT ExecutaConversao() override {
+    ++nConversoes;
+    return S_OK;
+  }
+
+ protected:
+  HRESULT OnInicializa() override { return this->ZelDataBaseInicializa(); }
+};
 }  // namespace
 
 TEST_F(IExBaseTeste, EmpresaNovaTerminaNaVersaoNoveSemVinculosNemTransferencias) {
@@ -332,30 +354,6 @@ TEST_F(IExBaseTeste, ObjetosDoMesmoProcessoIniciandoJuntosNuncaConvertemAoMesmoT
   EXPECT_EQ(VersaoGravada(), 9u);
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), static_cast<uint64_t>(kObjetos));
 }
-
-namespace {
-// A database that fails to close.
-class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
- protected:
-  HRESULT OnFinaliza() override {
-    CZelDataBase_DF_InfoExtras::OnFinaliza();
-    return E_ACCESSDENIED;
-  }
-};
-// A bare facade over a database, counting its conversions.
-template <class TBase>
-class CFachada : public CZelDataBaseFacade<TBase, CZelBaseParaRotinas> {
- public:
-  int nConversoes = 0;
-  HRESULT ExecutaConversao() override {
-    ++nConversoes;
-    return S_OK;
-  }
-
- protected:
-  HRESULT OnInicializa() override { return this->ZelDataBaseInicializa(); }
-};
-}  // namespace
 
 // A base that fails to close gives Finaliza its code and a line and is let go; no company: no conversion.
 TEST_F(IExBaseTeste, FalhaAoFecharABaseOuSemEmpresa) {
