@@ -42,9 +42,40 @@ class IExIntegracaoTeste : public IExTeste {
   std::string LogGeral() const { return ZelLeArquivoInteiro(m_sEmpresa + "ZelLogGeral.log"); }
   CIExBaseTeste m_ie;
 };
+
+// Origin FT_NF with a text and a value field; destination FT_PED with value, text and date; origin record 7 set.
+class IExCarregaTeste : public IExIntegracaoTeste {
+ protected:
+  void SetUp() override {
+    IExIntegracaoTeste::SetUp();
+    m_ulOrigem = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
+                               {IECampo(static_cast<IE_E_CAMPO>(101), "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor")});
+    m_ulDestino = IEGravaHeader(m_ie, IE_PROCESSO_FT_PED,
+                                {IECampo(static_cast<IE_E_CAMPO>(251), "Total"),
+                                 IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
+    ASSERT_NE(m_ulOrigem, 0u);
+    ASSERT_NE(m_ulDestino, 0u);
+    ASSERT_EQ(IEGravaValores(m_ie, m_ulOrigem, 7,
+                             {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)}),
+              S_OK);
+  }
+  void Integra(std::vector<std::array<UI4, 2>> aPares, UI1 cInativoUltimo = 0) {
+    UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
+    std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> a;
+    for (auto& par : aPares) a.push_back({ulPos, par[0], par[1], 0, 0, {}});
+    a.back().cInativo = cInativoUltimo;
+    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{static_cast<UI4>(a.size()), {}, a.data(), nullptr};
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+    ASSERT_EQ(m_ie.LeCabecalhoIntegracao(ulPos, &cab), S_OK);
+    ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+    UI4 ulSaida = 0;
+    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, cab, &ulSaida), S_OK);
+  }
+  UI4 m_ulOrigem = 0, m_ulDestino = 0;
+};
 }  // namespace
 
-TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosLidosEAchados) {
+TEST_F(IExIntegracaoTeste, CabecalhosEVinculosGravadosListadosLidosEAchados) {
   IE_ARRAY_PONTEIROS_PS ptrs{};
   ASSERT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(&ptrs), S_OK);
   EXPECT_EQ(ptrs.qtd, 0u);
@@ -90,6 +121,39 @@ TEST_F(IExIntegracaoTeste, CabecalhosGravadosListadosLidosEAchados) {
   GravaCabecalho(7, 8);
   EXPECT_EQ(Existe(Filtro(7), Filtro(8)), "7 0 0");
   EXPECT_EQ(Existe(Filtro(7, 2), Filtro(8, 2)), "7 255 0");
+  // Links are appended and pointed to by their header.
+  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {{0, 1, 2, 0, 0, {}}, {0, 3, 4, 255, 0, {}}, {0, 5, 6, 0, 1, {}}};
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS listaVinculos{3, {}, aVinculos, nullptr};
+  _REG_IE_CABECALHO_INTEGRACAO_PS cabVinculos{};
+  cabVinculos.ulQtdVinculosIntegracoes = 9;
+  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cabVinculos, &listaVinculos), S_OK);
+  EXPECT_EQ(cabVinculos.ulPonteiroPrimeiroVinculoIntegracao, 1u);
+  EXPECT_EQ(cabVinculos.ulQtdVinculosIntegracoes, 3u);
+  const _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 esperados[3] = {{0, 1, 2, 0, {}}, {0, 3, 4, 2, {}}, {0, 5, 6, 1, {}}};
+  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80) + IEBytes(esperados));
+  // A second write appends; the first run stays, unreferenced.
+  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cabVinculos, &listaVinculos), S_OK);
+  EXPECT_EQ(cabVinculos.ulPonteiroPrimeiroVinculoIntegracao, 4u);
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lidos{};
+  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&cabVinculos, &lidos), S_OK);
+  ASSERT_EQ(lidos.ulQtd, 2u) << "the excluded link is left out";
+  EXPECT_EQ(lidos.pRegListaVinculos[0].ulPosicaoCampoDestino, 2u);
+  EXPECT_EQ(lidos.pRegListaVinculos[1].ulPosicaoCampoOrigem, 5u);
+  EXPECT_EQ(lidos.pRegListaVinculos[1].cInativo, 255);
+  CoTaskMemFree(lidos.pRegListaVinculos);
+  _REG_IE_CABECALHO_INTEGRACAO_PS vazio{};
+  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&vazio, &lidos), S_OK);
+  EXPECT_EQ(lidos.ulQtd, 0u);
+  EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
+  _REG_IE_CABECALHO_INTEGRACAO_PS alemDoFim = cabVinculos;
+  alemDoFim.ulQtdVinculosIntegracoes = 1000;
+  EXPECT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&alemDoFim, &lidos), HR(0x80043E95));
+  EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
+  EXPECT_EQ(Erros("LeVinculosCabecalhoIntegracao", "hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"), 1);
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS semArray{1, {}, nullptr, nullptr};
+  const std::string sVinculos = Bytes("DFIEINTVINC.DAT");
+  EXPECT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cabVinculos, &semArray), E_POINTER);
+  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), sVinculos);
 }
 
 TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscrever) {
@@ -131,41 +195,6 @@ TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscre
   EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
 }
 
-TEST_F(IExIntegracaoTeste, VinculosAnexadosEApontadosPeloCabecalho) {
-  _REG_IE_VINCULO_INTEGRACAO_PS aVinculos[3] = {{0, 1, 2, 0, 0, {}}, {0, 3, 4, 255, 0, {}}, {0, 5, 6, 0, 1, {}}};
-  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{3, {}, aVinculos, nullptr};
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-  cab.ulQtdVinculosIntegracoes = 9;
-  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
-  EXPECT_EQ(cab.ulPonteiroPrimeiroVinculoIntegracao, 1u);
-  EXPECT_EQ(cab.ulQtdVinculosIntegracoes, 3u);
-  const _REG_IE_VINCULO_INTEGRACAO_ARQ_V0 esperados[3] = {{0, 1, 2, 0, {}}, {0, 3, 4, 2, {}}, {0, 5, 6, 1, {}}};
-  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), IEZeros(80) + IEBytes(esperados));
-  // A second write appends; the first run stays, unreferenced.
-  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
-  EXPECT_EQ(cab.ulPonteiroPrimeiroVinculoIntegracao, 4u);
-  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lidos{};
-  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&cab, &lidos), S_OK);
-  ASSERT_EQ(lidos.ulQtd, 2u) << "the excluded link is left out";
-  EXPECT_EQ(lidos.pRegListaVinculos[0].ulPosicaoCampoDestino, 2u);
-  EXPECT_EQ(lidos.pRegListaVinculos[1].ulPosicaoCampoOrigem, 5u);
-  EXPECT_EQ(lidos.pRegListaVinculos[1].cInativo, 255);
-  CoTaskMemFree(lidos.pRegListaVinculos);
-  _REG_IE_CABECALHO_INTEGRACAO_PS vazio{};
-  ASSERT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&vazio, &lidos), S_OK);
-  EXPECT_EQ(lidos.ulQtd, 0u);
-  EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
-  _REG_IE_CABECALHO_INTEGRACAO_PS alemDoFim = cab;
-  alemDoFim.ulQtdVinculosIntegracoes = 1000;
-  EXPECT_EQ(m_ie.LeVinculosCabecalhoIntegracao(&alemDoFim, &lidos), HR(0x80043E95));
-  EXPECT_EQ(lidos.pRegListaVinculos, nullptr);
-  EXPECT_EQ(Erros("LeVinculosCabecalhoIntegracao", "hr = arqVinculo.Le(ulPosLeitura + l, &regVinculoIntegracao)"), 1);
-  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS semArray{1, {}, nullptr, nullptr};
-  const std::string sAntes = Bytes("DFIEINTVINC.DAT");
-  EXPECT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &semArray), E_POINTER);
-  EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), sAntes);
-}
-
 TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   GravaCabecalho(10, 11);
   GravaCabecalho(12, 10, 0, 1);  // inactive: left unless asked
@@ -196,39 +225,6 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(240, 80), CabecalhoArq(12, 13, 2));
   EXPECT_EQ(Erros("ExcluiIntegracoesQueUsamEsteProcesso", "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)"), 1);
 }
-
-namespace {
-// Origin FT_NF with a text and a value field; destination FT_PED with value, text and date; origin record 7 set.
-class IExCarregaTeste : public IExIntegracaoTeste {
- protected:
-  void SetUp() override {
-    IExIntegracaoTeste::SetUp();
-    m_ulOrigem = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
-                               {IECampo(static_cast<IE_E_CAMPO>(101), "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor")});
-    m_ulDestino = IEGravaHeader(m_ie, IE_PROCESSO_FT_PED,
-                                {IECampo(static_cast<IE_E_CAMPO>(251), "Total"),
-                                 IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Nota"), IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
-    ASSERT_NE(m_ulOrigem, 0u);
-    ASSERT_NE(m_ulDestino, 0u);
-    ASSERT_EQ(IEGravaValores(m_ie, m_ulOrigem, 7,
-                             {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)}),
-              S_OK);
-  }
-  void Integra(std::vector<std::array<UI4, 2>> aPares, UI1 cInativoUltimo = 0) {
-    UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
-    std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> a;
-    for (auto& par : aPares) a.push_back({ulPos, par[0], par[1], 0, 0, {}});
-    a.back().cInativo = cInativoUltimo;
-    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{static_cast<UI4>(a.size()), {}, a.data(), nullptr};
-    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-    ASSERT_EQ(m_ie.LeCabecalhoIntegracao(ulPos, &cab), S_OK);
-    ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
-    UI4 ulSaida = 0;
-    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, cab, &ulSaida), S_OK);
-  }
-  UI4 m_ulOrigem = 0, m_ulDestino = 0;
-};
-}  // namespace
 
 TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
   const IE_HEADER_FILTRO_PS nf = Filtro(IE_PROCESSO_FT_NF), ped = Filtro(IE_PROCESSO_FT_PED);
