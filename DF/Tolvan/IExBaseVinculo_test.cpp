@@ -171,23 +171,7 @@ TEST_F(IExVinculoTeste, BuscaDeMuitasOrigensLeOMesmoQueUmaAUma) {
   EXPECT_EQ(ZelLeTrechosChamadas(), n) << "every page asked for before: the view";
 }
 
-TEST_F(IExVinculoTeste, ExclusaoDaOrigemMarcaSemApagar) {
-  ASSERT_EQ(Grava(1, 7, {Numero(70)}), S_OK);
-  EXPECT_EQ(m_ie.ExisteVinculo(1), S_OK);
-  EXPECT_EQ(m_ie.ExisteVinculo(2), S_FALSE);
-  const std::string sAntes = Bytes("DFIEVINC.dat");
-  EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 8}), S_OK) << "an origin without a link";
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), sAntes);
-  ASSERT_EQ(m_ie.NotificaExclusaoOrigem({1, 7}), S_OK);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
-  EXPECT_EQ(m_ie.ExisteVinculo(1), S_FALSE);
-  EXPECT_EQ(Le(1, 7), "250:70") << "the index still finds the flagged link";
-  EXPECT_EQ(Grava(1, 7, {Numero(71)}), HR(0x81080AAD));
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
-  EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"), 1);
-}
-
-TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
+TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveEExclusaoMarcaSemApagar) {
   EXPECT_EQ(Grava(0, 7, {Numero(1)}), HR(0x80040CE4));
   EXPECT_EQ(Grava(1, 0, {Numero(1)}), HR(0x8004097B));
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "neither is logged";
@@ -206,6 +190,20 @@ TEST_F(IExVinculoTeste, OrigemInvalidaOuCampoDesconhecidoNaoEscreveVinculo) {
   EXPECT_EQ(Bytes("FTIEXNF.DAT"), IEZeros(48));
   EXPECT_EQ(Bytes("FTIEXNFText.DAT"), IEZeros(1) + "abc");
   EXPECT_FALSE(Existe("DFIEVINC.dat"));
+  // Deleting an origin flags its link and erases nothing.
+  ASSERT_EQ(Grava(1, 7, {Numero(70)}), S_OK);
+  EXPECT_EQ(m_ie.ExisteVinculo(1), S_OK);
+  EXPECT_EQ(m_ie.ExisteVinculo(2), S_FALSE);
+  const std::string sAntes = Bytes("DFIEVINC.dat");
+  EXPECT_EQ(m_ie.NotificaExclusaoOrigem({1, 8}), S_OK) << "an origin without a link";
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), sAntes);
+  ASSERT_EQ(m_ie.NotificaExclusaoOrigem({1, 7}), S_OK);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
+  EXPECT_EQ(m_ie.ExisteVinculo(1), S_FALSE);
+  EXPECT_EQ(Le(1, 7), "250:70") << "the index still finds the flagged link";
+  EXPECT_EQ(Grava(1, 7, {Numero(71)}), HR(0x81080AAD));
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(1, 7, 1, 1, 1)));
+  EXPECT_EQ(ErrosDe("CIExBase::GravaCamposVinculo", kFonte, "hr = m_pDataBase->m_Vinculo.Grava(lPos, regVin)"), 1);
 }
 
 // A cut chain fails where it ends, keeping what was read; a value file that cannot open writes no link.
