@@ -17,13 +17,7 @@ class CDiretorio : public IIEArqBind {
   std::string m_s;
 };
 
-class IEArqTeste : public IExTeste {
- protected:
-  void SetUp() override {
-    IExTeste::SetUp();
-    CriaDiretorio();
-  }
-};
+using IEArqTeste = IExTeste;
 
 IE_CAMPO_DATA_ARQ_V2 Lugar(UI4 ulOffset, UI2 usTamanho, I4 id = 100) {
   IE_CAMPO_DATA_ARQ_V2 r{{}, id, {}};
@@ -96,6 +90,7 @@ TEST(IExRegistros, NomesDosArquivosPorProcessoEConversoesDosRegistros) {
 }
 
 TEST_F(IEArqTeste, AbreCriaComRegistroZeroTextosNoFimOuNoMesmoLugarELidosAdiante) {
+  CriaDiretorio();
   CDiretorio dir(m_sVovi);
   CIEArqT<IE_VINCULO_ARQ_V0> arqVinculos(&dir);
   ASSERT_EQ(arqVinculos.Abre('G'), S_OK);

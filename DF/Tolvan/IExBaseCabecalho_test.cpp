@@ -525,14 +525,6 @@ constexpr UINT kMuitos = 4096 * 2 + 5;  // more records than one write takes
 // A run and its texts go out in few writes, leaving what one record and one text at a time would.
 class IExItensEmBloco : public IExItens {
  protected:
-  void SetUp() override {
-    IExItens::SetUp();
-    ASSERT_EQ(m_copia.Abre('G', IE_PROCESSO_FN_CRE), S_OK);
-  }
-  void TearDown() override {
-    m_copia.Fecha();
-    IExItens::TearDown();
-  }
   // The values of record i: every third a text, some empty, the rest numbers.
   std::vector<IE_CAMPO_DATA_PS> Valores(UINT n, size_t nTamanhoTexto) {
     m_aTextos.assign(n, std::string());
@@ -575,6 +567,7 @@ class IExItensEmBloco : public IExItens {
 
 // Texts past a megabyte, and a partial record a crash left at both value files' end: the run takes its place.
 TEST_F(IExItensEmBloco, LongasCorridasETextosDaoOsMesmosBytesQueUmAUm) {
+  ASSERT_EQ(m_copia.Abre('G', IE_PROCESSO_FN_CRE), S_OK);
   m_arq.Fecha();
   m_copia.Fecha();
   for (const char* szNome : {"FNIEXCRE.DAT", "FNIEXCRE.cop"})
