@@ -104,7 +104,8 @@ class IExCabecalho : public IExTeste {
   int64_t m_nBlocos = 0;
 };
 
-TEST_F(IExCabecalho, CarimboContaSegundosDesde30DeDezembroDe1899Em38BitsComSinal) {
+// The stamp counts seconds since 30 December 1899 in 38 signed bits; a new header gets the time of its writing.
+TEST_F(IExCabecalho, CarimboECabecalhoNovoNoFimComCamposEUsuariosEmSequencia) {
   EXPECT_EQ(IECarimbo({1899, 12, 0, 30, 0, 0, 0, 0}), 0u);
   EXPECT_EQ(IECarimbo({1900, 1, 0, 1, 0, 0, 1, 0}), 2u * 86400 + 1);
   EXPECT_EQ(IECarimbo({2026, 12, 0, 5, 13, 45, 30, 0}), 4005639930u);
@@ -118,9 +119,6 @@ TEST_F(IExCabecalho, CarimboContaSegundosDesde30DeDezembroDe1899Em38BitsComSinal
   EXPECT_EQ(IECarimboComSinal(ullAntigo), -109511LL * 86400);
   EXPECT_EQ(IECarimboComSinal((UI8{0x3FFFFFF} << 38) | 5), 5) << "the upper 26 bits are not part of the stamp";
   EXPECT_EQ(IECarimboComSinal(UI8{1} << 37), -(int64_t{1} << 37));
-}
-
-TEST_F(IExCabecalho, CabecalhoNovoNoFimComCamposEUsuariosEmSequencia) {
   UI4 lPos = 0;
   SYSTEMTIME st{};
   GetLocalTime(&st);
