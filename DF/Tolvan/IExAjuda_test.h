@@ -46,6 +46,18 @@ inline std::string IEDescreveHeader(const IE_HDR_PS& ps) {
   return s;
 }
 
+// A start that fails with the code (E_FAIL: with any) and leaves nothing open; its conversions.
+inline int IEFalhaAoIniciar(HRESULT hrEsperado, const char* szEmpresa = "EMP1") {
+  CIExBaseTeste ie;
+  const HRESULT hr = ie.Inicializa(szEmpresa, 1, 1);
+  EXPECT_EQ(hrEsperado == E_FAIL && FAILED(hr) ? E_FAIL : hr, hrEsperado) << szEmpresa;
+  EXPECT_FALSE(ie.EstaInicializado());
+  EXPECT_EQ(ie.m_pDataBase, nullptr);
+  EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
+  EXPECT_FALSE(CIExBase::m_ContainerFacade().ExisteDataBase(szEmpresa));
+  return ie.nConversoes;
+}
+
 // Holds the directory's change marker from another thread until destroyed.
 class IESeguraMarca {
  public:

@@ -165,13 +165,8 @@ TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   // Registered, so that only the name's own rule can refuse them.
   RegistraEmpresa("EMP\x7F", m_sEmpresa);
   RegistraEmpresa("EMP1\\X", m_sEmpresa);
-  for (const char* szEmpresa : {"SEMREGISTRO", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", "EMP\x7F", ""}) {
-    CIExBaseTeste ie;
-    EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), HR(0x80043F59)) << szEmpresa;
-    EXPECT_FALSE(ie.EstaInicializado());
-    EXPECT_EQ(ie.m_pDataBase, nullptr);
-    EXPECT_EQ(ie.nConversoes, 0);
-  }
+  for (const char* szEmpresa : {"SEMREGISTRO", "../EMP1", "EMP1/..", "EMP1\\X", "EMP\x01", "EMP\n1", "EMP\x7F", ""})
+    EXPECT_EQ(IEFalhaAoIniciar(HR(0x80043F59), szEmpresa), 0) << szEmpresa;
   EXPECT_FALSE(ZelExisteDiretorio(m_sVovi));
   EXPECT_TRUE(ErroContem("hr = E_ZELDF_FALHA_ACESSAR_REGISTRY"));
   // A registered directory is made with its parents; a file in its place fails.
@@ -183,10 +178,7 @@ TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   const std::string sArquivo = ZelDiretorioTeste() + "ocupado";
   ZelCriaMarcador(sArquivo);
   RegistraEmpresa("EMP3", sArquivo + "/");
-  CIExBaseTeste ocupado;
-  EXPECT_TRUE(FAILED(ocupado.Inicializa("EMP3", 1, 1)));
-  EXPECT_EQ(ocupado.m_pDataBase, nullptr);
-  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP3"));
+  IEFalhaAoIniciar(E_FAIL, "EMP3");
   EXPECT_EQ(ZelLeArquivoInteiro(sArquivo), "");
 }
 
@@ -194,17 +186,8 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
   // The configuration file cannot be created while a directory holds its name.
   CriaDiretorio();
   ASSERT_EQ(ZelCriaDiretorio(m_sVovi + "DFIECONFIG.DAT"), ERROR_SUCCESS);
-  {
-    CIExBaseTeste ie;
-    EXPECT_TRUE(FAILED(ie.Inicializa("EMP1", 1, 1)));
-    EXPECT_EQ(ie.nConversoes, 1);
-    EXPECT_FALSE(ie.EstaInicializado());
-    EXPECT_EQ(ie.m_pDataBase, nullptr);
-    EXPECT_FALSE(ie.m_ArqIE.EstaAberto());
-    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-    EXPECT_EQ(ErrosDe("CZelDataBaseFacade::ExecutaConversaoInterno", "ZelDataBaseFacade", "hr = ExecutaConversao()"),
-              1);
-  }
+  EXPECT_EQ(IEFalhaAoIniciar(E_FAIL), 1);
+  EXPECT_EQ(ErrosDe("CZelDataBaseFacade::ExecutaConversaoInterno", "ZelDataBaseFacade", "hr = ExecutaConversao()"), 1);
   ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + "DFIECONFIG.DAT"), ERROR_SUCCESS);
   CIExBaseTeste ie;
   ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
@@ -220,10 +203,7 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
     SCOPED_TRACE(szArquivo);
     ASSERT_EQ(ZelExcluiArquivo(m_sVovi + szArquivo), ERROR_SUCCESS);
     ASSERT_EQ(ZelCriaDiretorio(m_sVovi + szArquivo), ERROR_SUCCESS);
-    CIExBaseTeste falha;
-    EXPECT_TRUE(FAILED(falha.Inicializa("EMP1", 1, 1)));
-    EXPECT_FALSE(falha.m_ArqIE.EstaAberto());
-    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+    IEFalhaAoIniciar(E_FAIL);
     EXPECT_EQ(ErrosDe("CIExBase::OnInicializa", "IExBase", szEtapa), 1);
     EXPECT_EQ(ErrosDe(szFuncao, "IExBase", szExpressao), 1);
     ASSERT_EQ(ZelExcluiDiretorio(m_sVovi + szArquivo), ERROR_SUCCESS);
@@ -231,11 +211,7 @@ TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
   // A damaged link file fails the start after the database opened: it is given back, the file never cut.
   const std::string sVinculos = IEBytes(Vinculo(1, 1)) + "xy";
   Escreve("DFIEVINC.dat", sVinculos);
-  CIExBaseTeste danificado;
-  EXPECT_EQ(danificado.Inicializa("EMP1", 1, 1), HR(0x810809D8));
-  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-  EXPECT_EQ(danificado.m_pDataBase, nullptr);
-  EXPECT_FALSE(danificado.m_ArqIE.EstaAberto());
+  IEFalhaAoIniciar(HR(0x810809D8));
   EXPECT_EQ(Bytes("DFIEVINC.dat"), sVinculos);
 }
 
@@ -274,11 +250,9 @@ TEST_F(IExBaseTeste, CabecalhoApagadoDepoisDeCriadoNaoVoltaVazio) {
   IniciaESolta();
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEHDR.DAT"), ERROR_SUCCESS);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "DFIEINTCAB.DAT"), ERROR_SUCCESS);
-  CIExBaseTeste ie;
-  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x80043EB7)) << "the control file remembers DFIEHDR.DAT";
+  IEFalhaAoIniciar(HR(0x80043EB7));  // the control file remembers DFIEHDR.DAT
   EXPECT_FALSE(Existe("DFIEHDR.DAT"));
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), IEZeros(80)) << "integration files are made again at every start";
-  EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
 }
 
 // Found before the links without a header are taken out, whatever the case of its name.
@@ -286,12 +260,8 @@ TEST_F(IExBaseTeste, TransferenciaDeVinculosPendenteImpedeCadaPartida) {
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(0, 1)));
   Escreve("dfievinc.TRA", IEBytes(Vinculo(1, 1)));
-  for (int i = 0; i < 2; ++i) {
-    CIExBaseTeste ie;
-    EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), HR(0x810809CB));
-    EXPECT_EQ(ie.nConversoes, 1) << "nothing stays open, so each start converts again";
-    EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
-  }
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(IEFalhaAoIniciar(HR(0x810809CB)), 1) << "nothing stays open, so each start converts again";
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(Vinculo(0, 1)));
   const std::string sInfoExtras = "CZelDataBase_DF_InfoExtras::";
   EXPECT_EQ(ErrosDe(sInfoExtras + "RemoverRegistrosZerados", "ZelDataBase_DF_InfoExtras",
