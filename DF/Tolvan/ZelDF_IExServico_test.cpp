@@ -19,15 +19,11 @@ _REG_DF_INICIALIZAPS Sessao(const char* szEmpresa = "EMP1") {
   return r;
 }
 
-struct Liberador {
-  void operator()(IZelDF_IEx* p) const { p->Release(); }
-};
-using PtrObjeto = std::unique_ptr<IZelDF_IEx, Liberador>;
-
+using PtrObjeto = std::unique_ptr<IZelDF_IEx, void (*)(IZelDF_IEx*)>;
 PtrObjeto Cria() {
   void* pv = nullptr;
   EXPECT_EQ(CZelDF_IEx::CriaInstancia(IID_IZelDF_IEx, &pv), S_OK);
-  return PtrObjeto(static_cast<IZelDF_IEx*>(pv));
+  return PtrObjeto(static_cast<IZelDF_IEx*>(pv), [](IZelDF_IEx* p) { p->Release(); });
 }
 
 using ZelDF_IExTeste = IExTeste;
@@ -99,8 +95,7 @@ TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) 
   static_cast<IUnknown*>(pUnk)->Release();
   pIEx->Release();
   EXPECT_EQ(externo.nRef, 1u);
-  void* pNenhuma = nullptr;
-  EXPECT_EQ(externo.pInterno->QueryInterface(IID_IZelUnknown, &pNenhuma), E_NOINTERFACE);
+  EXPECT_EQ(externo.pInterno->QueryInterface(IID_IZelUnknown, &pOutra), E_NOINTERFACE);
   EXPECT_EQ(externo.pInterno->Release(), 0u) << "the inner unknown's last release ends the object";
   // Through the runtime: in process the outer object reaches the class; one in another process cannot.
   DWORD dwCookie = 0;
