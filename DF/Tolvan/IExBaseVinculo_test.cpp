@@ -253,43 +253,19 @@ TEST_F(IExVinculoTeste, EscritoresConcorrentesNaoPerdemNada) {
     aThreads.emplace_back([&, t] {
       for (int o = 1; o <= kOrigens; ++o) {
         // Distinct origins per thread, and origin 1000 shared by all.
-        for (UI4 lChave : {static_cast<UI4>(t * 100 + o), 1000u}) {
+        for (UI4 lChave : {static_cast<UI4>(t * 100 + o), 1000u})
           nFalhas += IEGravaValores(*aObjetos[t], 1, lChave, {Numero(lChave * 10 + t)}) != S_OK;
-        }
       }
     });
   for (auto& th : aThreads) th.join();
   EXPECT_EQ(nFalhas.load(), 0);
   for (int t = 0; t < kThreads; ++t)
-    for (int o = 1; o <= kOrigens; ++o) {
-      UI4 lChave = static_cast<UI4>(t * 100 + o);
-      EXPECT_EQ(Le(1, lChave), "250:" + std::to_string(lChave * 10 + t));
-    }
+    for (int o = 1; o <= kOrigens; ++o) EXPECT_EQ(Le(1, t * 100 + o), "250:" + std::to_string((t * 100 + o) * 10 + t));
   EXPECT_EQ(Bytes("DFIEVINC.dat").size(), (kThreads * kOrigens + 1) * 24u) << "one link per origin";
   EXPECT_EQ(Le(1, 1000).find(' '), std::string::npos) << "one value";
 }
 
-TEST_F(IExTeste, IndiceDaOrigemAchaOMesmoVinculoQueAVarredura) {
-  // Repeated origins, flagged records before and after live ones, other headers with the same key.
-  Escreve("DFIECONFIG.DAT", Configuracao(9));
-  Escreve("DFIEVINC.dat",
-          IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 5, 1, 1, 1), Vinculo(1, 6), Vinculo(1, 5, 2, 2),
-                                                 Vinculo(2, 5), Vinculo(1, 5, 3, 3), Vinculo(1, 7, 1, 4, 1),
-                                                 Vinculo(3, 8, 1, 5, 1), Vinculo(3, 8, 1, 6)}));
-  CIExBaseTeste ie;
-  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-  ZelUInt uiPos = 2;
-  ASSERT_EQ(ie.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(1, 6, 9, 9)), S_OK) << "a rewrite keeps the index in step";
-  int nAchados = 0;
-  for (UI4 lPosHeader : {1u, 2u, 3u, 4u})
-    for (UI4 lChave : {5u, 6u, 7u, 8u, 9u}) {
-      SCOPED_TRACE(std::to_string(lPosHeader) + "/" + std::to_string(lChave));
-      nAchados += ProcuraNosDois(ie, lPosHeader, &lChave) != 0;
-    }
-  EXPECT_EQ(nAchados, 4) << "1/5 at 3, 1/6 at 2, 2/5 at 4, 3/8 at 8";
-}
-
-TEST_F(IExTeste, IndiceDoCabecalhoAchaOMesmoVinculoQueAVarredura) {
+TEST_F(IExTeste, IndicesDoCabecalhoEDaOrigemAchamOMesmoVinculoQueAVarredura) {
   // Headers whose first records are flagged, repeated origins, a header with flagged records only.
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(std::vector<IE_VINCULO_ARQ_V0>{
@@ -322,4 +298,22 @@ TEST_F(IExTeste, IndiceDoCabecalhoAchaOMesmoVinculoQueAVarredura) {
   ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 4}), S_OK);
   ASSERT_EQ(ie.NotificaExclusaoOrigem({1, 7}), S_OK);
   confere("all flagged", {9, 0, 8, 4, 0});
+  ASSERT_EQ(ie.Finaliza(), S_OK);
+  // Repeated origins, flagged records before and after live ones, other headers with the same key.
+  Escreve("DFIEVINC.dat",
+          IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 5, 1, 1, 1), Vinculo(1, 6), Vinculo(1, 5, 2, 2),
+                                                 Vinculo(2, 5), Vinculo(1, 5, 3, 3), Vinculo(1, 7, 1, 4, 1),
+                                                 Vinculo(3, 8, 1, 5, 1), Vinculo(3, 8, 1, 6)}));
+  CIExBaseTeste porOrigem;
+  ASSERT_EQ(porOrigem.Inicializa("EMP1", 1, 1), S_OK);
+  ZelUInt uiPos = 2;
+  ASSERT_EQ(porOrigem.m_pDataBase->m_Vinculo.Grava(uiPos, Vinculo(1, 6, 9, 9)), S_OK)
+      << "a rewrite keeps the index in step";
+  int nAchados = 0;
+  for (UI4 lPosHeader : {1u, 2u, 3u, 4u})
+    for (UI4 lChave : {5u, 6u, 7u, 8u, 9u}) {
+      SCOPED_TRACE(std::to_string(lPosHeader) + "/" + std::to_string(lChave));
+      nAchados += ProcuraNosDois(porOrigem, lPosHeader, &lChave) != 0;
+    }
+  EXPECT_EQ(nAchados, 4) << "1/5 at 3, 1/6 at 2, 2/5 at 4, 3/8 at 8";
 }
