@@ -165,11 +165,9 @@ TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia)
   EXPECT_TRUE(Bytes("DFIEVINC.dat") == sVinculos.substr(24)) << "converted at the next start";
 }
 
-TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNao) {
-  const char* aszTRA[] = {"DFIEVINC.TRA", "DFIEINTCAB.TRA", "DFIEINTVINC.TRA", "DFIEHDR.TRA",
-                          "dfiecmp.tra",  "FNIEXCRE.TRA",   "FNIEXCRETextTRA", "FTIEXCTRText.TRA",
-                          ".TRA",         "Text.TRA",       "DFIEUSU.TRA"};
-  for (const char* sz : aszTRA) {
+TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOQueNaoSeCriaNaoDeixaOsOutros) {
+  for (const char* sz : {"DFIEVINC.TRA", "DFIEINTCAB.TRA", "DFIEINTVINC.TRA", "DFIEHDR.TRA", "dfiecmp.tra",
+                         "FNIEXCRE.TRA", "FNIEXCRETextTRA", "FTIEXCTRText.TRA", ".TRA", "Text.TRA", "DFIEUSU.TRA"}) {
     Escreve(sz, "x");
     CIExBaseConversao conversao;
     ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
@@ -177,11 +175,7 @@ TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOdosUsuariosNa
     EXPECT_EQ(conversao.VerificaExistenciaTRA(), bIgnorado ? S_OK : HR(0x80040979)) << sz;
     ZelExcluiArquivo(m_sVovi + sz);
   }
-}
-
-// A step that cannot make its last transfer file takes back the ones it made, or every later start would stop.
-TEST_F(IExBaseConversaoTeste, TransferenciaQueNaoSeCriaNaoDeixaAsOutras) {
-  CriaDiretorio();
+  // A step that cannot make its last transfer file takes back the ones it made, or every later start would stop.
   std::filesystem::create_directory(m_sVovi + "DFIEUSU.TRA");
   EXPECT_EQ(
       Converte(
