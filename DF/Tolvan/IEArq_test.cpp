@@ -18,7 +18,6 @@ class CDiretorio : public IIEArqBind {
 };
 
 using IEArqTeste = IExTeste;
-
 IE_CAMPO_DATA_ARQ_V2 Lugar(UI4 ulOffset, UI2 usTamanho, I4 id = 100) {
   IE_CAMPO_DATA_ARQ_V2 r{{}, id, {}};
   std::memcpy(r.BinaryData, &ulOffset, 4);

@@ -31,17 +31,14 @@ std::string RegCampo(int id, const char* szNome, UI4 ulPtrUsuarios, UI2 nUsuario
   std::strncpy(r.szNome, szNome, 50);
   return IEBytes(r);
 }
-
 std::string Usuarios(std::initializer_list<UI2> a) {
   std::string s = IEZeros(8);
   for (UI2 us : a) s += IEBytes(IE_USUARIO_ARQ_V0{us, {}});
   return s;
 }
-
 std::string RegHdr(UI4 dwFlags, UI4 eProcesso, UI4 nQtd, UI4 iPtr, UI8 ullCarimbo = 0) {
   return IEBytes(IE_HDR_ARQ_V0{dwFlags, eProcesso, nQtd, iPtr, ullCarimbo, {}});
 }
-
 IE_CAMPO_DATA_PS Valor(int id, UI8 ullValor) { return IEValor(static_cast<IE_E_CAMPO>(id), ullValor); }
 
 // A text as the client library sends it: ulTamanho characters, terminated or not.
@@ -63,7 +60,6 @@ class IExCabecalho : public IExTeste {
     ZelExcluiMutexNomeado(CZelArqMarcaFila::NomeMutex(m_sVovi, IZelArqMarcaEnum::VoviDadi));
     EXPECT_EQ(CoTaskMemBlocosVivos(), m_nBlocos) << "every block handed out was freed";
   }
-
   HRESULT Grava(UI4* pPos, int eProcesso, std::vector<IE_CAMPO_PS> aCampos, UI4 dwFlags = 0) {
     return m_ie.GravaIEHeader(pPos, {dwFlags,
                                      static_cast<IE_E_PROCESSO>(eProcesso),
@@ -99,7 +95,6 @@ class IExCabecalho : public IExTeste {
     std::memcpy(&ull, Bytes("DFIEHDR.DAT").data() + lPos * sizeof(IE_HDR_ARQ_V0) + 16, 8);
     return ull;
   }
-
   CIExBaseTeste m_ie;
   int64_t m_nBlocos = 0;
 };

@@ -13,13 +13,11 @@ IE_CAMPO_ARQ_V1 CampoV1(I4 id, const char* szNome, UI2 iQtdUsuarios, UI2 usPtr, 
   std::memcpy(r.ulPtrUsuarios, &ulPtr32, 4);
   return r;
 }
-
 IE_CAMPO_ARQ_V2 CampoV2(I4 id, const char* szNome, UI2 iQtdUsuarios, UI4 ulPtr) {
   IE_CAMPO_ARQ_V2 r{0x11, 0x22, ulPtr, id, iQtdUsuarios, {}, {}};
   std::snprintf(r.szNome, sizeof r.szNome, "%s", szNome);
   return r;
 }
-
 std::string Usuarios(std::initializer_list<UI2> a) {
   std::string s = IEZeros(8);
   for (UI2 us : a) s += IEBytes(IE_USUARIO_ARQ_V0{us, {}});
