@@ -35,16 +35,17 @@ bool LigaFechamentoAdiado() {
   return ContainerDaEmpresa().GetFechamentoAdiado();
 }
 
-// An object of EMP1 started and let go without Finaliza; its conversions and links, when given.
-void IniciaESolta(int nConversoes = -1, int nVinculos = -1) {
+// An object of EMP1 started and let go without Finaliza; its conversions and links, when given; its base.
+CZelDataBase_DF_InfoExtras* IniciaESolta(int nConversoes = -1, int nVinculos = -1) {
   CIExBaseTeste ie;
-  ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
   if (nConversoes >= 0) {
     EXPECT_EQ(ie.nConversoes, nConversoes);
   }
-  if (nVinculos >= 0) {
+  if (nVinculos >= 0 && ie.m_pDataBase != nullptr) {
     EXPECT_EQ(ie.m_pDataBase->m_Vinculo.GetQtdRegistros(), static_cast<ZelUInt>(nVinculos));
   }
+  return ie.m_pDataBase;
 }
 
 // A database that fails to close.
@@ -127,12 +128,7 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
   // The suite's documented quiet period, 50 s, scaled as every period is.
   const auto periodo = std::chrono::milliseconds(ZelTempoMs(50'000));
-  CZelDataBase_DF_InfoExtras* pBase = nullptr;
-  {
-    CIExBaseTeste ie;
-    ASSERT_EQ(ie.Inicializa("EMP1", 1, 1), S_OK);
-    pBase = ie.m_pDataBase;
-  }
+  CZelDataBase_DF_InfoExtras* const pBase = IniciaESolta();
   EXPECT_TRUE(ContainerDaEmpresa().ExisteDataBase("EMP1")) << "idle, not closed";
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 0u);
   // Reconnecting within the quiet period neither converts nor reloads.
