@@ -78,13 +78,11 @@ class IExCabecalho : public IExTeste {
     IELiberaCampos(ps.pCampos, ps.nQtdCampos);
     return hr == S_OK ? s : "hr " + std::to_string(hr) + ": " + s;
   }
-  // Every file of the directory with its bytes.
   std::map<std::string, std::string> Arquivos() const {
     std::map<std::string, std::string> m;
     for (const std::string& s : ZelListaArquivos(m_sVovi, "*")) m[s] = Bytes(s);
     return m;
   }
-  // The header file with every stamp zeroed, and one stamp.
   std::string CabecalhosSemCarimbo() const {
     std::string s = Bytes("DFIEHDR.DAT");
     for (size_t i = 16; i + 8 <= s.size(); i += sizeof(IE_HDR_ARQ_V0)) std::memset(&s[i], 0, 8);
@@ -270,9 +268,8 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
 
 class IExBusca : public IExCabecalho {
  protected:
-  // Headers 1 to 7: process 5 live at 2; process 9 deleted at 1 (stamp 100),
-  // 3 (300, upper bits set), 4 (300 again), 6 (negative in 38 bits); process
-  // 9 live nowhere; process 12 deleted with stamps 0 and negative only.
+  // Headers 1 to 7: process 5 live at 2; process 9 live nowhere, deleted at 1 (stamp 100), 3 (300, upper bits set),
+  // 4 (300 again) and 6 (negative in 38 bits); process 12 deleted with stamps 0 and negative only.
   void AntesDeIniciar() override {
     Escreve("DFIECONFIG.DAT", Configuracao(9));
     const UI8 ullNegativo = UI8{1} << 37;
@@ -546,7 +543,6 @@ class IExItensEmBloco : public IExItens {
       if (i == 0) iPtr = ulPos;
     }
   }
-  // Both value files and both text files alike.
   void ConfereCopia() {
     EXPECT_TRUE(Bytes("FNIEXCRE.DAT") == Bytes("FNIEXCRE.cop"));
     EXPECT_TRUE(Bytes("FNIEXCREText.DAT") == Bytes("FNIEXCREText.cop"));

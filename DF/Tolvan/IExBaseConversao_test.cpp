@@ -24,9 +24,8 @@ std::string Usuarios(std::initializer_list<UI2> a) {
   return s;
 }
 
-// Old company files: links with record 0 and an empty link, V1 fields whose
-// users lie scattered (one through the 16-bit pointer, one through the
-// 32-bit pointer whose 16-bit form is stale).
+// Old company files: links with record 0 and an empty link, V1 fields whose users lie scattered (one through
+// the 16-bit pointer, one through the 32-bit pointer whose 16-bit form is stale).
 const std::string kVinculosAntigos =
     IEZeros(24) + IEBytes(Vinculo(5, 1)) + IEBytes(Vinculo(0, 2)) + IEBytes(Vinculo(6, 3, 2, 4, 1));
 const std::string kCamposAntigos = IEZeros(72) + IEBytes(CampoV1(100, "Observa\xE7\xE3o", 2, 3, 0)) +
@@ -43,7 +42,6 @@ class IExBaseConversaoTeste : public IExTeste {
     EXPECT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
     return conversao.FazConversao();
   }
-  // Error lines of a company naming the conversion's method and the step.
   int Erros(const std::string& sMetodo, const std::string& sExpressao, const std::string& sEmpresa = "EMP1") const {
     return ErrosDe("CIExBaseConversao::" + sMetodo, "IExBaseConversao", sExpressao, sEmpresa);
   }

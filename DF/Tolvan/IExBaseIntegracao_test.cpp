@@ -19,7 +19,6 @@ class IExIntegracaoTeste : public IExTeste {
     EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, reg, &ulSaida), S_OK);
     return ulSaida;
   }
-  // Error lines of the method naming the step.
   int Erros(const std::string& sMetodo, const std::string& sExpressao) const {
     return ErrosDe("CIExBase::" + sMetodo, "IExBaseIntegracao", sExpressao);
   }

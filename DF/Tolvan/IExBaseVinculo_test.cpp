@@ -35,7 +35,6 @@ class IExVinculoTeste : public IExTeste {
   HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
     return IEGravaValores(m_ie, lPosHeader, lChave, std::move(aValores));
   }
-  // The values of one origin, described.
   std::string Le(UI4 lPosHeader, UI4 lChave) {
     IE_VINCULO_PS v{};
     EXPECT_EQ(m_ie.BuscaVinculosByOrigem(lPosHeader, 1, &lChave, &v), S_OK);

@@ -18,7 +18,6 @@ using IExBaseTeste = IExTeste;
 using Container = CZelDataBaseContainerFacade<CZelDataBase_DF_InfoExtras>;
 Container& ContainerDaEmpresa() { return CIExBase::m_ContainerFacade(); }
 
-// Waits (bounded) until the company's database is no longer open.
 bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
   auto fim = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
   while (ContainerDaEmpresa().ExisteDataBase(sEmpresa)) {
@@ -48,7 +47,6 @@ CZelDataBase_DF_InfoExtras* IniciaESolta(int nConversoes = -1, int nVinculos = -
   return ie.m_pDataBase;
 }
 
-// A database that fails to close.
 class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
  protected:
   HRESULT OnFinaliza() override {
