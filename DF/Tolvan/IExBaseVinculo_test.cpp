@@ -211,8 +211,7 @@ TEST_F(IExVinculoTeste, ArquivoDeValoresCortadoOuQueNaoAbre) {
   }
   EXPECT_EQ(v.origem.lChave, 7u);
   ASSERT_EQ(v.nQtdCampos, 3u);
-  const std::string sV4 = std::to_string(IE_CAMPO_LIVRE_V4_0);
-  EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), sV4 + ":1 " + sV4 + ":2 0:0");
+  EXPECT_EQ(IEDescreveValores(v.pCampos, v.nQtdCampos), "250:1 250:2 0:0");
   IELiberaItens(v.pCampos, v.nQtdCampos);
   EXPECT_EQ(Erros("BuscaVinculosByOrigem", "LeArrayItensWithText(arquivoCampos, rVinculo.iPtrCampos"), 1);
   ASSERT_EQ(ZelExcluiArquivo(m_sVovi + "FTIEXNF.DAT"), ERROR_SUCCESS);

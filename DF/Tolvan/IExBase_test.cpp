@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 #include <thread>
 #include <tuple>
 
@@ -229,9 +228,7 @@ TEST_F(IExBaseTeste, RegistroParcialNoFimNaoContaEAProximaGravacaoOCobre) {
   UI4 lPos = 1;
   IE_HDR_PS h{};
   ASSERT_EQ(ie.LeIEHeader(1, &lPos, &h, 0), S_OK);
-  EXPECT_EQ(IEDescreveHeader(h), "0 " + std::to_string(IE_PROCESSO_FT_NF) + " 2 | " +
-                                     std::to_string(IE_CAMPO_LIVRE_V4_0) + " Peso 0 0 u4 u9 | " +
-                                     std::to_string(IE_CAMPO_LIVRE_TEXTO_0) + " Obs 0 0 -");
+  EXPECT_EQ(IEDescreveHeader(h), "0 29 2 | 250 Peso 0 0 u4 u9 | 100 Obs 0 0 -");
   IELiberaCampos(h.pCampos, h.nQtdCampos);
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
   ASSERT_EQ(IEGravaHeader(ie, IE_PROCESSO_FT_PED, {IECampo(IE_CAMPO_HORA, "Hora")}), 2u);
@@ -299,18 +296,17 @@ TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
 
 TEST_F(IExBaseTeste, ObjetosDoMesmoProcessoIniciandoJuntosNuncaConvertemAoMesmoTempo) {
   constexpr int kObjetos = 6;
-  std::vector<std::unique_ptr<CIExBaseTeste>> aObjetos;
-  for (int i = 0; i < kObjetos; ++i) aObjetos.push_back(std::make_unique<CIExBaseTeste>());
+  std::vector<CIExBaseTeste> aObjetos(kObjetos);
   std::vector<HRESULT> aResultados(kObjetos, E_FAIL);
   std::vector<std::thread> aThreads;
   for (int i = 0; i < kObjetos; ++i)
-    aThreads.emplace_back([&, i] { aResultados[i] = aObjetos[i]->Inicializa(i % 2 ? "EMP1" : "emp1", 1, i); });
+    aThreads.emplace_back([&, i] { aResultados[i] = aObjetos[i].Inicializa(i % 2 ? "EMP1" : "emp1", 1, i); });
   for (auto& t : aThreads) t.join();
   int nConversoes = 0;
   for (int i = 0; i < kObjetos; ++i) {
     EXPECT_EQ(aResultados[i], S_OK);
-    EXPECT_EQ(aObjetos[i]->m_pDataBase, aObjetos[0]->m_pDataBase);
-    nConversoes += aObjetos[i]->nConversoes;
+    EXPECT_EQ(aObjetos[i].m_pDataBase, aObjetos[0].m_pDataBase);
+    nConversoes += aObjetos[i].nConversoes;
   }
   // A late object may check the version again, never while another converts.
   EXPECT_GE(nConversoes, 1);
