@@ -102,10 +102,8 @@ TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) 
   ASSERT_EQ(CoRegisterClassObject(CLSID_ZelDF_IEx, CZelDF_IEx::Fabrica(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                   &dwCookie),
             S_OK);
-  IUnknown* pInterno = nullptr;
-  ASSERT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                             reinterpret_cast<void**>(&pInterno)),
-            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_INPROC_SERVER, IID_IUnknown, &pv), S_OK);
+  auto* pInterno = static_cast<IUnknown*>(pv);
   void* pDoInterno = nullptr;
   ASSERT_EQ(pInterno->QueryInterface(IID_IZelDF_IEx, &pDoInterno), S_OK);
   EXPECT_EQ(externo.nRef, 2u) << "made inside the outer object";
