@@ -27,10 +27,10 @@ class IExVinculoTeste : public IExTeste {
   void SetUp() override {
     IExTeste::SetUp();
     ASSERT_EQ(m_ie.Inicializa("EMP1", 1, 1), S_OK);
-    m_ulHeader = IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
-                               {IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"),
-                                IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")});
-    ASSERT_EQ(m_ulHeader, 1u);
+    ASSERT_EQ(IEGravaHeader(m_ie, IE_PROCESSO_FT_NF,
+                            {IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Obs"), IECampo(IE_CAMPO_LIVRE_V4_0, "Valor"),
+                             IECampo(IE_CAMPO_LIVRE_DMA_0, "Data")}),
+              1u);
   }
   HRESULT Grava(UI4 lPosHeader, UI4 lChave, std::vector<IE_CAMPO_DATA_PS> aValores) {
     return IEGravaValores(m_ie, lPosHeader, lChave, std::move(aValores));
@@ -43,7 +43,6 @@ class IExVinculoTeste : public IExTeste {
     return s;
   }
   CIExBaseTeste m_ie;
-  UI4 m_ulHeader = 0;
 };
 }  // namespace
 
