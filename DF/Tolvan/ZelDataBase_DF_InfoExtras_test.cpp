@@ -8,9 +8,7 @@
 #include "IExTeste.h"
 #include "ZelTesteAjudante.h"
 
-namespace {
 using InfoExtrasTeste = IExTeste;
-}
 
 TEST(InfoExtras, ChaveDaOrigem) {
   IE_VINCULO_ARQ_V0 v = Vinculo(2, 7);
