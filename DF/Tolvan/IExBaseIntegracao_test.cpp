@@ -155,46 +155,7 @@ TEST_F(IExIntegracaoTeste, CabecalhosEVinculosGravadosListadosLidosEAchados) {
   EXPECT_EQ(Bytes("DFIEINTVINC.DAT"), sVinculos);
 }
 
-TEST_F(IExIntegracaoTeste, PosicoesRuinsOuMarcadorOcupadoDaoCodigoELinhaSemEscrever) {
-  GravaCabecalho(1, 2);
-  const std::string sAntes = Bytes("DFIEINTCAB.DAT");
-  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(9, &cab), HR(0x80043E95));
-  EXPECT_EQ(Erros("GetListaCabecalhosIntegracao", "hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"), 1);
-  EXPECT_EQ(Erros("LeCabecalhoIntegracao", "hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"), 1);
-  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(0, &cab), E_INVALIDARG);
-  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(1, nullptr), E_POINTER);
-  _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
-  reg.eProcessoOrigem = IE_PROCESSO_COUNT;
-  UI4 ulSaida = 77;
-  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), E_INVALIDARG);
-  reg.eProcessoOrigem = static_cast<IE_E_PROCESSO>(-1);
-  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), E_INVALIDARG);
-  reg.eProcessoOrigem = IE_PROCESSO_FN_CRE;
-  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, nullptr), E_POINTER);
-  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(5, reg, &ulSaida), HR(0x80040A73)) << "beyond the next free position";
-  EXPECT_EQ(ulSaida, 77u);
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
-  IE_ARRAY_PONTEIROS_PS semArray{2, {}, nullptr, nullptr};
-  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
-  EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
-  EXPECT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr), E_POINTER);
-  EXPECT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(500)), E_INVALIDARG);
-  EXPECT_EQ(Erros("GetListaCabecalhosIntegracao", "hr = E_INVALIDARG"), 1) << "position 0";
-  EXPECT_EQ(Erros("GravaCabecalhoIntegracao", "hr = E_INVALIDARG"), 2);
-  EXPECT_EQ(Erros("ExcluiIntegracoesQueUsamEsteProcesso", "hr = E_INVALIDARG"), 1);
-  {
-    IESeguraMarca outra(m_sVovi);
-    EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
-  }
-  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
-  EXPECT_EQ(Erros("GravaCabecalhoIntegracao",
-                  "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"),
-            1);
-  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
-}
-
-TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
+TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaERegistraEPosicoesRuinsNaoEscrevem) {
   GravaCabecalho(10, 11);
   GravaCabecalho(12, 10, 0, 1);  // inactive: left unless asked
   GravaCabecalho(12, 13);
@@ -223,6 +184,43 @@ TEST_F(IExIntegracaoTeste, ExclusaoPorProcessoMarcaRegistraEDeixaOsOutros) {
   ASSERT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(13)), S_OK);
   EXPECT_EQ(Bytes("DFIEINTCAB.DAT").substr(240, 80), CabecalhoArq(12, 13, 2));
   EXPECT_EQ(Erros("ExcluiIntegracoesQueUsamEsteProcesso", "hr = GetAcessoEmpresarial()->GravaLogGeral(sLog)"), 1);
+  // Bad positions or a busy marker give a code and a line and write nothing.
+  GravaCabecalho(1, 2);
+  const std::string sAntes = Bytes("DFIEINTCAB.DAT");
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(9, &cab), HR(0x80043E95));
+  EXPECT_EQ(Erros("GetListaCabecalhosIntegracao", "hr = arqCabecalho.Le(pRegPonteiros->pPtrs[ul], &regArq)"), 1);
+  EXPECT_EQ(Erros("LeCabecalhoIntegracao", "hr = GetListaCabecalhosIntegracao(&regPonteiro, &regListaCabecalho)"), 1);
+  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(0, &cab), E_INVALIDARG);
+  EXPECT_EQ(m_ie.LeCabecalhoIntegracao(1, nullptr), E_POINTER);
+  _REG_IE_CABECALHO_INTEGRACAO_PS reg{};
+  reg.eProcessoOrigem = IE_PROCESSO_COUNT;
+  UI4 ulSaida = 77;
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), E_INVALIDARG);
+  reg.eProcessoOrigem = static_cast<IE_E_PROCESSO>(-1);
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), E_INVALIDARG);
+  reg.eProcessoOrigem = IE_PROCESSO_FN_CRE;
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, nullptr), E_POINTER);
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(6, reg, &ulSaida), HR(0x80040A73)) << "beyond the next free position";
+  EXPECT_EQ(ulSaida, 77u);
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
+  IE_ARRAY_PONTEIROS_PS semArray{2, {}, nullptr, nullptr};
+  _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
+  EXPECT_EQ(m_ie.GetListaCabecalhosIntegracao(&semArray, &lista), E_POINTER);
+  EXPECT_EQ(m_ie.GetPonteirosCabecalhoIntegracaoVoviDadi(nullptr), E_POINTER);
+  EXPECT_EQ(m_ie.ExcluiIntegracoesQueUsamEsteProcesso(Filtro(500)), E_INVALIDARG);
+  EXPECT_EQ(Erros("GetListaCabecalhosIntegracao", "hr = E_INVALIDARG"), 1) << "position 0";
+  EXPECT_EQ(Erros("GravaCabecalhoIntegracao", "hr = E_INVALIDARG"), 2);
+  EXPECT_EQ(Erros("ExcluiIntegracoesQueUsamEsteProcesso", "hr = E_INVALIDARG"), 1);
+  {
+    IESeguraMarca outra(m_sVovi);
+    EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), HR(0x800400FD));
+  }
+  EXPECT_EQ(Bytes("DFIEINTCAB.DAT"), sAntes);
+  EXPECT_EQ(Erros("GravaCabecalhoIntegracao",
+                  "iRetorno = marcaFila.Marca(m_sLocalDados, IZelArqMarcaEnum::VoviDadi, \"DF\")"),
+            1);
+  EXPECT_EQ(m_ie.GravaCabecalhoIntegracao(0, reg, &ulSaida), S_OK) << "free again";
 }
 
 TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
