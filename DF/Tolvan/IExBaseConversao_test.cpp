@@ -65,24 +65,8 @@ TEST_F(IExBaseConversaoTeste, VersaoZeroPassaPelosTresPassosSemOsRegistrosParcia
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty());
 }
 
-TEST_F(IExBaseConversaoTeste, VersaoSeteSoRemoveORegistroZeroEConverteOsCampos) {
-  // A name without its terminator: its 51 bytes are copied, the old reserve is not.
-  IE_CAMPO_ARQ_V1 v1 = CampoV1(5, "", 0, 0, 0);
-  std::memset(v1.szNome, 'N', sizeof v1.szNome);
-  v1.cReservado = 'X';
-  ASSERT_EQ(Converte(7, {{"DFIEVINC.DAT", kVinculosAntigos},
-                         {"DFIECMP.DAT", kCamposAntigos + IEBytes(v1)},
-                         {"DFIEUSU.DAT", kUsuariosAntigos}}),
-            S_OK);
-  EXPECT_EQ(VersaoGravada(), 9u);
-  EXPECT_EQ(Bytes("DFIEVINC.dat"), kVinculosAntigos.substr(24)) << "the empty link stays: step 7 did not run";
-  IE_CAMPO_ARQ_V2 v2 = CampoV2(5, "", 0, 0);
-  std::memset(v2.szNome, 'N', sizeof v2.szNome);
-  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), IEBytes(v2));
-}
-
 // A grown configuration keeps its version; a later one is refused, unreported.
-TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivoEPosteriorERecusada) {
+TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivoEPosteriorOuDanificadaERecusada) {
   const std::string sConfiguracao = Configuracao(9) + IEZeros(10);
   Escreve("DFIECONFIG.DAT", sConfiguracao);
   ASSERT_EQ(Converte(-1, {{"DFIEVINC.DAT", kVinculosAntigos}, {"DFIECMP.DAT", kCamposAntigos}, {"DFIECMP.TRA", "x"}}),
@@ -97,10 +81,47 @@ TEST_F(IExBaseConversaoTeste, VersaoNoveNaoTocaOutroArquivoEPosteriorERecusada) 
   EXPECT_EQ(Bytes("DFIEVINC.DAT"), kVinculosAntigos);
   EXPECT_TRUE(Linhas(ArquivoErrosEmpresa()).empty()) << "a later version is not reported";
   IEFalhaAoIniciar(HR(0x80040975));
+  // A damaged configuration gives a code: an empty file has no record 0 to read.
+  Escreve("DFIECONFIG.DAT", "");
+  EXPECT_EQ(Converte(-1, {}), HR(0x80043E95));
+  EXPECT_EQ(Erros("GetConfiguracao", "iRetorno = arqConfig.Le(0, &regConfig)"), 1);
+  EXPECT_EQ(Erros("FazConversao", "hr = GetConfiguracao(&regConfigPS)"), 1);
+  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "");
+  // A short one reads zero-padded: here a version from the future.
+  Escreve("DFIECONFIG.DAT", "abc");
+  EXPECT_EQ(Converte(-1, {}), HR(0x80040975));
+  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "abc");
+  // A configuration that cannot be created answers the file's code, not the registry's, and leaves nothing.
+  ZelExcluiArquivo(m_sVovi + "DFIECONFIG.DAT");
+  std::filesystem::create_symlink("nenhum/DFIECONFIG.DAT", m_sVovi + "DFIECONFIG.DAT");
+  CIExBaseConversao semConfiguracao;
+  EXPECT_EQ(semConfiguracao.Inicializa("EMP1", 1, 1), HR(0x80043EB7));
+  EXPECT_EQ(Erros("VerificaArquivoConfiguracao",
+                  "iRetorno = arqConfig.Abre(m_sLocalDados + "
+                  "REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
+                  "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
+            1);
+  EXPECT_FALSE(std::filesystem::exists(m_sVovi + "nenhum"));
+  CIExBaseConversao conversao;
+  EXPECT_EQ(conversao.Inicializa("NENHUMA", 1, 1), HR(0x80043F59));
+  EXPECT_EQ(Erros("Inicializa", "hr = E_ZELDF_FALHA_ACESSAR_REGISTRY", "NENHUMA"), 1);
 }
 
-// A failed step stops the conversion: version and files stay, and no transfer file blocks the next start.
-TEST_F(IExBaseConversaoTeste, PassoQueFalhaGuardaAVersaoEOsArquivos) {
+TEST_F(IExBaseConversaoTeste, VersaoSeteSoRemoveORegistroZeroEPassoQueFalhaGuardaAVersao) {
+  // A name without its terminator: its 51 bytes are copied, the old reserve is not.
+  IE_CAMPO_ARQ_V1 v1 = CampoV1(5, "", 0, 0, 0);
+  std::memset(v1.szNome, 'N', sizeof v1.szNome);
+  v1.cReservado = 'X';
+  ASSERT_EQ(Converte(7, {{"DFIEVINC.DAT", kVinculosAntigos},
+                         {"DFIECMP.DAT", kCamposAntigos + IEBytes(v1)},
+                         {"DFIEUSU.DAT", kUsuariosAntigos}}),
+            S_OK);
+  EXPECT_EQ(VersaoGravada(), 9u);
+  EXPECT_EQ(Bytes("DFIEVINC.dat"), kVinculosAntigos.substr(24)) << "the empty link stays: step 7 did not run";
+  IE_CAMPO_ARQ_V2 v2 = CampoV2(5, "", 0, 0);
+  std::memset(v2.szNome, 'N', sizeof v2.szNome);
+  EXPECT_EQ(Bytes("DFIECMP.DAT").substr(4 * 80), IEBytes(v2));
+  // A failed step stops the conversion: version and files stay, and no transfer file blocks the next start.
   EXPECT_EQ(Converte(8, {{"DFIECMP.DAT", kCamposAntigos}, {"DFIEUSU.DAT", kUsuariosAntigos}, {"DFIECMP.TRA", "x"}}),
             HR(0x80040979));
   EXPECT_EQ(VersaoGravada(), 8u);
@@ -181,31 +202,4 @@ TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOQueNaoSeCriaN
   EXPECT_EQ(Bytes("DFIECMP.DAT"), kCamposAntigos);
   EXPECT_EQ(Bytes("DFIEUSU.DAT"), kUsuariosAntigos);
   EXPECT_FALSE(std::filesystem::exists(m_sVovi + "DFIECMP.TRA"));
-}
-
-TEST_F(IExBaseConversaoTeste, ConfiguracaoDanificadaOuEmpresaSemDiretorioDaoCodigo) {
-  // An empty file has no record 0 to read.
-  Escreve("DFIECONFIG.DAT", "");
-  EXPECT_EQ(Converte(-1, {}), HR(0x80043E95));
-  EXPECT_EQ(Erros("GetConfiguracao", "iRetorno = arqConfig.Le(0, &regConfig)"), 1);
-  EXPECT_EQ(Erros("FazConversao", "hr = GetConfiguracao(&regConfigPS)"), 1);
-  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "");
-  // A short one reads zero-padded: here a version from the future.
-  Escreve("DFIECONFIG.DAT", "abc");
-  EXPECT_EQ(Converte(-1, {}), HR(0x80040975));
-  EXPECT_EQ(Bytes("DFIECONFIG.DAT"), "abc");
-  // A configuration that cannot be created answers the file's code, not the registry's, and leaves nothing.
-  ZelExcluiArquivo(m_sVovi + "DFIECONFIG.DAT");
-  std::filesystem::create_symlink("nenhum/DFIECONFIG.DAT", m_sVovi + "DFIECONFIG.DAT");
-  CIExBaseConversao semConfiguracao;
-  EXPECT_EQ(semConfiguracao.Inicializa("EMP1", 1, 1), HR(0x80043EB7));
-  EXPECT_EQ(Erros("VerificaArquivoConfiguracao",
-                  "iRetorno = arqConfig.Abre(m_sLocalDados + "
-                  "REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
-                  "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
-            1);
-  EXPECT_FALSE(std::filesystem::exists(m_sVovi + "nenhum"));
-  CIExBaseConversao conversao;
-  EXPECT_EQ(conversao.Inicializa("NENHUMA", 1, 1), HR(0x80043F59));
-  EXPECT_EQ(Erros("Inicializa", "hr = E_ZELDF_FALHA_ACESSAR_REGISTRY", "NENHUMA"), 1);
 }
