@@ -165,38 +165,6 @@ TEST_F(IExCabecalho, ReescritaComMenosCamposNoLugarEComMaisNoFim) {
   EXPECT_EQ(Le(1), "0 3 0 null");
 }
 
-TEST_F(IExCabecalho, LeituraParaNaPrimeiraPosicaoQueFalhaEGuardaAsAnteriores) {
-  UI4 lPos = 0;
-  ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
-  const UI4 aPos[3] = {1, 9, 1};
-  IE_HDR_PS aHdr[3] = {};
-  aHdr[2].dwFlags = 0xABCD;
-  EXPECT_EQ(m_ie.LeIEHeader(3, aPos, aHdr), kAlemDoFim);
-  EXPECT_EQ(IEDescreveHeader(aHdr[0]), "0 7 2 | 0 A 0 7 - | 1 B 0 7 -");
-  EXPECT_EQ(aHdr[1].pCampos, nullptr);
-  EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
-  EXPECT_EQ(Erros("LeIEHeader", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)" + kTracoAlemDoFim), 1);
-  IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
-  // A run past the field file's end hands out its array with what was read, the rest zeroed.
-  Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + RegHdr(0, 7, 3, 2) + RegHdr(0, 7, 200000, 1));
-  EXPECT_EQ(Le(2), kLidoAlemDoFim + "0 7 3 | 1 B 0 7 - | 0  0 0 - | 0  0 0 -");
-  EXPECT_EQ(Erros("LeCampos", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)" + kTracoAlemDoFim), 1);
-  EXPECT_EQ(Erros("LeIEHeader", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
-  // Unless no answer could carry such an array: a damaged count allocates nothing.
-  EXPECT_EQ(Le(3), kLidoAlemDoFim + "0 7 200000 null");
-  EXPECT_EQ(Le(9), kLidoAlemDoFim + "untouched") << "no header there";
-  // Users past the users' file's end: the same, without a block left over.
-  const std::vector<UI2> aUsuarios{1, 2};
-  UI4 lUsuarios = 0;
-  ASSERT_EQ(Grava(&lUsuarios, 7, {Campo(0, "A"), Campo(1, "B", aUsuarios)}), S_OK);
-  m_ie.m_ArqUsuariosIE.Fecha();
-  Escreve("DFIEUSU.DAT", Usuarios({1}));
-  EXPECT_EQ(Le(lUsuarios), kLidoAlemDoFim + "0 7 2 | 0 A 0 7 - | 1 B 0 7 u1 u0");
-  EXPECT_EQ(
-      Erros("LeCampos", "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)" + kTracoAlemDoFim),
-      1);
-}
-
 // Bad input, or a header the disk cannot take, fails with its own code and line and changes no file.
 TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   const std::vector<UI2> aUsuarios{1};
@@ -314,7 +282,7 @@ TEST_F(IExBusca, VivosDoProcessoOuOExcluidoMaisRecenteConformeOFiltro) {
   EXPECT_EQ(m_ie.BuscaPtrsIEHeader(filtro, nullptr), E_POINTER);
 }
 
-TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
+TEST_F(IExCabecalho, MarcaOcupadaChamadasSimultaneasELeituraQueParaNaPrimeiraFalha) {
   UI4 lPos = 0;
   ASSERT_EQ(Grava(&lPos, 7, {Campo(0, "A"), Campo(1, "B")}), S_OK);
   const auto antes = Arquivos();
@@ -368,6 +336,34 @@ TEST_F(IExCabecalho, MarcaOcupadaFalhaSemGravarEChamadasSimultaneasNaoFalham) {
   }
   leitor.join();
   EXPECT_EQ(nFalhas, 0);
+  // A read stops at the first position that fails and keeps the ones before.
+  const UI4 aPos[3] = {1, 9, 1};
+  IE_HDR_PS aHdr[3] = {};
+  aHdr[2].dwFlags = 0xABCD;
+  EXPECT_EQ(m_ie.LeIEHeader(3, aPos, aHdr), kAlemDoFim);
+  EXPECT_EQ(IEDescreveHeader(aHdr[0]), "0 7 2 | 0 A 0 7 - | 1 B 0 7 -");
+  EXPECT_EQ(aHdr[1].pCampos, nullptr);
+  EXPECT_EQ(aHdr[2].dwFlags, 0xABCDu) << "entries after the failure are not touched";
+  EXPECT_EQ(Erros("LeIEHeader", "hr = m_ArqIE.Le(pPos[i], &regTipDoc)" + kTracoAlemDoFim), 1);
+  IELiberaCampos(aHdr[0].pCampos, aHdr[0].nQtdCampos);
+  // A run past the field file's end hands out its array with what was read, the rest zeroed.
+  Escreve("DFIEHDR.DAT", Bytes("DFIEHDR.DAT") + RegHdr(0, 7, 3, 2) + RegHdr(0, 7, 200000, 1));
+  EXPECT_EQ(Le(3), kLidoAlemDoFim + "0 7 3 | 1 B 0 7 - | 0 B 0 7 - | 0  0 0 -");
+  EXPECT_EQ(Erros("LeCampos", "hr = m_ArqCamposIE.Le(iPtr + iCampo, &regCampo)" + kTracoAlemDoFim), 1);
+  EXPECT_EQ(Erros("LeIEHeader", "hr = LeCampos(regTipDoc.iPtrCampos, ps.nQtdCampos, ps.pCampos)"), 1);
+  // Unless no answer could carry such an array: a damaged count allocates nothing.
+  EXPECT_EQ(Le(4), kLidoAlemDoFim + "0 7 200000 null");
+  EXPECT_EQ(Le(9), kLidoAlemDoFim + "untouched") << "no header there";
+  // Users past the users' file's end: the same, without a block left over.
+  const std::vector<UI2> aUsuarios{1, 2};
+  UI4 lUsuarios = 0;
+  ASSERT_EQ(Grava(&lUsuarios, 7, {Campo(0, "A"), Campo(1, "B", aUsuarios)}), S_OK);
+  m_ie.m_ArqUsuariosIE.Fecha();
+  Escreve("DFIEUSU.DAT", Usuarios({1}));
+  EXPECT_EQ(Le(lUsuarios), kLidoAlemDoFim + "0 7 2 | 0 A 0 7 - | 1 B 0 7 u1 u0");
+  EXPECT_EQ(
+      Erros("LeCampos", "hr = m_ArqUsuariosIE.Le(regCampo.ulPtrUsuarios + iUsuario, &regUsuario)" + kTracoAlemDoFim),
+      1);
 }
 
 class IExItens : public IExCabecalho {
