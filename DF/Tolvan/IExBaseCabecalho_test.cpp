@@ -179,15 +179,11 @@ TEST_F(IExCabecalho, EntradaRuimDaCodigoELinhaSemMudarArquivo) {
   }
   EXPECT_EQ(lNovo, 0u);
   EXPECT_EQ(Arquivos(), antes);
-  IE_HDR_PS ps{0, IE_PROCESSO_FT_PED, 0, {}, nullptr, nullptr};
-  EXPECT_EQ(m_ie.GravaIEHeader(nullptr, ps), E_POINTER);
-  for (int eProcesso : {69, -1}) {
-    ps.eProcesso = static_cast<IE_E_PROCESSO>(eProcesso);
-    EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_INVALIDARG);
-  }
+  EXPECT_EQ(Grava(nullptr, IE_PROCESSO_FT_PED, {}), E_POINTER);
+  EXPECT_EQ(Grava(&lPos, 69, {}), E_INVALIDARG);
+  EXPECT_EQ(Grava(&lPos, -1, {}), E_INVALIDARG);
   EXPECT_EQ(Erros("GravaIEHeader", "ps.eProcesso < 0 || ps.eProcesso >= IE_PROCESSO_COUNT\thr = 0X80070057"), 2);
-  ps.eProcesso = IE_PROCESSO_FT_PED;
-  ps.nQtdCampos = 2;
+  IE_HDR_PS ps{0, IE_PROCESSO_FT_PED, 2, {}, nullptr, nullptr};
   EXPECT_EQ(m_ie.GravaIEHeader(&lPos, ps), E_POINTER) << "fields counted but not given";
   IE_CAMPO_PS aCampos[2] = {Campo(0, "A"), Campo(1, "B")};
   ps.pCampos = aCampos;
