@@ -268,7 +268,7 @@ ZEL_AJUDANTE(IniciaEmpresa) {
   return ie.m_pDataBase->m_Vinculo.GetQtdRegistros() == 2 ? 0 : 4;
 }
 
-TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
+TEST_F(IExBaseTeste, ProcessosOuObjetosIniciandoJuntosNuncaConvertemAoMesmoTempo) {
   // A second conversion would take record 0 away again, losing a real link.
   Escreve("DFIEVINC.DAT",
           IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(0, 0, 0, 0), Vinculo(1, 1), Vinculo(0, 9), Vinculo(2, 2)}));
@@ -287,9 +287,7 @@ TEST_F(IExBaseTeste, DoisProcessosIniciandoJuntosConvertemUmaVez) {
   EXPECT_EQ(VersaoGravada(), 9u);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>{Vinculo(1, 1), Vinculo(2, 2)}));
   EXPECT_TRUE(ArquivosTRA().empty());
-}
-
-TEST_F(IExBaseTeste, ObjetosDoMesmoProcessoIniciandoJuntosNuncaConvertemAoMesmoTempo) {
+  // Objects of one process starting together never convert at the same time.
   constexpr int kObjetos = 6;
   std::vector<CIExBaseTeste> aObjetos(kObjetos);
   std::vector<HRESULT> aResultados(kObjetos, E_FAIL);

@@ -60,7 +60,7 @@ class CExterno final : public IUnknown {
 };
 
 // Alone, its unknown is its interface; aggregated in process, the interface counts on the outer object.
-TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) {
+TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceSeAgregaEFalhasDoRuntimeSaoRelatadas) {
   void* pv = nullptr;
   ASSERT_EQ(CZelDF_IEx::CriaInstancia(IID_IUnknown, &pv), S_OK);
   auto* pSozinho = static_cast<IUnknown*>(pv);
@@ -117,6 +117,15 @@ TEST_F(ZelDF_IExTeste, ClasseAtendeSoIUnknownEASuaInterfaceESeAgregaEmProcesso) 
   EXPECT_EQ(CoRevokeClassObject(dwCookie), S_OK);
   EXPECT_EQ(CoCreateInstance(CLSID_ZelDF_IEx, &externo, CLSCTX_LOCAL_SERVER, IID_IUnknown, &pv), CLASS_E_NOAGGREGATION);
   EXPECT_EQ(externo.nRef, 1u);
+  // The runtime's own failures go to the programs' error file.
+  ZelInstalaRelatorErroServico();
+  ZelLocalRelataErro("ZelLocalServidor", "ZelLocalAtivacao", 403, "hr = socket.RecebeQuadro(&ativacao)", "hr",
+                     HR(0x80010108));
+  auto linhas = Linhas(ArquivoErrosProgramas());
+  ASSERT_EQ(linhas.size(), 1u);
+  EXPECT_TRUE(Contem(linhas[0], "\tZelLocalServidor\t"));
+  EXPECT_TRUE(Contem(linhas[0], "\tZelLocalAtivacao\t403\thr = socket.RecebeQuadro(&ativacao)\thr = 0X80010108 "));
+  ZelLocalDefineRelatorErro(nullptr);
 }
 
 // Every method refuses without a line until started; then entry lines ask for process names only when written.
@@ -220,15 +229,4 @@ TEST_F(ZelDF_IExTeste, AntesDeInicializarRecusaEDepoisLinhasDeEntradaEDeErroComO
                 Contem(erros.back(), "\tZelDF_IEx\t" + std::to_string(c.nLinha) + "\thr = pfInSEHFuncao()\thr = 0X"))
         << erros.back();
   }
-}
-
-TEST_F(ZelDF_IExTeste, FalhasDoRuntimeVaoParaOArquivoDeErrosDoPrograma) {
-  ZelInstalaRelatorErroServico();
-  ZelLocalRelataErro("ZelLocalServidor", "ZelLocalAtivacao", 403, "hr = socket.RecebeQuadro(&ativacao)", "hr",
-                     HR(0x80010108));
-  auto linhas = Linhas(ArquivoErrosProgramas());
-  ASSERT_EQ(linhas.size(), 1u);
-  EXPECT_TRUE(Contem(linhas[0], "\tZelLocalServidor\t"));
-  EXPECT_TRUE(Contem(linhas[0], "\tZelLocalAtivacao\t403\thr = socket.RecebeQuadro(&ativacao)\thr = 0X80010108 "));
-  ZelLocalDefineRelatorErro(nullptr);
 }
