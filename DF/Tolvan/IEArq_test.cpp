@@ -8,12 +8,9 @@
 #include "ZelVistaArquivo.h"
 
 namespace {
-class CDiretorio : public IIEArqBind {
- public:
+struct CDiretorio : IIEArqBind {
   explicit CDiretorio(std::string s) : m_s(std::move(s)) {}
   std::string GetDiretorioDados() const override { return m_s; }
-
- private:
   std::string m_s;
 };
 

@@ -59,8 +59,7 @@ inline int IEFalhaAoIniciar(HRESULT hrEsperado, const char* szEmpresa = "EMP1") 
 }
 
 // Holds the directory's change marker from another thread until destroyed.
-class IESeguraMarca {
- public:
+struct IESeguraMarca {
   explicit IESeguraMarca(const std::string& sDiretorio) {
     m_thread = std::thread([this, sDiretorio] {
       CZelArqMarcaFila marca;
@@ -75,8 +74,6 @@ class IESeguraMarca {
     m_thread.join();
   }
   int m_iMarca = -1;
-
- private:
   std::atomic<bool> m_bMarcou{false}, m_bSolta{false};
   std::thread m_thread;
 };

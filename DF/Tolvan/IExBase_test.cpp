@@ -46,8 +46,7 @@ CZelDataBase_DF_InfoExtras* IniciaESolta(int nConversoes = -1, int nVinculos = -
   return ie.m_pDataBase;
 }
 
-class CBaseQueNaoFecha : public CZelDataBase_DF_InfoExtras {
- protected:
+struct CBaseQueNaoFecha : CZelDataBase_DF_InfoExtras {
   HRESULT OnFinaliza() override {
     CZelDataBase_DF_InfoExtras::OnFinaliza();
     return E_ACCESSDENIED;
@@ -62,8 +61,6 @@ class CFachada : public CZelDataBaseFacade<TBase, CZelBaseParaRotinas> {
     ++nConversoes;
     return S_OK;
   }
-
- protected:
   HRESULT OnInicializa() override { return this->ZelDataBaseInicializa(); }
 };
 }  // namespace
@@ -154,7 +151,7 @@ TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexa
   EXPECT_TRUE(EsperaFechar("EMP1"));
 }
 
-TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
+TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoOuRecusadoEFachadaQueNaoFechaOuSemEmpresa) {
   // Registered, so that only the name's own rule can refuse them.
   RegistraEmpresa("EMP\x7F", m_sEmpresa);
   RegistraEmpresa("EMP1\\X", m_sEmpresa);
@@ -173,6 +170,21 @@ TEST_F(IExBaseTeste, DiretorioDaEmpresaCriadoComOsPaisOuRecusadoSemEscrever) {
   RegistraEmpresa("EMP3", sArquivo + "/");
   IEFalhaAoIniciar(E_FAIL, "EMP3");
   EXPECT_EQ(ZelLeArquivoInteiro(sArquivo), "");
+  // A base that fails to close gives Finaliza its code and a line and is let go; no company: no conversion.
+  CFachada<CBaseQueNaoFecha> fachada;
+  ASSERT_EQ(fachada.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_NE(fachada.GetDataBase(), nullptr);
+  EXPECT_EQ(fachada.Finaliza(), E_ACCESSDENIED);
+  EXPECT_EQ(fachada.GetDataBase(), nullptr);
+  EXPECT_FALSE(fachada.EstaInicializado());
+  EXPECT_EQ(ErrosDe("CZelDataBaseFacade::OnFinaliza", "ZelDataBaseFacade",
+                    "hr = m_ContainerFacade.Finaliza(GetEmpresa(), m_pDataBase)"),
+            1);
+  CFachada<CZelDataBase_DF_InfoExtras> semEmpresa;
+  EXPECT_EQ(semEmpresa.Inicializa("", 1, 1), HR(0x810809CF));
+  EXPECT_EQ(semEmpresa.nConversoes, 0);
+  EXPECT_EQ(semEmpresa.GetDataBase(), nullptr);
+  EXPECT_EQ(semEmpresa.GetModulo(), 0xFFFFFFFFu);
 }
 
 TEST_F(IExBaseTeste, PartidaFalhaNaoDeixaNadaAbertoEAProximaRecomeca) {
@@ -306,22 +318,4 @@ TEST_F(IExBaseTeste, ProcessosOuObjetosIniciandoJuntosNuncaConvertemAoMesmoTempo
   EXPECT_EQ(CIExBaseTeste::nMaximoEmCurso.load(), 1);
   EXPECT_EQ(VersaoGravada(), 9u);
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), static_cast<uint64_t>(kObjetos));
-}
-
-// A base that fails to close gives Finaliza its code and a line and is let go; no company: no conversion.
-TEST_F(IExBaseTeste, FalhaAoFecharABaseOuSemEmpresa) {
-  CFachada<CBaseQueNaoFecha> fachada;
-  ASSERT_EQ(fachada.Inicializa("EMP1", 1, 1), S_OK);
-  ASSERT_NE(fachada.GetDataBase(), nullptr);
-  EXPECT_EQ(fachada.Finaliza(), E_ACCESSDENIED);
-  EXPECT_EQ(fachada.GetDataBase(), nullptr);
-  EXPECT_FALSE(fachada.EstaInicializado());
-  EXPECT_EQ(ErrosDe("CZelDataBaseFacade::OnFinaliza", "ZelDataBaseFacade",
-                    "hr = m_ContainerFacade.Finaliza(GetEmpresa(), m_pDataBase)"),
-            1);
-  CFachada<CZelDataBase_DF_InfoExtras> semEmpresa;
-  EXPECT_EQ(semEmpresa.Inicializa("", 1, 1), HR(0x810809CF));
-  EXPECT_EQ(semEmpresa.nConversoes, 0);
-  EXPECT_EQ(semEmpresa.GetDataBase(), nullptr);
-  EXPECT_EQ(semEmpresa.GetModulo(), 0xFFFFFFFFu);
 }
