@@ -518,20 +518,17 @@ class IExItensEmBloco : public IExItens {
     }
     return a;
   }
-  // The same values written the old way into the copy: each text alone, then each record at its position.
+  // The same values written the old way into the copy: each text alone, each record at its own position.
   void GravaUmAUm(std::vector<IE_CAMPO_DATA_PS> a, UI4 iPtr) {
-    std::vector<IE_CAMPO_DATA_ARQ_V2> aRegs(a.size());
     for (size_t i = 0; i < a.size(); ++i) {
-      IEConverte(a[i], &aRegs[i]);
-      if (i % 3 != 0) continue;
-      std::memset(aRegs[i].BinaryData, 0, sizeof aRegs[i].BinaryData);
-      if (!m_aTextos[i].empty()) {
-        ASSERT_EQ(m_copia.GravaTexto(m_aTextos[i], &aRegs[i]), 0);
+      IE_CAMPO_DATA_ARQ_V2 reg{};
+      IEConverte(a[i], &reg);
+      if (i % 3 == 0) std::memset(reg.BinaryData, 0, sizeof reg.BinaryData);
+      if (i % 3 == 0 && !m_aTextos[i].empty()) {
+        ASSERT_EQ(m_copia.GravaTexto(m_aTextos[i], &reg), 0);
       }
-    }
-    for (size_t i = 0; i < aRegs.size(); ++i) {
       ULONG ulPos = iPtr == 0 && i == 0 ? 0 : iPtr + static_cast<ULONG>(i);
-      ASSERT_EQ(m_copia.Grava(&aRegs[i], &ulPos), 0);
+      ASSERT_EQ(m_copia.Grava(&reg, &ulPos), 0);
       if (i == 0) iPtr = ulPos;
     }
   }
