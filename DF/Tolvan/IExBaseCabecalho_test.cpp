@@ -368,10 +368,6 @@ class IExItens : public IExCabecalho {
     IExCabecalho::SetUp();
     ASSERT_EQ(m_arq.Abre('G', IE_PROCESSO_FN_CRE), S_OK);
   }
-  void TearDown() override {
-    m_arq.Fecha();
-    IExCabecalho::TearDown();
-  }
   // Values read from iPtr, with or without their texts, or the failure's code.
   std::string Le(UI4 iPtr, UINT nQtd, bool bTextos = true) {
     IE_CAMPO_DATA_PS* pLidos = nullptr;
