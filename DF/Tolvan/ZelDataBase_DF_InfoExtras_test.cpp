@@ -9,14 +9,15 @@
 #include "ZelTesteAjudante.h"
 
 using InfoExtrasTeste = IExTeste;
+using CInfoExtras = CZelDataBase_DF_InfoExtras;
 
 TEST(InfoExtras, ChaveDaOrigem) {
   IE_VINCULO_ARQ_V0 v = Vinculo(2, 7);
-  EXPECT_EQ(CZelDataBase_DF_InfoExtras::GetChaveIndex(&v, CZelDataBase_DF_InfoExtras::eColunaOrigem), 8589934599u);
-  EXPECT_EQ(CZelDataBase_DF_InfoExtras::GetChaveIndex(&v, 1), 0u);
+  EXPECT_EQ(CInfoExtras::GetChaveIndex(&v, CInfoExtras::eColunaOrigem), 8589934599u);
+  EXPECT_EQ(CInfoExtras::GetChaveIndex(&v, 1), 0u);
   v = Vinculo(0xFFFFFFFF, 0xFFFFFFFE);
-  EXPECT_EQ(CZelDataBase_DF_InfoExtras::GetChaveIndex(&v, 0), 0xFFFFFFFFFFFFFFFEull);
-  CZelDataBase_DF_InfoExtras db;
+  EXPECT_EQ(CInfoExtras::GetChaveIndex(&v, 0), 0xFFFFFFFFFFFFFFFEull);
+  CInfoExtras db;
   EXPECT_EQ(db.OnGetEnumMarca(), 188);
   EXPECT_EQ(db.GetModulo(), -11);
 }
@@ -26,8 +27,7 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
   struct Caso {
     std::vector<IE_VINCULO_ARQ_V0> aAntes, aDepois;  // no links after: the file as it was
     UI4 lPosHeader, lChave;
-    ZelUInt uiPos;
-    ZelUInt uiPrimeiroAtivo;  // the header's first unflagged link
+    ZelUInt uiPos, uiPrimeiroAtivo;  // the origin's first link, and the header's first unflagged one
   };
   const Caso kCasos[] = {
       {{}, {}, 0, 0, 0, 0},
@@ -42,7 +42,7 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
     // A rewrite would give the file a new time.
     const auto antigo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
     std::filesystem::last_write_time(m_sVovi + "DFIEVINC.dat", antigo);
-    CZelDataBase_DF_InfoExtras db;
+    CInfoExtras db;
     ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
     const auto& aEsperados = c.aDepois.empty() ? c.aAntes : c.aDepois;
     EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(aEsperados));
@@ -53,12 +53,10 @@ TEST_F(InfoExtrasTeste, VinculosVaziosSaemNaOrdemEOIndiceAchaOPrimeiro) {
     EXPECT_TRUE(ArquivosTRA().empty());
     if (aEsperados.empty()) continue;
     ZelUInt uiPos = 0;
-    const ZelUInt uiChave = CZelDataBase_DF_InfoExtras::ChaveOrigem(c.lPosHeader, c.lChave);
-    ASSERT_EQ(db.m_Vinculo.ExisteIndex(uiChave, &uiPos, 0), S_OK);
+    ASSERT_EQ(db.m_Vinculo.ExisteIndex(CInfoExtras::ChaveOrigem(c.lPosHeader, c.lChave), &uiPos, 0), S_OK);
     EXPECT_EQ(uiPos, c.uiPos);
     uiPos = 0;
-    ASSERT_EQ(db.m_Vinculo.ExisteIndex(ZelUInt{c.lPosHeader}, &uiPos, CZelDataBase_DF_InfoExtras::eColunaCabecalhoAtivo),
-              S_OK);
+    ASSERT_EQ(db.m_Vinculo.ExisteIndex(ZelUInt{c.lPosHeader}, &uiPos, CInfoExtras::eColunaCabecalhoAtivo), S_OK);
     EXPECT_EQ(uiPos, c.uiPrimeiroAtivo);
   }
 }
@@ -70,12 +68,12 @@ TEST_F(InfoExtrasTeste, LimpezaQueNaoTerminaNaoDeixaArquivoDeTransferencia) {
   Escreve("DFIEVINC.dat", IEBytes(aAntes));
   {
     ZelLimiteTamanhoArquivos limite(20 * sizeof(IE_VINCULO_ARQ_V0));
-    CZelDataBase_DF_InfoExtras db;
+    CInfoExtras db;
     EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x80043F08));
   }
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(aAntes));
   EXPECT_TRUE(ArquivosTRA().empty());
-  CZelDataBase_DF_InfoExtras db;
+  CInfoExtras db;
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(Bytes("DFIEVINC.dat"), IEBytes(std::vector<IE_VINCULO_ARQ_V0>(aAntes.begin() + 1, aAntes.end())));
 }
@@ -85,7 +83,7 @@ TEST_F(InfoExtrasTeste, ArquivoQueNaoIniciaFalhaOInicioComOSeuCodigo) {
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
   // A link to itself cannot be opened by anyone, root included.
   std::filesystem::create_symlink("EXTRA.dat", m_sVovi + "EXTRA.dat");
-  CZelDataBase_DF_InfoExtras db;
+  CInfoExtras db;
   CZelFile<IE_VINCULO_ARQ_V0> extra("EXTRA.dat", &db);
   const HRESULT hr = db.Inicializa("EMP1", 1, 1);
   EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
