@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
-
 #include "IExAjuda_test.h"
 
 namespace {
@@ -57,18 +55,6 @@ class IExCarregaTeste : public IExIntegracaoTeste {
     ASSERT_EQ(IEGravaValores(m_ie, m_ulOrigem, 7,
                              {IEValor(static_cast<IE_E_CAMPO>(101), 0, "abc"), IEValor(IE_CAMPO_LIVRE_V4_0, 4242)}),
               S_OK);
-  }
-  void Integra(std::vector<std::array<UI4, 2>> aPares, UI1 cInativoUltimo = 0) {
-    UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
-    std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> a;
-    for (auto& par : aPares) a.push_back({ulPos, par[0], par[1], 0, 0, {}});
-    a.back().cInativo = cInativoUltimo;
-    _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{static_cast<UI4>(a.size()), {}, a.data(), nullptr};
-    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-    ASSERT_EQ(m_ie.LeCabecalhoIntegracao(ulPos, &cab), S_OK);
-    ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
-    UI4 ulSaida = 0;
-    ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, cab, &ulSaida), S_OK);
   }
   UI4 m_ulOrigem = 0, m_ulDestino = 0;
 };
@@ -242,7 +228,17 @@ TEST_F(IExCarregaTeste, ValoresLevadosPelosVinculosDaIntegracao) {
   EXPECT_EQ(m_ie.GetVinculoByIntegracao(nf, 7, ped, nullptr), E_POINTER);
   // Text to text, value to value; two links past the origin's values and two past the destination's fields (the
   // first of each just past: only the sanitizers see what it would read) are skipped, and the inactive last one.
-  Integra({{0, 1}, {1, 0}, {2, 2}, {5, 2}, {0, 3}, {0, 9}, {1, 2}}, 1);
+  const UI4 ulPos = GravaCabecalho(IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED);
+  const UI4 aPares[][2] = {{0, 1}, {1, 0}, {2, 2}, {5, 2}, {0, 3}, {0, 9}, {1, 2}};
+  std::vector<_REG_IE_VINCULO_INTEGRACAO_PS> a;
+  for (const auto& par : aPares) a.push_back({ulPos, par[0], par[1], 0, 0, {}});
+  a.back().cInativo = 1;
+  _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{static_cast<UI4>(a.size()), {}, a.data(), nullptr};
+  _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
+  ASSERT_EQ(m_ie.LeCabecalhoIntegracao(ulPos, &cab), S_OK);
+  ASSERT_EQ(m_ie.GravaVinculosCabecalhosIntegracao(&cab, &lista), S_OK);
+  UI4 ulSaida = 0;
+  ASSERT_EQ(m_ie.GravaCabecalhoIntegracao(ulPos, cab, &ulSaida), S_OK);
   std::memset(&v, 0x5A, sizeof v);
   ASSERT_EQ(m_ie.GetVinculoByIntegracao(nf, 7, ped, &v), S_OK);
   EXPECT_EQ(v.origem.lPosHeader, m_ulDestino);

@@ -26,13 +26,6 @@ bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
   return true;
 }
 
-// Read once per process: an earlier test of this process may have fixed it (ctest runs one test a process).
-bool LigaFechamentoAdiado() {
-  EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
-            ERROR_SUCCESS);
-  return ContainerDaEmpresa().GetFechamentoAdiado();
-}
-
 // An object of EMP1 started and let go without Finaliza; its conversions and links, when given; its base.
 CZelDataBase_DF_InfoExtras* IniciaESolta(int nConversoes = -1, int nVinculos = -1) {
   CIExBaseTeste ie;
@@ -117,7 +110,10 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
 }
 
 TEST_F(IExBaseTeste, FechamentoAdiadoGuardaABaseDuranteOSilencioEReusaNaReconexao) {
-  if (!LigaFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
+  // The switch is read once per process; an earlier test of it may have fixed it (ctest runs one test a process).
+  EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaTimerFecharArquivo", 1),
+            ERROR_SUCCESS);
+  if (!ContainerDaEmpresa().GetFechamentoAdiado()) GTEST_SKIP() << "the container was made before the switch was set";
   Escreve("DFIECONFIG.DAT", Configuracao(9));
   Escreve("DFIEVINC.dat", IEBytes(Vinculo(1, 1)));
   // The suite's documented quiet period, 50 s, scaled as every period is.
