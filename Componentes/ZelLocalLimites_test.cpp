@@ -32,7 +32,6 @@ std::atomic<int> g_nChamadas{0};
 std::mutex g_mutexLinhas;
 std::vector<std::string> g_linhas;
 
-// A line of the serving side.
 std::string Linha(const char* szExpressao, HRESULT hr) {
   return ZelLinhaErroTeste("ZelLocalServidor", "ZelLocalAtivacao", szExpressao, "hr", hr);
 }
@@ -43,14 +42,20 @@ void Relator(const char* szFuncao, const char* szArquivo, int, const char* szExp
   g_linhas.push_back(ZelLinhaErroTeste(szFuncao, szArquivo, szExpressao, szVariavel, hr));
 }
 
+const char* const kSemMetodo = "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA";
+
 std::vector<std::string> Linhas() {
   std::lock_guard<std::mutex> trava(g_mutexLinhas);
   return g_linhas;
 }
 
-// Grande(UI4 n, UI1* a [out, n]): a reply of n bytes.
 const ZelLocalTipo kU8{"UI1", 1, ZelLocalTipoValor::U8, {}, {}};
 const ZelLocalTipo kU32{"UI4", 4, ZelLocalTipoValor::U32, {}, {}};
+// Grande(UI4 n, UI1* a [out, n]): a reply of n bytes.
+const ZelLocalMetodo kGrande{3,
+                             "Grande",
+                             {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+                              {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}};
 // Enorme(Bloco** pp [out]): the object allocates a block one byte over the
 // largest frame, which no count of the request announced.
 struct Bloco {
@@ -100,19 +105,11 @@ HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
 }
 
 void RegistraInterface() {
-  static const ZelLocalInterface d{
-      kIidTesteLocal,
-      "ITesteLocal",
-      {{3,
-        "Grande",
-        {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-         {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}},
-       kEnorme,
-       kEspera,
-       kEnvia,
-       kAguarda},
-      &Invoca,
-      [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
+  static const ZelLocalInterface d{kIidTesteLocal,
+                                   "ITesteLocal",
+                                   {kGrande, kEnorme, kEspera, kEnvia, kAguarda},
+                                   &Invoca,
+                                   [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
   ZelLocalRegistraInterface(&d);
 }
 
@@ -127,14 +124,17 @@ class Limites : public ::testing::Test {
       g_linhas.clear();
     }
     ZelLocalDefineRelatorErro(&Relator);
-    static CZelFabricaTesteLocal fabrica;
-    ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &m_cookie), S_OK);
+    Registra();
     m_sSocket = ZelLocalCaminhoSocket(kClsidTesteLocal);
   }
   void TearDown() override {
     CoRevokeClassObject(m_cookie);
     CoUninitialize();
     ZelLocalDefineRelatorErro(nullptr);
+  }
+  void Registra(DWORD dwFlags = REGCLS_MULTIPLEUSE) {
+    static CZelFabricaTesteLocal fabrica;
+    ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, dwFlags, &m_cookie), S_OK);
   }
   CZelLocalSocket Conecta() {
     CZelLocalSocket s;
@@ -146,6 +146,15 @@ class Limites : public ::testing::Test {
     for (int i = 0; i < 10000 && ZelLocalConexoesServidas() != 0; ++i) Sleep(2);
     EXPECT_EQ(ZelLocalConexoesServidas(), 0);
     return Linhas();
+  }
+  // The server closes the peer without an answer and writes one more line.
+  void EncerraComLinha(CZelLocalSocket& s, std::vector<std::string>& esperadas, const char* szExpressao, HRESULT hr) {
+    s.DefinePrazos(20000, 0);
+    ZelLocalQuadro q;
+    EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
+    s.Fecha();
+    esperadas.push_back(Linha(szExpressao, hr));
+    EXPECT_EQ(LinhasAoFim(), esperadas);
   }
   DWORD m_cookie = 0;
   std::string m_sSocket;
@@ -185,7 +194,6 @@ void RapidasPassamPelaLenta(CZelLocalCanalCliente& canal, int fd) {
   Solta(false);
   auto lenta = std::async(std::launch::async, [&] { return canal.Chama(kEspera, nullptr); });
   ASSERT_TRUE(EsperaRodando(1));
-  const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
   std::vector<std::future<bool>> rapidas;
   for (uint32_t t = 1; t <= 4; ++t)
     rapidas.push_back(std::async(std::launch::async, [&, t] {
@@ -194,7 +202,7 @@ void RapidasPassamPelaLenta(CZelLocalCanalCliente& canal, int fd) {
         std::vector<uint8_t> buf(n, 0xEE);
         uint8_t* p = buf.data();
         void* ap[] = {&n, &p};
-        if (canal.Chama(grande, ap) != S_OK || buf != std::vector<uint8_t>(n, 0)) return false;
+        if (canal.Chama(kGrande, ap) != S_OK || buf != std::vector<uint8_t>(n, 0)) return false;
       }
       return true;
     }));
@@ -210,32 +218,6 @@ void RapidasPassamPelaLenta(CZelLocalCanalCliente& canal, int fd) {
 
 }  // namespace
 
-// A query of the bound interface is answered; one with a byte past its IID,
-// or cut short, ends that peer with one line.
-TEST_F(Limites, ConsultaMalFormadaEncerraOParComUmaLinha) {
-  CZelLocalEscritor e;
-  e.Guid(kIidTesteLocal);
-  std::vector<std::vector<uint8_t>> casos(3, e.Dados());
-  casos[1].push_back(0);
-  casos[2].pop_back();
-  std::vector<std::string> esperadas = Linhas();
-  for (const std::vector<uint8_t>& dados : casos) {
-    CZelLocalSocket s = Ativado(Conecta());
-    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Consulta, 7, dados), S_OK);
-    s.DefinePrazos(20000, 0);
-    ZelLocalQuadro q;
-    if (&dados == &casos[0]) {
-      ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
-      EXPECT_EQ(q.usTipo, static_cast<uint16_t>(ZelLocalTipoQuadro::RespostaConsulta));
-      EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0)) << "S_OK";
-      continue;
-    }
-    EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
-    esperadas.push_back(Linha("hr = Consulta(conexao, quadro)", RPC_X_BAD_STUB_DATA));
-    EXPECT_EQ(LinhasAoFim(), esperadas);
-  }
-}
-
 // A peer that sends garbage while a call of its own still runs hears at once
 // that its connection is gone, not when that call ends.
 TEST_F(Limites, ParComLixoOuveOFimSemEsperarAChamadaEmCurso) {
@@ -250,10 +232,8 @@ TEST_F(Limites, ParComLixoOuveOFimSemEsperarAChamadaEmCurso) {
   EXPECT_EQ(poll(&p, 1, 10000), 1) << "the server hung up while the call ran";
   Solta(true);
   // The call's reply then finds the connection gone.
-  EXPECT_EQ(LinhasAoFim(),
-            (std::vector<std::string>{
-                Linha("hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA),
-                Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)}));
+  EXPECT_EQ(LinhasAoFim(), (std::vector<std::string>{Linha(kSemMetodo, RPC_X_BAD_STUB_DATA),
+                                                     Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)}));
 }
 
 // The second peer says nothing until the deadline.
@@ -264,34 +244,46 @@ TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   for (const auto& [sCab, hr] : casos) {
     CZelLocalSocket s = Conecta();
     ASSERT_EQ(s.EnviaBytes(sCab.data(), sCab.size()), S_OK);
-    s.DefinePrazos(20000, 0);
-    ZelLocalQuadro q;
-    EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
-    s.Fecha();
-    esperadas.push_back(Linha("hr = socket.RecebeQuadro(&ativacao)", hr));
-    EXPECT_EQ(LinhasAoFim(), esperadas);
+    EncerraComLinha(s, esperadas, "hr = socket.RecebeQuadro(&ativacao)", hr);
   }
 }
 
-// A frame that names no method of the bound interface (a slot it lacks, a
-// slot cut short or missing, a kind only a server sends) ends that peer with one line each.
+// A query of the bound interface is answered. A query with a byte past its
+// IID or cut short, and a frame that names no method of the interface (a slot
+// it lacks, a slot cut short or missing, a kind only a server sends) end that
+// peer with one line each, and nothing runs.
 TEST_F(Limites, QuadroSemMetodoDaInterfaceEncerraOParComUmaLinha) {
-  const int nAntes = g_nChamadas.load();
-  std::vector<std::string> esperadas;
-  const std::pair<ZelLocalTipoQuadro, std::vector<uint8_t>> casos[] = {
-      {ZelLocalTipoQuadro::Chamada, {0xFF, 0xFF}},
-      {ZelLocalTipoQuadro::Chamada, {3}},
-      {ZelLocalTipoQuadro::Chamada, {}},
-      {ZelLocalTipoQuadro::Resposta, {3, 0, 0, 0, 0, 0}}};
-  for (const auto& [eTipo, dados] : casos) {
+  CZelLocalEscritor e;
+  e.Guid(kIidTesteLocal);
+  {
     CZelLocalSocket s = Ativado(Conecta());
-    ASSERT_EQ(s.EnviaQuadro(eTipo, 1, dados), S_OK);
+    ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Consulta, 7, e.Dados()), S_OK);
     s.DefinePrazos(20000, 0);
     ZelLocalQuadro q;
-    EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
-    esperadas.push_back(
-        Linha("hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA", RPC_X_BAD_STUB_DATA));
-    EXPECT_EQ(LinhasAoFim(), esperadas);
+    ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
+    EXPECT_EQ(q.usTipo, static_cast<uint16_t>(ZelLocalTipoQuadro::RespostaConsulta));
+    EXPECT_EQ(q.dados, std::vector<uint8_t>(4, 0)) << "S_OK";
+  }
+  std::vector<uint8_t> longa = e.Dados(), curta = e.Dados();
+  longa.push_back(0);
+  curta.pop_back();
+  const char* szConsulta = "hr = Consulta(conexao, quadro)";
+  const struct {
+    ZelLocalTipoQuadro eTipo;
+    std::vector<uint8_t> dados;
+    const char* szExpressao;
+  } casos[] = {{ZelLocalTipoQuadro::Consulta, longa, szConsulta},
+               {ZelLocalTipoQuadro::Consulta, curta, szConsulta},
+               {ZelLocalTipoQuadro::Chamada, {0xFF, 0xFF}, kSemMetodo},
+               {ZelLocalTipoQuadro::Chamada, {3}, kSemMetodo},
+               {ZelLocalTipoQuadro::Chamada, {}, kSemMetodo},
+               {ZelLocalTipoQuadro::Resposta, {3, 0, 0, 0, 0, 0}, kSemMetodo}};
+  const int nAntes = g_nChamadas.load();
+  std::vector<std::string> esperadas;
+  for (const auto& c : casos) {
+    CZelLocalSocket s = Ativado(Conecta());
+    ASSERT_EQ(s.EnviaQuadro(c.eTipo, 7, c.dados), S_OK);
+    EncerraComLinha(s, esperadas, c.szExpressao, RPC_X_BAD_STUB_DATA);
   }
   EXPECT_EQ(g_nChamadas.load(), nAntes) << "nothing ran";
   Ativado(Conecta());
@@ -367,13 +359,14 @@ TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
   EXPECT_EQ(g_nChamadas.load() - nAntes, static_cast<int>(nChamadas));
 }
 
+// Arguments too large to travel are the caller's fault, not a dead server's.
 // A reply larger than any frame is answered RPC_X_BAD_STUB_DATA, with one
-// line, in bounded time. The connection goes on: whichever caller waits reads
-// for all, so answers to quick calls reach their callers while a slow call on
-// the same channel is still waiting, and the slow one still gets its own.
-// Arguments too large to travel are the caller's fault, not a dead server's: the channel goes on serving.
-TEST_F(Limites, PedidoAlemDoTetoERecusadoSemDerrubarOCanal) {
-  auto canal = std::make_shared<CZelLocalCanalCliente>(Conecta());
+// line, in bounded time. The channel goes on: whichever caller waits reads
+// for all, so quick calls are answered while a slow call on it still waits.
+TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
+  CZelLocalSocket s = Conecta();
+  const int fd = dup(s.Fd());
+  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
   ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
   const int nAntes = g_nChamadas;
   for (uint32_t n : {kZelLocalMaxQuadro, 16u}) {
@@ -383,13 +376,6 @@ TEST_F(Limites, PedidoAlemDoTetoERecusadoSemDerrubarOCanal) {
     EXPECT_EQ(canal->Chama(kEnvia, ap), n == 16 ? S_OK : E_INVALIDARG) << n;
   }
   EXPECT_EQ(g_nChamadas, nAntes + 1) << "only the call that fits reaches the object";
-}
-
-TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
-  CZelLocalSocket s = Conecta();
-  const int fd = dup(s.Fd());
-  auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
-  ASSERT_EQ(canal->Ativa(kClsidTesteLocal, kIidTesteLocal), S_OK);
   Bloco* pBloco = reinterpret_cast<Bloco*>(1);
   Bloco** ppBloco = &pBloco;
   void* ap[] = {&ppBloco};
@@ -398,7 +384,6 @@ TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
   EXPECT_EQ(pBloco, nullptr);
   EXPECT_EQ(Linhas(), std::vector<std::string>{Linha("hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA)});
-
   RapidasPassamPelaLenta(*canal, fd);
   close(fd);
 }
@@ -410,7 +395,6 @@ TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
     const struct mallinfo2 m = mallinfo2();
     return m.uordblks + m.hblkhd;
   };
-  const ZelLocalMetodo& grande = *ZelLocalBuscaInterface(kIidTesteLocal)->Metodo(3);
   const size_t nAntes = EmUso();
   {
     CZelLocalCanalCliente canal(Conecta());
@@ -419,7 +403,7 @@ TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
     std::vector<uint8_t> buf(n, 0xEE);
     uint8_t* p = buf.data();
     void* ap[] = {&n, &p};
-    ASSERT_EQ(canal.Chama(grande, ap), S_OK);
+    ASSERT_EQ(canal.Chama(kGrande, ap), S_OK);
     EXPECT_EQ(buf, std::vector<uint8_t>(n, 0));
   }
   EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{});
@@ -431,9 +415,7 @@ TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
 TEST_F(Limites, ChamadaLentaNaoPrendeOCanalDepoisDeReiniciarORuntime) {
   ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
   CoUninitialize();
-  static CZelFabricaTesteLocal fabrica;
-  ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &m_cookie),
-            S_OK);
+  Registra();
   CZelLocalSocket s = Conecta();
   const int fd = dup(s.Fd());
   CZelLocalCanalCliente canal(std::move(s));
@@ -456,12 +438,11 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
   // Offered in this process only, it is not what other processes activate.
   ASSERT_EQ(CoRegisterClassObject(kClsidVazia, &fabrica, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookieDentro),
             S_OK);
-  {
-    CZelLocalSocket s = Conecta();
-    EXPECT_EQ(ZelAtivaTeste(s, kClsidVazia, kIidTesteLocal), REGDB_E_CLASSNOTREG)
-        << "a peer asking another class's endpoint for it";
-  }
-  for (IClassFactory* pFabrica : {static_cast<IClassFactory*>(&boa), static_cast<IClassFactory*>(&fabrica)}) {
+  CZelLocalSocket alheio = Conecta();
+  EXPECT_EQ(ZelAtivaTeste(alheio, kClsidVazia, kIidTesteLocal), REGDB_E_CLASSNOTREG)
+      << "a peer asking another class's endpoint for it";
+  alheio.Fecha();
+  for (CZelFabricaTesteLocal* pFabrica : {&boa, &fabrica}) {
     ASSERT_EQ(CoRegisterClassObject(kClsidVazia, pFabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie), S_OK);
     CZelLocalSocket s;
     ASSERT_EQ(ZelLocalConecta(ZelLocalCaminhoSocket(kClsidVazia), &s), S_OK);
@@ -525,10 +506,7 @@ TEST_F(Limites, ClasseSuspensaSemEndpointEAtivacaoOuveQueOServidorPara) {
   Ativado(Conecta());
 
   ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
-  static CZelFabricaTesteLocal fabrica;
-  ASSERT_EQ(CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED,
-                                  &m_cookie),
-            S_OK);
+  Registra(REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
   EXPECT_FALSE(std::filesystem::exists(m_sSocket));
   ASSERT_EQ(CoResumeClassObjects(), S_OK);
   Ativado(Conecta());
