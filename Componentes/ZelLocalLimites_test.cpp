@@ -15,6 +15,7 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,9 +29,10 @@
 
 namespace {
 
+using Textos = std::vector<std::string>;
 std::atomic<int> g_nChamadas{0};
 std::mutex g_mutexLinhas;
-std::vector<std::string> g_linhas;
+Textos g_linhas;
 
 std::string Linha(const char* szExpressao, HRESULT hr) {
   return ZelLinhaErroTeste("ZelLocalServidor", "ZelLocalAtivacao", szExpressao, "hr", hr);
@@ -44,18 +46,21 @@ void Relator(const char* szFuncao, const char* szArquivo, int, const char* szExp
 
 const char* const kSemMetodo = "hr = pDescricao->Metodo(usSlot) ? S_OK : RPC_X_BAD_STUB_DATA";
 
-std::vector<std::string> Linhas() {
+Textos Linhas() {
   std::lock_guard<std::mutex> trava(g_mutexLinhas);
   return g_linhas;
 }
 
 const ZelLocalTipo kU8{"UI1", 1, ZelLocalTipoValor::U8, {}, {}};
 const ZelLocalTipo kU32{"UI4", 4, ZelLocalTipoValor::U32, {}, {}};
-// Grande(UI4 n, UI1* a [out, n]): a reply of n bytes.
-const ZelLocalMetodo kGrande{3,
-                             "Grande",
-                             {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-                              {"a", ZelLocalDirecao::Saida, ZelLocalForma::Array, &kU8, 0}}};
+// (UI4 n, UI1* a [eDirecao, n]): n bytes one way.
+ZelLocalMetodo Bytes(uint16_t usSlot, const char* szNome, ZelLocalDirecao eDirecao) {
+  return {usSlot,
+          szNome,
+          {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32}, {"a", eDirecao, ZelLocalForma::Array, &kU8, 0}}};
+}
+// Grande: a reply of n bytes.
+const ZelLocalMetodo kGrande = Bytes(3, "Grande", ZelLocalDirecao::Saida);
 // Enorme(Bloco** pp [out]): the object allocates a block one byte over the
 // largest frame, which no count of the request announced.
 struct Bloco {
@@ -69,11 +74,8 @@ const ZelLocalMetodo kEnorme{4, "Enorme", {{"pp", ZelLocalDirecao::Saida, ZelLoc
 
 // Espera(): runs until the test lets it go, counting the calls running at once.
 const ZelLocalMetodo kEspera{5, "Espera", {}};
-// Envia(UI4 n, UI1* a [in, n]): a request of n bytes.
-const ZelLocalMetodo kEnvia{6,
-                            "Envia",
-                            {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
-                             {"a", ZelLocalDirecao::Entrada, ZelLocalForma::Array, &kU8, 0}}};
+// Envia: a request of n bytes.
+const ZelLocalMetodo kEnvia = Bytes(6, "Envia", ZelLocalDirecao::Entrada);
 // Aguarda(): returns once the server was refused a thread (E_FAIL if never).
 const ZelLocalMetodo kAguarda{7, "Aguarda", {}};
 std::mutex g_mutexEspera;
@@ -117,8 +119,7 @@ class Limites : public ::testing::Test {
  protected:
   void SetUp() override {
     RegistraInterface();
-    std::string dir = ZelNovoDiretorio("limites");
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", ZelNovoDiretorio("limites").c_str(), 1);
     {
       std::lock_guard<std::mutex> trava(g_mutexLinhas);
       g_linhas.clear();
@@ -142,13 +143,13 @@ class Limites : public ::testing::Test {
     return s;
   }
   // Lines written once every connection of the runtime has ended.
-  std::vector<std::string> LinhasAoFim() {
+  Textos LinhasAoFim() {
     for (int i = 0; i < 10000 && ZelLocalConexoesServidas() != 0; ++i) Sleep(2);
     EXPECT_EQ(ZelLocalConexoesServidas(), 0);
     return Linhas();
   }
   // The server closes the peer without an answer and writes one more line.
-  void EncerraComLinha(CZelLocalSocket& s, std::vector<std::string>& esperadas, const char* szExpressao, HRESULT hr) {
+  void EncerraComLinha(CZelLocalSocket& s, Textos& esperadas, const char* szExpressao, HRESULT hr) {
     s.DefinePrazos(20000, 0);
     ZelLocalQuadro q;
     EXPECT_EQ(s.RecebeQuadro(&q), S_FALSE) << "closed without an answer";
@@ -232,13 +233,13 @@ TEST_F(Limites, ParComLixoOuveOFimSemEsperarAChamadaEmCurso) {
   EXPECT_EQ(poll(&p, 1, 10000), 1) << "the server hung up while the call ran";
   Solta(true);
   // The call's reply then finds the connection gone.
-  EXPECT_EQ(LinhasAoFim(), (std::vector<std::string>{Linha(kSemMetodo, RPC_X_BAD_STUB_DATA),
-                                                     Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)}));
+  EXPECT_EQ(LinhasAoFim(), (Textos{Linha(kSemMetodo, RPC_X_BAD_STUB_DATA),
+                                   Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)}));
 }
 
 // The second peer says nothing until the deadline.
 TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
-  std::vector<std::string> esperadas;
+  Textos esperadas;
   const std::pair<std::string, HRESULT> casos[] = {
       {ZelCabecalhoTeste(kZelLocalTamanhoAtivacao + 1), RPC_X_BAD_STUB_DATA}, {"", HRESULT_FROM_WIN32(ERROR_TIMEOUT)}};
   for (const auto& [sCab, hr] : casos) {
@@ -268,58 +269,46 @@ TEST_F(Limites, QuadroSemMetodoDaInterfaceEncerraOParComUmaLinha) {
   longa.push_back(0);
   curta.pop_back();
   const char* szConsulta = "hr = Consulta(conexao, quadro)";
-  const struct {
-    ZelLocalTipoQuadro eTipo;
-    std::vector<uint8_t> dados;
-    const char* szExpressao;
-  } casos[] = {{ZelLocalTipoQuadro::Consulta, longa, szConsulta},
-               {ZelLocalTipoQuadro::Consulta, curta, szConsulta},
-               {ZelLocalTipoQuadro::Chamada, {0xFF, 0xFF}, kSemMetodo},
-               {ZelLocalTipoQuadro::Chamada, {3}, kSemMetodo},
-               {ZelLocalTipoQuadro::Chamada, {}, kSemMetodo},
-               {ZelLocalTipoQuadro::Resposta, {3, 0, 0, 0, 0, 0}, kSemMetodo}};
+  const std::tuple<ZelLocalTipoQuadro, std::vector<uint8_t>, const char*> casos[] = {
+      {ZelLocalTipoQuadro::Consulta, longa, szConsulta},
+      {ZelLocalTipoQuadro::Consulta, curta, szConsulta},
+      {ZelLocalTipoQuadro::Chamada, {0xFF, 0xFF}, kSemMetodo},
+      {ZelLocalTipoQuadro::Chamada, {3}, kSemMetodo},
+      {ZelLocalTipoQuadro::Chamada, {}, kSemMetodo},
+      {ZelLocalTipoQuadro::Resposta, {3, 0, 0, 0, 0, 0}, kSemMetodo}};
   const int nAntes = g_nChamadas.load();
-  std::vector<std::string> esperadas;
-  for (const auto& c : casos) {
+  Textos esperadas;
+  for (const auto& [eTipo, dados, szExpressao] : casos) {
     CZelLocalSocket s = Ativado(Conecta());
-    ASSERT_EQ(s.EnviaQuadro(c.eTipo, 7, c.dados), S_OK);
-    EncerraComLinha(s, esperadas, c.szExpressao, RPC_X_BAD_STUB_DATA);
+    ASSERT_EQ(s.EnviaQuadro(eTipo, 7, dados), S_OK);
+    EncerraComLinha(s, esperadas, szExpressao, RPC_X_BAD_STUB_DATA);
   }
   EXPECT_EQ(g_nChamadas.load(), nAntes) << "nothing ran";
   Ativado(Conecta());
 }
 
+// Calls in flight beyond the cap, each with a reply far larger than a socket
+// buffer, none read: one line for the peer, and the server goes on. One such
+// call, then silence with its end held open: the server still ends it.
 TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
-  CZelLocalSocket s = Ativado(Conecta());
-  // Calls in flight beyond the cap, each with a reply far larger than a
-  // socket buffer; the peer reads none of them.
+  const Textos kUma{Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)};
   CZelLocalEscritor c;
-  c.U16(3);
+  c.U16(kGrande.usSlot);
   c.U32(4u << 20);
+  CZelLocalSocket s = Ativado(Conecta());
   s.DefinePrazos(0, 2000);
   for (uint32_t i = 1; i <= 3 * kZelLocalMaxChamadasPorConexao; ++i)
     if (s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, i, c.Dados()) != S_OK) break;
   pollfd p{s.Fd(), POLLRDHUP, 0};
   ASSERT_EQ(poll(&p, 1, 60000), 1);
-  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)})
-      << "one line for the peer, not one per reply";
+  EXPECT_EQ(LinhasAoFim(), kUma) << "one line for the peer, not one per reply";
   // The calls still waiting in its socket were never run.
   EXPECT_LE(g_nChamadas.load(), 2 * kZelLocalMaxChamadasPorConexao);
-  // The server goes on for the next peer.
-  Ativado(Conecta());
-}
-
-// One call whose reply it never reads, then silence with its end held open:
-// the server still ends the connection, and the object goes with it.
-TEST_F(Limites, ParQueNaoLeECalaPerdeAConexao) {
-  CZelLocalSocket s = Ativado(Conecta());
-  CZelLocalEscritor c;
-  c.U16(3);
-  c.U32(4u << 20);
-  ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados()), S_OK);
-  pollfd p{s.Fd(), POLLRDHUP, 0};
+  CZelLocalSocket calado = Ativado(Conecta());
+  ASSERT_EQ(calado.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, c.Dados()), S_OK);
+  p = {calado.Fd(), POLLRDHUP, 0};
   EXPECT_EQ(poll(&p, 1, 20000), 1) << "the server hung up";
-  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)});
+  EXPECT_EQ(LinhasAoFim(), (Textos{kUma[0], kUma[0]}));
 }
 
 // The cap is exact: the last connection it allows gets its object, the next
@@ -332,9 +321,8 @@ TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
   EXPECT_EQ(ZelAtivaTeste(alem, kClsidTesteLocal, kIidTesteLocal), HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY));
   pares.clear();
   alem.Fecha();
-  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{Linha("hr = nConexoes < kZelLocalMaxConexoes ? S_OK : "
-                                                           "RPC_S_SERVER_TOO_BUSY",
-                                                           HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY))});
+  EXPECT_EQ(LinhasAoFim(), Textos{Linha("hr = nConexoes < kZelLocalMaxConexoes ? S_OK : RPC_S_SERVER_TOO_BUSY",
+                                        HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY))});
 }
 
 // Calls beyond a connection's share wait for a free place; none is lost and
@@ -383,7 +371,7 @@ TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   EsperaOuSolta(resposta, fd, "no answer");
   EXPECT_EQ(resposta.get(), RPC_X_BAD_STUB_DATA);
   EXPECT_EQ(pBloco, nullptr);
-  EXPECT_EQ(Linhas(), std::vector<std::string>{Linha("hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA)});
+  EXPECT_EQ(Linhas(), Textos{Linha("hr = EnviaQuadro(resposta)", RPC_X_BAD_STUB_DATA)});
   RapidasPassamPelaLenta(*canal, fd);
   close(fd);
 }
@@ -406,7 +394,7 @@ TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
     ASSERT_EQ(canal.Chama(kGrande, ap), S_OK);
     EXPECT_EQ(buf, std::vector<uint8_t>(n, 0));
   }
-  EXPECT_EQ(LinhasAoFim(), std::vector<std::string>{});
+  EXPECT_EQ(LinhasAoFim(), Textos{});
   EXPECT_LT(EmUso(), nAntes + (size_t{1} << 20));
 }
 

@@ -38,6 +38,11 @@ std::thread Depois(int ms, std::function<void()> f) {
     f();
   });
 }
+
+void EscrevePid(const std::string& sArquivo, pid_t pid) {
+  std::ofstream(sArquivo + ".tmp") << pid;
+  std::filesystem::rename(sArquivo + ".tmp", sArquivo);
+}
 }  // namespace
 
 // Each frame of exactly the largest length its receiver takes.
@@ -199,13 +204,11 @@ TEST(ZelLocalTransporte, DiretorioDosSocketsEModos) {
   setenv("XDG_RUNTIME_DIR", d.c_str(), 1);
   EXPECT_EQ(ZelLocalDiretorioSockets(), d + "zelcom/");
   EXPECT_EQ(ZelLocalCaminhoSocket(GUID_NULL), d + "zelcom/{00000000-0000-0000-0000-000000000000}.sock");
-  ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", false, false), S_OK);
-  EXPECT_EQ(Modo(d + "zelcom"), 0700u);
-  ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", true, true), S_OK);
-  EXPECT_EQ(Modo(d + "zelcom"), 0711u);
-  ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", false, false), S_OK);
-  EXPECT_EQ(Modo(d + "zelcom"), 0711u);  // a client leaves the server's choice alone
-
+  // The last: a client leaves the server's choice alone.
+  for (auto [bAberto, modo] : {std::pair(false, 0700u), std::pair(true, 0711u), std::pair(false, 0711u)}) {
+    ASSERT_EQ(ZelLocalPreparaDiretorio(d + "zelcom/", bAberto, bAberto), S_OK);
+    EXPECT_EQ(Modo(d + "zelcom"), modo) << bAberto;
+  }
   ZelCriaMarcador(d + "arquivo");
   EXPECT_EQ(ZelLocalPreparaDiretorio(d + "arquivo/", false, true), E_ACCESSDENIED);
   if (geteuid() == 0) {
@@ -253,20 +256,16 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   EXPECT_EQ(pid, getpid());
   // A server's connection sends a large answer at once: its buffer is the one
   // asked for (doubled by the kernel), as far as the system allows.
-  int nEnvio = 0;
+  int nEnvio = 0, nMaximo = 0;
   socklen_t nTam = sizeof nEnvio;
   ASSERT_EQ(getsockopt(aceito.Fd(), SOL_SOCKET, SO_SNDBUF, &nEnvio, &nTam), 0);
-  int nMaximo = 0;
   if (std::ifstream("/proc/sys/net/core/wmem_max") >> nMaximo) {
     EXPECT_EQ(nEnvio, 2 * std::min(kZelLocalBufferEnvio, nMaximo));
   }
   ouvinte.Interrompe();
   EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
-}
-
-TEST(ZelLocalTransporte, SocketNoDescritorZero) {
-  const std::string s = ZelNovoDiretorio("descritor0") + "z.sock";
-  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("EscutaSemEntradaPadrao", {s})), 0);
+  const std::string sZero = ZelNovoDiretorio("descritor0") + "z.sock";
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("EscutaSemEntradaPadrao", {sZero})), 0) << "a socket on descriptor 0";
 }
 
 // A process started with its standard input closed gets descriptor 0 for its
@@ -333,9 +332,7 @@ TEST(ZelLocalTransporte, TravaDeArquivoEsperaEDesiste) {
   std::string s = ZelNovoDiretorio("trava") + "x.inicio";
   CZelLocalTravaArquivo a, b;
   ASSERT_EQ(a.Trava(s, 0), S_OK);
-  struct stat st{};
-  ASSERT_EQ(stat(s.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "no other account may hold a start back";
+  EXPECT_EQ(Modo(s), 0600u) << "no other account may hold a start back";
   EXPECT_EQ(b.Trava(s, 20), E_ABORT);
   EXPECT_FALSE(b.Travada());
   EXPECT_EQ(b.Trava(s + ".falta/x", 20000), E_ACCESSDENIED) << "no file to lock is no wait";
@@ -387,13 +384,6 @@ TEST(ZelLocalTransporte, ProcessoTerminadoAindaNaoColhidoNaoContaComoVivo) {
   EXPECT_TRUE(ZelLocalProcessoVivo(filho));
   ZelMataAjudante(filho);
 }
-
-namespace {
-void EscrevePid(const std::string& sArquivo, pid_t pid) {
-  std::ofstream(sArquivo + ".tmp") << pid;
-  std::filesystem::rename(sArquivo + ".tmp", sArquivo);
-}
-}  // namespace
 
 // args: a file for the pid of a helper it starts, which waits a minute.
 ZEL_AJUDANTE(DeixaUmAjudanteVivo) {
