@@ -26,8 +26,6 @@ class CBaseTeste : public CZelBaseParaRotinas {
  public:
   int nInicializacoes = 0, nFinalizacoes = 0;
   HRESULT hrOnInicializa = S_OK;
-
- protected:
   HRESULT OnInicializa() override {
     ++nInicializacoes;
     return hrOnInicializa;

@@ -164,11 +164,6 @@ ZEL_AJUDANTE(ProntoSemQuemEspere) {
   return agora.sa_handler == SIG_DFL && std::getenv("ZEL_COM_PRONTO") == nullptr ? 7 : 3;
 }
 
-// A starter that gave up waiting must not take the server down with it.
-TEST(ZelLocalModulo, ProntoParaQuemDesistiuNaoDerrubaOServidor) {
-  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ProntoSemQuemEspere")), 7);
-}
-
 TEST(ZelLocalModulo, RegistroDaBibliotecaDeTiposEDesregistro) {
   setenv("ZEL_REGISTRO_MAQUINA", (ZelNovoDiretorio("registro") + "maquina.reg").c_str(), 1);
   const std::string sBiblioteca = "TypeLib\\" + GuidParaTexto(kAppId);
@@ -202,8 +197,16 @@ TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
   EXPECT_TRUE(modulo.m_bActivity);  // only the transition to 0 marks activity
 }
 
+// A module offering a class twice, with its registrations at hand.
+class ModuloDuasVezes : public CZelLocalModulo {
+ public:
+  ModuloDuasVezes() : CZelLocalModulo({kAppId, kAppId, "Teste 'Lib'", kScriptApp}, {kMapa[0], kMapa[0]}) {}
+  using CZelLocalModulo::RegisterClassObjects;
+  using CZelLocalModulo::RevokeClassObjects;
+};
+
 // A class registered twice stays on offer until its last registration goes.
-TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
+TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistroDaClasseOuDoMapa) {
   std::string d = ZelNovoDiretorio("dois");
   UsaDiretorio({d});
   static CZelFabricaTesteLocal fabrica;
@@ -216,22 +219,7 @@ TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistro) {
   EXPECT_EQ(CoRevokeClassObject(cookies[1]), S_OK);
   EXPECT_FALSE(std::filesystem::exists(Socket(d)));
   EXPECT_EQ(CoRevokeClassObject(cookies[1]), E_INVALIDARG);
-  CoUninitialize();
-}
-
-// A module offering a class twice, with its registrations at hand.
-class ModuloDuasVezes : public CZelLocalModulo {
- public:
-  ModuloDuasVezes() : CZelLocalModulo({kAppId, kAppId, "Teste 'Lib'", kScriptApp}, {kMapa[0], kMapa[0]}) {}
-  using CZelLocalModulo::RegisterClassObjects;
-  using CZelLocalModulo::RevokeClassObjects;
-};
-
-// Each registration of the map goes with its own factory: nothing stays on
-// offer once they are revoked.
-TEST(ZelLocalModulo, RevogacaoLevaCadaRegistroDoMapa) {
-  std::string d = ZelNovoDiretorio("mapa");
-  UsaDiretorio({d});
+  // Each registration of a map goes with its own factory: none stays on offer.
   {
     ModuloDuasVezes modulo;
     ASSERT_EQ(modulo.RegisterClassObjects(), S_OK);
@@ -251,6 +239,8 @@ TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
     EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz), "recusa"})), 0) << sz;
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ModuloSemClasses", {ZelNovoDiretorio("vazio")}), 5000), 0)
       << "with no class, at once";
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("ProntoSemQuemEspere")), 7)
+      << "a starter that gave up waiting must not take the server down with it";
 }
 
 // A stop asked of the server (kill, or Ctrl-C in its terminal) ends it as an

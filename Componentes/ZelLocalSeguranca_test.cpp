@@ -26,7 +26,17 @@ void Grava(const char* szFuncao, const char* szArquivo, int nLinha, const char* 
 }
 }  // namespace
 
-TEST(ZelLocalSeguranca, TabelaDasChaves) {
+// The switches are read once, so each reading is its own process.
+ZEL_AJUDANTE(NivelConfigurado) {
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaAutenticacaoDCOM", std::stoul(args[0]));
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaEncriptacaoDCOM", std::stoul(args[1]));
+  DWORD dw = ZelLocalSegurancaConfigurada().dwAuthnLevel;
+  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaAutenticacaoDCOM", 0);
+  return ZelLocalSegurancaConfigurada().dwAuthnLevel == dw ? static_cast<int>(dw) : 100;
+}
+
+// The level follows the two switches, read from the registry once.
+TEST(ZelLocalSeguranca, NivelVemDoRegistroUmaVezPelaTabelaDasChaves) {
   struct {
     DWORD dwAut, dwEnc, dwNivel, dwServico;
   } casos[] = {
@@ -42,20 +52,7 @@ TEST(ZelLocalSeguranca, TabelaDasChaves) {
     EXPECT_EQ(n.dwAuthnLevel, c.dwNivel) << c.dwAut << c.dwEnc;
     EXPECT_EQ(n.dwAuthnService, c.dwServico) << c.dwAut << c.dwEnc;
   }
-}
-
-// The switches are read once, so each reading is its own process.
-ZEL_AJUDANTE(NivelConfigurado) {
-  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaAutenticacaoDCOM", std::stoul(args[0]));
-  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaEncriptacaoDCOM", std::stoul(args[1]));
-  DWORD dw = ZelLocalSegurancaConfigurada().dwAuthnLevel;
-  ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DesabilitaAutenticacaoDCOM", 0);
-  return ZelLocalSegurancaConfigurada().dwAuthnLevel == dw ? static_cast<int>(dw) : 100;
-}
-
-TEST(ZelLocalSeguranca, NivelVemDoRegistroUmaVez) {
-  std::string d = ZelNovoDiretorio("nivel");
-  setenv("ZEL_REGISTRO_MAQUINA", (d + "maquina.reg").c_str(), 1);
+  setenv("ZEL_REGISTRO_MAQUINA", (ZelNovoDiretorio("nivel") + "maquina.reg").c_str(), 1);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NivelConfigurado", {"1", "1"})), 1);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NivelConfigurado", {"0", "1"})), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NivelConfigurado", {"0", "0"})), 6);

@@ -266,6 +266,17 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   EXPECT_EQ(ZelLocalAceita(ouvinte, &aceito), E_ABORT);
   const std::string sZero = ZelNovoDiretorio("descritor0") + "z.sock";
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("EscutaSemEntradaPadrao", {sZero})), 0) << "a socket on descriptor 0";
+  // An address holds 108 bytes, the path's closing zero among them.
+  const std::string d = ZelNovoDiretorio("limite");
+  ASSERT_LT(d.size(), 100u);
+  auto Caminho = [&](size_t n) { return d + std::string(n - d.size(), 'x'); };
+  const HRESULT kLongo = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+  CZelLocalSocket longo, ouvinteLongo;
+  EXPECT_EQ(ZelLocalConecta(Caminho(108), &longo), kLongo);
+  EXPECT_EQ(ZelLocalEscuta(Caminho(108), false, &ouvinteLongo), kLongo);
+  EXPECT_FALSE(std::filesystem::exists(Caminho(107)));
+  ASSERT_EQ(ZelLocalEscuta(Caminho(107), false, &ouvinteLongo), S_OK);
+  EXPECT_EQ(ZelLocalConecta(Caminho(107), &longo), S_OK);
 }
 
 // A process started with its standard input closed gets descriptor 0 for its
@@ -286,21 +297,12 @@ ZEL_AJUDANTE(EscutaSemEntradaPadrao) {
   return aceito.RecebeQuadro(&q) == S_OK && q.ulId == 7 && q.dados.size() == 3 ? 0 : 7;
 }
 
-// An address holds 108 bytes, the path's closing zero among them.
-TEST(ZelLocalTransporte, CaminhoDoSocketCabeNoEnderecoComSeuZero) {
-  const std::string d = ZelNovoDiretorio("limite");
-  ASSERT_LT(d.size(), 100u);
-  auto Caminho = [&](size_t n) { return d + std::string(n - d.size(), 'x'); };
-  const HRESULT kLongo = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-  CZelLocalSocket c, ouvinte;
-  EXPECT_EQ(ZelLocalConecta(Caminho(108), &c), kLongo);
-  EXPECT_EQ(ZelLocalEscuta(Caminho(108), false, &ouvinte), kLongo);
-  EXPECT_FALSE(std::filesystem::exists(Caminho(107)));
-  ASSERT_EQ(ZelLocalEscuta(Caminho(107), false, &ouvinte), S_OK);
-  EXPECT_EQ(ZelLocalConecta(Caminho(107), &c), S_OK);
-}
-
-TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
+// A server is started through a short-lived middle process, which is
+// reaped before Inicia returns: a client that starts servers keeps no
+// zombie children, and no descriptor of the start outlives its wait.
+TEST(ZelLocalTransporte, LinhaDeComandoEInicioDoServidorSemFilhoParaColher) {
+  auto Descritores = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+  const auto nDescritores = Descritores();
   using V = std::vector<std::string>;
   EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/zel/Tolvan"), (V{"/opt/zel/Tolvan"}));
   EXPECT_EQ(ZelLocalDivideLinhaComando("/opt/Zel Sistemas/Tolvan \t"), (V{"/opt/Zel Sistemas/Tolvan"}));
@@ -308,17 +310,8 @@ TEST(ZelLocalTransporte, LinhaDeComandoRegistrada) {
   EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/zel/Tolvan\"\t-a\tb\t"), (V{"/opt/zel/Tolvan", "-a", "b"}));
   EXPECT_EQ(ZelLocalDivideLinhaComando("\"/opt/zel/Tolvan -a"), (V{"/opt/zel/Tolvan -a"})) << "an unclosed quote";
   EXPECT_TRUE(ZelLocalDivideLinhaComando("  ").empty());
-  CZelLocalInicioServidor s;
-  EXPECT_EQ(s.Inicia("relativo/Tolvan"), CO_E_SERVER_EXEC_FAILURE);
-}
-
-// A server is started through a short-lived middle process, which is
-// reaped before Inicia returns: a client that starts servers keeps no
-// zombie children, and no descriptor of the start outlives its wait.
-TEST(ZelLocalTransporte, InicioDoServidorNaoDeixaFilhoParaColher) {
-  auto Descritores = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-  const auto nDescritores = Descritores();
-  CZelLocalInicioServidor s;
+  CZelLocalInicioServidor relativo, s;
+  EXPECT_EQ(relativo.Inicia("relativo/Tolvan"), CO_E_SERVER_EXEC_FAILURE);
   ASSERT_EQ(s.Inicia("/bin/true"), S_OK);
   int iStatus = 0;
   errno = 0;
@@ -348,7 +341,7 @@ ZEL_AJUDANTE(VeProcessoDeOutraConta) {
 }
 
 // A server of another account cannot be signalled, yet it runs: its registration is not stale.
-TEST(ZelLocalTransporte, ProcessoDeOutraContaContaComoVivo) {
+TEST(ZelLocalTransporte, ProcessoDeOutraContaVivoETerminadoNaoColhidoMorto) {
   const std::string sPid = geteuid() == 0 ? std::to_string(getpid()) : "1";
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("VeProcessoDeOutraConta", {sPid})), 1);
   // A number that names a group is never a server, and asking reaps no child of ours.
@@ -358,14 +351,11 @@ TEST(ZelLocalTransporte, ProcessoDeOutraContaContaComoVivo) {
   ASSERT_EQ(waitid(P_PID, static_cast<id_t>(filho), &info, WEXITED | WNOWAIT), 0);
   for (int32_t pid : {0, -1}) EXPECT_FALSE(ZelLocalProcessoVivo(pid)) << pid;
   EXPECT_EQ(waitpid(filho, nullptr, 0), filho);
-}
-
-// A server that ended but that its own parent has not reaped yet no longer runs.
-TEST(ZelLocalTransporte, ProcessoTerminadoAindaNaoColhidoNaoContaComoVivo) {
+  // A server that ended but that its own parent has not reaped yet no longer runs.
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  const pid_t filho = fork();
-  if (filho == 0) {
+  const pid_t pai = fork();
+  if (pai == 0) {
     const pid_t neto = fork();
     if (neto == 0) _exit(0);
     if (write(fds[1], &neto, sizeof neto) != sizeof neto) _exit(1);
@@ -381,8 +371,8 @@ TEST(ZelLocalTransporte, ProcessoTerminadoAindaNaoColhidoNaoContaComoVivo) {
     std::getline(std::ifstream("/proc/" + std::to_string(neto) + "/stat"), sEstado);
   EXPECT_NE(sEstado.find(") Z "), std::string::npos) << sEstado;
   EXPECT_FALSE(ZelLocalProcessoVivo(neto));
-  EXPECT_TRUE(ZelLocalProcessoVivo(filho));
-  ZelMataAjudante(filho);
+  EXPECT_TRUE(ZelLocalProcessoVivo(pai));
+  ZelMataAjudante(pai);
 }
 
 // args: a file for the pid of a helper it starts, which waits a minute.
