@@ -169,8 +169,7 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   }
   Grava("", "DiretorioModulos", "");
 
-  // A company without a data directory has no logs: nothing is written, not
-  // even in the current directory (where an earlier run may have left one).
+  // A company without a data directory has no logs, not even in the current directory.
   for (const char* sz : {"ZelLogGeral.log", "ZelLogAuditoria.log"}) std::remove(sz);
   CBaseTeste semEmpresa;
   ASSERT_EQ(semEmpresa.Inicializa("NENHUMA", 1, 1), S_OK);
@@ -202,8 +201,7 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   EXPECT_EQ(obj.GetBytes()[0], 1) << "the object keeps its own copy";
   EXPECT_EQ(obj.GetTipoAlteracao(), 9u);
   EXPECT_EQ(obj.GetRegistro().regDados.pListaBytes, obj.GetBytes().data());
-  // A second copy without bytes replaces the first, even when it counts some
-  // (a client's record: nothing is read through the null list).
+  // A copy without bytes replaces the first, even when it counts some: nothing read through null.
   for (UI4 ulQtd : {0u, 3u}) {
     alt.regDados.ulQtdBytes = 3;
     alt.regDados.pListaBytes = aBytes;

@@ -88,8 +88,7 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
     EXPECT_STREQ(recebida.pItens[0].pcTexto, "abc");  // terminated on arrival
     EXPECT_EQ(recebida.pItens[1].pcTexto, nullptr);
     EXPECT_EQ((*static_cast<uint32_t**>(ap[2]))[1], 9u);
-    // The object answers with a block of its own and one of the call's
-    // storage, which is not its to free.
+    // A block of the object's own, and one of the call's storage that is not its to free.
     Lista* pOut = *static_cast<Lista**>(ap[3]);
     std::memset(pOut->cPad, 0xCC, sizeof pOut->cPad);  // stays home
     pOut->usQtd = 1;
@@ -110,8 +109,7 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
   CoTaskMemFree(c.saida.pItens);
 }
 
-// A reply cut wrong after its [out] pointer's block was made leaves the
-// caller no pointer to the block given back.
+// A reply cut wrong after its [out] block was made leaves no pointer to the freed block.
 TEST(ZelLocalDescricao, PonteiroDeSaidaDeRespostaMalFormadaFicaNulo) {
   const ZelLocalMetodo kDuplo{12, "Duplo", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kU32}}};
   for (const bool bSobra : {false, true}) {
@@ -169,8 +167,7 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
     CZelLocalChamadaStub stub(kMetodo);
     EXPECT_EQ(Le(v, &stub), v == bom ? S_OK : RPC_X_BAD_STUB_DATA) << sz;
   }
-  // A value one byte longer than what is left is not read from past the
-  // frame, and the reader lets nothing through after.
+  // A value one byte longer than what is left is not read, nor anything after.
   const uint8_t ab[4] = {1, 2, 3, 4};
   CZelLocalLeitor l(ab, 3);
   uint32_t ul = 0;
@@ -182,8 +179,7 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
   EXPECT_EQ(l.Restante(), 0u);
 }
 
-// A payload written into a kept buffer is the one a new writer writes, and
-// the buffer keeps its room for it.
+// A kept buffer gets the payload a new writer writes, and keeps its room.
 TEST(ZelLocalDescricao, EscritorSobreBufferGuardadoEscreveOMesmo) {
   const auto Escreve = [](CZelLocalEscritor& e) {
     e.U16(0x0102);
@@ -207,8 +203,7 @@ TEST(ZelLocalDescricao, EscritorSobreBufferGuardadoEscreveOMesmo) {
   EXPECT_GE(usado.Dados().capacity(), 5000u);
 }
 
-// A counted text arrives terminated though the block it lands in held
-// other bytes before.
+// A counted text arrives terminated though its block held other bytes before.
 TEST(ZelLocalDescricao, TextoDaRespostaTerminaEmBlocoJaUsado) {
   const ZelLocalMetodo kItemSaida{13, "Item", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kItem}}};
   const std::string sTexto(30, 't');
@@ -269,8 +264,7 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   EXPECT_EQ(LeResposta(r2, c), RPC_X_BAD_STUB_DATA);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
 
-  // A count its frame cannot hold, though it is below the bytes left: refused
-  // before anything is allocated for it.
+  // A count its frame cannot hold, though below the bytes left: refused before any allocation.
   CZelLocalEscritor r4 = resposta({40, {}, nullptr, nullptr});
   r4.U8(1);
   r4.Bytes(std::string(40, 'x').data(), 40);
@@ -285,8 +279,7 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   EXPECT_EQ(LeResposta(r3, c), RPC_X_BAD_STUB_DATA);
 }
 
-// A record inside a record: its padding, pointers and arrays lie at its own
-// offset in the outer one; no padding byte travels as the caller left it.
+// A record inside a record: its fields lie at its own offset; no padding travels as the caller left it.
 struct Par {
   uint8_t cTipo;
   Lista lista;
@@ -344,8 +337,7 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
     EXPECT_EQ(Le(pedido(n), &stub), n == nMax ? S_OK : RPC_X_BAD_STUB_DATA) << n;
   }
 
-  // An [in] count its bytes cannot hold is refused before its elements are
-  // allocated (a stub keeps what it allocated until it goes).
+  // An [in] count its bytes cannot hold is refused before its elements are allocated.
   std::vector<uint8_t> v = pedido(1);
   const uint32_t ulBytes = 4u << 20;  // a count of bytes, not of elements
   v.back() = 1;
@@ -357,8 +349,7 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   const struct mallinfo2 depois = mallinfo2();
   EXPECT_LT(depois.uordblks + depois.hblkhd, antes.uordblks + antes.hblkhd + (1u << 20));
 
-  // The client refuses the same call before it travels, as it does a null
-  // [out] pointer.
+  // The client refuses the same call before it travels, as it does a null [out] pointer.
   Chamada c;
   c.n = nMax + 1;
   CZelLocalEscritor e;
@@ -369,11 +360,9 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
 }
 
 namespace {
-// Registers thousands of new interfaces while another thread keeps looking
-// up one that is never there: 0 when every look-up answered none and every
-// registered one is found after. Freed blocks of 4 KiB and more go back to
-// the system, so a look-up walking a moved list faults instead of reading
-// stale entries. In a process of its own, as registrations last for good.
+// 0 when look-ups for a missing interface during thousands of registrations
+// all find none, and every registered one is found after. Freed blocks of
+// 4 KiB and more go back to the system, so reading a moved list faults.
 ZEL_AJUDANTE(BuscasDuranteRegistros) {
   mallopt(M_MMAP_THRESHOLD, 4096);
   constexpr uint32_t kQtd = 8200;  // the list moves each time it doubles, last past 8192 entries
@@ -400,8 +389,7 @@ ZEL_AJUDANTE(BuscasDuranteRegistros) {
 }
 }  // namespace
 
-// A new description of an interface replaces the earlier one, and look-ups
-// during registrations never read a list a registration moved.
+// A new description replaces the earlier one; look-ups never read a moved list.
 TEST(ZelLocalDescricao, NovaDescricaoSubstituiAAnteriorEBuscaNaoLeListaVelha) {
   static constexpr IID kIid = {0x5E1F0C2D, 0x7B3D, 0x4E55, {0x9A, 0x01, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}};
   // Descriptions that are only looked up, never served nor proxied.

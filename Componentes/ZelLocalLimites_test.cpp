@@ -57,12 +57,12 @@ const ZelLocalTipo kU32{"UI4", 4, ZelLocalTipoValor::U32, {}, {}};
 ZelLocalMetodo Bytes(uint16_t usSlot, const char* szNome, ZelLocalDirecao eDirecao) {
   return {usSlot,
           szNome,
-          {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32}, {"a", eDirecao, ZelLocalForma::Array, &kU8, 0}}};
+          {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+           {"a", eDirecao, ZelLocalForma::Array, &kU8, 0}}};
 }
 // Grande: a reply of n bytes.
 const ZelLocalMetodo kGrande = Bytes(3, "Grande", ZelLocalDirecao::Saida);
-// Enorme(Bloco** pp [out]): the object allocates a block one byte over the
-// largest frame, which no count of the request announced.
+// Enorme(Bloco** pp [out]): a block one byte over the largest frame, which no request count announced.
 struct Bloco {
   uint32_t n;
   uint32_t ulPad;
@@ -189,8 +189,7 @@ void EsperaOuSolta(std::future<T>& f, int fd, const char* szFalha) {
   shutdown(fd, SHUT_RDWR);
 }
 
-// Quick calls on a channel are answered while a slow call on it waits, and
-// the slow one still gets its own answer.
+// Quick calls on a channel are answered while a slow one waits, which still gets its own answer.
 void RapidasPassamPelaLenta(CZelLocalCanalCliente& canal, int fd) {
   Solta(false);
   auto lenta = std::async(std::launch::async, [&] { return canal.Chama(kEspera, nullptr); });
@@ -219,8 +218,7 @@ void RapidasPassamPelaLenta(CZelLocalCanalCliente& canal, int fd) {
 
 }  // namespace
 
-// A peer that sends garbage while a call of its own still runs hears at once
-// that its connection is gone, not when that call ends.
+// A peer that sends garbage during its own call hears at once that it is cut off, not when the call ends.
 TEST_F(Limites, ParComLixoOuveOFimSemEsperarAChamadaEmCurso) {
   Solta(false);
   CZelLocalSocket s = Ativado(Conecta());
@@ -249,10 +247,9 @@ TEST_F(Limites, AtivacaoGrandeDemaisOuQueNaoChegaEUmaLinhaCada) {
   }
 }
 
-// A query of the bound interface is answered. A query with a byte past its
-// IID or cut short, and a frame that names no method of the interface (a slot
-// it lacks, a slot cut short or missing, a kind only a server sends) end that
-// peer with one line each, and nothing runs.
+// A query of the bound interface is answered. A query with a byte too many or
+// too few, and a frame that names no method (a slot it lacks, cut short or
+// missing, a kind only a server sends) end the peer with one line each.
 TEST_F(Limites, QuadroSemMetodoDaInterfaceEncerraOParComUmaLinha) {
   CZelLocalEscritor e;
   e.Guid(kIidTesteLocal);
@@ -287,9 +284,8 @@ TEST_F(Limites, QuadroSemMetodoDaInterfaceEncerraOParComUmaLinha) {
   Ativado(Conecta());
 }
 
-// Calls in flight beyond the cap, each with a reply far larger than a socket
-// buffer, none read: one line for the peer, and the server goes on. One such
-// call, then silence with its end held open: the server still ends it.
+// Calls beyond the cap with replies far larger than a socket buffer, none
+// read: one line. One such call, then silence: the server still ends it.
 TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   const Textos kUma{Linha("hr = socket.EnviaQuadro(resposta)", RPC_E_DISCONNECTED)};
   CZelLocalEscritor c;
@@ -311,8 +307,7 @@ TEST_F(Limites, ParQueNaoLeEUmaLinhaEDeixaNadaParaTras) {
   EXPECT_EQ(LinhasAoFim(), (Textos{kUma[0], kUma[0]}));
 }
 
-// The cap is exact: the last connection it allows gets its object, the next
-// one is told at once that the server is too busy.
+// The cap is exact: the last connection allowed gets its object, the next hears at once that it is too busy.
 TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
   std::vector<CZelLocalSocket> pares;
   for (int i = 0; i < kZelLocalMaxConexoes; ++i) pares.push_back(Ativado(Conecta()));
@@ -325,8 +320,7 @@ TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
                                         HRESULT_FROM_WIN32(RPC_S_SERVER_TOO_BUSY))});
 }
 
-// Calls beyond a connection's share wait for a free place; none is lost and
-// never more than the share run at once.
+// Calls beyond a connection's share wait; none is lost and never more than the share run at once.
 TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
   CZelLocalSocket s = Ativado(Conecta());
   CZelLocalEscritor c;
@@ -347,10 +341,8 @@ TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
   EXPECT_EQ(g_nChamadas.load() - nAntes, static_cast<int>(nChamadas));
 }
 
-// Arguments too large to travel are the caller's fault, not a dead server's.
-// A reply larger than any frame is answered RPC_X_BAD_STUB_DATA, with one
-// line, in bounded time. The channel goes on: whichever caller waits reads
-// for all, so quick calls are answered while a slow call on it still waits.
+// Arguments too large to travel are the caller's fault, not a dead server's;
+// a reply larger than any frame is one line. The channel goes on either way.
 TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   CZelLocalSocket s = Conecta();
   const int fd = dup(s.Fd());
@@ -376,8 +368,7 @@ TEST_F(Limites, RespostaAlemDoTetoEChamadaLentaNaoPrendemOCanal) {
   close(fd);
 }
 
-// A server thread keeps its reply buffer for its next reply only up to a
-// size: a large answer does not stay with the pool for good.
+// A server thread keeps its reply buffer only up to a size: a large one does not stay for good.
 TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
   const auto EmUso = [] {
     const struct mallinfo2 m = mallinfo2();
@@ -398,8 +389,7 @@ TEST_F(Limites, RespostaGrandeNaoFicaComAThreadDoServidor) {
   EXPECT_LT(EmUso(), nAntes + (size_t{1} << 20));
 }
 
-// A runtime stopped and started again in one process hands a slow call's
-// reading on as its first start did.
+// A runtime started again in one process hands a slow call's reading on as the first start did.
 TEST_F(Limites, ChamadaLentaNaoPrendeOCanalDepoisDeReiniciarORuntime) {
   ASSERT_EQ(CoRevokeClassObject(m_cookie), S_OK);
   CoUninitialize();
@@ -448,8 +438,7 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
 }
 
-// The runtime holds a registered class object once, not once more for each
-// object it made: after the revocation nothing of it is held.
+// The runtime holds a class object once, not once per object made: after revocation nothing is held.
 TEST_F(Limites, AtivacoesNaoPrendemAFabricaDepoisDeRevogada) {
   class CFabricaContada final : public IClassFactory {
    public:
@@ -480,9 +469,8 @@ TEST_F(Limites, AtivacoesNaoPrendemAFabricaDepoisDeRevogada) {
   EXPECT_EQ(fabrica.m_nRefs, 0);
 }
 
-// A suspended class has no endpoint, and a peer that connected just before
-// the suspension hears that the server is stopping (its client then turns to
-// the next server). A class registered suspended waits for the resumption.
+// A suspended class has no endpoint, and a peer connected just before hears
+// that the server is stopping. A class registered suspended waits to resume.
 TEST_F(Limites, ClasseSuspensaSemEndpointEAtivacaoOuveQueOServidorPara) {
   CZelLocalSocket s = Conecta();
   for (int i = 0; i < 10000 && ZelLocalConexoesServidas() == 0; ++i) Sleep(2);
@@ -517,8 +505,7 @@ TEST_F(Limites, RespostaDeOutroTipoDerrubaOCanal) {
   EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
 }
 
-// A fresh process, whose server may add one thread: the connection's reader.
-// Its hand-off during a call finds no thread, so the reader reads on itself.
+// A server that may add only the reader's thread: its hand-off finds none, so the reader reads on.
 ZEL_AJUDANTE(LeitorSemThreadParaPassar) {
   RegistraInterface();
   setenv("XDG_RUNTIME_DIR", args.at(0).c_str(), 1);

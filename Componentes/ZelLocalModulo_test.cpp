@@ -53,8 +53,7 @@ std::string Socket(const std::string& sDir) { return sDir + "zelcom/" + GuidPara
 
 }  // namespace
 
-// Runs a server whose only object is created and released by itself, once
-// its class is offered; the idle monitor must end it.
+// A server whose only object it makes and releases itself: the idle monitor must end it.
 ZEL_AJUDANTE(ModuloOcioso) {
   UsaDiretorio(args);
   ModuloTeste modulo;
@@ -71,8 +70,7 @@ ZEL_AJUDANTE(ModuloOcioso) {
   return r;
 }
 
-// An activation that lands between the monitor's idle check and the
-// suspension: the module must notice its object and stay while it lives.
+// An activation between the idle check and the suspension keeps the module while it lives.
 class ModuloCorrida : public ModuloTeste {
  public:
   LONG GetLockCount() override {
@@ -109,8 +107,7 @@ ZEL_AJUDANTE(ModuloAtivacaoNaCorrida) {
   return nResultado != 0 ? nResultado.load() : modulo.bMonitorEncerrou ? r : 62;
 }
 
-// Runs a server started by hand, until a signal; a second argument has
-// OnPreRun refuse it.
+// A server started by hand runs until a signal; a second argument has OnPreRun refuse it.
 ZEL_AJUDANTE(ModuloSemEmbedding) {
   UsaDiretorio(args);
   const HRESULT hrPreRun = args.size() > 1 ? HR(0x8000002A) : S_OK;
@@ -120,8 +117,7 @@ ZEL_AJUDANTE(ModuloSemEmbedding) {
   return std::filesystem::exists(Socket(args[0])) ? 52 : 0;
 }
 
-// A lock taken and given back before the run, when no client can have come:
-// a server started by hand still waits for its stop, not for one quiet period.
+// A lock taken and given back before the run: a server started by hand still waits for its stop.
 ZEL_AJUDANTE(ModuloTravadoAntesDeRodar) {
   UsaDiretorio(args);
   ModuloTeste modulo;
@@ -151,8 +147,7 @@ ZEL_AJUDANTE(ModuloComPalavra) {
   return ModuloTeste().WinMain(2, argv);
 }
 
-// args: none. Signals readiness to a starter that already closed its end:
-// 7 when the process lives on with SIGPIPE as it was.
+// Signals readiness to a starter that closed its end: 7 when it lives on with SIGPIPE as it was.
 ZEL_AJUDANTE(ProntoSemQuemEspere) {
   int fds[2];
   if (pipe(fds) != 0) return 2;
@@ -231,9 +226,7 @@ TEST(ZelLocalModulo, EndpointFicaAteARevogacaoDoUltimoRegistroDaClasseOuDoMapa) 
 }
 
 // Each helper runs a server to its end and answers 0 when it ended as it
-// should: idle, with an activation racing the suspension, refused by OnPreRun
-// (the only one that reads the second argument), started by hand after a lock
-// came and went, and with nothing to offer.
+// should (only the OnPreRun one reads the second argument).
 TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
   for (const char* sz : {"ModuloOcioso", "ModuloAtivacaoNaCorrida", "ModuloSemEmbedding", "ModuloTravadoAntesDeRodar"})
     EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante(sz, {ZelNovoDiretorio(sz), "recusa"})), 0) << sz;
@@ -243,8 +236,7 @@ TEST(ZelLocalModulo, ServidorTerminaNaHoraCerta) {
       << "a starter that gave up waiting must not take the server down with it";
 }
 
-// A stop asked of the server (kill, or Ctrl-C in its terminal) ends it as an
-// idle exit does: classes revoked, socket gone.
+// A stop asked of the server (kill, Ctrl-C) ends it as an idle exit does: socket gone.
 TEST(ZelLocalModulo, SigtermESigintPostamAMensagemDeSaida) {
   for (int nSinal : {SIGTERM, SIGINT}) {
     std::string d = ZelNovoDiretorio("sinal" + std::to_string(nSinal));

@@ -88,12 +88,9 @@ ZEL_AJUDANTE(AtivaComoOutroUsuario) {
   return hr == E_ACCESSDENIED ? 0 : hr == S_OK ? 1 : 24;
 }
 
-// Only at level NONE are other users admitted and does a server open its
-// endpoint to them; it sets the directory's mode whatever was left there.
-// A peer's credentials carry its kernel user id, and without privilege (a
-// user namespace maps only one's own id) there is no second one to be: as
-// root, the way is then opened on purpose, so that only the credentials
-// check stands.
+// Only at level NONE are other users admitted and the endpoint opened to
+// them, whatever mode was left. As root the way is opened on purpose, so
+// that only the credentials check stands.
 TEST(ZelLocalSeguranca, ModosECredenciaisSeguemONivel) {
   ZelRegistraInterfaceTesteLocal();
   static CZelFabricaTesteLocal fabrica;

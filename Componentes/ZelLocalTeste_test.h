@@ -1,5 +1,4 @@
-// Test support shared by the runtime's tests: frames and peers written by
-// hand, as a hostile peer would.
+// Frames and peers written by hand, as a hostile peer would.
 #pragma once
 
 #include <cstdio>
@@ -22,14 +21,12 @@ inline std::string ZelCabecalhoTeste(uint32_t ulTamanho, ZelLocalTipoQuadro eTip
   return s;
 }
 
-// Asks for an object of the class over a connected peer: the server's answer,
-// or why there was none.
+// Asks for an object over a connected peer: the server's answer, or why there was none.
 inline HRESULT ZelAtivaTeste(CZelLocalSocket& s, REFCLSID clsid, REFIID iid) {
   CZelLocalEscritor e;
   e.Guid(clsid);
   e.Guid(iid);
-  // A refused peer is answered at accept and may find the connection closed
-  // by the time it sends; the answer is waiting for it all the same.
+  // A refused peer may find the connection closed when it sends; the answer still waits.
   s.EnviaQuadro(ZelLocalTipoQuadro::Ativa, 0, e.Dados());
   ZelLocalQuadro q;
   HRESULT hr = s.RecebeQuadro(&q);
@@ -39,8 +36,7 @@ inline HRESULT ZelAtivaTeste(CZelLocalSocket& s, REFCLSID clsid, REFIID iid) {
   return hr;
 }
 
-// An error line the runtime reports, its fields joined by '|'; the source
-// line only when given, since it moves with the code.
+// An error line, its fields joined by '|'; the source line only when given, as it moves.
 inline std::string ZelLinhaErroTeste(const char* szFuncao, const char* szArquivo, const char* szExpressao,
                                      const char* szVariavel, HRESULT hr, int nLinha = -1) {
   char szHr[16];

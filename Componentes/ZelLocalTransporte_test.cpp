@@ -71,8 +71,7 @@ TEST(ZelLocalTransporte, QuadrosChegamInteirosENaOrdem) {
   EXPECT_EQ(b.RecebeQuadro(&q), S_FALSE);  // closed between frames
 }
 
-// Frames sent in one burst come out one by one, whole and in order, though a
-// read brings several at once: also across the room of one read, after the
+// A burst comes out frame by frame, also across one read's room, after the
 // socket changed hands, and with the rest of a frame still on its way.
 TEST(ZelLocalTransporte, QuadrosJuntosNumEnvioSaemUmAUm) {
   constexpr auto kChamada = ZelLocalTipoQuadro::Chamada;
@@ -121,8 +120,7 @@ TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
       {ZelCabecalhoTeste(0, kChamada, kZelLocalMagico, kZelLocalVersao + 1), RPC_X_BAD_STUB_DATA},
       {ZelCabecalhoTeste(kZelLocalMaxQuadro + 1, kChamada), RPC_X_BAD_STUB_DATA},
       {ZelCabecalhoTeste(10, kChamada) + "abc", RPC_E_DISCONNECTED},
-      // The largest frame announced, three bytes sent: one 64 KiB piece
-      // allocated, not the 64 MB announced.
+      // The largest frame announced, three bytes sent: 64 KiB allocated, not 64 MB.
       {ZelCabecalhoTeste(kZelLocalMaxQuadro, kChamada) + "abc", RPC_E_DISCONNECTED, 64u << 10},
       {"ZCL", RPC_E_DISCONNECTED},
   };
@@ -139,9 +137,7 @@ TEST(ZelLocalTransporte, CabecalhoEstranhoOuTruncadoERecusado) {
   EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 1, nullptr, 0), RPC_E_DISCONNECTED);
 }
 
-// A read deadline below a second lasts its milliseconds: a frame sent a
-// moment later arrives, also to a read that asks again before it sleeps;
-// with nothing sent, the deadline passes, also after such asking.
+// A read deadline below a second lasts its milliseconds, with busy asking before the sleep or without.
 TEST(ZelLocalTransporte, PrazoAbaixoDeUmSegundoComOuSemEsperaAtiva) {
   for (uint32_t usEspera : {0u, 2'000'000u}) {
     SCOPED_TRACE(usEspera);
@@ -161,9 +157,8 @@ TEST(ZelLocalTransporte, PrazoAbaixoDeUmSegundoComOuSemEsperaAtiva) {
   }
 }
 
-// A task that never sleeps shares the reader's CPU: the reader's first yield
-// lets it run a whole slice, and the read goes to sleep at once instead of
-// taking turns with it until the frame comes.
+// With a task that never sleeps on the reader's CPU, the read sleeps at once
+// instead of taking turns with it until the frame comes.
 TEST(ZelLocalTransporte, EsperaAtivaCedeOProcessadorDisputado) {
   CZelLocalSocket c, d;
   ASSERT_EQ(ZelLocalParSockets(&c, &d), S_OK);
@@ -192,8 +187,7 @@ TEST(ZelLocalTransporte, EsperaAtivaCedeOProcessadorDisputado) {
   envia.join();
   sched_setaffinity(0, sizeof antes, &antes);
   EXPECT_EQ(q.ulId, 10u);
-  // A few, where taking turns until the frame comes would be dozens; other
-  // processes on the same CPU may cut a yield short now and then.
+  // A few, not dozens; other processes may cut a yield short now and then.
   EXPECT_LE(nTentativas, 10u);
   // The end comes through the wait as an orderly end.
   EXPECT_EQ(d.RecebeQuadro(&q), S_FALSE);
@@ -220,8 +214,7 @@ TEST(ZelLocalTransporte, DiretorioDosSocketsEModos) {
   EXPECT_EQ(ZelLocalDiretorioSockets(), "/tmp/zelcom-" + std::to_string(geteuid()) + "/");
 }
 
-// args: a socket. 0 when a client without the right to it is told so, 1 when
-// it is told nobody listens there (and would start a server of its own).
+// 0 when a client without the right to the socket is told so, 1 when told nobody listens.
 ZEL_AJUDANTE(ConectaSemPermissao) {
   if (!ZelDeixaDeSerRoot()) return 20;
   CZelLocalSocket c;
@@ -254,8 +247,7 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   ASSERT_TRUE(aceito.CredenciaisPar(&uid, &pid));
   EXPECT_EQ(uid, geteuid());
   EXPECT_EQ(pid, getpid());
-  // A server's connection sends a large answer at once: its buffer is the one
-  // asked for (doubled by the kernel), as far as the system allows.
+  // A server's send buffer is the one asked for (doubled by the kernel), as far as allowed.
   int nEnvio = 0, nMaximo = 0;
   socklen_t nTam = sizeof nEnvio;
   ASSERT_EQ(getsockopt(aceito.Fd(), SOL_SOCKET, SO_SNDBUF, &nEnvio, &nTam), 0);
@@ -279,8 +271,7 @@ TEST(ZelLocalTransporte, EndpointSemOuvinteEhSubstituido) {
   EXPECT_EQ(ZelLocalConecta(Caminho(107), &longo), S_OK);
 }
 
-// A process started with its standard input closed gets descriptor 0 for its
-// first socket, and must listen and talk on it as on any other.
+// With standard input closed, the first socket is descriptor 0 and must work as any other.
 ZEL_AJUDANTE(EscutaSemEntradaPadrao) {
   close(0);
   const std::string s = args.at(0);
@@ -297,8 +288,7 @@ ZEL_AJUDANTE(EscutaSemEntradaPadrao) {
   return aceito.RecebeQuadro(&q) == S_OK && q.ulId == 7 && q.dados.size() == 3 ? 0 : 7;
 }
 
-// A server is started through a short-lived middle process, which is
-// reaped before Inicia returns: a client that starts servers keeps no
+// A server starts through a middle process reaped before Inicia returns: no
 // zombie children, and no descriptor of the start outlives its wait.
 TEST(ZelLocalTransporte, LinhaDeComandoEInicioDoServidorSemFilhoParaColher) {
   auto Descritores = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
@@ -381,8 +371,7 @@ ZEL_AJUDANTE(DeixaUmAjudanteVivo) {
   EscrevePid(args.at(0), pid);
   return ZelEsperaAjudante(pid, 60000);
 }
-// The same, but the helper, as a server being started does, shuts the
-// descriptors it inherited and starts its program only once this one is dead.
+// The same, but as a starting server does: inherited descriptors shut, exec once this one is dead.
 ZEL_AJUDANTE(DeixaUmAjudanteTardio) {
   const pid_t pai = getpid();
   const pid_t pid = fork();
@@ -398,8 +387,7 @@ ZEL_AJUDANTE(DeixaUmAjudanteTardio) {
 }
 ZEL_AJUDANTE(EsperaUmMinuto) { return ZelEsperaArquivo(ZelDiretorioTeste() + "nunca", 60000) ? 0 : 1; }
 
-// A test program killed midway, as a time-out kills it, leaves nothing it
-// started running (a server would otherwise live on).
+// A test program killed midway, as a time-out does, leaves nothing it started running.
 TEST(ZelLocalTransporte, ProgramaDeTesteMortoNaoDeixaProcessosVivos) {
   for (const char* szAjudante : {"DeixaUmAjudanteVivo", "DeixaUmAjudanteTardio"}) {
     SCOPED_TRACE(szAjudante);
