@@ -109,8 +109,9 @@ TEST(ZelLocalDescricao, IdaEVoltaComArraysAninhadosSemVazarBlocos) {
   CoTaskMemFree(c.saida.pItens);
 }
 
-// A reply cut wrong after its [out] block was made leaves no pointer to the freed block.
-TEST(ZelLocalDescricao, PonteiroDeSaidaDeRespostaMalFormadaFicaNulo) {
+// A reply cut wrong after its [out] block was made leaves no pointer to the
+// freed block. A counted text arrives terminated though its block held other bytes.
+TEST(ZelLocalDescricao, PonteiroDeSaidaDeRespostaMalFormadaFicaNuloETextoTermina) {
   const ZelLocalMetodo kDuplo{12, "Duplo", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kU32}}};
   for (const bool bSobra : {false, true}) {
     uint32_t* p = nullptr;
@@ -129,6 +130,29 @@ TEST(ZelLocalDescricao, PonteiroDeSaidaDeRespostaMalFormadaFicaNulo) {
     CoTaskMemFree(p);
     EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
   }
+  const ZelLocalMetodo kItemSaida{13, "Item", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kItem}}};
+  const std::string sTexto(30, 't');
+  CZelLocalEscritor r;
+  r.U32(0);
+  r.U8(1);
+  r.U8(1);
+  const Item item{static_cast<uint32_t>(sTexto.size()), 0, nullptr};
+  r.Bytes(&item, sizeof item);
+  r.U8(1);
+  r.Bytes(sTexto.data(), sTexto.size());
+  Item* pItem = nullptr;
+  Item** ppItem = &pItem;
+  void* apItem[1] = {&ppItem};
+  void* pSujo = CoTaskMemAlloc(sTexto.size() + 1);  // the allocator hands this one back next
+  std::memset(pSujo, 'X', sTexto.size() + 1);
+  CoTaskMemFree(pSujo);
+  CZelLocalLeitor l(r.Dados());
+  ASSERT_EQ(ZelLocalLeSaida(kItemSaida, apItem, l), S_OK);
+  ASSERT_NE(pItem, nullptr);
+  ASSERT_NE(pItem->pcTexto, nullptr);
+  EXPECT_EQ(std::string(pItem->pcTexto), sTexto);
+  CoTaskMemFree(pItem->pcTexto);
+  CoTaskMemFree(pItem);
 }
 
 TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
@@ -201,33 +225,6 @@ TEST(ZelLocalDescricao, EscritorSobreBufferGuardadoEscreveOMesmo) {
   EXPECT_EQ(v[v.size() - 1], 0xA0);
   EXPECT_EQ(usado.Dados(), v);
   EXPECT_GE(usado.Dados().capacity(), 5000u);
-}
-
-// A counted text arrives terminated though its block held other bytes before.
-TEST(ZelLocalDescricao, TextoDaRespostaTerminaEmBlocoJaUsado) {
-  const ZelLocalMetodo kItemSaida{13, "Item", {{"pp", ZelLocalDirecao::Saida, ZelLocalForma::PonteiroDuplo, &kItem}}};
-  const std::string sTexto(30, 't');
-  CZelLocalEscritor r;
-  r.U32(0);
-  r.U8(1);
-  r.U8(1);
-  const Item item{static_cast<uint32_t>(sTexto.size()), 0, nullptr};
-  r.Bytes(&item, sizeof item);
-  r.U8(1);
-  r.Bytes(sTexto.data(), sTexto.size());
-  Item* p = nullptr;
-  Item** pp = &p;
-  void* ap[1] = {&pp};
-  void* pSujo = CoTaskMemAlloc(sTexto.size() + 1);  // the allocator hands this one back next
-  std::memset(pSujo, 'X', sTexto.size() + 1);
-  CoTaskMemFree(pSujo);
-  CZelLocalLeitor l(r.Dados());
-  ASSERT_EQ(ZelLocalLeSaida(kItemSaida, ap, l), S_OK);
-  ASSERT_NE(p, nullptr);
-  ASSERT_NE(p->pcTexto, nullptr);
-  EXPECT_EQ(std::string(p->pcTexto), sTexto);
-  CoTaskMemFree(p->pcTexto);
-  CoTaskMemFree(p);
 }
 
 TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
