@@ -228,10 +228,9 @@ TEST(ZelLocalDescricao, EscritorSobreBufferGuardadoEscreveOMesmo) {
 }
 
 TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
-  Chamada c;
+  Chamada c{.n = 2};
   std::memset(&c.saida, 0x77, sizeof c.saida);
   c.aSaida[0] = 1;
-  c.n = 2;
   int64_t nBlocos = CoTaskMemBlocosVivos();
   // A reply's start: hr, outputs present, pOut.
   auto resposta = [](const Lista& l) {
@@ -347,8 +346,7 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   EXPECT_LT(depois.uordblks + depois.hblkhd, antes.uordblks + antes.hblkhd + (1u << 20));
 
   // The client refuses the same call before it travels, as it does a null [out] pointer.
-  Chamada c;
-  c.n = nMax + 1;
+  Chamada c{.n = nMax + 1};
   CZelLocalEscritor e;
   EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
   c.n = 1;

@@ -320,6 +320,7 @@ TEST_F(Limites, ConexoesAteOTetoEntramEAProximaOuveQueEstaOcupado) {
 
 // Calls beyond a connection's share wait; none is lost and never more than the share run at once.
 TEST_F(Limites, ChamadasAlemDaCotaEsperamSemSePerder) {
+  Solta(false);
   CZelLocalSocket s = Ativado(Conecta());
   CZelLocalEscritor c;
   c.U16(kEspera.usSlot);
