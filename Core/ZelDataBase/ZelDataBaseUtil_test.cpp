@@ -22,17 +22,14 @@ const std::string kLista = ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS;
 }  // namespace
 
 TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
-  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("dfievinc.DAT", false), "DFIEVINC.dat");
-  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", true), "/d/Emp/DFIEVINC.dat");
-  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("/d/Emp/dfievinc.DAT", false), "DFIEVINC.dat");
-  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("a.b.C", false), "A.B.c");
-  EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo("semext", false), "SEMEXT");
+  const std::tuple<const char*, bool, const char*> nomes[] = {
+      {"dfievinc.DAT", false, "DFIEVINC.dat"}, {"/d/Emp/dfievinc.DAT", true, "/d/Emp/DFIEVINC.dat"},
+      {"/d/Emp/dfievinc.DAT", false, "DFIEVINC.dat"}, {"a.b.C", false, "A.B.c"}, {"semext", false, "SEMEXT"}};
+  for (const auto& [sz, b, szEsperado] : nomes) EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo(sz, b), szEsperado) << sz;
   using enum EZelDataBase_ModoAbertura;
   const std::pair<EZelDataBase_ModoAbertura, const char*> modos[] = {
-      {eModoInvalido, "Invalido"},
-      {eModoLeituraGravacao, "LeituraGravacao"},
-      {eModoLeituraSemBloqueio, "LeituraSemBloqueio"},
-      {eModoLeituraGravacaoCriacao, "LeituraGravacaoCriacao"},
+      {eModoInvalido, "Invalido"}, {eModoLeituraGravacao, "LeituraGravacao"},
+      {eModoLeituraSemBloqueio, "LeituraSemBloqueio"}, {eModoLeituraGravacaoCriacao, "LeituraGravacaoCriacao"},
       {static_cast<EZelDataBase_ModoAbertura>(7), "Desconhecido"}};
   for (const auto& [eModo, szNome] : modos) EXPECT_EQ(CZelDataBaseUtil::ModoAberturaToString(eModo), szNome);
   std::string s;
@@ -58,30 +55,23 @@ ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
 
 TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   CZelProfilerEmpresa maria("EMP1", 3, 1);
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Usuarios", "3", "Maria"),
-            ERROR_SUCCESS);
+  Texto("\\Usuarios", "3", "Maria");
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "AUSENTE.dat", 0, true), S_OK);
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "FALTA/AUSENTE.dat", 0, true), S_OK)
       << "a file in a missing directory is absent too";
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log"))) << "an absent file is no deletion";
+  EXPECT_FALSE(Existe("ZelLogAuditoria.log")) << "an absent file is no deletion";
 
-  Escreve("X.dat", "x");
+  // Nor do the internal company and the module that asks for no audit (found through the key's default value).
   CZelProfilerEmpresa interna(ZELDATABASE_EMPRESA_INTERNA, 3, 1);
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE,
-                                    std::string(kChaveZelSistemas) + "\\Empresas\\" + ZELDATABASE_EMPRESA_INTERNA, "DF",
-                                    m_sEmpresa),
-            ERROR_SUCCESS);
-  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&interna, kModuloTeste, "X.dat", 0, true), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log")));
-  // Nor does the module that asks for no audit (found through the key's default value).
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP1", "",
-                                    m_sEmpresa),
-            ERROR_SUCCESS);
-  Escreve("X.dat", "x");
-  EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, ZEL_ZELDATABASE_SEM_AUDITORIA, "X.dat", 0, true), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZelLogAuditoria.log")));
+  RegistraEmpresa(ZELDATABASE_EMPRESA_INTERNA, m_sEmpresa);
+  Texto("\\Empresas\\EMP1", "", m_sEmpresa);
+  for (auto [p, modulo] : {std::pair<CZelProfilerEmpresa*, _ZelModulo>{&interna, kModuloTeste},
+                           {&maria, ZEL_ZELDATABASE_SEM_AUDITORIA}}) {
+    Escreve("X.dat", "x");
+    EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(p, modulo, "X.dat", 0, true), S_OK);
+    EXPECT_FALSE(Existe("X.dat"));
+    EXPECT_FALSE(Existe("ZelLogAuditoria.log"));
+  }
 
   for (unsigned short usUsuario : {3, 0, 65535}) {
     Escreve("X.dat", "x");
@@ -97,17 +87,15 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   // Numbered names delete each file; flag 1 deletes the data file's control too.
   for (const char* sz : {"LOTE01.dat", "LOTE02.dat", "LOTEAB.dat"}) Escreve(sz, "x");
   ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "LOTE??.dat", 0, false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE01.dat")));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE02.dat")));
-  EXPECT_TRUE(ZelExisteArquivo(Caminho("LOTEAB.dat"))) << "placeholders stand for digits";
-  Escreve("X.dat", "x");
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "LOTE*"), std::vector<std::string>{"LOTEAB.dat"})
+      << "placeholders stand for digits";
   Escreve("ZELCTLARQ.dat", std::string(32, '\0'));
-  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 0, false), S_OK);
-  EXPECT_TRUE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
-  Escreve("X.dat", "x");
-  ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 1, false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELCTLARQ.dat")));
+  for (int nFlag : {0, 1}) {
+    Escreve("X.dat", "x");
+    ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", nFlag, false), S_OK);
+    EXPECT_FALSE(Existe("X.dat"));
+    EXPECT_EQ(Existe("ZELCTLARQ.dat"), nFlag == 0) << nFlag;
+  }
 
   // One that never gives way stays, is reported once and leaves no audit line.
   Escreve("X.dat", "x");
@@ -123,7 +111,7 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
 
   // A file that refuses deletion for a while goes once it can: 50 attempts wait 49 intervals.
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("ApagaOQueDemoraASerLiberado", "1", {Caminho("X.dat")})), 0);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("X.dat")));
+  EXPECT_FALSE(Existe("X.dat"));
 }
 
 TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
@@ -131,22 +119,22 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   Escreve("T.dat", "antigo");
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("T.dat"))) << "without a sibling the result is empty";
+  EXPECT_FALSE(Existe("T.dat")) << "without a sibling the result is empty";
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")),
             "1\t1\t0\tU000\tArquivo \"" + Caminho("T.dat") + "\" removido sem informa\xE7\xE3o de usu\xE1rio logado\n");
   Escreve("T.dat", "antigo");
   Escreve("T.tra", "novo");
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   EXPECT_EQ(Bytes("T.dat"), "novo");
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("T.tra")));
+  EXPECT_FALSE(Existe("T.tra"));
   EXPECT_EQ(Bytes(kLista), Registro("T.dat")) << "the file taken over is registered";
   // Numbered names take over every number with a sibling, whether its file is there or not.
   for (const char* sz : {"LOTE01.dat", "LOTE01.tra", "LOTE02.tra", "LOTE03.dat"}) Escreve(sz, sz);
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "LOTE??.dat"), S_OK);
   EXPECT_EQ(Bytes("LOTE01.dat"), "LOTE01.tra");
   EXPECT_EQ(Bytes("LOTE02.dat"), "LOTE02.tra");
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE03.dat")));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("LOTE02.tra")));
+  EXPECT_FALSE(Existe("LOTE03.dat"));
+  EXPECT_FALSE(Existe("LOTE02.tra"));
   // A shrunk copy takes the place registered; a header rewrite's copy without registering.
   const std::string sLista = Bytes(kLista);
   Escreve("S.dat", "antigo");
@@ -156,7 +144,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoCAB(&emp, kModuloTeste, "C.dat"), S_OK);
   EXPECT_EQ(Bytes("S.dat"), "encolhido");
   EXPECT_EQ(Bytes("C.dat"), "novo cabecalho");
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("S.srk")) || ZelExisteArquivo(Caminho("C.cab")));
+  EXPECT_FALSE(Existe("S.srk") || Existe("C.cab"));
   EXPECT_EQ(Bytes(kLista), sLista + Registro("S.dat"));
   // A sibling that cannot take the place (a directory holds it) stays, reported.
   ZelCriaDiretorio(Caminho("P.dat"), true);
@@ -171,18 +159,18 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   Escreve("NUM02.tra", "dois");
   EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "NUM??.dat"), HR(0x810809D6));
   EXPECT_EQ(Bytes("NUM02.tra"), "dois");
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("NUM02.dat")));
+  EXPECT_FALSE(Existe("NUM02.dat"));
 
   Escreve("UM.dat", BytesDe({Reg(1, 1)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "UM.dat"), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("UM.dat")));
+  EXPECT_FALSE(Existe("UM.dat"));
   Escreve("DOIS.dat", BytesDe({Reg(0, 0), Reg(2, 2)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "DOIS.dat"), S_OK);
   EXPECT_EQ(Bytes("DOIS.dat"), BytesDe({Reg(2, 2)})) << "one record after the header is kept";
   Escreve("TRES.dat", BytesDe({Reg(0, 0), Reg(2, 2), Reg(3, 3)}));
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "TRES.dat"), S_OK);
   EXPECT_EQ(Bytes("TRES.dat"), BytesDe({Reg(2, 2), Reg(3, 3)}));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("TRES.tra")));
+  EXPECT_FALSE(Existe("TRES.tra"));
   REG_TESTE r = Reg(9, 9);
   ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
   EXPECT_EQ(r.ulChave, 9u) << "an absent file leaves the record as it was";
@@ -237,7 +225,7 @@ TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesOuEmDoisProcessosRegistraUmaVez) {
     if (i == 1) {
       // Deleting through the engine takes the name off the list.
       ASSERT_EQ(arq.DeletaArquivo(false), S_OK);
-      EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista))) << "the last name gone, the list goes";
+      EXPECT_FALSE(Existe(kLista)) << "the last name gone, the list goes";
     }
   }
   // A name another program listed in another case is the same name.
@@ -248,22 +236,21 @@ TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesOuEmDoisProcessosRegistraUmaVez) {
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(Bytes(kLista), Registro("dfievinc.DAT"));
   ASSERT_EQ(arq.DeletaArquivo(false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
+  EXPECT_FALSE(Existe(kLista));
 }
 
 TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanificadaFalha) {
-  Escreve("A.dat", "");
-  Escreve("B.dat", "");
+  for (const char* sz : {"A.dat", "B.dat"}) Escreve(sz, "");
   CBaseTeste db;
   CZelFile<REG_TESTE> a("A.dat", &db), b("B.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_EQ(Bytes(kLista), Registro("A.dat") + Registro("B.dat"));
   ASSERT_EQ(a.DeletaArquivo(false), S_OK);
   EXPECT_EQ(Bytes(kLista), Registro("B.dat"));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELDATABASE_FILE_CTRL.tra")));
+  EXPECT_FALSE(Existe("ZELDATABASE_FILE_CTRL.tra"));
   ASSERT_EQ(b.DeletaArquivo(false), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("ZELDATABASE_FILE_CTRL.tra")));
+  EXPECT_FALSE(Existe(kLista));
+  EXPECT_FALSE(Existe("ZELDATABASE_FILE_CTRL.tra"));
   const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
   EXPECT_NE(sAuditoria.find("Arquivo \"" + Caminho(kLista) + "\" removido"), std::string::npos) << sAuditoria;
   EXPECT_EQ(sAuditoria.find("A.dat"), std::string::npos) << "the data files were deleted without a log";
@@ -273,7 +260,7 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
   ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
+  EXPECT_FALSE(Existe(kLista));
   Escreve(kLista, Registro("C.dat"));
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
@@ -285,7 +272,7 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   // Deleting a listed file then fails too: the file goes, its name stays listed.
   Escreve("C.dat", "c");
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&controle, kModuloTeste, "C.dat", 2, false), HR(0x810809CB));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("C.dat")));
+  EXPECT_FALSE(Existe("C.dat"));
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
   std::remove(Caminho("ZELDATABASE_FILE_CTRL.tra").c_str());
   std::remove(Caminho(kLista).c_str());
@@ -308,6 +295,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   CBaseTeste db;
   CZelTextFile txt("LISTA.txt", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  auto Grava = [&](ZelUInt uiPos, const char* sz) { return txt.Grava(uiPos, sz); };
   std::string s = "x";
   EXPECT_EQ(txt.Le(1, &s), HR(0x810809E3)) << "absent file";
   EXPECT_EQ(s, "");
@@ -330,20 +318,17 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tArquivo = LISTA.txt\tPosi\xE7\xE3o = 4\t"),
             std::string::npos);
 
-  uiPos = 2;
-  ASSERT_EQ(txt.Grava(uiPos, "DOIS!"), S_OK);
+  ASSERT_EQ(Grava(2, "DOIS!"), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("tres"));
-  uiPos = 3;
-  ASSERT_EQ(txt.Grava(uiPos, "3"), S_OK);
+  ASSERT_EQ(Grava(3, "3"), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("DOIS!") + Registro("3")) << "a shorter text leaves no tail";
-  ASSERT_EQ(txt.Grava(uiPos, nullptr), S_OK) << "no text is an empty one";
+  ASSERT_EQ(Grava(3, nullptr), S_OK) << "no text is an empty one";
   ASSERT_EQ(txt.Le(3, &s), S_OK);
   EXPECT_EQ(s, "");
-  ASSERT_EQ(txt.Grava(uiPos, "tres"), S_OK);
+  ASSERT_EQ(Grava(3, "tres"), S_OK);
   ASSERT_EQ(txt.Le(3, &s), S_OK);
   EXPECT_EQ(s, "tres");
-  uiPos = 4;
-  EXPECT_EQ(txt.Grava(uiPos, "x"), HR(0x810809DB));
+  EXPECT_EQ(Grava(4, "x"), HR(0x810809DB));
   const std::string sUltima = Linhas(ArquivoErrosEmpresa()).back();
   EXPECT_NE(sUltima.find("\tCZelTextFile::Grava\t"), std::string::npos) << sUltima;
   EXPECT_NE(sUltima.find("\thr = GravaColecao(uiPosicao, aTextos)\thr = 0X810809DB "), std::string::npos) << sUltima;
@@ -352,8 +337,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("LISTA.txt"), true), ERROR_SUCCESS);
   uiPos = 2;
   EXPECT_EQ(txt.GravaColecao(uiPos, {"DOIS!", "tres"}), S_OK);
-  uiPos = 3;
-  EXPECT_EQ(txt.Grava(uiPos, "tres"), S_OK);
+  EXPECT_EQ(Grava(3, "tres"), S_OK);
   ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
@@ -387,11 +371,11 @@ TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
   solta.join();
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho(kLista)));
+  EXPECT_FALSE(Existe(kLista));
 }
 
 TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
+  Dword(kMarcadorMarcaSempre, 1);
   CZelDataBaseUtil::ReleCondicaoMarca();
   CBaseTeste db;
   CZelFile<REG_TESTE> arq("DADOS.dat", &db);
@@ -436,7 +420,7 @@ TEST_F(ZelDataBaseUtilTeste, GravacaoMarcaComOTipoDaBase) {
    public:
     int OnGetEnumMarca() override { return IZelArqMarcaEnum::ZelDataBaseInfoPlus; }
   };
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kMarcadorMarcaSempre, 1), ERROR_SUCCESS);
+  Dword(kMarcadorMarcaSempre, 1);
   CZelDataBaseUtil::ReleCondicaoMarca();
   CBaseInfoPlus db;
   CZelFile<REG_TESTE> arq("DADOS.dat", &db);
@@ -465,7 +449,7 @@ TEST_F(ZelDataBaseUtilTeste, MudancasSoSaoMarcadasComAsDuasChavesDoBackupOuASemp
     for (const auto& [szNome, dw] :
          {std::pair("HabilitaMarcaMutexZelBackup", c.dwHabilita), std::pair(kMarcadorBackupZel, c.dwBackup),
           std::pair(kMarcadorMarcaSempre, c.dwSempre)})
-      ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, szNome, dw), ERROR_SUCCESS);
+      Dword(szNome, dw);
     CZelDataBaseUtil::ReleCondicaoMarca();
     EXPECT_EQ(CZelDataBaseUtil::DeveMarcarMudancas(), c.bMarca) << c.dwHabilita << c.dwBackup << c.dwSempre;
   }

@@ -123,7 +123,7 @@ TEST_F(ZelDataBaseTesteV, ShrinkUmaVezPorRelease) {
     CBaseVersionada falha(0);
     falha.hrShrink = E_FAIL;
     EXPECT_EQ(falha.Inicializa("EMP1", 1, 1), E_FAIL);
-    EXPECT_FALSE(ZelExisteArquivo(Caminho("VERSAO.dat"))) << "a failed shrink is not recorded";
+    EXPECT_FALSE(Existe("VERSAO.dat")) << "a failed shrink is not recorded";
   }
   CBaseVersionada db(0);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);

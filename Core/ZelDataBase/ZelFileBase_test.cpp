@@ -36,7 +36,7 @@ TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatadaESemBloqu
   EXPECT_EQ(arq.GetNomeArquivo(), "NOVO.dat");
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
   EXPECT_FALSE(arq.ExisteArquivo());
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("NOVO.dat")));
+  EXPECT_FALSE(Existe("NOVO.dat"));
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
   EXPECT_TRUE(arq.ExisteArquivo());
   EXPECT_EQ(Bytes("NOVO.dat"), "");

@@ -47,7 +47,7 @@ TEST_F(ZelFileTeste, LerPosicaoZeroFalhaMesmoSemArquivoECargaDeArquivoVazioOuFor
     EXPECT_EQ(a.arq.Le(0, &r), HR(0x810809D9));
     EXPECT_EQ(r.ulChave, 0u) << "the record is cleared first";
     EXPECT_EQ(a.arq.Le(1, &r), HR(0x810809E3));
-    EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat")));
+    EXPECT_FALSE(Existe("DADOS.dat"));
   }
   Escreve("DADOS.dat", "");
   {
@@ -177,11 +177,8 @@ TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoe
   EXPECT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 0, mapa), HR(0x81080AA9));
   std::vector<ZelUInt> aLista;
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{5}, &aLista, 1), HR(0x81080AA9));
-  int nLinhas = 0;
-  for (const std::string& l : Linhas(ArquivoErrosEmpresa()))
-    nLinhas += l.find("\tCZelFile::ExisteIndex\t") != std::string::npos &&
-               l.find("\thr = E_ZELCR_COLUNA_INDEXACAO_INVALIDA\thr = 0X81080AA9 ") != std::string::npos;
-  EXPECT_EQ(nLinhas, 1) << "a column with no index is a failure like any other";
+  EXPECT_EQ(LinhasCom("\tCZelFile::ExisteIndex\t", "\thr = E_ZELCR_COLUNA_INDEXACAO_INVALIDA\thr = 0X81080AA9 "), 1)
+      << "a column with no index is a failure like any other";
   ASSERT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 1, std::move(mapa)), S_OK);
   EXPECT_EQ(Posicoes(a.arq, 5, 1), (std::vector<ZelUInt>{1, 4}));
 
@@ -206,8 +203,7 @@ TEST_F(ZelFileTeste, LeituraDeColecaoSetConteudoQueRenumeraSemIndicePonteirosERe
   EXPECT_EQ(aLidos[1].ulChave, 3u);
   REG_TESTE r{};
   EXPECT_EQ(a.arq.Le(4, &r), HR(0x810809DA));
-  EXPECT_NE(ZelLeArquivoInteiro(ArquivoErrosEmpresa()).find("\tPosi\xE7\xE3o = 4\tRegistro = 24\tQtd. Registros = 3\t"),
-            std::string::npos);
+  EXPECT_EQ(LinhasCom("\tPosi\xE7\xE3o = 4\tRegistro = 24\tQtd. Registros = 3\t"), 1);
 
   ASSERT_EQ(a.arq.SetConteudo({Reg(3, 3), Reg(1, 1)}), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(3, 3), Reg(1, 1)}));
@@ -254,14 +250,14 @@ TEST_F(ZelFileTeste, LeituraDeColecaoSetConteudoQueRenumeraSemIndicePonteirosERe
   ZelDefineSomenteLeitura(Caminho("DADOS.dat"), false);
 
   ASSERT_EQ(a.arq.SetConteudo({}), S_OK);
-  EXPECT_TRUE(ZelExisteArquivo(Caminho("DADOS.dat")));
+  EXPECT_TRUE(Existe("DADOS.dat"));
   EXPECT_EQ(Bytes("DADOS.dat"), "");
 
   CBaseTeste db;
   CZelFile<REG_TESTE> outro("OUTRO.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_EQ(outro.SetConteudo({}), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("OUTRO.dat")));
+  EXPECT_FALSE(Existe("OUTRO.dat"));
 }
 
 namespace {
@@ -277,30 +273,25 @@ TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
   Escreve("dados.TRA", BytesDe({Reg(7, 7)}));
   ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(7, 7)}));
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.tra")));
+  EXPECT_FALSE(Existe("DADOS.tra"));
   EXPECT_EQ(a.arq.GetQtdRegistros(), 1u);
   REG_TESTE r{};
   ASSERT_EQ(a.arq.Le(1, &r), S_OK);
   EXPECT_EQ(r.ulValor, 7u);
   ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
-  EXPECT_FALSE(ZelExisteArquivo(Caminho("DADOS.dat")));
+  EXPECT_FALSE(Existe("DADOS.dat"));
   EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
   // A sibling of no whole record still takes the place: the rename is done,
   // and only the reload's failure is logged.
   Escreve("dados.TRA", "12345");
   EXPECT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), "12345");
-  int nLinhas = 0;
-  for (const std::string& l : Linhas(ArquivoErrosEmpresa()))
-    nLinhas += l.find("\tCZelFileBase::RenomeiaArquivoEXT\t") != std::string::npos &&
-               l.find("\thr = Inicializa(&zelProfiler)\t") != std::string::npos;
-  EXPECT_EQ(nLinhas, 1);
+  EXPECT_EQ(LinhasCom("\tCZelFileBase::RenomeiaArquivoEXT\t", "\thr = Inicializa(&zelProfiler)\t"), 1);
 }
 
 TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "EmpresaLogada", "EMP1"), ERROR_SUCCESS);
-  for (const char* sz : {"HabilitaArquivoCRBackup", "HabilitaLastWriteRefresh"})
-    ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, 1), ERROR_SUCCESS);
+  Texto("", "EmpresaLogada", "EMP1");
+  for (const char* sz : {"HabilitaArquivoCRBackup", "HabilitaLastWriteRefresh"}) Dword(sz, 1);
   CBaseTeste db;
   CZelFile<REG_BACKUP> arq("BKP.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
@@ -368,10 +359,7 @@ TEST_F(ZelFileTeste, LacoDeGravacaoTentaCinquentaVezesEParaNaFatal) {
   Aberto a;
   ASSERT_EQ(Grava(a.arq, 0, Reg(1, 1)), S_OK);
   EXPECT_EQ(Grava(a.arq, 0, Reg(1, 2)), HR(0x81080AAD));
-  int nTentativas = 0;
-  for (const auto& l : Linhas(ArquivoErrosEmpresa()))
-    nTentativas += l.find("\thr = GravaRegistros(uiPosicao, aRegistros)\t") != std::string::npos;
-  EXPECT_EQ(nTentativas, 1) << "a fatal error is not retried";
+  EXPECT_EQ(LinhasCom("\thr = GravaRegistros(uiPosicao, aRegistros)\t"), 1) << "a fatal error is not retried";
 
   // A full disk is retried; with no log line then, a helper at a tenth of real time times the 49 waits.
   a.arq.FechaArquivo();
@@ -391,8 +379,7 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSai
   EXPECT_EQ(Posicao(a.arq, 1), 1u);
   ASSERT_EQ(a.arq.SetConteudo({Reg(2, 2)}, false), S_OK);
   std::string sOutra = ZelNovoDiretorio("emp-copia");
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, std::string(kChaveZelSistemas) + "\\Empresas\\EMP9", "DF", sOutra),
-            ERROR_SUCCESS);
+  RegistraEmpresa("EMP9", sOutra);
   // Copies to another company replace what was there, longer or not.
   std::ofstream(sOutra + "DADOS.dat", std::ios::binary) << "velho conteudo mais longo que o novo registro...";
   // The target's creation list is left as it was.
