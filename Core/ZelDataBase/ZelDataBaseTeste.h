@@ -42,6 +42,9 @@ class ZelDataBaseTeste : public ZelAmbienteTeste {
   void Escreve(const std::string& sNome, const std::string& sBytes) const {
     std::ofstream(Caminho(sNome), std::ios::binary) << sBytes;
   }
+  void Escreve(std::initializer_list<std::pair<std::string, std::string>> arquivos) const {
+    for (const auto& [sNome, sBytes] : arquivos) Escreve(sNome, sBytes);
+  }
   std::string Bytes(const std::string& sNome) const { return ZelLeArquivoInteiro(Caminho(sNome)); }
   bool Existe(const std::string& sNome) const { return ZelExisteArquivo(Caminho(sNome)); }
   // Lines of the company's error file that hold both pieces.

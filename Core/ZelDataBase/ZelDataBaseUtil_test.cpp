@@ -25,7 +25,7 @@ TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   const std::tuple<const char*, bool, const char*> nomes[] = {
       {"dfievinc.DAT", false, "DFIEVINC.dat"}, {"/d/Emp/dfievinc.DAT", true, "/d/Emp/DFIEVINC.dat"},
       {"/d/Emp/dfievinc.DAT", false, "DFIEVINC.dat"}, {"a.b.C", false, "A.B.c"}, {"semext", false, "SEMEXT"}};
-  for (const auto& [sz, b, szEsperado] : nomes) EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo(sz, b), szEsperado) << sz;
+  for (const auto& [sz, b, szFeito] : nomes) EXPECT_EQ(CZelDataBaseUtil::FormataNomeArquivo(sz, b), szFeito) << sz;
   using enum EZelDataBase_ModoAbertura;
   const std::pair<EZelDataBase_ModoAbertura, const char*> modos[] = {
       {eModoInvalido, "Invalido"}, {eModoLeituraGravacao, "LeituraGravacao"},
@@ -122,8 +122,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_FALSE(Existe("T.dat")) << "without a sibling the result is empty";
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")),
             "1\t1\t0\tU000\tArquivo \"" + Caminho("T.dat") + "\" removido sem informa\xE7\xE3o de usu\xE1rio logado\n");
-  Escreve("T.dat", "antigo");
-  Escreve("T.tra", "novo");
+  Escreve({{"T.dat", "antigo"}, {"T.tra", "novo"}});
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   EXPECT_EQ(Bytes("T.dat"), "novo");
   EXPECT_FALSE(Existe("T.tra"));
@@ -133,13 +132,10 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "LOTE??.dat"), S_OK);
   EXPECT_EQ(Bytes("LOTE01.dat"), "LOTE01.tra");
   EXPECT_EQ(Bytes("LOTE02.dat"), "LOTE02.tra");
-  EXPECT_FALSE(Existe("LOTE03.dat"));
-  EXPECT_FALSE(Existe("LOTE02.tra"));
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "LOTE*"), (std::vector<std::string>{"LOTE01.dat", "LOTE02.dat"}));
   // A shrunk copy takes the place registered; a header rewrite's copy without registering.
   const std::string sLista = Bytes(kLista);
-  Escreve("S.dat", "antigo");
-  Escreve("S.srk", "encolhido");
-  Escreve("C.cab", "novo cabecalho");
+  Escreve({{"S.dat", "antigo"}, {"S.srk", "encolhido"}, {"C.cab", "novo cabecalho"}});
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoSRK(&emp, kModuloTeste, "S.dat"), S_OK);
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoCAB(&emp, kModuloTeste, "C.dat"), S_OK);
   EXPECT_EQ(Bytes("S.dat"), "encolhido");
@@ -155,8 +151,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
                   .ends_with("\tErro ao renomear arquivo " + Caminho("P.tra") + " DW: 5.\t\n"));
   // Among numbered names, the first that fails stops the others.
   ZelCriaDiretorio(Caminho("NUM01.dat"), true);
-  Escreve("NUM01.tra", "um");
-  Escreve("NUM02.tra", "dois");
+  Escreve({{"NUM01.tra", "um"}, {"NUM02.tra", "dois"}});
   EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "NUM??.dat"), HR(0x810809D6));
   EXPECT_EQ(Bytes("NUM02.tra"), "dois");
   EXPECT_FALSE(Existe("NUM02.dat"));
@@ -229,8 +224,7 @@ TEST_F(ZelDataBaseUtilTeste, AbrirDuasVezesOuEmDoisProcessosRegistraUmaVez) {
     }
   }
   // A name another program listed in another case is the same name.
-  Escreve("DFIEVINC.dat", "");
-  Escreve(kLista, Registro("dfievinc.DAT"));
+  Escreve({{"DFIEVINC.dat", ""}, {kLista, Registro("dfievinc.DAT")}});
   CBaseTeste db;
   CZelFile<REG_TESTE> arq("DFIEVINC.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);

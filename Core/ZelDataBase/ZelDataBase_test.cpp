@@ -38,12 +38,9 @@ std::string Versao(uint16_t v, uint16_t s) {
 }  // namespace
 
 TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistradoEArquivosDeletadosSemArquivoDeVersao) {
-  Escreve("A.dat", std::string(24, 'a'));
-  Escreve("B.dat", std::string(24, 'b'));
+  Escreve({{"A.dat", std::string(24, 'a')}, {"B.dat", std::string(24, 'b')}});
   CBaseTeste db;
-  CZelFile<REG_TESTE> a("A.dat", &db);
-  CZelFile<REG_TESTE> repetido("a.DAT", &db);
-  CZelFile<REG_TESTE> b("B.dat", &db);
+  CZelFile<REG_TESTE> a("A.dat", &db), repetido("a.DAT", &db), b("B.dat", &db);
   EXPECT_EQ(db.GetFiles().size(), 2u);
   EXPECT_EQ(db.GetFiles().begin()->second, &a);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
@@ -55,8 +52,7 @@ TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistradoEArquivosDeletadosSemArquivo
   EXPECT_EQ(a.GetQtdRegistros(), 0u);
 
   // The first failure, in name order, stops the deletions.
-  Escreve("A.dat", std::string(24, 'a'));
-  Escreve("B.dat", std::string(24, 'b'));
+  Escreve({{"A.dat", std::string(24, 'a')}, {"B.dat", std::string(24, 'b')}});
   ASSERT_EQ(chmod(Caminho("A.dat").c_str(), 0444), 0);
   EXPECT_EQ(db.DeletaArquivos(false), HR(0x810809F2));
   EXPECT_EQ(Bytes("B.dat"), std::string(24, 'b'));

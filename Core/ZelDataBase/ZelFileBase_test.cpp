@@ -67,8 +67,7 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
   Escreve("COM.dat", sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 2)}));
   Escreve("RUIM.dat", Cabecalho(1, false) + std::string(216 + 24, '\0'));
   CBaseTeste db;
-  CZelFile<REG_TESTE> com("COM.dat", &db);
-  CZelFile<REG_TESTE> ruim("RUIM.dat", &db);
+  CZelFile<REG_TESTE> com("COM.dat", &db), ruim("RUIM.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_TRUE(com.PossuiCabecalho());
   EXPECT_EQ(com.GetSeekCabecalho(), 240u);
@@ -109,10 +108,7 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
 }
 
 TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
-  Escreve("A.dat", "");
-  Escreve("A.tra", "");
-  Escreve("B.dat", "");
-  Escreve("B.srk", "");
+  Escreve({{"A.dat", ""}, {"A.tra", ""}, {"B.dat", ""}, {"B.srk", ""}});
   {
     CBaseTeste db;
     CZelFile<REG_TESTE> a("A.dat", &db);
