@@ -65,6 +65,13 @@ ZEL_AJUDANTE(SeguraArquivoG) {
   return arq.Fecha();
 }
 
+// A data file opened at once.
+struct Aberto : CZelArqEx {
+  explicit Aberto(const std::string& sPath, char cModo = 'L', LONG lTamanho = kTamanho, int iCria = 0) {
+    EXPECT_EQ(Abre(sPath, cModo, lTamanho, iCria, TRUE), 0) << sPath;
+  }
+};
+
 class ZelArqExTeste : public ZelAmbienteTeste {
  protected:
   void SetUp() override {
@@ -99,8 +106,7 @@ class ZelArqExTeste : public ZelAmbienteTeste {
 
 TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
   const std::string sPath = m_sDir + "DADOS.DAT";
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'C', kTamanho, 0, TRUE), 0);
+  Aberto arq(sPath, 'C');
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), "");
 
   EXPECT_EQ(GravaEm(arq, 'a', 0), 0) << "an empty file's first append is record 0";
@@ -141,14 +147,12 @@ TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
   const std::string sPath = m_sDir + "VAZIO.DAT";
   ZelCriaMarcador(sPath);
   {
-    CZelArqEx leitura;
-    ASSERT_EQ(leitura.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+    Aberto leitura(sPath);
     EXPECT_EQ(ZelLeArquivoInteiro(sPath), "") << "a reading open writes nothing";
   }
   // Another spelling finds the file, and the log names it as the caller does.
   const std::string sGrafia = m_sDir + "vazio.dat";
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sGrafia, 'G', kTamanho, 0, TRUE), 0);
+  Aberto arq(sGrafia, 'G');
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho));
   EXPECT_EQ(arq.GetQtdRegistros(true), 0u) << "the header alone is no record";
   LONG lPos = 3;
@@ -179,16 +183,14 @@ TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
 
   // A file that holds only its header keeps what the header holds.
   const std::string sCabecalho = Escreve(m_sDir + "CABECALHO.DAT", Reg('h'));
-  CZelArqEx cabecalho;
-  ASSERT_EQ(cabecalho.Abre(sCabecalho, 'G', kTamanho, 0, TRUE), 0);
+  Aberto cabecalho(sCabecalho, 'G');
   EXPECT_EQ(GravaEm(cabecalho, 'a', 1), 1);
   EXPECT_EQ(ZelLeArquivoInteiro(sCabecalho), Reg('h') + Reg('a'));
 }
 
 TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
   const std::string sPath = Escreve(m_sDir + "LEITURA.DAT", Zeros(kTamanho) + Reg('a'));
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto arq(sPath);
   EXPECT_EQ(Le(arq, 1), Reg('a'));
   EXPECT_EQ(Le(arq, 2), "erro 16021");
   EXPECT_EQ(Le(arq, 3), "erro 16021");
@@ -198,16 +200,13 @@ TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
   EXPECT_EQ(1, LinhasErroCom("\thr = 0x80043E95\tDescri\xE7\xE3o = Posi\xE7\xE3o al\xE9m do fim do arquivo\tArquivo = "
                              + sPath + "\tPosi\xE7\xE3o = 4\tRegistro = 48\tGetLength = 96\t"));
   // A record cut short at the end reads zero-padded.
-  const std::string sCurto = Escreve(m_sDir + "CURTO.DAT", Zeros(kTamanho) + Reg('a') + "bc");
-  CZelArqEx curto;
-  ASSERT_EQ(curto.Abre(sCurto, 'L', kTamanho, 0, TRUE), 0);
+  Aberto curto(Escreve(m_sDir + "CURTO.DAT", Zeros(kTamanho) + Reg('a') + "bc"));
   EXPECT_EQ(Le(curto, 2), "bc" + Zeros(kTamanho - 2));
   // A record larger than the read cache comes back whole, not cut to the cache.
   constexpr LONG kGrande = CZelArqEx::kTamanhoCachePadrao + 100;
   std::string sRegistro(kGrande, '\0');
   for (size_t i = 0; i < sRegistro.size(); ++i) sRegistro[i] = static_cast<char>('a' + i % 26);
-  CZelArqEx grande;
-  ASSERT_EQ(grande.Abre(Escreve(m_sDir + "GRANDE.DAT", Zeros(kGrande) + sRegistro), 'L', kGrande, 0, TRUE), 0);
+  Aberto grande(Escreve(m_sDir + "GRANDE.DAT", Zeros(kGrande) + sRegistro), 'L', kGrande);
   EXPECT_EQ(Le(grande, 1, kGrande), sRegistro);
 }
 
@@ -224,13 +223,11 @@ TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   EXPECT_EQ(GravaEm(arq, 'a', 0), 1) << "opened in the caller's mode";
 
   const std::string sLongo = "UM_NOME_DE_ARQUIVO_BEM_COMPRIDO_DEMAIS.DAT";
-  CZelArqEx longo;
-  ASSERT_EQ(longo.Abre(m_sDir + sLongo, 'L', 16, 1, TRUE), 0);
+  Aberto longo(m_sDir + sLongo, 'L', 16, 1);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + sLongo), Zeros(16));
   // A text file (single-byte records) created for reading starts with its zero byte too,
   // so that no text lies at offset 0.
-  CZelArqEx texto;
-  ASSERT_EQ(texto.Abre(m_sDir + "DFIETEXT.DAT", 'L', 1, 1, TRUE), 0);
+  Aberto texto(m_sDir + "DFIETEXT.DAT", 'L', 1, 1);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "DFIETEXT.DAT"), Zeros(1));
   const std::string sListados = Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo) + Controle("DFIETEXT.DAT");
   EXPECT_EQ(ZelLeArquivoInteiro(sControle), sListados);
@@ -268,8 +265,7 @@ TEST_F(ZelArqExTeste, LeituraDepoisDeFechaVemDoCacheQueCarregaArquivoInteiroEnch
   std::string sBytes = Zeros(kTamanho);
   for (int i = 1; i < 2000; ++i) sBytes += Reg(static_cast<char>('A' + i % 26));
   Escreve(sPath, sBytes);
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto arq(sPath);
   ASSERT_EQ(Le(arq, 1), Reg('B'));
   ASSERT_EQ(arq.Fecha(), 0);
   ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
@@ -280,8 +276,7 @@ TEST_F(ZelArqExTeste, LeituraDepoisDeFechaVemDoCacheQueCarregaArquivoInteiroEnch
   EXPECT_EQ(arq.Posiciona('I', 0, &ul), 16055);
 
   Escreve(sPath, sBytes);
-  CZelArqEx inteiro;
-  ASSERT_EQ(inteiro.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto inteiro(sPath);
   ASSERT_EQ(Le(inteiro, 1), Reg('B'));
   inteiro.CarregaArquivoInteiro();
   ASSERT_EQ(Le(inteiro, 1), Reg('B')) << "the larger cache starts empty";
@@ -292,8 +287,7 @@ TEST_F(ZelArqExTeste, LeituraDepoisDeFechaVemDoCacheQueCarregaArquivoInteiroEnch
 
 TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
   const std::string sPath = Escreve(m_sDir + "SEQ.DAT", Zeros(kTamanho) + Reg('a') + Reg('b'));
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  Aberto arq(sPath, 'G');
   ULONG ul = 99;
   ASSERT_EQ(arq.Posiciona('F', 0, &ul), 0);
   EXPECT_EQ(ul, 3u * kTamanho);
@@ -302,8 +296,7 @@ TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
   std::string s(kTamanho, '?');
   ASSERT_EQ(arq.LeSequencial(kTamanho, s.data()), 0);
   EXPECT_EQ(s, Reg('a'));
-  CZelArqEx outro;  // its cache too must drop what the write replaced
-  ASSERT_EQ(outro.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto outro(sPath);  // its cache too must drop what the write replaced
   EXPECT_EQ(Le(outro, 2), Reg('b'));
   EXPECT_EQ(Le(arq, 2), Reg('b'));
   ASSERT_EQ(arq.GravaSequencial(kTamanho, Reg('y').data()), 0);
@@ -497,8 +490,7 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
   arq.Fecha();
 
   // Without a view, nothing is read ahead.
-  CZelArqEx semVista;
-  ASSERT_EQ(semVista.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto semVista(sPath);
   EXPECT_EQ(Adianta(semVista, {{K(Em(19, 0)), kTamanho}}), 0u);
 
   // The limit: 8 MB in all.
@@ -528,8 +520,7 @@ TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   // A position before the start, and a read the system refuses (this
   // process's memory at address 0), are failures, not the end of a file.
   EXPECT_EQ(Le(arq, -1), "erro 16012");
-  CZelArqEx memoria;
-  ASSERT_EQ(memoria.Abre("/proc/self/mem", 'L', kTamanho, 0, TRUE), 0);
+  Aberto memoria("/proc/self/mem");
   EXPECT_EQ(Le(memoria, 0), "erro 16039");
 
   // A path longer than the platform's limit is cut at 259 characters.
@@ -550,8 +541,7 @@ TEST_F(ZelArqExTeste, OutroProcessoSegurandoGEsgotaAsTentativas) {
   EXPECT_EQ(escritor.Abre(sPath, 'C', kTamanho, 0, TRUE), 16110);
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "a refused 'C' truncates nothing";
 
-  CZelArqEx leitor;
-  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0) << "readers are never refused";
+  Aberto leitor(sPath);  // readers are never refused
   EXPECT_EQ(Le(leitor, 1), Reg('a'));
   EXPECT_EQ(GravaEm(leitor, 'z', 0), -16080) << "a reading open cannot write, after every attempt";
 
@@ -581,16 +571,13 @@ TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEFechaOAntigoEAbreLogoEmOutro) {
   ASSERT_EQ(arq.Abre(sOutro, 'L', kTamanho), 0);
   EXPECT_TRUE(arq.EstaAberto());
   EXPECT_EQ(Le(arq, 1), Reg('o'));
-  CZelArqEx outro;
-  EXPECT_EQ(outro.Abre(sUm, 'G', kTamanho, 0, TRUE), 0) << "the old file was closed";
-  CZelArqEx escritor;
-  ASSERT_EQ(escritor.Abre(sOutro, 'G', kTamanho, 0, TRUE), 0);
+  Aberto outro(sUm, 'G');  // the old file was closed
+  Aberto escritor(sOutro, 'G');
   ASSERT_EQ(GravaEm(escritor, 'n', 1), 1);
   EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
 
   // Leaving a file is no write to it: another reader's young cache of it stays.
-  CZelArqEx leitor;
-  ASSERT_EQ(leitor.Abre(sUm, 'L', kTamanho, 0, TRUE), 0);
+  Aberto leitor(sUm);
   ASSERT_EQ(Le(leitor, 1), Reg('u'));
   ASSERT_EQ(arq.Abre(sUm, 'L', kTamanho, 0, TRUE), 0);
   ASSERT_EQ(arq.Abre(sOutro, 'L', kTamanho), 0);
@@ -624,8 +611,7 @@ TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
   Liga(1);
   const std::string sPath = m_sBase + "dados/VOVIDADI.X/DFIEHDR.DAT";
   ZelCriaDiretorio(m_sBase + "dados/VOVIDADI.X");
-  CZelArqEx arq;
-  ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 1, TRUE), 0);
+  Aberto arq(sPath, 'G', kTamanho, 1);
   const std::string sMarcas = m_sBase + "BackupCRZel/";
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIEHDR.crbkp"));
   EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "DFIEHDR.crbkp"), "");
@@ -790,8 +776,7 @@ TEST_F(ZelArqExTeste, CacheEnvelheceComGravacaoFeitaNoProcessoOuComAIdade) {
   const std::string sPath = Escreve(m_sDir + "CACHE.DAT", Zeros(kTamanho) + Reg('a') + Reg('b'));
   CZelArqExFalho escritor;
   ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-  CZelArqEx leitor;
-  ASSERT_EQ(leitor.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto leitor(sPath);
   ASSERT_EQ(Le(leitor, 1), Reg('a'));
   Escreve(sPath, Zeros(kTamanho) + Reg('p') + Reg('b'));
   EXPECT_EQ(Le(leitor, 1), Reg('a'));
@@ -812,8 +797,7 @@ TEST_F(ZelArqExTeste, CacheEnvelheceComGravacaoFeitaNoProcessoOuComAIdade) {
   EXPECT_FALSE(leitor.ArquivoNaoAlterado());
   EXPECT_TRUE(leitor.ArquivoNaoAlterado()) << "the look is recorded";
 
-  CZelArqEx novo;
-  ASSERT_EQ(novo.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto novo(sPath);
   ASSERT_EQ(Le(novo, 1), Reg('p'));
   Escreve(sPath, Zeros(kTamanho) + Reg('q'));
   EXPECT_EQ(Le(novo, 1), Reg('p')) << "trusted while young";
@@ -850,11 +834,9 @@ ZEL_AJUDANTE(CriaComControlePreso) {
 }
 
 TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoEETentadoDeNovoDepoisDeUmaEspera) {
-  CZelArqEx criador;
-  ASSERT_EQ(criador.Abre(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1, TRUE), 0);
+  Aberto criador(m_sDir + "PRIMEIRO.DAT", 'G', kTamanho, 1);
   const std::string sControle = ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat");
-  CZelArqEx controle;
-  ASSERT_EQ(controle.Abre(m_sDir + "ZELCTLARQ.dat", 'G', 32, 0, TRUE), 0);
+  Aberto controle(m_sDir + "ZELCTLARQ.dat", 'G', 32);
   const std::string sRecusado = m_sDir + "RECUSADO.DAT";
   CZelArqEx arq;
   EXPECT_EQ(arq.Abre(sRecusado, 'G', kTamanho, 1, TRUE), 16110);
@@ -911,20 +893,17 @@ TEST_F(ZelArqExBackup, SemDiretorioDaEmpresaAMarcaVaiParaODiretorioAtual) {
 TEST_F(ZelArqExTeste, ObjetoSegueAGeracaoDoArquivoEmOutraGrafiaDoNome) {
   // Code-page letters too: "\x8A" and "\x9A" are one letter, as are "\xC9" and "\xE9".
   const std::string sPath = Escreve(m_sDir + "\x8A\xC9RIE.DAT", Zeros(kTamanho) + Reg('a'));
-  CZelArqEx leitor, escritor;
-  ASSERT_EQ(leitor.Abre(m_sDir + "\x9A\xE9rie.dat", 'L', kTamanho, 0, TRUE), 0);
+  Aberto leitor(m_sDir + "\x9A\xE9rie.dat");
   ASSERT_EQ(Le(leitor, 1), Reg('a'));
-  ASSERT_EQ(escritor.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
+  Aberto escritor(sPath, 'G');
   ASSERT_EQ(GravaEm(escritor, 'b', 1), 1);
   // Another file's read after the write, so only the file's own generation tells the reader.
-  CZelArqEx outro;
-  ASSERT_EQ(outro.Abre(Escreve(m_sDir + "OUTRO.DAT", Zeros(kTamanho) + Reg('o')), 'L', kTamanho, 0, TRUE), 0);
+  Aberto outro(Escreve(m_sDir + "OUTRO.DAT", Zeros(kTamanho) + Reg('o')));
   ASSERT_EQ(Le(outro, 1), Reg('o'));
   EXPECT_EQ(Le(leitor, 1), Reg('b')) << "a write under one spelling is seen under the other";
   // An open after a write leaves the generation where the write put it.
   ASSERT_EQ(GravaEm(escritor, 'c', 1), 1);
-  CZelArqEx terceiro;
-  ASSERT_EQ(terceiro.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
+  Aberto terceiro(sPath);
   ASSERT_EQ(Le(outro, 1), Reg('o'));
   EXPECT_EQ(Le(leitor, 1), Reg('c'));
 }
