@@ -727,8 +727,7 @@ TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) 
       {CFileException::diskFull, 16136, 200}, {CFileException::tooManyOpenFiles, 16071, 200},
       {CFileException::accessDenied, 16080, 200}, {CFileException::genericException, 16144, 200},
       {CFileException::badPath, 16063, 1}, {CFileException::invalidFile, 16098, 1},
-      {CFileException::directoryFull, 16101, 1}, {CFileException::fileNotFound, 16055, 1},
-  };
+      {CFileException::directoryFull, 16101, 1}, {CFileException::fileNotFound, 16055, 1}};
   for (const Caso& c : aberturas) {
     SCOPED_TRACE("open, cause " + std::to_string(c.nCausa));
     CZelArqExFalho arq;
@@ -743,8 +742,7 @@ TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) 
       {CFileException::genericException, 16144, 200}, {CFileException::hardIO, 16039, 1},
       {CFileException::badPath, 16063, 1}, {CFileException::endOfFile, 16021, 1},
       {CFileException::badSeek, 16012, 1}, {CFileException::fileNotFound, 16055, 1},
-      {CFileException::invalidFile, 16098, 1},
-  };
+      {CFileException::invalidFile, 16098, 1}};
   for (const Caso& c : gravacoes) {
     for (bool bZero : {false, true}) {
       SCOPED_TRACE(std::string(bZero ? "GravaZero" : "Grava") + ", cause " + std::to_string(c.nCausa));

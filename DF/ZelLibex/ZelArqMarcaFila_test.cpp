@@ -97,8 +97,8 @@ TEST_F(ZelArqMarcaFilaTeste, TempoEsgotadoDaOCodigoDoTipoERastreiaMasOutroTipoOu
   int r = marca.Marca(sDir, kVoviDadi, "DF");
   EXPECT_EQ(r, kTimeOutVoviDadi);
   EXPECT_EQ(static_cast<uint32_t>(r) | 0x80040000u, 0x800400FDu) << "what a Vovi Dadi caller returns";
-  EXPECT_EQ(LinhasCom("\tIZelArqMarcaEnum::CodeFailed(ulProcesso)\tiRetorno = 253\tHR = 0X800400FD\tDescri\xE7\xE3o = "),
-            1);
+  EXPECT_EQ(1, LinhasCom("\tIZelArqMarcaEnum::CodeFailed(ulProcesso)\tiRetorno = 253\tHR = 0X800400FD\t"
+                         "Descri\xE7\xE3o = "));
   EXPECT_EQ(LinhasCom("\tCZelArqMarcaFila::Marca\t"), 1);
 
   ZelCriaMarcador(sSinal + "solta");
@@ -108,14 +108,12 @@ TEST_F(ZelArqMarcaFilaTeste, TempoEsgotadoDaOCodigoDoTipoERastreiaMasOutroTipoOu
 
 TEST_F(ZelArqMarcaFilaTeste, EsperaLongaDevolveOCodigoSemRastro) {
   std::string sDir = Diretorio("longa"), sSinal = ZelNovoDiretorio("longa-sinal");
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
-                                    "6f1d2b9a-3c47-4e85-a0b1-7d2e9c4f5a63"),
-            ERROR_SUCCESS);
+  ASSERT_EQ(ERROR_SUCCESS, ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, kChaveEsperaLongaMarcaFila,
+                                                   "6f1d2b9a-3c47-4e85-a0b1-7d2e9c4f5a63"));
   EXPECT_EQ(CZelArqMarcaFila(&m_dono).GetTimeOut(), 60000u) << "the text must match exactly";
   // Spelled out: it is the name a site sets by hand.
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "MarcaFilaEsperaLonga",
-                                    kEsperaLongaMarcaFila),
-            ERROR_SUCCESS);
+  ASSERT_EQ(ERROR_SUCCESS, ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "MarcaFilaEsperaLonga",
+                                                   kEsperaLongaMarcaFila));
 
   pid_t pid = ZelIniciaAjudante("SeguraMarca", {sDir, "188", sSinal});
   ASSERT_TRUE(ZelEsperaArquivo(sSinal + "pronto"));

@@ -51,8 +51,7 @@ TEST(ZelException, ErrnosDoRuntimeSaoNumeradosEmSequencia) {
       {EILSEQ, 0x8004EB01}, {80, 0x8004EB02}, {15, 0x8004EA60}, {26, 0x8004EA60}, {0, 0x8004EA60},
       // This platform numbers these otherwise: they keep the runtime's 36 and 38 to 41.
       {EDEADLK, 0x8004EAFC}, {ENAMETOOLONG, 0x8004EAFD}, {ENOLCK, 0x8004EAFE}, {ENOSYS, 0x8004EAFF},
-      {ENOTEMPTY, 0x8004EB00},
-  };
+      {ENOTEMPTY, 0x8004EB00}};
   for (const auto& [nErrno, u] : pares) EXPECT_EQ(ZelErrnoParaHresult(nErrno), HR(u)) << nErrno;
 }
 

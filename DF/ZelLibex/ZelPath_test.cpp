@@ -32,8 +32,7 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
   const char* const registros[][3] = {
       {"EMP2", "DF", "/dados/emp2"}, {"SODF2", "CB", "/dados/cb"}, {"EMP3", "DF", "/dados/emp3"},
       {"EMP3", "NE", "/outro/ne/"}, {"EMP3", "LF", "/outro/lf/"}, {"EMP4", "DF", "/dados/emp4/"},
-      {"EMP5", "ES", "/dados/estoque"},
-  };
+      {"EMP5", "ES", "/dados/estoque"}};
   for (const auto& r : registros) Registra(r[0], r[1], r[2]);
   struct Caso {
     int nModulo;
@@ -49,8 +48,7 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP1", m_sEmpresa + "VOVIDADI/"}, {ZEL_ZELDATABASE_INFO_PLUS, "SEMCHAVE", ""},
       {1, "SEMCHAVE", ""}, {1, "", ""}, {ZEL_ZELDATABASE_INFO_PLUS, "SODF2", ""}, {23, "SODF2", ""},
       {2, "SODF2", "/dados/cb/"}, {23, "EMP3", "/dados/emp3/NFe/"}, {26, "EMP3", "/dados/emp3/"},
-      {23, "EMP4", "/dados/emp4/NFe/"}, {3, "EMP5", "/dados/estoque/"}, {4, "EMP5", ""}, {999, "EMP5", ""},
-  };
+      {23, "EMP4", "/dados/emp4/NFe/"}, {3, "EMP5", "/dados/estoque/"}, {4, "EMP5", ""}, {999, "EMP5", ""}};
   for (const Caso& c : casos)
     EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(c.nModulo, c.szEmpresa), c.sEsperado) << c.nModulo << c.szEmpresa;
   Registra("EMP5", "", "/dados/padrao");
@@ -87,8 +85,7 @@ TEST_F(ZelPathDiretorios, ComZelSDataBaseOsDiretoriosEAEmpresaLogadaVemDaBibliot
 
 namespace {
 struct Caso {
-  const char* szEntrada;
-  const char* szEsperado;
+  const char *szEntrada, *szEsperado;
 };
 
 void Confere(const char* szFuncao, std::string (*pf)(const std::string&), std::initializer_list<Caso> casos) {
@@ -98,21 +95,17 @@ void Confere(const char* szFuncao, std::string (*pf)(const std::string&), std::i
 
 TEST(ZelPathJunta, UmSoSeparadorEntreAsPartesEPartesAusentesOuVazias) {
   struct Par {
-    const char* szPrimeira;
-    const char* szSegunda;
-    const char* szEsperado;
+    const char *szPrimeira, *szSegunda, *szEsperado;
   };
   // Present but empty parts still follow the rule of the separators; only
   // one of a pair is dropped, and doubled separators inside a part stay.
   const Par pares[] = {
       {nullptr, "b", "b"}, {"a", nullptr, "a"}, {"", "b", "b"}, {"", "/b", "/b"}, {nullptr, nullptr, ""},
       {"a", "", "a/"}, {"a/", "", "a/"}, {"/d", "f.dat", "/d/f.dat"}, {"/d/", "f.dat", "/d/f.dat"},
-      {"/d", "/f.dat", "/d/f.dat"}, {"/d/", "/f.dat", "/d/f.dat"}, {"/d//", "//f", "/d///f"},
-  };
-  for (const Par& p : pares) {
+      {"/d", "/f.dat", "/d/f.dat"}, {"/d/", "/f.dat", "/d/f.dat"}, {"/d//", "//f", "/d///f"}};
+  for (const Par& p : pares)
     EXPECT_EQ(CZelPath::Junta(p.szPrimeira, p.szSegunda), p.szEsperado)
         << (p.szPrimeira ? p.szPrimeira : "null") << " + " << (p.szSegunda ? p.szSegunda : "null");
-  }
   EXPECT_EQ(CZelPath::Junta(std::string("/"), std::string("x")), "/x");
 }
 

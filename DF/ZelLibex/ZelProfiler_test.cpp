@@ -117,9 +117,8 @@ TEST_F(ZelProfilerTeste, RegistroDeInicializacaoSoComControleBEFalhaNoUltimoErro
   std::strcpy(id.reg.szEmpresa, "EMP1");
   std::strcpy(id.reg.szAplicativo, "App");
   // Both numbers are past 16 bits, and come whole.
-  UI4 ul16Bits = 65536;
-  id.reg.ulUsuario = ul16Bits + 4471;
-  id.reg.ulLinhaFonte = ul16Bits + 33;
+  id.reg.ulUsuario = 65536 + 4471;
+  id.reg.ulLinhaFonte = 65536 + 33;
   id.reg.cControle = 'B';
   ZelTraceHR(&id, "F", "A", 1, "hr = x", "hr", E_FAIL);
   id.reg.cControle = 'b';
@@ -251,15 +250,13 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
   }
   const auto linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 2u);
-  EXPECT_EQ(Coluna(linhas[0], "Tipo"), "ENTROU");
-  EXPECT_EQ(Coluna(linhas[0], "Duracao"), "0");
-  EXPECT_EQ(Coluna(linhas[0], "DeltaMemoria"), "0");
-  EXPECT_EQ(Coluna(linhas[0], "Parameter1"), "qtd = 1");
+  const std::tuple<int, const char*, const char*> colunas[] = {
+      {0, "Tipo", "ENTROU"}, {0, "Duracao", "0"}, {0, "DeltaMemoria", "0"}, {0, "Parameter1", "qtd = 1"},
+      {1, "Tipo", "SAIU"}, {1, "ClasseFuncao", "CZelDF_IEx::LeIEHeader"}, {1, "Parameter1", "qtd = 1"}};
+  for (const auto& [i, szColuna, sz] : colunas) EXPECT_EQ(Coluna(linhas[i], szColuna), sz) << i << szColuna;
   EXPECT_TRUE(Contem(linhas[0], "\tp8 = 8\tp9 = 9\t"));
   EXPECT_FALSE(Contem(linhas[0], "p10")) << "nine parameters at most";
   const std::string& sSaida = linhas[1];
-  EXPECT_EQ(Coluna(sSaida, "Tipo"), "SAIU");
-  EXPECT_EQ(Coluna(sSaida, "ClasseFuncao"), "CZelDF_IEx::LeIEHeader");
   EXPECT_GE(std::stoll(Coluna(sSaida, "Duracao")), 40);
   EXPECT_GE(std::stoll(Coluna(sSaida, "DeltaMemoria")), static_cast<long long>(kBytes / 2)) << sSaida;
   EXPECT_GT(std::stoll(Coluna(sSaida, "MemoriaComponente")), 0);
@@ -270,7 +267,6 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
     EXPECT_GT(std::stoll(Coluna(l, "MemoriaDisponivel")), 0) << l;
     EXPECT_LT(std::stoll(Coluna(l, "MemoriaDisponivel")), llTotal) << l;
   }
-  EXPECT_EQ(Coluna(sSaida, "Parameter1"), "qtd = 1");
   const size_t i = linhas[0].find("\t{");
   ASSERT_NE(i, std::string::npos);
   EXPECT_TRUE(Contem(sSaida, linhas[0].substr(i + 1, 38))) << "entry and exit share the GUID";
@@ -279,11 +275,12 @@ TEST_F(ZelProfilerTeste, LinhaDeSaidaMedeDuracaoEMemoria) {
 TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCreateInstance) {
   EscreveLogIni("[Log]\nSaida=1\nZelDataBase=1\n");
   CZelProfilerEmpresa emp("EMP1");
-  {
+  const auto Chama = [&] {
     CZelProfiler prof(&emp);
     prof.Entrada("CZelDF_IEx::KeepAlive", {{"a", "b"}});
     Sleep(20);
-  }
+  };
+  Chama();
   auto linhas = Linhas(LogChamadas());
   ASSERT_EQ(linhas.size(), 1u) << "an exit-only configuration writes only exit lines";
   EXPECT_TRUE(Contem(linhas[0], "\tSAIU\t", "\t0\t0\ta = b\t"));
@@ -302,11 +299,7 @@ TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCre
   // Memory alone measures memory, not time: the duration, two columns
   // before the parameters, stays 0.
   EscreveLogIni("[Log]\nSaida=1\nMemory=1\nZelDataBase=1\n");
-  {
-    CZelProfiler prof(&emp);
-    prof.Entrada("CZelDF_IEx::KeepAlive", {{"a", "b"}});
-    Sleep(20);
-  }
+  Chama();
   std::vector<std::string> campos;
   std::istringstream linha(Linhas(LogChamadas()).back());
   for (std::string s; std::getline(linha, s, '\t');) campos.push_back(s);
