@@ -40,8 +40,7 @@ TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   EXPECT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "NINGUEM", &s), HR(0x81080A5F));
 }
 
-// args: the path of EMP1's X.dat, read-only. 0 when its deletion waited out
-// the 15 intervals it stays so.
+// args: the path of EMP1's X.dat, read-only. 0 when its deletion waited out the 15 intervals it stays so.
 ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
   std::thread libera([&] {
     Sleep(ZelTempoMs(15 * ZelTempo::kIntervaloRetentativaZelDataBase));
@@ -60,7 +59,6 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "FALTA/AUSENTE.dat", 0, true), S_OK)
       << "a file in a missing directory is absent too";
   EXPECT_FALSE(Existe("ZelLogAuditoria.log")) << "an absent file is no deletion";
-
   // Nor do the internal company and the module that asks for no audit (found through the key's default value).
   CZelProfilerEmpresa interna(ZELDATABASE_EMPRESA_INTERNA, 3, 1);
   RegistraEmpresa(ZELDATABASE_EMPRESA_INTERNA, m_sEmpresa);
@@ -83,7 +81,6 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
             "1\t1\t0\tU003\tArquivo \"" + sPath + "\" removido pelo usu\xE1rio \"Maria\"\n" +
                 "1\t1\t0\tU000\tArquivo \"" + sPath + "\" removido sem informa\xE7\xE3o de usu\xE1rio logado\n" +
                 "1\t1\t0\tU65535\tArquivo \"" + sPath + "\" removido durante a convers\xE3o da base de dados\n");
-
   // Numbered names delete each file; flag 1 deletes the data file's control too.
   for (const char* sz : {"LOTE01.dat", "LOTE02.dat", "LOTEAB.dat"}) Escreve(sz, "x");
   ASSERT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "LOTE??.dat", 0, false), S_OK);
@@ -96,7 +93,6 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
     EXPECT_FALSE(Existe("X.dat"));
     EXPECT_EQ(Existe("ZELCTLARQ.dat"), nFlag == 0) << nFlag;
   }
-
   // One that never gives way stays, is reported once and leaves no audit line.
   Escreve("X.dat", "x");
   ASSERT_EQ(chmod(Caminho("X.dat").c_str(), 0444), 0);
@@ -108,7 +104,6 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   const auto erros = Linhas(ArquivoErrosEmpresa());
   ASSERT_EQ(erros.size(), nErros + 1);
   EXPECT_TRUE(erros.back().ends_with("\tErro ao deletar arquivo " + sPath + " DW: 5.\t")) << erros.back();
-
   // A file that refuses deletion for a while goes once it can: 50 attempts wait 49 intervals.
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("ApagaOQueDemoraASerLiberado", "1", {Caminho("X.dat")})), 0);
   EXPECT_FALSE(Existe("X.dat"));
@@ -248,7 +243,6 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   const std::string sAuditoria = ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log"));
   EXPECT_NE(sAuditoria.find("Arquivo \"" + Caminho(kLista) + "\" removido"), std::string::npos) << sAuditoria;
   EXPECT_EQ(sAuditoria.find("A.dat"), std::string::npos) << "the data files were deleted without a log";
-
   // An empty list that lacks the name goes too; a list with other names stays.
   Escreve(kLista, "");
   CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "NADA.dat");
@@ -275,7 +269,6 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   for (const char* sz : {"A.cab", "A.SRK", "a.Tra", kLista.c_str()})
     EXPECT_TRUE(CZelDataBaseControleCriacaoArquivos::NomeSemControle(sz)) << sz;
   EXPECT_FALSE(CZelDataBaseControleCriacaoArquivos::NomeSemControle("A.dat"));
-
   // A damaged list: a text longer than what follows it, and a length prefix cut short.
   for (const std::string& sCauda : {std::string("\x05\0\0\0abc", 7), std::string("\x01\0\0", 3)}) {
     Escreve(kLista, Registro("A.dat") + sCauda);

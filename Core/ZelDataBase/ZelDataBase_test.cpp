@@ -50,15 +50,12 @@ TEST_F(ZelDataBaseTesteV, NomeRepetidoNaoERegistradoEArquivosDeletadosSemArquivo
   EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*"), std::vector<std::string>{"ZelLogAuditoria.log"}) << "no version file";
   EXPECT_TRUE(a.EstaInicializado()) << "live again over an absent file";
   EXPECT_EQ(a.GetQtdRegistros(), 0u);
-
   // The first failure, in name order, stops the deletions.
   Escreve({{"A.dat", std::string(24, 'a')}, {"B.dat", std::string(24, 'b')}});
   ASSERT_EQ(chmod(Caminho("A.dat").c_str(), 0444), 0);
   EXPECT_EQ(db.DeletaArquivos(false), HR(0x810809F2));
   EXPECT_EQ(Bytes("B.dat"), std::string(24, 'b'));
-
-  // A file that outlives its database lets go of it, and its end calls
-  // nothing of it.
+  // A file that outlives its database lets go of it, and its end calls nothing of it.
   auto pOutra = std::make_unique<CBaseTeste>();
   CZelFile<REG_TESTE> sozinho("S.dat", pOutra.get());
   EXPECT_EQ(sozinho.GetDataBase(), pOutra.get());

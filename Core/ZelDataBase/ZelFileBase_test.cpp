@@ -41,7 +41,6 @@ TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatadaESemBloqu
   EXPECT_TRUE(arq.ExisteArquivo());
   EXPECT_EQ(Bytes("NOVO.dat"), "");
   EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao);
-
   // The same mode again is kept; another one reopens, without the writer's share lock.
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
   CFile outro;
@@ -49,7 +48,6 @@ TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatadaESemBloqu
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio), S_OK);
   EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
   EXPECT_TRUE(outro.Open(Caminho("NOVO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
-
   // A database that reads without locks does so whatever mode is asked.
   Escreve("X.dat", std::string(24, 'a'));
   CBaseTeste semBloqueio;
@@ -84,7 +82,6 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
   ASSERT_EQ(com.Grava(uiPos, Reg(3, 3)), S_OK);
   EXPECT_EQ(uiPos, 3u);
   EXPECT_EQ(Bytes("COM.dat"), sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 9), Reg(3, 3)}));
-
   // Index, rewrite, transfer and list files never have one.
   CBaseTeste semControle;
   CZelFileBase cab("H.cab", &semControle), srk("H.srk", &semControle), tra("H.tra", &semControle),

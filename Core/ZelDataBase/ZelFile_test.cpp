@@ -86,7 +86,6 @@ TEST_F(ZelFileTeste, AnexarCriaOArquivoNaPosicao1EGravaByteAByte) {
   ASSERT_EQ(a.arq.GravaColecao(uiPos, {Reg(20, 2), Reg(30, 3)}), S_OK);
   EXPECT_EQ(uiPos, 2u);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(10, 1), Reg(20, 2), Reg(30, 3)}));
-
   // Position count + 1 is refused; two records at count overwrite one and append one.
   EXPECT_EQ(Grava(a.arq, 4, Reg(40, 4)), HR(0x810809DB));
   uiPos = 3;
@@ -95,7 +94,6 @@ TEST_F(ZelFileTeste, AnexarCriaOArquivoNaPosicao1EGravaByteAByte) {
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(10, 1), Reg(20, 2), Reg(31, 5), Reg(40, 6)}));
   EXPECT_EQ(Posicao(a.arq, 30), 0u) << "the overwritten key left the index";
   EXPECT_EQ(Posicao(a.arq, 31), 3u);
-
   // The next user loads what was written, once this one lets go (two writers exclude each other).
   Aberto b(true, HR(0x80043EEE));
   a.db.Finaliza();
@@ -128,12 +126,10 @@ TEST_F(ZelFileTeste, RegrasDoIndice) {
   std::vector<ZelUInt> aLista{5};
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{999}, &aLista, 0), S_OK);
   EXPECT_EQ(aLista, std::vector<ZelUInt>{5});
-
   // Record j of an append at 0 carries the key of position j; an overwrite in place keeps each record's key.
   EXPECT_EQ(GravaColecao(a.arq, 0, {Reg(3, 3), Reg(1, 4)}), HR(0x81080AAD));
   EXPECT_EQ(GravaColecao(a.arq, 1, {Reg(1, 4), Reg(2, 5)}), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 4), Reg(2, 5)}));
-
   // A text key is looked up by its CRC-64.
   ASSERT_EQ(a.arq.IncluiIndex(+[](const REG_TESTE* p, ZelUInt) -> ZelUInt { return p->ullB; }, 1, false, true), S_OK);
   REG_TESTE r3 = Reg(3, 3);
@@ -171,7 +167,6 @@ TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoe
   CZelIndiceChaves mapa = a.arq.MontaIndiceRepetido(&CBaseTeste::GetChaveIndex, 1);
   EXPECT_EQ(mapa.Posicoes(5), (std::vector<ZelUInt>{1, 4}));
   EXPECT_EQ(mapa.Posicoes(0), std::vector<ZelUInt>{2});
-
   // Only the next column is taken; a refused one adds nothing.
   EXPECT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 2, mapa), HR(0x81080AA9));
   EXPECT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 0, mapa), HR(0x81080AA9));
@@ -181,7 +176,6 @@ TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoe
       << "a column with no index is a failure like any other";
   ASSERT_EQ(a.arq.IncluiIndexMontado(&CBaseTeste::GetChaveIndex, 1, std::move(mapa)), S_OK);
   EXPECT_EQ(Posicoes(a.arq, 5, 1), (std::vector<ZelUInt>{1, 4}));
-
   // Later writes keep it up, as a repeatable index that takes key 0.
   ASSERT_EQ(Grava(a.arq, 1, Reg(0, 8)), S_OK);
   ASSERT_EQ(Grava(a.arq, 0, Reg(7, 9)), S_OK);
@@ -212,7 +206,6 @@ TEST_F(ZelFileTeste, LeituraDeColecaoSetConteudoQueRenumeraSemIndicePonteirosERe
   EXPECT_EQ(a.arq.ExisteIndex(ZelUInt{3}, &uiAchada, 0), HR(0x81080AA9)) << "indexes are gone";
   ASSERT_EQ(a.arq.IncluiIndex(&a.db, 0), S_OK);
   EXPECT_EQ(Posicao(a.arq, 3), 1u);
-
   // Pointers only once the database allows them.
   EXPECT_EQ(a.arq.GetPtrRegistros(), nullptr);
   a.db.HabilitaAcessoPonteiros();
@@ -233,8 +226,7 @@ TEST_F(ZelFileTeste, LeituraDeColecaoSetConteudoQueRenumeraSemIndicePonteirosERe
   EXPECT_EQ(a.arq.SetArrayData(2 * sizeof(REG_TESTE), sCru.data() + 2 * sizeof(REG_TESTE)), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(5, 5), Reg(1, 1)}));
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
-  // As many records, differing only in the last one's last field, is a change
-  // (and so is going back).
+  // As many records, differing only in the last one's last field, is a change (and so is going back).
   REG_TESTE fim = Reg(1, 1);
   fim.ullB = 8;
   ASSERT_EQ(a.arq.SetConteudo({Reg(5, 5), fim}), S_OK);
@@ -281,8 +273,7 @@ TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
   ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
   EXPECT_FALSE(Existe("DADOS.dat"));
   EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
-  // A sibling of no whole record still takes the place: the rename is done,
-  // and only the reload's failure is logged.
+  // A sibling of no whole record still takes the place: the rename is done, and only the reload's failure is logged.
   Escreve("dados.TRA", "12345");
   EXPECT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
   EXPECT_EQ(Bytes("DADOS.dat"), "12345");
@@ -360,7 +351,6 @@ TEST_F(ZelFileTeste, LacoDeGravacaoTentaCinquentaVezesEParaNaFatal) {
   ASSERT_EQ(Grava(a.arq, 0, Reg(1, 1)), S_OK);
   EXPECT_EQ(Grava(a.arq, 0, Reg(1, 2)), HR(0x81080AAD));
   EXPECT_EQ(LinhasCom("\thr = GravaRegistros(uiPosicao, aRegistros)\t"), 1) << "a fatal error is not retried";
-
   // A full disk is retried; with no log line then, a helper at a tenth of real time times the 49 waits.
   a.arq.FechaArquivo();
   pid_t pid = ZelIniciaAjudanteEmEscala("GravaComDiscoCheio", "0.1");

@@ -180,7 +180,6 @@ TEST_F(ZelArqExTeste, ArquivoVazioGanhaCabecalhoEGravarAlemDoFimFalha) {
   EXPECT_EQ(Grava(arq, 'z', &lPos), 2676);
   EXPECT_EQ(1, LinhasErroCom("\thr = -2147218828" + sPosicao + "negativa\tArquivo = " + sPath + sGravacao + "-1\t"));
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a')) << "failed writes leave the file alone";
-
   // A file that holds only its header keeps what the header holds.
   const std::string sCabecalho = Escreve(m_sDir + "CABECALHO.DAT", Reg('h'));
   Aberto cabecalho(sCabecalho, 'G');
@@ -231,7 +230,6 @@ TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "DFIETEXT.DAT"), Zeros(1));
   const std::string sListados = Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo) + Controle("DFIETEXT.DAT");
   EXPECT_EQ(ZelLeArquivoInteiro(sControle), sListados);
-
   // Listed once, deleted since: never created again.
   ASSERT_EQ(arq.Fecha(), 0);
   ASSERT_EQ(ZelExcluiArquivo(sPath), ERROR_SUCCESS);
@@ -488,11 +486,9 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
   ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Registro(arq, d + 1), Reg('n'));
   arq.Fecha();
-
   // Without a view, nothing is read ahead.
   Aberto semVista(sPath);
   EXPECT_EQ(Adianta(semVista, {{K(Em(19, 0)), kTamanho}}), 0u);
-
   // The limit: 8 MB in all.
   const std::string sGrande = Escreve(m_sDir + "GRANDE.DAT", std::string(10u << 20, 'g'));
   CZelArqEx grande;
@@ -516,13 +512,11 @@ TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   EXPECT_EQ(arq.Abre(sSomenteLeitura, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Le(arq, 0), Reg('r'));
   ZelDefineSomenteLeitura(sSomenteLeitura, false);
-
   // A position before the start, and a read the system refuses (this
   // process's memory at address 0), are failures, not the end of a file.
   EXPECT_EQ(Le(arq, -1), "erro 16012");
   Aberto memoria("/proc/self/mem");
   EXPECT_EQ(Le(memoria, 0), "erro 16039");
-
   // A path longer than the platform's limit is cut at 259 characters.
   const std::string sLongo = m_sDir + std::string(300, 'n');
   EXPECT_EQ(arq.Abre(sLongo, 'L', kTamanho, 0, FALSE), 16055);
@@ -575,7 +569,6 @@ TEST_F(ZelArqExTeste, AbreAdiaNoMesmoCaminhoEFechaOAntigoEAbreLogoEmOutro) {
   Aberto escritor(sOutro, 'G');
   ASSERT_EQ(GravaEm(escritor, 'n', 1), 1);
   EXPECT_EQ(Le(arq, 1), Reg('n')) << "the object follows the new file's generation";
-
   // Leaving a file is no write to it: another reader's young cache of it stays.
   Aberto leitor(sUm);
   ASSERT_EQ(Le(leitor, 1), Reg('u'));
@@ -616,7 +609,6 @@ TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIEHDR.crbkp"));
   EXPECT_EQ(ZelLeArquivoInteiro(sMarcas + "DFIEHDR.crbkp"), "");
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "ZELCTLARQ.crbkp")) << "the control file's header is record 0 too";
-
   // Only record 0 leaves a marker.
   CZelArqEx outro;
   const std::string sOutro = AbreDados(outro, "DFIECMP.DAT");
@@ -626,7 +618,6 @@ TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
   EXPECT_TRUE(ZelExisteArquivo(sMarcas + "DFIECMP.crbkp"));
   EXPECT_EQ(ZelLeArquivoInteiro(sOutro), Reg('z') + Reg('a'));
   ASSERT_EQ(GravaZero(outro, 'z'), 0) << "an existing marker is left as it is";
-
   // One already there in any case stays as it is.
   Escreve(sMarcas + "existe.CRBKP", "guardado");
   CZelArqEx existe;
@@ -672,7 +663,6 @@ TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLogaEDiretorioSoUmNivel) {
   EXPECT_EQ(LinhasErroCom("\tCZelArqEx::GravaZero\t"), 1);
   const std::string sLog = "\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t";
   EXPECT_EQ(LinhasErroCom(sLog), 1);
-
   // A company directory whose parent is missing: only the last level is created.
   Texto("\\Empresas\\EMPB", "DF", m_sBase + "falta/dados");
   CZelPath::ReleConfiguracao();
@@ -767,9 +757,8 @@ TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) 
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a') + Reg('b'));
 }
 
-// Behind the process's back a young cache still answers; a write that
-// happened in any object of the process, or the cache's age, makes a reader
-// look again. Failed writes leave every cache alone.
+// Behind the process's back a young cache still answers; a write that happened in any object of the process, or the
+// cache's age, makes a reader look again. Failed writes leave every cache alone.
 TEST_F(ZelArqExTeste, CacheEnvelheceComGravacaoFeitaNoProcessoOuComAIdade) {
   const std::string sPath = Escreve(m_sDir + "CACHE.DAT", Zeros(kTamanho) + Reg('a') + Reg('b'));
   CZelArqExFalho escritor;
@@ -840,10 +829,8 @@ TEST_F(ZelArqExTeste, ControleSeguradoDaCompartilhamentoEETentadoDeNovoDepoisDeU
   EXPECT_EQ(arq.Abre(sRecusado, 'G', kTamanho, 1, TRUE), 16110);
   EXPECT_FALSE(ZelExisteArquivo(sRecusado));
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "ZELCTLARQ.dat"), sControle);
-
-  // In real time the first 200 attempts take two seconds and the second
-  // round ends two seconds after the pause; the control file is let go in
-  // between, so only the second round can get it.
+  // In real time the first 200 attempts take two seconds and the second round ends two seconds after the pause; the
+  // control file is let go in between, so only the second round can get it.
   const std::string sSinal = ZelNovoDiretorio("controle-preso");
   pid_t pid = ZelIniciaAjudanteEmEscala("CriaComControlePreso", "1", {m_sDir, sSinal});
   ASSERT_TRUE(ZelEsperaArquivo(sSinal + "comecou"));

@@ -16,8 +16,7 @@ namespace {
 constexpr unsigned long kVoviDadi = IZelArqMarcaEnum::VoviDadi;
 constexpr int kTimeOutVoviDadi = static_cast<int>(0x800400FDu);
 
-// args: directory, kind, signal directory. Holds the marker, announced by
-// "pronto", until "solta" appears.
+// args: directory, kind, signal directory. Holds the marker, announced by "pronto", until "solta" appears.
 ZEL_AJUDANTE(SeguraMarca) {
   CZelArqMarcaFila marca;
   if (marca.Marca(args.at(0), std::stoul(args.at(1)), "DF") != 0) return 2;
@@ -74,7 +73,6 @@ TEST(ZelArqMarcaFilaNome, CrcDosBytesDoCaminhoEOTipoECodigosDeTempoEsgotado) {
   // No case folding: another spelling is another marker.
   EXPECT_EQ(CZelArqMarcaFila::NomeMutex("/dados/emp1/VOVIDADI/", 188),
             "{1E80C536-B97F-4642-AC9D-E11BD3E07233} 2908847854 188");
-
   // 0 too has a code of failure: a time-out never reads as success.
   const std::pair<unsigned long, int> codigos[] = {{kVoviDadi, 253}, {188, 188}, {310, 310}, {311, 3651}, {0, 3651}};
   for (const auto& [ul, n] : codigos) EXPECT_EQ(IZelArqMarcaEnum::CodeFailed(ul), n) << ul;

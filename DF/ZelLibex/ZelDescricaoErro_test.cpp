@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 TEST(ZelDescricaoErro, NomesDosCodigos) {
-  // 0x800A0258 starts a custom range and is no code; a range's first value
-  // keeps its own name, a marker without a code of its own (OLE_E_LAST) stays,
-  // and 0x80040110 and 0x80040170 are of families the service does not name.
+  // 0x800A0258 starts a custom range and is no code; a range's first value keeps its own name, a marker without a code
+  // of its own (OLE_E_LAST) stays, and 0x80040110 and 0x80040170 are of families the service does not name.
   const std::pair<uint32_t, const char*> casos[] = {
       {0, "S_OK"}, {0x80004001, "E_NOTIMPL"}, {0x80040154, "REGDB_E_CLASSNOTREG"},
       {0x80010108, "RPC_E_DISCONNECTED"}, {0x81080A04, ""}, {0x800A0005, "CTL_E_ILLEGALFUNCTIONCALL"},
@@ -26,9 +25,7 @@ TEST(ZelDescricaoErro, FacilidadesNomesDeCodigoETexto) {
   for (const auto& [n, s] : facilidades) EXPECT_EQ(GetDescricao_FACILITY(n), s) << n;
   EXPECT_EQ(GetDescricao_FACILITY(236).rfind("ZEL_FACILITY_", 0), 0u);
   EXPECT_EQ(GetDescricao_FACILITY(270).rfind("ZEL_FACILITY_", 0), 0u);
-
-  // A code's name only outside FACILITY_ITF and the suite's facilities,
-  // which the message library claims.
+  // A code's name only outside FACILITY_ITF and the suite's facilities, which the message library claims.
   const std::pair<HRESULT, const char*> codigos[] = {
       {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "ERROR_FILE_NOT_FOUND"}, {HR(0x80040002), ""}, {HR(0x81080002), ""},
       {RPC_X_NULL_REF_POINTER, "RPC_X_NULL_REF_POINTER"}, {S_OK, "ERROR_SUCCESS"}};

@@ -38,8 +38,7 @@ TEST(ZelException, CadaTipoDeExcecaoTemSeuCodigo) {
   EXPECT_EQ(Traduz([] { throw CZelExceptionEx(HR(0x80043EEE)); }), HR(0x80043EEE));
   EXPECT_EQ(Traduz([] { throw _com_error(E_ACCESSDENIED); }), E_ACCESSDENIED);
   EXPECT_EQ(Traduz([] { throw static_cast<long>(HR(0x8004EAF0)); }), HR(0x8004EAF0));
-  // Only a long carries its value: an int is just another exception, or a
-  // thrown 0 would read as success.
+  // Only a long carries its value: an int is just another exception, or a thrown 0 would read as success.
   EXPECT_EQ(Traduz([] { throw 0; }), HR(0x8004EA66));
   EXPECT_EQ(Traduz([] { throw static_cast<int>(HR(0x8004EAF0)); }), HR(0x8004EA66));
 }

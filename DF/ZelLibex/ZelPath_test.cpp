@@ -39,10 +39,9 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
     const char* szEmpresa;
     std::string sEsperado;
   };
-  // Vovi Dadi, the NFe and the books use the DF value; the fixture's company
-  // already ends in a separator, which is not doubled. Nothing is registered
-  // for FN (4); 999 is outside the catalogue: it names the key's default
-  // value, absent here.
+  // Vovi Dadi, the NFe and the books use the DF value; the fixture's company already ends in a separator, which is not
+  // doubled. Nothing is registered for FN (4); 999 is outside the catalogue: it names the key's default value, absent
+  // here.
   const Caso casos[] = {
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP2", "/dados/emp2/VOVIDADI/"}, {1, "EMP2", "/dados/emp2/"},
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP1", m_sEmpresa + "VOVIDADI/"}, {ZEL_ZELDATABASE_INFO_PLUS, "SEMCHAVE", ""},
@@ -54,7 +53,6 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
   Registra("EMP5", "", "/dados/padrao");
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(999, "EMP5"), "/dados/padrao/");
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(3, "EMP5", "OUTRAMAQUINA"), "");
-
   // By the module's code, through the catalogue, without case.
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(std::string("es"), "EMP5"), "/dados/estoque/");
   EXPECT_EQ(CZelPath::GetDiretorioDadosModulo(std::string("DF"), "EMP1"), m_sEmpresa);

@@ -68,7 +68,6 @@ TEST_F(ZelProfilerTeste, PrimeiroErroDoMesCriaArquivoComCabecalhoDaEmpresaOuDosP
   ASSERT_EQ(linhas.size(), 4u);
   EXPECT_TRUE(Contem(linhas[2], "\tEEMP1\tU042\tS-294967296\tT"));
   EXPECT_TRUE(Contem(linhas[3], "\tEEMP1\tU007\tS00000007\tT"));
-
   // Without a company, to the programs' file in the modules' directory.
   ZelGravaLinhaErro(nullptr, "main", "Tolvan", 1, "texto %d", 42);
   sCaminho = ArquivoErrosProgramas();
@@ -86,8 +85,7 @@ TEST_F(ZelProfilerTeste, LinhasSoletramOCodigoEmWindows1252OInteiroEAPosicaoDeAr
   EXPECT_TRUE(Contem(s, "hr = pfInSEHFuncao()\thr = 0X8000FFFF ", "\tSEVERITY = 1 SEVERITY_ERROR\t",
                      "\tFACILITY = 0 FACILITY_NULL\t", "\tCODE = 65535 "));
   EXPECT_TRUE(s.ends_with("\tDescri\xE7\xE3o = E_UNEXPECTED")) << s;
-  // Facility 264 has the suite's name and, the message library claiming
-  // it, no symbolic name.
+  // Facility 264 has the suite's name and, the message library claiming it, no symbolic name.
   s = ZelFormataErroHR("hr = x", "hr", HR(0x81080A04));
   EXPECT_TRUE(Contem(s, "\tFACILITY = 264 ZEL_FACILITY_CR_CORE\t", "\tCODE = 2564 \t"));
   EXPECT_TRUE(s.ends_with("\tDescri\xE7\xE3o = ")) << s;
@@ -225,8 +223,7 @@ TEST(ZelLogConfig, RegrasDasChavesEChaveRepetidaValeAPrimeira) {
 }
 
 namespace {
-// The value of a column of a call-log line, by the header's names (every
-// optional column of these lines is present).
+// The value of a column of a call-log line, by the header's names (every optional column of these lines is present).
 std::string Coluna(const std::string& sLinha, const std::string& sNome) {
   std::istringstream nomes(kCabecalhoLogChamadas), valores(sLinha);
   for (std::string n, v; std::getline(nomes, n, '\t') && std::getline(valores, v, '\t');)
@@ -295,9 +292,7 @@ TEST_F(ZelProfilerTeste, SaidaSemPerformanceNemMemoryTemZerosEAtivacaoSoComCoCre
   // An activation line has its own GUID.
   EXPECT_TRUE(Contem(linhas[1], "\tCZelDF_IEx::Cria\t{", "\tCOCREATE\t",
                      "\t0\t0\tProgID = Zel.Outro.1\tModulo = ZelOutro.dll\t"));
-
-  // Memory alone measures memory, not time: the duration, two columns
-  // before the parameters, stays 0.
+  // Memory alone measures memory, not time: the duration, two columns before the parameters, stays 0.
   EscreveLogIni("[Log]\nSaida=1\nMemory=1\nZelDataBase=1\n");
   Chama();
   std::vector<std::string> campos;
