@@ -709,39 +709,32 @@ int64_t SegundosUltimaGravacao(const std::string& sPath) {
 // the others stop at the first. Failed writes leave the file alone.
 TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) {
   const std::string sPath = Escreve(m_sDir + "REPETE.DAT", Zeros(kTamanho) + Reg('a'));
-  struct Caso {
-    int nCausa, iCodigo, nTentativas;
-  };
-  const Caso aberturas[] = {
-      {CFileException::sharingViolation, 16110, 200}, {CFileException::lockViolation, 16128, 200},
-      {CFileException::diskFull, 16136, 200}, {CFileException::tooManyOpenFiles, 16071, 200},
-      {CFileException::accessDenied, 16080, 200}, {CFileException::genericException, 16144, 200},
-      {CFileException::badPath, 16063, 1}, {CFileException::invalidFile, 16098, 1},
-      {CFileException::directoryFull, 16101, 1}, {CFileException::fileNotFound, 16055, 1}};
-  for (const Caso& c : aberturas) {
-    SCOPED_TRACE("open, cause " + std::to_string(c.nCausa));
+  using E = CFileException;
+  const std::tuple<int, int, int> aberturas[] = {
+      {E::sharingViolation, 16110, 200}, {E::lockViolation, 16128, 200}, {E::diskFull, 16136, 200},
+      {E::tooManyOpenFiles, 16071, 200}, {E::accessDenied, 16080, 200}, {E::genericException, 16144, 200},
+      {E::badPath, 16063, 1}, {E::invalidFile, 16098, 1}, {E::directoryFull, 16101, 1}, {E::fileNotFound, 16055, 1}};
+  for (const auto& [nCausa, iCodigo, nTentativas] : aberturas) {
+    SCOPED_TRACE("open, cause " + std::to_string(nCausa));
     CZelArqExFalho arq;
-    arq.m_abertura = {1000, c.nCausa};
-    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), c.iCodigo);
-    EXPECT_EQ(arq.m_nAberturas, c.nTentativas);
+    arq.m_abertura = {1000, nCausa};
+    EXPECT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), iCodigo);
+    EXPECT_EQ(arq.m_nAberturas, nTentativas);
     EXPECT_FALSE(arq.EstaAberto());
   }
-  const Caso gravacoes[] = {
-      {CFileException::sharingViolation, 16110, 200}, {CFileException::lockViolation, 16128, 200},
-      {CFileException::diskFull, 16136, 200}, {CFileException::accessDenied, 16080, 200},
-      {CFileException::genericException, 16144, 200}, {CFileException::hardIO, 16039, 1},
-      {CFileException::badPath, 16063, 1}, {CFileException::endOfFile, 16021, 1},
-      {CFileException::badSeek, 16012, 1}, {CFileException::fileNotFound, 16055, 1},
-      {CFileException::invalidFile, 16098, 1}};
-  for (const Caso& c : gravacoes) {
+  const std::tuple<int, int, int> gravacoes[] = {
+      {E::sharingViolation, 16110, 200}, {E::lockViolation, 16128, 200}, {E::diskFull, 16136, 200},
+      {E::accessDenied, 16080, 200}, {E::genericException, 16144, 200}, {E::hardIO, 16039, 1}, {E::badPath, 16063, 1},
+      {E::endOfFile, 16021, 1}, {E::badSeek, 16012, 1}, {E::fileNotFound, 16055, 1}, {E::invalidFile, 16098, 1}};
+  for (const auto& [nCausa, iCodigo, nTentativas] : gravacoes) {
     for (bool bZero : {false, true}) {
-      SCOPED_TRACE(std::string(bZero ? "GravaZero" : "Grava") + ", cause " + std::to_string(c.nCausa));
+      SCOPED_TRACE(std::string(bZero ? "GravaZero" : "Grava") + ", cause " + std::to_string(nCausa));
       CZelArqExFalho arq;
       ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
-      arq.m_escrita = {1000, c.nCausa};
+      arq.m_escrita = {1000, nCausa};
       LONG lPos = 1;
-      EXPECT_EQ(bZero ? GravaZero(arq, 'z') : Grava(arq, 'z', &lPos), c.iCodigo);
-      EXPECT_EQ(arq.m_nEscritas, c.nTentativas);
+      EXPECT_EQ(bZero ? GravaZero(arq, 'z') : Grava(arq, 'z', &lPos), iCodigo);
+      EXPECT_EQ(arq.m_nEscritas, nTentativas);
     }
   }
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), Zeros(kTamanho) + Reg('a'));
