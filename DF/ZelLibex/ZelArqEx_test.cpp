@@ -453,9 +453,8 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
   CZelArqEx arq;
   arq.LePorVista(true);
   ASSERT_EQ(arq.Abre(sPath, 'L', kTamanho, 0, TRUE), 0);
-  EXPECT_EQ(Adianta(arq, {{K(a + 1), 2 * kTamanho}, {K(a), kTamanho}, {K(b), 10 * kTamanho}, {K(b + 5), kTamanho},
-                          {K(u), 2 * kTamanho}, {-5, 10}, {K(c), 0}}),
-            2u);
+  EXPECT_EQ(2u, Adianta(arq, {{K(a + 1), 2 * kTamanho}, {K(a), kTamanho}, {K(b), 10 * kTamanho}, {K(b + 5), kTamanho},
+                              {K(u), 2 * kTamanho}, {-5, 10}, {K(c), 0}}));
   for (LONG lPos : {a, b + 9, c}) TrocaEm(sPath, lPos, 'Z');
   EXPECT_EQ(Registro(arq, a, 3), Antigo(a) + Antigo(a + 1) + Antigo(a + 2)) << "as read ahead";
   EXPECT_EQ(Registro(arq, b + 9), Antigo(b + 9));
@@ -480,9 +479,8 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
   EXPECT_EQ(Registro(arq, d + 1), Antigo(d + 1));
   arq.Fecha();
   // Replaced while closed, and opened again for writing: read as it is now.
-  std::string sNovo;
-  for (LONG i = 0; i < nRegistros; ++i) sNovo += Reg('n');
-  ASSERT_EQ(std::rename(Escreve(m_sDir + "NOVO.TMP", sNovo).c_str(), sPath.c_str()), 0);
+  const std::string sNovo = Escreve(m_sDir + "NOVO.TMP", std::string(size_t{1} * nRegistros * kTamanho, 'n'));
+  ASSERT_EQ(std::rename(sNovo.c_str(), sPath.c_str()), 0);
   ASSERT_EQ(arq.Abre(sPath, 'G', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Registro(arq, d + 1), Reg('n'));
   arq.Fecha();
@@ -500,11 +498,10 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
 
 TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   CZelArqEx arq;
-  EXPECT_EQ(arq.Abre("", 'L', kTamanho, 1, TRUE), 16179);
-  EXPECT_EQ(arq.Abre(m_sDir + "X.DAT", 'X', kTamanho, 1, TRUE), 3716);
-  EXPECT_EQ(arq.Abre(m_sDir + "nao/existe/X.DAT", 'G', kTamanho, 1, TRUE), 16063);
-  EXPECT_EQ(arq.Abre(m_sDir, 'L', kTamanho, 0, TRUE), 16080) << "a directory";
-  EXPECT_EQ(arq.Abre(m_sDir + "sem/", 'L', kTamanho, 1, TRUE), 16063);
+  const std::tuple<std::string, char, int, int> invalidos[] = {
+      {"", 'L', 1, 16179}, {m_sDir + "X.DAT", 'X', 1, 3716}, {m_sDir + "nao/existe/X.DAT", 'G', 1, 16063},
+      {m_sDir, 'L', 0, 16080}, {m_sDir + "sem/", 'L', 1, 16063}};
+  for (const auto& [s, c, iCria, iCodigo] : invalidos) EXPECT_EQ(arq.Abre(s, c, kTamanho, iCria, TRUE), iCodigo) << s;
 
   const std::string sSomenteLeitura = Escreve(m_sDir + "RO.DAT", Reg('r'));
   ASSERT_EQ(ZelDefineSomenteLeitura(sSomenteLeitura, true), ERROR_SUCCESS);
