@@ -30,9 +30,7 @@ TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatadaESemBloqu
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_EQ(vinc.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
   EXPECT_TRUE(vinc.ExisteArquivo());
-  auto aNomes = ZelListaArquivos(m_sEmpresa, "dfievinc.*");
-  ASSERT_EQ(aNomes.size(), 1u);
-  EXPECT_EQ(aNomes[0], "DFIEVINC.dat");
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "dfievinc.*"), std::vector<std::string>{"DFIEVINC.dat"});
   EXPECT_EQ(arq.GetNomeArquivo(), "NOVO.dat");
   EXPECT_EQ(arq.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
   EXPECT_FALSE(arq.ExisteArquivo());
@@ -106,14 +104,11 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
 
 TEST_F(ZelFileBaseTeste, IrmaosDeReescritaImpedemOInicio) {
   Escreve({{"A.dat", ""}, {"A.tra", ""}, {"B.dat", ""}, {"B.srk", ""}});
-  {
+  for (const auto& [szNome, u] : {std::pair{"A.dat", 0x810809CBu}, {"B.dat", 0x81080D05u}}) {
     CBaseTeste db;
-    CZelFile<REG_TESTE> a("A.dat", &db);
-    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x810809CB));
+    CZelFile<REG_TESTE> arq(szNome, &db);
+    EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(u)) << szNome;
   }
-  CBaseTeste db;
-  CZelFile<REG_TESTE> b("B.dat", &db);
-  EXPECT_EQ(db.Inicializa("EMP1", 1, 1), HR(0x81080D05));
   // Logged at every level it passed, from where it began.
   std::string sCadeia;
   for (const std::string& l : Linhas(ArquivoErrosEmpresa())) {
@@ -163,18 +158,14 @@ TEST_F(ZelFileBaseTeste, GravacaoTentaCinquentaVezesSoAsFalhasPassageiras) {
 TEST_F(ZelFileBaseTeste, MapaDasExcecoesDeArquivo) {
   CBaseTeste db;
   CZelFileBase arq("M.dat", &db);
+  using E = CFileException;
   const std::tuple<int, uint32_t, const char*> aCausas[] = {
-      {CFileException::endOfFile, 0x80043E95u, "eEndOfFile"},
-      {CFileException::badSeek, 0x80043E8Cu, "eBadSeek"},
-      {CFileException::hardIO, 0x80043EA7u, "eHardIO"},
-      {CFileException::fileNotFound, 0x80043EB7u, "eFileNotFound"},
-      {CFileException::badPath, 0x80043EBFu, "eBadPath"},
-      {CFileException::accessDenied, 0x80043ED0u, "eAccessDenied"},
-      {CFileException::invalidFile, 0x80043EE2u, "eInvalidFile"},
-      {CFileException::sharingViolation, 0x80043EEEu, "eSharingViolation"},
-      {CFileException::lockViolation, 0x80043F00u, "eLockViolation"},
-      {CFileException::diskFull, 0x80043F08u, "eDiskFull"},
-      {CFileException::removeCurrentDir, 0x80043F10u, "eZelGenericError"}};
+      {E::endOfFile, 0x80043E95u, "eEndOfFile"}, {E::badSeek, 0x80043E8Cu, "eBadSeek"},
+      {E::hardIO, 0x80043EA7u, "eHardIO"}, {E::fileNotFound, 0x80043EB7u, "eFileNotFound"},
+      {E::badPath, 0x80043EBFu, "eBadPath"}, {E::accessDenied, 0x80043ED0u, "eAccessDenied"},
+      {E::invalidFile, 0x80043EE2u, "eInvalidFile"}, {E::sharingViolation, 0x80043EEEu, "eSharingViolation"},
+      {E::lockViolation, 0x80043F00u, "eLockViolation"}, {E::diskFull, 0x80043F08u, "eDiskFull"},
+      {E::removeCurrentDir, 0x80043F10u, "eZelGenericError"}};
   for (const auto& [nCausa, u, szNome] : aCausas) {
     SCOPED_TRACE(szNome);
     CFileException ex(nCausa);

@@ -20,11 +20,7 @@ constexpr LONG kTamanho = 48;
 std::string Reg(char c) { return std::string(kTamanho, c); }
 std::string Zeros(size_t n) { return std::string(n, '\0'); }
 // A record of the control file: the name, zero-padded to 32 bytes.
-std::string Controle(const std::string& sNome) {
-  std::string s = sNome.substr(0, 31);
-  s.resize(32, '\0');
-  return s;
-}
+std::string Controle(const std::string& sNome) { return (sNome.substr(0, 31) + Zeros(32)).substr(0, 32); }
 // Writes the bytes through the platform, as another program would.
 std::string Escreve(const std::string& sCaminho, const std::string& sBytes) {
   CFile f;
@@ -630,7 +626,7 @@ TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
 ZEL_AJUDANTE(ReleChavesNoPrazo) {
   CZelArqEx arq;
   if (arq.Abre(args.at(0), 'G', kTamanho, 0, TRUE) != 0) return 2;
-  std::string z = Zeros(kTamanho);
+  const std::string z = Zeros(kTamanho);
   const std::string sMarca = CZelPath::GetPai(CZelPath::GetDiretorio(args.at(0))) + "BackupCRZel/PRAZO.crbkp";
   if (arq.GravaZero(z.data(), kTamanho) != 0 || ZelExisteArquivo(sMarca)) return 3;
   ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "HabilitaArquivoCRBackup", 1);
