@@ -424,17 +424,14 @@ TEST_F(ZelDataBaseUtilTeste, GravacaoMarcaComOTipoDaBase) {
 // Changes are marked while a backup runs with marking enabled (both switches),
 // or always when asked; one backup switch alone marks nothing.
 TEST_F(ZelDataBaseUtilTeste, MudancasSoSaoMarcadasComAsDuasChavesDoBackupOuASempre) {
-  const struct {
-    DWORD dwHabilita, dwBackup, dwSempre;
-    bool bMarca;
-  } casos[] = {{0, 0, 0, false}, {1, 0, 0, false}, {0, 1, 0, false}, {1, 1, 0, true}, {0, 0, 1, true}};
-  for (const auto& c : casos) {
-    for (const auto& [szNome, dw] :
-         {std::pair("HabilitaMarcaMutexZelBackup", c.dwHabilita), std::pair(kMarcadorBackupZel, c.dwBackup),
-          std::pair(kMarcadorMarcaSempre, c.dwSempre)})
-      Dword(szNome, dw);
+  const std::tuple<DWORD, DWORD, DWORD, bool> casos[] = {
+      {0, 0, 0, false}, {1, 0, 0, false}, {0, 1, 0, false}, {1, 1, 0, true}, {0, 0, 1, true}};
+  for (const auto& [dwHabilita, dwBackup, dwSempre, bMarca] : casos) {
+    Dword("HabilitaMarcaMutexZelBackup", dwHabilita);
+    Dword(kMarcadorBackupZel, dwBackup);
+    Dword(kMarcadorMarcaSempre, dwSempre);
     CZelDataBaseUtil::ReleCondicaoMarca();
-    EXPECT_EQ(CZelDataBaseUtil::DeveMarcarMudancas(), c.bMarca) << c.dwHabilita << c.dwBackup << c.dwSempre;
+    EXPECT_EQ(CZelDataBaseUtil::DeveMarcarMudancas(), bMarca) << dwHabilita << dwBackup << dwSempre;
   }
   CZelDataBaseUtil::ReleCondicaoMarca();
 }
