@@ -1,5 +1,4 @@
-// Fixture of the engine's tests: company EMP1 with its DF directory (module
-// 1), a 24-byte record keyed by its first field, and byte helpers.
+// Engine test fixture: company EMP1 with its DF directory (module 1), a 24-byte keyed record, file helpers.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -324,8 +324,7 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
 }
 
-// args: company directory, signal directory and, optionally, the marker's
-// process number (0). Holds the marker, announced by "pronto", until "fim".
+// args: company directory, signal directory, optional marker kind (0). Holds the marker from "pronto" until "fim".
 ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
   CZelProfilerEmpresa emp("EMP1");
   CZelArqMarcaFila marca(&emp);
@@ -334,8 +333,7 @@ ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
   return ZelEsperaArquivo(args.at(1) + "fim") ? 0 : 2;
 }
 
-// Removing a name from the creation list waits the long marker time: a
-// directory held a little past the short wait still has its list written.
+// Removing a listed name waits the long marker time: a directory held past the short wait still gets its list.
 TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
   Escreve(kLista, Registro("C.dat"));
   CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "C.dat");
@@ -396,8 +394,7 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }
 
-// A database marks under its own kind: only a holder of that kind holds its
-// writes back, and the time-out names the kind.
+// A database marks under its own kind: only that kind's holder holds its writes back; the time-out names the kind.
 TEST_F(ZelDataBaseUtilTeste, GravacaoMarcaComOTipoDaBase) {
   class CBaseInfoPlus : public CBaseTeste {
    public:
@@ -421,8 +418,7 @@ TEST_F(ZelDataBaseUtilTeste, GravacaoMarcaComOTipoDaBase) {
   EXPECT_EQ(ZelEsperaAjudante(pid), 0);
 }
 
-// Changes are marked while a backup runs with marking enabled (both switches),
-// or always when asked; one backup switch alone marks nothing.
+// Changes are marked while a backup runs with marking on (both switches), or always if asked; one alone marks nothing.
 TEST_F(ZelDataBaseUtilTeste, MudancasSoSaoMarcadasComAsDuasChavesDoBackupOuASempre) {
   const std::tuple<DWORD, DWORD, DWORD, bool> casos[] = {
       {0, 0, 0, false}, {1, 0, 0, false}, {0, 1, 0, false}, {1, 1, 0, true}, {0, 0, 1, true}};

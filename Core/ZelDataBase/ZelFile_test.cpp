@@ -59,8 +59,7 @@ TEST_F(ZelFileTeste, LerPosicaoZeroFalhaMesmoSemArquivoECargaDeArquivoVazioOuFor
   Aberto b(false, HR(0x810809D8));
 }
 
-// A directory in the file's place is no file: the table loads empty, and
-// only the write that would create the file meets it.
+// A directory in the file's place is no file: the table loads empty, and only the creating write meets it.
 TEST_F(ZelFileTeste, DiretorioNoLugarDoArquivoCarregaVazioEFalhaAGravacao) {
   ASSERT_EQ(ZelCriaDiretorio(Caminho("DADOS.dat")), ERROR_SUCCESS);
   Aberto a;

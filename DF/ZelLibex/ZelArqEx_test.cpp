@@ -220,8 +220,7 @@ TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
   const std::string sLongo = "UM_NOME_DE_ARQUIVO_BEM_COMPRIDO_DEMAIS.DAT";
   Aberto longo(m_sDir + sLongo, 'L', 16, 1);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + sLongo), Zeros(16));
-  // A text file (single-byte records) created for reading starts with its zero byte too,
-  // so that no text lies at offset 0.
+  // A text file (one-byte records) made for reading starts with its zero byte too: no text lies at offset 0.
   Aberto texto(m_sDir + "DFIETEXT.DAT", 'L', 1, 1);
   EXPECT_EQ(ZelLeArquivoInteiro(m_sDir + "DFIETEXT.DAT"), Zeros(1));
   const std::string sListados = Zeros(32) + Controle("DFIEHDR.DAT") + Controle(sLongo) + Controle("DFIETEXT.DAT");
@@ -313,8 +312,7 @@ TEST_F(ZelArqExTeste, PosicionaLeituraEEscritaSequenciais) {
   EXPECT_EQ(Le(arq, 2), Reg('y')) << "the sequential write reached the cache too";
 }
 
-// The direct read answers only for bytes wholly in an open file, sees writes made in place and
-// appended since the opening, and leaves the file position to the sequential reads.
+// A direct read answers only for bytes wholly in an open file, sees later writes and leaves the file position alone.
 TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
   for (bool bVista : {false, true}) {
     SCOPED_TRACE(bVista ? "through a view" : "without a view");
@@ -342,8 +340,7 @@ TEST_F(ZelArqExTeste, LeituraDiretaSoComBytesInteirosNoArquivo) {
   }
 }
 
-// An object a thread keeps until it ends is closed after the thread's pool of buffers is
-// gone: its buffer is freed, not returned into memory the pool no longer owns.
+// An object kept until its thread ends is closed after the thread's buffer pool: its buffer is freed, not pooled.
 TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
   const std::string sPath = Escreve(m_sDir + "FIMTHREAD.DAT", std::string(2 * CZelVistaArquivo::kBloco, 'f'));
   CZelVistaArquivo::Esquece();
@@ -365,8 +362,7 @@ TEST_F(ZelArqExTeste, ObjetoFechadoNoFimDaThreadDepoisDoPoolDeBuffers) {
   EXPECT_EQ(nAdiantados, 2);
 }
 
-// A thread keeps a read-ahead buffer for its next call only up to a size, so that a
-// large one does not stay with every connection's thread for good.
+// A thread keeps a read-ahead buffer only up to a size, so a large one does not stay with every connection's thread.
 TEST_F(ZelArqExTeste, BufferGrandeDeLeituraAdiantadaNaoFicaComAThread) {
   constexpr LONG kBytes = 3 << 20, kMedio = 900 << 10;
   const std::string sPath = Escreve(m_sDir + "GRANDEADIANTA.DAT", std::string(kBytes + kTamanho, 'g'));
@@ -393,8 +389,7 @@ TEST_F(ZelArqExTeste, BufferGrandeDeLeituraAdiantadaNaoFicaComAThread) {
   EXPECT_LT(nDepois, nAntes + (size_t{1} << 20));
 }
 
-// A call reads a process's values and its texts ahead, two files: the thread
-// keeps a buffer for each until its next call, and no third.
+// A call reads two files ahead (values and texts): the thread keeps a buffer for each until its next call, no third.
 TEST_F(ZelArqExTeste, ThreadGuardaUmBufferPorArquivoDeUmaChamadaENaoMais) {
   constexpr LONG kMedio = 900 << 10;
   constexpr int64_t B = CZelVistaArquivo::kBloco;
@@ -621,8 +616,7 @@ TEST_F(ZelArqExBackup, GravarORegistroZeroDeixaMarcaVaziaSeNaoHaOutra) {
   EXPECT_EQ(LinhasErroCom("CZelArqEx::GravaZero"), 0);
 }
 
-// args: a data file. Run at a scale where the switches' re-read period is
-// short: a switch turned on is seen only once the period has passed.
+// args: a data file. At a short re-read period, a switch turned on is seen only once the period has passed.
 ZEL_AJUDANTE(ReleChavesNoPrazo) {
   CZelArqEx arq;
   if (arq.Abre(args.at(0), 'G', kTamanho, 0, TRUE) != 0) return 2;
@@ -698,8 +692,7 @@ int64_t SegundosUltimaGravacao(const std::string& sPath) {
 }
 }  // namespace
 
-// Passing causes are tried 200 times, and the 200th attempt still counts;
-// the others stop at the first. Failed writes leave the file alone.
+// Passing causes are tried 200 times, the 200th still counting; others stop at the first. Failed writes change nothing.
 TEST_F(ZelArqExTeste, AberturaEGravacaoRepetemAsCausasPassageirasDuzentasVezes) {
   const std::string sPath = Escreve(m_sDir + "REPETE.DAT", Zeros(kTamanho) + Reg('a'));
   using E = CFileException;
@@ -797,8 +790,7 @@ TEST_F(ZelArqExTeste, CriacaoQueFalhaDeixaModoEParametrosComoEstavam) {
   EXPECT_EQ(ZelLeArquivoInteiro(sPath), sOutro) << "still mode 'G': nothing truncated";
 }
 
-// args: data directory, signal directory. Creates NOVO.DAT while another
-// process holds the directory's control file: 0 created, 1 refused (16110).
+// args: data directory, signal directory. Creates NOVO.DAT while the control file is held: 0 created, 1 refused.
 ZEL_AJUDANTE(CriaComControlePreso) {
   ZelCriaMarcador(args.at(1) + "comecou");
   CZelArqEx arq;

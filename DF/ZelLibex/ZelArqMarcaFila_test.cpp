@@ -25,8 +25,7 @@ ZEL_AJUDANTE(SeguraMarca) {
   return marca.Desmarca();
 }
 
-// args: directory, kind, signal directory. Announces "tentando", marks, and
-// leaves "obteve" behind when it got the marker; exits with 0 only then.
+// args: directory, kind, signal directory. After "tentando", marks and leaves "obteve"; exits with 0 only then.
 ZEL_AJUDANTE(TentaMarca) {
   CZelArqMarcaFila marca;
   ZelCriaMarcador(args.at(2) + "tentando");
@@ -149,8 +148,7 @@ TEST_F(ZelArqMarcaFilaTeste, DonoMortoDaUmErroDeSistemaEDepoisOutroProcessoEsper
   EXPECT_EQ(LinhasCom("CZelArqMarcaFila::Marca"), 1);
 }
 
-// A marker whose mutex cannot be made (its name is taken by a directory)
-// answers the system's code, and says so in a line.
+// A marker whose mutex cannot be made (a directory takes its name) answers the system's code, and logs it.
 TEST_F(ZelArqMarcaFilaTeste, MutexQueNaoPodeSerCriadoDaCodigoELinha) {
   const std::string sDir = Diretorio("semmutex");
   const std::string sSegmento = "/dev/shm" + ZelObjetoMutexNomeado(CZelArqMarcaFila::NomeMutex(sDir, kVoviDadi));

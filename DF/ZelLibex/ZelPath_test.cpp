@@ -39,9 +39,8 @@ TEST_F(ZelPathDiretorios, DiretorioDeCadaModuloPeloRegistro) {
     const char* szEmpresa;
     std::string sEsperado;
   };
-  // Vovi Dadi, the NFe and the books use the DF value; the fixture's company already ends in a separator, which is not
-  // doubled. Nothing is registered for FN (4); 999 is outside the catalogue: it names the key's default value, absent
-  // here.
+  // Vovi Dadi, the NFe and the books use the DF value (the fixture's final separator is not doubled). Nothing is
+  // registered for FN (4); 999 is outside the catalogue and names the key's default value, absent here.
   const Caso casos[] = {
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP2", "/dados/emp2/VOVIDADI/"}, {1, "EMP2", "/dados/emp2/"},
       {ZEL_ZELDATABASE_INFO_PLUS, "EMP1", m_sEmpresa + "VOVIDADI/"}, {ZEL_ZELDATABASE_INFO_PLUS, "SEMCHAVE", ""},
@@ -95,8 +94,7 @@ TEST(ZelPathJunta, UmSoSeparadorEntreAsPartesEPartesAusentesOuVazias) {
   struct Par {
     const char *szPrimeira, *szSegunda, *szEsperado;
   };
-  // Present but empty parts still follow the rule of the separators; only
-  // one of a pair is dropped, and doubled separators inside a part stay.
+  // Empty parts follow the separators' rule too; one of a pair is dropped, doubled ones inside a part stay.
   const Par pares[] = {
       {nullptr, "b", "b"}, {"a", nullptr, "a"}, {"", "b", "b"}, {"", "/b", "/b"}, {nullptr, nullptr, ""},
       {"a", "", "a/"}, {"a/", "", "a/"}, {"/d", "f.dat", "/d/f.dat"}, {"/d/", "f.dat", "/d/f.dat"},
@@ -118,8 +116,7 @@ TEST(ZelPathPartes, NomeDiretorioTituloRaizEPai) {
   Confere("GetRaiz", CZelPath::GetRaiz,
           {{"/d/e", "/"}, {"/", "/"}, {"//servidor/compartilhado/x", "//servidor/"}, {"//servidor", "//servidor"},
            {"C:/dados", "C:/"}, {"C:dados", "C:"}, {"relativo/x", ""}, {"", ""}});
-  // The parent ignores a final separator and stops at the root; a root's
-  // parent, or a bare name's (whose root is empty), is empty.
+  // The parent ignores a final separator and stops at the root; a root's or a bare name's parent is empty.
   Confere("GetPai", CZelPath::GetPai,
           {{"/a/b/c", "/a/b/"}, {"/a/b/", "/a/"}, {"/a", "/"}, {"a/b", "a/"}, {"//srv/share/x", "//srv/share/"},
            {"//srv/share", "//srv/"}, {"C:/x", "C:/"}, {"/", ""}, {"//srv/", ""}, {"C:/", ""}, {"nome", ""},
