@@ -14,8 +14,7 @@ class CBaseVersionada : public CZelDataBase {
  public:
   CBaseVersionada(ZelUShort usVersao) : CZelDataBase(kModuloTeste, "VERSAO.dat", usVersao) {}
   std::vector<int> aConversoes;
-  int nFalharEm = -1;
-  int nShrinks = 0;
+  int nFalharEm = -1, nShrinks = 0;
   HRESULT hrShrink = S_OK;
   HRESULT ExecutaConversao(int iVersao) override {
     aConversoes.push_back(iVersao);

@@ -206,8 +206,7 @@ TEST_F(ZelArqExTeste, LerAProximaLivreNaoLogaMasDuasAlemLoga) {
 }
 
 TEST_F(ZelArqExTeste, ArquivoSoECriadoSeNuncaListadoNoControle) {
-  const std::string sPath = m_sDir + "DFIEHDR.DAT";
-  const std::string sControle = m_sDir + "ZELCTLARQ.dat";
+  const std::string sPath = m_sDir + "DFIEHDR.DAT", sControle = m_sDir + "ZELCTLARQ.dat";
   CZelArqEx sem, arq;
   EXPECT_EQ(sem.Abre(sPath, 'G', kTamanho, 0, TRUE), 16055) << "no creation without the flag";
   EXPECT_FALSE(ZelExisteArquivo(sControle));
@@ -500,8 +499,7 @@ TEST_F(ZelArqExTeste, ParametrosInvalidosDaoSeusCodigos) {
   EXPECT_EQ(arq.Abre(sSomenteLeitura, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Le(arq, 0), Reg('r'));
   ZelDefineSomenteLeitura(sSomenteLeitura, false);
-  // A position before the start, and a read the system refuses (this
-  // process's memory at address 0), are failures, not the end of a file.
+  // A position before the start and a refused read (this process's memory at 0) are failures, not a file's end.
   EXPECT_EQ(Le(arq, -1), "erro 16012");
   Aberto memoria("/proc/self/mem");
   EXPECT_EQ(Le(memoria, 0), "erro 16039");
