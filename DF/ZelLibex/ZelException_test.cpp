@@ -77,6 +77,5 @@ TEST_F(ZelMensTeste, RelatorioDeVariasLinhasFicaNumaLinhaDeErro) {
   const auto linhas = Linhas(ArquivoErrosProgramas());
   ASSERT_EQ(linhas.size(), 1u);
   EXPECT_TRUE(linhas[0].ends_with("\tFonte\t12\tRelatorio = 0X81080BB1\tHR = 0X80004005\tMensagem = 7\tIdentificacao = "
-                                   "EMP1\tFlag = 1\tModulo = mod\tum |  | dois | fim\t"))
-      << linhas[0];
+                                   "EMP1\tFlag = 1\tModulo = mod\tum |  | dois | fim\t")) << linhas[0];
 }
