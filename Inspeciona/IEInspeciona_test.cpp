@@ -21,8 +21,7 @@ using json = nlohmann::json;
 namespace {
 struct Resultado {
   int iSaida;
-  std::string sSaida;
-  std::string sErros;
+  std::string sSaida, sErros;
 };
 
 class InspecaoTeste : public IExTeste {
@@ -65,9 +64,8 @@ class InspecaoTeste : public IExTeste {
     return IEGravaValores(m_ie, lPosHeader, lChave, std::move(aValores));
   }
 
-  // A company with some of everything, written through the service: a
-  // header rewritten with more fields, fields with users, values rewritten
-  // with a longer text, a removed origin and an integration with its links.
+  // Some of everything, written through the service: a header rewritten with
+  // more fields, users, a value rewritten longer, a removed origin, links.
   void EmpresaSa() {
     static UI2 aUsuarios[] = {3, 5};
     IE_CAMPO_PS obs = IECampo(IE_CAMPO_LIVRE_TEXTO_0, "Observa\xE7\xE3o");
@@ -191,40 +189,29 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
 
   // A stamp in January or February belongs to its own year; a month's 31st is its own.
   const std::string sCabecalhos = Bytes("DFIEHDR.DAT");
-  const struct {
-    SYSTEMTIME st;
-    const char* szTexto;
-  } carimbos[] = {{{2024, 2, 0, 29, 23, 59, 58, 0}, "2024-02-29 23:59:58"},
-                  {{2025, 1, 0, 1, 0, 0, 0, 0}, "2025-01-01 00:00:00"},
-                  {{2024, 3, 0, 1, 12, 0, 0, 0}, "2024-03-01 12:00:00"},
-                  {{2024, 3, 0, 31, 8, 0, 0, 0}, "2024-03-31 08:00:00"},
-                  {{2023, 8, 0, 31, 0, 0, 1, 0}, "2023-08-31 00:00:01"},
-                  {{2025, 1, 0, 31, 23, 0, 0, 0}, "2025-01-31 23:00:00"},
-                  {{1899, 12, 0, 30, 0, 0, 0, 0}, ""}};  // no stamp
-  for (const auto& c : carimbos) {
-    std::string s = sCabecalhos;
-    const UI8 ullCarimbo = IECarimbo(c.st);
-    std::memcpy(&s[sizeof(IE_HDR_ARQ_V0) + 16], &ullCarimbo, 8);
-    Escreve("DFIEHDR.DAT", s);
-    EXPECT_EQ(Json({"cabecalhos"})[0]["carimbo"], c.szTexto);
+  const std::pair<SYSTEMTIME, const char*> carimbos[] = {
+      {{2024, 2, 0, 29, 23, 59, 58, 0}, "2024-02-29 23:59:58"}, {{2025, 1, 0, 1, 0, 0, 0, 0}, "2025-01-01 00:00:00"},
+      {{2024, 3, 0, 1, 12, 0, 0, 0}, "2024-03-01 12:00:00"},   {{2024, 3, 0, 31, 8, 0, 0, 0}, "2024-03-31 08:00:00"},
+      {{2023, 8, 0, 31, 0, 0, 1, 0}, "2023-08-31 00:00:01"},   {{2025, 1, 0, 31, 23, 0, 0, 0}, "2025-01-31 23:00:00"},
+      {{1899, 12, 0, 30, 0, 0, 0, 0}, ""}};  // no stamp
+  for (const auto& [st, szTexto] : carimbos) {
+    Altera("DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0) + 16, IEBytes(IECarimbo(st)));
+    EXPECT_EQ(Json({"cabecalhos"})[0]["carimbo"], szTexto);
   }
-  std::string sExcluido = sCabecalhos;
-  sExcluido[sizeof(IE_HDR_ARQ_V0)] |= 1;
-  Escreve("DFIEHDR.DAT", sExcluido);
+  Altera("DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0),
+         std::string(1, static_cast<char>(sCabecalhos[sizeof(IE_HDR_ARQ_V0)] | 1)));
   EXPECT_EQ(Json({"cabecalhos"})[0]["excluido"], true);
   // A process number the suite does not know is shown, and named "?".
-  std::string sDesconhecido = sCabecalhos;
-  sDesconhecido.replace(sizeof(IE_HDR_ARQ_V0) + 4, 4, U4(IE_PROCESSO_COUNT));
-  Escreve("DFIEHDR.DAT", sDesconhecido);
+  Escreve("DFIEHDR.DAT", sCabecalhos);
+  Altera("DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0) + 4, U4(IE_PROCESSO_COUNT));
   EXPECT_EQ(Json({"cabecalhos"})[0]["processo"], IE_PROCESSO_COUNT);
   EXPECT_EQ(Json({"cabecalhos"})[0]["nome_processo"], "?");
   Escreve("DFIEHDR.DAT", sCabecalhos);
   // A field's extra pointer and its flags, each in its own column.
   const std::string sCampos = Bytes("DFIECMP.DAT");
   Altera("DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2) * a[0]["campos"][0]["posicao"].get<size_t>() + 4, U4(9));
-  const json campo = Json({"cabecalhos"})[0]["campos"][0];
-  EXPECT_EQ(campo["extra"], 9);
-  EXPECT_EQ(campo["flags"], 0);
+  EXPECT_EQ(Json({"cabecalhos"})[0]["campos"][0]["extra"], 9);
+  EXPECT_EQ(Json({"cabecalhos"})[0]["campos"][0]["flags"], 0);
   Escreve("DFIECMP.DAT", sCampos);
 
   // Values, a removed origin's too.
@@ -241,13 +228,10 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
     for (UINT j = 0; j < v.nQtdCampos; ++j) {
       const json& o = a[i]["valores"][j];
       EXPECT_EQ(o["id"], v.pCampos[j].id);
-      if (v.pCampos[j].id == IE_CAMPO_LIVRE_TEXTO_0) {
-        EXPECT_EQ(o["texto"], ZelCp1252ParaUtf8(v.pCampos[j].pcTexto));
-      } else {
-        uint64_t ull = 0;
-        std::memcpy(&ull, v.pCampos[j].BinaryData, 8);
-        EXPECT_EQ(o["valor"], ull);
-      }
+      const bool bTexto = v.pCampos[j].id == IE_CAMPO_LIVRE_TEXTO_0;
+      uint64_t ull = 0;
+      std::memcpy(&ull, v.pCampos[j].BinaryData, 8);
+      EXPECT_EQ(o[bTexto ? "texto" : "valor"], bTexto ? json(ZelCp1252ParaUtf8(v.pCampos[j].pcTexto)) : json(ull));
     }
     IELiberaItens(v.pCampos, v.nQtdCampos);
   }
@@ -468,12 +452,11 @@ TEST(InspecaoPrograma, ExecutavelRespondeEDiretorioVazioNaoGanhaArquivos) {
   EXPECT_EQ(saida.str(), "no Vovi Dadi files here: nothing to check\n");
   EXPECT_TRUE(ZelListaArquivos(sDiretorio, "*").empty());
   // Any one of them, sound, is a company with nothing wrong.
-  const std::pair<const char*, size_t> arquivos[] = {{"DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0)},
-                                                      {"DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2)},
-                                                      {"DFIEUSU.DAT", sizeof(IE_USUARIO_ARQ_V0)},
-                                                      {"DFIEVINC.dat", 0},
-                                                      {"DFIEINTCAB.DAT", sizeof(REG_IE_CABECALHO_INTEGRACAO_ARQ)},
-                                                      {"DFIEINTVINC.DAT", sizeof(REG_IE_VINCULO_INTEGRACAO_ARQ)}};
+  const std::pair<const char*, size_t> arquivos[] = {
+      {"DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0)},      {"DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2)},
+      {"DFIEUSU.DAT", sizeof(IE_USUARIO_ARQ_V0)},  {"DFIEVINC.dat", 0},
+      {"DFIEINTCAB.DAT", sizeof(REG_IE_CABECALHO_INTEGRACAO_ARQ)},
+      {"DFIEINTVINC.DAT", sizeof(REG_IE_VINCULO_INTEGRACAO_ARQ)}};
   for (const auto& [sz, nRegistroZero] : arquivos) {
     std::ofstream(sDiretorio + sz, std::ios::binary) << std::string(nRegistroZero, '\0');
     std::ostringstream s;
