@@ -1,11 +1,8 @@
-// The Tolvan server under client processes: killed with SIGKILL while four of
-// them write, and loaded by eight with mixed calls. Every write that answered
-// S_OK must read back, and the company must stay sound.
-//
-// The class is registered with this test binary as its server command: the
-// helper records its pid and becomes Tolvan, so the test knows every server
-// the runtime starts, and (as the subreaper of its descendants) reaps them.
-// One server at a time: two servers cannot hold one company's link database.
+// The Tolvan server killed with SIGKILL while four clients write, and loaded
+// by eight with mixed calls: acknowledged writes read back, the company stays
+// sound. The registered server command is this binary's helper, which records
+// its pid and becomes Tolvan: the test knows every server and, as subreaper,
+// reaps it. One server at a time: two cannot hold one company's link database.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -46,12 +43,9 @@ int Parametro(const char* szNome, int nPadrao) {
 IZelDF_IEx* CriaNoServidor(UI4 ulSessao, HRESULT* phr = nullptr) {
   IZelDF_IEx* p = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_ZelDF_IEx, nullptr, CLSCTX_LOCAL_SERVER, IID_IZelDF_IEx, reinterpret_cast<void**>(&p));
-  if (hr == S_OK) {
-    hr = p->Inicializa_Padrao(ZelSessaoTeste(ulSessao, "falhas"));
-    if (hr != S_OK) {
-      p->Release();
-      p = nullptr;
-    }
+  if (hr == S_OK && (hr = p->Inicializa_Padrao(ZelSessaoTeste(ulSessao, "falhas"))) != S_OK) {
+    p->Release();
+    p = nullptr;
   }
   if (phr != nullptr) *phr = hr;
   return p;
@@ -112,11 +106,10 @@ std::map<UI4, Esperado> LeDiario(const std::string& sCaminho, size_t* pnConfirma
 constexpr UI4 kChavesPorEscritor = 25;
 UI4 ChaveDe(UI4 ulEscritor, UI4 i) { return ulEscritor * 1000 + 1 + i % kChavesPorEscritor; }
 
-// A client process: writes its own keys (rewriting each one in turn, with
-// changing value counts) until the stop file appears or nLimite writes were
-// made; every loss of the server is answered with a new object. With
-// bMisto, reads, integration look-ups, releases and new objects go between
-// the writes. Exit 0, or the step that failed.
+// A client process: rewrites its own keys in turn, with changing value counts,
+// until the stop file or nLimite writes; a lost server is met with a new
+// object. With bMisto, reads, integration look-ups, releases and new objects
+// go between the writes. Exit 0, or the step that failed.
 int Cliente(const std::vector<std::string>& args, bool bMisto) {
   const UI4 ulEscritor = static_cast<UI4>(std::stoul(args[0]));
   const std::string sBase = args[1];
@@ -142,29 +135,21 @@ int Cliente(const std::vector<std::string>& args, bool bMisto) {
     if (static_cast<int>(ulSeq) == nLimite / 2) ZelCriaMarcador(sBase + ".passo1");
     const UI4 lChave = ChaveDe(ulEscritor, ulSeq);
     if (bMisto) {
-      switch (aleatorio() % 6) {
-        case 0: {  // a read of some of its keys
-          UI4 aChaves[3] = {ChaveDe(ulEscritor, ulSeq + 1), 0, ChaveDe(ulEscritor, ulSeq + 7)};
-          IE_VINCULO_PS aV[3] = {};
-          if (p->BuscaVinculosByOrigem(kHeader, 3, aChaves, aV) != S_OK) r = 4;
-          for (auto& v : aV) IELiberaItens(v.pCampos, v.nQtdCampos);
-          break;
-        }
-        case 1: {  // the integration of its header
-          IE_VINCULO_PS v{};
-          if (FAILED(p->GetVinculoByIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, lChave, {0, IE_PROCESSO_FT_PED, 0, {}}, &v)))
-            r = 5;
-          IELiberaItens(v.pCampos, v.nQtdCampos);
-          break;
-        }
-        case 2: {  // a release and a new object
-          p->Release();
-          p = nullptr;
-          if (!Conecta()) r = 6;
-          break;
-        }
-        default:
-          break;
+      const auto nVez = aleatorio() % 6;
+      if (nVez == 0) {  // a read of some of its keys
+        UI4 aChaves[3] = {ChaveDe(ulEscritor, ulSeq + 1), 0, ChaveDe(ulEscritor, ulSeq + 7)};
+        IE_VINCULO_PS aV[3] = {};
+        if (p->BuscaVinculosByOrigem(kHeader, 3, aChaves, aV) != S_OK) r = 4;
+        for (auto& v : aV) IELiberaItens(v.pCampos, v.nQtdCampos);
+      } else if (nVez == 1) {  // the integration of its header
+        IE_VINCULO_PS v{};
+        if (FAILED(p->GetVinculoByIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, lChave, {0, IE_PROCESSO_FT_PED, 0, {}}, &v)))
+          r = 5;
+        IELiberaItens(v.pCampos, v.nQtdCampos);
+      } else if (nVez == 2) {  // a release and a new object
+        p->Release();
+        p = nullptr;
+        if (!Conecta()) r = 6;
       }
       if (r != 0) break;
     }
@@ -200,8 +185,7 @@ ZEL_AJUDANTE(ServidorVigiado) {
 class TolvanFalhas : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Servers started by the runtime are orphaned on purpose; as subreaper
-    // this process inherits them and can wait for them.
+    // Servers the runtime starts are orphaned on purpose: this process inherits them.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     static int nTeste = 0;
     m_sDir = ZelNovoDiretorio("f" + std::to_string(++nTeste));  // short: the socket's path has a limit
@@ -234,9 +218,8 @@ class TolvanFalhas : public ::testing::Test {
     }
     return a;
   }
-  // Waits for a server to end (killing it after the limit): its exit code.
-  // A server becomes this process's child only once its starter's middle
-  // process has ended, which may come after the server announced itself.
+  // A server's exit code (killed after the limit). It is this process's child
+  // only once its starter's middle process ended, maybe after it announced itself.
   int EsperaServidor(pid_t pid, uint32_t ms) {
     m_reaped.insert(pid);
     siginfo_t info{};
@@ -256,13 +239,10 @@ class TolvanFalhas : public ::testing::Test {
     UI4 ulPos = 0;
     ASSERT_EQ(p->GravaIEHeader(&ulPos, IE_HDR_PS{0, IE_PROCESSO_FT_NF, 3, {}, aCampos, nullptr}), S_OK);
     ASSERT_EQ(ulPos, kHeader);
-    // The integration the mixed clients look up: the origin's number goes
-    // to the destination's only field.
+    // The integration the mixed clients look up: origin's number to the destination's only field.
     ulPos = 0;
     ASSERT_EQ(p->GravaIEHeader(&ulPos, IE_HDR_PS{0, IE_PROCESSO_FT_PED, 1, {}, &aCampos[1], nullptr}), S_OK);
-    _REG_IE_CABECALHO_INTEGRACAO_PS cab{};
-    cab.eProcessoOrigem = IE_PROCESSO_FT_NF;
-    cab.eProcessoDestino = IE_PROCESSO_FT_PED;
+    _REG_IE_CABECALHO_INTEGRACAO_PS cab{0, 0, IE_PROCESSO_FT_NF, IE_PROCESSO_FT_PED, 0, 0, {}};
     _REG_IE_VINCULO_INTEGRACAO_PS link{1, 1, 0, 0, 0, {}};
     _REG_LISTA_IE_VINCULO_INTEGRACAO_PS lista{1, {}, &link, nullptr};
     UI4 ulCab = 0;
@@ -289,10 +269,9 @@ class TolvanFalhas : public ::testing::Test {
     m_aClientes.clear();
   }
 
-  // Reads every key of every journal through a new object: the last
-  // acknowledged write of each key, or one attempted after it.
-  // A rewrite whose answer was lost may have stopped between its value
-  // records (they are overwritten in place): *pnMisturas counts those.
+  // Reads every journal's keys through a new object: the last acknowledged
+  // write, or one attempted after it. A rewrite whose answer was lost may have
+  // stopped between its value records (overwritten in place): *pnMisturas.
   void ConfereDiarios(UI4 nClientes, size_t* pnConfirmadas, size_t* pnIncertas, size_t* pnMisturas = nullptr) {
     IZelDF_IEx* p = CriaNoServidor(98);
     ASSERT_NE(p, nullptr);
@@ -316,8 +295,7 @@ class TolvanFalhas : public ::testing::Test {
     }
     EXPECT_EQ(p->Release(), 0u);
   }
-  // tolvan-inspeciona's verifica: whole records, chains inside their files,
-  // one link per origin.
+  // tolvan-inspeciona's verifica: whole records, chains inside their files, one link per origin.
   std::string Verifica() const {
     std::ostringstream saida, erros;
     IEInspecionaExecuta({m_sDir + "emp/VOVIDADI/", "verifica"}, saida, erros);
