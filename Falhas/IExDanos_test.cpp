@@ -1,7 +1,6 @@
-// What damaged files, a full disk and strange identities do to the service,
-// called in process through the JSON lines tolvan-cli takes: a code and an
-// error line, never a crash, a hang or a silent loss of whole records; and a
-// write that answered S_OK reads back after a restart.
+// Damaged files, a full disk and strange identities, through tolvan-cli's JSON
+// lines in process: a code and an error line, never a crash, a hang or a lost
+// whole record; a write that answered S_OK reads back after a restart.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "IEInspeciona.h"
 #include "IExRoteiros.h"
@@ -116,8 +116,8 @@ class ServicoTeste : public IExTeste {
     }
     return a;
   }
-  // Each write of kEscritas; those that answered S_OK must read back after a
-  // restart of the object (and of the company's database with it).
+  // Each write of kEscritas; those that answered S_OK read back after a restart
+  // of the object (and of the company's database with it).
   void EscritasVoltam(CZelCli& cli) {
     std::vector<Resposta> aFeitas;
     for (const Escrita& e : kEscritas) aFeitas.push_back(ChamaConfere(cli, e.szEscrita));
@@ -238,9 +238,8 @@ size_t RegistroDe(const std::string& sNome) {
   return !bTexto && sNome.size() > 4 && sNome.compare(sNome.size() - 4, 4, ".DAT") == 0 ? 48 : 0;
 }
 
-// Writes of every kind, each one growing its files: a header with a field
-// and a user, an origin's values with a text and its link, an integration
-// and an integration's links.
+// Writes of every kind, each growing its files: a header with a field and a
+// user, values with a text and their link, an integration and its links.
 std::vector<std::string> EscritasNovas(int i) {
   const std::string n = std::to_string(i);
   return {R"({"metodo":"GravaIEHeader","pPos":0,"ps":{"eProcesso":"IE_PROCESSO_MM_GESTAO","pCampos":[{"id":"IE_CAMPO_LIVRE_V4_0","szNome":"N)" + n + R"(","pUsuarios":[5]}]}})",
@@ -257,9 +256,8 @@ TEST_F(ServicoTeste, DiscoCheioNoMeioDeCadaEscritaNaoDeixaRegistroParcialEAEscri
   auto InteirosTodos = [&](const std::string& sDepois) {
     for (const auto& f : fs::directory_iterator(m_sVovi)) {
       const size_t n = RegistroDe(f.path().filename().string());
-      if (n != 0) {
-        EXPECT_EQ(fs::file_size(f.path()) % n, 0u) << f.path() << " holds a partial record after " << sDepois;
-      }
+      EXPECT_EQ(n == 0 ? 0 : fs::file_size(f.path()) % n, 0u)
+          << f.path() << " holds a partial record after " << sDepois;
     }
   };
   std::vector<std::string> aNomes;
@@ -270,11 +268,10 @@ TEST_F(ServicoTeste, DiscoCheioNoMeioDeCadaEscritaNaoDeixaRegistroParcialEAEscri
     // that file midway through a record, or earlier in a larger one.
     for (const std::string& sNome : aNomes) {
       const std::string sEscrita = EscritasNovas(++i)[k];
-      Resposta r{};
-      {
+      const Resposta r = [&] {
         ZelLimiteTamanhoArquivos limite(fs::file_size(m_sVovi + sNome) + std::max<size_t>(RegistroDe(sNome) / 2, 1));
-        r = Chama(cli, sEscrita);
-      }
+        return Chama(cli, sEscrita);
+      }();
       EXPECT_TRUE(r.hr == S_OK || r.hr == kDiscoCheio) << sEscrita << " short of room in " << sNome << " -> " << r.j.dump();
       nFalhas += r.hr == kDiscoCheio;
       InteirosTodos(sEscrita);
@@ -310,12 +307,8 @@ TEST_F(ServicoTeste, EmpresasUsuariosESessoesEstranhosDaoOsCodigosSemEscreverFor
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "DiretorioZelProfiler", sPerfil + "a/"),
             ERROR_SUCCESS);
   ZelInvalidaLogConfig();
-  struct Caso {
-    std::string sEmpresa;
-    UI4 ulUsuario, ulSessao;
-    HRESULT hr;
-  };
-  const Caso kCasos[] = {
+  // Company, user, session, and the start's code.
+  const std::tuple<std::string, UI4, UI4, HRESULT> kCasos[] = {
       {"../EMP1", 3, 9, kSemDiretorio},        {"../../fora", 3, 9, kSemDiretorio},
       {"EMP1/../EMP1", 3, 9, kSemDiretorio},   {"EMP1\\..\\EMP1", 3, 9, kSemDiretorio},
       {"..", 3, 9, kSemDiretorio},             {"/tmp", 3, 9, kSemDiretorio},
@@ -326,18 +319,18 @@ TEST_F(ServicoTeste, EmpresasUsuariosESessoesEstranhosDaoOsCodigosSemEscreverFor
   const std::vector<std::string> aDentro = {m_sEmpresa, m_sModulos, sPerfil + "a/"};
   const std::set<std::string> antes = ArquivosFora(aDentro);
   UI4 lChave = 100;
-  for (const Caso& c : kCasos) {
-    json regps = {{"ulUsuario", c.ulUsuario}, {"ulNumeroSessao", c.ulSessao}, {"szEmpresa", c.sEmpresa}};
+  for (const auto& [sEmpresa, ulUsuario, ulSessao, hr] : kCasos) {
+    json regps = {{"ulUsuario", ulUsuario}, {"ulNumeroSessao", ulSessao}, {"szEmpresa", sEmpresa}};
     CZelCli cli(CLSCTX_INPROC_SERVER);
     Resposta r = ChamaConfere(cli, json{{"metodo", "Inicializa_Padrao"}, {"regps", regps}}.dump());
-    EXPECT_EQ(r.hr, c.hr) << r.j.dump();
+    EXPECT_EQ(r.hr, hr) << r.j.dump();
     // A company that opened is EMP1 itself, whatever the letter case.
     const std::string sGrava =
         R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":{"lPosHeader":1,"lChave":)" + std::to_string(++lChave) +
         R"(},"pCampos":[{"id":"IE_CAMPO_LIVRE_V4_0","BinaryData":"0100000000000000"}]}})";
     EXPECT_EQ(ChamaConfere(cli, R"({"metodo":"GravaIEHeader","pPos":0,"ps":{"eProcesso":"IE_PROCESSO_FT_NF","pCampos":[{"id":"IE_CAMPO_LIVRE_V4_0","szNome":"V"}]}})").hr,
-              c.hr == S_OK ? S_OK : kNaoInicializado);
-    EXPECT_EQ(ChamaConfere(cli, sGrava).hr, c.hr == S_OK ? S_OK : kNaoInicializado);
+              hr == S_OK ? S_OK : kNaoInicializado);
+    EXPECT_EQ(ChamaConfere(cli, sGrava).hr, hr == S_OK ? S_OK : kNaoInicializado);
     // After the release nothing reaches the old object; a new one is not initialised.
     Chama(cli, R"({"metodo":"Release"})");
     EXPECT_EQ(Chama(cli, sGrava).hr, CO_E_OBJNOTCONNECTED);
