@@ -128,13 +128,9 @@ TEST_F(Cli, ArraysComContagemOmitidaSaidasParciaisEPonteiros) {
 TEST_F(Cli, RegistrosDeEntradaChegamComoNumaChamadaDireta) {
   // The same record built by hand and through the tool gives the same receipt.
   char texto[] = {'a', '\xE7'};
-  IE_CAMPO_DATA_PS campos[2] = {};
-  campos[0].id = IE_CAMPO_LIVRE_TEXTO_0;
-  campos[0].ulTamanhoTexto = 2;
-  campos[0].pcTexto = texto;
-  campos[1].id = static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_V4_0 + 1);
-  campos[1].BinaryData[0] = 0x2A;
-  campos[1].BinaryData[7] = 0x80;
+  IE_CAMPO_DATA_PS campos[2] = {
+      {{}, {}, IE_CAMPO_LIVRE_TEXTO_0, 2, texto, nullptr},
+      {{0x2A, 0, 0, 0, 0, 0, 0, 0x80}, {}, static_cast<IE_E_CAMPO>(IE_CAMPO_LIVRE_V4_0 + 1), 0, nullptr, nullptr}};
   auto Direto = [](IE_VINCULO_PS v) {
     IZelDF_IEx* p = nullptr;
     EXPECT_EQ(CZelFalsoIEx::CriaInstancia(IID_IZelDF_IEx, reinterpret_cast<void**>(&p)), S_OK);
@@ -175,11 +171,10 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   for (const char* sz : {R"(nada)", R"({"metodo":"Inexistente"})", R"({"pbOK":1})",
                          R"({"metodo":"KeepAlive","outro":1})", R"({"metodo":"ExisteVinculo","lPosHeader":-1})",
                          R"({"metodo":"ExisteVinculo","lPosHeader":4294967296})",
-                         R"({"metodo":"LeIEHeader","qtd":1.5})",
+                         R"({"metodo":"LeIEHeader","qtd":1.5})", R"({"metodo":"GravaIEHeader","ps":{"pFiller":1}})",
                          R"({"metodo":"NotificaExclusaoOrigem","origem":{"lChav":1}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"origem":null}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[null]}})",
-                         R"({"metodo":"GravaIEHeader","ps":{"pFiller":1}})",
                          R"({"metodo":"BuscaPtrsIEHeader","filtro":{"eProc":"IE_PROCESSO_NENHUM"}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"BinaryData":"12"}]}})",
                          R"({"metodo":"GravaCamposVinculo","vinculo":{"pCampos":[{"pcTexto":"☃"}]}})",

@@ -1,9 +1,7 @@
-// The real service through tolvan-cli: one script of calls covering every
-// method, run in process and through the Tolvan server started on demand,
-// must give the same answers and leave the same files. The in-process run's
-// whole trace (answers, every file's bytes, every log line, the inspector's
-// listings) must be the script's expected one; ZEL_ATUALIZA_ESPERADOS=1
-// rewrites the expected files instead, for a change that means to alter them.
+// The real service through tolvan-cli: a script of calls gives the same answers
+// and files in process and through the Tolvan server started on demand, and
+// the in-process run's whole trace (answers, file bytes, log lines, inspector
+// listings) is the script's expected one. ZEL_ATUALIZA_ESPERADOS=1 rewrites it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,11 +41,10 @@ void SemDiretorio(std::string& s, const std::string& sDir) {
 }
 
 std::string HojeDDMMAAAA() {
-  std::time_t t = std::time(nullptr);
+  const std::time_t t = std::time(nullptr);
   std::tm tm{};
-  localtime_r(&t, &tm);
   char sz[16];
-  std::strftime(sz, sizeof sz, "%d/%m/%Y", &tm);
+  std::strftime(sz, sizeof sz, "%d/%m/%Y", localtime_r(&t, &tm));
   return sz;
 }
 
@@ -55,6 +52,7 @@ std::string HojeDDMMAAAA() {
 std::string Hex(const std::string& s) {
   std::string sSaida, sAnterior;
   bool bRepetindo = false;
+  char sz[24];
   for (size_t i = 0; i < s.size(); i += 16) {
     const std::string sBloco = s.substr(i, 16);
     if (sBloco == sAnterior && sBloco.size() == 16) {
@@ -64,7 +62,6 @@ std::string Hex(const std::string& s) {
     }
     bRepetindo = false;
     sAnterior = sBloco;
-    char sz[24];
     std::snprintf(sz, sizeof sz, "%06zx", i);
     std::string sTexto;
     sSaida += sz;
@@ -75,7 +72,6 @@ std::string Hex(const std::string& s) {
     }
     sSaida += std::string(3 * (16 - sBloco.size()), ' ') + "  " + sTexto + "\n";
   }
-  char sz[16];
   std::snprintf(sz, sizeof sz, "%06zx\n", s.size());
   return sSaida + sz;
 }
@@ -87,17 +83,12 @@ std::string Hex(const std::string& s) {
 std::string LogNormalizado(const std::string& sCaminho, const std::string& sDir,
                            const std::vector<std::string>& aHoje) {
   static const std::map<std::string, std::regex> kVariaveis = {
-      {"Data", std::regex("\\d\\d/\\d\\d/\\d{4}")},
-      {"Hora", std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3}")},
+      {"Data", std::regex("\\d\\d/\\d\\d/\\d{4}")},   {"Hora", std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3}")},
       {"Guid", std::regex("\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}")},
-      {"ThreadID", std::regex("T\\d{8}")},
-      {"UsuarioLocal", std::regex(".+")},
-      {"MemoriaDisponivel", std::regex("\\d+")},
-      {"MemoriaTotal", std::regex("\\d+")},
-      {"MemoriaComponente", std::regex("[1-9]\\d*")},
-      {"Duracao", std::regex("[1-9]\\d*")},
-      {"DeltaMemoria", std::regex("-?[1-9]\\d*")},
-      {"VersaoSO", std::regex("\\d+\\.\\d+\\.\\d+\\.\\d+")},
+      {"ThreadID", std::regex("T\\d{8}")},            {"UsuarioLocal", std::regex(".+")},
+      {"MemoriaDisponivel", std::regex("\\d+")},      {"MemoriaTotal", std::regex("\\d+")},
+      {"MemoriaComponente", std::regex("[1-9]\\d*")}, {"Duracao", std::regex("[1-9]\\d*")},
+      {"DeltaMemoria", std::regex("-?[1-9]\\d*")},    {"VersaoSO", std::regex("\\d+\\.\\d+\\.\\d+\\.\\d+")},
       {"Linha", std::regex("\\d+")}};
   std::vector<std::string> aLinhas = Partes(ZelLeArquivoInteiro(sCaminho), '\n');
   const std::vector<std::string> aColunas = Partes(aLinhas.at(0), '\t');
