@@ -135,8 +135,8 @@ TEST(ZelClienteIEx, TodosOsMetodosDaoOMesmoPeloProxyQueDireto) {
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
 }
 
-// The proxy refuses a null [out] pointer without calling, carries the session
-// record byte for byte (reserved fields too: its checksum covers them), lets
+// The proxy refuses a null [out] pointer without calling, carries records
+// whole (the session's reserved fields too: its checksum covers them), lets
 // calls of several threads run together, answers its two interfaces only,
 // and its last release frees the served object.
 TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInterfaces) {
@@ -177,6 +177,34 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInte
   EXPECT_EQ(hr2, S_OK);
   EXPECT_EQ(b1 + b2, 2);
 
+  // A pure [out] value travels one way: the object finds 0 in it, whatever
+  // the caller's variable held, and the caller gets the object's answer.
+  const std::pair<const char*, std::function<HRESULT(I4*)>> casos[] = {
+      {"KeepAlive", [&](I4* pb) { return p->KeepAlive(pb); }},
+      {"CadastroTeveMovimentacao", [&](I4* pb) { return p->CadastroTeveMovimentacao(3, 4, pb); }},
+      {"GetProcessoJaCadastradoNaIntegracao",
+       [&](I4* pb) { return p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FN_CPA, 0, {}}, pb); }}};
+  for (const auto& [szMetodo, fnChama] : casos) {
+    I4 b = 77;
+    EXPECT_TRUE(SUCCEEDED(fnChama(&b))) << szMetodo;
+    EXPECT_EQ(CZelFalsoIEx::SaidaAoChegar(), 0) << szMetodo;
+    EXPECT_NE(b, 77) << szMetodo;
+  }
+
+  // A byte list past 64 KiB keeps its whole count and every byte both ways.
+  std::vector<UI1> aBytes(70000);
+  for (size_t i = 0; i < aBytes.size(); ++i) aBytes[i] = static_cast<UI1>(i * 7 + i / 251);
+  _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
+  ASSERT_EQ(p->FuncaoGenerica(5, {static_cast<UI4>(aBytes.size()), {}, aBytes.data(), nullptr}, &pSaida), S_OK);
+  ASSERT_NE(pSaida, nullptr);
+  ASSERT_EQ(pSaida->ulQtdBytes, aBytes.size());
+  size_t nDiferentes = 0;
+  for (size_t i = 0; i < aBytes.size(); ++i)
+    nDiferentes += pSaida->pListaBytes[i] != static_cast<UI1>(aBytes[aBytes.size() - 1 - i] ^ 5);
+  EXPECT_EQ(nDiferentes, 0u);
+  CoTaskMemFree(pSaida->pListaBytes);
+  CoTaskMemFree(pSaida);
+
   void* pv = nullptr;
   EXPECT_EQ(p->QueryInterface(IID_IUnknown, &pv), S_OK);
   EXPECT_EQ(pv, static_cast<void*>(p));
@@ -192,26 +220,6 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInte
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
 }
 
-// A pure [out] value travels one way: the object finds 0 in it, whatever
-// the caller's variable held, and the caller gets the object's answer.
-TEST(ZelClienteIEx, SaidaPuraNaoLevaOValorDoChamador) {
-  IZelDF_IEx* p = ProxyParaFalso();
-  ASSERT_NE(p, nullptr);
-  const std::pair<const char*, std::function<HRESULT(I4*)>> casos[] = {
-      {"KeepAlive", [&](I4* pb) { return p->KeepAlive(pb); }},
-      {"CadastroTeveMovimentacao", [&](I4* pb) { return p->CadastroTeveMovimentacao(3, 4, pb); }},
-      {"GetProcessoJaCadastradoNaIntegracao",
-       [&](I4* pb) { return p->GetProcessoJaCadastradoNaIntegracao({0, IE_PROCESSO_FN_CPA, 0, {}}, pb); }}};
-  for (const auto& [szMetodo, fnChama] : casos) {
-    I4 b = 77;
-    EXPECT_TRUE(SUCCEEDED(fnChama(&b))) << szMetodo;
-    EXPECT_EQ(CZelFalsoIEx::SaidaAoChegar(), 0) << szMetodo;
-    EXPECT_NE(b, 77) << szMetodo;
-  }
-  p->Release();
-  EsperaFalsosLiberados(0);
-}
-
 TEST(ZelClienteIEx, ConexaoPerdidaDaDesconectado) {
   CZelLocalSocket a, b;
   ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
@@ -224,27 +232,4 @@ TEST(ZelClienteIEx, ConexaoPerdidaDaDesconectado) {
   EXPECT_EQ(p->FuncaoGenerica(1, _REG_CR_LISTA_BYTESPS{}, &pOut), RPC_E_DISCONNECTED);
   EXPECT_EQ(pOut, nullptr);
   p->Release();
-}
-
-// A byte list past 64 KiB keeps its whole count and every byte both ways.
-TEST(ZelClienteIEx, ListaDeBytesAlemDe64KiBChegaInteira) {
-  IZelDF_IEx* pProxy = ProxyParaFalso();
-  ASSERT_NE(pProxy, nullptr);
-  std::vector<UI1> aBytes(70000);
-  for (size_t i = 0; i < aBytes.size(); ++i) aBytes[i] = static_cast<UI1>(i * 7 + i / 251);
-  _REG_CR_LISTA_BYTESPS entrada{};
-  entrada.ulQtdBytes = static_cast<UI4>(aBytes.size());
-  entrada.pListaBytes = aBytes.data();
-  _REG_CR_LISTA_BYTESPS* pSaida = nullptr;
-  ASSERT_EQ(pProxy->FuncaoGenerica(5, entrada, &pSaida), S_OK);
-  ASSERT_NE(pSaida, nullptr);
-  ASSERT_EQ(pSaida->ulQtdBytes, aBytes.size());
-  size_t nDiferentes = 0;
-  for (size_t i = 0; i < aBytes.size(); ++i)
-    nDiferentes += pSaida->pListaBytes[i] != static_cast<UI1>(aBytes[aBytes.size() - 1 - i] ^ 5);
-  EXPECT_EQ(nDiferentes, 0u);
-  CoTaskMemFree(pSaida->pListaBytes);
-  CoTaskMemFree(pSaida);
-  pProxy->Release();
-  EsperaFalsosLiberados(0);
 }
