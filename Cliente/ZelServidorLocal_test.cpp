@@ -40,12 +40,11 @@ class ServidorLocal : public ::testing::Test {
   void SetUp() override {
     std::string sNome = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     m_sDir = ZelNovoDiretorio(sNome.substr(0, 12));
-    fs::create_directories(m_sDir + "m");
-    fs::create_directories(m_sDir + "r");
-    setenv("XDG_RUNTIME_DIR", (m_sDir + "r").c_str(), 1);
-    setenv("ZEL_REGISTRO_MAQUINA", (m_sDir + "maquina.reg").c_str(), 1);
-    setenv("ZEL_REGISTRO_USUARIO", (m_sDir + "usuario.reg").c_str(), 1);
-    setenv("ZEL_SERVIDOR_MARCAS", (m_sDir + "m").c_str(), 1);
+    for (const char* sz : {"m", "r"}) fs::create_directories(m_sDir + sz);
+    for (const auto& [szVariavel, szCaminho] : {std::pair{"XDG_RUNTIME_DIR", "r"}, {"ZEL_SERVIDOR_MARCAS", "m"},
+                                                {"ZEL_REGISTRO_MAQUINA", "maquina.reg"},
+                                                {"ZEL_REGISTRO_USUARIO", "usuario.reg"}})
+      setenv(szVariavel, (m_sDir + szCaminho).c_str(), 1);
   }
   void TearDown() override {
     // Tests that slow the servers' clock leave the next test's alone.
@@ -74,9 +73,8 @@ class ServidorLocal : public ::testing::Test {
   }
   // The server's result once it ended by itself; -1 when it did not in time.
   int FimDoServidor(int32_t pid) {
-    std::string s = m_sDir + "m/" + std::to_string(pid) + ".fim";
-    if (!ZelEsperaArquivo(s, 20000)) return -1;
-    return std::stoi(ZelLeArquivoInteiro(s));
+    const std::string s = m_sDir + "m/" + std::to_string(pid) + ".fim";
+    return ZelEsperaArquivo(s, 20000) ? std::stoi(ZelLeArquivoInteiro(s)) : -1;
   }
 
   // Exactly one server ran, and it ended by itself with success.
@@ -100,8 +98,7 @@ T* Cria(HRESULT* phr = nullptr, REFIID iid = IID_IZelDF_IEx) {
 // A number of a process's status ("VmRSS:" in KiB, "Threads:"); -1 when unknown.
 long Status(int32_t pid, const std::string& sCampo) {
   std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-  std::string s;
-  while (std::getline(f, s))
+  for (std::string s; std::getline(f, s);)
     if (s.rfind(sCampo, 0) == 0) return std::stol(s.substr(sCampo.size()));
   return -1;
 }
@@ -118,9 +115,8 @@ CZelLocalSocket ParAtivado(REFIID iid = IID_IZelDF_IEx) {
 bool FechadoPeloServidor(CZelLocalSocket& s, uint32_t msLimite) {
   s.DefinePrazos(msLimite, 0);
   ZelLocalQuadro q;
-  HRESULT hr;
-  while ((hr = s.RecebeQuadro(&q)) == S_OK) {
-  }
+  HRESULT hr = S_OK;
+  while (hr == S_OK) hr = s.RecebeQuadro(&q);
   return hr != HRESULT_FROM_WIN32(ERROR_TIMEOUT);
 }
 
@@ -173,20 +169,14 @@ TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe
   // Every key and value the registration writes.
   const std::string kAppId = "{080EB0B0-3BED-4086-9CB4-1C68BD93197D}", kLib = "{CDE3E167-129C-4B65-85E0-8643D1B709B6}";
   const std::tuple<std::string, const char*, std::string> valores[] = {
-      {kChaveServidor, "", fs::canonical(ZEL_SERVIDOR_TESTE).string()},
-      {kChaveClasse, "", "ZelDF_IEx Class"},
-      {kChaveClasse, "AppID", kAppId},
+      {kChaveServidor, "", fs::canonical(ZEL_SERVIDOR_TESTE).string()}, {kChaveClasse, "", "ZelDF_IEx Class"},
+      {kChaveClasse, "AppID", kAppId}, {kChaveClasse + "\\TypeLib", "", kLib},
       {kChaveClasse + "\\ProgID", "", "Tolvan.ZelDF_IEx.1"},
       {kChaveClasse + "\\VersionIndependentProgID", "", "Tolvan.ZelDF_IEx"},
-      {kChaveClasse + "\\TypeLib", "", kLib},
-      {"Tolvan.ZelDF_IEx", "", "ZelDF_IEx Class"},
-      {"Tolvan.ZelDF_IEx\\CLSID", "", kClsid},
-      {"Tolvan.ZelDF_IEx\\CurVer", "", "Tolvan.ZelDF_IEx.1"},
-      {"Tolvan.ZelDF_IEx.1", "", "ZelDF_IEx Class"},
-      {"Tolvan.ZelDF_IEx.1\\CLSID", "", kClsid},
-      {"AppID\\Tolvan.EXE", "AppID", kAppId},
-      {"AppID\\" + kAppId, "", "Tolvan"},
-      {"TypeLib\\" + kLib + "\\1.0", "", "TOLVANLib"}};
+      {"Tolvan.ZelDF_IEx", "", "ZelDF_IEx Class"}, {"Tolvan.ZelDF_IEx\\CLSID", "", kClsid},
+      {"Tolvan.ZelDF_IEx\\CurVer", "", "Tolvan.ZelDF_IEx.1"}, {"Tolvan.ZelDF_IEx.1", "", "ZelDF_IEx Class"},
+      {"Tolvan.ZelDF_IEx.1\\CLSID", "", kClsid}, {"AppID\\Tolvan.EXE", "AppID", kAppId},
+      {"AppID\\" + kAppId, "", "Tolvan"}, {"TypeLib\\" + kLib + "\\1.0", "", "TOLVANLib"}};
   for (const auto& [sChave, szNome, sValor] : valores)
     EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, sChave, szNome), sValor) << sChave;
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kChaveClasse + "\\Programmable"), ERROR_SUCCESS);
@@ -209,10 +199,9 @@ TEST_F(ServidorLocal, PalavrasDeRegistroEClasseNaoRegistradaOuServidorQueNaoSobe
 
   // Not registered, registered with no program, a program that is missing,
   // one that ends without offering the class.
-  const std::tuple<bool, std::string, HRESULT> casos[] = {{false, "", REGDB_E_CLASSNOTREG},
-                                                           {true, "", REGDB_E_CLASSNOTREG},
-                                                           {true, m_sDir + "falta", CO_E_SERVER_EXEC_FAILURE},
-                                                           {true, "/bin/false", CO_E_SERVER_EXEC_FAILURE}};
+  const std::tuple<bool, std::string, HRESULT> casos[] = {
+      {false, "", REGDB_E_CLASSNOTREG}, {true, "", REGDB_E_CLASSNOTREG},
+      {true, m_sDir + "falta", CO_E_SERVER_EXEC_FAILURE}, {true, "/bin/false", CO_E_SERVER_EXEC_FAILURE}};
   for (const auto& [bGrava, sPrograma, hrEsperado] : casos) {
     if (bGrava) {
       ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kChaveServidor, "", sPrograma), ERROR_SUCCESS);
@@ -337,11 +326,8 @@ TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmosEServidorMortoESubstituido) 
   // An [out] array no reply can carry is refused, and the connection goes on.
   CZelLocalSocket s = ParAtivado();
   ASSERT_TRUE(s.Valido());
-  CZelLocalEscritor l;
-  l.U16(11);  // LeIEHeader(qtd, pPos, pTipDoc, dwFlags)
-  l.U32(0xFFFFFFFFu);
-  l.U8(0);  // pPos null
-  l.U32(0);
+  CZelLocalEscritor l;  // LeIEHeader(qtd, pPos, pTipDoc, dwFlags): slot 11, qtd 0xFFFFFFFF, pPos null, no flags
+  l.Bytes("\x0B\x00" "\xFF\xFF\xFF\xFF" "\x00" "\x00\x00\x00\x00", 11);
   ZelLocalQuadro q;
   ASSERT_EQ(s.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 5, l.Dados()), S_OK);
   ASSERT_EQ(s.RecebeQuadro(&q), S_OK);
@@ -361,9 +347,9 @@ TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmosEServidorMortoESubstituido) 
     ASSERT_EQ(pares.back().EnviaBytes(sQuadro.data(), sQuadro.size()), S_OK);
   }
   ClienteHonestoAtendido();
-  const long nDepois = Status(pid, "VmRSS:");
   ASSERT_GT(nAntes, 0);
-  EXPECT_LT(nDepois - nAntes, 32 * 1024) << "KiB grown for 8 announced frames of " << kZelLocalMaxQuadro << " bytes";
+  EXPECT_LT(Status(pid, "VmRSS:") - nAntes, 32 * 1024)
+      << "KiB grown for 8 announced frames of " << kZelLocalMaxQuadro << " bytes";
   pares.clear();
   EXPECT_EQ(Responde(p), S_OK);
   EXPECT_EQ(Servidores().size(), 1u);
