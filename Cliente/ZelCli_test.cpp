@@ -208,10 +208,8 @@ TEST_F(Cli, LinhasMalFormadasRespondemErroESeguem) {
   EXPECT_EQ(respostas[2]["hr"], "0x00000000");
 }
 
-// Each kind of value takes its whole range and nothing past it; a text must
-// leave room for its terminator. A count is weighed in bytes: what one call
-// may return exactly passes, one element over and counts that would make the
-// tool allocate gigabytes for one array are refused.
+// A value takes its type's whole range and no more; a text leaves room for its
+// terminator; a count is weighed in bytes, so gigabyte arrays are refused.
 TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
   static_assert(kZelLocalMaxSaidaChamada % sizeof(IE_HDR_PS) == 0);
   const auto nNoLimite = kZelLocalMaxSaidaChamada / sizeof(IE_HDR_PS);

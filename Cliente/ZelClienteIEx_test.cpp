@@ -15,8 +15,7 @@
 
 namespace {
 
-// A proxy whose calls travel over a socket pair to a fake served in process:
-// the whole marshalling path without a server process.
+// A proxy to a fake served in process over a socket pair: marshalling without a server.
 IZelDF_IEx* ProxyParaFalso() {
   CZelLocalSocket a, b;
   EXPECT_EQ(ZelLocalParSockets(&a, &b), S_OK);
@@ -61,8 +60,7 @@ TEST(ZelClienteIEx, DescricaoConfereComAsAssinaturasDaInterface) {
   }
 }
 
-// Every enumerator name a client may write stands for the interface's own
-// value, and every value of the enumerations has its name.
+// Every enumerator name stands for the interface's value, and every value has its name.
 TEST(ZelClienteIEx, CadaNomeDeEnumeradorDaOValorDaInterface) {
 #define ZEL_PAR_PROCESSO(nome) {"IE_PROCESSO_" #nome, IE_PROCESSO_##nome},
   const std::vector<std::pair<std::string, int32_t>> processos = {ZEL_IE_PROCESSOS(ZEL_PAR_PROCESSO){
@@ -135,10 +133,6 @@ TEST(ZelClienteIEx, TodosOsMetodosDaoOMesmoPeloProxyQueDireto) {
   EXPECT_EQ(CZelFalsoIEx::Vivos(), 0);
 }
 
-// The proxy refuses a null [out] pointer without calling, carries records
-// whole (the session's reserved fields too: its checksum covers them), lets
-// calls of several threads run together, answers its two interfaces only,
-// and its last release frees the served object.
 TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInterfaces) {
   IZelDF_IEx* p = ProxyParaFalso();
   ASSERT_NE(p, nullptr);
@@ -154,6 +148,7 @@ TEST(ZelClienteIEx, ProxyRecusaSaidaNulaLevaRegistrosInteirosERespondeSoSuasInte
   _REG_LISTA_IE_CABECALHO_INTEGRACAO_PS lista{};
   EXPECT_EQ(p->GetListaCabecalhosIntegracao(nullptr, &lista), E_POINTER);
 
+  // Reserved fields travel too: the session's checksum covers them.
   _REG_DF_INICIALIZAPS r = ZelSessaoTeste(1, "app");
   r.ulFiller = 7;
   r.usFiller[0] = 1;

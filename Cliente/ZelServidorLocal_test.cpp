@@ -150,8 +150,7 @@ std::string Texto(HKEY raiz, const std::string& sChave, const std::string& sNome
 
 }  // namespace
 
-// Creates an object when the start file appears, calls it, and releases it
-// when the end file appears.
+// Creates and calls an object once args[0] appears; releases it once args[2] does.
 ZEL_AJUDANTE(ClienteQueCria) {
   if (!ZelEsperaArquivo(args[0])) return 10;
   IZelDF_IEx* p = Cria();
@@ -235,9 +234,6 @@ TEST_F(ServidorLocal, ClientesDisputandoAAtivacaoFicamComUmServidor) {
   UmServidorQueTerminouSozinho();
 }
 
-// An object created as IUnknown reaches the interface through QueryInterface
-// and lives while a proxy holds it; a new one in the quiet period after its
-// release reuses the server.
 TEST_F(ServidorLocal, CriacaoComoIUnknownENovoObjetoNoPeriodoOcioso) {
   Registra();
   // The server runs on a slower clock than this test, so the 20 s left of
@@ -291,9 +287,7 @@ TEST_F(ServidorLocal, ServidorSemNenhumObjetoNaoTerminaSozinho) {
   EXPECT_EQ(FimDoServidor(servidores[0]), 0);
 }
 
-// Hostile peers lose their own connection and nothing else: one server, no
-// memory for what they announce, old and new clients served. A killed server
-// is replaced.
+// Hostile peers lose their own connection and nothing else.
 TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmosEServidorMortoESubstituido) {
   Registra();
   IZelDF_IEx* p = Cria();
@@ -418,8 +412,6 @@ TEST_F(ServidorLocal, ServidorNovoEsperaOAntigoLargarOEndpoint) {
   ZelMataAjudante(Servidores().at(0));
 }
 
-// A client that meets a server turning activations away (it is stopping)
-// gets its object from the server that replaces it.
 TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
   Registra();
   DiretorioDosSockets();
@@ -443,9 +435,7 @@ TEST_F(ServidorLocal, ClienteQueEncontraServidorParandoRecebeDoSubstituto) {
   UmServidorQueTerminouSozinho();
 }
 
-// A server that takes the connection and never answers the activation: the
-// client gives up once its wait is over, with one error line, and starts no
-// server in its place.
+// The client gives up once its wait is over and starts no server in the mute one's place.
 TEST_F(ServidorLocal, ServidorMudoNaAtivacaoDaUmaLinhaEFalha) {
   Registra();
   DiretorioDosSockets();
@@ -491,8 +481,7 @@ TEST_F(ServidorLocal, EndpointQueNaoVagaFazOClienteTentarMaisUmaVez) {
   for (int32_t pid : servidores) EXPECT_EQ(FimDoServidor(pid), static_cast<int>(CO_E_SERVER_STOPPING));
 }
 
-// tolvan-cli through a server started on demand from a path that quotes and
-// substitutions would spoil.
+// A path that quotes and substitutions would spoil.
 TEST_F(ServidorLocal, CliPeloServidorDeCaminhoComAspasEPorcento) {
   const std::string sServidor = m_sDir + "it's 100% {Zel} \"x\"/servidor";
   fs::create_directories(m_sDir + "it's 100% {Zel} \"x\"");

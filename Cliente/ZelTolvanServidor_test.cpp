@@ -76,10 +76,8 @@ std::string Hex(const std::string& s) {
   return sSaida + sz;
 }
 
-// A log file as text to compare: the columns that change from run to run
-// (date, time, ids, memory, durations, source lines, the machine) become
-// their names once their value has the right shape, but a zero stays; the
-// test's directory becomes <dir>/, and code-page bytes are written as \xNN.
+// A log to compare: columns that change from run to run become their names when
+// their value has the right shape (a zero stays); code-page bytes become \xNN.
 std::string LogNormalizado(const std::string& sCaminho, const std::string& sDir,
                            const std::vector<std::string>& aHoje) {
   static const std::map<std::string, std::regex> kVariaveis = {

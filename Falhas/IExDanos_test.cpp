@@ -25,8 +25,7 @@ namespace {
 constexpr HRESULT kNaoInicializado = static_cast<HRESULT>(0x81080A04);
 constexpr HRESULT kDiscoCheio = static_cast<HRESULT>(0x80040000 | 16136);
 
-// A machine fault, an escaped exception or a runtime-library event that the
-// call frame turned into a code: a crash it caught, not an answer.
+// A crash the call frame caught and turned into a code, not an answer.
 bool EhQuedaContida(HRESULT hr) {
   const auto u = static_cast<UI4>(hr);
   return (u >= 0x8004EA60 && u <= 0x8004EB02) || u == 0x8004EE47;
@@ -286,8 +285,7 @@ TEST_F(ServicoTeste, DiscoCheioNoMeioDeCadaEscritaNaoDeixaRegistroParcialEAEscri
 
 // ---- Strange identities ----
 
-// Every file under the test's directory but the company's and the module
-// directory's (where the program error file goes).
+// Every file under the test's directory but those in aDentro.
 std::set<std::string> ArquivosFora(const std::vector<std::string>& aDentro) {
   std::set<std::string> s;
   for (const auto& e : fs::recursive_directory_iterator(ZelDiretorioTeste())) {
@@ -341,8 +339,7 @@ TEST_F(ServicoTeste, EmpresasUsuariosESessoesEstranhosDaoOsCodigosSemEscreverFor
   EXPECT_EQ(Bytes("DFIEVINC.dat").size(), 4u * 24) << "the four sessions that opened wrote EMP1's own link file";
 }
 
-// A company name is a registry key, not a path: slashes and dots in it are
-// the suite's users' business, and its files go to its own directory.
+// A company name is a registry key, not a path.
 TEST_F(ServicoTeste, EmpresaComBarraOuPontosNoNomeAbreNoSeuDiretorio) {
   int n = 0;
   for (const std::string sEmpresa : {"Zel Ind. S/A", "Cia.. Ltda", "..", "/"}) {

@@ -51,8 +51,7 @@ IZelDF_IEx* CriaNoServidor(UI4 ulSessao, HRESULT* phr = nullptr) {
   return p;
 }
 
-// The values of one write: the number of values and every byte of them
-// follow from (writer, key, sequence), so a mix of two writes shows.
+// Every byte of a write follows from (writer, key, sequence): a mix of two shows.
 constexpr UI4 kHeader = 1;
 std::string TextoDe(UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
   return "e" + std::to_string(ulEscritor) + "k" + std::to_string(lChave) + "s" + std::to_string(ulSeq) +
@@ -65,8 +64,7 @@ HRESULT GravaSeq(IZelDF_IEx* p, UI4 ulEscritor, UI4 lChave, UI4 ulSeq) {
                            IEValor(IE_CAMPO_LIVRE_V8_0, (uint64_t{ulEscritor} << 32) | ulSeq)};
   return p->GravaCamposVinculo(IE_VINCULO_PS{{kHeader, lChave}, QtdDe(ulSeq), {}, a, nullptr});
 }
-// The sequence a link read back holds, or 0 when its values are not all of
-// one write of that writer and key. The text tells the sequence.
+// The sequence of the one write a link read back holds, or 0.
 UI4 SeqLida(const IE_VINCULO_PS& v, UI4 ulEscritor, UI4 lChave) {
   if (v.nQtdCampos == 0 || v.pCampos == nullptr || v.pCampos[0].pcTexto == nullptr) return 0;
   const char* s = std::strrchr(v.pCampos[0].pcTexto, 's');
@@ -79,8 +77,7 @@ UI4 SeqLida(const IE_VINCULO_PS& v, UI4 ulEscritor, UI4 lChave) {
   return ulSeq;
 }
 
-// A writer's journal: "A key seq" before each write, "K key seq" after one
-// that answered S_OK; what the test expects of every key follows from it.
+// A writer's journal: "A key seq" before each write, "K key seq" after an S_OK.
 struct Esperado {
   UI4 ulConfirmado = 0;     // last acknowledged sequence
   std::set<UI4> incertos;   // attempted after it, answer lost

@@ -5,8 +5,7 @@
 #include <cstring>
 
 namespace {
-// Under the Itanium C++ ABI a pointer to a virtual member holds 1 + the byte
-// offset of its entry in the virtual table; slots are numbered from 1.
+// Itanium C++ ABI: a pointer to a virtual member holds 1 + its vtable byte offset.
 template <typename M>
 int Slot(M metodo) {
   static_assert(sizeof(M) == 2 * sizeof(ptrdiff_t));
