@@ -197,6 +197,7 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
     Altera("DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0) + 16, IEBytes(IECarimbo(st)));
     EXPECT_EQ(Json({"cabecalhos"})[0]["carimbo"], szTexto);
   }
+  Escreve("DFIEHDR.DAT", sCabecalhos);
   Altera("DFIEHDR.DAT", sizeof(IE_HDR_ARQ_V0),
          std::string(1, static_cast<char>(sCabecalhos[sizeof(IE_HDR_ARQ_V0)] | 1)));
   EXPECT_EQ(Json({"cabecalhos"})[0]["excluido"], true);
