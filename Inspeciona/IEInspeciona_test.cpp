@@ -37,13 +37,17 @@ class InspecaoTeste : public IExTeste {
     int i = IEInspecionaExecuta(aArgs, saida, erros);
     return {i, saida.str(), erros.str()};
   }
+  // The standard output of a run that must end with iSaida.
+  static std::string Saida(std::vector<std::string> aArgs, int iSaida = kInspecaoOk) {
+    const Resultado r = Executa(std::move(aArgs));
+    EXPECT_EQ(r.iSaida, iSaida) << r.sErros;
+    return r.sSaida;
+  }
   // The JSON lines of a command on EMP1.
   static std::vector<json> Json(std::vector<std::string> aComando, int iSaidaEsperada = kInspecaoOk) {
     aComando.insert(aComando.begin(), {"--json", "EMP1"});
-    Resultado r = Executa(aComando);
-    EXPECT_EQ(r.iSaida, iSaidaEsperada) << r.sErros;
     std::vector<json> a;
-    std::istringstream linhas(r.sSaida);
+    std::istringstream linhas(Saida(std::move(aComando), iSaidaEsperada));
     for (std::string s; std::getline(linhas, s);) {
       a.push_back(json::parse(s));
       // One compact object a line, texts as UTF-8 rather than escapes.
@@ -122,9 +126,7 @@ TEST_F(InspecaoTeste, EmpresaSaNaoTemProblemasEnquantoOServicoEOutroEscritorAUsa
   const std::filesystem::path antes = std::filesystem::current_path();
   for (const std::string& sAlvo : {std::string("EMP1"), dirVovi.filename().string() + "/"}) {
     std::filesystem::current_path(sAlvo == "EMP1" ? antes : dirVovi.parent_path());
-    const Resultado r = Executa({sAlvo, "verifica"});
-    EXPECT_EQ(r.iSaida, kInspecaoOk) << r.sErros;
-    EXPECT_EQ(r.sSaida, "no problems found\n");
+    EXPECT_EQ(Saida({sAlvo, "verifica"}), "no problems found\n");
   }
   std::filesystem::current_path(antes);
   // The service goes on writing after the inspection, and another writer holds files open.
@@ -166,10 +168,8 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   EXPECT_EQ(a[0]["campos"][0]["usuarios"], json::array({3, 5}));
 
   // The readable table: one row per field.
-  Resultado r = Executa({"EMP1", "cabecalhos"});
-  ASSERT_EQ(r.iSaida, kInspecaoOk);
   std::vector<std::string> aLinhas;
-  std::istringstream linhas(r.sSaida);
+  std::istringstream linhas(Saida({"EMP1", "cabecalhos"}));
   for (std::string s; std::getline(linhas, s);) aLinhas.push_back(s);
   ASSERT_EQ(aLinhas.size(), 1u + 3 + 2);
   EXPECT_EQ(aLinhas[0].rfind("posicao  processo  nome_processo  flags  excluido  carimbo", 0), 0u) << aLinhas[0];
@@ -248,9 +248,9 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   EXPECT_EQ(rFalta.sSaida.substr(rFalta.sSaida.size() - 3), " -\n") << rFalta.sSaida;
   EXPECT_EQ(Executa({"EMP1", "valores", "ft_nf", "8"}).sSaida, rFalta.sSaida) << "a process named in any case";
   for (int i = 0; i < IE_PROCESSO_COUNT; ++i) {
-    const Resultado r = Executa({"EMP1", "valores", IEGetNomeProcesso(static_cast<IE_E_PROCESSO>(i)), "8"});
-    EXPECT_EQ(r.iSaida, kInspecaoOk) << i << r.sErros;
-    EXPECT_EQ(r.sSaida, Executa({"EMP1", "valores", std::to_string(i), "8"}).sSaida) << i;
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Saida({"EMP1", "valores", IEGetNomeProcesso(static_cast<IE_E_PROCESSO>(i)), "8"}),
+              Executa({"EMP1", "valores", std::to_string(i), "8"}).sSaida);
   }
   Escreve("FTIEXNF.DAT", sValores);
   EXPECT_EQ(a[2], json::parse(R"({"posicao":0,"header":0,"chave":4294967295,"excluido":false,"valores":[]})"))
@@ -377,11 +377,9 @@ TEST_F(InspecaoTeste, CadaDanoEApontado) {
     for (const auto& [sNome, sBytes] : sa) Escreve(sNome, sBytes);
   }
 
-  // The table tells how many.
+  // The table tells how many, with the status 1 that scripts test for damage.
   Altera("DFIEVINC.dat", 16, U4(2));
-  Resultado r = Executa({m_sVovi, "verifica"});
-  EXPECT_EQ(r.iSaida, 1) << "the status scripts test for damage";
-  EXPECT_EQ(r.sSaida,
+  EXPECT_EQ(Saida({m_sVovi, "verifica"}, 1),
             "arquivo       registro  problema\n"
             "DFIEVINC.dat  1         removal mark 2 is neither 0 nor 1\n"
             "1 problem(s)\n");
