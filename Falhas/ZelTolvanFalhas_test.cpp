@@ -1,8 +1,6 @@
-// The Tolvan server killed with SIGKILL while four clients write, and loaded
-// by eight with mixed calls: acknowledged writes read back, the company stays
-// sound. The registered server command is this binary's helper, which records
-// its pid and becomes Tolvan: the test knows every server and, as subreaper,
-// reaps it. One server at a time: two cannot hold one company's link database.
+// Killed while four clients write, or loaded by eight, the server loses no acknowledged
+// write. The registered server command is this binary's helper, which records its pid:
+// the test knows every server and reaps it. Two cannot hold one company's link database.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
