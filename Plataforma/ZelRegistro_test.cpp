@@ -39,6 +39,12 @@ std::string Texto(HKEY raiz, const std::string& chave, const std::string& nome) 
   return s;
 }
 
+// The number, or 0xBAD where it cannot be read.
+DWORD Numero(HKEY raiz, const std::string& chave, const std::string& nome) {
+  DWORD dw = 0;
+  return ZelRegistro::LeDWORD(raiz, chave, nome, &dw) == ERROR_SUCCESS ? dw : 0xBADu;
+}
+
 constexpr const char* kChave = "SOFTWARE\\Zel\\Teste";
 
 }  // namespace
@@ -71,33 +77,43 @@ TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChave, "", "padr\xE3o"), ERROR_SUCCESS);
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Empresa", 7), ERROR_SUCCESS);
 
-  DWORD dw = 0;
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
-  EXPECT_EQ(dw, 0x1A2Bu);
+  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, kChave, "Versao"), 0x1A2Bu);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Caminho"), "C:\\dados\\\"x\"");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, ""), "padr\xE3o");
   EXPECT_EQ(ZelLeChaveZel("Empresa"), 7u);
   EXPECT_EQ(ZelRegistro::LeTexto(HKEY_LOCAL_MACHINE, kChave, "Versao", nullptr), ERROR_INVALID_PARAMETER);
   std::string s;
   EXPECT_EQ(ZelRegistro::LeTexto(HKEY_LOCAL_MACHINE, kChave, "Versao", &s), ERROR_INVALID_DATA);
+  DWORD dw = 0;
   EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Falta", &dw), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_CURRENT_USER, kChave, "Versao", &dw), ERROR_FILE_NOT_FOUND);
 
-  EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
-            "Windows Registry Editor Version 5.00\n"
-            "\n"
+  const std::string sArquivo = ZelArquivoRegistro(HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(ZelLeArquivoInteiro(sArquivo),
+            "Windows Registry Editor Version 5.00\n\n"
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n"
-            "\"Versao\"=dword:00001a2b\n"
-            "\"Caminho\"=\"C:\\\\dados\\\\\\\"x\\\"\"\n"
-            "@=\"padr\xE3o\"\n"
-            "\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zel Sistemas]\n"
-            "\"Empresa\"=dword:00000007\n"
-            "\n");
+            "\"Versao\"=dword:00001a2b\n\"Caminho\"=\"C:\\\\dados\\\\\\\"x\\\"\"\n@=\"padr\xE3o\"\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Zel Sistemas]\n\"Empresa\"=dword:00000007\n\n");
+
+  // An administrator's edit in place, of the same size, is read: the file's times tell it from
+  // the contents parsed before. A second later, as an edit by hand comes: two writes may share a tick.
+  s = ZelLeArquivoInteiro(sArquivo);
+  const size_t n = s.find("dword:00001a2b");
+  ASSERT_NE(n, std::string::npos);
+  s.replace(n, 14, "dword:00002222");
+  struct stat antes {};
+  ASSERT_EQ(::stat(sArquivo.c_str(), &antes), 0);
+  std::fstream(sArquivo, std::ios::binary | std::ios::in | std::ios::out) << s;
+  const timespec t[2] = {{antes.st_mtim.tv_sec + 1, 0}, {antes.st_mtim.tv_sec + 1, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, sArquivo.c_str(), t, 0), 0);
+  struct stat depois {};
+  ASSERT_EQ(::stat(sArquivo.c_str(), &depois), 0);
+  ASSERT_EQ(depois.st_ino, antes.st_ino);
+  ASSERT_EQ(depois.st_size, antes.st_size);
+  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, kChave, "Versao"), 0x2222u);
 
   // A new file can be read by every account (services read the machine's
   // settings); a rewrite keeps the mode its administrator gave it.
-  const std::string sArquivo = ZelArquivoRegistro(HKEY_LOCAL_MACHINE);
   auto Modo = [&] {
     struct stat st {};
     return ::stat(sArquivo.c_str(), &st) == 0 ? st.st_mode & 0777 : 01000;
@@ -107,45 +123,15 @@ TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
 
   // Another process's change, of the same size: only the file's identity tells it.
   ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaDword", {kChave, "Versao", "6700"})), 0);
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
-  EXPECT_EQ(dw, 6700u);
+  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, kChave, "Versao"), 6700u);
   EXPECT_EQ(Modo(), 0640u);
-}
 
-// An administrator's edit in place, of the same size, is read: the file's
-// times tell it from the contents parsed before.
-TEST(ZelRegistro, EdicaoNoLugarDoMesmoTamanhoELida) {
-  UsaRegistroNovo("edicaonolugar");
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", 0x1111), ERROR_SUCCESS);
-  DWORD dw = 0;
-  ASSERT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
-  ASSERT_EQ(dw, 0x1111u);
-  const std::string sArquivo = ZelArquivoRegistro(HKEY_LOCAL_MACHINE);
-  std::string s = ZelLeArquivoInteiro(sArquivo);
-  const size_t n = s.find("dword:00001111");
-  ASSERT_NE(n, std::string::npos);
-  s.replace(n, 14, "dword:00002222");
-  struct stat antes {};
-  ASSERT_EQ(::stat(sArquivo.c_str(), &antes), 0);
-  std::fstream(sArquivo, std::ios::binary | std::ios::in | std::ios::out) << s;
-  // A second later, as an edit by hand comes: two writes may share a tick of the clock.
-  const timespec t[2] = {{antes.st_mtim.tv_sec + 1, 0}, {antes.st_mtim.tv_sec + 1, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, sArquivo.c_str(), t, 0), 0);
-  struct stat depois {};
-  ASSERT_EQ(::stat(sArquivo.c_str(), &depois), 0);
-  ASSERT_EQ(depois.st_ino, antes.st_ino);
-  ASSERT_EQ(depois.st_size, antes.st_size);
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, "Versao", &dw), ERROR_SUCCESS);
-  EXPECT_EQ(dw, 0x2222u);
-}
-
-TEST(ZelRegistro, TextoComQuebraDeLinhaVaiEmHex) {
-  UsaRegistroNovo("quebra");
+  // A text with a line break goes in hex.
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CURRENT_USER, kChave, "Linhas", "um\r\ndois \x80"), ERROR_SUCCESS);
   EXPECT_EQ(Texto(HKEY_CURRENT_USER, kChave, "Linhas"), "um\r\ndois \x80");
-  std::string sArquivo = ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_CURRENT_USER));
-  EXPECT_NE(sArquivo.find("\"Linhas\"=hex(1):75,00,6d,00,0d,00,0a,00,"), std::string::npos) << sArquivo;
-  EXPECT_NE(sArquivo.find("20,00,ac,20,00,00\n"), std::string::npos) << sArquivo;
+  s = ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_CURRENT_USER));
+  EXPECT_NE(s.find("\"Linhas\"=hex(1):75,00,6d,00,0d,00,0a,00,"), std::string::npos) << s;
+  EXPECT_NE(s.find("20,00,ac,20,00,00\n"), std::string::npos) << s;
 }
 
 TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
@@ -161,14 +147,15 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
                  "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
                  "\"Quatro\"=hex(4):0a,0b,0c,80\r\n"
                  "\"Cinco\"=hex(4):0a,00,00,80,00\r\n"
-                 "\"Aberto\"=\"sem fim\r\n");
+                 "\"Aberto\"=\"sem fim\r\n"
+                 "\"Ultimo\"=dword:00000002");  // as a hand edit leaves it: no break after the last value
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Aberto"), "<falta>") << "a quote never closed is no text";
   EXPECT_EQ(ZelLeChaveZel("FLAG"), 10u);
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "software\\wow6432node\\zel sistemas\\", "DIR"), "/x");
+  EXPECT_EQ(ZelLeChaveZel("Ultimo"), 2u);
+  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Quatro"), 0x800C0B0Au) << "four bytes, the lowest first";
   DWORD dw = 0;
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Quatro", &dw), ERROR_SUCCESS);
-  EXPECT_EQ(dw, 0x800C0B0Au) << "four bytes, the lowest first";
   for (const char* sz : {"Bin", "Longo", "Cinco"})  // bytes, and numbers too long for 32 bits
     EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, &dw), ERROR_INVALID_DATA) << sz;
 
@@ -186,21 +173,10 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
             "\"Dir\"=hex(2):2f,00,78,00,00,00\n"
             "\"Quatro\"=hex(4):0a,0b,0c,80\n"
             "\"Cinco\"=hex(4):0a,00,00,80,00\n"
-            "\"Aberto\"=\"sem fim\n\n");
+            "\"Aberto\"=\"sem fim\n\"Ultimo\"=dword:00000002\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
-            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Aberto"}));
-}
-
-TEST(ZelRegistro, UltimaLinhaSemQuebraELida) {
-  // As a hand edit leaves it: no line break after the last value.
-  UsaRegistroNovo("semfim");
-  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
-                 "Windows Registry Editor Version 5.00\r\n\r\n"
-                 "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\r\n"
-                 "\"Primeiro\"=dword:00000001\r\n"
-                 "\"Ultimo\"=dword:00000002");
-  EXPECT_EQ(ZelLeChaveZel("Primeiro"), 1u);
-  EXPECT_EQ(ZelLeChaveZel("Ultimo"), 2u);
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Aberto",
+                                      "Ultimo"}));
 }
 
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
@@ -276,13 +252,9 @@ TEST(ZelRegistro, GravacoesConcorrentesNaoSePerdem) {
   EXPECT_EQ(ZelEsperaAjudante(b), 0);
 
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChave).size(), 4u * kPorEscritor);
-  for (const char* p : {"A", "B", "T", "U"}) {
-    for (int i = 0; i < kPorEscritor; ++i) {
-      DWORD dw = 999;
-      EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChave, p + std::to_string(i), &dw), ERROR_SUCCESS);
-      EXPECT_EQ(dw, static_cast<DWORD>(i));
-    }
-  }
+  for (const char* p : {"A", "B", "T", "U"})
+    for (int i = 0; i < kPorEscritor; ++i)
+      EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, kChave, p + std::to_string(i)), static_cast<DWORD>(i)) << p << i;
 }
 
 // A write the file-size limit cuts short, as a full disk would.
@@ -290,26 +262,24 @@ ZEL_AJUDANTE(GravaAlemDoLimite) {
   signal(SIGXFSZ, SIG_IGN);
   const rlimit lim{1024, 1024};
   if (setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
-  return ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChave, "grande", std::string(4000, 'g')) == ERROR_WRITE_FAULT
-             ? 0
-             : 1;
+  const LONG l = ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChave, "grande", std::string(4000, 'g'));
+  return l == ERROR_WRITE_FAULT ? 0 : 1;
 }
 
 // A write that fails half-way keeps the file as it was and leaves no
 // temporary file beside it.
 TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {
-  const std::string d = UsaRegistroNovo("interrompida");
+  const std::string d = UsaRegistroNovo("interrompida"), sReg = d + "etc/zel/maquina.reg";
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 7), ERROR_SUCCESS);
-  const std::string sAntes = ZelLeArquivoInteiro(d + "etc/zel/maquina.reg");
+  const std::string sAntes = ZelLeArquivoInteiro(sReg);
   ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaAlemDoLimite")), 0);
-  EXPECT_EQ(ZelLeArquivoInteiro(d + "etc/zel/maquina.reg"), sAntes);
+  EXPECT_EQ(ZelLeArquivoInteiro(sReg), sAntes);
   std::vector<std::string> aNomes;
   for (const auto& e : std::filesystem::directory_iterator(d + "etc/zel")) aNomes.push_back(e.path().filename());
   std::sort(aNomes.begin(), aNomes.end());
   EXPECT_EQ(aNomes, (std::vector<std::string>{"maquina.reg", "maquina.reg.lock"}));
   // A write that changes nothing leaves the file alone: it is not replaced.
   // A second name for the file tells, where a freed inode number may come back.
-  const std::string sReg = d + "etc/zel/maquina.reg";
   ASSERT_EQ(link(sReg.c_str(), (sReg + ".elo").c_str()), 0);
   const auto Nomes = [&] {
     struct stat st {};
@@ -399,12 +369,10 @@ TEST(ZelRegistro, SecaoDeExclusaoApagaAChaveEUmaReescritaNaoAGuarda) {
                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
                  "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\velha]\n\"d\"=dword:00000004\n\n"
                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n");
-  DWORD dw = 0;
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha\\Filha"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_LOCAL_MACHINE, "SOFTWARE"), (std::vector<std::string>{"Fica", "VelhaIrma"}));
-  EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "e", &dw), ERROR_SUCCESS);
-  EXPECT_EQ(dw, 5u);
+  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "e"), 5u);
 
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "f", 6), ERROR_SUCCESS);
   EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),

@@ -41,6 +41,11 @@ __attribute__((no_sanitize("address", "undefined"), noinline)) int Recursa(int n
   if (n == g_nNuncaAlcancado) return 0;
   return Recursa(n + 1) + buf[0];
 }
+HRESULT CopiaLongaDemais() {
+  char sz[2];
+  strcpy_s(sz, sizeof sz, "longo demais");
+  return S_OK;
+}
 
 class CTesteBase : public CZelBaseParaRotinas {
  public:
@@ -50,10 +55,7 @@ class CTesteBase : public CZelBaseParaRotinas {
   }
   ~CTesteBase() override {
     if (g_iDestrutorFalha == 1) g_nLido = LeNulo();
-    if (g_iDestrutorFalha == 2) {
-      char sz[2];
-      strcpy_s(sz, sizeof sz, "longo demais");
-    }
+    if (g_iDestrutorFalha == 2) CopiaLongaDemais();
   }
   bool EstaInicializado() const { return !g_bFingeNaoIniciado && CZelBaseParaRotinas::EstaInicializado(); }
   HRESULT FuncaoGenerica(unsigned long ulFuncao, const _REG_CR_LISTA_BYTESPS&, _REG_CR_LISTA_BYTESPS**) override {
@@ -69,11 +71,6 @@ using Corpo = HRESULT (*)(CTesteBase&);
 HRESULT Sucesso(CTesteBase&) { return S_OK; }
 HRESULT Falso(CTesteBase&) { return S_FALSE; }
 HRESULT Falha(CTesteBase&) { return E_INVALIDARG; }
-HRESULT CopiaLongaDemais(CTesteBase&) {
-  char sz[2];
-  strcpy_s(sz, sizeof sz, "longo demais");
-  return S_OK;
-}
 HRESULT RastreiaFalha(CTesteBase& b) {
   ZelTraceHR(&b, "CTesteBase::Faz", "TesteBase", 9, "hr = arq.Grava()", "hr", HR(0x80043EEE));
   return HR(0x80043EEE);
@@ -89,8 +86,7 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
     return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
                          [nModo] { return ZelPares{{"modo", std::to_string(nModo)}}; }, corpo);
   }
-  // As Metodo, with the object discarded between the entry check and the
-  // body, as a fault in another thread's call would (entry lines must be on).
+  // The object discarded between entry check and body, as by another thread's fault (entry lines on).
   HRESULT MetodoDescartadoNaEntrada(Corpo corpo) {
     return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
                          [this] {
@@ -352,7 +348,7 @@ TEST_F(TZelUnknownTeste, SucessosNaoSaoErrosEExcecoesEParametroInvalidoViramCodi
     ConfereLinha(linhas[i], {"\thr = ZelTranslateThrownExceptionToHresult()\thr = 0X8"});
 
   // An invalid parameter is reported and answers its errno's code; the runtime's report reaches the message library.
-  EXPECT_EQ(obj.Metodo(CopiaLongaDemais), HR(0x8004EAFB));
+  EXPECT_EQ(obj.Metodo([](CTesteBase&) { return CopiaLongaDemais(); }), HR(0x8004EAFB));
   EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
   ConfereLinha(UltimaLinhaErroProgramas(),
                {"\tZelTrataErroExported\t", "\tIdentificacao = ZelAcessoServidores EEMP1 U005 S00000077\t",
@@ -453,14 +449,9 @@ TEST_F(TZelUnknownTeste, FalhaAoDescartarONegocioDizQueFoiNoDestrutor) {
                {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAC5\t"});
   ConfereLinha(linhas[1], {"::~T_ZelUnknown\t", "\tT_ZelUnknown\t21\t"});
 
-  // An invalid parameter there cannot leave a destructor and ends the
-  // process; its report, the last line support gets, names the destructor.
-  EXPECT_DEATH(
-      {
-        CTesteObjeto obj;
-        if (obj.FinalConstruct() == S_OK) g_iDestrutorFalha = 2;
-      },
-      "");
+  // An invalid parameter there ends the process; its report, support's last line, names the destructor.
+  // The temporary goes at the end of the statement, after the flag is set.
+  EXPECT_DEATH((void)(CTesteObjeto().FinalConstruct() == S_OK && (g_iDestrutorFalha = 2)), "");
   linhas = Linhas(ArquivoErrosProgramas());
   ASSERT_EQ(linhas.size(), 3u);
   ConfereLinha(linhas[2], {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\t",
@@ -491,8 +482,7 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u);
   EXPECT_FALSE(ZelPrevineErroRPCAtivo());
-  // The documented period, 300 s, scaled: not read again halfway through it,
-  // read again once it has passed.
+  // The 300 s period, scaled: not read again halfway through it, read again once past.
   const uint32_t msPeriodo = ZelTempoMs(300'000);
   Sleep(msPeriodo / 2);
   PrevineErroRPC();
@@ -506,8 +496,7 @@ TEST_F(TZelUnknownTeste, PrevineErroRPCReleORegistroSoDepoisDoPeriodo) {
   PrevineErroRPC();
   EXPECT_EQ(ZelLeiturasPrevineErroRPC(), 1u) << "a first call reads, however recent the last reading";
   EXPECT_TRUE(ZelPrevineErroRPCAtivo());
-  // Without the key there is nothing to read: a reset after a reading of 0,
-  // and a process that never read, both yield.
+  // Without the key nothing is read: after a reset from a reading of 0, or never read, calls yield.
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "PrevineErroRPC", 0), ERROR_SUCCESS);
   ZelReiniciaPrevineErroRPC();
   PrevineErroRPC();
