@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -96,8 +97,7 @@ TEST(CFile, LeituraCurtaNoFimPosicionamentoEPosicionadas) {
   EXPECT_EQ(f.LeEm(50, buf, sizeof buf, &n), ERROR_SUCCESS);
   EXPECT_EQ(n, 0u);
 
-  struct timespec antigo[2] = {{1000, 0}, {1000, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, s.c_str(), antigo, 0), 0);
+  ASSERT_TRUE(ZelDefineUltimaGravacaoTeste(s, 1000));
   EXPECT_EQ(f.AtualizaUltimaGravacao(), ERROR_SUCCESS);
   struct timespec ts {};
   ASSERT_EQ(ZelUltimaGravacao(s, &ts), ERROR_SUCCESS);
@@ -134,7 +134,7 @@ TEST(CFile, ComprimentoGuardadoPeloEscritorAcompanhaOQueSeGrava) {
   EXPECT_EQ(outro.GetLength(), 5u);
 }
 
-TEST(CFile, ExcecoesTrazemACausa) {
+TEST(CFile, ExcecoesEErrosDoSistemaTrazemACausaEOCodigo) {
   CFile fechado;
   char buf[4] = {};
   const auto kInvalido = std::make_pair(int(CFileException::invalidFile), ERROR_INVALID_HANDLE);
@@ -143,7 +143,7 @@ TEST(CFile, ExcecoesTrazemACausa) {
   EXPECT_EQ(CausaLancada([&] { fechado.Seek(0, CFile::begin); }), kInvalido);
 
   // A descriptor opened without the access asked for.
-  std::string s = ZelNovoDiretorio("excecoes") + "a.dat";
+  const std::string d = ZelNovoDiretorio("excecoes"), s = d + "a.dat";
   Escreve(s, "abcd");
   CFile leitura;
   ASSERT_TRUE(leitura.Open(s, kLeituraL));
@@ -154,35 +154,30 @@ TEST(CFile, ExcecoesTrazemACausa) {
   EXPECT_EQ(CausaLancada([&] { escrita.Read(buf, 4); }), kNegado);
   EXPECT_EQ(ZelLeArquivoInteiro(s), "abcd");
 
-  CFileException e(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, "X.DAT");
-  EXPECT_EQ(e.GetErrorMessage(), "Arquivo n\xE3o encontrado: X.DAT");
+  EXPECT_EQ(CFileException(CFileException::fileNotFound, ERROR_FILE_NOT_FOUND, "X.DAT").GetErrorMessage(),
+            "Arquivo n\xE3o encontrado: X.DAT");
   // Each cause says what went wrong in words of its own; only an unnamed failure is unspecified.
   std::set<std::string> textos;
   for (int c = CFileException::none; c <= CFileException::endOfFile; ++c)
     EXPECT_TRUE(textos.insert(CFileException(c).GetErrorMessage()).second) << c;
   EXPECT_EQ(CFileException(CFileException::endOfFile + 1).GetErrorMessage(), "Erro n\xE3o especificado");
-}
 
-TEST(CFile, ErrosDoSistemaViramCausasECodigos) {
-  std::string d = ZelNovoDiretorio("erros");
+  // The system's errors on opening.
   Escreve(d + "arquivo", "x");
   ASSERT_EQ(ZelCriaDiretorio(d + "Dados"), ERROR_SUCCESS);
-  const struct {
-    std::string sCaminho;
-    int nCausa;
-    LONG lErro;
-  } casos[] = {{d + "falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
-               {d + "DADOS/falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},  // the folder is there
-               {d + "falta/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},
-               {d + "arquivo/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // ENOTDIR
-               {"", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // no name: no path either
-               {d, CFileException::accessDenied, ERROR_ACCESS_DENIED}};  // a directory is no file
-  for (const auto& c : casos) {
+  const std::tuple<std::string, int, LONG> casos[] = {
+      {d + "falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},
+      {d + "DADOS/falta.dat", CFileException::fileNotFound, ERROR_FILE_NOT_FOUND},  // the folder is there
+      {d + "falta/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},
+      {d + "arquivo/a.dat", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // ENOTDIR
+      {"", CFileException::badPath, ERROR_PATH_NOT_FOUND},  // no name: no path either
+      {d, CFileException::accessDenied, ERROR_ACCESS_DENIED}};  // a directory is no file
+  for (const auto& [sCaminho, nCausa, lErro] : casos) {
     CFile f;
     CFileException e;
-    EXPECT_FALSE(f.Open(c.sCaminho, CFile::modeRead, &e));
-    EXPECT_EQ(Causa(e), std::make_pair(c.nCausa, c.lErro)) << c.sCaminho;
-    EXPECT_EQ(e.m_strFileName, c.sCaminho);
+    EXPECT_FALSE(f.Open(sCaminho, CFile::modeRead, &e));
+    EXPECT_EQ(Causa(e), std::make_pair(nCausa, lErro)) << sCaminho;
+    EXPECT_EQ(e.m_strFileName, sCaminho);
     EXPECT_FALSE(f.EstaAberto());
   }
 
@@ -233,7 +228,7 @@ TEST(CFileException, CadaErroDoSistemaTemSeuCodigoESuaCausa) {
     EXPECT_EQ(E::ErroSOParaCausa(lErro), nCausa) << lErro;
 }
 
-TEST(ZelArquivo, NomesSemDiferencaDeCaixa) {
+TEST(ZelArquivo, NomesECuringasSemDiferencaDeCaixa) {
   std::string d = ZelNovoDiretorio("caixa");
   ASSERT_EQ(ZelCriaDiretorio(d + "Dados"), ERROR_SUCCESS);
   Escreve(d + "Dados/DFIEVINC.DAT", "um");
@@ -267,10 +262,9 @@ TEST(ZelArquivo, NomesSemDiferencaDeCaixa) {
   EXPECT_EQ(ZelExcluiArquivo(d + "DADOS/\xE1gua.dat"), ERROR_SUCCESS);
   EXPECT_EQ(ZelExcluiArquivo(d + "DADOS/\xE1gua.dat"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ZelRenomeiaArquivo(d + "dados/falta", d + "x"), ERROR_FILE_NOT_FOUND);
-}
 
-TEST(ZelArquivo, ListaCasaCuringasSemCaixa) {
-  std::string d = ZelNovoDiretorio("lista");
+  // Wildcards match without case.
+  d = ZelNovoDiretorio("lista");
   for (const char* s : {"b.DAT", "A.dat", "c.txt", "SEMEXT", "ab.dat.bak"}) Escreve(d + s, "");
   EXPECT_EQ(ZelListaArquivos(d, "*.dat"), (std::vector<std::string>{"A.dat", "b.DAT"}));
   EXPECT_EQ(ZelListaArquivos(d, "?.*"), (std::vector<std::string>{"A.dat", "b.DAT", "c.txt"}));
@@ -280,6 +274,20 @@ TEST(ZelArquivo, ListaCasaCuringasSemCaixa) {
   EXPECT_EQ(ZelListaArquivos(d, "a*.DAT*"), (std::vector<std::string>{"A.dat", "ab.dat.bak"}));
   EXPECT_EQ(ZelListaArquivos(d, "*e*t"), std::vector<std::string>{"SEMEXT"});
   EXPECT_TRUE(ZelListaArquivos(d + "falta", "*").empty());
+
+  // Two spellings in one directory: every spelling gets the same file, whichever is listed first.
+  for (bool bMaiusculaAntes : {true, false}) {
+    d = ZelNovoDiretorio(bMaiusculaAntes ? "grafias1" : "grafias2");
+    const char* kNomes[] = {"DFIEVINC.DAT", "dfievinc.dat"};
+    for (int i = 0; i < 2; ++i) Escreve(d + kNomes[bMaiusculaAntes ? i : 1 - i], kNomes[bMaiusculaAntes ? i : 1 - i]);
+    for (const char* sPedido : {"DfIeVinc.Dat", "dfievinc.DAT", "Dfievinc.dat"}) {
+      ASSERT_TRUE(f.Open(d + sPedido, kLeituraL)) << sPedido;
+      char buf[16] = {};
+      EXPECT_EQ(std::string(buf, f.Read(buf, sizeof buf)), "DFIEVINC.DAT") << sPedido;
+      EXPECT_EQ(ZelResolveCaminho(d + sPedido), d + "DFIEVINC.DAT");
+      f.Close();
+    }
+  }
 }
 
 TEST(ZelArquivo, SomenteLeituraCopiaDiretoriosETamanho) {
@@ -328,22 +336,6 @@ TEST(ZelArquivo, SomenteLeituraCopiaDiretoriosETamanho) {
   EXPECT_FALSE(ZelExisteDiretorio(d + "x/y/z"));
 }
 
-// Two spellings in one directory: every spelling gets the same file, whichever is listed first.
-TEST(ZelArquivo, DuasGrafiasDoMesmoNomeDaoSempreOMesmoArquivo) {
-  for (bool bMaiusculaAntes : {true, false}) {
-    std::string d = ZelNovoDiretorio(bMaiusculaAntes ? "grafias1" : "grafias2");
-    const char* kNomes[] = {"DFIEVINC.DAT", "dfievinc.dat"};
-    for (int i = 0; i < 2; ++i) Escreve(d + kNomes[bMaiusculaAntes ? i : 1 - i], kNomes[bMaiusculaAntes ? i : 1 - i]);
-    for (const char* sPedido : {"DfIeVinc.Dat", "dfievinc.DAT", "Dfievinc.dat"}) {
-      CFile f;
-      ASSERT_TRUE(f.Open(d + sPedido, kLeituraL)) << sPedido;
-      char buf[16] = {};
-      EXPECT_EQ(std::string(buf, f.Read(buf, sizeof buf)), "DFIEVINC.DAT") << sPedido;
-      EXPECT_EQ(ZelResolveCaminho(d + sPedido), d + "DFIEVINC.DAT");
-    }
-  }
-}
-
 // Names are compared as the suite's code page spells them: two characters name the same file
 // exactly when Unicode gives them one upper case (so "\xF7" and "\xD7", divide and times, do not).
 TEST(ZelArquivo, LetrasDoCodigoDePaginaSoIguaisAQuemTemAMesmaMaiuscula) {
@@ -377,38 +369,33 @@ TEST(ZelArquivo, LetrasDoCodigoDePaginaSoIguaisAQuemTemAMesmaMaiuscula) {
 // order; a creating open that loses leaves the held file whole, and readers still get in.
 TEST(CFile, EscritoresSeExcluemSalvoQuemPartilhaAEscrita) {
   constexpr UINT kExclusivo = CFile::modeReadWrite | CFile::shareExclusive;
-  const struct {
-    UINT primeiro, segundo;
-    bool bConflita;
-  } casos[] = {{kEscritaG, CFile::modeCreate | kEscritaG, true},
+  const std::tuple<UINT, UINT, bool> casos[] = {{kEscritaG, CFile::modeCreate | kEscritaG, true},
                {kExclusivo, kEscritaG, true},
                {kEscritaG, kExclusivo, true},
                {kExclusivo, kExclusivo, true},
                {kExclusivo, CFile::modeWrite | CFile::shareDenyRead, true},
                {kEscritaG, CFile::modeWrite | CFile::shareDenyNone, false}};
   std::string s = ZelNovoDiretorio("exclusivo") + "a.crbkp";
-  for (const auto& c : casos) {
-    SCOPED_TRACE(::testing::Message() << c.primeiro << " " << c.segundo);
+  for (const auto& [primeiro, segundo, bConflita] : casos) {
+    SCOPED_TRACE(::testing::Message() << primeiro << " " << segundo);
     Escreve(s, "dados");
     CFile a, b, leitor;
-    ASSERT_TRUE(a.Open(s, c.primeiro));
+    ASSERT_TRUE(a.Open(s, primeiro));
     CFileException e;
-    EXPECT_EQ(b.Open(s, c.segundo, &e), !c.bConflita);
+    EXPECT_EQ(b.Open(s, segundo, &e), !bConflita);
     EXPECT_TRUE(leitor.Open(s, kLeituraL));
     // The writers' lock lies far past any data: other programs' locks on
     // records never meet it.
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_len = off_t{1} << 40;
+    struct flock fl {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = 0, .l_len = off_t{1} << 40, .l_pid = 0};
     const int fd = ::open(s.c_str(), O_RDWR | O_CLOEXEC);
     EXPECT_EQ(::fcntl(fd, F_OFD_GETLK, &fl), 0);
     EXPECT_EQ(fl.l_type, F_UNLCK);
     ::close(fd);
-    if (!c.bConflita) continue;
+    if (!bConflita) continue;
     EXPECT_EQ(Causa(e), kPartilhado);
     EXPECT_FALSE(b.EstaAberto());
     EXPECT_EQ(ZelLeArquivoInteiro(s), "dados");
     a.Close();
-    EXPECT_TRUE(b.Open(s, c.segundo));
+    EXPECT_TRUE(b.Open(s, segundo));
   }
 }

@@ -8,7 +8,6 @@
 
 #include <cfenv>
 #include <regex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 
