@@ -5,8 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 
 #include "ZelCom.h"
@@ -21,7 +20,7 @@ TEST(ZelCrc, VetoresPublicadosEEncadeamento) {
   EXPECT_EQ(ZelCrc32("789", 3, ZelCrc32("123456")), ZelCrc32("123456789"));
 }
 
-TEST(ZelCom, GuidIdaEVolta) {
+TEST(ZelCom, GuidIdaEVoltaENuncaRepetidoEntreProcessos) {
   GUID g{};
   ASSERT_TRUE(TextoParaGuid("{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}", &g));
   EXPECT_EQ(g.Data1, 0xAEDCC5ACu);
@@ -40,9 +39,7 @@ TEST(ZelCom, GuidIdaEVolta) {
   // Without an output the text is only checked.
   EXPECT_TRUE(TextoParaGuid("{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}", nullptr));
   EXPECT_FALSE(TextoParaGuid("{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a)", nullptr));
-}
 
-TEST(ZelCom, GuidsNaoSeRepetemEntreProcessos) {
   // A child forked without exec shares its parent's memory: GUIDs must come from the system.
   GUID antes{};
   ASSERT_EQ(CoCreateGuid(&antes), S_OK);
@@ -89,27 +86,19 @@ TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDeEla) {
   EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 30);
 
   // A thread still running counts too, freeing blocks it never allocated.
-  std::mutex m;
-  std::condition_variable cv;
-  int iPasso = 0;
+  std::promise<void> contou, segue;
   void* pDoVivo = nullptr;
-  std::thread vivo([&] {
+  std::thread vivo([&, fSegue = segue.get_future()] {
     CoTaskMemFree(a[0]);
     CoTaskMemFree(a[1]);
     pDoVivo = CoTaskMemAlloc(5);
-    std::unique_lock<std::mutex> l(m);
-    iPasso = 1;
-    cv.notify_all();
-    cv.wait(l, [&] { return iPasso == 2; });
+    contou.set_value();
+    fSegue.wait();
   });
-  {
-    std::unique_lock<std::mutex> l(m);
-    cv.wait(l, [&] { return iPasso == 1; });
-    EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 2);
-    EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 35);
-    iPasso = 2;
-    cv.notify_all();
-  }
+  contou.get_future().wait();
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 2);
+  EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 35);
+  segue.set_value();
   vivo.join();
   CoTaskMemFree(pDoVivo);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos + 1);

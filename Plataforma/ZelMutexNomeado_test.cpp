@@ -141,8 +141,7 @@ ZEL_AJUDANTE(SegmentoSemTamanho) {
   signal(SIGXFSZ, SIG_IGN);
   rlimit antes{};
   if (getrlimit(RLIMIT_FSIZE, &antes) != 0) return 2;
-  rlimit zero = antes;
-  zero.rlim_cur = 0;
+  const rlimit zero{0, antes.rlim_max};
   if (setrlimit(RLIMIT_FSIZE, &zero) != 0) return 2;
   const auto nAntes = Descritores();
   for (int i = 0; i < 3; ++i) {
@@ -163,7 +162,7 @@ TEST_F(MutexNomeado, SegmentoQueNaoCresceNaoPrendeDescritores) {
 }
 
 // Another process's hold excludes this one until it releases, or dies: an abandonment, seen once.
-TEST_F(MutexNomeado, OutroProcessoExcluiEMortoComOMutexEhAbandonoUmaVez) {
+TEST_F(MutexNomeado, OutroProcessoExcluiEMortoOuThreadMortaComOMutexEhAbandono) {
   std::string sNome = Nome("morto");
   CZelMutexNomeado m(sNome);
   ASSERT_TRUE(m.Valido());
@@ -189,21 +188,18 @@ TEST_F(MutexNomeado, OutroProcessoExcluiEMortoComOMutexEhAbandonoUmaVez) {
     EXPECT_TRUE(m.Libera());
     EXPECT_EQ(EsperaEmOutraThread(m, 20000), WAIT_OBJECT_0);
   }
-}
 
-TEST_F(MutexNomeado, ThreadQueTerminouComOMutexEhAbandono) {
-  CZelMutexNomeado m(Nome("thread"));
+  // So is a thread that ended holding it twice; its recursion count is not inherited: one release frees it.
+  CZelMutexNomeado t(Nome("thread"));
   DWORD r1 = WAIT_FAILED, r2 = WAIT_FAILED;
   std::thread([&] {
-    r1 = m.Espera(INFINITE);
-    r2 = m.Espera(INFINITE);
+    r1 = t.Espera(INFINITE);
+    r2 = t.Espera(INFINITE);
   }).join();
   ASSERT_EQ(r1, WAIT_OBJECT_0);
   ASSERT_EQ(r2, WAIT_OBJECT_0);
-
-  EXPECT_EQ(m.Espera(INFINITE), WAIT_ABANDONED);
-  // The dead thread's recursion count is not inherited: one release frees it.
-  EXPECT_TRUE(m.Libera());
-  EXPECT_FALSE(m.Libera());
-  EXPECT_EQ(EsperaEmOutraThread(m, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(t.Espera(INFINITE), WAIT_ABANDONED);
+  EXPECT_TRUE(t.Libera());
+  EXPECT_FALSE(t.Libera());
+  EXPECT_EQ(EsperaEmOutraThread(t, 0), WAIT_OBJECT_0);
 }

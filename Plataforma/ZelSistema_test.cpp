@@ -71,7 +71,7 @@ TEST(ZelSistema, CaminhoDoProgramaEUsuario) {
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NomeDeContaSemEntrada", {})), 0);
 }
 
-TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
+TEST(ZelSistema, MemoriaEmBytesPrivadaCresceComUsoEReservaUmaVezSo) {
   ZelMemoria antes = ZelLeMemoria();
   EXPECT_GT(antes.llTotal, int64_t{64} << 20);
   EXPECT_GT(antes.llDisponivel, 0);
@@ -92,20 +92,17 @@ TEST(ZelSistema, MemoriaEmBytesEPrivadaCresceComUso) {
   ZelMemoria depois = ZelLeMemoria();
   EXPECT_GE(depois.llPrivada - antes.llPrivada, static_cast<int64_t>(kBloco / 2));
   EXPECT_EQ(v[kBloco - 1], 1);
-}
 
-// Room for a company's records is taken once, before they load; asking
-// again for less keeps the buffer where it is.
-TEST(ZelSistema, ReservaGrandeDaEspacoUmaVezSo) {
-  std::vector<uint64_t> v;
-  ZelReservaGrande(v, 100000);
-  EXPECT_GE(v.capacity(), 100000u);
-  v.resize(1000, 7);
-  const uint64_t* p = v.data();
-  ZelReservaGrande(v, 50000);
-  EXPECT_EQ(v.data(), p);
-  EXPECT_EQ(v.size(), 1000u);
-  EXPECT_EQ(v[999], 7u);
+  // Room for a company's records is taken once, before they load; asking again for less keeps the buffer.
+  std::vector<uint64_t> aReserva;
+  ZelReservaGrande(aReserva, 100000);
+  EXPECT_GE(aReserva.capacity(), 100000u);
+  aReserva.resize(1000, 7);
+  const uint64_t* p = aReserva.data();
+  ZelReservaGrande(aReserva, 50000);
+  EXPECT_EQ(aReserva.data(), p);
+  EXPECT_EQ(aReserva.size(), 1000u);
+  EXPECT_EQ(aReserva[999], 7u);
 }
 
 TEST(ZelSistema, VersoesTemSempreQuatroNumeros) {
@@ -157,10 +154,8 @@ ZEL_AJUDANTE(CemMsEscalados) { return static_cast<int>(ZelTempoMs(100)); }
 // 0 when scaled times past the largest finite wait stop just short of INFINITE,
 // the waits' "no limit".
 ZEL_AJUDANTE(TemposEnormesEscalados) {
-  return ZelTempoMs(0xFFFFFFFEu) == 0xFFFFFFFEu && ZelTempoMs(42949673) == 0xFFFFFFFEu &&
-                 ZelTempoMs(42949672) == 4294967200u && ZelTempoMs(42949673) != INFINITE
-             ? 0
-             : 1;
+  return !(ZelTempoMs(0xFFFFFFFEu) == 0xFFFFFFFEu && ZelTempoMs(42949673) == 0xFFFFFFFEu &&
+           ZelTempoMs(42949672) == 4294967200u && ZelTempoMs(42949673) != INFINITE);
 }
 
 TEST(ZelSistema, EscalaDoTempoSoAceitaNumerosPositivos) {

@@ -110,22 +110,22 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
   }
 };
 
-_REG_DF_INICIALIZAPS RegistroValido() {
+void Recalcula(_REG_DF_INICIALIZAPS& r) { r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao); }
+
+_REG_DF_INICIALIZAPS RegistroValido(UI2 usVersao = 138) {
   _REG_DF_INICIALIZAPS r{};
   r.ulUsuario = 5;
   r.ulNumeroSessao = 77;
   r.ulLinhaFonte = 10;
-  r.usVersaoMorvo = 138;
+  r.usVersaoMorvo = usVersao;
   std::strcpy(r.szEmpresa, "EMP1");
   std::strcpy(r.szAplicativo, "DF");
   std::strcpy(r.szModuleName, "df.exe");
   std::strcpy(r.szArquivoFonte, "cliente.cpp");
   r.cControle = 'B';
-  r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao);
+  Recalcula(r);
   return r;
 }
-
-void Recalcula(_REG_DF_INICIALIZAPS& r) { r.uiCRC = ZelCrc64(&r, kBytesCRCInicializacao); }
 
 class TZelUnknownTeste : public ZelAmbienteTeste {
  protected:
@@ -163,12 +163,7 @@ TEST_F(TZelUnknownTeste, SemControleSoAVersaoDiferenteDe138Falha) {
             ERROR_SUCCESS);
   CTesteObjeto obj;
   // 394 is 138 in its low byte: the whole number is compared.
-  for (UI2 v : {UI2{137}, UI2{139}, UI2{394}}) {
-    auto r = RegistroValido();
-    r.usVersaoMorvo = v;
-    Recalcula(r);
-    EXPECT_EQ(obj.Inicializa_Padrao(r), HR(0x81080BFD));
-  }
+  for (UI2 v : {UI2{137}, UI2{139}, UI2{394}}) EXPECT_EQ(obj.Inicializa_Padrao(RegistroValido(v)), HR(0x81080BFD)) << v;
   auto linhas = Linhas(ArquivoErrosProgramas());
   ASSERT_EQ(linhas.size(), 3u);
   ConfereLinha(linhas[0], {"\tT_ZelUnknown<struct IZelUnknown,class (anonymous namespace)::CTesteBase>::"
@@ -186,7 +181,7 @@ TEST_F(TZelUnknownTeste, SemControleSoAVersaoDiferenteDe138Falha) {
   EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
 }
 
-TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEOObjetoSegueServindo) {
+TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEFalhaNoInicioDescartaONegocio) {
   struct Caso {
     void (*pfEstraga)(_REG_DF_INICIALIZAPS&);
     uint32_t hr;
@@ -201,7 +196,7 @@ TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEOObjetoSegueServind
       {[](_REG_DF_INICIALIZAPS& r) { r.szArquivoFonte[0] = '\0'; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.szModuleName[0] = '\0'; }, 0x81080C19},
       {[](_REG_DF_INICIALIZAPS& r) { r.szAplicativo[0] = '\0'; }, 0x81080C19},
-      {[](_REG_DF_INICIALIZAPS& r) { r.usVersaoMorvo = 137; }, 0x81080BFD},
+      {[](_REG_DF_INICIALIZAPS& r) { r = RegistroValido(137); }, 0x81080BFD},
   };
   CTesteObjeto obj;
   const auto aceito = RegistroValido();
@@ -219,9 +214,8 @@ TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEOObjetoSegueServind
   ConfereLinha(linhas[2], {"\tT_ZelUnknown\t66\thr = E_ZELCR_ESTRUTURA_INICIALIZACAO_INVALIDA\t"});
   EXPECT_EQ(std::memcmp(obj.GetRegistroInicializacao(), &aceito, sizeof aceito), 0);
   EXPECT_EQ(obj.Metodo(Sucesso), S_OK);
-}
 
-TEST_F(TZelUnknownTeste, FalhaNoInicializaZeraODadoEDescartaONegocio) {
+  // A failed start zeroes the record and discards the business object.
   CTesteObjeto outro;
   g_hrOnInicializa = E_ACCESSDENIED;
   EXPECT_EQ(outro.Inicializa_Padrao(RegistroValido()), E_ACCESSDENIED);
@@ -367,8 +361,7 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
     EXPECT_EQ(obj.Metodo(corpo), HR(hr));
     EXPECT_FALSE(obj.TemBase());
     EXPECT_EQ(obj.Metodo(Sucesso), HR(0x81080A04));
-    const std::string sLinha = UltimaLinhaErroProgramas();
-    const std::string sPrograma = ZelCaminhoPrograma();
+    const std::string sLinha = UltimaLinhaErroProgramas(), sPrograma = ZelCaminhoPrograma();
     ConfereLinha(sLinha, {"\tRelatorio = 0X81080BB1\tHR = ",
                           "\tMensagem = 2147483647\tIdentificacao = EMP1\tFlag = 1\tModulo = " + sPrograma + "\t"});
     // The stack text ends the line, its frames joined on it.
@@ -388,23 +381,6 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEOObjetoSoMantemAVida) {
     EXPECT_EQ(obj.KeepAlive(nullptr), E_POINTER);
   }
   EXPECT_EQ(Linhas(ArquivoErrosEmpresa()).size(), 3u);
-}
-
-TEST_F(TZelUnknownTeste, ObjetoDescartadoDuranteAChamadaNaoRodaOCorpo) {
-  EscreveLogIni("[Log]\nEntrada=1\nZelDataBase=CTesteObjeto\n");
-  CTesteObjeto obj;
-  ASSERT_EQ(obj.Inicializa_Padrao(RegistroValido()), S_OK);
-  static int nCorpos = 0;
-  auto corpo = [](CTesteBase&) -> HRESULT {
-    ++nCorpos;
-    return S_OK;
-  };
-  EXPECT_EQ(obj.MetodoDescartadoNaEntrada(corpo), HR(0x81080AA8));
-  EXPECT_EQ(nCorpos, 0);
-  EXPECT_FALSE(obj.TemBase());
-  // Without its business object the line has no company to go to.
-  EXPECT_EQ(LinhasErro(), 1u);
-  ConfereLinha(UltimaLinhaErroProgramas(), {"\thr = pfInSEHFuncao()\thr = 0X81080AA8 "});
 }
 
 TEST_F(TZelUnknownTeste, ConstrucaoQueLancaOuFalhaFalhaOFinalConstruct) {
@@ -458,7 +434,7 @@ TEST_F(TZelUnknownTeste, FalhaAoDescartarONegocioDizQueFoiNoDestrutor) {
                            "\tFunction = strcpy_s\t"});
 }
 
-TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametros) {
+TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametrosEDescarteNaEntradaPulaOCorpo) {
   for (bool bEntrada : {true, false}) {
     SCOPED_TRACE(bEntrada ? "entry and exit" : "exit only");
     std::remove(LogChamadas().c_str());
@@ -473,6 +449,19 @@ TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametros) {
     ConfereLinha(linhas[0], {bEntrada ? "\tCTesteObjeto::Metodo\t{" : "\tCTesteObjeto::Metodo\t",
                              bEntrada ? "\tENTROU\t" : "\tSAIU\t", "\tmodo = 1\t"});
     ConfereLinha(linhas.back(), {"\tSAIU\t"});
+    if (!bEntrada) continue;
+    // Discarded between entry check and body: the body does not run.
+    static int nCorpos = 0;
+    auto corpo = [](CTesteBase&) -> HRESULT {
+      ++nCorpos;
+      return S_OK;
+    };
+    EXPECT_EQ(obj.MetodoDescartadoNaEntrada(corpo), HR(0x81080AA8));
+    EXPECT_EQ(nCorpos, 0);
+    EXPECT_FALSE(obj.TemBase());
+    // Without its business object the line has no company to go to.
+    EXPECT_EQ(LinhasErro(), 1u);
+    ConfereLinha(UltimaLinhaErroProgramas(), {"\thr = pfInSEHFuncao()\thr = 0X81080AA8 "});
   }
 }
 
