@@ -134,20 +134,14 @@ TEST(ZelRegistro, IdaEVoltaNoFormatoDoEditor) {
   EXPECT_NE(s.find("20,00,ac,20,00,00\n"), std::string::npos) << s;
 }
 
-TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
+TEST(ZelRegistro, CaixaCRLFTiposDesconhecidosEUtf16) {
   UsaRegistroNovo("caixa");
   EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
                  "Windows Registry Editor Version 5.00\r\n\r\n"
                  "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\r\n"
-                 "\"EmpresaLogada\"=\"12\"\r\n"
-                 "\"Bin\"=hex:01,02,\\\t\r\n"
-                 "  03\r\n"
-                 "\"Flag\"=dword:0000000A \t\r\n"
-                 "\"Longo\"=dword:123456789\r\n"
-                 "\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
-                 "\"Quatro\"=hex(4):0a,0b,0c,80\r\n"
-                 "\"Cinco\"=hex(4):0a,00,00,80,00\r\n"
-                 "\"Aberto\"=\"sem fim\r\n"
+                 "\"EmpresaLogada\"=\"12\"\r\n\"Bin\"=hex:01,02,\\\t\r\n  03\r\n\"Flag\"=dword:0000000A \t\r\n"
+                 "\"Longo\"=dword:123456789\r\n\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
+                 "\"Quatro\"=hex(4):0a,0b,0c,80\r\n\"Cinco\"=hex(4):0a,00,00,80,00\r\n\"Aberto\"=\"sem fim\r\n"
                  "\"Ultimo\"=dword:00000002");  // as a hand edit leaves it: no break after the last value
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Aberto"), "<falta>") << "a quote never closed is no text";
@@ -165,18 +159,25 @@ TEST(ZelRegistro, CaixaCRLFETiposDesconhecidos) {
   EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
             "Windows Registry Editor Version 5.00\n\n"
             "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\n"
-            "\"EmpresaLogada\"=\"12\"\n"
-            "\"Bin\"=hex:01,02,\\\t\n"
-            "  03\n"
-            "\"Flag\"=dword:0000000b\n"
-            "\"Longo\"=dword:123456789\n"
-            "\"Dir\"=hex(2):2f,00,78,00,00,00\n"
-            "\"Quatro\"=hex(4):0a,0b,0c,80\n"
-            "\"Cinco\"=hex(4):0a,00,00,80,00\n"
+            "\"EmpresaLogada\"=\"12\"\n\"Bin\"=hex:01,02,\\\t\n  03\n\"Flag\"=dword:0000000b\n"
+            "\"Longo\"=dword:123456789\n\"Dir\"=hex(2):2f,00,78,00,00,00\n"
+            "\"Quatro\"=hex(4):0a,0b,0c,80\n\"Cinco\"=hex(4):0a,00,00,80,00\n"
             "\"Aberto\"=\"sem fim\n\"Ultimo\"=dword:00000002\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
             (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Aberto",
                                       "Ultimo"}));
+
+  // The original editor saves UTF-16; a UTF-8 mark is skipped.
+  // No header line: the mark stands right before the first key.
+  const std::u16string sTexto =
+      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\r\n\"Nome\"=\"A\u00E7\u00E3o \u20AC\u0178 \u4E2D\"\r\n";
+  std::string sBytes = "\xFF\xFE";
+  for (char16_t c : sTexto) sBytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE), sBytes + "\n");  // an odd last byte is no character
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "A\xE7\xE3o \x80\x9F ?");
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "\xEF\xBB\xBF[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n\"Nome\"=\"marcado\"\n");
+  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "marcado");
 }
 
 TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
@@ -196,8 +197,7 @@ TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
   const std::string kServidor = kClsid + "\\LocalServer32";
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kServidor, ""), "/usuario/servidor");
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kServidor, "threadingmodel"), "Both");
-  EXPECT_EQ(ZelRegistro::ListaValores(HKEY_CLASSES_ROOT, kServidor),
-            (std::vector<std::string>{"", "ThreadingModel"}));
+  EXPECT_EQ(ZelRegistro::ListaValores(HKEY_CLASSES_ROOT, kServidor), (std::vector<std::string>{"", "ThreadingModel"}));
   EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_CLASSES_ROOT, "clsid"),
             (std::vector<std::string>{"{00000000-0000-0000-0000-000000000001}",
                                       "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}"}));
@@ -210,7 +210,7 @@ TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, kServidor, ""), "/usuario/servidor");
 }
 
-TEST(ZelRegistro, ExcluiChaveComSubchaves) {
+TEST(ZelRegistro, ExcluiChaveComSubchavesOuPorSecaoDeExclusao) {
   UsaRegistroNovo("exclui");
   const std::string a = "SOFTWARE\\A";
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, a + "\\B", "x", 1), ERROR_SUCCESS);
@@ -234,6 +234,26 @@ TEST(ZelRegistro, ExcluiChaveComSubchaves) {
   EXPECT_EQ(ZelRegistro::ExcluiValor(HKEY_CURRENT_USER, a, "Z"), ERROR_SUCCESS);
   EXPECT_EQ(ZelRegistro::ExcluiValor(HKEY_CURRENT_USER, a, "z"), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(ZelRegistro::ListaValores(HKEY_CURRENT_USER, a).empty());
+
+  // A deletion section, as in an import file, removes the key and its subkeys; its values belong to
+  // no key, and a rewrite keeps every other key and no deletion section.
+  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
+                 "Windows Registry Editor Version 5.00\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velha]\n\"a\"=dword:00000001\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velha\\Filha]\n\"b\"=dword:00000002\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
+                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\velha]\n\"d\"=dword:00000004\n\n"
+                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha\\Filha"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_LOCAL_MACHINE, "SOFTWARE"), (std::vector<std::string>{"Fica", "VelhaIrma"}));
+  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "e"), 5u);
+
+  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "f", 6), ERROR_SUCCESS);
+  EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n\"f\"=dword:00000006\n\n");
 }
 
 TEST(ZelRegistro, GravacoesConcorrentesNaoSePerdem) {
@@ -266,12 +286,11 @@ ZEL_AJUDANTE(GravaAlemDoLimite) {
   return l == ERROR_WRITE_FAULT ? 0 : 1;
 }
 
-// A write that fails half-way keeps the file as it was and leaves no
-// temporary file beside it.
-TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {
+// A write that fails half-way keeps the file as it was and leaves no temporary file beside it.
+TEST(ZelRegistro, GravacaoInterrompidaOuSobreArquivoIlegivelNaoTocaNele) {
   const std::string d = UsaRegistroNovo("interrompida"), sReg = d + "etc/zel/maquina.reg";
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 7), ERROR_SUCCESS);
-  const std::string sAntes = ZelLeArquivoInteiro(sReg);
+  std::string sAntes = ZelLeArquivoInteiro(sReg);
   ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("GravaAlemDoLimite")), 0);
   EXPECT_EQ(ZelLeArquivoInteiro(sReg), sAntes);
   std::vector<std::string> aNomes;
@@ -291,15 +310,9 @@ TEST(ZelRegistro, GravacaoInterrompidaNaoDeixaRastro) {
   EXPECT_EQ(Nomes(), 2u);
   ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 8), ERROR_SUCCESS);
   EXPECT_EQ(Nomes(), 1u) << "a change is written";
-}
 
-// A file that exists but cannot be read is not an empty one: writing over it
-// would lose every key it holds.
-TEST(ZelRegistro, ArquivoIlegivelRecusaGravacaoSemTocarNele) {
-  const std::string d = UsaRegistroNovo("ilegivel");
-  const std::string sReg = d + "etc/zel/maquina.reg";
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChave, "v", 7), ERROR_SUCCESS);
-  const std::string sAntes = ZelLeArquivoInteiro(sReg);
+  // A file that exists but cannot be read is not an empty one: writing over it would lose every key it holds.
+  sAntes = ZelLeArquivoInteiro(sReg);
   ASSERT_EQ(::chmod(sReg.c_str(), 0), 0);
   ASSERT_EQ(::chmod((sReg + ".lock").c_str(), 0666), 0);
   ASSERT_EQ(::chmod((d + "etc/zel").c_str(), 0777), 0);
@@ -315,21 +328,6 @@ TEST(ZelRegistro, ArquivoIlegivelRecusaGravacaoSemTocarNele) {
   std::filesystem::create_directories(dUsu + "config/usuario.reg");
   EXPECT_EQ(ZelRegistro::GravaDWORD(HKEY_CURRENT_USER, kChave, "v", 1), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(std::filesystem::is_directory(dUsu + "config/usuario.reg"));
-}
-
-// The original editor saves UTF-16; a UTF-8 mark is skipped.
-TEST(ZelRegistro, ArquivoDoEditorEmUtf16OuComMarcaDeUtf8) {
-  UsaRegistroNovo("utf16");
-  // No header line: the mark stands right before the first key.
-  const std::u16string sTexto =
-      u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\r\n\"Nome\"=\"A\u00E7\u00E3o \u20AC\u0178 \u4E2D\"\r\n";
-  std::string sBytes = "\xFF\xFE";
-  for (char16_t c : sTexto) sBytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE), sBytes + "\n");  // an odd last byte is no character
-  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "A\xE7\xE3o \x80\x9F ?");
-  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
-                 "\xEF\xBB\xBF[HKEY_LOCAL_MACHINE\\SOFTWARE\\Zel\\Teste]\n\"Nome\"=\"marcado\"\n");
-  EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChave, "Nome"), "marcado");
 }
 
 // Without the variables that name them, the files are the machine's and the user's configuration.
@@ -356,27 +354,4 @@ TEST(ZelRegistro, TextoLargoEmWindows1252) {
   // Every byte, the holes and NUL too, comes back from its character.
   for (int b = 0; b < 256; ++b)
     EXPECT_EQ(ZelUnicodeParaCp1252(ZelCp1252ParaUnicode(static_cast<unsigned char>(b))), b) << b;
-}
-
-// A deletion section, as in an import file, removes the key and its subkeys; its values belong to
-// no key, and a rewrite keeps every other key and no deletion section.
-TEST(ZelRegistro, SecaoDeExclusaoApagaAChaveEUmaReescritaNaoAGuarda) {
-  UsaRegistroNovo("secaoexclusao");
-  EscreveArquivo(ZelArquivoRegistro(HKEY_LOCAL_MACHINE),
-                 "Windows Registry Editor Version 5.00\n\n"
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velha]\n\"a\"=dword:00000001\n\n"
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velha\\Filha]\n\"b\"=dword:00000002\n\n"
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
-                 "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\velha]\n\"d\"=dword:00000004\n\n"
-                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n");
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velha\\Filha"), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_LOCAL_MACHINE, "SOFTWARE"), (std::vector<std::string>{"Fica", "VelhaIrma"}));
-  EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "e"), 5u);
-
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, "SOFTWARE\\Fica", "f", 6), ERROR_SUCCESS);
-  EXPECT_EQ(ZelLeArquivoInteiro(ZelArquivoRegistro(HKEY_LOCAL_MACHINE)),
-            "Windows Registry Editor Version 5.00\n\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\VelhaIrma]\n\"c\"=dword:00000003\n\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Fica]\n\"e\"=dword:00000005\n\"f\"=dword:00000006\n\n");
 }
