@@ -1,9 +1,8 @@
 #include "ZelLeituraLote.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -84,13 +83,9 @@ bool TemAnel(CFile& f) {
 
 int AneisAbertos() {
   int n = 0;
-  DIR* d = opendir("/proc/self/fd");
-  while (dirent* e = readdir(d)) {
-    char szAlvo[64] = {};
-    const std::string s = std::string("/proc/self/fd/") + e->d_name;
-    if (readlink(s.c_str(), szAlvo, sizeof szAlvo - 1) > 0 && std::strstr(szAlvo, "io_uring") != nullptr) ++n;
-  }
-  closedir(d);
+  std::error_code erro;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+    n += std::filesystem::read_symlink(e.path(), erro).string().find("io_uring") != std::string::npos;
   return n;
 }
 }  // namespace

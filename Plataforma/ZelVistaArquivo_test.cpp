@@ -50,33 +50,31 @@ struct ComVista {
 
 TEST(ZelVistaArquivo, VeOQueOutrosGravamOCrescimentoEArquivoTrocado) {
   ComVista v("cresce.dat", "abcdef");
-  const auto pVista = v.pVista;
-  ASSERT_NE(pVista, nullptr);
+  ASSERT_NE(v.pVista, nullptr);
   EXPECT_EQ(v.nTamanho, 6u);
-  EXPECT_EQ(Le(*pVista, 0, 6), "abcdef");
+  EXPECT_EQ(Le(*v.pVista, 0, 6), "abcdef");
 
   // Writes through another descriptor show at once in the same view: the mapping has room past the end.
   Fd escritor(v.s, O_WRONLY);
   ASSERT_EQ(pwrite(escritor.fd, "XY", 2, 2), 2);
   const std::string sMais(70000, 'm');
   ASSERT_EQ(pwrite(escritor.fd, sMais.data(), sMais.size(), 6), static_cast<ssize_t>(sMais.size()));
-  auto pDeNovo = CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho);
-  EXPECT_EQ(pDeNovo, pVista) << "one file, one view";
+  EXPECT_EQ(CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho), v.pVista) << "one file, one view";
   EXPECT_EQ(v.nTamanho, 6u + sMais.size());
-  EXPECT_EQ(Le(*pVista, 0, 8), "abXYefmm");
-  EXPECT_EQ(Le(*pVista, v.nTamanho - 1, 1), "m");
-  EXPECT_GE(pVista->Mapeado(), v.nTamanho);
+  EXPECT_EQ(Le(*v.pVista, 0, 8), "abXYefmm");
+  EXPECT_EQ(Le(*v.pVista, v.nTamanho - 1, 1), "m");
+  EXPECT_GE(v.pVista->Mapeado(), v.nTamanho);
 
   // Past the mapping, a larger view; a holder keeps its old one.
-  const uint64_t nAlem = pVista->Mapeado() + 10;
+  const uint64_t nAlem = v.pVista->Mapeado() + 10;
   ASSERT_EQ(pwrite(escritor.fd, "fim", 3, static_cast<off_t>(nAlem)), 3);
   auto pGrande = CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho);
   ASSERT_NE(pGrande, nullptr);
-  EXPECT_NE(pGrande, pVista);
+  EXPECT_NE(pGrande, v.pVista);
   EXPECT_EQ(v.nTamanho, nAlem + 3);
   EXPECT_GE(pGrande->Mapeado(), 2 * v.nTamanho) << "room to grow as much again";
   EXPECT_EQ(Le(*pGrande, nAlem, 3), "fim");
-  EXPECT_EQ(Le(*pVista, 0, 8), "abXYefmm");
+  EXPECT_EQ(Le(*v.pVista, 0, 8), "abXYefmm");
   EXPECT_EQ(CZelVistaArquivo::Obtem(v.pLeitor->fd, &v.nTamanho), pGrande);
 
   // A file replaced under the same name has a view of its own; the old one stays readable.
@@ -203,18 +201,15 @@ TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
   std::string sConteudo(N, 'g');
   for (uint64_t i = 0; i < N; i += B) sConteudo[i] = static_cast<char>('a' + (i / B) % 26);
   Escreve(sGrande, sConteudo);
-  {
-    // Blocks 128 to 191 leave the cache: 4 MB on a 2 MB boundary, which a
-    // page cache of large folios drops whole.
-    Fd f(sGrande);
-    ASSERT_EQ(fdatasync(f.fd), 0);
-    ASSERT_EQ(posix_fadvise(f.fd, 128 * B, 64 * B, POSIX_FADV_DONTNEED), 0);
-  }
+  // Blocks 128 to 191 leave the cache: 4 MB on a 2 MB boundary, which a
+  // page cache of large folios drops whole.
+  Fd fPequeno(sPequeno), fGrande(sGrande);
+  ASSERT_EQ(fdatasync(fGrande.fd), 0);
+  ASSERT_EQ(posix_fadvise(fGrande.fd, 128 * B, 64 * B, POSIX_FADV_DONTNEED), 0);
   const std::vector<bool> aAntes = PaginasCacheadas(sGrande, N);
   ASSERT_EQ(aAntes.size(), N / nPagina);
   ASSERT_FALSE(aAntes[(160 * B) / nPagina]) << "this file system keeps clean pages it was told to drop";
 
-  Fd fPequeno(sPequeno), fGrande(sGrande);
   uint64_t nTamanho = 0;
   const auto pPequena = CZelVistaArquivo::Obtem(fPequeno.fd, &nTamanho);
   const auto pGrande = CZelVistaArquivo::Obtem(fGrande.fd, &nTamanho);
