@@ -383,8 +383,7 @@ TEST(CFile, EscritoresSeExcluemSalvoQuemPartilhaAEscrita) {
     CFileException e;
     EXPECT_EQ(b.Open(s, segundo, &e), !bConflita);
     EXPECT_TRUE(leitor.Open(s, kLeituraL));
-    // The writers' lock lies far past any data: other programs' locks on
-    // records never meet it.
+    // The writers' lock lies far past any data: other programs' locks on records never meet it.
     struct flock fl {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = 0, .l_len = off_t{1} << 40, .l_pid = 0};
     const int fd = ::open(s.c_str(), O_RDWR | O_CLOEXEC);
     EXPECT_EQ(::fcntl(fd, F_OFD_GETLK, &fl), 0);

@@ -113,8 +113,7 @@ TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDeEla) {
   EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 36);
 }
 
-// A child forked while another thread adds up the counts still reads them:
-// it never inherits their lock held.
+// A child forked while another thread adds up the counts still reads them: it never inherits their lock held.
 TEST(ZelCom, FilhoDeProcessoComThreadsLeAsContagens) {
   std::atomic<bool> bFim{false};
   std::thread somador([&] {

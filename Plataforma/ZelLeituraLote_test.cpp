@@ -29,8 +29,7 @@ struct Arquivo {
   }
 };
 
-// Pieces at random places, and the bounds: empty, at the end, across it,
-// past it, and one larger than a submission.
+// Pieces at random places, and the bounds: empty, at the end, across it, past it, and one larger than a submission.
 std::vector<ZelTrecho> Pedidos(std::vector<std::string>& aDestinos, size_t n, uint32_t uSemente) {
   std::mt19937 g(uSemente);
   std::vector<std::pair<uint64_t, uint32_t>> a;

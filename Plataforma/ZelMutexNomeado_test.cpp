@@ -65,9 +65,8 @@ ZEL_AJUDANTE(SeguraMutex) {
   return m.Libera() ? 0 : 4;
 }
 
-// A creator that died between claiming a name's segment and publishing its
-// mutex (the segment's first word left at 1, "initialising") leaves the name
-// unusable: an opener waits its whole bounded time and is told it timed out.
+// A creator that died between claiming a name's segment and publishing its mutex (the segment's first word left at 1,
+// "initialising") leaves the name unusable: an opener waits its whole bounded time and is told it timed out.
 TEST_F(MutexNomeado, IniciadorQueMorreuDeixaONomeEsgotarOPrazo) {
   const std::string s = Nome("iniciador morto");
   const int fd = shm_open(ZelObjetoMutexNomeado(s).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);

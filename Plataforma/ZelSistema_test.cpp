@@ -42,9 +42,8 @@ TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
   FAIL() << "the second never held still";
 }
 
-// 0 when a process whose account has no entry in the user database is
-// named by its number. Root takes such an id; anyone else maps one in a user
-// namespace of its own.
+// 0 when a process whose account has no entry in the user database is named by its number. Root takes such an id;
+// anyone else maps one in a user namespace of its own.
 ZEL_AJUDANTE(NomeDeContaSemEntrada) {
   uid_t uid = 54321;
   while (getpwuid(uid) != nullptr) ++uid;
@@ -151,8 +150,7 @@ TEST(ZelSistema, TextoDoErroDoSistema) {
 
 // What 100 nominal milliseconds become under the process's ZEL_ESCALA_TEMPO.
 ZEL_AJUDANTE(CemMsEscalados) { return static_cast<int>(ZelTempoMs(100)); }
-// 0 when scaled times past the largest finite wait stop just short of INFINITE,
-// the waits' "no limit".
+// 0 when scaled times past the largest finite wait stop just short of INFINITE, the waits' "no limit".
 ZEL_AJUDANTE(TemposEnormesEscalados) {
   return !(ZelTempoMs(0xFFFFFFFEu) == 0xFFFFFFFEu && ZelTempoMs(42949673) == 0xFFFFFFFEu &&
            ZelTempoMs(42949672) == 4294967200u && ZelTempoMs(42949673) != INFINITE);

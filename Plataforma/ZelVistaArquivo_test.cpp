@@ -155,8 +155,7 @@ TEST(ZelVistaArquivo, UmBlocoSoContaComoPedidoDepoisDaPrimeiraVez) {
 }
 
 namespace {
-// Which pages of the first n bytes of a file are in the page cache, seen
-// through a mapping of this test's own.
+// Which pages of the first n bytes of a file are in the page cache, seen through a mapping of this test's own.
 std::vector<bool> PaginasCacheadas(const std::string& sCaminho, uint64_t n) {
   const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   Fd f(sCaminho);
@@ -189,9 +188,8 @@ bool EsperaPreparo(const CZelVistaArquivo& v) {
 }
 }  // namespace
 
-// A large file read at random is mapped ahead, from the pages the page cache
-// already holds: a block with any page not cached is neither read from the
-// disk nor marked, and a file one page smaller is left alone.
+// A large file read at random is mapped ahead, from the pages the page cache already holds: a block with any page not
+// cached is neither read from the disk nor marked, and a file one page smaller is left alone.
 TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
   constexpr uint64_t B = CZelVistaArquivo::kBloco, N = CZelVistaArquivo::kMinimoPreparo;
   const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -201,8 +199,7 @@ TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
   std::string sConteudo(N, 'g');
   for (uint64_t i = 0; i < N; i += B) sConteudo[i] = static_cast<char>('a' + (i / B) % 26);
   Escreve(sGrande, sConteudo);
-  // Blocks 128 to 191 leave the cache: 4 MB on a 2 MB boundary, which a
-  // page cache of large folios drops whole.
+  // Blocks 128 to 191 leave the cache: 4 MB on a 2 MB boundary, which a page cache of large folios drops whole.
   Fd fPequeno(sPequeno), fGrande(sGrande);
   ASSERT_EQ(fdatasync(fGrande.fd), 0);
   ASSERT_EQ(posix_fadvise(fGrande.fd, 128 * B, 64 * B, POSIX_FADV_DONTNEED), 0);
@@ -229,8 +226,7 @@ TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
     nCacheados += bCacheado;
   }
   EXPECT_GE(nMarcados, N / B - 64);
-  // Mapped: resident in the view before any read of it; the dropped pages
-  // were not read back.
+  // Mapped: resident in the view before any read of it; the dropped pages were not read back.
   EXPECT_GE(Mapeados(pGrande->Dados()), static_cast<int64_t>(nCacheados * B));
   const std::vector<bool> aDepois = PaginasCacheadas(sGrande, N);
   ASSERT_EQ(aDepois.size(), aAntes.size());

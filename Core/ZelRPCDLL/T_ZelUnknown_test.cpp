@@ -82,18 +82,13 @@ class CTesteObjeto : public T_ZelUnknown<IZelUnknown, CTesteBase> {
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
 
-  HRESULT Metodo(Corpo corpo, int nModo = 0) {
-    return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
-                         [nModo] { return ZelPares{{"modo", std::to_string(nModo)}}; }, corpo);
-  }
-  // The object discarded between entry check and body, as by another thread's fault (entry lines on).
-  HRESULT MetodoDescartadoNaEntrada(Corpo corpo) {
-    return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true,
-                         [this] {
-                           DescartaBase();
-                           return ZelPares{};
-                         },
-                         corpo);
+  // bDescarta: discarded between entry check and body, as by another thread's fault (entry lines on).
+  HRESULT Metodo(Corpo corpo, int nModo = 0, bool bDescarta = false) {
+    auto fnPares = [this, nModo, bDescarta] {
+      if (bDescarta) DescartaBase();
+      return ZelPares{{"modo", std::to_string(nModo)}};
+    };
+    return ChamaGuardado("CTesteObjeto::Metodo", "TesteObjeto", 12, true, fnPares, corpo);
   }
   bool TemBase() const { return Base() != nullptr; }
 
@@ -454,7 +449,7 @@ TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametrosEDescarteN
       ++nCorpos;
       return S_OK;
     };
-    EXPECT_EQ(obj.MetodoDescartadoNaEntrada(corpo), HR(0x81080AA8));
+    EXPECT_EQ(obj.Metodo(corpo, 1, true), HR(0x81080AA8));
     EXPECT_EQ(nCorpos, 0);
     EXPECT_FALSE(obj.TemBase());
     // Without its business object the line has no company to go to.
