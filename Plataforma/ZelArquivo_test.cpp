@@ -56,7 +56,7 @@ ZEL_AJUDANTE(AbreSemPermissao) {
   return e.m_cause == CFileException::accessDenied && e.m_lOsError == ERROR_ACCESS_DENIED ? 0 : 10 + e.m_cause;
 }
 
-TEST(CFile, LeituraCurtaNoFimPosicionamentoEPosicionadas) {
+TEST(CFile, LeituraCurtaNoFimPosicionamentoPosicionadasEComprimentoDoEscritor) {
   std::string s = ZelNovoDiretorio("posicao") + "a.dat";
   CFile f;
   ASSERT_TRUE(f.Open(s, CFile::modeCreate | kEscritaG));
@@ -105,11 +105,9 @@ TEST(CFile, LeituraCurtaNoFimPosicionamentoEPosicionadas) {
   f.Close();
   EXPECT_EQ(f.LeEm(0, buf, 1, &n), ERROR_INVALID_HANDLE);
   EXPECT_EQ(f.GravaEm(0, buf, 1), ERROR_INVALID_HANDLE);
-}
 
-// A writer holding its share lock keeps the length itself; other opens ask the system.
-TEST(CFile, ComprimentoGuardadoPeloEscritorAcompanhaOQueSeGrava) {
-  std::string s = ZelNovoDiretorio("comprimento") + "a.dat";
+  // A writer holding its share lock keeps the length itself; other opens ask the system.
+  s = ZelNovoDiretorio("comprimento") + "a.dat";
   Escreve(s, "abc");
   CFile w, leitor, partilha, outro;
   ASSERT_TRUE(w.Open(s, kEscritaG));
@@ -245,8 +243,7 @@ TEST(ZelArquivo, NomesECuringasSemDiferencaDeCaixa) {
   f.Close();
   ASSERT_TRUE(f.Open(d + "DADOS/Novo.Txt", CFile::modeCreate | kEscritaG));
   f.Close();
-  EXPECT_EQ(ZelListaArquivos(d + "Dados", "*"),
-            (std::vector<std::string>{"DFIEVINC.DAT", "Novo.Txt", "\xC1GUA.DAT"}));
+  EXPECT_EQ(ZelListaArquivos(d + "Dados", "*"), (std::vector<std::string>{"DFIEVINC.DAT", "Novo.Txt", "\xC1GUA.DAT"}));
 
   // A rename that only changes letter case renames on disk.
   EXPECT_EQ(ZelRenomeiaArquivo(d + "dados/DFIEVINC.DAT", d + "dados/DfIeVinc.dat"), ERROR_SUCCESS);
@@ -307,8 +304,7 @@ TEST(ZelArquivo, SomenteLeituraCopiaDiretoriosETamanho) {
   EXPECT_TRUE(ZelSomenteLeitura(d + "copia"));
   struct stat stCopia{};
   ASSERT_EQ(stat((d + "Copia").c_str(), &stCopia), 0);
-  EXPECT_EQ(stCopia.st_mtim.tv_sec, 1577934300);
-  EXPECT_EQ(stCopia.st_mtim.tv_nsec, 987654321);
+  EXPECT_EQ(std::make_pair(stCopia.st_mtim.tv_sec, stCopia.st_mtim.tv_nsec), std::make_pair(1577934300L, 987654321L));
   EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "copia", true), ERROR_FILE_EXISTS);
   EXPECT_EQ(ZelCopiaArquivo(d + "origem", d + "ORIGEM", false), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(ZelLeArquivoInteiro(d + "origem"), "conteudo");

@@ -73,7 +73,7 @@ struct LiberaNoFim {
 };
 }  // namespace
 
-TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDeEla) {
+TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDelaEEmFilhoDeFork) {
   const int64_t nBlocos = CoTaskMemBlocosVivos();
   const uint64_t nBytes = CoTaskMemBytesPedidos();
   void* a[3] = {};
@@ -111,10 +111,8 @@ TEST(ZelCom, BlocosEBytesContamEmQualquerThreadMesmoDepoisDeEla) {
   }).join();
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
   EXPECT_EQ(CoTaskMemBytesPedidos(), nBytes + 36);
-}
 
-// A child forked while another thread adds up the counts still reads them: it never inherits their lock held.
-TEST(ZelCom, FilhoDeProcessoComThreadsLeAsContagens) {
+  // A child forked while another thread adds up the counts still reads them: it never inherits their lock held.
   std::atomic<bool> bFim{false};
   std::thread somador([&] {
     while (!bFim) CoTaskMemBlocosVivos();

@@ -125,7 +125,7 @@ TEST_P(ZelLeituraLoteTeste, CadaThreadLeSemAtrapalharAsOutras) {
 
 INSTANTIATE_TEST_SUITE_P(AnelOuPread, ZelLeituraLoteTeste, ::testing::Bool());
 
-TEST(ZelLeituraLote, UmaChamadaPorCentenasDeTrechos) {
+TEST(ZelLeituraLote, UmaChamadaPorCentenasDeTrechosEFilhoDeForkComAnelProprio) {
   Arquivo arq;
   std::vector<std::string> aDestinos;
   std::vector<ZelTrecho> a = Pedidos(aDestinos, 1000, 4);
@@ -147,16 +147,12 @@ TEST(ZelLeituraLote, UmaChamadaPorCentenasDeTrechos) {
   EXPECT_EQ(ZelLeTrechos(arq.f, aTrechos.data(), aTrechos.size()), 8u);
   EXPECT_EQ(ZelLeTrechosChamadas() - n, 4u) << "two of 100 KB to each 256 KB";
   EXPECT_EQ(aGrandes[7], arq.sConteudo.substr(7 * aGrandes[7].size(), aGrandes[7].size()));
-}
 
-TEST(ZelLeituraLote, FilhoDeForkTemAnelProprio) {
-  Arquivo arq;
-  if (!TemAnel(arq.f)) GTEST_SKIP() << "this kernel gives no io_uring";
+  // A forked child reads through a ring of its own.
   const int nPai = AneisAbertos();
   const pid_t pid = fork();
   if (pid == 0) {
-    std::vector<std::string> aDestinos;
-    std::vector<ZelTrecho> a = Pedidos(aDestinos, 100, 5);
+    a = Pedidos(aDestinos, 100, 5);
     a.resize(100);
     const bool bCerto = ZelLeTrechos(arq.f, a.data(), a.size()) == 100 &&
                         aDestinos[99] == arq.sConteudo.substr(a[99].llOffset, a[99].nBytes);

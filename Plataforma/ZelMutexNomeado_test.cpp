@@ -67,7 +67,7 @@ ZEL_AJUDANTE(SeguraMutex) {
 
 // A creator that died between claiming a name's segment and publishing its mutex (the segment's first word left at 1,
 // "initialising") leaves the name unusable: an opener waits its whole bounded time and is told it timed out.
-TEST_F(MutexNomeado, IniciadorQueMorreuDeixaONomeEsgotarOPrazo) {
+TEST_F(MutexNomeado, IniciadorMortoEsgotaOPrazoESegmentoSemTamanhoNaoPrendeDescritores) {
   const std::string s = Nome("iniciador morto");
   const int fd = shm_open(ZelObjetoMutexNomeado(s).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
@@ -80,6 +80,9 @@ TEST_F(MutexNomeado, IniciadorQueMorreuDeixaONomeEsgotarOPrazo) {
   EXPECT_GE(ZelRelogioNs() - llAntes, uint64_t{ZelTempoMs(ZelTempo::kEsperaIniciacaoMutexNomeado)} * 1000000u);
   EXPECT_FALSE(m.Valido());
   EXPECT_EQ(m.ErroCriacao(), ERROR_TIMEOUT);
+  // A segment that cannot be sized costs no descriptor, and the next opener sizes it.
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("SegmentoSemTamanho", {Nome("sem tamanho")})), 0)
+      << "2: limits, 3: opened, 4: descriptors left open, 5: not usable afterwards";
 }
 
 TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
@@ -152,12 +155,6 @@ ZEL_AJUDANTE(SegmentoSemTamanho) {
   CZelMutexNomeado m(args.at(0));
   if (m.Espera(0) != WAIT_OBJECT_0 || !m.Libera()) return 5;
   return 0;
-}
-
-// A segment that cannot be sized costs no descriptor, and the next opener sizes it.
-TEST_F(MutexNomeado, SegmentoQueNaoCresceNaoPrendeDescritores) {
-  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("SegmentoSemTamanho", {Nome("sem tamanho")})), 0)
-      << "2: limits, 3: opened, 4: descriptors left open, 5: not usable afterwards";
 }
 
 // Another process's hold excludes this one until it releases, or dies: an abandonment, seen once.
