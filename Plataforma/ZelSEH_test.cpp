@@ -56,8 +56,7 @@ ZEL_FALHA_PROPOSITAL void ZelTesteDivideRealPorZero() {
 namespace {
 DWORD CodigoDe(const std::function<void()>& corpo) {
   ZelFalhaMaquina f;
-  if (ZelExecutaProtegido(corpo, &f)) return 0;
-  return f.dwCodigo;
+  return ZelExecutaProtegido(corpo, &f) ? 0 : f.dwCodigo;
 }
 
 std::string PrimeiraLinha(const std::string& s) { return s.substr(0, s.find('\n')); }

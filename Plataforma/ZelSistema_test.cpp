@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -22,11 +23,7 @@
 
 TEST(ZelSistema, HoraLocalConcordaComLocaltime) {
   // The same clock as GetLocalTime (time() may lag it by a tick).
-  auto Segundo = [] {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return ts.tv_sec;
-  };
+  auto Segundo = [] { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); };
   for (int tentativa = 0; tentativa < 10; ++tentativa) {
     time_t antes = Segundo();
     SYSTEMTIME st{};
