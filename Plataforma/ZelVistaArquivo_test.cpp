@@ -46,6 +46,38 @@ struct ComVista {
     pVista = CZelVistaArquivo::Obtem(pLeitor->fd, &nTamanho);
   }
 };
+
+// Which pages of the first n bytes of a file are in the page cache, seen through a mapping of this test's own.
+std::vector<bool> PaginasCacheadas(const std::string& sCaminho, uint64_t n) {
+  const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  Fd f(sCaminho);
+  void* p = mmap(nullptr, n, PROT_READ, MAP_SHARED, f.fd, 0);
+  if (p == MAP_FAILED) return {};
+  std::vector<unsigned char> a((n + nPagina - 1) / nPagina);
+  const bool bOk = mincore(p, n, a.data()) == 0;
+  munmap(p, n);
+  std::vector<bool> aCacheada;
+  for (unsigned char c : a) aCacheada.push_back((c & 1) != 0);
+  return bOk ? aCacheada : std::vector<bool>{};
+}
+
+// Resident bytes of the mapping that starts at p in this process.
+int64_t Mapeados(const void* p) {
+  std::ifstream f("/proc/self/smaps");
+  std::ostringstream os;
+  os << std::hex << reinterpret_cast<uintptr_t>(p) << "-";
+  bool bNela = false;
+  for (std::string s; std::getline(f, s);) {
+    if (s.rfind(os.str(), 0) == 0) bNela = true;
+    if (bNela && s.rfind("Rss:", 0) == 0) return std::stoll(s.substr(4)) * 1024;
+  }
+  return -1;
+}
+
+bool EsperaPreparo(const CZelVistaArquivo& v) {
+  for (int i = 0; i < 20000 && !v.Preparada(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return v.Preparada();
+}
 }  // namespace
 
 TEST(ZelVistaArquivo, VeOQueOutrosGravamOCrescimentoEArquivoTrocado) {
@@ -153,40 +185,6 @@ TEST(ZelVistaArquivo, UmBlocoSoContaComoPedidoDepoisDaPrimeiraVez) {
   ASSERT_NE(pNova, nullptr);
   EXPECT_FALSE(pNova->MarcaPedido(B + 10, 20));
 }
-
-namespace {
-// Which pages of the first n bytes of a file are in the page cache, seen through a mapping of this test's own.
-std::vector<bool> PaginasCacheadas(const std::string& sCaminho, uint64_t n) {
-  const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-  Fd f(sCaminho);
-  void* p = mmap(nullptr, n, PROT_READ, MAP_SHARED, f.fd, 0);
-  if (p == MAP_FAILED) return {};
-  std::vector<unsigned char> a((n + nPagina - 1) / nPagina);
-  const bool bOk = mincore(p, n, a.data()) == 0;
-  munmap(p, n);
-  std::vector<bool> aCacheada;
-  for (unsigned char c : a) aCacheada.push_back((c & 1) != 0);
-  return bOk ? aCacheada : std::vector<bool>{};
-}
-
-// Resident bytes of the mapping that starts at p in this process.
-int64_t Mapeados(const void* p) {
-  std::ifstream f("/proc/self/smaps");
-  std::ostringstream os;
-  os << std::hex << reinterpret_cast<uintptr_t>(p) << "-";
-  bool bNela = false;
-  for (std::string s; std::getline(f, s);) {
-    if (s.rfind(os.str(), 0) == 0) bNela = true;
-    if (bNela && s.rfind("Rss:", 0) == 0) return std::stoll(s.substr(4)) * 1024;
-  }
-  return -1;
-}
-
-bool EsperaPreparo(const CZelVistaArquivo& v) {
-  for (int i = 0; i < 20000 && !v.Preparada(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return v.Preparada();
-}
-}  // namespace
 
 // A large file read at random is mapped ahead, from the pages the page cache already holds: a block with any page not
 // cached is neither read from the disk nor marked, and a file one page smaller is left alone.
