@@ -159,20 +159,6 @@ TEST(ZelSistema, EscalaDoTempoSoAceitaNumerosPositivos) {
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("TemposEnormesEscalados", "100")), 0);
 }
 
-// A test program started by a test with a helper call it cannot read ends at
-// once; running its suite again would start servers that start it again.
-TEST(ZelSistema, ProgramaDeTesteMalChamadoPorUmTesteNaoRodaASuite) {
-  for (const char* szChamada : {"--zel-ajudant", "ServidorVigiado"}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      execl("/proc/self/exe", "teste", szChamada, "ServidorVigiad", "--gtest_filter=-*", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    EXPECT_EQ(ZelEsperaAjudante(pid), 126) << szChamada;
-  }
-  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NaoExiste")), 126);
-}
-
 // A helper started with the run's directory in its environment searches for
 // the run's processes, then waits for the test to see it.
 ZEL_AJUDANTE(ProcuraOsDaExecucao) {
@@ -181,7 +167,7 @@ ZEL_AJUDANTE(ProcuraOsDaExecucao) {
   return ZelEsperaArquivo(args[0]) ? 0 : 2;
 }
 
-TEST(ZelSistema, ProcuraPorAmbienteAchaOsOutrosENuncaQuemProcura) {
+TEST(ZelSistema, AjudantesAchamOsOutrosNuncaASiEMalChamadosNaoRodamASuite) {
   const std::string sEntrada = "ZEL_TESTE_DIR=" + ZelDiretorioTeste();
   const std::string sMarcador = ZelNovoDiretorio("procura") + "visto";
   const pid_t pid = ZelIniciaAjudante("ProcuraOsDaExecucao", {sMarcador});
@@ -196,4 +182,16 @@ TEST(ZelSistema, ProcuraPorAmbienteAchaOsOutrosENuncaQuemProcura) {
   EXPECT_TRUE(ZelProcessosComAmbiente(sEntrada.substr(0, sEntrada.size() - 1)).empty()) << "whole entries only";
   ZelCriaMarcador(sMarcador);
   EXPECT_EQ(ZelEsperaAjudante(pid), 0) << "1: the helper found itself";
+
+  // A test program started by a test with a helper call it cannot read ends at once; running its suite again would
+  // start servers that start it again.
+  for (const char* szChamada : {"--zel-ajudant", "ServidorVigiado"}) {
+    const pid_t pidMal = fork();
+    if (pidMal == 0) {
+      execl("/proc/self/exe", "teste", szChamada, "ServidorVigiad", "--gtest_filter=-*", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    EXPECT_EQ(ZelEsperaAjudante(pidMal), 126) << szChamada;
+  }
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("NaoExiste")), 126);
 }
