@@ -85,7 +85,7 @@ TEST_F(MutexNomeado, IniciadorMortoEsgotaOPrazoESegmentoSemTamanhoNaoPrendeDescr
       << "2: limits, 3: opened, 4: descriptors left open, 5: not usable afterwards";
 }
 
-TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
+TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacaoEMesmoNomeEhUmMutexRecursivo) {
   CZelMutexNomeado m(Nome("prazo"));
   std::string sDir = ZelNovoDiretorio("prazo" + Serie());
   std::thread dona([&] {
@@ -101,10 +101,8 @@ TEST_F(MutexNomeado, EsperaComPrazoAguardaALiberacao) {
   EXPECT_EQ(m.Espera(999), WAIT_OBJECT_0) << "a wait below a second lasts its milliseconds";
   EXPECT_TRUE(m.Libera());
   dona.join();
-}
 
-// One name is one mutex, recursive in its owner thread through any object; only the owner releases it.
-TEST_F(MutexNomeado, MesmoNomeEhUmMutexRecursivoNaThreadDona) {
+  // One name is one mutex, recursive in its owner thread through any object; only the owner releases it.
   std::string sLongo = Nome(std::string(2000, 'x') + " {chave} com espa\xE7os");
   const std::string sOutro = Nome("outro");
   CZelMutexNomeado a(sLongo), b(sLongo), c(sOutro);
