@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -43,15 +44,9 @@ class ParametroInvalido : public ::testing::Test {
   _invalid_parameter_handler m_pAnterior = nullptr;
 };
 
-// One call on an 8-byte buffer, its result, bytes left and handler event (none for a null pszFuncao).
-struct Caso {
-  std::string sAntes;
-  std::function<int(char*)> chama;
-  int nRetorno;
-  std::string sDepois;
-  const wchar_t* pszFuncao;
-  int nErrno;
-};
+// One call on an 8-byte buffer: the bytes before, the call, its result, the bytes left, and the function and errno
+// the handler hears of (no event for a null function).
+using Caso = std::tuple<std::string, std::function<int(char*)>, int, std::string, const wchar_t*, int>;
 const std::string kSujo = Z("sujo!!!");
 }  // namespace
 
@@ -99,22 +94,22 @@ TEST_F(ParametroInvalido, CadaFuncaoFalhaComSeuCodigoEEsvaziaODestino) {
       {kSujo, [](char* p) { return FormataV(p, 8, 2, "%d", 987); }, -1, Z("98"), nullptr, 0},
       {kSujo, [](char* p) { return FormataV(p, 0, 2, "%d", 1); }, -1, kSujo, L"_vsnprintf_s", EINVAL},
   };
-  for (size_t i = 0; i < std::size(casos); ++i) {
-    const Caso& c = casos[i];
-    SCOPED_TRACE(i);
+  size_t i = 0;
+  for (const auto& [sAntes, chama, nRetorno, sDepois, pszFuncao, nErrnoCaso] : casos) {
+    SCOPED_TRACE(i++);
     char sz[8];
-    std::memcpy(sz, c.sAntes.data(), 8);
+    std::memcpy(sz, sAntes.data(), 8);
     t_evento = {};
     errno = 0;
-    EXPECT_EQ(c.chama(sz), c.nRetorno);
+    EXPECT_EQ(chama(sz), nRetorno);
     const int nErrno = errno;
-    EXPECT_EQ(std::string(sz, c.sDepois.size()), c.sDepois);
+    EXPECT_EQ(std::string(sz, sDepois.size()), sDepois);
     // Raised once, for that function, with errno set first; never without a function.
-    EXPECT_EQ(t_evento.nChamadas, c.pszFuncao == nullptr ? 0 : 1);
-    if (c.pszFuncao == nullptr) continue;
-    EXPECT_EQ(t_evento.sFuncao, c.pszFuncao);
-    EXPECT_EQ(t_evento.nErrno, c.nErrno);
-    EXPECT_EQ(nErrno, c.nErrno);
+    EXPECT_EQ(t_evento.nChamadas, pszFuncao == nullptr ? 0 : 1);
+    if (pszFuncao == nullptr) continue;
+    EXPECT_EQ(t_evento.sFuncao, pszFuncao);
+    EXPECT_EQ(t_evento.nErrno, nErrnoCaso);
+    EXPECT_EQ(nErrno, nErrnoCaso);
     EXPECT_FALSE(t_evento.sExpressao.empty());
     EXPECT_EQ(t_evento.sArquivo, L"");
   }
