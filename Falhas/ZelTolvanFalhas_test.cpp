@@ -138,8 +138,8 @@ int Cliente(const std::vector<std::string>& args, bool bMisto) {
         for (auto& v : aV) IELiberaItens(v.pCampos, v.nQtdCampos);
       } else if (nVez == 1) {  // the integration of its header
         IE_VINCULO_PS v{};
-        if (FAILED(p->GetVinculoByIntegracao({0, IE_PROCESSO_FT_NF, 0, {}}, lChave, {0, IE_PROCESSO_FT_PED, 0, {}}, &v)))
-          r = 5;
+        const IE_HEADER_FILTRO_PS nf{0, IE_PROCESSO_FT_NF, 0, {}}, ped{0, IE_PROCESSO_FT_PED, 0, {}};
+        if (FAILED(p->GetVinculoByIntegracao(nf, lChave, ped, &v))) r = 5;
         IELiberaItens(v.pCampos, v.nQtdCampos);
       } else if (nVez == 2) {  // a release and a new object
         p->Release();

@@ -422,8 +422,9 @@ TEST_F(TZelUnknownTeste, FalhaDeMaquinaDescartaONegocioEDizOndeFoiAoConstruirOuD
   EXPECT_DEATH((void)(CTesteObjeto().FinalConstruct() == S_OK && (g_iDestrutorFalha = 2)), "");
   linhas = Linhas(ArquivoErrosProgramas());
   ASSERT_EQ(linhas.size(), nLinhas + 3);
-  ConfereLinha(linhas.back(), {"\tZelTrataErroExported\t",
-                               "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\t", "\tFunction = strcpy_s\t"});
+  ConfereLinha(linhas.back(),
+               {"\tZelTrataErroExported\t", "\tT_ZelUnknown\t21\tRelatorio = 0X81080BB1\tHR = 0X8004EAFB\t",
+                "\tFunction = strcpy_s\t"});
 }
 
 TEST_F(TZelUnknownTeste, LinhasDeEntradaESaidaDoFrameLevamOsParametrosEDescarteNaEntradaPulaOCorpo) {
