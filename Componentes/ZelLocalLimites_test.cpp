@@ -508,6 +508,21 @@ TEST_F(Limites, RespostaDeOutroTipoDerrubaOCanal) {
   EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
 }
 
+// An activation left unanswered past its wait drops the connection: the server sees the hang-up at once, and
+// no later answer is taken for a call.
+TEST_F(Limites, AtivacaoSemRespostaNoPrazoDerrubaOCanal) {
+  CZelLocalSocket cliente, servidor;
+  ASSERT_EQ(ZelLocalParSockets(&cliente, &servidor), S_OK);
+  CZelLocalCanalCliente canal{std::move(cliente)};
+  EXPECT_EQ(canal.Ativa(kClsidTesteLocal, kIidTesteLocal), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+  ZelLocalQuadro q;
+  servidor.DefinePrazos(20000, 20000);
+  ASSERT_EQ(servidor.RecebeQuadro(&q), S_OK);
+  EXPECT_EQ(q.usTipo, static_cast<uint16_t>(ZelLocalTipoQuadro::Ativa));
+  ASSERT_EQ(servidor.RecebeQuadro(&q), S_FALSE) << "the client hung up while its channel lives";
+  EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
+}
+
 // A server that may add only the reader's thread: its hand-off finds none, so the reader reads on.
 ZEL_AJUDANTE(LeitorSemThreadParaPassar) {
   RegistraInterface();

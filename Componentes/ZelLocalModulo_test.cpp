@@ -1,10 +1,12 @@
 #include "ZelLocalModulo.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -190,6 +192,25 @@ TEST(ZelLocalModulo, LockUnlockETravaDosObjetos) {
   EXPECT_FALSE(modulo.m_bActivity);
   EXPECT_EQ(modulo.Unlock(), 0);
   EXPECT_TRUE(modulo.m_bActivity);  // only the transition to 0 marks activity
+}
+
+// A program the server starts must not inherit its descriptors: one holding the quit pipe could stop it.
+TEST(ZelLocalModulo, ProgramasIniciadosNaoHerdamOsDescritores) {
+  const auto Abertos = [] {
+    std::set<int> s;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) s.insert(std::stoi(e.path().filename()));
+    std::erase_if(s, [](int fd) { return fcntl(fd, F_GETFD) == -1; });  // the listing's own descriptor
+    return s;
+  };
+  const std::set<int> antes = Abertos();
+  ModuloTeste modulo;
+  int nNovos = 0;
+  for (int fd : Abertos()) {
+    if (antes.count(fd) != 0) continue;
+    ++nNovos;
+    EXPECT_EQ(fcntl(fd, F_GETFD) & FD_CLOEXEC, FD_CLOEXEC) << fd;
+  }
+  EXPECT_GE(nNovos, 2) << "both ends of the quit pipe";
 }
 
 // A module offering a class twice, with its registrations at hand.

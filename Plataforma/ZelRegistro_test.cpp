@@ -191,7 +191,7 @@ TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
                  "[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n");
   EscreveArquivo(ZelArquivoRegistro(HKEY_CURRENT_USER),
                  "Windows Registry Editor Version 5.00\n\n"
-                 "[HKEY_CURRENT_USER\\Software\\Classes\\" + kClsid + "\\LocalServer32]\n"
+                 "[HKEY_CURRENT_USER\\Software\\Classes\\clsid\\{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}\\LocalServer32]\n"
                  "@=\"/usuario/servidor\"\n");
 
   const std::string kServidor = kClsid + "\\LocalServer32";
@@ -200,7 +200,8 @@ TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_CLASSES_ROOT, kServidor), (std::vector<std::string>{"", "ThreadingModel"}));
   EXPECT_EQ(ZelRegistro::ListaSubchaves(HKEY_CLASSES_ROOT, "clsid"),
             (std::vector<std::string>{"{00000000-0000-0000-0000-000000000001}",
-                                      "{AEDCC5AC-C54A-410A-AC6D-B6B7B7BAFD6A}"}));
+                                      "{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}"}))
+      << "a key both hives hold, spelled apart, is listed once, as the first hive spells it";
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "CLSID\\{00000000-0000-0000-0000-000000000001}"),
             ERROR_SUCCESS);
 

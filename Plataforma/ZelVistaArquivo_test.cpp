@@ -189,7 +189,8 @@ TEST(ZelVistaArquivo, UmBlocoSoContaComoPedidoDepoisDaPrimeiraVez) {
 // A large file read at random is mapped ahead, from the pages the page cache already holds: a block with any page not
 // cached is neither read from the disk nor marked, and a file one page smaller is left alone.
 TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
-  constexpr uint64_t B = CZelVistaArquivo::kBloco, N = CZelVistaArquivo::kMinimoPreparo;
+  // From 16 MiB up a file is worth mapping ahead.
+  constexpr uint64_t B = CZelVistaArquivo::kBloco, N = uint64_t{16} << 20;
   const uint64_t nPagina = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
   CZelVistaArquivo::Esquece();
   const std::string sPequeno = Caminho("preparo_pequeno.dat"), sGrande = Caminho("preparo_grande.dat");
