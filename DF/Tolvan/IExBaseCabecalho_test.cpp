@@ -411,6 +411,12 @@ TEST_F(IExItens, TextosNoArquivoDeTextoEValoresEmSequencia) {
   EXPECT_EQ(iMaximo, 6u);
   EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(6 * 48), IERegValor(103, IELugar(14, 0xFFFF)));
   EXPECT_TRUE(Bytes("FNIEXCREText.DAT").substr(14) == sMaximo);
+  // A run may start at the next free record itself.
+  UI4 iFim = 7;
+  IE_CAMPO_DATA_PS aFim[1] = {Valor(251, 9)};
+  ASSERT_EQ(m_ie.GravaArrayItens(m_arq, 1, &iFim, aFim), S_OK);
+  EXPECT_EQ(iFim, 7u);
+  EXPECT_EQ(Bytes("FNIEXCRE.DAT").substr(7 * 48), IERegValor(251, 9));
 }
 
 TEST_F(IExItens, ArraysSemTextoVaziosOuAlemDoFim) {

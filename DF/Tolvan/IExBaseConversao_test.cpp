@@ -182,6 +182,22 @@ TEST_F(IExBaseConversaoTeste, PassoDosVinculosInterrompidoNaoDeixaTransferencia)
   EXPECT_TRUE(Bytes("DFIEVINC.dat") == sVinculos.substr(24)) << "converted at the next start";
 }
 
+// A step done whose version the disk cannot take fails the conversion, so it is not taken as saved.
+TEST_F(IExBaseConversaoTeste, VersaoQueODiscoNaoGuardaFalhaAConversao) {
+  Escreve("DFIECONFIG.DAT", Configuracao(6));
+  CIExBaseConversao conversao;
+  ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
+  const HRESULT hr = [&] {
+    ZelLimiteTamanhoArquivos cheio(4095);
+    return conversao.FazConversao();
+  }();
+  EXPECT_EQ(hr, HR(0x80043F08));
+  EXPECT_EQ(Erros("SetConfiguracao", "iRetorno = arqConfig.GravaZero(&regConfig, sizeof(regConfig))"), 1);
+  EXPECT_EQ(Erros("FazConversao", "hr = SetConfiguracao(&regConfigPS)"), 1);
+  EXPECT_EQ(Converte(-1, {}), S_OK) << "done again at the next start";
+  EXPECT_EQ(VersaoGravada(), 9u);
+}
+
 TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOQueNaoSeCriaNaoDeixaOsOutros) {
   for (const char* sz : {"DFIEVINC.TRA", "DFIEINTCAB.TRA", "DFIEINTVINC.TRA", "DFIEHDR.TRA", "dfiecmp.tra",
                          "FNIEXCRE.TRA", "FNIEXCRETextTRA", "FTIEXCTRText.TRA", ".TRA", "Text.TRA", "DFIEUSU.TRA"}) {
