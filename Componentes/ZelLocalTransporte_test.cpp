@@ -157,6 +157,22 @@ TEST(ZelLocalTransporte, PrazoAbaixoDeUmSegundoComOuSemEsperaAtiva) {
   }
 }
 
+// A new socket asks without sleeping before it sleeps, so an answer that comes at once costs no wake-up; one
+// told not to sleeps at once.
+TEST(ZelLocalTransporte, SocketNovoPerguntaAntesDeDormir) {
+  CZelLocalSocket a, b;
+  ASSERT_EQ(ZelLocalParSockets(&a, &b), S_OK);
+  for (const bool bPadrao : {true, false}) {
+    if (!bPadrao) b.DefineEsperaAtiva(0);
+    std::thread t = Depois(50, [&] { EXPECT_EQ(a.EnviaQuadro(ZelLocalTipoQuadro::Chamada, 3, nullptr, 0), S_OK); });
+    const uint64_t nAntes = ZelLocalTentativasEsperaAtiva();
+    ZelLocalQuadro q;
+    EXPECT_EQ(b.RecebeQuadro(&q), S_OK);
+    t.join();
+    EXPECT_EQ(ZelLocalTentativasEsperaAtiva() > nAntes, bPadrao);
+  }
+}
+
 // With a task that never sleeps on the reader's CPU, the read sleeps at once
 // instead of taking turns with it until the frame comes.
 TEST(ZelLocalTransporte, EsperaAtivaCedeOProcessadorDisputado) {
