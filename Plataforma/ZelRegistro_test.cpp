@@ -191,7 +191,8 @@ TEST(ZelRegistro, ClassesRootJuntaUsuarioEMaquina) {
                  "[HKEY_CLASSES_ROOT\\CLSID\\{00000000-0000-0000-0000-000000000001}]\n");
   EscreveArquivo(ZelArquivoRegistro(HKEY_CURRENT_USER),
                  "Windows Registry Editor Version 5.00\n\n"
-                 "[HKEY_CURRENT_USER\\Software\\Classes\\clsid\\{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}\\LocalServer32]\n"
+                 "[HKEY_CURRENT_USER\\Software\\Classes\\clsid\\"
+                 "{aedcc5ac-c54a-410a-ac6d-b6b7b7bafd6a}\\LocalServer32]\n"
                  "@=\"/usuario/servidor\"\n");
 
   const std::string kServidor = kClsid + "\\LocalServer32";
