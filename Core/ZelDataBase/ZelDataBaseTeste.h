@@ -53,12 +53,6 @@ class ZelDataBaseTeste : public ZelAmbienteTeste {
       n += l.find(sPeca) != std::string::npos && l.find(sOutra) != std::string::npos;
     return n;
   }
-  static void Texto(const std::string& sChave, const char* szNome, const std::string& sValor) {
-    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas + sChave, szNome, sValor), ERROR_SUCCESS);
-  }
-  static void Dword(const char* szNome, DWORD dwValor) {
-    ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, szNome, dwValor), ERROR_SUCCESS);
-  }
   static std::string BytesDe(const std::vector<REG_TESTE>& a) {
     return std::string(reinterpret_cast<const char*>(a.data()), a.size() * sizeof(REG_TESTE));
   }

@@ -54,7 +54,7 @@ ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
 
 TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   CZelProfilerEmpresa maria("EMP1", 3, 1);
-  Texto("\\Usuarios", "3", "Maria");
+  ChaveTexto("\\Usuarios", "3", "Maria");
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "AUSENTE.dat", 0, true), S_OK);
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "FALTA/AUSENTE.dat", 0, true), S_OK)
       << "a file in a missing directory is absent too";
@@ -62,7 +62,7 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   // Nor do the internal company and the module that asks for no audit (found through the key's default value).
   CZelProfilerEmpresa interna(ZELDATABASE_EMPRESA_INTERNA, 3, 1);
   RegistraEmpresa(ZELDATABASE_EMPRESA_INTERNA, m_sEmpresa);
-  Texto("\\Empresas\\EMP1", "", m_sEmpresa);
+  ChaveTexto("\\Empresas\\EMP1", "", m_sEmpresa);
   for (auto [p, modulo] : {std::pair<CZelProfilerEmpresa*, _ZelModulo>{&interna, kModuloTeste},
                            {&maria, ZEL_ZELDATABASE_SEM_AUDITORIA}}) {
     Escreve("X.dat", "x");
@@ -356,7 +356,7 @@ TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
 }
 
 TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
-  Dword(kMarcadorMarcaSempre, 1);
+  ChaveDword(kMarcadorMarcaSempre, 1);
   CZelDataBaseUtil::ReleCondicaoMarca();
   CBaseTeste db;
   CZelFile<REG_TESTE> arq("DADOS.dat", &db);
@@ -400,7 +400,7 @@ TEST_F(ZelDataBaseUtilTeste, GravacaoMarcaComOTipoDaBase) {
    public:
     int OnGetEnumMarca() override { return IZelArqMarcaEnum::ZelDataBaseInfoPlus; }
   };
-  Dword(kMarcadorMarcaSempre, 1);
+  ChaveDword(kMarcadorMarcaSempre, 1);
   CZelDataBaseUtil::ReleCondicaoMarca();
   CBaseInfoPlus db;
   CZelFile<REG_TESTE> arq("DADOS.dat", &db);
@@ -423,9 +423,9 @@ TEST_F(ZelDataBaseUtilTeste, MudancasSoSaoMarcadasComAsDuasChavesDoBackupOuASemp
   const std::tuple<DWORD, DWORD, DWORD, bool> casos[] = {
       {0, 0, 0, false}, {1, 0, 0, false}, {0, 1, 0, false}, {1, 1, 0, true}, {0, 0, 1, true}};
   for (const auto& [dwHabilita, dwBackup, dwSempre, bMarca] : casos) {
-    Dword("HabilitaMarcaMutexZelBackup", dwHabilita);
-    Dword(kMarcadorBackupZel, dwBackup);
-    Dword(kMarcadorMarcaSempre, dwSempre);
+    ChaveDword("HabilitaMarcaMutexZelBackup", dwHabilita);
+    ChaveDword(kMarcadorBackupZel, dwBackup);
+    ChaveDword(kMarcadorMarcaSempre, dwSempre);
     CZelDataBaseUtil::ReleCondicaoMarca();
     EXPECT_EQ(CZelDataBaseUtil::DeveMarcarMudancas(), bMarca) << dwHabilita << dwBackup << dwSempre;
   }

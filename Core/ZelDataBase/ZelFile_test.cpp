@@ -280,8 +280,8 @@ TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
 }
 
 TEST_F(ZelFileTeste, MarcaDeBackupEHoraDaUltimaGravacao) {
-  Texto("", "EmpresaLogada", "EMP1");
-  for (const char* sz : {"HabilitaArquivoCRBackup", "HabilitaLastWriteRefresh"}) Dword(sz, 1);
+  ChaveTexto("", "EmpresaLogada", "EMP1");
+  for (const char* sz : {"HabilitaArquivoCRBackup", "HabilitaLastWriteRefresh"}) ChaveDword(sz, 1);
   CBaseTeste db;
   CZelFile<REG_BACKUP> arq("BKP.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);

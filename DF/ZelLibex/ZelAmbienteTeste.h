@@ -37,6 +37,14 @@ class ZelAmbienteTeste : public ::testing::Test {
               ERROR_SUCCESS);
   }
 
+  // A text or a switch under the suite's machine key.
+  static void ChaveTexto(const std::string& sChave, const char* szNome, const std::string& sValor) {
+    ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas + sChave, szNome, sValor), ERROR_SUCCESS);
+  }
+  static void ChaveDword(const char* szNome, DWORD dwValor) {
+    ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, szNome, dwValor), ERROR_SUCCESS);
+  }
+
   void EscreveLogIni(const std::string& sTexto) {
     std::ofstream(m_sModulos + "log.ini", std::ios::binary) << sTexto;
     ZelInvalidaLogConfig();

@@ -45,12 +45,6 @@ std::string Direto(CZelArqEx& arq, int64_t llInicio, LONG lBytes) {
   std::string s(static_cast<size_t>(lBytes), '?');
   return arq.LeDireto(llInicio, lBytes, s.data()) ? s : std::string("falhou");
 }
-void Chave(const char* szNome, DWORD dwValor) {
-  ASSERT_EQ(ZelRegistro::GravaDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, szNome, dwValor), ERROR_SUCCESS);
-}
-void Texto(const std::string& sChave, const char* szNome, const std::string& sValor) {
-  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_LOCAL_MACHINE, kChaveZelSistemas + sChave, szNome, sValor), ERROR_SUCCESS);
-}
 
 // args: path, signal directory. Holds a 'G' open from "pronto" until "solta".
 ZEL_AJUDANTE(SeguraArquivoG) {
@@ -573,10 +567,10 @@ class ZelArqExBackup : public ZelArqExTeste {
     // The company's DF directory is <base>/dados/, so markers go to <base>/BackupCRZel/.
     m_sBase = ZelNovoDiretorio("base" + m_sDir.substr(m_sDir.size() - 3, 2));
     ZelCriaDiretorio(m_sBase + "dados");
-    Texto("\\Empresas\\EMPB", "DF", m_sBase + "dados");
-    Texto("", "EmpresaLogada", "EMPB");
+    ChaveTexto("\\Empresas\\EMPB", "DF", m_sBase + "dados");
+    ChaveTexto("", "EmpresaLogada", "EMPB");
   }
-  static void Liga(DWORD dwValor) { Chave("HabilitaArquivoCRBackup", dwValor); }
+  static void Liga(DWORD dwValor) { ChaveDword("HabilitaArquivoCRBackup", dwValor); }
   // A data file of the company, written with the bytes and opened for writing.
   std::string AbreDados(CZelArqEx& arq, const std::string& sNome, const std::string& sBytes = Zeros(kTamanho)) {
     const std::string sPath = Escreve(m_sBase + "dados/" + sNome, sBytes);
@@ -649,7 +643,7 @@ TEST_F(ZelArqExBackup, MarcaQueNaoPodeSerCriadaSoLogaEDiretorioSoUmNivel) {
   const std::string sLog = "\tErro ao gravar arquivo " + sPath + " backup para o CR. Erro: 3\t";
   EXPECT_EQ(LinhasErroCom(sLog), 1);
   // A company directory whose parent is missing: only the last level is created.
-  Texto("\\Empresas\\EMPB", "DF", m_sBase + "falta/dados");
+  ChaveTexto("\\Empresas\\EMPB", "DF", m_sBase + "falta/dados");
   CZelPath::ReleConfiguracao();
   ASSERT_EQ(GravaZero(arq, 'z'), 0);
   EXPECT_FALSE(ZelExisteDiretorio(m_sBase + "falta"));
@@ -825,11 +819,11 @@ TEST_F(ZelArqExBackup, RefrescoDaHoraSoNoRegistroZeroEComAChave) {
   CZelArqExFalho arq;
   const std::string sPath = AbreDados(arq, "HORA.DAT", Zeros(kTamanho) + Reg('a'));
   arq.m_bAtrasaHora = true;
-  Chave("HabilitaLastWriteRefresh", 2);
+  ChaveDword("HabilitaLastWriteRefresh", 2);
   ASSERT_EQ(GravaZero(arq, 'z'), 0);
   EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "only 1 switches it on";
 
-  Chave("HabilitaLastWriteRefresh", 1);
+  ChaveDword("HabilitaLastWriteRefresh", 1);
   CZelArqEx::ReleChavesGravacao();
   ASSERT_EQ(GravaEm(arq, 'z', 1), 1);
   EXPECT_EQ(SegundosUltimaGravacao(sPath), kHoraAntiga) << "only record 0 refreshes";
@@ -839,7 +833,7 @@ TEST_F(ZelArqExBackup, RefrescoDaHoraSoNoRegistroZeroEComAChave) {
 
 TEST_F(ZelArqExBackup, SemDiretorioDaEmpresaAMarcaVaiParaODiretorioAtual) {
   Liga(1);
-  Texto("", "EmpresaLogada", "NINGUEM");
+  ChaveTexto("", "EmpresaLogada", "NINGUEM");
   const std::string sAtual = ZelNovoDiretorio("atual" + m_sDir.substr(m_sDir.size() - 3, 2));
   CZelArqEx arq;
   AbreDados(arq, "RELATIVO.DAT");
