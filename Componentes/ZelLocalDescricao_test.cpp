@@ -285,6 +285,13 @@ const ZelLocalTipo kPar{"Par", sizeof(Par), V::Registro,
                         {}};
 const ZelLocalMetodo kMetodoPar{11, "Par", {{"par", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kPar}}};
 
+// A record of a single field is a record all the same.
+struct Um {
+  void* pReservado;
+};
+const ZelLocalTipo kUm{"Um", sizeof(Um), V::Registro, {{"pReservado", 0, V::Reservado, sizeof(void*)}}, {}};
+const ZelLocalMetodo kMetodoUm{12, "Um", {{"um", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kUm}}};
+
 TEST(ZelLocalDescricao, RegistroAninhadoViajaComSeusArraysESemEnderecos) {
   char t[] = {'a', 'b', 'c'};
   Item item{3, 0xBBBBBBBBu, t};
@@ -314,6 +321,12 @@ TEST(ZelLocalDescricao, RegistroAninhadoViajaComSeusArraysESemEnderecos) {
   ASSERT_NE(recebido.lista.pItens, nullptr);
   EXPECT_STREQ(recebido.lista.pItens[0].pcTexto, "abc");
   EXPECT_EQ(recebido.lista.pReservado, nullptr);
+
+  Um um{reinterpret_cast<void*>(uintptr_t{0xDEADBEEFCAFE0000})};
+  void* apUm[1] = {&um};
+  CZelLocalEscritor eUm;
+  ASSERT_EQ(ZelLocalEscreveEntrada(kMetodoUm, apUm, eUm), S_OK);
+  EXPECT_EQ(eUm.Dados(), std::vector<uint8_t>(sizeof(Um), 0)) << "its pointer does not travel";
 }
 
 TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {

@@ -15,12 +15,14 @@
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "ZelLocalAtivacao.h"
+#include "ZelLocalProcesso.h"
 #include "ZelLocalSeguranca.h"
 #include "ZelLocalTeste_test.h"
 #include "ZelLocalTesteClasse.h"
@@ -78,6 +80,9 @@ const ZelLocalMetodo kEspera{5, "Espera", {}};
 const ZelLocalMetodo kEnvia = Bytes(6, "Envia", ZelLocalDirecao::Entrada);
 // Aguarda(): returns once the server was refused a thread (E_FAIL if never).
 const ZelLocalMetodo kAguarda{7, "Aguarda", {}};
+// Curta(): two milliseconds' work, noting the server thread that ran it.
+const ZelLocalMetodo kCurta{8, "Curta", {}};
+std::vector<std::thread::id> g_threadsCurtas;
 std::mutex g_mutexEspera;
 std::condition_variable g_cvEspera;
 int g_nRodando = 0, g_nMaxRodando = 0;
@@ -91,6 +96,11 @@ HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
     g_cvEspera.notify_all();
     g_cvEspera.wait_for(trava, std::chrono::seconds(20), [] { return g_bSolta; });
     --g_nRodando;
+    return S_OK;
+  }
+  if (usSlot == kCurta.usSlot) {
+    Sleep(2);
+    g_threadsCurtas.push_back(std::this_thread::get_id());
     return S_OK;
   }
   if (usSlot == kAguarda.usSlot) {
@@ -109,7 +119,7 @@ HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
 void RegistraInterface() {
   static const ZelLocalInterface d{kIidTesteLocal,
                                    "ITesteLocal",
-                                   {kGrande, kEnorme, kEspera, kEnvia, kAguarda},
+                                   {kGrande, kEnorme, kEspera, kEnvia, kAguarda, kCurta},
                                    &Invoca,
                                    [](std::shared_ptr<CZelLocalCanalCliente>) -> IUnknown* { return nullptr; }};
   ZelLocalRegistraInterface(&d);
@@ -441,7 +451,8 @@ TEST_F(Limites, FabricaSemObjetoERegistroSemServidorSaoRecusados) {
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
 }
 
-// The runtime holds a class object once, not once per object made: after revocation nothing is held.
+// The runtime holds a class object once, not once per object made: after
+// revocation, or a registration refused, nothing is held.
 TEST_F(Limites, AtivacoesNaoPrendemAFabricaDepoisDeRevogada) {
   class CFabricaContada final : public IClassFactory {
    public:
@@ -469,6 +480,13 @@ TEST_F(Limites, AtivacoesNaoPrendemAFabricaDepoisDeRevogada) {
   }
   for (int i = 0; i < 10000 && ZelLocalConexoesServidas() != 0; ++i) Sleep(2);
   EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+  EXPECT_EQ(fabrica.m_nRefs, 0);
+
+  // A server still ending holds the endpoint: the registration is refused and not kept.
+  CZelLocalTravaArquivo outro;
+  ASSERT_EQ(outro.Trava(ZelLocalDiretorioSockets() + GuidParaTexto(kClsidContada) + ".servidor", 0), S_OK);
+  EXPECT_EQ(CoRegisterClassObject(kClsidContada, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+            CO_E_SERVER_STOPPING);
   EXPECT_EQ(fabrica.m_nRefs, 0);
 }
 
@@ -521,6 +539,35 @@ TEST_F(Limites, AtivacaoSemRespostaNoPrazoDerrubaOCanal) {
   EXPECT_EQ(q.usTipo, static_cast<uint16_t>(ZelLocalTipoQuadro::Ativa));
   ASSERT_EQ(servidor.RecebeQuadro(&q), S_FALSE) << "the client hung up while its channel lives";
   EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
+}
+
+// A call well within the hand-off time is run by the reader, which then reads
+// the next one itself: no other thread is woken to take the reading on.
+ZEL_AJUDANTE(LeitorDeChamadasCurtasSegueLendo) {
+  RegistraInterface();
+  setenv("XDG_RUNTIME_DIR", args.at(0).c_str(), 1);
+  static CZelFabricaTesteLocal fabrica;
+  DWORD cookie = 0;
+  if (CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie) != S_OK)
+    return 2;
+  CZelLocalSocket s;
+  if (ZelLocalConecta(ZelLocalCaminhoSocket(kClsidTesteLocal), &s) != S_OK) return 2;
+  CZelLocalCanalCliente canal(std::move(s));
+  if (canal.Ativa(kClsidTesteLocal, kIidTesteLocal) != S_OK) return 3;
+  for (int i = 0; i < 20; ++i)
+    if (canal.Chama(kCurta, nullptr) != S_OK) return 4;
+  int nTrocas = 0;
+  for (size_t i = 1; i < g_threadsCurtas.size(); ++i) nTrocas += g_threadsCurtas[i] != g_threadsCurtas[i - 1];
+  // A call held up by the machine now and then may still be handed on.
+  return nTrocas < 5 ? 0 : 5;
+}
+
+TEST_F(Limites, ChamadasCurtasNaoPassamALeituraAdiante) {
+  // At full time, so that the hand-off waits its real 20 ms.
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("LeitorDeChamadasCurtasSegueLendo", "1",
+                                                        {ZelNovoDiretorio("curtas")})),
+            0)
+      << "2: set-up, 3: activation, 4: a call failed, 5: the reading changed threads between calls";
 }
 
 // A server that may add only the reader's thread: its hand-off finds none, so the reader reads on.
