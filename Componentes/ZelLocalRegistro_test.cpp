@@ -82,8 +82,9 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Classe\\CurVer"), "Teste.Classe.1");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + kClasse + "\\LocalServer32"), "/opt/Zel Sistemas/Tolvan");
 
-  // Another program's key under a plain key keeps it; NoRemove keys stay.
+  // Another program's key under a plain key keeps it, not under a ForceRemove one; NoRemove keys stay.
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "CLSID", "Outro", "1"), ERROR_SUCCESS);
+  ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, kClasse + "\\Outro", "", "o"), ERROR_SUCCESS);
   ASSERT_EQ(ZelRegistro::GravaTexto(HKEY_CLASSES_ROOT, "Teste.Classe\\Outro", "", "o"), ERROR_SUCCESS);
   ASSERT_EQ(r.Desregistra(kScript), S_OK);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, kClasse), ERROR_FILE_NOT_FOUND);
