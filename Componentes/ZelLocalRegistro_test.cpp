@@ -110,6 +110,11 @@ TEST(ZelLocalRegistro, RegistraEDesregistraHonrandoNoRemoveEForceRemove) {
   EXPECT_EQ(u.Desregistra(szUsuario), S_OK);
   EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CURRENT_USER, "Software\\Classes\\Teste.Antiga"), ERROR_FILE_NOT_FOUND);
 
+  // Quoted, a brace or an equals sign is a name like any other.
+  ASSERT_EQ(r.Registra("HKCR { Teste.Sinais { '}' = s '{' '=' } }"), S_OK);
+  EXPECT_EQ(Texto(HKEY_CLASSES_ROOT, "Teste.Sinais\\}"), "{");
+  EXPECT_EQ(ZelRegistro::ExisteChave(HKEY_CLASSES_ROOT, "Teste.Sinais\\="), ERROR_SUCCESS);
+
   // A malformed script writes nothing.
   for (const char* sz : {"HKCR { A = s 'x' { B = s 'y' }", "HKCR { A = q 'x' }", "HKXX { A }",
                          "HKCR { A = s '%DESCONHECIDA%' }", "HKCR { A = s 'sem fim }", "HKCR { A = d 'x1' }",
