@@ -137,7 +137,7 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
 }
 
 // Falls outside any guard after the handlers are in place. With "anterior", a handler installed
-// before the guard's must still see it.
+// before the guard's must still see it; with "ignorado", a signal sent while it was ignored stays ignored.
 ZEL_AJUDANTE(FalhaForaDaGuarda) {
   if (args.at(0) == "anterior") {
     struct sigaction sa{};
@@ -146,12 +146,17 @@ ZEL_AJUDANTE(FalhaForaDaGuarda) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGSEGV, &sa, nullptr);
   }
+  if (args.at(0) == "ignorado") signal(SIGTRAP, SIG_IGN);
   if (CodigoDe(ZelTesteLeNulo) != EXCEPTION_ACCESS_VIOLATION) return 2;
   // A sanitizer's report of the expected death would only confuse the test log.
   int fd = open("/dev/null", O_WRONLY);
   if (fd >= 0) dup2(fd, STDERR_FILENO);
   if (args.at(0) == "nulo" || args.at(0) == "anterior") ZelTesteLeNulo();
   if (args.at(0) == "trap") raise(SIGTRAP);
+  if (args.at(0) == "ignorado") {
+    raise(SIGTRAP);
+    return 43;
+  }
   return 0;
 }
 
@@ -163,4 +168,5 @@ TEST(ZelSEH, FalhaForaDaGuardaAindaMataOProcesso) {
   }
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"nada"})), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"anterior"})), 42);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"ignorado"})), 43);
 }
