@@ -191,6 +191,17 @@ TEST(ZelLocalDescricao, PedidoMalFormadoERecusado) {
     CZelLocalChamadaStub stub(kMetodo);
     EXPECT_EQ(Le(v, &stub), v == bom ? S_OK : RPC_X_BAD_STUB_DATA) << sz;
   }
+  // An array its description gives no count for, though the first parameter could pass for one.
+  const ZelLocalMetodo kSemContagem{13, "SemContagem",
+                                    {{"n", ZelLocalDirecao::Entrada, ZelLocalForma::Valor, &kU32},
+                                     {"a", ZelLocalDirecao::Entrada, ZelLocalForma::Array, &kU32}}};
+  CZelLocalEscritor semContagem;
+  semContagem.U32(1);
+  semContagem.U8(1);
+  semContagem.U32(1);
+  semContagem.U32(5);
+  CZelLocalChamadaStub stubSemContagem(kSemContagem);
+  EXPECT_EQ(Le(semContagem.Dados(), &stubSemContagem), RPC_X_BAD_STUB_DATA);
   // A value one byte longer than what is left is not read, nor anything after.
   const uint8_t ab[4] = {1, 2, 3, 4};
   CZelLocalLeitor l(ab, 3);
