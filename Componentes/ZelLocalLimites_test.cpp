@@ -541,17 +541,24 @@ TEST_F(Limites, AtivacaoSemRespostaNoPrazoDerrubaOCanal) {
   EXPECT_EQ(canal.Chama(kEspera, nullptr), RPC_E_DISCONNECTED) << "the channel stays down";
 }
 
-// A call well within the hand-off time is run by the reader, which then reads
-// the next one itself: no other thread is woken to take the reading on.
-ZEL_AJUDANTE(LeitorDeChamadasCurtasSegueLendo) {
+// A helper's own server of the test class in sDir, limited to nThreads server
+// threads when given, and a peer connected to it.
+bool ServidorNoAjudante(const std::string& sDir, CZelLocalSocket* pSocket, int nThreads = 0) {
   RegistraInterface();
-  setenv("XDG_RUNTIME_DIR", args.at(0).c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", sDir.c_str(), 1);
   static CZelFabricaTesteLocal fabrica;
   DWORD cookie = 0;
   if (CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie) != S_OK)
-    return 2;
+    return false;
+  if (nThreads > 0) ZelLocalLimitaThreadsTeste(nThreads);
+  return ZelLocalConecta(ZelLocalCaminhoSocket(kClsidTesteLocal), pSocket) == S_OK;
+}
+
+// A call well within the hand-off time is run by the reader, which then reads
+// the next one itself: no other thread is woken to take the reading on.
+ZEL_AJUDANTE(LeitorDeChamadasCurtasSegueLendo) {
   CZelLocalSocket s;
-  if (ZelLocalConecta(ZelLocalCaminhoSocket(kClsidTesteLocal), &s) != S_OK) return 2;
+  if (!ServidorNoAjudante(args.at(0), &s)) return 2;
   CZelLocalCanalCliente canal(std::move(s));
   if (canal.Ativa(kClsidTesteLocal, kIidTesteLocal) != S_OK) return 3;
   for (int i = 0; i < 20; ++i)
@@ -572,15 +579,8 @@ TEST_F(Limites, ChamadasCurtasNaoPassamALeituraAdiante) {
 
 // A server that may add only the reader's thread: its hand-off finds none, so the reader reads on.
 ZEL_AJUDANTE(LeitorSemThreadParaPassar) {
-  RegistraInterface();
-  setenv("XDG_RUNTIME_DIR", args.at(0).c_str(), 1);
-  static CZelFabricaTesteLocal fabrica;
-  DWORD cookie = 0;
-  if (CoRegisterClassObject(kClsidTesteLocal, &fabrica, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie) != S_OK)
-    return 2;
-  ZelLocalLimitaThreadsTeste(1);
   CZelLocalSocket s;
-  if (ZelLocalConecta(ZelLocalCaminhoSocket(kClsidTesteLocal), &s) != S_OK) return 2;
+  if (!ServidorNoAjudante(args.at(0), &s, 1)) return 2;
   auto canal = std::make_shared<CZelLocalCanalCliente>(std::move(s));
   if (canal->Ativa(kClsidTesteLocal, kIidTesteLocal) != S_OK) return 3;
   if (canal->Chama(kAguarda, nullptr) != S_OK) return 4;
