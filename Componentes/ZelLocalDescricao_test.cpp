@@ -369,12 +369,15 @@ TEST(ZelLocalDescricao, SaidaDeUmaChamadaTemTetoDeAlocacao) {
   const struct mallinfo2 depois = mallinfo2();
   EXPECT_LT(depois.uordblks + depois.hblkhd, antes.uordblks + antes.hblkhd + (1u << 20));
 
-  // The client refuses the same call before it travels, as it does a null [out] pointer.
-  Chamada c{.n = nMax + 1};
-  CZelLocalEscritor e;
-  EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), E_INVALIDARG);
-  c.n = 1;
+  // The client sends the largest and refuses one more before it travels, as it does a null [out] pointer.
+  for (uint32_t n : {nMax, nMax + 1}) {
+    Chamada c{.n = n};
+    CZelLocalEscritor e;
+    EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), n == nMax ? S_OK : E_INVALIDARG) << n;
+  }
+  Chamada c{.n = 1};
   c.aOut = nullptr;
+  CZelLocalEscritor e;
   EXPECT_EQ(ZelLocalEscreveEntrada(kMetodo, c.ap, e), RPC_X_NULL_REF_POINTER);
 }
 
