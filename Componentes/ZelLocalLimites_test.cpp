@@ -82,8 +82,8 @@ const ZelLocalMetodo kEnvia = Bytes(6, "Envia", ZelLocalDirecao::Entrada);
 const ZelLocalMetodo kAguarda{7, "Aguarda", {}};
 // Curta(): two milliseconds' work, noting the server thread that ran it.
 const ZelLocalMetodo kCurta{8, "Curta", {}};
-std::vector<std::thread::id> g_threadsCurtas;
 std::mutex g_mutexEspera;
+std::vector<std::thread::id> g_threadsCurtas;
 std::condition_variable g_cvEspera;
 int g_nRodando = 0, g_nMaxRodando = 0;
 bool g_bSolta = false;
@@ -100,6 +100,7 @@ HRESULT Invoca(void*, uint16_t usSlot, void* const* ap) {
   }
   if (usSlot == kCurta.usSlot) {
     Sleep(2);
+    std::lock_guard<std::mutex> trava(g_mutexEspera);
     g_threadsCurtas.push_back(std::this_thread::get_id());
     return S_OK;
   }
@@ -563,6 +564,7 @@ ZEL_AJUDANTE(LeitorDeChamadasCurtasSegueLendo) {
   if (canal.Ativa(kClsidTesteLocal, kIidTesteLocal) != S_OK) return 3;
   for (int i = 0; i < 20; ++i)
     if (canal.Chama(kCurta, nullptr) != S_OK) return 4;
+  std::lock_guard<std::mutex> trava(g_mutexEspera);
   int nTrocas = 0;
   for (size_t i = 1; i < g_threadsCurtas.size(); ++i) nTrocas += g_threadsCurtas[i] != g_threadsCurtas[i - 1];
   // A call held up by the machine now and then may still be handed on.
