@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ZelDF_IEx.h"
+#include "ZelEsperado_test.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelLocalTransporte.h"
 #include "ZelRegistro.h"
@@ -27,14 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-std::vector<std::string> Partes(const std::string& s, char cSeparador) {
-  std::vector<std::string> v;
-  size_t i = 0;
-  for (size_t f; (f = s.find(cSeparador, i)) != std::string::npos; i = f + 1) v.push_back(s.substr(i, f - i));
-  v.push_back(s.substr(i));
-  return v;
-}
-
 // The test's directory, which changes from run to run, as <dir>/.
 void SemDiretorio(std::string& s, const std::string& sDir) {
   for (size_t i; (i = s.find(sDir)) != std::string::npos;) s.replace(i, sDir.size(), "<dir>/");
@@ -156,7 +149,7 @@ class TolvanServidor : public ::testing::Test {
     EmpresaEm("emProcesso");
     const std::string sHoje = HojeDDMMAAAA();  // the run may cross midnight
     const std::string sEmProcesso = Executa("--inproc", sRoteiro);
-    ConfereEsperado(sRoteiro, Rastro(sEmProcesso, {sHoje, HojeDDMMAAAA()}));
+    ZelConfereEsperado(sRoteiro, Rastro(sEmProcesso, {sHoje, HojeDDMMAAAA()}));
     EmpresaEm("peloServidor");
     EXPECT_EQ(std::system((std::string(ZEL_TOLVAN_SERVIDOR) + " -RegServerPerUser").c_str()), 0);
     EXPECT_EQ(sEmProcesso, Executa("", sRoteiro));
@@ -212,23 +205,6 @@ class TolvanServidor : public ::testing::Test {
       s += Inspeciona(sVovi + szArgs);
     SemDiretorio(s, m_sDir);
     return s;
-  }
-  // The whole trace against the script's expected one, line by line so that a
-  // difference names its line.
-  void ConfereEsperado(const std::string& sRoteiro, const std::string& sRastro) {
-    const std::string sArquivo = std::string(ZEL_ROTEIROS) + "/" + sRoteiro + ".esperado";
-    if (std::getenv("ZEL_ATUALIZA_ESPERADOS") != nullptr) {
-      std::ofstream(sArquivo, std::ios::binary) << sRastro;
-      return;
-    }
-    const auto aEsperadas = Partes(ZelLeArquivoInteiro(sArquivo), '\n');
-    const auto aObtidas = Partes(sRastro, '\n');
-    for (size_t i = 0; i < aEsperadas.size() && i < aObtidas.size(); ++i)
-      if (aEsperadas[i] != aObtidas[i]) {
-        EXPECT_EQ(aObtidas[i], aEsperadas[i]) << sArquivo << ":" << i + 1;
-        return;
-      }
-    EXPECT_EQ(aObtidas.size(), aEsperadas.size()) << sArquivo;
   }
   std::string m_sDir;
 };

@@ -123,6 +123,11 @@ TEST_F(ZelArqExTeste, GravarNaPosicaoZeroAcrescentaEDevolveONumero) {
   // A count whose bytes pass 2 GiB (here wrapping to one record) is refused.
   lPos = 0;
   EXPECT_EQ(arq.GravaRegistros(sSerie.data(), (LONG{1} << 28) + 1, &lPos), ZELARQ_TENTATIVAS_ESGOTADAS);
+  for (LONG lQtd : {LONG{0}, LONG{-1}}) {
+    lPos = 0;
+    EXPECT_EQ(arq.GravaRegistros(sSerie.data(), lQtd, &lPos), ZELARQ_TENTATIVAS_ESGOTADAS) << "a run of " << lQtd;
+    EXPECT_EQ(lPos, 0);
+  }
   EXPECT_EQ(arq.GetQtdRegistros(), 6u);
   // A record of a size of its own lies at its position times that size.
   const std::string sMeio(kTamanho / 2, 'm');
