@@ -180,8 +180,14 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
 
 TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   CZelUltimoErro erro;
-  erro.RegistraErro(E_FAIL, std::string(400, 'm'), std::string(60, 'e'));
   _REG_DF_ERROPS reg;
+  std::memset(&reg, 0x7F, sizeof reg);
+  erro.GetErro()->CopiarPara(&reg);  // nothing has failed yet
+  EXPECT_EQ(reg.hr, S_OK);
+  EXPECT_EQ(reg.nCodigoErro, 0);
+  EXPECT_STREQ(reg.cMensagem, "");
+  EXPECT_STREQ(reg.szEmpresa, "");
+  erro.RegistraErro(E_FAIL, std::string(400, 'm'), std::string(60, 'e'));
   std::memset(&reg, 0x7F, sizeof reg);
   erro.GetErro()->CopiarPara(&reg);
   EXPECT_EQ(reg.hr, E_FAIL);
@@ -219,6 +225,11 @@ TEST(ZelDados, ErroCopiaTextosCortadosEAlteracaoCopiaOsBytes) {
   obj.CopiarPara(&fora);
   EXPECT_EQ(fora.ulTipoAlteracao, 9u);
   obj.CopiarPara(nullptr);  // nowhere to copy to: nothing happens
+
+  CZelDadosDF_Texto texto;
+  texto.SetTexto("primeiro");
+  texto.SetTexto("segundo");
+  EXPECT_EQ(texto.GetTexto(), "segundo") << "a text record holds the last text set";
 }
 
 TEST(ZelDados, UltimoErroDaCadaThreadSuaPropriaCopia) {
