@@ -263,13 +263,15 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   EXPECT_EQ(c.saida.pItens, nullptr);
   EXPECT_EQ(c.aSaida[0], 0u);
 
-  // An [out] array of another length than the caller's count.
-  CZelLocalEscritor r2 = resposta({});
-  r2.U8(0);
-  r2.U32(3);
-  for (uint32_t v : {1u, 2u, 3u}) r2.U32(v);
-  EXPECT_EQ(LeResposta(r2, c), RPC_X_BAD_STUB_DATA);
-  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  // An [out] array longer or shorter than the caller's count.
+  for (uint32_t n : {3u, 1u}) {
+    CZelLocalEscritor r2 = resposta({});
+    r2.U8(0);
+    r2.U32(n);
+    for (uint32_t v = 1; v <= n; ++v) r2.U32(v);
+    EXPECT_EQ(LeResposta(r2, c), RPC_X_BAD_STUB_DATA) << n;
+    EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+  }
 
   // A count its frame cannot hold, though below the bytes left: refused before any allocation.
   CZelLocalEscritor r4 = resposta({40, {}, nullptr, nullptr});

@@ -80,6 +80,8 @@ TEST_F(MutexNomeado, IniciadorMortoEsgotaOPrazoESegmentoSemTamanhoNaoPrendeDescr
   EXPECT_GE(ZelRelogioNs() - llAntes, uint64_t{ZelTempoMs(ZelTempo::kEsperaIniciacaoMutexNomeado)} * 1000000u);
   EXPECT_FALSE(m.Valido());
   EXPECT_EQ(m.ErroCriacao(), ERROR_TIMEOUT);
+  EXPECT_EQ(m.Espera(0), WAIT_FAILED);
+  EXPECT_EQ(m.ErroEspera(), ERROR_INVALID_HANDLE) << "a wait on no mutex says why, not why the open failed";
   // A segment that cannot be sized costs no descriptor, and the next opener sizes it.
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("SegmentoSemTamanho", {Nome("sem tamanho")})), 0)
       << "2: limits, 3: opened, 4: descriptors left open, 5: not usable afterwards";

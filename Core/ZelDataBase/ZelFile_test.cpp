@@ -159,6 +159,16 @@ TEST_F(ZelFileTeste, IndiceComChavesRepetidasEZeradasPermitidas) {
   EXPECT_EQ(Posicao(a.arq, 999, 77), 77u);
 }
 
+// A unique index that admits key 0 lists every written 0: only other keys are kept unique.
+TEST_F(ZelFileTeste, IndiceUnicoComChaveZeradaAcompanhaAsGravacoes) {
+  Aberto a(false);
+  ASSERT_EQ(a.arq.IncluiIndex(&CBaseTeste::GetChaveIndex, 0, true, false), S_OK);
+  ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(0, 1), Reg(5, 2)}), S_OK);
+  ASSERT_EQ(Grava(a.arq, 0, Reg(0, 3)), S_OK);
+  EXPECT_EQ(Posicoes(a.arq, 0), (std::vector<ZelUInt>{1, 3}));
+  EXPECT_EQ(Grava(a.arq, 0, Reg(5, 4)), HR(0x81080AAD));
+}
+
 TEST_F(ZelFileTeste, IndiceMontadoApartePassaAColunaSeguinteEAcompanhaAsGravacoes) {
   Escreve("DADOS.dat", BytesDe({Reg(5, 1), Reg(0, 2), Reg(7, 3), Reg(5, 4)}));
   Aberto a(false);
@@ -377,6 +387,9 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSai
   ASSERT_EQ(a.arq.CopiaArquivoPara("EMP9", kModuloTeste), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.dat"), BytesDe({Reg(2, 2)}));
   EXPECT_EQ(ZelLeArquivoInteiro(sLista), std::string("\x09\0\0\0DADOS.dat", 13));
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "ZelLogAuditoria.log"),
+            "1\t1\t0\tU65535\tArquivo \"" + sOutra + "DADOS.dat\" removido durante a convers\xE3o da base de dados\n")
+      << "what the copy replaced is audited, once";
   ASSERT_EQ(a.arq.CopiaArquivoParaEXT("EMP9", kModuloTeste, "tra", true), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.tra"), BytesDe({Reg(2, 2)}));
   const std::string sLog = ZelLeArquivoInteiro(LogChamadas());
