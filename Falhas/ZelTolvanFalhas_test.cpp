@@ -22,6 +22,7 @@
 #include "IEInspeciona.h"
 #include "IExTeste.h"
 #include "ZelDF_IEx.h"
+#include "ZelDataBaseDefs.h"
 #include "ZelSessaoTeste.h"
 #include "ZelLocalAtivacao.h"
 #include "ZelRegistro.h"
@@ -120,6 +121,14 @@ int Cliente(const std::vector<std::string>& args, bool bMisto) {
     return p != nullptr;
   };
   int r = 0;
+  // A file another call holds past the service's retries: on a loaded machine (and with the
+  // tests' shortened waits) an answer, not a fault, as long as it stays rare.
+  UI4 nVoltas = 0, nOcupados = 0;
+  auto Ocupado = [&](HRESULT hr) {
+    const bool b = hr == eSharingViolation || hr == eLockViolation;
+    nOcupados += b ? 1 : 0;
+    return b;
+  };
   std::mt19937 aleatorio(ulEscritor);
   for (UI4 ulSeq = 1; r == 0 && static_cast<int>(ulSeq) <= nLimite && !fs::exists(sBase + ".pare"); ++ulSeq) {
     if (p == nullptr && !Conecta()) {
@@ -129,17 +138,20 @@ int Cliente(const std::vector<std::string>& args, bool bMisto) {
     if (ulSeq == 2) ZelCriaMarcador(sBase + ".pronto");
     if (static_cast<int>(ulSeq) == nLimite / 2) ZelCriaMarcador(sBase + ".passo1");
     const UI4 lChave = ChaveDe(ulEscritor, ulSeq);
+    ++nVoltas;
     if (bMisto) {
       const auto nVez = aleatorio() % 6;
       if (nVez == 0) {  // a read of some of its keys
         UI4 aChaves[3] = {ChaveDe(ulEscritor, ulSeq + 1), 0, ChaveDe(ulEscritor, ulSeq + 7)};
         IE_VINCULO_PS aV[3] = {};
-        if (p->BuscaVinculosByOrigem(kHeader, 3, aChaves, aV) != S_OK) r = 4;
+        const HRESULT hr = p->BuscaVinculosByOrigem(kHeader, 3, aChaves, aV);
+        if (hr != S_OK && !Ocupado(hr)) r = 4;
         for (auto& v : aV) IELiberaItens(v.pCampos, v.nQtdCampos);
       } else if (nVez == 1) {  // the integration of its header
         IE_VINCULO_PS v{};
         const IE_HEADER_FILTRO_PS nf{0, IE_PROCESSO_FT_NF, 0, {}}, ped{0, IE_PROCESSO_FT_PED, 0, {}};
-        if (FAILED(p->GetVinculoByIntegracao(nf, lChave, ped, &v))) r = 5;
+        const HRESULT hr = p->GetVinculoByIntegracao(nf, lChave, ped, &v);
+        if (FAILED(hr) && !Ocupado(hr)) r = 5;
         IELiberaItens(v.pCampos, v.nQtdCampos);
       } else if (nVez == 2) {  // a release and a new object
         p->Release();
@@ -157,10 +169,14 @@ int Cliente(const std::vector<std::string>& args, bool bMisto) {
     } else if (hr == RPC_E_DISCONNECTED && !bMisto) {
       p->Release();
       p = nullptr;
-    } else {
+    } else if (!Ocupado(hr)) {
       std::fprintf(stderr, "writer %u: GravaCamposVinculo answered 0x%08X\n", ulEscritor, static_cast<UI4>(hr));
       r = 7;
     }
+  }
+  if (r == 0 && nOcupados * 10 > nVoltas) {
+    std::fprintf(stderr, "client %u: %u of %u rounds met a busy file\n", ulEscritor, nOcupados, nVoltas);
+    r = 8;
   }
   if (p != nullptr) p->Release();
   std::fclose(pDiario);
@@ -259,6 +275,18 @@ class TolvanFalhas : public ::testing::Test {
       m_aClientes.push_back(ZelIniciaAjudante(szAjudante, {std::to_string(e), Base(e), std::to_string(nLimite)}));
   }
   std::string Base(UI4 e) const { return m_sDir + "cliente" + std::to_string(e); }
+  // Client e's mark: false at the limit, or as soon as the client ended without making it.
+  bool EsperaMarca(UI4 e, const char* szMarca, int msLimite) {
+    const std::string s = Base(e) + szMarca;
+    for (int i = 0; i < msLimite && !fs::exists(s); ++i) {
+      siginfo_t info{};
+      if (waitid(P_PID, static_cast<id_t>(m_aClientes[e - 1]), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid != 0)
+        break;
+      Sleep(1);
+    }
+    return fs::exists(s);
+  }
   void EsperaClientes() {
     for (pid_t pid : m_aClientes) EXPECT_EQ(ZelEsperaAjudante(pid, 600000), 0);
     m_aClientes.clear();
@@ -307,7 +335,7 @@ TEST_F(TolvanFalhas, ServidorMortoNoMeioDasGravacoesNaoPerdeOQueConfirmou) {
   constexpr UI4 kEscritores = 4;
   CriaHeader();
   IniciaClientes("EscritorInterrompido", kEscritores, 1 << 30);
-  for (UI4 e = 1; e <= kEscritores; ++e) ASSERT_TRUE(ZelEsperaArquivo(Base(e) + ".pronto", 60000));
+  for (UI4 e = 1; e <= kEscritores; ++e) ASSERT_TRUE(EsperaMarca(e, ".pronto", 60000)) << e;
 
   const int nSemente = Parametro("ZEL_FALHAS_SEMENTE", 12);
   std::mt19937 aleatorio(static_cast<unsigned>(nSemente));
@@ -347,7 +375,7 @@ TEST_F(TolvanFalhas, OitoClientesComChamadasMistasNaoPerdemNemDobramEOServidorTe
   const std::vector<pid_t> aServidor = Servidores();
   ASSERT_EQ(aServidor.size(), 1u);
   IniciaClientes("ClienteMisto", kClientes, nChamadas);
-  for (UI4 e = 1; e <= kClientes; ++e) ASSERT_TRUE(ZelEsperaArquivo(Base(e) + ".passo1", 600000));
+  for (UI4 e = 1; e <= kClientes; ++e) ASSERT_TRUE(EsperaMarca(e, ".passo1", 600000)) << e;
   const long nDepoisDoPrimeiro = MemoriaKb(aServidor[0]);
   EsperaClientes();
   const long nNoFim = MemoriaKb(aServidor[0]);
