@@ -142,6 +142,7 @@ TEST(ZelRegistro, CaixaCRLFTiposDesconhecidosEUtf16) {
                  "\"EmpresaLogada\"=\"12\"\r\n\"Bin\"=hex:01,02,\\\t\r\n  03\r\n\"Flag\"=dword:0000000A \t\r\n"
                  "\"Longo\"=dword:123456789\r\n\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
                  "\"Quatro\"=hex(4):0a,0b,0c,80\r\n\"Cinco\"=hex(4):0a,00,00,80,00\r\n\"Aberto\"=\"sem fim\r\n"
+                 "\"Ultimo\"=\"antes\"\r\n"  // given twice: the last one holds, type and all
                  "\"Ultimo\"=dword:00000002");  // as a hand edit leaves it: no break after the last value
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
   EXPECT_EQ(Texto(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Aberto"), "<falta>") << "a quote never closed is no text";

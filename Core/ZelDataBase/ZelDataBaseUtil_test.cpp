@@ -250,6 +250,10 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   Escreve(kLista, Registro("C.dat"));
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), S_OK);
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  CZelDataBaseControleCriacaoArquivos semDiretorio(kModuloTeste, "C.dat");
+  ASSERT_EQ(semDiretorio.Inicializa("SEMDIR", 1, 1), S_OK);
+  EXPECT_EQ(semDiretorio.RemoveControleCriacaoArquivos(), E_ZELCR_DIRETORIO_DADOS_NAO_ENCONTRADO)
+      << "a company without a data directory removes nothing";
   Escreve("ZELDATABASE_FILE_CTRL.tra", "");  // a transfer left unfinished stops any removal
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), HR(0x810809CB));
   EXPECT_EQ(LinhasCom("::RemoveControleCriacaoArquivos\t"), 1) << "found before opening the list";

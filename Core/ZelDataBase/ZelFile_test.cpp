@@ -392,6 +392,11 @@ TEST_F(ZelFileTeste, CadaOperacaoPublicaRastreiaSeusArgumentosNaEntradaOuSoNaSai
       << "what the copy replaced is audited, once";
   ASSERT_EQ(a.arq.CopiaArquivoParaEXT("EMP9", kModuloTeste, "tra", true), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.tra"), BytesDe({Reg(2, 2)}));
+  EXPECT_FALSE(ZelExisteArquivo(sOutra + "DADOS.dat")) << "a copy under another extension takes the file's place";
+  // A pending .tra beside the target refuses the copy before anything of the target goes.
+  std::ofstream(sOutra + "DADOS.dat", std::ios::binary) << "anterior";
+  EXPECT_EQ(a.arq.CopiaArquivoPara("EMP9", kModuloTeste), E_ZELCR_ARQUIVO_TRA_ENCONTRADO);
+  EXPECT_EQ(ZelLeArquivoInteiro(sOutra + "DADOS.dat"), "anterior");
   const std::string sLog = ZelLeArquivoInteiro(LogChamadas());
   for (const char* szEsperado : {
            "\tCZelFile::IncluiIndex\t",

@@ -1,6 +1,7 @@
 #include "IExBaseConversao.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -196,6 +197,20 @@ TEST_F(IExBaseConversaoTeste, VersaoQueODiscoNaoGuardaFalhaAConversao) {
   EXPECT_EQ(Erros("FazConversao", "hr = SetConfiguracao(&regConfigPS)"), 1);
   EXPECT_EQ(Converte(-1, {}), S_OK) << "done again at the next start";
   EXPECT_EQ(VersaoGravada(), 9u);
+}
+
+// A configuration that can be read but not written fails the conversion with the file's own code.
+TEST_F(IExBaseConversaoTeste, ConfiguracaoSoDeLeituraDaOCodigoDoArquivo) {
+  Escreve("DFIECONFIG.DAT", Configuracao(6));
+  ASSERT_EQ(chmod((m_sVovi + "DFIECONFIG.DAT").c_str(), 0444), 0);
+  CIExBaseConversao conversao;
+  ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(conversao.FazConversao(), HR(0x80043ED1)) << "read-only";
+  EXPECT_EQ(Erros("SetConfiguracao",
+                  "iRetorno = arqConfig.Abre(m_sLocalDados + REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
+                  "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
+            1);
+  EXPECT_EQ(VersaoGravada(), 6u);
 }
 
 TEST_F(IExBaseConversaoTeste, CadaArquivoDeTransferenciaProcuradoEOQueNaoSeCriaNaoDeixaOsOutros) {
