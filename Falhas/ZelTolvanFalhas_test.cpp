@@ -276,16 +276,8 @@ class TolvanFalhas : public ::testing::Test {
   }
   std::string Base(UI4 e) const { return m_sDir + "cliente" + std::to_string(e); }
   // Client e's mark: false at the limit, or as soon as the client ended without making it.
-  bool EsperaMarca(UI4 e, const char* szMarca, int msLimite) {
-    const std::string s = Base(e) + szMarca;
-    for (int i = 0; i < msLimite && !fs::exists(s); ++i) {
-      siginfo_t info{};
-      if (waitid(P_PID, static_cast<id_t>(m_aClientes[e - 1]), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-          info.si_pid != 0)
-        break;
-      Sleep(1);
-    }
-    return fs::exists(s);
+  bool EsperaMarca(UI4 e, const char* szMarca, uint32_t msLimite) {
+    return ZelEsperaArquivo(Base(e) + szMarca, msLimite, m_aClientes[e - 1]);
   }
   void EsperaClientes() {
     for (pid_t pid : m_aClientes) EXPECT_EQ(ZelEsperaAjudante(pid, 600000), 0);

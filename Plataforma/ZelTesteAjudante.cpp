@@ -155,10 +155,14 @@ void ZelMataAjudante(pid_t pid) {
   waitpid(pid, &status, 0);
 }
 
-bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite) {
+bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite, pid_t pidAjudante) {
   auto fim = std::chrono::steady_clock::now() + std::chrono::milliseconds(msLimite);
   while (std::chrono::steady_clock::now() < fim) {
     if (access(sCaminho.c_str(), F_OK) == 0) return true;
+    siginfo_t info{};  // WNOWAIT: the helper's exit code stays for ZelEsperaAjudante
+    if (pidAjudante > 0 && waitid(P_PID, static_cast<id_t>(pidAjudante), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid != 0)
+      break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return access(sCaminho.c_str(), F_OK) == 0;

@@ -33,8 +33,9 @@ pid_t ZelIniciaAjudanteEmEscala(const std::string& sNome, const char* szEscala,
 // a killed helper, or -1 after a time-out (the helper is then killed).
 int ZelEsperaAjudante(pid_t pid, uint32_t msLimite = 20000);
 void ZelMataAjudante(pid_t pid);
-// Polls for a file to appear (helpers signal readiness this way).
-bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite = 20000);
+// Polls for a file to appear (helpers signal readiness this way). With a helper's
+// pid, gives up as soon as that helper has ended without it.
+bool ZelEsperaArquivo(const std::string& sCaminho, uint32_t msLimite = 20000, pid_t pidAjudante = 0);
 // Creates an empty file.
 void ZelCriaMarcador(const std::string& sCaminho);
 // As root, becomes the unprivileged account 65534 for good, so that a helper

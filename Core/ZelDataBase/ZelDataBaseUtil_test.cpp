@@ -40,7 +40,8 @@ TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   EXPECT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "NINGUEM", &s), HR(0x81080A5F));
 }
 
-// args: the path of EMP1's X.dat, read-only. 0 when its deletion waited out the 15 intervals it stays so.
+// args: the path of EMP1's X.dat, read-only. 0 when its deletion waited until the file was freed, halfway
+// through the 49th interval.
 ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
   std::thread libera([&] {
     Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) * 97 / 2);  // halfway through the 49th wait

@@ -207,7 +207,8 @@ TEST_F(IExBaseConversaoTeste, ConfiguracaoSoDeLeituraDaOCodigoDoArquivo) {
   ASSERT_EQ(conversao.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(conversao.FazConversao(), HR(0x80043ED1)) << "read-only";
   EXPECT_EQ(Erros("SetConfiguracao",
-                  "iRetorno = arqConfig.Abre(m_sLocalDados + REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
+                  "iRetorno = arqConfig.Abre(m_sLocalDados + "
+                  "REG_IE_CONFIGURACAO_INFO_PLUS_ARQ::GetFileNameComExtensaoDAT(), 'G', "
                   "sizeof(REG_IE_CONFIGURACAO_INFO_PLUS_ARQ))"),
             1);
   EXPECT_EQ(VersaoGravada(), 6u);
