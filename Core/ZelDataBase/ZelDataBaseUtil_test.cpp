@@ -114,6 +114,9 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
 TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   CZelProfilerEmpresa emp("EMP1");
   EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
+  CZelProfilerEmpresa semDiretorio("SEMDIR");
+  EXPECT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&semDiretorio, kModuloTeste, "T.dat"),
+            E_ZELCR_DIRETORIO_DADOS_NAO_ENCONTRADO);
   Escreve("T.dat", "antigo");
   ASSERT_EQ(CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "T.dat"), S_OK);
   EXPECT_FALSE(Existe("T.dat")) << "without a sibling the result is empty";
