@@ -1,5 +1,8 @@
 // The test server through the runtime: registration words, activation, idle
 // shutdown and the faults a client or a peer may bring.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -271,11 +274,21 @@ TEST_F(ServidorLocal, CriacaoComoIUnknownENovoObjetoNoPeriodoOcioso) {
 
 TEST_F(ServidorLocal, ServidorSemNenhumObjetoNaoTerminaSozinho) {
   Registra();
+  // Started from a client whose input is a pipe, the server holds none of the client's standard streams.
+  int aPipe[2];
+  ASSERT_EQ(pipe2(aPipe, O_CLOEXEC), 0);
+  const int fdEntrada = dup(0);
+  dup2(aPipe[0], 0);
   CZelLocalInicioServidor inicio;
-  ASSERT_EQ(inicio.Inicia(Texto(HKEY_CLASSES_ROOT, kChaveServidor)), S_OK);
+  const HRESULT hrInicio = inicio.Inicia(Texto(HKEY_CLASSES_ROOT, kChaveServidor));
+  dup2(fdEntrada, 0);
+  for (int fd : {fdEntrada, aPipe[0], aPipe[1]}) close(fd);
+  ASSERT_EQ(hrInicio, S_OK);
   ASSERT_EQ(inicio.EsperaPronto(20000), S_OK);
   auto servidores = Servidores();
   ASSERT_EQ(servidores.size(), 1u);
+  const std::string sDescritores = "/proc/" + std::to_string(servidores[0]) + "/fd/";
+  for (int fd : {0, 1, 2}) EXPECT_EQ(fs::read_symlink(sDescritores + std::to_string(fd)).string(), "/dev/null") << fd;
   Sleep(3 * ZelTempoMs(ZelTempo::kOciosidadeServidor));
   EXPECT_TRUE(ZelLocalProcessoVivo(servidores[0]));
   EXPECT_FALSE(fs::exists(m_sDir + "m/" + std::to_string(servidores[0]) + ".fim"));

@@ -122,12 +122,12 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
   EXPECT_TRUE(pEmp->GravaLogGeral("segunda"));
   EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogGeral.log"), "integracao excluida\nsegunda\n");
   CZelDadosDF_Log log;
-  log.SetTipoRegistro(4);
-  log.SetServico(2);
-  log.SetChave(77);
+  log.SetTipoRegistro(260);  // types, services and keys keep their full width
+  log.SetServico(70000);
+  log.SetChave(4000000000ul);
   log.SetLog("arquivo apagado");
   EXPECT_TRUE(pEmp->GravaLog(log));
-  EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogAuditoria.log"), "4\t2\t77\tU003\tarquivo apagado\n");
+  EXPECT_EQ(ZelLeArquivoInteiro(sDir + "ZelLogAuditoria.log"), "260\t70000\t4000000000\tU003\tarquivo apagado\n");
   {
     // A log another writer holds to itself is not written, and says so.
     CFile dono;
