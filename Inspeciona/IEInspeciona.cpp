@@ -562,9 +562,9 @@ void EscreveTabela(const std::vector<ojson>& aEntradas, std::ostream& saida) {
 
 std::string DiretorioVovi(const std::string& sAlvo) {
   if (sAlvo.find('/') != std::string::npos) {
-    const std::string s = sAlvo.back() == '/' ? sAlvo : sAlvo + "/";
-    if (!ZelExisteDiretorio(s)) throw CErroInspecao{"no such directory: " + sAlvo};
-    return s;
+    // Every file's path is joined, so a last slash is optional.
+    if (!ZelExisteDiretorio(sAlvo)) throw CErroInspecao{"no such directory: " + sAlvo};
+    return sAlvo;
   }
   const std::string s = CIExBase::GetDiretorioVoviDadi(sAlvo);
   if (s.empty()) throw CErroInspecao{"no such company: " + sAlvo + " (no data directory registered for it)"};

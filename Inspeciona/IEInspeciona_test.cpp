@@ -129,6 +129,7 @@ TEST_F(InspecaoTeste, EmpresaSaNaoTemProblemasEnquantoOServicoEOutroEscritorAUsa
     EXPECT_EQ(Saida({sAlvo, "verifica"}), "no problems found\n");
   }
   std::filesystem::current_path(antes);
+  EXPECT_EQ(Saida({dirVovi.string(), "verifica"}), "no problems found\n") << "a directory without its last slash";
   // The service goes on writing after the inspection, and another writer holds files open.
   EXPECT_EQ(Grava(m_ulNf, 9, {IEValor(IE_CAMPO_LIVRE_V4_0, 1)}), S_OK);
   CZelArqEx hdr, valores;
