@@ -282,6 +282,13 @@ TEST(ZelLocalDescricao, RespostaMalFormadaNaoDeixaNadaParaOCliente) {
   EXPECT_EQ(CoTaskMemBytesPedidos(), nBytesAntes);
   EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
 
+  // A presence mark other than 0 or 1 in pOut spoils the reply, even when a good aOut follows it.
+  CZelLocalEscritor r5 = resposta({});
+  r5.U8(2);
+  for (uint32_t v : {2u, 1u, 2u}) r5.U32(v);
+  EXPECT_EQ(LeResposta(r5, c), RPC_X_BAD_STUB_DATA);
+  EXPECT_EQ(CoTaskMemBlocosVivos(), nBlocos);
+
   // A reply carrying only a result.
   CZelLocalEscritor r3;
   ZelLocalEscreveSoResultado(RPC_X_BAD_STUB_DATA, r3);
