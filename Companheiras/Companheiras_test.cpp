@@ -147,10 +147,11 @@ TEST(ZelBaseParaRotinas, LogsDaEmpresaEUsuarios) {
     EXPECT_FALSE(cheia.GetAcessoServidores()->GetAcessoEmpresarial()->GravaLog(log));
   }
 
-  Grava("\\Usuarios", "3", "Maria");
+  const std::string sLongo = "Maria Aparecida dos Santos Oliveira Pereira";  // comes back whole
+  Grava("\\Usuarios", "3", sLongo);
   CZelDadosDF_Usuario usu;
   EXPECT_TRUE(pEmp->LeUsuario(3, &usu));
-  EXPECT_EQ(usu.GetNome(), "Maria");
+  EXPECT_EQ(usu.GetNome(), sLongo);
   Grava("\\Usuarios", "5", "");
   for (unsigned short us : {5, 8}) {  // a name left empty, and none at all
     EXPECT_TRUE(pEmp->LeUsuario(us, &usu));
