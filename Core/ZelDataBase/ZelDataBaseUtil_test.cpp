@@ -1,6 +1,7 @@
 #include "ZelDataBaseUtil.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -51,6 +52,19 @@ ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
   const HRESULT hr = CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 0, false);
   libera.join();
   return hr == S_OK && !ZelExisteArquivo(args.at(0)) ? 0 : 1;
+}
+
+// args: the path of EMP1's R.dat, a directory. 0 when R.tra's rename over it waited until the directory went,
+// halfway through the 49th interval.
+ZEL_AJUDANTE(RenomeiaQuandoODiretorioSai) {
+  std::thread libera([&] {
+    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) * 97 / 2);
+    rmdir(args.at(0).c_str());
+  });
+  CZelProfilerEmpresa emp("EMP1");
+  const HRESULT hr = CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "R.dat");
+  libera.join();
+  return hr == S_OK ? 0 : 1;
 }
 
 TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
@@ -149,6 +163,11 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   EXPECT_EQ(Bytes("P.tra"), "novo");
   EXPECT_TRUE(ZelLeArquivoInteiro(ArquivoErrosEmpresa())
                   .ends_with("\tErro ao renomear arquivo " + Caminho("P.tra") + " DW: 5.\t\n"));
+  // One that goes halfway through the 49th wait still lets the 50th attempt through.
+  ZelCriaDiretorio(Caminho("R.dat"), true);
+  Escreve("R.tra", "novo");
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudanteEmEscala("RenomeiaQuandoODiretorioSai", "10", {Caminho("R.dat")})), 0);
+  EXPECT_EQ(Bytes("R.dat"), "novo");
   // Among numbered names, the first that fails stops the others.
   ZelCriaDiretorio(Caminho("NUM01.dat"), true);
   Escreve({{"NUM01.tra", "um"}, {"NUM02.tra", "dois"}});
