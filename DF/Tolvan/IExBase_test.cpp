@@ -26,7 +26,8 @@ bool EsperaFechar(const std::string& sEmpresa, int msLimite = 20000) {
   return true;
 }
 
-// An object of EMP1 started and let go without Finaliza; its conversions and links, when given; its base.
+// An object of the company (EMP1 unless named) started and let go without Finaliza; its conversions and links,
+// when given; its base.
 CZelDataBase_DF_InfoExtras* IniciaESolta(int nConversoes = -1, int nVinculos = -1, const char* szEmpresa = "EMP1") {
   CIExBaseTeste ie;
   EXPECT_EQ(ie.Inicializa(szEmpresa, 1, 1), S_OK);
