@@ -41,13 +41,19 @@ TEST_F(ZelDataBaseUtilTeste, FormatoDosNomesModosECaminhosDosDados) {
   EXPECT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "NINGUEM", &s), HR(0x81080A5F));
 }
 
+// Frees what a 50-attempt retry waits on halfway through its 49th wait.
+template <class F>
+std::thread LiberaNoMeioDaPenultimaEspera(F libera) {
+  return std::thread([libera] {
+    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) * 97 / 2);
+    libera();
+  });
+}
+
 // args: the path of EMP1's X.dat, read-only. 0 when its deletion waited until the file was freed, halfway
 // through the 49th interval.
 ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
-  std::thread libera([&] {
-    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) * 97 / 2);  // halfway through the 49th wait
-    chmod(args.at(0).c_str(), 0644);
-  });
+  std::thread libera = LiberaNoMeioDaPenultimaEspera([&args] { chmod(args.at(0).c_str(), 0644); });
   CZelProfilerEmpresa maria("EMP1", 3, 1);
   const HRESULT hr = CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "X.dat", 0, false);
   libera.join();
@@ -57,10 +63,7 @@ ZEL_AJUDANTE(ApagaOQueDemoraASerLiberado) {
 // args: the path of EMP1's R.dat, a directory. 0 when R.tra's rename over it waited until the directory went,
 // halfway through the 49th interval.
 ZEL_AJUDANTE(RenomeiaQuandoODiretorioSai) {
-  std::thread libera([&] {
-    Sleep(ZelTempoMs(ZelTempo::kIntervaloRetentativaZelDataBase) * 97 / 2);
-    rmdir(args.at(0).c_str());
-  });
+  std::thread libera = LiberaNoMeioDaPenultimaEspera([&args] { rmdir(args.at(0).c_str()); });
   CZelProfilerEmpresa emp("EMP1");
   const HRESULT hr = CZelDataBaseUtil::RenomeiaArquivoTRA(&emp, kModuloTeste, "R.dat");
   libera.join();
