@@ -78,8 +78,10 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
       << "a file in a missing directory is absent too";
   EXPECT_FALSE(Existe("ZelLogAuditoria.log")) << "an absent file is no deletion";
   // Nor do the internal company and the module that asks for no audit (found through the key's default value).
-  CZelProfilerEmpresa interna(ZELDATABASE_EMPRESA_INTERNA, 3, 1);
-  RegistraEmpresa(ZELDATABASE_EMPRESA_INTERNA, m_sEmpresa);
+  // Spelled out: the name is the suite's, not ours to change.
+  const char* szInterna = "ZelDataBase-C37543B5-8F6A-4B3E-9216-AF78C8AC031F";
+  CZelProfilerEmpresa interna(szInterna, 3, 1);
+  RegistraEmpresa(szInterna, m_sEmpresa);
   ChaveTexto("\\Empresas\\EMP1", "", m_sEmpresa);
   for (auto [p, modulo] : {std::pair<CZelProfilerEmpresa*, _ZelModulo>{&interna, kModuloTeste},
                            {&maria, ZEL_ZELDATABASE_SEM_AUDITORIA}}) {
@@ -188,6 +190,10 @@ TEST_F(ZelDataBaseUtilTeste, ArquivosEDiretoriosTratadosForaDeUmaBase) {
   ASSERT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "TRES.dat"), S_OK);
   EXPECT_EQ(Bytes("TRES.dat"), BytesDe({Reg(2, 2), Reg(3, 3)}));
   EXPECT_FALSE(Existe("TRES.tra"));
+  // One that cannot be loaded is reported and kept, not taken for an empty file and deleted.
+  Escreve("DANO.dat", std::string(25, 'x'));
+  EXPECT_EQ(CZelDataBaseUtil::RemoveRegistroZero<REG_TESTE>(&emp, kModuloTeste, "DANO.dat"), HR(0x810809D8));
+  EXPECT_EQ(Bytes("DANO.dat"), std::string(25, 'x'));
   REG_TESTE r = Reg(9, 9);
   ASSERT_EQ(CZelDataBaseUtil::LeSingleReg(&emp, kModuloTeste, &r, "UNICO.dat"), S_OK);
   EXPECT_EQ(r.ulChave, 9u) << "an absent file leaves the record as it was";
@@ -418,9 +424,11 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_NE(sAuditoria.find("LISTA.txt"), std::string::npos);
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(ZelLeArquivoInteiro(Caminho("ZelLogAuditoria.log")), sAuditoria);
-  // A beginning of what the file holds is not the same texts.
+  // A beginning of what the file holds is not the same texts, nor is all of it with another last text.
   uiPos = 0;
   ASSERT_EQ(txt.GravaColecao(uiPos, {"quatro"}), S_OK);
+  ASSERT_EQ(txt.SetConteudo({"tres", "QUATRO"}), S_OK);
+  EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres") + Registro("QUATRO"));
   ASSERT_EQ(txt.SetConteudo({"tres"}), S_OK);
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("tres"));
 }
