@@ -300,6 +300,35 @@ TEST_F(ServidorLocal, ServidorSemNenhumObjetoNaoTerminaSozinho) {
   EXPECT_EQ(FimDoServidor(servidores[0]), 0);
 }
 
+// args: the server's command line, and a second word to start it with standard input closed. With nothing open
+// past the standard streams, the readiness pipe lands on the descriptor the server reports on, or straddles it.
+ZEL_AJUDANTE(IniciaComDescritoresBaixos) {
+  close_range(3, ~0u, 0);
+  if (args.size() > 1) close(0);
+  CZelLocalInicioServidor inicio;
+  if (inicio.Inicia(args.at(0)) != S_OK) return 1;
+  return inicio.EsperaPronto(20000) == S_OK ? 0 : 2;
+}
+
+TEST_F(ServidorLocal, ServidorAvisaQueSubiuOndeQuerQueCaiaOPipeDoCliente) {
+  Registra();
+  const std::string sLinha = Texto(HKEY_CLASSES_ROOT, kChaveServidor);
+  for (const auto& args : {std::vector<std::string>{sLinha}, std::vector<std::string>{sLinha, "sem-entrada"}}) {
+    SCOPED_TRACE(args.size());
+    const auto antes = Servidores();
+    ASSERT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("IniciaComDescritoresBaixos", args)), 0);
+    auto servidores = Servidores();
+    ASSERT_EQ(servidores.size(), antes.size() + 1);
+    const int32_t pid = *std::find_if(servidores.begin(), servidores.end(), [&](int32_t n) {
+      return std::find(antes.begin(), antes.end(), n) == antes.end();
+    });
+    IZelDF_IEx* p = Cria();
+    ASSERT_NE(p, nullptr);
+    p->Release();
+    EXPECT_EQ(FimDoServidor(pid), 0);
+  }
+}
+
 // Hostile peers lose their own connection and nothing else.
 TEST_F(ServidorLocal, ParesHostisSoDerrubamASiMesmosEServidorMortoESubstituido) {
   Registra();

@@ -482,6 +482,12 @@ TEST_F(ZelArqExTeste, LeituraAdiantadaServeAteFecharEBlocosPedidosVemDaVista) {
   grande.LePorVista(true);
   ASSERT_EQ(grande.Abre(sGrande, 'L', kTamanho, 0, TRUE), 0);
   EXPECT_EQ(Adianta(grande, {{0, 4 << 20}, {5 << 20, 4 << 20}, {(int64_t{9} << 20) + 8192, 1}}), 2u);
+  // What overlapping pieces share counts once toward it: 7 MB here, so the last piece still fits.
+  CZelArqEx sobrepostos;
+  sobrepostos.LePorVista(true);
+  const std::string sSobrepostos = Escreve(m_sDir + "SOBREPOSTOS.DAT", std::string(8u << 20, 's'));
+  ASSERT_EQ(sobrepostos.Abre(sSobrepostos, 'L', kTamanho, 0, TRUE), 0);
+  EXPECT_EQ(Adianta(sobrepostos, {{0, 4 << 20}, {2 << 20, 4 << 20}, {7 << 20, 1 << 20}}), 2u);
   ZelLeTrechosPorAnel(true);
 }
 
