@@ -208,11 +208,13 @@ TEST_F(InspecaoTeste, CabecalhosValoresEIntegracoesSaoOsQueOServicoLe) {
   EXPECT_EQ(Json({"cabecalhos"})[0]["processo"], IE_PROCESSO_COUNT);
   EXPECT_EQ(Json({"cabecalhos"})[0]["nome_processo"], "?");
   Escreve("DFIEHDR.DAT", sCabecalhos);
-  // A field's extra pointer and its flags, each in its own column.
+  // A field's own flags and its extra pointer, each in its own column.
   const std::string sCampos = Bytes("DFIECMP.DAT");
-  Altera("DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2) * a[0]["campos"][0]["posicao"].get<size_t>() + 4, U4(9));
-  EXPECT_EQ(Json({"cabecalhos"})[0]["campos"][0]["extra"], 9);
-  EXPECT_EQ(Json({"cabecalhos"})[0]["campos"][0]["flags"], 0);
+  Altera("DFIECMP.DAT", sizeof(IE_CAMPO_ARQ_V2) * a[0]["campos"][0]["posicao"].get<size_t>(), U4(6) + U4(9));
+  const json c = Json({"cabecalhos"})[0];
+  EXPECT_NE(c["flags"], 6) << "not the header's";
+  EXPECT_EQ(c["campos"][0]["flags"], 6);
+  EXPECT_EQ(c["campos"][0]["extra"], 9);
   Escreve("DFIECMP.DAT", sCampos);
 
   // Values, a removed origin's too.

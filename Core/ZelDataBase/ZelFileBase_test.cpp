@@ -5,6 +5,7 @@
 #include "ZelCrc.h"
 #include "ZelTempo.h"
 #include "ZelDataBaseTeste.h"
+#include "ZelFileSingleReg.h"
 #include "ZelTextFile.h"
 
 namespace {
@@ -62,8 +63,10 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
   const std::string sCabecalho = Cabecalho(1, true) + std::string(216, '\0');
   Escreve("COM.dat", sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 2)}));
   Escreve("RUIM.dat", Cabecalho(1, false) + std::string(216 + 24, '\0'));
+  Escreve("UNICO.dat", sCabecalho + BytesDe({Reg(4, 4)}));
   CBaseTeste db;
   CZelFile<REG_TESTE> com("COM.dat", &db), ruim("RUIM.dat", &db);
+  CZelFileSingleReg<REG_TESTE> unico("UNICO.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_TRUE(com.PossuiCabecalho());
   EXPECT_EQ(com.GetSeekCabecalho(), 240u);
@@ -80,6 +83,11 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
   ASSERT_EQ(com.Grava(uiPos, Reg(3, 3)), S_OK);
   EXPECT_EQ(uiPos, 3u);
   EXPECT_EQ(Bytes("COM.dat"), sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 9), Reg(3, 3)}));
+  // A file of one record holds it after the header too.
+  ASSERT_EQ(unico.Le(&r), S_OK);
+  EXPECT_EQ(r.ulChave, 4u);
+  ASSERT_EQ(unico.Grava(Reg(5, 5)), S_OK);
+  EXPECT_EQ(Bytes("UNICO.dat"), sCabecalho + BytesDe({Reg(5, 5)}));
   // Index, rewrite, transfer and list files never have one.
   CBaseTeste semControle;
   CZelFileBase cab("H.cab", &semControle), srk("H.srk", &semControle), tra("H.tra", &semControle),

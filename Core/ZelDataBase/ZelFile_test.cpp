@@ -279,8 +279,11 @@ TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
   REG_TESTE r{};
   ASSERT_EQ(a.arq.Le(1, &r), S_OK);
   EXPECT_EQ(r.ulValor, 7u);
+  const std::string sLista = ZELDATABASE_NOME_ARQUIVO_CONTROLE_CRIACAO_ARQUIVOS;
+  EXPECT_TRUE(Existe(sLista));
   ASSERT_EQ(a.arq.RenomeiaArquivoEXT("tra"), S_OK);
   EXPECT_FALSE(Existe("DADOS.dat"));
+  EXPECT_FALSE(Existe(sLista)) << "its entry in the list of created files goes with it";
   EXPECT_EQ(a.arq.GetQtdRegistros(), 0u);
   // A sibling of no whole record still takes the place: the rename is done, and only the reload's failure is logged.
   Escreve("dados.TRA", "12345");

@@ -208,6 +208,9 @@ TEST_F(TZelUnknownTeste, RegistrosRejeitadosPreservamOAceitoEFalhaNoInicioDescar
   CTesteObjeto outro;
   g_hrOnInicializa = E_ACCESSDENIED;
   EXPECT_EQ(outro.Inicializa_Padrao(RegistroValido()), E_ACCESSDENIED);
+  linhas = Linhas(ArquivoErrosEmpresa());
+  ASSERT_EQ(linhas.size(), 9u) << "traced under the company it was starting for";
+  ConfereLinha(linhas.back(), {"\tEEMP1\tU005\t", "\tT_ZelUnknown\t74\thr = pfInSEHFuncao()\thr = 0X80070005 "});
   _REG_DF_INICIALIZAPS zero{};
   EXPECT_EQ(std::memcmp(outro.GetRegistroInicializacao(), &zero, sizeof zero), 0);
   EXPECT_FALSE(outro.TemBase());

@@ -171,4 +171,19 @@ TEST_F(IEArqTeste, AbreCriaComRegistroZeroTextosNoFimOuNoMesmoLugarELidosAdiante
   EXPECT_EQ(s, "abc") << "read ahead";
   ASSERT_EQ(arq.LeTexto(Lugar(4, 3), &s), 0);
   EXPECT_EQ(s, "UVW") << "not a text: not read ahead";
+  arq.Fecha();
+  // The texts of a run as long as one read takes are read ahead too; a longer run's are not.
+  for (UINT nQtd : {4096u, 4097u}) {
+    std::string sRegs = IEZeros(48);
+    for (UINT i = 0; i < nQtd; ++i) sRegs += IEBytes(Lugar(1, 3));
+    Escreve("FTIEXNF.DAT", sRegs);
+    Escreve("FTIEXNFText.DAT", std::string(1, '\0') + "abc");
+    CZelVistaArquivo::Esquece();
+    CIEArqTDados<IE_CAMPO_DATA_ARQ_V2> longo(&dir);
+    ASSERT_EQ(longo.Abre('L', IE_PROCESSO_FT_NF, FALSE), S_OK);
+    longo.AdiantaRuns({{1, nQtd}}, [](I4 id) { return id == 100; });
+    Escreve("FTIEXNFText.DAT", std::string(1, '\0') + "XYZ");
+    ASSERT_EQ(longo.LeTexto(Lugar(1, 3), &s), 0);
+    EXPECT_EQ(s, nQtd == 4096u ? "abc" : "XYZ") << nQtd;
+  }
 }
