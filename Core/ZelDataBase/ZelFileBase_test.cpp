@@ -48,24 +48,30 @@ TEST_F(ZelFileBaseTeste, ModosDeAberturaENomeNoDiscoComAGrafiaFormatadaESemBloqu
   EXPECT_EQ(arq.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
   EXPECT_TRUE(outro.Open(Caminho("NOVO.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
   // A database that reads without locks does so whatever mode is asked.
-  Escreve("X.dat", std::string(24, 'a'));
+  Escreve({{"X.dat", std::string(24, 'a')}, {"SOLEITURA.dat", std::string(24, 'b')}});
+  ASSERT_EQ(ZelDefineSomenteLeitura(Caminho("SOLEITURA.dat"), true), ERROR_SUCCESS);
   CBaseTeste semBloqueio;
   semBloqueio.HabilitaLeituraSemBloqueio();
-  CZelFileBase x("X.dat", &semBloqueio);
+  CZelFileBase x("X.dat", &semBloqueio), soLeitura("SOLEITURA.dat", &semBloqueio);
   ASSERT_EQ(semBloqueio.Inicializa("EMP1", 1, 1), S_OK);
   ASSERT_EQ(x.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacaoCriacao), S_OK);
   EXPECT_EQ(x.GetModoAbertura(), EZelDataBase_ModoAbertura::eModoLeituraSemBloqueio);
   CFile escritor;
   EXPECT_TRUE(escritor.Open(Caminho("X.dat"), CFile::modeReadWrite | CFile::shareDenyWrite));
+  // Nor does it ask for writing: a read-only file opens too.
+  EXPECT_EQ(soLeitura.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), S_OK);
+  EXPECT_TRUE(soLeitura.ExisteArquivo());
+  ZelDefineSomenteLeitura(Caminho("SOLEITURA.dat"), false);
 }
 
 TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepoisDele) {
   const std::string sCabecalho = Cabecalho(1, true) + std::string(216, '\0');
   Escreve("COM.dat", sCabecalho + std::string(24, 'r') + BytesDe({Reg(2, 2)}));
   Escreve("RUIM.dat", Cabecalho(1, false) + std::string(216 + 24, '\0'));
+  Escreve("OUTRA.dat", Cabecalho(2, true) + std::string(216 + 24, '\0'));
   Escreve("UNICO.dat", sCabecalho + BytesDe({Reg(4, 4)}));
   CBaseTeste db;
-  CZelFile<REG_TESTE> com("COM.dat", &db), ruim("RUIM.dat", &db);
+  CZelFile<REG_TESTE> com("COM.dat", &db), ruim("RUIM.dat", &db), outra("OUTRA.dat", &db);
   CZelFileSingleReg<REG_TESTE> unico("UNICO.dat", &db);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_TRUE(com.PossuiCabecalho());
@@ -76,6 +82,8 @@ TEST_F(ZelFileBaseTeste, CabecalhoReconhecidoPelosCrcsSoNosDadosEGravacoesDepois
   EXPECT_EQ(r.ulChave, 0x72727272u);
   EXPECT_EQ(ruim.GetSeekCabecalho(), 0u);
   EXPECT_EQ(ruim.GetQtdRegistros(), 11u) << "bytes with a bad checksum are records";
+  EXPECT_EQ(outra.GetSeekCabecalho(), 0u);
+  EXPECT_EQ(outra.GetQtdRegistros(), 11u) << "and so are those of a header of another version";
 
   ZelUInt uiPos = 2;
   ASSERT_EQ(com.Grava(uiPos, Reg(2, 9)), S_OK);
