@@ -359,6 +359,12 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   EXPECT_EQ(txt.GravaColecao(uiPos, {"DOIS!", "tres"}), S_OK);
   EXPECT_EQ(Grava(3, "tres"), S_OK);
   ZelDefineSomenteLeitura(Caminho("LISTA.txt"), false);
+  // A writer holds the file until its database finishes.
+  ASSERT_EQ(Grava(3, "TRES"), S_OK);
+  CFile outro;
+  EXPECT_FALSE(outro.Open(Caminho("LISTA.txt"), CFile::modeReadWrite | CFile::shareDenyWrite));
+  ASSERT_EQ(db.Finaliza(), S_OK);
+  EXPECT_TRUE(outro.Open(Caminho("LISTA.txt"), CFile::modeReadWrite | CFile::shareDenyWrite));
 }
 
 // args: company directory, signal directory, optional marker kind (0). Holds the marker from "pronto" until "fim".
