@@ -243,7 +243,7 @@ TEST_F(Cli, ValoresNoLimiteDoTipoPassamEUmAlemNao) {
       {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4) + "}", nullptr},
       {kAlteracoes + std::to_string(kZelLocalMaxQuadro / 4 + 1) + "}", "limite"},
       // 64-bit pointers take their whole range, and no sign.
-      {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[18446744073709551615,0]})", nullptr},
+      {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[18446744073709551615,0,-0]})", nullptr},
       {R"({"metodo":"AlteracaoMultiplaMovimento","pregPonteiros":[0,-1]})",
        "pregPonteiros[1]: esperado um n\xC3\xBAmero n\xC3\xA3o negativo"},
       // A list is a list: neither a number nor an object stands for one.

@@ -105,6 +105,10 @@ TEST_P(ZelLeituraLoteTeste, CadaTrechoChegaInteiroOuNaoChega) {
 }
 
 TEST_P(ZelLeituraLoteTeste, CadaThreadLeSemAtrapalharAsOutras) {
+  const auto Descritores = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+  };
+  const auto nAntes = Descritores();
   std::vector<std::thread> a;
   std::vector<int> aFalhas(4, 0);
   for (int t = 0; t < 4; ++t)
@@ -121,6 +125,7 @@ TEST_P(ZelLeituraLoteTeste, CadaThreadLeSemAtrapalharAsOutras) {
     });
   for (auto& t : a) t.join();
   EXPECT_EQ(aFalhas, std::vector<int>(4, 0));
+  EXPECT_EQ(Descritores(), nAntes) << "a thread's ring goes with it";
 }
 
 INSTANTIATE_TEST_SUITE_P(AnelOuPread, ZelLeituraLoteTeste, ::testing::Bool());
