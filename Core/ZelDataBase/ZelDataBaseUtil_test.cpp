@@ -77,8 +77,8 @@ TEST_F(ZelDataBaseUtilTeste, DelecaoAuditoriaNomesNumeradosEControle) {
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&maria, kModuloTeste, "FALTA/AUSENTE.dat", 0, true), S_OK)
       << "a file in a missing directory is absent too";
   EXPECT_FALSE(Existe("ZelLogAuditoria.log")) << "an absent file is no deletion";
-  // Nor do the internal company and the module that asks for no audit (found through the key's default value).
-  // Spelled out: the name is the suite's, not ours to change.
+  // Nor do the internal company (its name spelled out: the suite's, not ours to change) and the module that asks
+  // for no audit (found through the key's default value).
   const char* szInterna = "ZelDataBase-C37543B5-8F6A-4B3E-9216-AF78C8AC031F";
   CZelProfilerEmpresa interna(szInterna, 3, 1);
   RegistraEmpresa(szInterna, m_sEmpresa);
