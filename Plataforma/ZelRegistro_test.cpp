@@ -141,7 +141,8 @@ TEST(ZelRegistro, CaixaCRLFTiposDesconhecidosEUtf16) {
                  "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\r\n"
                  "\"EmpresaLogada\"=\"12\"\r\n\"Bin\"=hex:01,02,\\\t\r\n  03\r\n\"Flag\"=dword:0000000A \t\r\n"
                  "\"Longo\"=dword:123456789\r\n\"Dir\"=hex(2):2f,00,78,00,00,00\r\n"
-                 "\"Quatro\"=hex(4):0a,0b,0c,80\r\n\"Cinco\"=hex(4):0a,00,00,80,00\r\n\"Aberto\"=\"sem fim\r\n"
+                 "\"Quatro\"=hex(4):0a,0b,0c,80\r\n\"Cinco\"=hex(4):0a,00,00,80,00\r\n\"Torto\"=hex(4):0a,0g,0c,80\r\n"
+                 "\"Aberto\"=\"sem fim\r\n"
                  "\"Ultimo\"=\"antes\"\r\n"  // given twice: the last one holds, type and all
                  "\"Ultimo\"=dword:00000002");  // as a hand edit leaves it: no break after the last value
   EXPECT_EQ(ZelLeTextoZel("empresalogada"), "12");
@@ -151,7 +152,7 @@ TEST(ZelRegistro, CaixaCRLFTiposDesconhecidosEUtf16) {
   EXPECT_EQ(ZelLeChaveZel("Ultimo"), 2u);
   EXPECT_EQ(Numero(HKEY_LOCAL_MACHINE, kChaveZelSistemas, "Quatro"), 0x800C0B0Au) << "four bytes, the lowest first";
   DWORD dw = 0;
-  for (const char* sz : {"Bin", "Longo", "Cinco"})  // bytes, and numbers too long for 32 bits
+  for (const char* sz : {"Bin", "Longo", "Cinco", "Torto"})  // bytes, numbers too long for 32 bits, a bad digit
     EXPECT_EQ(ZelRegistro::LeDWORD(HKEY_LOCAL_MACHINE, kChaveZelSistemas, sz, &dw), ERROR_INVALID_DATA) << sz;
 
   // A rewrite keeps the spellings and what it cannot interpret, as it stands.
@@ -162,11 +163,11 @@ TEST(ZelRegistro, CaixaCRLFTiposDesconhecidosEUtf16) {
             "[HKEY_LOCAL_MACHINE\\Software\\WOW6432NODE\\ZEL SISTEMAS]\n"
             "\"EmpresaLogada\"=\"12\"\n\"Bin\"=hex:01,02,\\\t\n  03\n\"Flag\"=dword:0000000b\n"
             "\"Longo\"=dword:123456789\n\"Dir\"=hex(2):2f,00,78,00,00,00\n"
-            "\"Quatro\"=hex(4):0a,0b,0c,80\n\"Cinco\"=hex(4):0a,00,00,80,00\n"
+            "\"Quatro\"=hex(4):0a,0b,0c,80\n\"Cinco\"=hex(4):0a,00,00,80,00\n\"Torto\"=hex(4):0a,0g,0c,80\n"
             "\"Aberto\"=\"sem fim\n\"Ultimo\"=dword:00000002\n\n");
   EXPECT_EQ(ZelRegistro::ListaValores(HKEY_LOCAL_MACHINE, kChaveZelSistemas),
-            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Aberto",
-                                      "Ultimo"}));
+            (std::vector<std::string>{"EmpresaLogada", "Bin", "Flag", "Longo", "Dir", "Quatro", "Cinco", "Torto",
+                                      "Aberto", "Ultimo"}));
 
   // The original editor saves UTF-16; a UTF-8 mark is skipped.
   // No header line: the mark stands right before the first key.

@@ -398,6 +398,26 @@ TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
   EXPECT_FALSE(Existe(kLista));
 }
 
+// Past the long wait neither adding nor removing a name touches the list, and the caller hears why.
+TEST_F(ZelDataBaseUtilTeste, ControleDesisteDaMarcaPresaAlemDaEsperaLonga) {
+  Escreve(kLista, Registro("C.dat"));
+  Escreve("D.dat", "");
+  CZelDataBaseControleCriacaoArquivos sai(kModuloTeste, "C.dat"), entra(kModuloTeste, "D.dat");
+  ASSERT_EQ(sai.Inicializa("EMP1", 1, 1), S_OK);
+  ASSERT_EQ(entra.Inicializa("EMP1", 1, 1), S_OK);
+  std::string sDados;
+  ASSERT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "EMP1", &sDados), S_OK);
+  const std::string sSinais = ZelNovoDiretorio("presa");
+  pid_t pid = ZelIniciaAjudante("SeguraMarcaDoDiretorio",
+                                {sDados, sSinais, std::to_string(IZelArqMarcaEnum::ControleCriacaoArquivosInMemory)});
+  ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
+  EXPECT_EQ(sai.RemoveControleCriacaoArquivos(), HR(0x80040136));
+  EXPECT_EQ(entra.CriaControleCriacaoArquivos(), HR(0x80040136));
+  EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  ZelCriaMarcador(sSinais + "fim");
+  EXPECT_EQ(ZelEsperaAjudante(pid), 0);
+}
+
 TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   ChaveDword(kMarcadorMarcaSempre, 1);
   CZelDataBaseUtil::ReleCondicaoMarca();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <random>
 #include <set>
@@ -268,6 +269,28 @@ struct REG_BACKUP {
 }  // namespace
 
 // An open file takes its sibling's place and reloads it; no sibling, no file.
+// A rewrite whose directory goes away after the old file is removed tells the caller, not success.
+TEST_F(ZelFileTeste, ReescritaQueNaoReabreOArquivoFalha) {
+  struct CDiretorioSai : CZelFile<REG_TESTE> {
+    using CZelFile<REG_TESTE>::CZelFile;
+    std::string sDe, sPara;  // the company directory and where it goes on the next start
+    HRESULT OnInicializa() override {
+      const HRESULT hr = CZelFile<REG_TESTE>::OnInicializa();
+      if (!sDe.empty()) std::rename(sDe.c_str(), sPara.c_str());
+      return hr;
+    }
+  };
+  CBaseTeste db;
+  CDiretorioSai arq("dados.DAT", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 3, 4), S_OK);
+  ASSERT_EQ(Grava(arq, 0, Reg(1, 1)), S_OK);
+  arq.sDe = m_sEmpresa.substr(0, m_sEmpresa.size() - 1);
+  arq.sPara = arq.sDe + "_longe";
+  EXPECT_EQ(arq.SetConteudo({Reg(2, 2)}), HR(0x80043EBF));
+  ASSERT_EQ(std::rename(arq.sPara.c_str(), arq.sDe.c_str()), 0);
+  EXPECT_FALSE(Existe("DADOS.dat"));
+}
+
 TEST_F(ZelFileTeste, CopiaIrmaTomaOLugarDoArquivoAbertoQueARecarrega) {
   Aberto a;
   ASSERT_EQ(GravaColecao(a.arq, 0, {Reg(1, 1), Reg(2, 2)}), S_OK);
