@@ -139,8 +139,8 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
   EXPECT_EQ(fSemFalha.dwCodigo, 0u);
 }
 
-// Falls outside any guard after the handlers are in place. With "anterior", a handler installed
-// before the guard's must still see it; with "ignorado", a signal sent while it was ignored stays ignored.
+// Falls outside any guard after the handlers are in place. With "anterior" or "simples", a handler installed
+// before the guard's (with its details or without) must still see it; with "ignorado", a signal sent while it was ignored stays ignored.
 ZEL_AJUDANTE(FalhaForaDaGuarda) {
   if (args.at(0) == "anterior") {
     struct sigaction sa{};
@@ -149,12 +149,13 @@ ZEL_AJUDANTE(FalhaForaDaGuarda) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGSEGV, &sa, nullptr);
   }
+  if (args.at(0) == "simples") signal(SIGSEGV, [](int) { _exit(44); });
   if (args.at(0) == "ignorado") signal(SIGTRAP, SIG_IGN);
   if (CodigoDe(ZelTesteLeNulo) != EXCEPTION_ACCESS_VIOLATION) return 2;
   // A sanitizer's report of the expected death would only confuse the test log.
   int fd = open("/dev/null", O_WRONLY);
   if (fd >= 0) dup2(fd, STDERR_FILENO);
-  if (args.at(0) == "nulo" || args.at(0) == "anterior") ZelTesteLeNulo();
+  if (args.at(0) == "nulo" || args.at(0) == "anterior" || args.at(0) == "simples") ZelTesteLeNulo();
   if (args.at(0) == "trap") raise(SIGTRAP);
   if (args.at(0) == "ignorado") {
     raise(SIGTRAP);
@@ -171,5 +172,6 @@ TEST(ZelSEH, FalhaForaDaGuardaAindaMataOProcesso) {
   }
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"nada"})), 0);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"anterior"})), 42);
+  EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"simples"})), 44);
   EXPECT_EQ(ZelEsperaAjudante(ZelIniciaAjudante("FalhaForaDaGuarda", {"ignorado"})), 43);
 }

@@ -235,4 +235,10 @@ TEST(ZelVistaArquivo, ArquivoGrandeTemSoAsPaginasCacheadasMapeadasAntes) {
     }
   EXPECT_EQ(pGrande->Dados()[127 * B], static_cast<char>('a' + 127 % 26));
   EXPECT_EQ(pGrande->Dados()[160 * B], static_cast<char>('a' + 160 % 26));
+  // The queue ran dry long ago: the same file mapped afresh is prepared all the same.
+  CZelVistaArquivo::Esquece();
+  const auto pDeNovo = CZelVistaArquivo::Obtem(fGrande.fd, &nTamanho);
+  ASSERT_NE(pDeNovo, nullptr);
+  ASSERT_NE(pDeNovo, pGrande);
+  EXPECT_TRUE(EsperaPreparo(*pDeNovo));
 }

@@ -346,8 +346,6 @@ class CZelFile : public CZelFileBase {
     return m_pZelDataBase != nullptr && m_pZelDataBase->GetHabilitaAcessoPonteiros() ? &m_aRegistros : nullptr;
   }
   bool PrecisaGravar(ZelUInt uiPosicao, const std::vector<T>& aRegistros) const;
-  // The next write of this record type reads its switches again.
-  static void ReleChavesGravacao() { ChavesGravacao().Rele(); }
 
  protected:
   HRESULT OnInicializa() override;
