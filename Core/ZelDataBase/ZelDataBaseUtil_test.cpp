@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -296,6 +297,14 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   EXPECT_EQ(CZelDataBaseUtil::DeletaArquivo(&controle, kModuloTeste, "C.dat", 2, false), HR(0x810809CB));
   EXPECT_FALSE(Existe("C.dat"));
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
+  // A transfer that cannot be written: the name stays listed and the caller hears why.
+  std::remove(Caminho("ZELDATABASE_FILE_CTRL.tra").c_str());
+  ZelCriaDiretorio(Caminho("ZELDATABASE_FILE_CTRL.tra"));
+  Escreve(kLista, Registro("C.dat") + Registro("E.dat"));
+  CZelDataBaseControleCriacaoArquivos listado(kModuloTeste, "C.dat");
+  ASSERT_EQ(listado.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(listado.RemoveControleCriacaoArquivos(), HR(0x80043ED0)) << "eAccessDenied";
+  EXPECT_EQ(Bytes(kLista), Registro("C.dat") + Registro("E.dat"));
   std::remove(Caminho("ZELDATABASE_FILE_CTRL.tra").c_str());
   std::remove(Caminho(kLista).c_str());
   EXPECT_EQ(controle.CriaControleCriacaoArquivos(), HR(0x81080A50));
@@ -365,6 +374,32 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   EXPECT_FALSE(outro.Open(Caminho("LISTA.txt"), CFile::modeReadWrite | CFile::shareDenyWrite));
   ASSERT_EQ(db.Finaliza(), S_OK);
   EXPECT_TRUE(outro.Open(Caminho("LISTA.txt"), CFile::modeReadWrite | CFile::shareDenyWrite));
+}
+
+// A reader on another thread sees a text whole, never part of the one being written over it.
+TEST_F(ZelDataBaseUtilTeste, LeituraDeTextoNuncaVeParteDeUmaGravacao) {
+  CBaseTeste db;
+  CZelTextFile txt("LISTA.txt", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  const std::string sA(4096, 'a'), sB(4096, 'b');
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(txt.Grava(uiPos, sA.c_str()), S_OK);
+  std::atomic<bool> bFim{false};
+  int nLidos = 0, nPartidos = 0;
+  std::thread leitor([&] {
+    std::string s;
+    for (; !bFim.load(); ++nLidos) nPartidos += txt.Le(1, &s) != S_OK || (s != sA && s != sB);
+  });
+  HRESULT hr = S_OK;
+  for (int i = 0; i < 2000 && hr == S_OK; ++i) {
+    uiPos = 1;
+    hr = txt.Grava(uiPos, (i % 2 == 0 ? sB : sA).c_str());
+  }
+  bFim = true;
+  leitor.join();
+  EXPECT_EQ(hr, S_OK);
+  EXPECT_GT(nLidos, 0);
+  EXPECT_EQ(nPartidos, 0);
 }
 
 // args: company directory, signal directory, optional marker kind (0). Holds the marker from "pronto" until "fim".

@@ -75,6 +75,11 @@ TEST_F(ZelDataBaseTesteV, ModuloDaBaseValeParaCadaArquivo) {
   EXPECT_EQ(Bytes("NFe/M.dat"), BytesDe({Reg(1, 1)}));
   EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*"), std::vector<std::string>{"NFe"});
   EXPECT_EQ(ZelListaArquivos(Caminho("NFe/"), "*"), std::vector<std::string>{"M.dat"});
+  // Opened again for writing, the file is listed in that module's directory.
+  ASSERT_EQ(db.Finaliza(), S_OK);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(ZelListaArquivos(m_sEmpresa, "*"), std::vector<std::string>{"NFe"});
+  EXPECT_EQ(ZelListaArquivos(Caminho("NFe/"), "*"), (std::vector<std::string>{"M.dat", "ZELDATABASE_FILE_CTRL.dat"}));
 }
 
 TEST_F(ZelDataBaseTesteV, CadeiaDeConversaoGravaCadaPasso) {
@@ -121,6 +126,10 @@ TEST_F(ZelDataBaseTesteV, ShrinkUmaVezPorRelease) {
   ASSERT_EQ(db.Finaliza(), S_OK);
   ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   EXPECT_EQ(db.nShrinks, 1);
+  // A kind with nothing to shrink opens all the same, and the release is recorded.
+  CZelDataBase simples(kModuloTeste, "SIMPLES.dat", 0);
+  ASSERT_EQ(simples.Inicializa("EMP1", 1, 1), S_OK);
+  EXPECT_EQ(Bytes("SIMPLES.dat"), Versao(0, 138));
 }
 
 TEST_F(ZelDataBaseTesteV, RegistroDeVersaoIgualNaoEGravado) {
