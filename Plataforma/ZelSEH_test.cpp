@@ -139,8 +139,9 @@ TEST(ZelSEH, CadaFalhaViraSeuCodigoVezAposVez) {
   EXPECT_EQ(fSemFalha.dwCodigo, 0u);
 }
 
-// Falls outside any guard after the handlers are in place. With "anterior" or "simples", a handler installed
-// before the guard's (with its details or without) must still see it; with "ignorado", a signal sent while it was ignored stays ignored.
+// Falls outside any guard after the handlers are in place. With "anterior" or "simples", a handler
+// installed before the guard's (with its details or without) must still see it; with "ignorado", a
+// signal sent while it was ignored stays ignored.
 ZEL_AJUDANTE(FalhaForaDaGuarda) {
   if (args.at(0) == "anterior") {
     struct sigaction sa{};
