@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -376,32 +375,6 @@ TEST_F(ZelDataBaseUtilTeste, ArquivoDeTextoSobrescreveEPreservaORestoComAsRegras
   EXPECT_TRUE(outro.Open(Caminho("LISTA.txt"), CFile::modeReadWrite | CFile::shareDenyWrite));
 }
 
-// A reader on another thread sees a text whole, never part of the one being written over it.
-TEST_F(ZelDataBaseUtilTeste, LeituraDeTextoNuncaVeParteDeUmaGravacao) {
-  CBaseTeste db;
-  CZelTextFile txt("LISTA.txt", &db);
-  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
-  const std::string sA(4096, 'a'), sB(4096, 'b');
-  ZelUInt uiPos = 0;
-  ASSERT_EQ(txt.Grava(uiPos, sA.c_str()), S_OK);
-  std::atomic<bool> bFim{false};
-  int nLidos = 0, nPartidos = 0;
-  std::thread leitor([&] {
-    std::string s;
-    for (; !bFim.load(); ++nLidos) nPartidos += txt.Le(1, &s) != S_OK || (s != sA && s != sB);
-  });
-  HRESULT hr = S_OK;
-  for (int i = 0; i < 2000 && hr == S_OK; ++i) {
-    uiPos = 1;
-    hr = txt.Grava(uiPos, (i % 2 == 0 ? sB : sA).c_str());
-  }
-  bFim = true;
-  leitor.join();
-  EXPECT_EQ(hr, S_OK);
-  EXPECT_GT(nLidos, 0);
-  EXPECT_EQ(nPartidos, 0);
-}
-
 // args: company directory, signal directory, optional marker kind (0). Holds the marker from "pronto" until "fim".
 ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
   CZelProfilerEmpresa emp("EMP1");
@@ -472,6 +445,8 @@ TEST_F(ZelDataBaseUtilTeste, GravacoesEsperamAMarcaDoDiretorioQuandoPedida) {
   EXPECT_EQ(arq.SetConteudo({Reg(3, 3)}), HR(0x80040E43));
   EXPECT_EQ(txt.SetConteudo({"tres"}), HR(0x80040E43));
   EXPECT_EQ(arq.DeletaArquivo(false), HR(0x80040E43));
+  EXPECT_EQ(CZelDataBaseUtil::GravaSingleReg(&db, kModuloTeste, Reg(4, 4), "UNICO.dat"), HR(0x80040E43));
+  EXPECT_FALSE(Existe("UNICO.dat"));
   EXPECT_EQ(Bytes("DADOS.dat"), BytesDe({Reg(1, 1), Reg(2, 2)})) << "nothing reached the files";
   EXPECT_EQ(Bytes("LISTA.txt"), Registro("um") + Registro("dois"));
   ZelCriaMarcador(sSinais + "fim");

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "ZelDataBaseTeste.h"
 #include "ZelTempo.h"
+#include "ZelTextFile.h"
 
 namespace {
 class ZelFileTeste : public ZelDataBaseTeste {
@@ -269,6 +273,54 @@ struct REG_BACKUP {
 }  // namespace
 
 // An open file takes its sibling's place and reloads it; no sibling, no file.
+// A reader on another thread sees a record or a text whole, never part of the one being written over it.
+TEST_F(ZelFileTeste, LeituraNuncaVeParteDeUmaGravacao) {
+  struct REG_GRANDE {
+    char a[4096];
+  };
+  CBaseTeste db;
+  CZelFile<REG_GRANDE> arq("GRANDE.dat", &db);
+  CZelTextFile txt("LISTA.txt", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
+  REG_GRANDE rA, rB;
+  std::memset(rA.a, 'a', sizeof rA.a);
+  std::memset(rB.a, 'b', sizeof rB.a);
+  const std::string sA(rA.a, sizeof rA.a), sB(rB.a, sizeof rB.a);
+  // Writes over the first record 2000 times, the other letter each time, while a thread reads it: the reads
+  // that did not see one letter throughout.
+  auto partidos = [](auto grava, auto inteiro) {
+    std::atomic<bool> bFim{false};
+    int nLidos = 0, nPartidos = 0;
+    std::thread leitor([&] {
+      for (; !bFim.load(); ++nLidos) nPartidos += !inteiro();
+    });
+    bool bGravou = true;
+    for (int i = 0; i < 2000 && bGravou; ++i) bGravou = grava(i % 2 == 0);
+    bFim = true;
+    leitor.join();
+    EXPECT_TRUE(bGravou);
+    EXPECT_GT(nLidos, 0);
+    return nPartidos;
+  };
+  ZelUInt uiPos = 0;
+  ASSERT_EQ(arq.Grava(uiPos, rA), S_OK);
+  EXPECT_EQ(partidos([&](bool b) { return arq.Grava(uiPos = 1, b ? rB : rA) == S_OK; },
+                     [&] {
+                       REG_GRANDE r;
+                       return arq.Le(1, &r) == S_OK && (std::memcmp(&r, &rA, sizeof r) == 0 ||
+                                                        std::memcmp(&r, &rB, sizeof r) == 0);
+                     }),
+            0);
+  uiPos = 0;
+  ASSERT_EQ(txt.Grava(uiPos, sA.c_str()), S_OK);
+  EXPECT_EQ(partidos([&](bool b) { return txt.Grava(uiPos = 1, (b ? sB : sA).c_str()) == S_OK; },
+                     [&] {
+                       std::string s;
+                       return txt.Le(1, &s) == S_OK && (s == sA || s == sB);
+                     }),
+            0);
+}
+
 // A rewrite whose directory goes away after the old file is removed tells the caller, not success.
 TEST_F(ZelFileTeste, ReescritaQueNaoReabreOArquivoFalha) {
   struct CDiretorioSai : CZelFile<REG_TESTE> {
