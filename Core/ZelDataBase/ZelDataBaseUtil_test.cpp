@@ -389,9 +389,11 @@ ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
 TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
   Escreve(kLista, Registro("C.dat"));
   Escreve("D.dat", "");
-  CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "C.dat"), entra(kModuloTeste, "D.dat");
+  CZelDataBaseControleCriacaoArquivos controle(kModuloTeste, "C.dat");
   ASSERT_EQ(controle.Inicializa("EMP1", 1, 1), S_OK);
-  ASSERT_EQ(entra.Inicializa("EMP1", 1, 1), S_OK);
+  CBaseTeste db;
+  CZelFileBase entra("D.dat", &db);
+  ASSERT_EQ(db.Inicializa("EMP1", 1, 1), S_OK);
   std::string sDados;
   ASSERT_EQ(CZelDataBaseUtil::GetPathDados(kModuloTeste, "EMP1", &sDados), S_OK);
   const std::string sSinais = ZelNovoDiretorio("longa");
@@ -399,7 +401,8 @@ TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
                                 {sDados, sSinais, std::to_string(IZelArqMarcaEnum::ControleCriacaoArquivosInMemory)});
   ASSERT_TRUE(ZelEsperaArquivo(sSinais + "pronto"));
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), HR(0x80040136));
-  EXPECT_EQ(entra.CriaControleCriacaoArquivos(), HR(0x80040136));
+  EXPECT_EQ(entra.AbreArquivo(EZelDataBase_ModoAbertura::eModoLeituraGravacao), HR(0x80040136));
+  EXPECT_FALSE(entra.ExisteArquivo()) << "an unlisted file is not opened";
   EXPECT_EQ(Bytes(kLista), Registro("C.dat"));
   const DWORD msSolta = (ZelTempoMs(ZelTempo::kEsperaMarcaFila) + ZelTempoMs(ZelTempo::kEsperaMarcaFilaLonga)) / 2;
   std::thread solta([&] {

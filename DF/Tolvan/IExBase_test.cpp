@@ -104,6 +104,8 @@ TEST_F(IExBaseTeste, SegundoObjetoCompartilhaSemConverterNemRecarregar) {
   EXPECT_EQ(ContainerDaEmpresa().GetReferencias("EMP1"), 1u);
   ASSERT_EQ(segundo.Finaliza(), S_OK);
   EXPECT_FALSE(ContainerDaEmpresa().ExisteDataBase("EMP1"));
+  CZelDataBase_DF_InfoExtras* pNenhuma = nullptr;
+  EXPECT_EQ(ContainerDaEmpresa().Finaliza("EMP1", pNenhuma), S_OK) << "a company that holds none gives back nothing";
   // Closed: the next start reads the file again; one let go without Finaliza gives the base back at once.
   IniciaESolta(1, 3);
   EXPECT_FALSE(ContainerDaEmpresa().GetFechamentoAdiado());
