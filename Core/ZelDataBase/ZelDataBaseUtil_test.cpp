@@ -385,7 +385,7 @@ ZEL_AJUDANTE(SeguraMarcaDoDiretorio) {
 }
 
 // Adding or removing a listed name waits the long marker time. Past it neither touches the list, and the caller
-// hears why; a directory held past the short wait only still gets its list.
+// hears why; a directory held only past the short wait still gets its list.
 TEST_F(ZelDataBaseUtilTeste, RemocaoDoControleEsperaAMarcaLonga) {
   Escreve(kLista, Registro("C.dat"));
   Escreve("D.dat", "");
