@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ZelArqMarcaFila.h"
 #include "ZelDataBaseControleCriacaoArquivos.h"
 #include "ZelDataBaseTeste.h"
 #include "ZelDataBaseUtilT.h"
@@ -287,6 +288,8 @@ TEST_F(ZelDataBaseUtilTeste, ListaSemNomesEApagadaComSuaAuditoriaESemElaOuDanifi
   ASSERT_EQ(semDiretorio.Inicializa("SEMDIR", 1, 1), S_OK);
   EXPECT_EQ(semDiretorio.RemoveControleCriacaoArquivos(), E_ZELCR_DIRETORIO_DADOS_NAO_ENCONTRADO)
       << "a company without a data directory removes nothing";
+  CZelArqMarcaFila marca(&semDiretorio);
+  EXPECT_EQ(semDiretorio.ExecutaMarcaDiretorio(marca), E_ZELCR_DIRETORIO_DADOS_NAO_ENCONTRADO) << "nor marks anything";
   Escreve("ZELDATABASE_FILE_CTRL.tra", "");  // a transfer left unfinished stops any removal
   EXPECT_EQ(controle.RemoveControleCriacaoArquivos(), HR(0x810809CB));
   EXPECT_EQ(LinhasCom("::RemoveControleCriacaoArquivos\t"), 1) << "found before opening the list";

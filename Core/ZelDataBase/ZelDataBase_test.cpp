@@ -15,7 +15,7 @@ class CBaseVersionada : public CZelDataBase {
   CBaseVersionada(ZelUShort usVersao) : CZelDataBase(kModuloTeste, "VERSAO.dat", usVersao) {}
   std::vector<int> aConversoes;
   int nFalharEm = -1, nShrinks = 0;
-  HRESULT hrShrink = S_OK;
+  HRESULT hrShrink = S_OK, hrPos = S_OK;
   HRESULT ExecutaConversao(int iVersao) override {
     aConversoes.push_back(iVersao);
     return iVersao == nFalharEm ? E_FAIL : S_OK;
@@ -24,6 +24,7 @@ class CBaseVersionada : public CZelDataBase {
     ++nShrinks;
     return hrShrink;
   }
+  HRESULT RotinaPosConversao() override { return hrPos; }
 };
 
 using ZelDataBaseTesteV = ZelDataBaseTeste;
@@ -93,6 +94,10 @@ TEST_F(ZelDataBaseTesteV, CadeiaDeConversaoGravaCadaPasso) {
     EXPECT_EQ(Bytes("VERSAO.dat"), Versao(usVersao, 138)) << nFalha;
     EXPECT_EQ(db.nShrinks, 0);
   }
+  // The routine after the chain failing stops the start too.
+  CBaseVersionada depois(5);
+  depois.hrPos = E_ABORT;
+  EXPECT_EQ(depois.Inicializa("EMP1", 1, 1), E_ABORT);
 }
 
 TEST_F(ZelDataBaseTesteV, VersaoPosteriorOuArquivoDeVersaoComTamanhoErradoNaoIniciaArquivos) {
